@@ -1,0 +1,54 @@
+#pragma once
+
+#include <cstddef>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "acquisition/pulse_data.h"
+
+// The instrument's text protocol: request texts, reply framing, the stream acknowledgement and
+// the sample reply decoding. Everything on the link is 8-bit text held in std::string.
+// Called on the window's thread; nothing here keeps state between calls.
+namespace acquisition {
+
+inline constexpr std::string_view kEndTag = "</K390>";
+inline constexpr std::string_view kStreamTag = "<STREAM>";
+
+// "<K390><HEXPULSE>" count "</HEXPULSE></K390>" when dual, else the same inside <CH1>...</CH1>.
+// The count text is copied verbatim.
+std::string SampleRequest(bool dual, std::string_view count_text);
+
+// "<K390><STREAM>" mode "</STREAM></K390>", mode 0 (off), 1 (UDP) or 2 (TCP).
+std::string StreamCommand(int mode);
+
+// A reply is complete when the text holds "</K390>" anywhere.
+bool IsCompleteReply(std::string_view rx);
+
+// A complete reply holding "<STREAM>" anywhere is a stream acknowledgement.
+bool IsStreamAck(std::string_view rx);
+
+// The mode byte of an acknowledgement is the third byte after the first "<STREAM>" tag's ">".
+// Binary stream mode is on exactly when that byte is '1'; a text that ends before it reads as
+// off.
+bool AckSetsBinary(std::string_view rx);
+
+// Bytes from the front up to and including the first "</K390>"; 0 when there is none.
+size_t ReplyLength(std::string_view rx);
+
+// Takes the text before the first comma and advances `rest` past that comma; without a comma
+// takes all of `rest`.
+std::string_view PopField(std::string_view& rest);
+
+enum class DecodeOutcome { kDecoded, kEndedEarly };
+
+// Decodes a sample reply (header line with "<SAMPLES>count1,count2</SAMPLES>", then records
+// "index,stamp1,stamp2"). Sets Ch1Count and Ch2Count from the header, stores the intervals of
+// the accepted records from slot 1 on and adds them to the Ch1Average and Ch2Average sums.
+// Appends every line, then the number of accepted records, to `memo` when given.
+// Records beyond slot 5000 are counted but not stored, and the counts used for the statistics
+// never exceed 5001. Throws common::Error on a malformed field.
+DecodeOutcome DecodeSampleReply(std::string_view work, PulseData& data,
+                                std::vector<std::string>* memo);
+
+}  // namespace acquisition
