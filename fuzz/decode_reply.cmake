@@ -1,0 +1,1 @@
+k390_fuzz_target(fuzz_decode_reply ${CMAKE_CURRENT_SOURCE_DIR}/fuzz_decode_reply.cpp decode_reply k390_acquisition)

@@ -1,0 +1,164 @@
+#include "acquisition/protocol.h"
+
+#include <algorithm>
+#include <cstdint>
+
+#include "common/convert.h"
+#include "common/ticks.h"
+
+namespace acquisition {
+namespace {
+
+constexpr std::string_view kSamplesTag = "<SAMPLES>";
+constexpr std::string_view kSamplesEndTag = "</SAMPLES>";
+
+// Bytes from `from` up to (not including) `to`, empty when `to` was not found or lies before
+// `from`. The header counts are cut at positions found independently of each other, so a
+// missing or misplaced comma or end tag gives an empty count text, which then fails conversion.
+std::string_view Cut(std::string_view text, size_t from, size_t to) {
+  if (to == std::string_view::npos || from >= to) return {};
+  return text.substr(from, to - from);
+}
+
+// The statistics and the arrays stop at record 5000, so a count announced above 5001 records
+// must not lead the pass to read slots that no record of this reply could have written.
+int64_t StoredCount(int32_t announced) {
+  return std::min<int64_t>(announced, kMaxIntervals + 1);
+}
+
+void Log(std::vector<std::string>* memo, std::string_view line) {
+  if (memo != nullptr) memo->emplace_back(line);
+}
+
+// The first occurrence of `c` at or after `from`, remembered between calls: the cursor only
+// moves forward, so a hit that still lies ahead of it stays the first one. This keeps the line
+// search linear even when one CR sits behind many LFs.
+class NextByte {
+ public:
+  NextByte(std::string_view text, char c) : text_(text), c_(c) {}
+
+  size_t From(size_t from) {
+    if (!searched_ || (found_ != std::string_view::npos && found_ < from)) {
+      found_ = text_.find(c_, from);
+      searched_ = true;
+    }
+    return found_;
+  }
+
+ private:
+  std::string_view text_;
+  char c_;
+  size_t found_ = std::string_view::npos;
+  bool searched_ = false;
+};
+
+}  // namespace
+
+std::string SampleRequest(bool dual, std::string_view count_text) {
+  std::string request = dual ? "<K390><HEXPULSE>" : "<K390><CH1><HEXPULSE>";
+  request += count_text;
+  request += dual ? "</HEXPULSE></K390>" : "</HEXPULSE></CH1></K390>";
+  return request;
+}
+
+std::string StreamCommand(int mode) {
+  return "<K390><STREAM>" + std::to_string(mode) + "</STREAM></K390>";
+}
+
+bool IsCompleteReply(std::string_view rx) { return rx.find(kEndTag) != std::string_view::npos; }
+
+bool IsStreamAck(std::string_view rx) { return rx.find(kStreamTag) != std::string_view::npos; }
+
+bool AckSetsBinary(std::string_view rx) {
+  const size_t tag = rx.find(kStreamTag);
+  if (tag == std::string_view::npos) return false;
+  // The instrument puts two bytes (normally CR LF) between the tag and the mode digit.
+  const size_t mode = tag + kStreamTag.size() + 2;
+  return mode < rx.size() && rx[mode] == '1';
+}
+
+size_t ReplyLength(std::string_view rx) {
+  const size_t tag = rx.find(kEndTag);
+  return tag == std::string_view::npos ? 0 : tag + kEndTag.size();
+}
+
+std::string_view PopField(std::string_view& rest) {
+  const size_t comma = rest.find(',');
+  if (comma == std::string_view::npos) {
+    const std::string_view field = rest;
+    rest = {};
+    return field;
+  }
+  const std::string_view field = rest.substr(0, comma);
+  rest.remove_prefix(comma + 1);
+  return field;
+}
+
+DecodeOutcome DecodeSampleReply(std::string_view work, PulseData& data,
+                                std::vector<std::string>* memo) {
+  data.Ch1Count = 0;
+  data.Ch2Count = 0;
+  bool header_expected = true;
+  int64_t k = 0;
+  int64_t previous1 = 0;
+  int64_t previous2 = 0;
+  int64_t current1 = 0;
+  int64_t current2 = 0;
+
+  NextByte next_cr(work, '\r');
+  NextByte next_lf(work, '\n');
+  size_t pos = 0;
+  while (pos < work.size()) {
+    const size_t cr = next_cr.From(pos);
+    const size_t lf = next_lf.From(pos);
+    // Without a CR the rest is the closing remainder. A CR with no LF after it would let the
+    // line rule remove nothing, so that rest is taken as the remainder too: the decoding always
+    // reaches the end of the text.
+    if (cr == std::string_view::npos || lf == std::string_view::npos) {
+      Log(memo, work.substr(pos));
+      break;
+    }
+    // The line ends at the first CR, but the text is consumed only through the first LF: an LF
+    // ahead of the CR makes the bytes between them come round again as the next line.
+    const std::string_view line = work.substr(pos, cr - pos);
+    pos = lf + 1;
+    Log(memo, line);
+
+    if (header_expected) {
+      const size_t tag = line.find(kSamplesTag);
+      if (tag == std::string_view::npos) return DecodeOutcome::kEndedEarly;
+      const size_t comma = line.find(',');
+      const size_t end_tag = line.find(kSamplesEndTag);
+      const size_t count1_from = tag + kSamplesTag.size();
+      data.Ch1Count = StoredCount(common::HexToInt32(Cut(line, count1_from, comma)));
+      const size_t count2_from = comma == std::string_view::npos ? 0 : comma + 1;
+      data.Ch2Count = StoredCount(common::HexToInt32(Cut(line, count2_from, end_tag)));
+      if (data.Ch1Count == 0 && data.Ch2Count == 0) return DecodeOutcome::kEndedEarly;
+    } else {
+      std::string_view fields = line;
+      const int64_t index = common::HexToInt32(PopField(fields));
+      if (index == k) {
+        previous1 = current1;
+        previous2 = current2;
+        current1 = common::HexToInt64(PopField(fields));
+        current2 = common::HexToInt64(PopField(fields));
+        // Record 0 only sets the starting stamps; its differences against 0 mean nothing.
+        if (k >= 1 && k <= kMaxIntervals) {
+          const int64_t d1 = common::DeltaRule(previous1, current1);
+          const int64_t d2 = common::DeltaRule(previous2, current2);
+          if (k < data.Ch1Count) data.Ch1Average += static_cast<double>(d1);
+          if (k < data.Ch2Count) data.Ch2Average += static_cast<double>(d2);
+          data.Ch1Intervals[static_cast<size_t>(k)] = static_cast<double>(d1);
+          data.Ch2Intervals[static_cast<size_t>(k)] = static_cast<double>(d2);
+        }
+        ++k;
+      }
+    }
+    header_expected = false;
+  }
+
+  if (memo != nullptr) memo->push_back(std::to_string(k));
+  return DecodeOutcome::kDecoded;
+}
+
+}  // namespace acquisition
