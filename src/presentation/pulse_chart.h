@@ -45,6 +45,7 @@ class PulseChart : public QObject {
   void SetSeriesTitle(int series, const QString& title);
   QString SeriesTitle(int series) const;
   void SetLineWidth(int series, int width);
+  int LineWidth(int series) const;
 
   void AppendPointLabel(int series, int k, const QString& line);
   QString PointLabel(int series, int k) const;
@@ -94,6 +95,9 @@ class HistogramChart : public QObject {
   void SetAutoBarSize(bool on);
   void SetBarWidthPercent(int percent);
   void SetMarksVisible(bool visible);
+  bool AutoBarSize() const;
+  int BarWidthPercent() const;
+  bool MarksVisible() const;
 
   void Replot();
 

@@ -1,0 +1,546 @@
+#include "presentation/pulse_chart.h"
+
+#include <qcustomplot.h>
+
+#include <QCheckBox>
+#include <QHBoxLayout>
+#include <QPainter>
+#include <QPixmap>
+#include <QPointer>
+#include <QVBoxLayout>
+#include <array>
+#include <cmath>
+#include <limits>
+#include <vector>
+
+#include "common/error.h"
+#include "presentation/chart_maths.h"
+
+namespace presentation {
+namespace {
+
+constexpr int kSeriesCount = 3;
+// Only channel 1 draws its point labels; the other series keep theirs as data.
+constexpr int kLabelledSeries = 0;
+constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
+
+QFont PixelFont(int pixels, bool bold = false) {
+  QFont font;
+  font.setPixelSize(pixels);
+  font.setBold(bold);
+  return font;
+}
+
+// Fixed limits go to the axis as they are; equal limits would be an empty range, which the
+// engine ignores, so they are drawn around the value instead.
+void ApplyLimits(QCPAxis* axis, const AxisLimits& limits) {
+  if (limits.Maximum() > limits.Minimum()) {
+    axis->setRange(limits.Minimum(), limits.Maximum());
+  } else {
+    axis->setRange(limits.Minimum() - 0.5, limits.Maximum() + 0.5);
+  }
+}
+
+// The shown point label must not swallow the click on the point beneath it.
+class PassiveText : public QCPItemText {
+ public:
+  using QCPItemText::QCPItemText;
+  double selectTest(const QPointF&, bool, QVariant*) const override { return -1; }
+};
+
+// A line sample of the series for its legend check box.
+QIcon LegendIcon(const QPen& pen, const QCPScatterStyle& scatter) {
+  QPixmap pixmap(28, 14);
+  pixmap.fill(Qt::transparent);
+  QPainter painter(&pixmap);
+  QPen line = pen;
+  line.setWidthF(std::max(1.0, pen.widthF()));
+  painter.setPen(line);
+  painter.drawLine(2, 7, 26, 7);
+  if (!scatter.isNone()) {
+    painter.setPen(Qt::NoPen);
+    painter.setBrush(pen.color());
+    painter.drawEllipse(QPointF(14, 7), 2.5, 2.5);
+  }
+  return QIcon(pixmap);
+}
+
+}  // namespace
+
+// ---------------------------------------------------------------------------------------------
+// Pulse chart
+
+struct PulseChart::Impl {
+  QPointer<QWidget> frame;  // the plot and its legend; owned by the parent widget, or by us
+  QCustomPlot* plot = nullptr;
+  QCPTextElement* title = nullptr;
+  std::array<QCPGraph*, kSeriesCount> graphs{};
+  std::array<QCheckBox*, kSeriesCount> legend{};
+  std::array<std::vector<QString>, kSeriesCount> labels;
+  std::array<int, kSeriesCount> visible_label{-1, -1, -1};
+  PassiveText* label_item = nullptr;
+  AxisLimits left{-100, 100};
+
+  void QueueReplot() { plot->replot(QCustomPlot::rpQueuedReplot); }
+
+  void CheckSeries(int series) const {
+    if (series < 0 || series >= kSeriesCount) {
+      throw common::Error("Series index out of bounds (" + std::to_string(series) + ")");
+    }
+  }
+
+  // Places the one label item over the shown label of channel 1, or hides it.
+  void UpdateLabelItem() {
+    const int k = visible_label[kLabelledSeries];
+    QCPGraph* graph = graphs[kLabelledSeries];
+    if (k < 0 || k >= graph->data()->size() || !graph->visible()) {
+      label_item->setVisible(false);
+      return;
+    }
+    const double value = graph->data()->at(k)->value;
+    if (std::isnan(value)) {
+      label_item->setVisible(false);
+      return;
+    }
+    label_item->position->setCoords(k, value);
+    label_item->setText(labels[kLabelledSeries][k]);
+    label_item->setVisible(true);
+  }
+
+  // The bottom axis follows the points: X runs from 0 to the last point of the longest series.
+  void FitBottomAxis() {
+    int count = 0;
+    for (QCPGraph* graph : graphs) count = std::max(count, graph->data()->size());
+    if (count <= 1) {
+      plot->xAxis->setRange(-0.5, 0.5);
+    } else {
+      plot->xAxis->setRange(0, count - 1);
+    }
+  }
+
+  void RefreshLegendIcon(int series) {
+    legend[series]->setIcon(LegendIcon(graphs[series]->pen(), graphs[series]->scatterStyle()));
+  }
+};
+
+PulseChart::PulseChart(QWidget* parent) : impl_(std::make_unique<Impl>()) {
+  Impl& d = *impl_;
+  auto* frame = new QWidget(parent);
+  d.frame = frame;
+  frame->setAutoFillBackground(true);
+  QPalette palette = frame->palette();
+  palette.setColor(QPalette::Window, Qt::white);
+  frame->setPalette(palette);
+
+  d.plot = new QCustomPlot(frame);
+  QCustomPlot* plot = d.plot;
+  // Thousands of points are redrawn on every pass while streaming; smoothing buys little there.
+  plot->setAntialiasedElements(QCP::aeNone);
+  plot->setNotAntialiasedElements(QCP::aeAll);
+  plot->setPlottingHint(QCP::phFastPolylines, true);
+  plot->setInteractions(QCP::Interactions());
+  plot->legend->setVisible(false);
+
+  plot->plotLayout()->insertRow(0);
+  d.title = new QCPTextElement(plot, "K390 Jitter Data", PixelFont(13, true));
+  d.title->setTextColor(Qt::black);
+  plot->plotLayout()->addElement(0, 0, d.title);
+
+  plot->yAxis->setLabel("Cycle Time (x25ns)");
+  plot->yAxis->setLabelFont(PixelFont(16));
+  ApplyLimits(plot->yAxis, d.left);
+  plot->xAxis->setRange(-0.5, 0.5);
+
+  struct Look {
+    const char* title;
+    QColor colour;
+    Qt::PenStyle style;
+    int width;
+    bool dots;
+    int dot_alpha;
+  };
+  // Ch1's dots are 43 % transparent so that the line shows through dense stretches.
+  const std::array<Look, kSeriesCount> looks = {{
+      {"Ch1", QColor(0, 64, 128), Qt::SolidLine, 1, true, 146},
+      {"Avg Ch1", QColor(0, 0, 255), Qt::DotLine, 2, false, 255},
+      {"Ch2", QColor(255, 128, 0), Qt::SolidLine, 1, true, 255},
+  }};
+  auto* legend_box = new QWidget(frame);
+  auto* legend_layout = new QVBoxLayout(legend_box);
+  legend_layout->setContentsMargins(4, 24, 8, 4);
+  for (int s = 0; s < kSeriesCount; ++s) {
+    const Look& look = looks[s];
+    QCPGraph* graph = plot->addGraph(plot->xAxis, plot->yAxis);
+    QPen pen(look.colour, look.width, look.style);
+    graph->setPen(pen);
+    graph->setLineStyle(QCPGraph::lsLine);
+    graph->setName(look.title);
+    graph->setAdaptiveSampling(true);
+    if (look.dots) {
+      QColor dot = look.colour;
+      dot.setAlpha(look.dot_alpha);
+      graph->setScatterStyle(QCPScatterStyle(QCPScatterStyle::ssDisc, dot, dot, 3));
+    }
+    d.graphs[s] = graph;
+
+    auto* box = new QCheckBox(look.title, legend_box);
+    box->setChecked(true);
+    box->setObjectName(QString("legend%1").arg(s));
+    d.legend[s] = box;
+    d.RefreshLegendIcon(s);
+    legend_layout->addWidget(box);
+    QObject::connect(box, &QCheckBox::toggled, this, [this, s](bool on) {
+      impl_->graphs[s]->setVisible(on);
+      impl_->UpdateLabelItem();
+      impl_->QueueReplot();
+    });
+  }
+  legend_layout->addStretch(1);
+
+  d.label_item = new PassiveText(plot);
+  d.label_item->position->setType(QCPItemPosition::ptPlotCoords);
+  d.label_item->position->setAxes(plot->xAxis, plot->yAxis);
+  d.label_item->setPositionAlignment(Qt::AlignHCenter | Qt::AlignBottom);
+  d.label_item->setPen(Qt::NoPen);
+  d.label_item->setBrush(QColor(192, 192, 192, 214));  // silver, 16 % transparent
+  d.label_item->setColor(Qt::black);
+  d.label_item->setPadding(QMargins(3, 1, 3, 1));
+  d.label_item->setSelectable(false);
+  d.label_item->setVisible(false);
+
+  auto* layout = new QHBoxLayout(frame);
+  layout->setContentsMargins(0, 0, 0, 0);
+  layout->setSpacing(0);
+  layout->addWidget(plot, 1);
+  layout->addWidget(legend_box, 0, Qt::AlignTop);
+
+  QObject::connect(plot, &QCustomPlot::beforeReplot, this, [this] { impl_->FitBottomAxis(); });
+  QObject::connect(plot, &QCustomPlot::plottableClick, this,
+                   [this](QCPAbstractPlottable* plottable, int index, QMouseEvent*) {
+                     for (int s = 0; s < kSeriesCount; ++s) {
+                       if (plottable == impl_->graphs[s]) emit PointClicked(s, index);
+                     }
+                   });
+}
+
+PulseChart::~PulseChart() { delete impl_->frame; }
+
+QWidget* PulseChart::Widget() const { return impl_->frame; }
+
+void PulseChart::SetTitle(const QString& first_line) {
+  impl_->title->setText(first_line);
+  impl_->QueueReplot();
+}
+
+QString PulseChart::Title() const { return impl_->title->text(); }
+
+void PulseChart::SetLeftAxisMinimum(double value) {
+  impl_->left.SetMinimum(value);
+  ApplyLimits(impl_->plot->yAxis, impl_->left);
+  impl_->QueueReplot();
+}
+
+void PulseChart::SetLeftAxisMaximum(double value) {
+  impl_->left.SetMaximum(value);
+  ApplyLimits(impl_->plot->yAxis, impl_->left);
+  impl_->QueueReplot();
+}
+
+double PulseChart::LeftAxisMinimum() const { return impl_->left.Minimum(); }
+double PulseChart::LeftAxisMaximum() const { return impl_->left.Maximum(); }
+
+void PulseChart::SetLeftAxisTitle(const QString& title) {
+  impl_->plot->yAxis->setLabel(title);
+  impl_->QueueReplot();
+}
+
+QString PulseChart::LeftAxisTitle() const { return impl_->plot->yAxis->label(); }
+
+void PulseChart::ClearSeries(int series) {
+  impl_->CheckSeries(series);
+  impl_->graphs[series]->data()->clear();
+  impl_->labels[series].clear();
+  impl_->visible_label[series] = -1;
+  if (series == kLabelledSeries) impl_->UpdateLabelItem();
+  impl_->QueueReplot();
+}
+
+void PulseChart::AddPoint(int series, double value) {
+  impl_->CheckSeries(series);
+  auto& data = *impl_->graphs[series]->data();
+  data.add(QCPGraphData(data.size(), value));
+  impl_->labels[series].emplace_back();
+  impl_->QueueReplot();
+}
+
+void PulseChart::AddNullPoint(int series) { AddPoint(series, kNaN); }
+
+int PulseChart::PointCount(int series) const {
+  impl_->CheckSeries(series);
+  return impl_->graphs[series]->data()->size();
+}
+
+double PulseChart::PointValue(int series, int k) const {
+  impl_->CheckSeries(series);
+  const auto& data = *impl_->graphs[series]->data();
+  if (k < 0 || k >= data.size()) return kNaN;
+  return data.at(k)->value;
+}
+
+void PulseChart::SetSeriesTitle(int series, const QString& title) {
+  impl_->CheckSeries(series);
+  impl_->graphs[series]->setName(title);
+  impl_->legend[series]->setText(title);
+}
+
+QString PulseChart::SeriesTitle(int series) const {
+  impl_->CheckSeries(series);
+  return impl_->graphs[series]->name();
+}
+
+void PulseChart::SetLineWidth(int series, int width) {
+  impl_->CheckSeries(series);
+  QCPGraph* graph = impl_->graphs[series];
+  QPen pen = graph->pen();
+  if (pen.width() == width) return;
+  pen.setWidth(width);
+  graph->setPen(pen);
+  impl_->RefreshLegendIcon(series);
+  impl_->QueueReplot();
+}
+
+int PulseChart::LineWidth(int series) const {
+  impl_->CheckSeries(series);
+  return impl_->graphs[series]->pen().width();
+}
+
+void PulseChart::AppendPointLabel(int series, int k, const QString& line) {
+  impl_->CheckSeries(series);
+  auto& labels = impl_->labels[series];
+  if (k < 0 || k >= static_cast<int>(labels.size())) return;
+  QString& text = labels[k];
+  if (text.isEmpty()) {
+    text = line;
+  } else {
+    text += '\n';
+    text += line;
+  }
+  if (series == kLabelledSeries && impl_->visible_label[series] == k) {
+    impl_->UpdateLabelItem();
+    impl_->QueueReplot();
+  }
+}
+
+QString PulseChart::PointLabel(int series, int k) const {
+  impl_->CheckSeries(series);
+  const auto& labels = impl_->labels[series];
+  if (k < 0 || k >= static_cast<int>(labels.size())) return {};
+  return labels[k];
+}
+
+void PulseChart::SetPointLabelVisible(int series, int k, bool visible) {
+  impl_->CheckSeries(series);
+  int& shown = impl_->visible_label[series];
+  if (visible) {
+    if (k < 0 || k >= static_cast<int>(impl_->labels[series].size())) return;
+    shown = k;
+  } else if (shown == k) {
+    shown = -1;
+  } else {
+    return;
+  }
+  if (series == kLabelledSeries) {
+    impl_->UpdateLabelItem();
+    impl_->QueueReplot();
+  }
+}
+
+int PulseChart::VisibleLabel(int series) const {
+  impl_->CheckSeries(series);
+  return impl_->visible_label[series];
+}
+
+void PulseChart::SetSeriesVisible(int series, bool visible) {
+  impl_->CheckSeries(series);
+  impl_->legend[series]->setChecked(visible);
+}
+
+bool PulseChart::SeriesVisible(int series) const {
+  impl_->CheckSeries(series);
+  return impl_->graphs[series]->visible();
+}
+
+void PulseChart::Replot() { impl_->plot->replot(QCustomPlot::rpImmediateRefresh); }
+
+// ---------------------------------------------------------------------------------------------
+// Histogram chart
+
+namespace {
+
+// Bars whose marks (each bar's label text over the bar) can be shown.
+class MarkedBars : public QCPBars {
+ public:
+  MarkedBars(QCPAxis* key_axis, QCPAxis* value_axis, const std::vector<QString>* labels)
+      : QCPBars(key_axis, value_axis), labels_(labels) {}
+
+  bool marks_visible = false;
+
+ protected:
+  void draw(QCPPainter* painter) override {
+    QCPBars::draw(painter);
+    if (!marks_visible) return;
+    painter->setPen(Qt::black);
+    const QFontMetrics metrics(painter->font());
+    const int count = data()->size();
+    for (int k = 0; k < count && k < static_cast<int>(labels_->size()); ++k) {
+      const auto it = data()->at(k);
+      const QPointF top = coordsToPixels(it->key, it->value);
+      const QString& text = (*labels_)[k];
+      const int width = metrics.horizontalAdvance(text);
+      painter->drawText(QPointF(top.x() - width / 2.0, top.y() - 3), text);
+    }
+  }
+
+ private:
+  const std::vector<QString>* labels_;
+};
+
+}  // namespace
+
+struct HistogramChart::Impl {
+  QPointer<QCustomPlot> plot;
+  QCPTextElement* title = nullptr;
+  MarkedBars* bars = nullptr;
+  QSharedPointer<QCPAxisTickerText> ticker;
+  std::vector<QString> labels;
+  AxisLimits left{0, 290};
+  bool auto_size = false;
+  int width_percent = 100;
+
+  void QueueReplot() { plot->replot(QCustomPlot::rpQueuedReplot); }
+
+  // With automatic sizing a bar takes its share of one slot of the bars there are; without, of
+  // one slot of the 200 the chart was laid out for, whatever the number of bars.
+  void ApplyBarWidth() {
+    const double fraction = width_percent / 100.0;
+    if (auto_size) {
+      bars->setWidthType(QCPBars::wtPlotCoords);
+      bars->setWidth(fraction);
+    } else {
+      bars->setWidthType(QCPBars::wtAxisRectRatio);
+      bars->setWidth(fraction / 200);
+    }
+  }
+
+  // Every bar keeps its label; only as many are drawn under the axis as fit side by side.
+  void FitBottomAxis() {
+    const int count = static_cast<int>(labels.size());
+    plot->xAxis->setRange(-0.5, std::max(count, 1) - 0.5);
+    const QFontMetrics metrics(plot->xAxis->tickLabelFont());
+    const int stride = LabelStride(count, plot->axisRect()->width(), metrics.height() + 2);
+    ticker->clear();
+    for (int k = 0; k < count; k += stride) ticker->addTick(k, labels[k]);
+  }
+};
+
+HistogramChart::HistogramChart(QWidget* parent) : impl_(std::make_unique<Impl>()) {
+  Impl& d = *impl_;
+  d.plot = new QCustomPlot(parent);
+  QCustomPlot* plot = d.plot;
+  plot->setAntialiasedElements(QCP::aeNone);
+  plot->setNotAntialiasedElements(QCP::aeAll);
+  plot->setInteractions(QCP::Interactions());
+  plot->legend->setVisible(false);
+
+  plot->plotLayout()->insertRow(0);
+  d.title = new QCPTextElement(plot, "K390 Histogram", PixelFont(13, true));
+  d.title->setTextColor(Qt::black);
+  plot->plotLayout()->addElement(0, 0, d.title);
+
+  ApplyLimits(plot->yAxis, d.left);
+  d.ticker = QSharedPointer<QCPAxisTickerText>(new QCPAxisTickerText);
+  plot->xAxis->setTicker(d.ticker);
+  plot->xAxis->setTickLabelRotation(-90);
+  plot->xAxis->setTickLabelFont(PixelFont(10));
+  plot->xAxis->setSubTicks(false);
+
+  d.bars = new MarkedBars(plot->xAxis, plot->yAxis, &d.labels);
+  d.bars->setName("Series4");
+  d.bars->setPen(QPen(QColor(160, 0, 0)));
+  d.bars->setBrush(QColor(255, 0, 0));
+  d.ApplyBarWidth();
+
+  QObject::connect(plot, &QCustomPlot::beforeReplot, this, [this] { impl_->FitBottomAxis(); });
+}
+
+HistogramChart::~HistogramChart() { delete impl_->plot; }
+
+QWidget* HistogramChart::Widget() const { return impl_->plot; }
+
+QString HistogramChart::Title() const { return impl_->title->text(); }
+
+void HistogramChart::SetLeftAxisMinimum(double value) {
+  impl_->left.SetMinimum(value);
+  ApplyLimits(impl_->plot->yAxis, impl_->left);
+  impl_->QueueReplot();
+}
+
+void HistogramChart::SetLeftAxisMaximum(double value) {
+  impl_->left.SetMaximum(value);
+  ApplyLimits(impl_->plot->yAxis, impl_->left);
+  impl_->QueueReplot();
+}
+
+double HistogramChart::LeftAxisMinimum() const { return impl_->left.Minimum(); }
+double HistogramChart::LeftAxisMaximum() const { return impl_->left.Maximum(); }
+
+void HistogramChart::ClearBars() {
+  impl_->bars->data()->clear();
+  impl_->labels.clear();
+  impl_->QueueReplot();
+}
+
+void HistogramChart::AddBar(double value, const QString& label) {
+  auto& data = *impl_->bars->data();
+  data.add(QCPBarsData(data.size(), value));
+  impl_->labels.push_back(label);
+  impl_->QueueReplot();
+}
+
+int HistogramChart::BarCount() const { return impl_->bars->data()->size(); }
+
+double HistogramChart::BarValue(int k) const {
+  const auto& data = *impl_->bars->data();
+  if (k < 0 || k >= data.size()) return kNaN;
+  return data.at(k)->value;
+}
+
+QString HistogramChart::BarLabel(int k) const {
+  if (k < 0 || k >= static_cast<int>(impl_->labels.size())) return {};
+  return impl_->labels[k];
+}
+
+void HistogramChart::SetAutoBarSize(bool on) {
+  impl_->auto_size = on;
+  impl_->ApplyBarWidth();
+  impl_->QueueReplot();
+}
+
+void HistogramChart::SetBarWidthPercent(int percent) {
+  impl_->width_percent = std::clamp(percent, 0, 100);
+  impl_->ApplyBarWidth();
+  impl_->QueueReplot();
+}
+
+void HistogramChart::SetMarksVisible(bool visible) {
+  impl_->bars->marks_visible = visible;
+  impl_->QueueReplot();
+}
+
+bool HistogramChart::AutoBarSize() const { return impl_->auto_size; }
+int HistogramChart::BarWidthPercent() const { return impl_->width_percent; }
+bool HistogramChart::MarksVisible() const { return impl_->bars->marks_visible; }
+
+void HistogramChart::Replot() { impl_->plot->replot(QCustomPlot::rpImmediateRefresh); }
+
+}  // namespace presentation
