@@ -360,6 +360,16 @@ int PulseChart::VisibleLabel(int series) const {
   return impl_->visible_label[series];
 }
 
+QPoint PulseChart::PointPosition(int series, int k) const {
+  impl_->CheckSeries(series);
+  const QCPGraph* graph = impl_->graphs[series];
+  if (k < 0 || k >= graph->data()->size()) return {-1, -1};
+  const auto point = graph->data()->at(k);
+  if (std::isnan(point->value)) return {-1, -1};
+  const QPointF pixel = graph->coordsToPixels(point->key, point->value);
+  return impl_->plot->mapTo(impl_->frame, pixel.toPoint());
+}
+
 void PulseChart::SetSeriesVisible(int series, bool visible) {
   impl_->CheckSeries(series);
   impl_->legend[series]->setChecked(visible);

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QObject>
+#include <QPoint>
 #include <QString>
 #include <QWidget>
 #include <memory>
@@ -52,6 +53,9 @@ class PulseChart : public QObject {
   void SetPointLabelVisible(int series, int k, bool visible);
   // Index of the shown label of the series, or -1.
   int VisibleLabel(int series) const;
+  // Where point k of a series is drawn, in Widget() pixels as of the last redraw; (-1, -1) for a
+  // null or missing point.
+  QPoint PointPosition(int series, int k) const;
 
   // Legend check boxes.
   void SetSeriesVisible(int series, bool visible);
