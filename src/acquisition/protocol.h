@@ -37,7 +37,7 @@ bool AckSetsBinary(std::string_view rx);
 size_t ReplyLength(std::string_view rx);
 
 // Takes the text before the first comma and advances `rest` past that comma; without a comma
-// takes all of `rest`.
+// takes all of `rest`. Fields of any length are split at their own comma.
 std::string_view PopField(std::string_view& rest);
 
 enum class DecodeOutcome { kDecoded, kEndedEarly };
@@ -46,8 +46,13 @@ enum class DecodeOutcome { kDecoded, kEndedEarly };
 // "index,stamp1,stamp2"). Sets Ch1Count and Ch2Count from the header, stores the intervals of
 // the accepted records from slot 1 on and adds them to the Ch1Average and Ch2Average sums.
 // Appends every line, then the number of accepted records, to `memo` when given.
-// Records beyond slot 5000 are counted but not stored, and the counts used for the statistics
-// never exceed 5001. Throws common::Error on a malformed field.
+// Adds to the sums it is given (the pass zeroes them first). A line ends at its first CR and
+// the text is consumed through the first LF; a rest with no CR, or with a CR but no LF, is the
+// closing remainder, logged and not parsed. Records beyond slot 5000 are counted but not
+// stored, and the counts used for the statistics never exceed 5001. Ends early, without the
+// record count in the memo, when the first line has no "<SAMPLES>" or both counts are 0.
+// Throws common::Error ("'$<field>' is not a valid integer value") on a malformed field;
+// what was written before stays written.
 DecodeOutcome DecodeSampleReply(std::string_view work, PulseData& data,
                                 std::vector<std::string>* memo);
 
