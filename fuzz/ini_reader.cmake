@@ -1,0 +1,1 @@
+k390_fuzz_target(fuzz_ini_reader ${CMAKE_CURRENT_SOURCE_DIR}/fuzz_ini_reader.cpp ini_reader k390_persistence)

@@ -1,0 +1,1 @@
+k390_fuzz_target(fuzz_jit_reader ${CMAKE_CURRENT_SOURCE_DIR}/fuzz_jit_reader.cpp jit_reader k390_persistence)

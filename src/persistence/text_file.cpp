@@ -1,0 +1,72 @@
+#include "persistence/text_file.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <memory>
+
+#include "common/error.h"
+
+namespace persistence {
+namespace {
+
+struct FileCloser {
+  void operator()(std::FILE* f) const { std::fclose(f); }
+};
+using File = std::unique_ptr<std::FILE, FileCloser>;
+
+std::string Message(const char* what, const std::string& path, int error) {
+  return std::string(what) + " \"" + path + "\": " + std::strerror(error);
+}
+
+// Reads the whole file; on failure returns nullopt and leaves a message in `message`.
+std::optional<std::string> Read(const std::string& path, std::string* message) {
+  errno = 0;
+  File file(std::fopen(path.c_str(), "rb"));
+  if (!file) {
+    *message = Message("Cannot open", path, errno ? errno : EIO);
+    return std::nullopt;
+  }
+  std::string content;
+  char chunk[65536];
+  for (;;) {
+    const size_t got = std::fread(chunk, 1, sizeof chunk, file.get());
+    content.append(chunk, got);
+    if (got < sizeof chunk) break;
+  }
+  if (std::ferror(file.get())) {
+    *message = Message("Cannot read", path, errno ? errno : EIO);
+    return std::nullopt;
+  }
+  return content;
+}
+
+}  // namespace
+
+std::string ReadTextFile(const std::string& path) {
+  std::string message;
+  auto content = Read(path, &message);
+  if (!content) throw common::Error(message);
+  return std::move(*content);
+}
+
+std::optional<std::string> TryReadTextFile(const std::string& path) {
+  std::string message;
+  return Read(path, &message);
+}
+
+void WriteTextFile(const std::string& path, std::string_view content) {
+  errno = 0;
+  std::FILE* raw = std::fopen(path.c_str(), "wb");
+  if (!raw) throw common::Error(Message("Cannot create", path, errno ? errno : EIO));
+  errno = 0;
+  const bool written = std::fwrite(content.data(), 1, content.size(), raw) == content.size() &&
+                       std::fflush(raw) == 0;
+  const int write_error = errno ? errno : EIO;
+  errno = 0;
+  const bool closed = std::fclose(raw) == 0;
+  if (!written) throw common::Error(Message("Cannot write", path, write_error));
+  if (!closed) throw common::Error(Message("Cannot write", path, errno ? errno : EIO));
+}
+
+}  // namespace persistence

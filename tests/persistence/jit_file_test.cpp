@@ -1,0 +1,113 @@
+#include "persistence/jit_file.h"
+
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "common/error.h"
+#include "persistence/text_file.h"
+
+namespace persistence {
+namespace {
+
+TEST(JitFormat, WritesBothFormsWithCrLfLines) {
+  const struct {
+    const char* name;
+    std::vector<double> values;
+    bool interval_form;
+    std::string expected;
+  } cases[] = {
+      {"intervals", {40000, 40004, 39996}, true,
+       ";Sample,TDelta(x25ns)\r\n0,40000\r\n1,40004\r\n2,39996\r\n"},
+      {"intervals truncate toward zero", {40000.9, -3.7, 0.2}, true,
+       ";Sample,TDelta(x25ns)\r\n0,40000\r\n1,-3\r\n2,0\r\n"},
+      {"frequencies", {1 / (40000 * 2.5e-8), 1 / (40004 * 2.5e-8), 1 / (39996 * 2.5e-8)}, false,
+       ";Sample,Frequency(Hz)\r\n0,1000\r\n1,999.900009999\r\n2,1000.100010001\r\n"},
+      {"frequency of zero", {0}, false, ";Sample,Frequency(Hz)\r\n0,0\r\n"},
+      {"no points, interval header alone", {}, true, ";Sample,TDelta(x25ns)\r\n"},
+      {"no points, frequency header alone", {}, false, ";Sample,Frequency(Hz)\r\n"},
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(FormatJit(c.values, c.interval_form), c.expected) << c.name;
+  }
+}
+
+TEST(JitParse, BuildsTheListForThePass) {
+  const struct {
+    const char* name;
+    std::string content;
+    JitForm form;
+    std::string list;
+    std::optional<std::string> error;
+  } cases[] = {
+      {"intervals", ";Sample,TDelta(x25ns)\r\n0,40000\r\n1,40004\r\n2,39996\r\n",
+       JitForm::kInterval, "40000,40004,39996", std::nullopt},
+      {"frequencies back to ticks",
+       ";Sample,Frequency(Hz)\r\n0,1000\r\n1,999.900009999\r\n2,1000.100010001\r\n",
+       JitForm::kFrequency, "40000,40004,39996", std::nullopt},
+      {"LF lines", ";Sample,TDelta(x25ns)\n0,5\n1,6", JitForm::kInterval, "5,6", std::nullopt},
+      {"lines without comma", ";Sample,TDelta(x25ns)\r\n40000\r\n40004\r\n", JitForm::kInterval,
+       "40000,40004", std::nullopt},
+      {"text after the first comma kept whole", ";Sample,TDelta(x25ns)\r\n0,1,2\r\n",
+       JitForm::kInterval, "1,2", std::nullopt},
+      {"interval texts passed on unchecked", ";Sample,TDelta(x25ns)\r\n0,abc\r\n\r\n1,7\r\n",
+       JitForm::kInterval, "abc,,7", std::nullopt},
+      {"header only", ";Sample,TDelta(x25ns)\r\n", JitForm::kInterval, "", std::nullopt},
+      {"header without line end", ";Sample,Frequency(Hz)", JitForm::kFrequency, "",
+       std::nullopt},
+      {"header with trailing space", ";Sample,TDelta(x25ns) \r\n0,1\r\n", JitForm::kUnknown, "",
+       std::nullopt},
+      {"header in other case", ";sample,tdelta(x25ns)\r\n0,1\r\n", JitForm::kUnknown, "",
+       std::nullopt},
+      {"empty file", "", JitForm::kUnknown, "", std::nullopt},
+      {"zero frequency keeps the values before it",
+       ";Sample,Frequency(Hz)\r\n0,1000\r\n1,0\r\n2,1000\r\n", JitForm::kFrequency, "40000",
+       "Floating point division by zero"},
+      {"frequency that is not a number", ";Sample,Frequency(Hz)\r\n0,2000\r\n1,1e3x\r\n",
+       JitForm::kFrequency, "20000", "'1e3x' is not a valid floating point value"},
+      {"negative frequency", ";Sample,Frequency(Hz)\r\n0,-1000\r\n", JitForm::kFrequency,
+       "-40000", std::nullopt},
+      {"ticks rounded to nearest", ";Sample,Frequency(Hz)\r\n0,30000000\r\n1,8000000\r\n",
+       JitForm::kFrequency, "1,5", std::nullopt},
+  };
+  for (const auto& c : cases) {
+    const JitList got = ParseJit(c.content);
+    EXPECT_EQ(got.form, c.form) << c.name;
+    EXPECT_EQ(got.list, c.list) << c.name;
+    EXPECT_EQ(got.error, c.error) << c.name;
+  }
+}
+
+TEST(JitRoundTrip, SaveThenLoadGivesTheTicksBack) {
+  const std::vector<double> ticks = {40000, 40004, 39996, 40000, 12345, 2147483647};
+  std::vector<double> frequencies;
+  for (double t : ticks) frequencies.push_back(1 / (t * 2.5e-8));
+  EXPECT_EQ(ParseJit(FormatJit(ticks, true)).list, "40000,40004,39996,40000,12345,2147483647");
+  EXPECT_EQ(ParseJit(FormatJit(frequencies, false)).list,
+            "40000,40004,39996,40000,12345,2147483647");
+}
+
+TEST(TextFile, ReadsAndWritesBytesUnchanged) {
+  const std::string path = (std::filesystem::temp_directory_path() /
+                            ("k390_jit_" + std::to_string(::getpid()) + ".JIT"))
+                               .string();
+  const std::string bytes = std::string("a\r\nb\n\0c", 7);
+  WriteTextFile(path, bytes);
+  EXPECT_EQ(ReadTextFile(path), bytes);
+  std::filesystem::remove(path);
+  EXPECT_FALSE(TryReadTextFile(path).has_value());
+  try {
+    ReadTextFile(path);
+    FAIL() << "no error";
+  } catch (const common::Error& e) {
+    EXPECT_EQ(std::string(e.what()), "Cannot open \"" + path + "\": No such file or directory");
+  }
+  EXPECT_THROW(WriteTextFile(path + "/no/such/folder", "x"), common::Error);
+}
+
+}  // namespace
+}  // namespace persistence
