@@ -1,0 +1,85 @@
+#pragma once
+
+#include <cstdint>
+#include <random>
+#include <vector>
+
+// The simulated instrument's pulse source: a 40 MHz tick counter that time-stamps one pulse
+// train per channel. Toolkit-free so that its numbers can be checked without sockets.
+namespace k390sim {
+
+struct TrainConfig {
+  double frequency_hz = 1000;  // pulses per second, above 0 and at most 4e7
+  double jitter_ticks = 2;     // standard deviation of the Gaussian jitter, in ticks, 0 or more
+  uint64_t start_ticks = 0;    // counter value of the train's first ideal pulse
+  uint64_t seed = 1;
+};
+
+// One channel. Pulse i lies at start + i * period, plus independent Gaussian jitter, rounded to
+// the nearest tick. The ideal times are computed from the pulse number rather than summed, so
+// a non-integer period does not drift over millions of pulses. Each stamp lies at least one
+// tick after the previous one: a jitter draw that would reorder two pulses is clamped, since
+// the instrument's counter cannot run backwards.
+class PulseTrain {
+ public:
+  explicit PulseTrain(const TrainConfig& config);
+
+  // The next pulse's 64-bit tick count. The counter only advances with the pulses taken, so a
+  // seeded run gives the same stamps whatever the wall-clock timing of the requests.
+  uint64_t Next();
+  std::vector<uint64_t> Take(int64_t count);
+
+  // Passes over the pulses whose ideal time lies before `ticks`, as pulses that arrive while
+  // nobody asks for them are never reported. Never goes back.
+  void SkipTo(uint64_t ticks);
+
+  double PeriodTicks() const { return period_ticks_; }
+  uint64_t PulsesTaken() const { return index_; }
+
+ private:
+  double period_ticks_;
+  double jitter_ticks_;
+  uint64_t start_ticks_;
+  uint64_t index_ = 0;
+  uint64_t last_ = 0;
+  std::mt19937_64 rng_;
+  std::normal_distribution<double> jitter_{0.0, 1.0};
+};
+
+struct ModelConfig {
+  TrainConfig ch1;
+  TrainConfig ch2;
+};
+
+struct Samples {
+  std::vector<uint64_t> ch1;
+  std::vector<uint64_t> ch2;  // empty for a channel 1 request
+};
+
+// Both channels of the instrument on one counter. Each channel has its own random stream, so
+// channel 1 stamps do not depend on whether channel 2 was ever asked for. A request takes
+// pulses from where the previous one left the counter, so that channel 2 in a dual request
+// lies in the same stretch of time as channel 1, however the two frequencies differ.
+class PulseModel {
+ public:
+  explicit PulseModel(const ModelConfig& config) : ch1_(config.ch1), ch2_(config.ch2) {}
+
+  // The next `count` pulses of channel 1, and of channel 2 when `dual`.
+  Samples TakeSamples(int64_t count, bool dual);
+  // The next channel 1 stamp of a running stream.
+  uint64_t NextStreamStamp();
+
+ private:
+  void Advance(uint64_t stamp);
+
+  PulseTrain ch1_;
+  PulseTrain ch2_;
+  uint64_t clock_ = 0;  // one tick past the newest stamp reported on either channel
+  bool started_ = false;
+};
+
+// Throws std::invalid_argument with an operator-readable message for a frequency outside
+// (0, 4e7] or a negative or non-finite jitter.
+void ValidateTrainConfig(const TrainConfig& config);
+
+}  // namespace k390sim

@@ -1,0 +1,273 @@
+#include "server.h"
+
+#include <QDateTime>
+#include <QTcpSocket>
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+
+namespace k390sim {
+namespace {
+
+// Stream words are generated in timer batches; a short period keeps a 250 kHz stream smooth
+// without a timer per word.
+constexpr int kStreamTickMs = 5;
+// After a stall of the event loop the stream catches up at most this many pulses per tick, so
+// one late tick cannot build a burst of many megabytes.
+constexpr int64_t kMaxPulsesPerTick = 200000;
+// A TCP stream whose reader has stopped reading is paused rather than buffered without bound.
+constexpr qint64 kMaxTcpBacklog = 8 * 1024 * 1024;
+// Requests are a few dozen bytes; a peer that sends this much without an end tag is not a
+// desktop tool and is disconnected.
+constexpr size_t kMaxRequestBytes = 64 * 1024;
+
+QString PeerText(const QTcpSocket* socket) {
+  return socket->peerAddress().toString() + ":" + QString::number(socket->peerPort());
+}
+
+// UDP datagrams go to the requester as IPv4 when it connected through an IPv4-mapped address.
+QHostAddress PlainAddress(const QHostAddress& address) {
+  bool is_v4 = false;
+  quint32 v4 = address.toIPv4Address(&is_v4);
+  return is_v4 ? QHostAddress(v4) : address;
+}
+
+}  // namespace
+
+Server::Server(const ServerOptions& options, QObject* parent)
+    : QObject(parent), options_(options), model_(options.model) {
+  stream_timer_.setTimerType(Qt::PreciseTimer);
+  stream_timer_.setInterval(kStreamTickMs);
+  connect(&stream_timer_, &QTimer::timeout, this, &Server::OnStreamTick);
+  connect(&listener_, &QTcpServer::newConnection, this, &Server::OnNewConnection);
+}
+
+bool Server::Start(QString* error) {
+  if (!options_.log_words_path.isEmpty()) {
+    word_log_.open(options_.log_words_path.toStdString(), std::ios::out | std::ios::trunc);
+    if (!word_log_) {
+      *error = "cannot write the word log " + options_.log_words_path;
+      return false;
+    }
+  }
+  if (!listener_.listen(options_.bind_address, options_.port)) {
+    *error = "cannot listen on " + options_.bind_address.toString() + ":" +
+             QString::number(options_.port) + ": " + listener_.errorString();
+    return false;
+  }
+  return true;
+}
+
+void Server::Log(const QString& line) const {
+  const QString stamp = QDateTime::currentDateTime().toString("hh:mm:ss.zzz");
+  std::fprintf(stderr, "%s %s\n", qPrintable(stamp), qPrintable(line));
+  std::fflush(stderr);
+}
+
+void Server::OnNewConnection() {
+  while (QTcpSocket* socket = listener_.nextPendingConnection()) {
+    connections_[socket].peer = PeerText(socket);
+    connect(socket, &QTcpSocket::readyRead, this, [this, socket] { OnReadyRead(socket); });
+    connect(socket, &QTcpSocket::disconnected, this, [this, socket] { OnDisconnected(socket); });
+  }
+}
+
+void Server::OnDisconnected(QTcpSocket* socket) {
+  if (stream_ && stream_->mode == 2 && stream_->tcp == socket) {
+    StopStream("link closed by the peer");
+  }
+  connections_.erase(socket);
+  socket->deleteLater();
+}
+
+void Server::OnReadyRead(QTcpSocket* socket) {
+  auto found = connections_.find(socket);
+  if (found == connections_.end()) return;
+  Connection& connection = found->second;
+  const QByteArray bytes = socket->readAll();
+  connection.rx.append(bytes.constData(), static_cast<size_t>(bytes.size()));
+  // Several requests may arrive in one read, or one request over several reads.
+  while (size_t length = RequestLength(connection.rx)) {
+    const Request request = ParseRequest(std::string_view(connection.rx).substr(0, length));
+    connection.rx.erase(0, length);
+    Handle(socket, request);
+    if (connections_.find(socket) == connections_.end()) return;
+  }
+  if (connection.rx.size() > kMaxRequestBytes) {
+    Log(connection.peer + " sent " + QString::number(connection.rx.size()) +
+        " bytes without a request end tag; closing");
+    connection.rx.clear();
+    socket->abort();
+  }
+}
+
+void Server::Handle(QTcpSocket* socket, const Request& request) {
+  const QString peer = connections_[socket].peer;
+  QString what;
+  switch (request.kind) {
+    case RequestKind::kSample:
+      what = QString("sample %1 count=%2").arg(request.dual ? "ch1+ch2" : "ch1").arg(request.count);
+      break;
+    case RequestKind::kStream:
+      what = QString("stream mode=%1").arg(request.mode);
+      break;
+    case RequestKind::kInvalid:
+      what = QString("invalid request: %1").arg(QString::fromStdString(request.problem));
+      break;
+  }
+  if (options_.no_reply) {
+    Log(peer + " " + what + " -> no reply");
+    return;
+  }
+
+  if (request.kind == RequestKind::kInvalid) {
+    Log(peer + " " + what + " -> error reply");
+    Reply(socket, FormatErrorReply(request.problem));
+    return;
+  }
+
+  if (request.kind == RequestKind::kStream) {
+    // Stop first, so that no word of the old stream follows the acknowledgement.
+    if (stream_) StopStream("replaced by a new stream command");
+    QString target = "stopped";
+    if (request.mode == 1) {
+      target = "UDP to " + PlainAddress(socket->peerAddress()).toString() + ":" +
+               QString::number(options_.udp_port);
+    } else if (request.mode == 2) {
+      target = "words on this link";
+    }
+    Log(peer + " " + what + " -> " + target);
+    const int mode = request.mode;
+    QPointer<QTcpSocket> guard(socket);
+    Reply(socket, FormatStreamAck(mode), [this, guard, mode] {
+      if (mode != 0 && guard) StartStream(guard, mode);
+    });
+    return;
+  }
+
+  Samples samples = model_.TakeSamples(request.count, request.dual);
+  std::vector<uint64_t>& ch1 = samples.ch1;
+  std::vector<uint64_t>& ch2 = samples.ch2;
+  if (options_.stamp_bits == 32) {
+    for (uint64_t& stamp : ch1) stamp &= 0xFFFFFFFFu;
+    for (uint64_t& stamp : ch2) stamp &= 0xFFFFFFFFu;
+  }
+  std::string reply = FormatSampleReply(ch1, ch2, options_.malformed);
+  Log(peer + " " + what + " -> " + QString::number(reply.size()) + " bytes, first stamp " +
+      QString::number(ch1.front(), 16).toUpper() + (options_.malformed ? ", malformed" : ""));
+  Reply(socket, std::move(reply));
+}
+
+void Server::Reply(QTcpSocket* socket, std::string reply, std::function<void()> after) {
+  Connection& connection = connections_[socket];
+  connection.out.push_back({std::move(reply), 0, std::move(after)});
+  if (connection.pumping) return;
+  connection.pumping = true;
+  QTimer::singleShot(options_.delay_ms, socket, [this, socket] { Pump(socket); });
+}
+
+void Server::Pump(QTcpSocket* socket) {
+  auto found = connections_.find(socket);
+  if (found == connections_.end()) return;
+  Connection& connection = found->second;
+  if (connection.out.empty()) {
+    connection.pumping = false;
+    return;
+  }
+  Outgoing& outgoing = connection.out.front();
+  size_t piece = outgoing.bytes.size() - outgoing.sent;
+  if (options_.split_bytes > 0) piece = std::min(piece, static_cast<size_t>(options_.split_bytes));
+  socket->write(outgoing.bytes.data() + outgoing.sent, static_cast<qint64>(piece));
+  outgoing.sent += piece;
+  if (outgoing.sent < outgoing.bytes.size()) {
+    QTimer::singleShot(options_.split_pause_ms, socket, [this, socket] { Pump(socket); });
+    return;
+  }
+  std::function<void()> after = std::move(outgoing.after);
+  connection.out.pop_front();
+  if (options_.close_after_reply) {
+    connection.out.clear();
+    connection.pumping = false;
+    if (after) after();
+    // disconnectFromHost sends what is still buffered before the link closes.
+    socket->disconnectFromHost();
+    return;
+  }
+  connection.pumping = !connection.out.empty();
+  if (connection.pumping) {
+    QTimer::singleShot(options_.delay_ms, socket, [this, socket] { Pump(socket); });
+  }
+  if (after) after();
+}
+
+void Server::StartStream(QTcpSocket* socket, int mode) {
+  Stream& stream = stream_.emplace(mode, options_.shape);
+  if (mode == 1) {
+    stream.udp_to = PlainAddress(socket->peerAddress());
+  } else {
+    stream.tcp = socket;
+  }
+  stream.clock.start();
+  stream_timer_.start();
+}
+
+void Server::StopStream(const QString& why) {
+  if (!stream_) return;
+  Log(QString("stream stopped after %1 words: %2").arg(stream_->words.WordsSent()).arg(why));
+  stream_.reset();
+  stream_timer_.stop();
+  word_log_.flush();
+}
+
+void Server::OnStreamTick() {
+  if (!stream_) return;
+  Stream& stream = *stream_;
+  if (stream.mode == 2) {
+    if (!stream.tcp || stream.tcp->state() != QAbstractSocket::ConnectedState) {
+      StopStream("link gone");
+      return;
+    }
+    if (stream.tcp->bytesToWrite() > kMaxTcpBacklog) return;
+  }
+
+  const double elapsed_s = static_cast<double>(stream.clock.nsecsElapsed()) * 1e-9;
+  const auto due_total =
+      static_cast<int64_t>(std::floor(elapsed_s * options_.model.ch1.frequency_hz));
+  int64_t due = std::min(due_total - stream.pulses, kMaxPulsesPerTick);
+  const size_t first_new = stream.pending.size();
+  while (due-- > 0 && !stream.words.Finished()) {
+    stream.words.AddPulse(model_.NextStreamStamp(), stream.pending);
+    ++stream.pulses;
+  }
+  if (word_log_.is_open()) {
+    for (size_t i = first_new; i < stream.pending.size(); ++i)
+      word_log_ << stream.pending[i] << '\n';
+    // Flushed before the words go out, so a reader that has every word also has the log.
+    word_log_.flush();
+  }
+
+  const bool finished = stream.words.Finished();
+  if (stream.mode == 2) {
+    std::string bytes;
+    AppendWordBytes(stream.pending, bytes);
+    stream.pending.clear();
+    if (!bytes.empty()) stream.tcp->write(bytes.data(), static_cast<qint64>(bytes.size()));
+  } else {
+    const auto per_datagram = static_cast<size_t>(options_.words_per_datagram);
+    size_t sent = 0;
+    while (stream.pending.size() - sent >= per_datagram ||
+           (finished && sent < stream.pending.size())) {
+      const size_t count = std::min(per_datagram, stream.pending.size() - sent);
+      std::string bytes;
+      AppendWordBytes(std::span(stream.pending).subspan(sent, count), bytes);
+      udp_.writeDatagram(bytes.data(), static_cast<qint64>(bytes.size()), stream.udp_to,
+                         options_.udp_port);
+      sent += count;
+    }
+    stream.pending.erase(stream.pending.begin(),
+                         stream.pending.begin() + static_cast<std::ptrdiff_t>(sent));
+  }
+  if (finished) StopStream("word limit reached");
+}
+
+}  // namespace k390sim
