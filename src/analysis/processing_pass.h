@@ -19,7 +19,14 @@ class ProcessingPass {
   // a Load when `from_file`. Throws common::Error after the end steps have run.
   void Run(PassView& view, std::string_view rx_copy, bool from_file);
 
-  // Flight-time figures from the texts of Eint1, Eprove_ms and Ejitpp_pct.
+  // The steps after decoding, on Data() as it stands: filter, statistics, figures, chart feed,
+  // histogram. Run calls it inside its end-step guard; a caller that fills Data() itself (the
+  // benchmark) runs no end steps. Counts above 5001 are clamped to 5001 first.
+  void ProcessDecoded(PassView& view, int graph_index);
+
+  // Flight-time figures from the texts of Eint1, Eprove_ms and Ejitpp_pct. An Eint1 that reads
+  // as 0 or less, or a pulse count beyond the signed 32-bit range, gives no figures. Throws
+  // common::Error when Eint1, Eprove_ms or Ejitpp_pct is not a number (after Lpcycles is set).
   void UpdateProveFigures(PassView& view);
 
   // Peak Reset: both held maxima to 0, Epqf and Ejitpp_max blanked.
@@ -49,8 +56,10 @@ class ProcessingPass {
 };
 
 // Decodes a loaded list (decimal signed 32-bit values separated by commas) into Ch1Intervals
-// from index 1, Ch2Intervals 0, the sum in Ch1Average; Ch1Count = n + 1, Ch2Count = 0. Takes at
-// most the first 5000 values. Throws common::Error on a value that is not such an integer.
+// from index 1 and 0 into Ch2Intervals, adding each value to Ch1Average (the pass has zeroed it);
+// then Ch1Count = n + 1 and Ch2Count = 0. Only the first 5000 values are stored, so Ch1Count is
+// at most 5001, but every later value is still checked. Throws common::Error on a value that is
+// not such an integer; the counts are then left as they were.
 void DecodeLoadedList(std::string_view list, acquisition::PulseData& data);
 
 }  // namespace analysis
