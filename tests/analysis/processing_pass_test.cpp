@@ -431,6 +431,79 @@ TEST(ProcessingPass, DeviationsBeyondTheSquareRangeOfSixtyFourBitsStillGiveFigur
   EXPECT_EQ(view.BoxText(Box::kEjitpp_pct), "1000.0000");
 }
 
+// Both channels, five records: channel 1 steps 40000, 40004, 39996, 40000, channel 2 20000.
+constexpr char kDualReply[] =
+    "<K390><SAMPLES>5,5</SAMPLES>\r\n"
+    "0,0,0\r\n"
+    "1,9C40,4E20\r\n"
+    "2,13884,9C40\r\n"
+    "3,1D4C0,EA60\r\n"
+    "4,27100,13880\r\n"
+    "</K390>";
+
+TEST(ProcessingPass, AnInstrumentReplyGivesBothChannelsFigures) {
+  ProcessingPass pass;
+  FakePassView view;
+  pass.Run(view, kDualReply, false);
+  const std::vector<std::pair<Box, std::string>> expected = {
+      {Box::kEsampavg, "40000"},       {Box::kEjitpp, "8"},
+      {Box::kEpkpos, "+4"},            {Box::kEpkneg, "-4"},
+      {Box::kEint1, "0.001000000000"}, {Box::kEfreq1, "1000.0000"},
+      {Box::kEint2, "0.000500000000"}, {Box::kEfreq2, "2000.0000"},
+  };
+  for (const auto& [box, text] : expected) {
+    EXPECT_EQ(view.BoxText(box), text) << BoxName(box);
+  }
+  EXPECT_DOUBLE_EQ(pass.Data().Ch2Average, 20000);
+  ASSERT_EQ(pass.Memo().size(), 8u);
+  EXPECT_EQ(pass.Memo().back(), "5");
+  EXPECT_EQ(view.end_steps, 1);
+
+  // The next pass starts from an empty log.
+  FakePassView again;
+  pass.Run(again, "", false);
+  EXPECT_EQ(pass.Memo(), std::vector<std::string>{"0"});
+}
+
+TEST(ProcessingPass, ARemovedOrIncompleteReplyOnlyRetitlesTheAxis) {
+  const std::vector<std::string> replies = {
+      "",                                                  // removed by the receive handler
+      "<K390>\r\n<SAMPLES>5,0</SAMPLES>\r\n</K390>",     // no header on the first line
+      "<K390><SAMPLES>0,0</SAMPLES>\r\n0,0,0\r\n</K390>",  // both counts 0
+  };
+  for (const std::string& reply : replies) {
+    ProcessingPass pass;
+    FakePassView view;
+    view.graph_index = 1;
+    pass.Run(view, reply, false);
+    const std::vector<std::string> expected = {"SetLeftAxisTitle", "TimerOff", "EndSteps"};
+    EXPECT_EQ(view.calls, expected) << reply;
+    EXPECT_EQ(view.left_axis_title, "Pulse Frequency (Hz)");
+  }
+}
+
+TEST(ProcessingPass, AReplyThatEndsEarlyTakesNoStreamWindow) {
+  ProcessingPass pass;
+  FakePassView view;
+  view.stream_checked = true;
+  pass.Run(view, "\r\n", false);  // a stray CR in the TCP stream bytes
+  EXPECT_EQ(std::count(view.calls.begin(), view.calls.end(), "TakeStreamWindow"), 0);
+  EXPECT_EQ(view.end_steps, 1);
+}
+
+TEST(ProcessingPass, AMalformedReplyRaisesAfterTheEndSteps) {
+  ProcessingPass pass;
+  FakePassView view;
+  try {
+    pass.Run(view, "<SAMPLES>5,0</SAMPLES>\r\n0,0\r\n</K390>", false);
+    ADD_FAILURE() << "no error";
+  } catch (const common::Error& e) {
+    EXPECT_EQ(std::string(e.what()), "'$' is not a valid integer value");
+  }
+  EXPECT_EQ(view.end_steps, 1);
+  EXPECT_TRUE(view.written.empty());
+}
+
 TEST(DecodeLoadedList, StoresValuesFromIndexOneAndCountsOneMore) {
   PulseData data;
   data.Ch2Intervals[2] = 99;
