@@ -473,6 +473,7 @@ HistogramChart::HistogramChart(QWidget* parent) : impl_(std::make_unique<Impl>()
   plot->xAxis->setTickLabelRotation(-90);
   plot->xAxis->setTickLabelFont(PixelFont(10));
   plot->xAxis->setSubTicks(false);
+  plot->xAxis->grid()->setVisible(false);
 
   d.bars = new MarkedBars(plot->xAxis, plot->yAxis, &d.labels);
   d.bars->setName("Series4");
