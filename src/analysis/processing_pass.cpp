@@ -71,6 +71,21 @@ double Seconds(double ticks) { return ticks * kNanoSecondsPerTick / kNanoSeconds
 
 double Frequency(double seconds) { return seconds != 0 ? 1 / seconds : 0; }
 
+// "+4" for a positive peak, "0" otherwise.
+std::string PlusSignedText(int64_t value) {
+  std::string text = value > 0 ? "+" : "";
+  text += common::IntText(value);
+  return text;
+}
+
+// "(3 pulses)"
+std::string PulsesText(int32_t pulses) {
+  std::string text = "(";
+  text += common::IntText(pulses);
+  text += " pulses)";
+  return text;
+}
+
 }  // namespace
 
 void DecodeLoadedList(std::string_view list, PulseData& data) {
@@ -152,8 +167,7 @@ void ProcessingPass::ProcessDecoded(PassView& view, int graph_index) {
 
   const int64_t peak_to_peak = dev.maximum - dev.minimum;
   view.SetBoxText(Box::kEjitpp, common::IntText(peak_to_peak));
-  view.SetBoxText(Box::kEpkpos, dev.maximum > 0 ? "+" + common::IntText(dev.maximum)
-                                                : common::IntText(dev.maximum));
+  view.SetBoxText(Box::kEpkpos, PlusSignedText(dev.maximum));
   view.SetBoxText(Box::kEpkneg, common::IntText(dev.minimum));
 
   const double pp_percent = static_cast<double>(peak_to_peak) / average * 100;
@@ -199,7 +213,7 @@ void ProcessingPass::UpdateProveFigures(PassView& view) {
   const auto n = static_cast<int32_t>(std::trunc(pulses));
   if (n <= 0) return;
 
-  view.SetBoxText(Box::kLpcycles, "(" + common::IntText(n) + " pulses)");
+  view.SetBoxText(Box::kLpcycles, PulsesText(n));
 
   const double q = common::StrToFloat(view.BoxText(Box::kEjitpp_pct)) / n;
   if (q > quality_peak_) quality_peak_ = q;

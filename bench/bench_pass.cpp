@@ -1,0 +1,112 @@
+// The processing pass runs on the window's thread after every reply and every stream trigger, so
+// a pass over the full 5000 intervals must leave the 50 ms capture tick almost untouched. The
+// figures part alone is expected well under 0.1 ms.
+#include <benchmark/benchmark.h>
+
+#include <cstdint>
+#include <string>
+
+#include "acquisition/pulse_data.h"
+#include "analysis/histogram.h"
+#include "analysis/pass_view.h"
+#include "analysis/processing_pass.h"
+
+namespace {
+
+constexpr int kIntervals = acquisition::kMaxIntervals;
+
+// A window that accepts everything and shows nothing.
+class NullView : public analysis::PassView {
+ public:
+  int GraphIndex() const override { return 0; }
+  bool StreamChecked() const override { return false; }
+  bool DualEnabledUnchecked() const override { return filter_on; }
+  std::string BoxText(analysis::Box box) const override {
+    return box == analysis::Box::kEprove_ms ? "1000" : last_text;
+  }
+  void SetBoxText(analysis::Box, const std::string& text) override { last_text = text; }
+  void SetLeftAxisTitle(const std::string&) override {}
+  void SetSeries2Title(const std::string&) override {}
+  void TimerOff() override {}
+  void EndSteps() override {}
+
+  bool filter_on = false;
+  std::string last_text = "0.001000000000";
+};
+
+// Intervals jittering a few ticks around 1 ms, as a real capture does.
+int Interval(int i) {
+  const uint32_t noise = static_cast<uint32_t>(i) * 2654435761u;
+  return 40000 + static_cast<int>(noise >> 28) - 8;
+}
+
+void Fill(acquisition::PulseData& data, double& sum) {
+  sum = 0;
+  for (int i = 1; i <= kIntervals; ++i) {
+    data.Ch1Intervals[static_cast<size_t>(i)] = Interval(i);
+    sum += Interval(i);
+  }
+}
+
+void FiguresPass(benchmark::State& state, int filter_length) {
+  analysis::ProcessingPass pass;
+  NullView view;
+  if (filter_length > 0) {
+    pass.Filter().SetLength(filter_length);
+    view.filter_on = true;
+  }
+  double sum = 0;
+  Fill(pass.Data(), sum);
+  for (auto _ : state) {
+    acquisition::PulseData& data = pass.Data();
+    data.Ch1Count = kIntervals + 1;
+    data.Ch2Count = 0;
+    data.Ch1Average = sum;
+    data.Ch2Average = 0;
+    pass.ProcessDecoded(view, 0);
+    benchmark::DoNotOptimize(pass.CentreInterval());
+  }
+  state.SetItemsProcessed(static_cast<int64_t>(state.iterations()) * kIntervals);
+}
+
+// Statistics and every figure box from 5000 decoded intervals, filter off.
+void BM_FiguresPass(benchmark::State& state) { FiguresPass(state, 0); }
+BENCHMARK(BM_FiguresPass)->Unit(benchmark::kMicrosecond);
+
+// The same with the longest filter the spin box allows.
+void BM_FiguresPassFilter33(benchmark::State& state) { FiguresPass(state, 33); }
+BENCHMARK(BM_FiguresPassFilter33)->Unit(benchmark::kMicrosecond);
+
+// A whole pass over a loaded list of 5000 values: decoding the text, then the figures.
+void BM_RunLoadedList(benchmark::State& state) {
+  std::string list;
+  for (int i = 1; i <= kIntervals; ++i) {
+    if (i > 1) list += ',';
+    list += std::to_string(Interval(i));
+  }
+  analysis::ProcessingPass pass;
+  NullView view;
+  for (auto _ : state) {
+    pass.Run(view, list, true);
+    benchmark::DoNotOptimize(pass.CentreInterval());
+  }
+  state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) *
+                          static_cast<int64_t>(list.size()));
+}
+BENCHMARK(BM_RunLoadedList)->Unit(benchmark::kMicrosecond);
+
+// The histogram view's bars and labels for 5000 intervals.
+void BM_Histogram(benchmark::State& state) {
+  acquisition::PulseData data;
+  double sum = 0;
+  Fill(data, sum);
+  data.Ch1Count = kIntervals + 1;
+  data.Ch1Average = sum / kIntervals;
+  for (auto _ : state) {
+    const analysis::HistogramBars bars = analysis::ComputeHistogram(data, 10, 3000);
+    benchmark::DoNotOptimize(bars.counts.data());
+  }
+}
+BENCHMARK(BM_Histogram)->Unit(benchmark::kMicrosecond);
+
+}  // namespace
