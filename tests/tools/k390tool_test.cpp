@@ -1,0 +1,243 @@
+// Runs the built k390tool on files written to a temporary folder and checks what it prints and
+// its exit status, as the programs that call it see them.
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <string>
+#include <vector>
+
+namespace {
+
+namespace fs = std::filesystem;
+
+struct Outcome {
+  int status = -1;
+  std::string out;
+  std::string err;
+};
+
+std::string Slurp(const fs::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+class K390toolTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    dir_ = fs::temp_directory_path() /
+           ("k390tool_" + std::to_string(::getpid()) + "_" +
+            ::testing::UnitTest::GetInstance()->current_test_info()->name());
+    fs::remove_all(dir_);
+    fs::create_directories(dir_);
+  }
+  void TearDown() override { fs::remove_all(dir_); }
+
+  // Writes a file into the test folder and returns its path.
+  std::string Put(const std::string& name, const std::string& content) const {
+    const fs::path path = dir_ / name;
+    std::ofstream(path, std::ios::binary) << content;
+    return path.string();
+  }
+
+  // Runs the tool with the given arguments (each quoted for the shell) in the test folder.
+  Outcome Run(const std::vector<std::string>& args) const {
+    std::string command = "cd '" + dir_.string() + "' && '" K390TOOL_PATH "'";
+    for (const std::string& arg : args) command += " '" + arg + "'";
+    command += " >'" + (dir_ / "stdout").string() + "' 2>'" + (dir_ / "stderr").string() + "'";
+    const int raw = std::system(command.c_str());
+    Outcome outcome;
+    outcome.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
+    outcome.out = Slurp(dir_ / "stdout");
+    outcome.err = Slurp(dir_ / "stderr");
+    return outcome;
+  }
+
+  fs::path dir_;
+};
+
+std::string IntervalFile(const std::vector<std::string>& values) {
+  std::string text = ";Sample,TDelta(x25ns)\r\n";
+  for (size_t i = 0; i < values.size(); ++i) {
+    text += std::to_string(i) + "," + values[i] + "\r\n";
+  }
+  return text;
+}
+
+const char kWorkedExampleFigures[] =
+    "Esampavg=40000\n"
+    "Epkpos=+4\n"
+    "Epkneg=-4\n"
+    "Ejitpp=8\n"
+    "Ejitpp_pct=0.0200\n"
+    "Ejitpp_max=0.0200\n"
+    "Ejitrms=6\n"
+    "Ejitrms_pct=0.0141\n"
+    "Eint1=0.001000000000\n"
+    "Efreq1=1000.0000\n"
+    "Eint2=0.000000000000\n"
+    "Efreq2=0.0000\n";
+
+TEST_F(K390toolTest, SingleFilesGiveTheirFiguresOrTheReasonForNone) {
+  const struct {
+    const char* name;
+    std::string content;
+    std::string expected_after_file_line;
+  } cases[] = {
+      {"worked example", IntervalFile({"40000", "40004", "39996", "40000"}),
+       kWorkedExampleFigures},
+      {"tie rounds to even, deviations truncate", IntervalFile({"10", "11"}),
+       "Esampavg=10\nEpkpos=0\nEpkneg=0\nEjitpp=0\nEjitpp_pct=0.0000\nEjitpp_max=0.0000\n"
+       "Ejitrms=0\nEjitrms_pct=0.0000\nEint1=0.000000262500\nEfreq1=3809523.8095\n"
+       "Eint2=0.000000000000\nEfreq2=0.0000\n"},
+      {"frequency file turned into ticks",
+       ";Sample,Frequency(Hz)\r\n0,1000\r\n1,999.900009999\r\n2,1000.100010001\r\n3,1000\r\n",
+       kWorkedExampleFigures},
+      {"lines without sample numbers", ";Sample,TDelta(x25ns)\r\n40000\r\n40004\r\n39996\r\n40000",
+       kWorkedExampleFigures},
+      {"dual-channel reply",
+       "<K390><SAMPLES>3,3</SAMPLES>\r\n0,FFFFFFF0,0\r\n1,9C34,13880\r\n2,13870,27100\r\n</K390>",
+       "Esampavg=40000\nEpkpos=+4\nEpkneg=-4\nEjitpp=8\nEjitpp_pct=0.0200\n"
+       "Ejitpp_max=0.0200\nEjitrms=8\nEjitrms_pct=0.0200\nEint1=0.001000000000\n"
+       "Efreq1=1000.0000\nEint2=0.002000000000\nEfreq2=500.0000\n"},
+      {"header only", IntervalFile({}), "NoFigures=no records\n"},
+      {"header with a trailing space is no data file",
+       ";Sample,TDelta(x25ns) \r\n0,40000\r\n1,40000\r\n", "NoFigures=reply ended early\n"},
+      {"reply with both counts 0", "<K390><SAMPLES>0,0</SAMPLES>\r\n</K390>",
+       "NoFigures=reply ended early\n"},
+      {"reply with a single record", "<K390><SAMPLES>1,0</SAMPLES>\r\n0,10,0\r\n</K390>",
+       "NoFigures=too few records\n"},
+      {"average not above 0", IntervalFile({"-5", "3"}), "NoFigures=average not above 0\n"},
+  };
+  for (const auto& c : cases) {
+    const std::string path = Put("capture.JIT", c.content);
+    const Outcome got = Run({"figures", path});
+    EXPECT_EQ(got.status, 0) << c.name << "\n" << got.err;
+    EXPECT_EQ(got.out, "File=" + path + "\n" + c.expected_after_file_line) << c.name;
+    EXPECT_EQ(got.err, "") << c.name;
+  }
+}
+
+TEST_F(K390toolTest, FailuresPrintTheWindowsMessageAndExit2) {
+  const struct {
+    const char* name;
+    std::string content;
+    std::string expected_err;
+  } cases[] = {
+      {"list value that is no integer", IntervalFile({"40000", "4O004"}),
+       "'4O004' is not a valid integer value.\n"},
+      {"empty line inside a list", IntervalFile({"40000"}) + "\r\n2,40004\r\n",
+       "'' is not a valid integer value.\n"},
+      {"list value beyond 32 bits", IntervalFile({"2147483648"}),
+       "'2147483648' is not a valid integer value.\n"},
+      {"reply field that is no hex", "<K390><SAMPLES>2,0</SAMPLES>\r\n0,10,0\r\n1,2G,0\r\n</K390>",
+       "'$2G' is not a valid integer value.\n"},
+      {"frequency of 0", ";Sample,Frequency(Hz)\r\n0,1000\r\n1,0\r\n",
+       "Floating point division by zero.\n"},
+      {"frequency that is no number", ";Sample,Frequency(Hz)\r\n0,1k\r\n",
+       "'1k' is not a valid floating point value.\n"},
+  };
+  for (const auto& c : cases) {
+    const std::string path = Put("bad.JIT", c.content);
+    const Outcome got = Run({"figures", path});
+    EXPECT_EQ(got.status, 2) << c.name;
+    EXPECT_EQ(got.err, c.expected_err) << c.name;
+    EXPECT_EQ(got.out, "File=" + path + "\n") << c.name;
+  }
+  const std::string missing = (dir_ / "missing.JIT").string();
+  const Outcome got = Run({"figures", missing});
+  EXPECT_EQ(got.status, 2);
+  EXPECT_EQ(got.err, "Cannot open \"" + missing + "\": No such file or directory.\n");
+}
+
+TEST_F(K390toolTest, ErrorStopsTheRunAtTheFailingFile) {
+  const std::string good = Put("good.JIT", IntervalFile({"40000", "40004", "39996", "40000"}));
+  const std::string bad = Put("bad.JIT", IntervalFile({"x"}));
+  const Outcome got = Run({"figures", good, bad, good});
+  EXPECT_EQ(got.status, 2);
+  EXPECT_EQ(got.out, "File=" + good + "\n" + kWorkedExampleFigures + "File=" + bad + "\n");
+  EXPECT_EQ(got.err, "'x' is not a valid integer value.\n");
+}
+
+TEST_F(K390toolTest, HeldMaximaCarryOverFromFileToFile) {
+  // P-P 12 ticks of 40000 (0.0300 %), then 8 ticks (0.0200 %): the held maxima keep the first.
+  const std::string wide = Put("wide.JIT", IntervalFile({"40006", "39994"}));
+  const std::string narrow = Put("narrow.JIT", IntervalFile({"40000", "40004", "39996", "40000"}));
+  const Outcome got = Run({"figures", "--flight-ms", "3", wide, narrow});
+  ASSERT_EQ(got.status, 0) << got.err;
+  EXPECT_EQ(got.out,
+            "File=" + wide +
+                "\nEsampavg=40000\nEpkpos=+6\nEpkneg=-6\nEjitpp=12\nEjitpp_pct=0.0300\n"
+                "Ejitpp_max=0.0300\nEjitrms=12\nEjitrms_pct=0.0300\nEint1=0.001000000000\n"
+                "Efreq1=1000.0000\nEint2=0.000000000000\nEfreq2=0.0000\n"
+                "Lpcycles=(3 pulses)\nEprove_err=0.0100\nEpqf=0.0100\n"
+                "File=" + narrow +
+                "\nEsampavg=40000\nEpkpos=+4\nEpkneg=-4\nEjitpp=8\nEjitpp_pct=0.0200\n"
+                "Ejitpp_max=0.0300\nEjitrms=6\nEjitrms_pct=0.0141\nEint1=0.001000000000\n"
+                "Efreq1=1000.0000\nEint2=0.000000000000\nEfreq2=0.0000\n"
+                "Lpcycles=(3 pulses)\nEprove_err=0.0067\nEpqf=0.0100\n");
+}
+
+TEST_F(K390toolTest, FlightTimeFiguresOnlyWhenThereArePulses) {
+  const std::string path = Put("w.JIT", IntervalFile({"40000", "40004", "39996", "40000"}));
+  // 0 ms gives no pulse count, so the flight-time lines stay away.
+  Outcome got = Run({"figures", "--flight-ms", "0", path});
+  ASSERT_EQ(got.status, 0) << got.err;
+  EXPECT_EQ(got.out, "File=" + path + "\n" + kWorkedExampleFigures);
+  // Without the option the same.
+  got = Run({"figures", path});
+  EXPECT_EQ(got.out, "File=" + path + "\n" + kWorkedExampleFigures);
+  // A flight time beyond the 32-bit range fails its conversion as the window's box would.
+  got = Run({"figures", "--flight-ms", "99999999999", path});
+  EXPECT_EQ(got.status, 2);
+  EXPECT_EQ(got.err, "'99999999999' is not a valid integer value.\n");
+}
+
+TEST_F(K390toolTest, ArgumentsThatDoNotFitAreRefused) {
+  const std::string path = Put("w.JIT", IntervalFile({"40000"}));
+  const std::vector<std::vector<std::string>> refused = {
+      {},
+      {"figures"},
+      {"figures", "--flight-ms"},
+      {"figures", "--flight-ms", "1.5", path},
+      {"figures", "--flight-ms", "-1", path},
+      {"figures", "--bogus", path},
+      {"plot", path},
+      {"resample", "a", "b", "c"},
+  };
+  for (const auto& args : refused) {
+    const Outcome got = Run(args);
+    EXPECT_EQ(got.status, 2) << testing::PrintToString(args);
+    EXPECT_EQ(got.out, "") << testing::PrintToString(args);
+    EXPECT_NE(got.err.find("Usage:"), std::string::npos) << testing::PrintToString(args);
+  }
+  const Outcome help = Run({"--help"});
+  EXPECT_EQ(help.status, 0);
+  EXPECT_NE(help.out.find("k390tool figures [--flight-ms MS] FILE..."), std::string::npos);
+  EXPECT_NE(help.out.find("k390tool resample [STREAM_FILE [OUT_FILE]]"), std::string::npos);
+}
+
+TEST_F(K390toolTest, ResampleUsesTheDefaultNamesInTheCurrentFolder) {
+  std::string log;
+  for (int i = 0; i < 12; ++i) log += "40000\r\n";
+  Put("stream.dat", log);
+  const Outcome got = Run({"resample"});
+  ASSERT_EQ(got.status, 0) << got.err;
+  const std::string resampled = Slurp(dir_ / "resampled.dat");
+  ASSERT_FALSE(resampled.empty());
+  EXPECT_EQ(resampled.substr(0, 13), "40000,40000\r\n");
+}
+
+TEST_F(K390toolTest, ResampleFailureLeavesTheOutputUntouched) {
+  const std::string out = Put("out.dat", "old");
+  const Outcome got = Run({"resample", (dir_ / "none.dat").string(), out});
+  EXPECT_EQ(got.status, 2);
+  EXPECT_NE(got.err.find("none.dat"), std::string::npos);
+  EXPECT_EQ(Slurp(out), "old");
+}
+
+}  // namespace

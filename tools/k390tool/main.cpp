@@ -1,0 +1,233 @@
+// k390tool: the jitter figures of saved captures and the stream log resampling, without a window.
+// Other programs call it, so its arguments and its output lines are a fixed interface.
+#include <cstdio>
+#include <iostream>
+#include <map>
+#include <memory>
+#include <optional>
+#include <set>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "acquisition/protocol.h"
+#include "acquisition/pulse_data.h"
+#include "analysis/pass_view.h"
+#include "analysis/processing_pass.h"
+#include "analysis/resample.h"
+#include "common/error.h"
+#include "persistence/jit_file.h"
+#include "persistence/text_file.h"
+
+namespace {
+
+using analysis::Box;
+
+constexpr int kExitOk = 0;
+constexpr int kExitFailed = 2;
+
+constexpr std::string_view kHelp =
+    R"help(Usage:
+  k390tool figures [--flight-ms MS] FILE...
+  k390tool resample [STREAM_FILE [OUT_FILE]]
+  k390tool --help
+
+figures
+  Runs the jitter processing pass once per FILE, in order, as the window does for a
+  loaded or received capture. The held maximum of the P-P percentage and of the quality
+  factor carry over from one file to the next.
+  A FILE whose first line is exactly ";Sample,TDelta(x25ns)" or ";Sample,Frequency(Hz)"
+  is a jitter data file (.JIT) and is loaded as the window's Load does: frequencies are
+  turned into intervals of 25 ns ticks. Any other FILE holds the raw bytes of an
+  instrument sample reply ("<SAMPLES>count1,count2</SAMPLES>" header line, then
+  "index,stamp1,stamp2" records in hexadecimal, then "</K390>").
+  --flight-ms MS  the flight time in milliseconds (digits only), as typed into the
+                  Flight Time box: adds the pulse count and the quality factor.
+
+  For each FILE it prints
+    File=<FILE as given>
+  then one NAME=TEXT line per figure box the pass wrote, in this order:
+    Esampavg, Epkpos, Epkneg, Ejitpp, Ejitpp_pct, Ejitpp_max, Ejitrms, Ejitrms_pct,
+    Eint1, Efreq1, Eint2, Efreq2
+  and with --flight-ms, when the pass produced them:
+    Lpcycles, Eprove_err, Epqf
+  A pass that produces no figures prints instead
+    NoFigures=<reason>
+  with reason "no records", "too few records", "reply ended early" or
+  "average not above 0".
+
+resample
+  Smooths the stream log STREAM_FILE (default "stream.dat") into OUT_FILE (default
+  "resampled.dat"), as the window does when Stream is unchecked.
+
+Exit status: 0 on success. 2 when a file cannot be read or written, when a value does not
+convert (the message is printed to standard error as the window shows it) or when the
+arguments are wrong; the files after a failing one are not processed.
+)help";
+
+constexpr Box kFigureOrder[] = {
+    Box::kEsampavg,   Box::kEpkpos,      Box::kEpkneg, Box::kEjitpp,
+    Box::kEjitpp_pct, Box::kEjitpp_max,  Box::kEjitrms, Box::kEjitrms_pct,
+    Box::kEint1,      Box::kEfreq1,      Box::kEint2,  Box::kEfreq2,
+};
+constexpr Box kProveOrder[] = {Box::kLpcycles, Box::kEprove_err, Box::kEpqf};
+
+// The figure boxes as plain texts. Which boxes a pass wrote is recorded so that only that
+// pass's figures are printed, while the texts themselves persist from pass to pass as the
+// window's boxes do.
+class ToolView : public analysis::PassView {
+ public:
+  ToolView(int graph_index, std::optional<std::string> flight_ms) : graph_index_(graph_index) {
+    if (flight_ms) texts_[Box::kEprove_ms] = *flight_ms;
+  }
+
+  void SetGraphIndex(int index) { graph_index_ = index; }
+  void ForgetWrites() { written_.clear(); }
+  bool Wrote(Box box) const { return written_.count(box) != 0; }
+
+  int GraphIndex() const override { return graph_index_; }
+  bool StreamChecked() const override { return false; }
+  bool DualEnabledUnchecked() const override { return false; }
+  std::string BoxText(Box box) const override {
+    const auto it = texts_.find(box);
+    return it == texts_.end() ? std::string() : it->second;
+  }
+  void SetBoxText(Box box, const std::string& text) override {
+    texts_[box] = text;
+    written_.insert(box);
+  }
+  void SetLeftAxisTitle(const std::string&) override {}
+  void SetSeries2Title(const std::string&) override {}
+  void TimerOff() override {}
+  void EndSteps() override {}
+
+ private:
+  int graph_index_;
+  std::map<Box, std::string> texts_;
+  std::set<Box> written_;
+};
+
+// The message as the window's error display shows it: a full stop is added after a last
+// character above ".".
+std::string Displayed(std::string message) {
+  if (!message.empty() && static_cast<unsigned char>(message.back()) > '.') message += '.';
+  return message;
+}
+
+int Fail(const std::string& message) {
+  std::cerr << Displayed(message) << '\n';
+  return kExitFailed;
+}
+
+int Usage(const std::string& problem) {
+  std::cerr << "k390tool: " << problem << "\n\n" << kHelp;
+  return kExitFailed;
+}
+
+// What the pass made of one input, when it wrote no figures.
+std::string NoFiguresReason(const analysis::ProcessingPass& pass, std::string_view input,
+                            bool from_file) {
+  if (!from_file) {
+    auto scratch = std::make_unique<acquisition::PulseData>();
+    if (acquisition::DecodeSampleReply(input, *scratch, nullptr) ==
+        acquisition::DecodeOutcome::kEndedEarly) {
+      return "reply ended early";
+    }
+  }
+  const int64_t count = pass.Data().Ch1Count;
+  if (count <= 0 || (from_file && count <= 1)) return "no records";
+  if (count == 1) return "too few records";
+  return "average not above 0";
+}
+
+bool IsDigits(std::string_view text) {
+  if (text.empty()) return false;
+  for (char c : text) {
+    if (c < '0' || c > '9') return false;
+  }
+  return true;
+}
+
+int Figures(const std::vector<std::string>& args) {
+  std::optional<std::string> flight_ms;
+  std::vector<std::string> files;
+  for (size_t i = 0; i < args.size(); ++i) {
+    if (args[i] == "--flight-ms") {
+      if (i + 1 >= args.size()) return Usage("--flight-ms needs a value");
+      if (!IsDigits(args[i + 1])) return Usage("--flight-ms takes digits only");
+      flight_ms = args[++i];
+    } else if (args[i].rfind("--", 0) == 0 && args[i].size() > 2) {
+      return Usage("unknown option " + args[i]);
+    } else {
+      files.push_back(args[i]);
+    }
+  }
+  if (files.empty()) return Usage("figures needs at least one FILE");
+
+  // One pass object for the whole run, as the window has one for its whole life.
+  auto pass = std::make_unique<analysis::ProcessingPass>();
+  ToolView view(0, flight_ms);
+  for (const std::string& path : files) {
+    std::cout << "File=" << path << '\n';
+    try {
+      const std::string content = persistence::ReadTextFile(path);
+      const persistence::JitList loaded = persistence::ParseJit(content);
+      const bool from_file = loaded.form != persistence::JitForm::kUnknown;
+      if (loaded.error) return Fail(*loaded.error);
+      view.SetGraphIndex(loaded.form == persistence::JitForm::kFrequency ? 1 : 0);
+      const std::string_view input = from_file ? std::string_view(loaded.list) : content;
+
+      view.ForgetWrites();
+      pass->Run(view, input, from_file);
+
+      if (!view.Wrote(Box::kEsampavg)) {
+        std::cout << "NoFigures=" << NoFiguresReason(*pass, input, from_file) << '\n';
+        continue;
+      }
+      for (Box box : kFigureOrder) {
+        if (view.Wrote(box)) std::cout << analysis::BoxName(box) << '=' << view.BoxText(box) << '\n';
+      }
+      if (flight_ms) {
+        for (Box box : kProveOrder) {
+          if (view.Wrote(box) && !view.BoxText(box).empty()) {
+            std::cout << analysis::BoxName(box) << '=' << view.BoxText(box) << '\n';
+          }
+        }
+      }
+    } catch (const common::Error& e) {
+      std::cout.flush();
+      return Fail(e.what());
+    }
+  }
+  return kExitOk;
+}
+
+int Resample(const std::vector<std::string>& args) {
+  if (args.size() > 2) return Usage("resample takes at most two files");
+  const std::string stream_path = args.size() > 0 ? args[0] : "stream.dat";
+  const std::string out_path = args.size() > 1 ? args[1] : "resampled.dat";
+  try {
+    analysis::ResampleLog(stream_path, out_path);
+  } catch (const common::Error& e) {
+    return Fail(e.what());
+  }
+  return kExitOk;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  std::vector<std::string> args(argv + 1, argv + argc);
+  for (const std::string& arg : args) {
+    if (arg == "--help" || arg == "-h") {
+      std::cout << kHelp;
+      return kExitOk;
+    }
+  }
+  if (args.empty()) return Usage("no command given");
+  const std::string command = args.front();
+  args.erase(args.begin());
+  if (command == "figures") return Figures(args);
+  if (command == "resample") return Resample(args);
+  return Usage("unknown command " + command);
+}
