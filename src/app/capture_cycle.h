@@ -2,6 +2,7 @@
 
 #include <QObject>
 #include <QString>
+#include <cstddef>
 #include <cstdint>
 #include <memory>
 #include <span>
@@ -25,11 +26,11 @@ class CycleView {
  public:
   virtual ~CycleView() = default;
 
-  virtual QString HostText() const = 0;      // Eip
-  virtual QString PortText() const = 0;      // Eport
-  virtual QString SamplesText() const = 0;   // SEsamples, as typed
-  virtual int SamplesValue() const = 0;      // SEsamples: the text as an integer, or 10
-  virtual bool DualChecked() const = 0;      // CBdual
+  virtual QString HostText() const = 0;        // Eip
+  virtual QString PortText() const = 0;        // Eport
+  virtual QString SamplesText() const = 0;     // SEsamples, as typed
+  virtual int SamplesValue() const = 0;        // SEsamples: the text as an integer, or 10
+  virtual bool DualChecked() const = 0;        // CBdual
   virtual bool AutoSampleChecked() const = 0;  // CBactive
   virtual bool StreamChecked() const = 0;      // CBstream
 
@@ -87,6 +88,23 @@ class CaptureCycle : public QObject {
   CaptureTimer& Timer1();
   InstrumentLink& ClientSocket1();
   UdpReceiver& IdUDPServer1();
+
+  // Read-only views of the cycle and stream state, for the window and the tests.
+  const std::string& PendingCommand() const;
+  bool StreamBinary() const;
+  bool ClearRxOnNext() const;
+  bool SkipNextDatagram() const;
+  int RingWrite() const;
+  int RingDisplay() const;
+  int RingLog() const;
+  int RingFillCount() const;
+  // Words overwritten in the ring before the log took them, since streaming started.
+  uint64_t LostWords() const;
+  bool StreamLogOpen() const;
+  std::string StreamLogPath() const;
+
+  // RxBuffer is emptied with an error when it grows past this without a complete reply.
+  static constexpr size_t kMaxRxBytes = 1024 * 1024;
 
  private:
   struct Impl;

@@ -1,0 +1,35 @@
+#pragma once
+
+#include <QObject>
+#include <QTimer>
+
+namespace app {
+
+// The capture timer (Timer1): enabled flag, interval in ms and an integer tag. Enabling a
+// disabled timer, or changing the interval of an enabled one, starts a fresh countdown of the
+// full interval; enabling an enabled timer or setting the interval it already has leaves the
+// running countdown alone. Starts disabled at 1,000 ms. Window thread only.
+class CaptureTimer : public QObject {
+  Q_OBJECT
+
+ public:
+  explicit CaptureTimer(QObject* parent = nullptr);
+
+  bool Enabled() const { return enabled_; }
+  void SetEnabled(bool enabled);
+  int Interval() const { return interval_; }
+  void SetInterval(int interval_ms);
+  int Tag() const { return tag_; }
+  void SetTag(int tag) { tag_ = tag; }
+
+ signals:
+  void Tick();
+
+ private:
+  QTimer timer_;
+  bool enabled_ = false;
+  int interval_ = 1000;
+  int tag_ = 0;
+};
+
+}  // namespace app

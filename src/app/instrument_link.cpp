@@ -1,0 +1,181 @@
+#include "app/instrument_link.h"
+
+#include <QHostAddress>
+#include <QHostInfo>
+#include <QMetaObject>
+#include <cerrno>
+
+#include "common/error.h"
+
+namespace app {
+namespace {
+
+constexpr const char* kActiveRefusal = "Can't change value while socket is active";
+
+// The system's error number for what the socket layer met, as the operator's report shows it.
+int ErrorNumber(QAbstractSocket::SocketError error) {
+  switch (error) {
+    case QAbstractSocket::ConnectionRefusedError:
+      return ECONNREFUSED;
+    case QAbstractSocket::RemoteHostClosedError:
+      return ECONNRESET;
+    case QAbstractSocket::HostNotFoundError:
+      return EHOSTUNREACH;
+    case QAbstractSocket::SocketAccessError:
+      return EACCES;
+    case QAbstractSocket::SocketResourceError:
+      return EMFILE;
+    case QAbstractSocket::SocketTimeoutError:
+      return ETIMEDOUT;
+    case QAbstractSocket::NetworkError:
+      return ENETUNREACH;
+    case QAbstractSocket::AddressInUseError:
+      return EADDRINUSE;
+    case QAbstractSocket::SocketAddressNotAvailableError:
+      return EADDRNOTAVAIL;
+    case QAbstractSocket::UnsupportedSocketOperationError:
+      return EOPNOTSUPP;
+    default:
+      return EIO;
+  }
+}
+
+QString TransferErrorText(const QString& text, int number, const char* api) {
+  return QStringLiteral("Socket error: %1 (%2), on API '%3'").arg(text).arg(number).arg(api);
+}
+
+}  // namespace
+
+QString ResolveHost(const QString& host) {
+  QHostAddress literal;
+  if (literal.setAddress(host.trimmed())) {
+    return literal.protocol() == QAbstractSocket::IPv4Protocol ? literal.toString()
+                                                               : QStringLiteral("0.0.0.0");
+  }
+  if (!host.isEmpty()) {
+    const QHostInfo info = QHostInfo::fromName(host);
+    if (info.error() == QHostInfo::NoError) {
+      for (const QHostAddress& address : info.addresses()) {
+        if (address.protocol() == QAbstractSocket::IPv4Protocol) return address.toString();
+      }
+    }
+  }
+  return QStringLiteral("0.0.0.0");
+}
+
+InstrumentLink::InstrumentLink(QObject* parent) : QObject(parent) {
+  connect(&socket_, &QTcpSocket::connected, this, &InstrumentLink::OnConnected);
+  connect(&socket_, &QTcpSocket::disconnected, this, &InstrumentLink::OnDisconnected);
+  connect(&socket_, &QTcpSocket::errorOccurred, this, &InstrumentLink::OnError);
+  connect(&socket_, &QTcpSocket::readyRead, this, &InstrumentLink::Readable);
+}
+
+InstrumentLink::~InstrumentLink() {
+  socket_.disconnect(this);
+  socket_.abort();
+}
+
+void InstrumentLink::SetAddress(const QString& address) {
+  if (address == address_) return;
+  if (active_) throw common::Error(kActiveRefusal);
+  address_ = address;
+}
+
+void InstrumentLink::SetPort(int port) {
+  if (port == port_) return;
+  if (active_) throw common::Error(kActiveRefusal);
+  port_ = port;
+}
+
+void InstrumentLink::Open() {
+  if (active_) return;
+  if (connecting_ && connecting_address_ == address_ && connecting_port_ == port_) return;
+  if (socket_.state() != QAbstractSocket::UnconnectedState) socket_.abort();
+  connecting_ = true;
+  connecting_address_ = address_;
+  connecting_port_ = port_;
+
+  // The unresolved address and impossible ports fail as a refused attempt would, reported from
+  // the event loop like every other connection failure.
+  const QHostAddress target(address_);
+  if (target == QHostAddress::AnyIPv4) return ReportConnectFailure(EADDRNOTAVAIL);
+  if (port_ <= 0 || port_ > 65535) return ReportConnectFailure(EINVAL);
+  socket_.connectToHost(address_, static_cast<quint16>(port_));
+}
+
+void InstrumentLink::Close() {
+  connecting_ = false;
+  active_ = false;
+  if (socket_.state() == QAbstractSocket::ConnectedState) {
+    socket_.disconnectFromHost();
+    // Whatever could not be written at once is not waited for: the next Open must find the
+    // socket unconnected.
+    if (socket_.state() != QAbstractSocket::UnconnectedState) socket_.abort();
+  } else if (socket_.state() != QAbstractSocket::UnconnectedState) {
+    socket_.abort();
+  }
+}
+
+void InstrumentLink::Send(const std::string& bytes) {
+  const qint64 written = socket_.write(bytes.data(), static_cast<qint64>(bytes.size()));
+  if (written == static_cast<qint64>(bytes.size())) {
+    socket_.flush();
+    return;
+  }
+  const QString message =
+      TransferErrorText(socket_.errorString(), ErrorNumber(socket_.error()), "send");
+  Close();
+  throw common::Error(message.toStdString());
+}
+
+qint64 InstrumentLink::BytesAvailable() const { return socket_.bytesAvailable(); }
+
+std::string InstrumentLink::Read(qint64 max_bytes) {
+  const QByteArray bytes = socket_.read(max_bytes);
+  return std::string(bytes.constData(), static_cast<size_t>(bytes.size()));
+}
+
+void InstrumentLink::OnConnected() {
+  connecting_ = false;
+  active_ = true;
+  emit Connected();
+}
+
+void InstrumentLink::OnDisconnected() {
+  active_ = false;
+  connecting_ = false;
+}
+
+void InstrumentLink::OnError(QAbstractSocket::SocketError error) {
+  if (connecting_ && !active_) {
+    connecting_ = false;
+    socket_.abort();
+    emit ErrorReported(QStringLiteral("Asynchronous socket error %1").arg(ErrorNumber(error)));
+    return;
+  }
+  if (!active_) return;
+  active_ = false;
+  // The peer closing the connection is the normal end of a conversation, not a failure. The
+  // bytes it sent before closing stay readable.
+  if (error == QAbstractSocket::RemoteHostClosedError) return;
+  const char* api = socket_.bytesToWrite() > 0 ? "send" : "recv";
+  const QString message = TransferErrorText(socket_.errorString(), ErrorNumber(error), api);
+  socket_.abort();
+  emit ErrorReported(message);
+}
+
+void InstrumentLink::ReportConnectFailure(int error_number) {
+  const QString address = connecting_address_;
+  const int port = connecting_port_;
+  QMetaObject::invokeMethod(
+      this,
+      [this, address, port, error_number] {
+        // A Close or a new attempt in between withdraws this report.
+        if (!connecting_ || connecting_address_ != address || connecting_port_ != port) return;
+        connecting_ = false;
+        emit ErrorReported(QStringLiteral("Asynchronous socket error %1").arg(error_number));
+      },
+      Qt::QueuedConnection);
+}
+
+}  // namespace app
