@@ -60,17 +60,14 @@ k390sim::ServerOptions ReadOptions(const QCommandLineParser& parser) {
   options.port = static_cast<quint16>(IntegerOption(parser, "port", 0, 65535));
   options.udp_port = static_cast<quint16>(IntegerOption(parser, "udp-port", 1, 65535));
 
-  auto& ch1 = options.model.ch1;
-  auto& ch2 = options.model.ch2;
-  ch1.frequency_hz = RealOption(parser, "freq");
-  ch2.frequency_hz = parser.isSet("ch2-freq") ? RealOption(parser, "ch2-freq") : ch1.frequency_hz;
-  ch1.jitter_ticks = ch2.jitter_ticks = RealOption(parser, "jitter-ticks");
-  ch1.start_ticks = ch2.start_ticks = UnsignedOption(parser, "start-ticks");
-  ch1.seed = UnsignedOption(parser, "seed");
-  ch2.seed = ch1.seed ^ 0x9E3779B97F4A7C15ull;  // a different stream for channel 2
+  const double ch1_hz = RealOption(parser, "freq");
+  options.model = k390sim::MakeModelConfig(
+      ch1_hz, parser.isSet("ch2-freq") ? RealOption(parser, "ch2-freq") : ch1_hz,
+      RealOption(parser, "jitter-ticks"), UnsignedOption(parser, "start-ticks"),
+      UnsignedOption(parser, "seed"));
   try {
-    k390sim::ValidateTrainConfig(ch1);
-    k390sim::ValidateTrainConfig(ch2);
+    k390sim::ValidateTrainConfig(options.model.ch1);
+    k390sim::ValidateTrainConfig(options.model.ch2);
   } catch (const std::invalid_argument& e) {
     throw OptionError(e.what());
   }
@@ -108,7 +105,8 @@ int main(int argc, char* argv[]) {
   parser.setApplicationDescription(
       "Simulates a K390 pulse-timing instrument (40 MHz counter, 25 ns ticks).\n"
       "Answers sample requests over TCP with time stamps from a seeded pulse model, and\n"
-      "streams 32-bit stamp words over UDP (mode 1) or on the TCP link (mode 2).\n"
+      "streams 32-bit stamp words over UDP (mode 1) or on the TCP link (mode 2); a stream\n"
+      "command is acknowledged with the digit 1 while a stream runs and 0 once stopped.\n"
       "The simulated counter advances only with the pulses it reports, so a run with the\n"
       "same options and requests gives the same stamps. Prints \"listening on ADDR:PORT\"\n"
       "as its first line and logs one line per request to standard error.");

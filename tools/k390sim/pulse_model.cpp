@@ -23,6 +23,13 @@ void ValidateTrainConfig(const TrainConfig& config) {
   }
 }
 
+ModelConfig MakeModelConfig(double ch1_hz, double ch2_hz, double jitter_ticks, uint64_t start_ticks,
+                            uint64_t seed) {
+  constexpr uint64_t kCh2SeedMix = 0x9E3779B97F4A7C15ull;
+  return {.ch1 = {ch1_hz, jitter_ticks, start_ticks, seed},
+          .ch2 = {ch2_hz, jitter_ticks, start_ticks, seed ^ kCh2SeedMix}};
+}
+
 PulseTrain::PulseTrain(const TrainConfig& config)
     : period_ticks_(kTicksPerSecond / config.frequency_hz),
       jitter_ticks_(config.jitter_ticks),

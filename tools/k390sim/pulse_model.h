@@ -51,6 +51,11 @@ struct ModelConfig {
   TrainConfig ch2;
 };
 
+// Both channels share the jitter and the counter start; channel 2 draws from a seed derived
+// from `seed`, so the two channels' jitter is independent yet reproducible.
+ModelConfig MakeModelConfig(double ch1_hz, double ch2_hz, double jitter_ticks, uint64_t start_ticks,
+                            uint64_t seed);
+
 struct Samples {
   std::vector<uint64_t> ch1;
   std::vector<uint64_t> ch2;  // empty for a channel 1 request

@@ -139,7 +139,7 @@ void Server::Handle(QTcpSocket* socket, const Request& request) {
     Log(peer + " " + what + " -> " + target);
     const int mode = request.mode;
     QPointer<QTcpSocket> guard(socket);
-    Reply(socket, FormatStreamAck(mode), [this, guard, mode] {
+    Reply(socket, FormatStreamAck(mode != 0), [this, guard, mode] {
       if (mode != 0 && guard) StartStream(guard, mode);
     });
     return;

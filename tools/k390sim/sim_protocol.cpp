@@ -118,9 +118,9 @@ std::string FormatSampleReply(std::span<const uint64_t> ch1, std::span<const uin
   return reply;
 }
 
-std::string FormatStreamAck(int mode) {
+std::string FormatStreamAck(bool streaming) {
   std::string reply = "<K390><STREAM>\r\n";
-  reply += static_cast<char>('0' + mode);
+  reply += streaming ? '1' : '0';
   reply += "\r\n</STREAM></K390>";
   return reply;
 }

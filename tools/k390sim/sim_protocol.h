@@ -43,9 +43,11 @@ Request ParseRequest(std::string_view text);
 std::string FormatSampleReply(std::span<const uint64_t> ch1, std::span<const uint64_t> ch2,
                               bool malformed);
 
-// "<K390><STREAM>" CR LF mode CR LF "</STREAM></K390>": the mode digit is the third byte after
-// the tag's ">".
-std::string FormatStreamAck(int mode);
+// "<K390><STREAM>" CR LF status CR LF "</STREAM></K390>": the status digit is the third byte
+// after the tag's ">". It is 1 while a stream runs, over either transport, and 0 once stopped:
+// the desktop tool reads its link as binary stream words exactly when that byte is 1, so
+// echoing the mode digit 2 of a TCP stream would leave every word stuck as text.
+std::string FormatStreamAck(bool streaming);
 
 // A reply whose first line has no "<SAMPLES>", so the desktop tool ends its pass quietly.
 std::string FormatErrorReply(std::string_view problem);
