@@ -71,9 +71,9 @@ enum class Kind { kOther, kHeader, kEntry };
 
 struct Parsed {
   Kind kind = Kind::kOther;
-  std::string_view name;    // section name of a header, key of an entry
-  size_t value_begin = 0;   // entry: offset of the value text in the line (after "=")
-  std::string_view value;   // entry: the value, trimmed, quotes still on
+  std::string_view name;   // section name of a header, key of an entry
+  size_t value_begin = 0;  // entry: offset of the value text in the line (after "=")
+  std::string_view value;  // entry: the value, trimmed, quotes still on
 };
 
 Parsed ParseLine(std::string_view text) {
@@ -152,9 +152,8 @@ std::string_view Completion(std::string_view content, std::string_view eol) {
 
 // A value that a read would change (blanks trimmed, quotes removed) is written in quotes.
 std::string Stored(std::string_view value) {
-  const bool needs_quotes = !value.empty() &&
-                            (IsBlank(value.front()) || IsBlank(value.back()) ||
-                             QuotedAtBothEnds(value));
+  const bool needs_quotes = !value.empty() && (IsBlank(value.front()) || IsBlank(value.back()) ||
+                                               QuotedAtBothEnds(value));
   if (!needs_quotes) return std::string(value);
   std::string quoted = "\"";
   quoted.append(value);
@@ -231,8 +230,8 @@ bool CanStore(std::string_view section, std::string_view key, std::string_view v
   return key.front() != ';' && key.front() != '#' && key.front() != '[';
 }
 
-std::string ReadSetting(const std::string& ini_path, std::string_view section,
-                        std::string_view key, std::string_view default_value) {
+std::string ReadSetting(const std::string& ini_path, std::string_view section, std::string_view key,
+                        std::string_view default_value) {
   const std::optional<std::string> content = TryReadTextFile(ini_path);
   if (!content) return std::string(default_value);
   const std::optional<std::string> value = FindValue(*content, section, key);
@@ -256,6 +255,11 @@ void WriteSetting(const std::string& ini_path, std::string_view section, std::st
   const fs::file_status status = fs::status(target, ec);
   std::string content;
   if (fs::exists(status)) {
+    // A file marked read-only keeps its content, as the operator intended, although replacing
+    // it through the folder would be possible.
+    constexpr fs::perms kAnyWrite =
+        fs::perms::owner_write | fs::perms::group_write | fs::perms::others_write;
+    if ((status.permissions() & kAnyWrite) == fs::perms::none) throw failure;
     std::optional<std::string> old = TryReadTextFile(target.string());
     if (!old) throw failure;
     content = std::move(*old);

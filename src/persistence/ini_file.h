@@ -33,8 +33,8 @@ bool CanStore(std::string_view section, std::string_view key, std::string_view v
 // Reads one value from the INI file at `ini_path` with a fresh file access: the value cut to
 // kMaxSettingLength characters, "" for a key present with an empty value, `default_value` when
 // the file, the section or the key is absent or the file cannot be read. Window thread.
-std::string ReadSetting(const std::string& ini_path, std::string_view section,
-                        std::string_view key, std::string_view default_value);
+std::string ReadSetting(const std::string& ini_path, std::string_view section, std::string_view key,
+                        std::string_view default_value);
 
 // Stores key=value in the INI file at `ini_path`, creating the file and the section when
 // missing, and always writing, also when the value is unchanged. The new content goes to a

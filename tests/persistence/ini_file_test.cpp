@@ -70,15 +70,15 @@ struct ReplaceCase {
 TEST(IniReplaceValue, ChangesOnlyWhatItMust) {
   const ReplaceCase cases[] = {
       {"in place, comments and CR LF kept",
-       "; K390 settings\r\n\r\n[SETTINGS]\r\n; address\r\nIP=1.1.1.1\r\nPORT=38253\r\n",
-       "SETTINGS", "IP", "10.0.98.108",
+       "; K390 settings\r\n\r\n[SETTINGS]\r\n; address\r\nIP=1.1.1.1\r\nPORT=38253\r\n", "SETTINGS",
+       "IP", "10.0.98.108",
        "; K390 settings\r\n\r\n[SETTINGS]\r\n; address\r\nIP=10.0.98.108\r\nPORT=38253\r\n"},
       {"key spelling and blanks before = kept", "[Settings]\nIp  =  old  \nport=1\n", "SETTINGS",
        "IP", "new", "[Settings]\nIp  =new\nport=1\n"},
       {"shorter value", "[S]\r\nK=123456\r\nL=1\r\n", "S", "K", "7", "[S]\r\nK=7\r\nL=1\r\n"},
       {"empty value", "[S]\r\nK=123\r\n", "S", "K", "", "[S]\r\nK=\r\n"},
-      {"new key after the last key of the section", "[S]\r\nA=1\r\n\r\n[T]\r\nB=2\r\n", "S",
-       "K", "v", "[S]\r\nA=1\r\nK=v\r\n\r\n[T]\r\nB=2\r\n"},
+      {"new key after the last key of the section", "[S]\r\nA=1\r\n\r\n[T]\r\nB=2\r\n", "S", "K",
+       "v", "[S]\r\nA=1\r\nK=v\r\n\r\n[T]\r\nB=2\r\n"},
       {"new key in a section without keys", "[S]\n[T]\n", "S", "K", "v", "[S]\nK=v\n[T]\n"},
       {"new key at the end of a last line without ending", "[S]\r\nA=1", "S", "K", "v",
        "[S]\r\nA=1\r\nK=v\r\n"},
@@ -170,9 +170,11 @@ TEST_F(IniFileTest, WriteKeepsEveryOtherByte) {
   const std::string before =
       "; hand-written\n\n[NET]\nhost = x\n[Settings]\n  Samples = 50   ; trailing\nstream=udp\n";
   Put(before);
+  const fs::perms private_perms = fs::perms::owner_read | fs::perms::owner_write;
+  fs::permissions(path_, private_perms);
   WriteSetting(path_, "SETTINGS", "SAMPLES", "10");
-  EXPECT_EQ(Get(),
-            "; hand-written\n\n[NET]\nhost = x\n[Settings]\n  Samples =10\nstream=udp\n");
+  EXPECT_EQ(fs::status(path_).permissions(), private_perms);
+  EXPECT_EQ(Get(), "; hand-written\n\n[NET]\nhost = x\n[Settings]\n  Samples =10\nstream=udp\n");
   WriteSetting(path_, "SETTINGS", "VSCALE%", "3");
   EXPECT_EQ(Get(),
             "; hand-written\n\n[NET]\nhost = x\n[Settings]\n  Samples =10\nstream=udp\n"
@@ -220,6 +222,15 @@ TEST_F(IniFileTest, WriteThatCannotCompleteKeepsTheOldContent) {
   EXPECT_EQ(Get(), before);
   EXPECT_EQ(ReadSetting(path_, "SETTINGS", "IP", ""), "1.2.3.4");
   EXPECT_TRUE(fs::is_directory(path_ + ".tmp"));  // not ours to remove
+}
+
+TEST_F(IniFileTest, ReadOnlyFileIsNotReplaced) {
+  const std::string before = "[SETTINGS]\r\nIP=1.2.3.4\r\n";
+  Put(before);
+  fs::permissions(path_, fs::perms::owner_read | fs::perms::group_read);
+  EXPECT_THROW(WriteSetting(path_, "SETTINGS", "IP", "5.6.7.8"), common::Error);
+  EXPECT_EQ(Get(), before);
+  EXPECT_EQ(fs::status(path_).permissions(), fs::perms::owner_read | fs::perms::group_read);
 }
 
 TEST_F(IniFileTest, PathThatIsAFolderCannotBeWritten) {

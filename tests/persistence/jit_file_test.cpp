@@ -21,11 +21,17 @@ TEST(JitFormat, WritesBothFormsWithCrLfLines) {
     bool interval_form;
     std::string expected;
   } cases[] = {
-      {"intervals", {40000, 40004, 39996}, true,
+      {"intervals",
+       {40000, 40004, 39996},
+       true,
        ";Sample,TDelta(x25ns)\r\n0,40000\r\n1,40004\r\n2,39996\r\n"},
-      {"intervals truncate toward zero", {40000.9, -3.7, 0.2}, true,
+      {"intervals truncate toward zero",
+       {40000.9, -3.7, 0.2},
+       true,
        ";Sample,TDelta(x25ns)\r\n0,40000\r\n1,-3\r\n2,0\r\n"},
-      {"frequencies", {1 / (40000 * 2.5e-8), 1 / (40004 * 2.5e-8), 1 / (39996 * 2.5e-8)}, false,
+      {"frequencies",
+       {1 / (40000 * 2.5e-8), 1 / (40004 * 2.5e-8), 1 / (39996 * 2.5e-8)},
+       false,
        ";Sample,Frequency(Hz)\r\n0,1000\r\n1,999.900009999\r\n2,1000.100010001\r\n"},
       {"frequency of zero", {0}, false, ";Sample,Frequency(Hz)\r\n0,0\r\n"},
       {"no points, interval header alone", {}, true, ";Sample,TDelta(x25ns)\r\n"},
@@ -57,8 +63,7 @@ TEST(JitParse, BuildsTheListForThePass) {
       {"interval texts passed on unchecked", ";Sample,TDelta(x25ns)\r\n0,abc\r\n\r\n1,7\r\n",
        JitForm::kInterval, "abc,,7", std::nullopt},
       {"header only", ";Sample,TDelta(x25ns)\r\n", JitForm::kInterval, "", std::nullopt},
-      {"header without line end", ";Sample,Frequency(Hz)", JitForm::kFrequency, "",
-       std::nullopt},
+      {"header without line end", ";Sample,Frequency(Hz)", JitForm::kFrequency, "", std::nullopt},
       {"header with trailing space", ";Sample,TDelta(x25ns) \r\n0,1\r\n", JitForm::kUnknown, "",
        std::nullopt},
       {"header in other case", ";sample,tdelta(x25ns)\r\n0,1\r\n", JitForm::kUnknown, "",
@@ -69,8 +74,8 @@ TEST(JitParse, BuildsTheListForThePass) {
        "Floating point division by zero"},
       {"frequency that is not a number", ";Sample,Frequency(Hz)\r\n0,2000\r\n1,1e3x\r\n",
        JitForm::kFrequency, "20000", "'1e3x' is not a valid floating point value"},
-      {"negative frequency", ";Sample,Frequency(Hz)\r\n0,-1000\r\n", JitForm::kFrequency,
-       "-40000", std::nullopt},
+      {"negative frequency", ";Sample,Frequency(Hz)\r\n0,-1000\r\n", JitForm::kFrequency, "-40000",
+       std::nullopt},
       {"ticks rounded to nearest", ";Sample,Frequency(Hz)\r\n0,30000000\r\n1,8000000\r\n",
        JitForm::kFrequency, "1,5", std::nullopt},
   };
@@ -92,9 +97,9 @@ TEST(JitRoundTrip, SaveThenLoadGivesTheTicksBack) {
 }
 
 TEST(TextFile, ReadsAndWritesBytesUnchanged) {
-  const std::string path = (std::filesystem::temp_directory_path() /
-                            ("k390_jit_" + std::to_string(::getpid()) + ".JIT"))
-                               .string();
+  const std::string path =
+      (std::filesystem::temp_directory_path() / ("k390_jit_" + std::to_string(::getpid()) + ".JIT"))
+          .string();
   const std::string bytes = std::string("a\r\nb\n\0c", 7);
   WriteTextFile(path, bytes);
   EXPECT_EQ(ReadTextFile(path), bytes);

@@ -88,8 +88,7 @@ TEST_F(K390toolTest, SingleFilesGiveTheirFiguresOrTheReasonForNone) {
     std::string content;
     std::string expected_after_file_line;
   } cases[] = {
-      {"worked example", IntervalFile({"40000", "40004", "39996", "40000"}),
-       kWorkedExampleFigures},
+      {"worked example", IntervalFile({"40000", "40004", "39996", "40000"}), kWorkedExampleFigures},
       {"tie rounds to even, deviations truncate", IntervalFile({"10", "11"}),
        "Esampavg=10\nEpkpos=0\nEpkneg=0\nEjitpp=0\nEjitpp_pct=0.0000\nEjitpp_max=0.0000\n"
        "Ejitrms=0\nEjitrms_pct=0.0000\nEint1=0.000000262500\nEfreq1=3809523.8095\n"
@@ -169,17 +168,17 @@ TEST_F(K390toolTest, HeldMaximaCarryOverFromFileToFile) {
   const std::string narrow = Put("narrow.JIT", IntervalFile({"40000", "40004", "39996", "40000"}));
   const Outcome got = Run({"figures", "--flight-ms", "3", wide, narrow});
   ASSERT_EQ(got.status, 0) << got.err;
-  EXPECT_EQ(got.out,
-            "File=" + wide +
-                "\nEsampavg=40000\nEpkpos=+6\nEpkneg=-6\nEjitpp=12\nEjitpp_pct=0.0300\n"
-                "Ejitpp_max=0.0300\nEjitrms=12\nEjitrms_pct=0.0300\nEint1=0.001000000000\n"
-                "Efreq1=1000.0000\nEint2=0.000000000000\nEfreq2=0.0000\n"
-                "Lpcycles=(3 pulses)\nEprove_err=0.0100\nEpqf=0.0100\n"
-                "File=" + narrow +
-                "\nEsampavg=40000\nEpkpos=+4\nEpkneg=-4\nEjitpp=8\nEjitpp_pct=0.0200\n"
-                "Ejitpp_max=0.0300\nEjitrms=6\nEjitrms_pct=0.0141\nEint1=0.001000000000\n"
-                "Efreq1=1000.0000\nEint2=0.000000000000\nEfreq2=0.0000\n"
-                "Lpcycles=(3 pulses)\nEprove_err=0.0067\nEpqf=0.0100\n");
+  EXPECT_EQ(got.out, "File=" + wide +
+                         "\nEsampavg=40000\nEpkpos=+6\nEpkneg=-6\nEjitpp=12\nEjitpp_pct=0.0300\n"
+                         "Ejitpp_max=0.0300\nEjitrms=12\nEjitrms_pct=0.0300\nEint1=0.001000000000\n"
+                         "Efreq1=1000.0000\nEint2=0.000000000000\nEfreq2=0.0000\n"
+                         "Lpcycles=(3 pulses)\nEprove_err=0.0100\nEpqf=0.0100\n"
+                         "File=" +
+                         narrow +
+                         "\nEsampavg=40000\nEpkpos=+4\nEpkneg=-4\nEjitpp=8\nEjitpp_pct=0.0200\n"
+                         "Ejitpp_max=0.0300\nEjitrms=6\nEjitrms_pct=0.0141\nEint1=0.001000000000\n"
+                         "Efreq1=1000.0000\nEint2=0.000000000000\nEfreq2=0.0000\n"
+                         "Lpcycles=(3 pulses)\nEprove_err=0.0067\nEpqf=0.0100\n");
 }
 
 TEST_F(K390toolTest, FlightTimeFiguresOnlyWhenThereArePulses) {

@@ -66,9 +66,9 @@ arguments are wrong; the files after a failing one are not processed.
 )help";
 
 constexpr Box kFigureOrder[] = {
-    Box::kEsampavg,   Box::kEpkpos,      Box::kEpkneg, Box::kEjitpp,
-    Box::kEjitpp_pct, Box::kEjitpp_max,  Box::kEjitrms, Box::kEjitrms_pct,
-    Box::kEint1,      Box::kEfreq1,      Box::kEint2,  Box::kEfreq2,
+    Box::kEsampavg,   Box::kEpkpos,     Box::kEpkneg,  Box::kEjitpp,
+    Box::kEjitpp_pct, Box::kEjitpp_max, Box::kEjitrms, Box::kEjitrms_pct,
+    Box::kEint1,      Box::kEfreq1,     Box::kEint2,   Box::kEfreq2,
 };
 constexpr Box kProveOrder[] = {Box::kLpcycles, Box::kEprove_err, Box::kEpqf};
 
@@ -185,7 +185,8 @@ int Figures(const std::vector<std::string>& args) {
         continue;
       }
       for (Box box : kFigureOrder) {
-        if (view.Wrote(box)) std::cout << analysis::BoxName(box) << '=' << view.BoxText(box) << '\n';
+        if (view.Wrote(box))
+          std::cout << analysis::BoxName(box) << '=' << view.BoxText(box) << '\n';
       }
       if (flight_ms) {
         for (Box box : kProveOrder) {
