@@ -640,6 +640,30 @@ TEST(K390simBinary, TcpStreamFollowsTheAckWithTheLoggedWordsAndStops) {
   EXPECT_FALSE(acquisition::AckSetsBinary(rx));
 }
 
+TEST(K390simBinary, SampleRequestsGoUnansweredWhileAStreamRuns) {
+  QUdpSocket receiver;  // takes the datagrams so that they go somewhere; never read
+  ASSERT_TRUE(receiver.bind(QHostAddress::LocalHost, 0));
+  Sim sim;
+  ASSERT_TRUE(sim.Start({"--freq", "100", "--udp-port", QString::number(receiver.localPort())}));
+  EXPECT_EQ(Exchange(sim.Port(), acquisition::StreamCommand(1)), FormatStreamAck(true));
+
+  QTcpSocket socket;
+  ASSERT_TRUE(Connect(socket, sim.Port()));
+  Send(socket, acquisition::SampleRequest(false, "10"));
+  ASSERT_TRUE(sim.LogHas("no reply while streaming"));
+  EXPECT_EQ(socket.bytesAvailable(), 0);
+
+  // Stopped from another connection, the instrument answers again on this one.
+  EXPECT_EQ(Exchange(sim.Port(), acquisition::StreamCommand(0)), FormatStreamAck(false));
+  Send(socket, acquisition::SampleRequest(false, "10"));
+  std::string rx;
+  ASSERT_TRUE(ReadReplies(socket, rx));
+  auto data = std::make_unique<acquisition::PulseData>();
+  EXPECT_EQ(acquisition::DecodeSampleReply(rx, *data, nullptr),
+            acquisition::DecodeOutcome::kDecoded);
+  EXPECT_EQ(data->Ch1Count, 10);
+}
+
 }  // namespace
 }  // namespace k390sim
 

@@ -1,6 +1,7 @@
 #include "pulse_model.h"
 
 #include <cmath>
+#include <sstream>
 #include <stdexcept>
 #include <string>
 
@@ -12,15 +13,17 @@ constexpr double kTicksPerSecond = 4e7;
 }  // namespace
 
 void ValidateTrainConfig(const TrainConfig& config) {
+  std::ostringstream problem;
   if (!std::isfinite(config.frequency_hz) || config.frequency_hz <= 0 ||
       config.frequency_hz > kTicksPerSecond) {
-    throw std::invalid_argument("frequency must be above 0 and at most 40000000 Hz, not " +
-                                std::to_string(config.frequency_hz));
+    problem << "a frequency of " << config.frequency_hz
+            << " Hz is outside the counter's range (above 0, at most 40000000)";
+  } else if (!std::isfinite(config.jitter_ticks) || config.jitter_ticks < 0) {
+    problem << "a jitter of " << config.jitter_ticks << " ticks is not 0 or more";
+  } else {
+    return;
   }
-  if (!std::isfinite(config.jitter_ticks) || config.jitter_ticks < 0) {
-    throw std::invalid_argument("jitter must be 0 or more ticks, not " +
-                                std::to_string(config.jitter_ticks));
-  }
+  throw std::invalid_argument(problem.str());
 }
 
 ModelConfig MakeModelConfig(double ch1_hz, double ch2_hz, double jitter_ticks, uint64_t start_ticks,

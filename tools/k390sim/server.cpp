@@ -128,7 +128,8 @@ void Server::Handle(QTcpSocket* socket, const Request& request) {
 
   if (request.kind == RequestKind::kStream) {
     // Stop first, so that no word of the old stream follows the acknowledgement.
-    if (stream_) StopStream("replaced by a new stream command");
+    if (stream_)
+      StopStream(request.mode == 0 ? "stop command" : "replaced by a new stream command");
     QString target = "stopped";
     if (request.mode == 1) {
       target = "UDP to " + PlainAddress(socket->peerAddress()).toString() + ":" +
@@ -142,6 +143,13 @@ void Server::Handle(QTcpSocket* socket, const Request& request) {
     Reply(socket, FormatStreamAck(mode != 0), [this, guard, mode] {
       if (mode != 0 && guard) StartStream(guard, mode);
     });
+    return;
+  }
+
+  // A streaming instrument does not answer sample requests; the desktop tool's reply timeout
+  // has to deal with that.
+  if (stream_) {
+    Log(peer + " " + what + " -> no reply while streaming");
     return;
   }
 
