@@ -9,6 +9,8 @@
 namespace persistence {
 namespace {
 
+constexpr std::string_view kByteOrderMark = "\xEF\xBB\xBF";
+
 bool IsBlank(char c) { return c == ' ' || c == '\t'; }
 
 std::string_view Trim(std::string_view text) {
@@ -113,7 +115,11 @@ Place Locate(std::string_view content, std::string_view section, std::string_vie
   Line line;
   bool inside = false;
   while (cursor.Next(line)) {
-    const Parsed parsed = ParseLine(content.substr(line.begin, line.text_end - line.begin));
+    std::string_view text = content.substr(line.begin, line.text_end - line.begin);
+    // Editors may put a UTF-8 byte order mark before a hand-written file's first line.
+    const size_t skipped = line.begin == 0 && text.starts_with(kByteOrderMark) ? 3 : 0;
+    text.remove_prefix(skipped);
+    const Parsed parsed = ParseLine(text);
     if (parsed.kind == Kind::kHeader) {
       if (inside) break;  // the first section of that name has ended
       if (SameName(parsed.name, section)) {
@@ -128,7 +134,7 @@ Place Locate(std::string_view content, std::string_view section, std::string_vie
     if (SameName(parsed.name, key)) {
       place.key_found = true;
       place.key_line = line;
-      place.value_begin = line.begin + parsed.value_begin;
+      place.value_begin = line.begin + skipped + parsed.value_begin;
       place.value = parsed.value;
       break;
     }

@@ -52,6 +52,8 @@ TEST(IniFindValue, ReadsValuesAsTheyStand) {
       {"last line without ending", "[S]\nK=5", "S", "K", "5"},
       {"last line with lone CR", "[S]\r\nK=6\r", "S", "K", "6"},
       {"empty text", "", "S", "K", std::nullopt},
+      {"byte order mark before the first header", "\xEF\xBB\xBF[S]\r\nK=7\r\n", "S", "K", "7"},
+      {"byte order mark before a first key", "\xEF\xBB\xBFK=7\r\n", "", "K", std::nullopt},
   };
   for (const auto& c : cases) {
     EXPECT_EQ(FindValue(c.content, c.section, c.key), c.expected) << c.name;
@@ -91,6 +93,7 @@ TEST(IniReplaceValue, ChangesOnlyWhatItMust) {
       {"repeated section: first one written", "[S]\nA=1\n[T]\n[S]\nK=2\n", "S", "K", "3",
        "[S]\nA=1\nK=3\n[T]\n[S]\nK=2\n"},
       {"value that reads differently is quoted", "[S]\nK=1\n", "S", "K", " x ", "[S]\nK=\" x \"\n"},
+      {"byte order mark kept", "\xEF\xBB\xBF[S]\nK=1\n", "S", "K", "2", "\xEF\xBB\xBF[S]\nK=2\n"},
       {"quoted value is quoted again", "[S]\nK=1\n", "S", "K", "\"q\"", "[S]\nK=\"\"q\"\"\n"},
   };
   for (const auto& c : cases) {
