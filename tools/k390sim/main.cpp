@@ -121,8 +121,8 @@ int main(int argc, char* argv[]) {
        "SD", "2"},
       {"seed", "Seed of the jitter's random generator (default 1).", "N", "1"},
       {"start-ticks",
-       "Counter value at the first pulse (default 0); e.g. 4294900000 crosses the 32-bit wrap "
-       "within two pulses at 1000 Hz.",
+       "Counter value one period before the first pulse (default 0); e.g. 4294900000 crosses "
+       "the 32-bit wrap at the third pulse at 1000 Hz.",
        "N", "0"},
       {"stamp-bits",
        "Width of the counter in sample replies: 64, or 32 to send stamps modulo 2^32 "
@@ -137,7 +137,10 @@ int main(int argc, char* argv[]) {
       {"drop-every", "Leave out every Nth pulse from the stream (default 0: never).", "N", "0"},
       {"words", "Stop a stream after N words on the wire (default 0: no limit).", "N", "0"},
       {"log-words", "Write every streamed word, in decimal, one per line, to FILE.", "FILE"},
-      {"split-bytes", "Send each reply in pieces of N bytes (default 0: whole).", "N", "0"},
+      {"split-bytes",
+       "Send each reply in pieces of N bytes (default 0: whole). A client that half-closes "
+       "its side after the request gets only the first piece.",
+       "N", "0"},
       {"split-pause-ms", "Pause between the pieces of --split-bytes (default 0).", "MS", "0"},
       {"delay-ms", "Wait this long before sending each reply (default 0).", "MS", "0"},
       {"no-reply", "Read requests but never answer or stream."},

@@ -42,7 +42,7 @@ PulseTrain::PulseTrain(const TrainConfig& config)
 }
 
 uint64_t PulseTrain::Next() {
-  double offset = static_cast<double>(index_) * period_ticks_;
+  double offset = static_cast<double>(index_ + 1) * period_ticks_;
   if (jitter_ticks_ > 0) offset += jitter_(rng_) * jitter_ticks_;
   // Offsets are kept relative to the start so that a start near 2^32 or 2^63 loses no precision
   // in the double.
@@ -68,7 +68,7 @@ void PulseTrain::SkipTo(uint64_t ticks) {
   // range does not read as a huge skip.
   const auto ahead = static_cast<int64_t>(ticks - start_ticks_);
   if (ahead <= 0) return;
-  const double first = std::ceil(static_cast<double>(ahead) / period_ticks_);
+  const double first = std::ceil(static_cast<double>(ahead) / period_ticks_) - 1;
   if (first > static_cast<double>(index_)) index_ = static_cast<uint64_t>(first);
 }
 

@@ -11,14 +11,14 @@ namespace k390sim {
 struct TrainConfig {
   double frequency_hz = 1000;  // pulses per second, above 0 and at most 4e7
   double jitter_ticks = 2;     // standard deviation of the Gaussian jitter, in ticks, 0 or more
-  uint64_t start_ticks = 0;    // counter value of the train's first ideal pulse
+  uint64_t start_ticks = 0;    // counter value one period before the first pulse
   uint64_t seed = 1;
 };
 
-// One channel. Pulse i lies at start + i * period, plus independent Gaussian jitter, rounded to
-// the nearest tick. The ideal times are computed from the pulse number rather than summed, so
-// a non-integer period does not drift over millions of pulses. Each stamp lies at least one
-// tick after the previous one: a jitter draw that would reorder two pulses is clamped, since
+// One channel. Pulse i (from 1) lies at start + i * period, plus independent Gaussian jitter,
+// rounded to the nearest tick. The ideal times are computed from the pulse number rather than
+// summed, so a non-integer period does not drift over millions of pulses. Each stamp lies at least
+// one tick after the previous one: a jitter draw that would reorder two pulses is clamped, since
 // the instrument's counter cannot run backwards.
 class PulseTrain {
  public:
@@ -34,7 +34,6 @@ class PulseTrain {
   void SkipTo(uint64_t ticks);
 
   double PeriodTicks() const { return period_ticks_; }
-  uint64_t PulsesTaken() const { return index_; }
 
  private:
   double period_ticks_;

@@ -171,7 +171,13 @@ void Server::Reply(QTcpSocket* socket, std::string reply, std::function<void()> 
   connection.out.push_back({std::move(reply), 0, std::move(after)});
   if (connection.pumping) return;
   connection.pumping = true;
-  QTimer::singleShot(options_.delay_ms, socket, [this, socket] { Pump(socket); });
+  // Without a delay the first bytes go out before the socket can see a half-close that came
+  // with the request.
+  if (options_.delay_ms == 0) {
+    Pump(socket);
+  } else {
+    QTimer::singleShot(options_.delay_ms, socket, [this, socket] { Pump(socket); });
+  }
 }
 
 void Server::Pump(QTcpSocket* socket) {
@@ -186,6 +192,9 @@ void Server::Pump(QTcpSocket* socket) {
   size_t piece = outgoing.bytes.size() - outgoing.sent;
   if (options_.split_bytes > 0) piece = std::min(piece, static_cast<size_t>(options_.split_bytes));
   socket->write(outgoing.bytes.data() + outgoing.sent, static_cast<qint64>(piece));
+  // Handed to the system at once: Qt drops its own write buffer when the peer closes its
+  // side, which a client that half-closes after its request (as nc does) does right away.
+  socket->flush();
   outgoing.sent += piece;
   if (outgoing.sent < outgoing.bytes.size()) {
     QTimer::singleShot(options_.split_pause_ms, socket, [this, socket] { Pump(socket); });
