@@ -19,6 +19,8 @@ class CaptureTimer : public QObject {
   void SetEnabled(bool enabled);
   int Interval() const { return interval_; }
   void SetInterval(int interval_ms);
+  // Milliseconds until the next tick; -1 while disabled.
+  int RemainingTime() const { return enabled_ ? timer_.remainingTime() : -1; }
   int Tag() const { return tag_; }
   void SetTag(int tag) { tag_ = tag; }
 

@@ -1,0 +1,407 @@
+#include <QDir>
+#include <QSignalSpy>
+#include <QTest>
+#include <memory>
+
+#include "analysis/processing_pass.h"
+#include "app/capture_cycle.h"
+#include "app/capture_timer.h"
+#include "app/instrument_link.h"
+#include "cycle_test_support.h"
+
+using app::CaptureCycle;
+using app::CaptureTimer;
+using app::InstrumentLink;
+using app::testing::FakeInstrument;
+using app::testing::FakeView;
+using app::testing::SampleReply;
+
+namespace {
+
+constexpr int kWait = 10000;  // generous: the sanitizers slow everything down
+
+const QByteArray kRequest50 = "<K390><CH1><HEXPULSE>50</HEXPULSE></CH1></K390>";
+
+}  // namespace
+
+class CaptureCycleTest : public QObject {
+  Q_OBJECT
+
+ private:
+  std::unique_ptr<FakeInstrument> instrument_;
+  std::unique_ptr<FakeView> view_;
+  std::unique_ptr<analysis::ProcessingPass> pass_;
+  std::unique_ptr<CaptureCycle> cycle_;
+
+ private slots:
+  void init() {
+    instrument_ = std::make_unique<FakeInstrument>();
+    view_ = std::make_unique<FakeView>();
+    view_->port = instrument_->PortText();
+    pass_ = std::make_unique<analysis::ProcessingPass>();
+    cycle_ = std::make_unique<CaptureCycle>(*view_, *pass_, QDir::tempPath().toStdString() + "/");
+    app::testing::Wire(*cycle_, *view_);
+  }
+  void cleanup() {
+    cycle_.reset();
+    pass_.reset();
+    view_.reset();
+    instrument_.reset();
+  }
+
+  void TimerCountdownRestartsOnlyWhenItShould_data() {
+    QTest::addColumn<int>("action");
+    QTest::addColumn<bool>("fresh");
+    QTest::newRow("enabling an enabled timer") << 0 << false;
+    QTest::newRow("setting the interval it has") << 1 << false;
+    QTest::newRow("changing the interval while enabled") << 2 << true;
+    QTest::newRow("disabling and enabling") << 3 << true;
+  }
+  void TimerCountdownRestartsOnlyWhenItShould() {
+    QFETCH(int, action);
+    QFETCH(bool, fresh);
+    CaptureTimer timer;
+    QCOMPARE(timer.Enabled(), false);
+    QCOMPARE(timer.Interval(), 1000);
+    QCOMPARE(timer.RemainingTime(), -1);
+    timer.SetInterval(4000);
+    timer.SetEnabled(true);
+    QTest::qWait(400);  // at least 400 ms of the countdown have run
+    switch (action) {
+      case 0:
+        timer.SetEnabled(true);
+        break;
+      case 1:
+        timer.SetInterval(4000);
+        break;
+      case 2:
+        timer.SetInterval(3999);
+        break;
+      case 3:
+        timer.SetEnabled(false);
+        timer.SetEnabled(true);
+        break;
+    }
+    if (fresh) {
+      QVERIFY(timer.RemainingTime() > 3700);
+    } else {
+      QVERIFY(timer.RemainingTime() <= 3600);
+    }
+  }
+
+  void ResolveHostGivesDottedIpv4OrTheFallback_data() {
+    QTest::addColumn<QString>("host");
+    QTest::addColumn<QString>("address");
+    QTest::newRow("dotted") << "10.0.98.108"
+                            << "10.0.98.108";
+    QTest::newRow("localhost") << "localhost"
+                               << "127.0.0.1";
+    QTest::newRow("empty") << ""
+                           << "0.0.0.0";
+    QTest::newRow("unresolvable") << "no-such-host.invalid"
+                                  << "0.0.0.0";
+  }
+  void ResolveHostGivesDottedIpv4OrTheFallback() {
+    QFETCH(QString, host);
+    QFETCH(QString, address);
+    QCOMPARE(app::ResolveHost(host), address);
+  }
+
+  void SampleWithTheLinkClosedSendsOnlyOnceConnected() {
+    cycle_->BsampleClick();
+    QCOMPARE(QByteArray::fromStdString(cycle_->PendingCommand()), kRequest50);
+    QVERIFY(cycle_->Timer1().Enabled());
+    QCOMPARE(cycle_->Timer1().Interval(), 50);
+    QCOMPARE(cycle_->Timer1().Tag(), 0);
+    QVERIFY(!view_->file_buttons_enabled);
+    QVERIFY(!view_->sample_enabled);
+
+    // A tick before the connection is made sends nothing.
+    QVERIFY(!cycle_->ClientSocket1().Active());
+    cycle_->Timer1Timer();
+    QCOMPARE(cycle_->Timer1().Tag(), 0);
+    QCOMPARE(QByteArray::fromStdString(cycle_->PendingCommand()), kRequest50);
+
+    QTRY_COMPARE_WITH_TIMEOUT(instrument_->requests.size(), 1, kWait);
+    QCOMPARE(instrument_->requests[0], kRequest50);
+    QCOMPARE(cycle_->Timer1().Tag(), 1);
+    QCOMPARE(cycle_->Timer1().Interval(), 4000);
+    QVERIFY(cycle_->PendingCommand().empty());
+
+    instrument_->Send(SampleReply(5));
+    QTRY_COMPARE_WITH_TIMEOUT(view_->passes.size(), size_t{1}, kWait);
+    QCOMPARE(QByteArray::fromStdString(view_->passes[0]), SampleReply(5));
+    QVERIFY(!cycle_->ClientSocket1().Active());
+    QVERIFY(!cycle_->Timer1().Enabled());
+    QCOMPARE(cycle_->Timer1().Interval(), 50);
+    QCOMPARE(cycle_->Timer1().Tag(), 1);
+    QVERIFY(cycle_->RxBuffer().empty());
+    QVERIFY(view_->file_buttons_enabled);
+    QVERIFY(view_->errors.isEmpty());
+  }
+
+  void AutoSampleRebuildsEachRequestAtItsSend() {
+    instrument_->reply = FakeInstrument::Answer;
+    view_->on_pass = [this](size_t n) {
+      if (n == 1) view_->samples = "75";
+      if (n == 2) view_->dual = true;
+      if (n == 3) instrument_->reply = nullptr;  // the fourth request stays outstanding
+    };
+    view_->auto_checked = true;
+    cycle_->CBactiveClick();
+    QVERIFY(!view_->stream_enabled);
+    QVERIFY(!view_->file_buttons_enabled);
+
+    QTRY_COMPARE_WITH_TIMEOUT(instrument_->requests.size(), 4, kWait);
+    QCOMPARE(instrument_->requests[0], kRequest50);
+    QCOMPARE(instrument_->requests[1],
+             QByteArray("<K390><CH1><HEXPULSE>75</HEXPULSE></CH1></K390>"));
+    QCOMPARE(instrument_->requests[2], QByteArray("<K390><HEXPULSE>75</HEXPULSE></K390>"));
+    QCOMPARE(view_->title, QString("K390 Jitter Data [Live]"));
+    QVERIFY(!view_->file_buttons_enabled);  // passes leave the buttons locked in AutoSample
+    QCOMPARE(instrument_->connections, 1);
+    QCOMPARE(cycle_->Timer1().Tag(), 1);
+
+    view_->auto_checked = false;
+    cycle_->CBactiveClick();
+    QCOMPARE(view_->title, QString("K390 Jitter Data"));
+    QVERIFY(view_->stream_enabled);
+    QVERIFY(view_->file_buttons_enabled);
+    QVERIFY(view_->sample_enabled);
+    QVERIFY(!cycle_->Timer1().Enabled());
+    QVERIFY(cycle_->ClientSocket1().Active());  // switching off does not close the link
+
+    // The outstanding reply is still handled; its continue rule closes the link.
+    instrument_->Send(SampleReply(5));
+    QTRY_COMPARE_WITH_TIMEOUT(view_->passes.size(), size_t{4}, kWait);
+    QVERIFY(!cycle_->ClientSocket1().Active());
+    QVERIFY(!cycle_->Timer1().Enabled());
+    QCOMPARE(instrument_->requests.size(), 4);
+    QVERIFY(view_->errors.isEmpty());
+  }
+
+  void ReplyTimeoutEndsTheCycle_data() {
+    QTest::addColumn<bool>("auto_sample");
+    QTest::newRow("single sample") << false;
+    QTest::newRow("AutoSample") << true;
+  }
+  void ReplyTimeoutEndsTheCycle() {
+    QFETCH(bool, auto_sample);
+    // The instrument never answers.
+    if (auto_sample) {
+      view_->auto_checked = true;
+      cycle_->CBactiveClick();
+    } else {
+      cycle_->BsampleClick();
+    }
+    QTRY_COMPARE_WITH_TIMEOUT(instrument_->requests.size(), 1, kWait);
+    QTRY_VERIFY_WITH_TIMEOUT(!cycle_->Timer1().Enabled(), 3 * kWait);
+    QVERIFY(!cycle_->ClientSocket1().Active());
+    QCOMPARE(cycle_->Timer1().Interval(), 50);
+    QVERIFY(!view_->auto_checked);
+    QVERIFY(view_->passes.empty());
+    QVERIFY(view_->errors.isEmpty());
+    if (auto_sample) {
+      QCOMPARE(view_->title, QString("K390 Jitter Data"));
+      QVERIFY(view_->file_buttons_enabled);
+      QVERIFY(view_->sample_enabled);
+      QVERIFY(view_->stream_enabled);
+    } else {
+      // Nothing unlocks the buttons after a single-sample timeout.
+      QVERIFY(!view_->file_buttons_enabled);
+      QVERIFY(!view_->sample_enabled);
+    }
+    QCOMPARE(instrument_->requests.size(), 1);
+  }
+
+  void AReplySplitOverManyReadsCompletesWithItsEndTag() {
+    cycle_->BsampleClick();
+    QTRY_COMPARE_WITH_TIMEOUT(instrument_->requests.size(), 1, kWait);
+    const QByteArray reply = SampleReply(40);
+    size_t sent = 0;
+    for (qsizetype at = 0; at < reply.size(); at += 37) {
+      const QByteArray chunk = reply.mid(at, 37);
+      instrument_->Send(chunk);
+      sent += static_cast<size_t>(chunk.size());
+      if (at + 37 < reply.size()) {
+        QTRY_COMPARE_WITH_TIMEOUT(cycle_->RxBuffer().size(), sent, kWait);
+        QVERIFY(view_->passes.empty());
+      }
+    }
+    QTRY_COMPARE_WITH_TIMEOUT(view_->passes.size(), size_t{1}, kWait);
+    QCOMPARE(QByteArray::fromStdString(view_->passes[0]), reply);
+  }
+
+  void BytesAfterTheEndTagAreDroppedWithTheNextArrival() {
+    instrument_->reply = [](const QByteArray&) { return SampleReply(3) + "TRAIL"; };
+    cycle_->BsampleClick();
+    QTRY_COMPARE_WITH_TIMEOUT(view_->passes.size(), size_t{1}, kWait);
+    // The pass saw the trailing bytes with the reply; they stay until bytes next arrive.
+    QCOMPARE(QByteArray::fromStdString(view_->passes[0]), SampleReply(3) + "TRAIL");
+    QCOMPARE(cycle_->RxBuffer(), std::string("TRAIL"));
+    QVERIFY(cycle_->ClearRxOnNext());
+    QVERIFY(!cycle_->FromFile());
+
+    instrument_->reply = [](const QByteArray&) { return SampleReply(4); };
+    QTRY_VERIFY_WITH_TIMEOUT(!cycle_->ClientSocket1().Active(), kWait);
+    cycle_->BsampleClick();
+    QTRY_COMPARE_WITH_TIMEOUT(view_->passes.size(), size_t{2}, kWait);
+    QCOMPARE(QByteArray::fromStdString(view_->passes[1]), SampleReply(4));
+    QVERIFY(cycle_->RxBuffer().empty());
+  }
+
+  void ARefusedConnectionIsReportedAndTheRequestStaysQueued() {
+    view_->port = QString::number(app::testing::ClosedTcpPort());
+    cycle_->BsampleClick();
+    QTRY_COMPARE_WITH_TIMEOUT(view_->errors.size(), 1, kWait);
+    QCOMPARE(view_->errors[0], QString("Asynchronous socket error 111"));
+    QSignalSpy ticks(&cycle_->Timer1(), &CaptureTimer::Tick);
+    QTRY_VERIFY_WITH_TIMEOUT(ticks.count() >= 3, kWait);
+    QVERIFY(!cycle_->ClientSocket1().Active());
+    QCOMPARE(QByteArray::fromStdString(cycle_->PendingCommand()), kRequest50);
+    QCOMPARE(cycle_->Timer1().Tag(), 0);
+    QVERIFY(cycle_->Timer1().Enabled());
+    QCOMPARE(view_->errors.size(), 1);  // nothing retries on its own
+  }
+
+  void TheUnresolvedAddressFailsLikeARefusal() {
+    view_->host = "no-such-host.invalid";
+    cycle_->BsampleClick();
+    QCOMPARE(cycle_->ClientSocket1().Address(), QString("0.0.0.0"));
+    QTRY_COMPARE_WITH_TIMEOUT(view_->errors.size(), 1, kWait);
+    QVERIFY(view_->errors[0].startsWith("Asynchronous socket error "));
+    QVERIFY(!cycle_->ClientSocket1().Active());
+    QVERIFY(!cycle_->PendingCommand().empty());
+  }
+
+  void ThePortTextMustBeAnInteger() {
+    view_->port = "38x";
+    try {
+      cycle_->BsampleClick();
+      QFAIL("no error");
+    } catch (const common::Error& error) {
+      QCOMPARE(QString(error.what()), QString("'38x' is not a valid integer value"));
+    }
+    QVERIFY(!cycle_->Timer1().Enabled());
+    QVERIFY(cycle_->PendingCommand().empty());
+  }
+
+  void TheSendRuleNeedsACountOfAtLeastTen_data() {
+    QTest::addColumn<QString>("count");
+    QTest::addColumn<bool>("sent");
+    QTest::newRow("below the minimum") << "5" << false;
+    QTest::newRow("negative") << "-20" << false;
+    QTest::newRow("the minimum") << "10" << true;
+    QTest::newRow("empty counts as 10") << "" << true;
+    QTest::newRow("not a number counts as 10") << "1a" << true;
+    QTest::newRow("above the box's maximum") << "9999" << true;
+  }
+  void TheSendRuleNeedsACountOfAtLeastTen() {
+    QFETCH(QString, count);
+    QFETCH(bool, sent);
+    view_->samples = count;
+    cycle_->BsampleClick();
+    const QByteArray request =
+        "<K390><CH1><HEXPULSE>" + count.toLatin1() + "</HEXPULSE></CH1></K390>";
+    QTRY_VERIFY_WITH_TIMEOUT(cycle_->ClientSocket1().Active(), kWait);
+    if (sent) {
+      QTRY_COMPARE_WITH_TIMEOUT(instrument_->requests.size(), 1, kWait);
+      QCOMPARE(instrument_->requests[0], request);
+      return;
+    }
+    QSignalSpy ticks(&cycle_->Timer1(), &CaptureTimer::Tick);
+    QTRY_VERIFY_WITH_TIMEOUT(ticks.count() >= 5, kWait);
+    QVERIFY(instrument_->requests.isEmpty());
+    QCOMPARE(QByteArray::fromStdString(cycle_->PendingCommand()), request);
+    QCOMPARE(cycle_->Timer1().Tag(), 0);
+    QCOMPARE(cycle_->Timer1().Interval(), 50);
+    // Once the count is back in range the queued request goes out unchanged.
+    view_->samples = "12";
+    QTRY_COMPARE_WITH_TIMEOUT(instrument_->requests.size(), 1, kWait);
+    QCOMPARE(instrument_->requests[0], request);
+  }
+
+  void TheLinkRefusesANewEndpointWhileActive_data() {
+    QTest::addColumn<bool>("change_port");
+    QTest::newRow("same endpoint") << false;
+    QTest::newRow("changed port") << true;
+  }
+  void TheLinkRefusesANewEndpointWhileActive() {
+    QFETCH(bool, change_port);
+    cycle_->BsampleClick();
+    QTRY_COMPARE_WITH_TIMEOUT(instrument_->requests.size(), 1, kWait);
+    QVERIFY(cycle_->ClientSocket1().Active());
+    if (change_port) view_->port = QString::number(instrument_->Port() + 1);
+    view_->auto_checked = true;
+    QString message;
+    try {
+      cycle_->CBactiveClick();
+    } catch (const common::Error& error) {
+      message = error.what();
+    }
+    QVERIFY(!view_->stream_enabled);  // the steps before the refusal have run
+    if (change_port) {
+      QCOMPARE(message, QString("Can't change value while socket is active"));
+      QVERIFY(cycle_->PendingCommand().empty());
+      QCOMPARE(cycle_->Timer1().Tag(), 1);
+    } else {
+      QVERIFY(message.isEmpty());
+      QCOMPARE(cycle_->Timer1().Tag(), 0);
+      QTRY_COMPARE_WITH_TIMEOUT(instrument_->requests.size(), 2, kWait);
+    }
+    QCOMPARE(instrument_->connections, 1);
+  }
+
+  void AFailingPassLeavesTheReplyForTheTimeout() {
+    view_->fail_pass = true;
+    instrument_->reply = FakeInstrument::Answer;
+    cycle_->BsampleClick();
+    QTRY_COMPARE_WITH_TIMEOUT(view_->errors.size(), 1, kWait);
+    QCOMPARE(view_->errors[0], QString("'$zz' is not a valid integer value"));
+    // The rest of the read handler did not run: the reply stays, the link stays open, and the
+    // pass's end steps armed a fresh 4,000 ms countdown.
+    QCOMPARE(QByteArray::fromStdString(cycle_->RxBuffer()), SampleReply(5));
+    QVERIFY(cycle_->ClientSocket1().Active());
+    QVERIFY(cycle_->Timer1().Enabled());
+    QCOMPARE(cycle_->Timer1().Interval(), 4000);
+    QVERIFY(cycle_->ClearRxOnNext());
+  }
+
+  void APeerCloseMakesTheLinkInactiveWithoutAnError() {
+    cycle_->BsampleClick();
+    QTRY_COMPARE_WITH_TIMEOUT(instrument_->requests.size(), 1, kWait);
+    instrument_->ClosePeer();
+    QTRY_VERIFY_WITH_TIMEOUT(!cycle_->ClientSocket1().Active(), kWait);
+    QVERIFY(view_->errors.isEmpty());
+  }
+
+  void AnEndlessReplyIsDiscardedAtTheLimit() {
+    cycle_->BsampleClick();
+    QTRY_COMPARE_WITH_TIMEOUT(instrument_->requests.size(), 1, kWait);
+    // One byte over the limit: the read that brings the last byte empties the buffer.
+    instrument_->Send(QByteArray(static_cast<qsizetype>(CaptureCycle::kMaxRxBytes) + 1, 'x'));
+    QTRY_COMPARE_WITH_TIMEOUT(view_->errors.size(), 1, kWait);
+    QVERIFY(view_->errors[0].startsWith("No reply end tag in "));
+    QVERIFY(cycle_->RxBuffer().empty());
+    QVERIFY(view_->passes.empty());
+
+    // A real reply still completes afterwards.
+    instrument_->Send(SampleReply(3));
+    QTRY_COMPARE_WITH_TIMEOUT(view_->passes.size(), size_t{1}, kWait);
+    QCOMPARE(QByteArray::fromStdString(view_->passes[0]), SampleReply(3));
+    QCOMPARE(view_->errors.size(), 1);
+  }
+
+  void TheLimitDoesNotApplyBelowIt() {
+    cycle_->BsampleClick();
+    QTRY_COMPARE_WITH_TIMEOUT(instrument_->requests.size(), 1, kWait);
+    const QByteArray reply = SampleReply(5001);  // the largest reply the arrays take
+    instrument_->Send(reply);
+    QTRY_COMPARE_WITH_TIMEOUT(view_->passes.size(), size_t{1}, kWait);
+    QCOMPARE(view_->passes[0].size(), static_cast<size_t>(reply.size()));
+    QVERIFY(view_->errors.isEmpty());
+  }
+};
+
+QTEST_MAIN(CaptureCycleTest)
+#include "capture_cycle_qtest.moc"

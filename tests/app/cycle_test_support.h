@@ -1,0 +1,247 @@
+#pragma once
+
+// A window stand-in and a fake K390 instrument on 127.0.0.1 for driving the capture cycle and
+// the stream path through the real event loop.
+
+#include <QByteArray>
+#include <QHostAddress>
+#include <QList>
+#include <QObject>
+#include <QStringList>
+#include <QTcpServer>
+#include <QTcpSocket>
+#include <QUdpSocket>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <span>
+#include <string>
+#include <vector>
+
+#include "acquisition/pulse_data.h"
+#include "app/capture_cycle.h"
+#include "app/capture_timer.h"
+#include "app/instrument_link.h"
+#include "app/udp_receiver.h"
+#include "common/convert.h"
+#include "common/error.h"
+
+namespace app::testing {
+
+// What the cycle needs of the window. The processing pass is reduced to what the cycle relies
+// on: the timer off at its start, the stream window and log steps in stream mode, and its end
+// steps however it ends. Every pass keeps a copy of RxBuffer.
+class FakeView : public CycleView {
+ public:
+  QString host = "127.0.0.1";
+  QString port = "0";
+  QString samples = "50";
+  bool dual = false;
+  bool auto_checked = false;
+  bool stream_checked = false;
+
+  bool auto_enabled = true;
+  bool sample_enabled = true;
+  bool stream_enabled = true;
+  bool file_buttons_enabled = true;
+  QString title = "K390 Jitter Data";
+
+  std::vector<std::string> passes;
+  std::vector<int64_t> window_counts;
+  QStringList errors;
+  int beeps = 0;
+  uint64_t lost_shown = 0;
+  int datagrams = 0;
+  // Runs inside pass number n (from 1), before its input is taken.
+  std::function<void(size_t n)> on_pass;
+  bool fail_pass = false;
+
+  CaptureCycle* cycle = nullptr;
+  std::unique_ptr<acquisition::PulseData> data = std::make_unique<acquisition::PulseData>();
+
+  QString HostText() const override { return host; }
+  QString PortText() const override { return port; }
+  QString SamplesText() const override { return samples; }
+  int SamplesValue() const override {
+    const auto value = common::TryStrToInt(samples.toStdString());
+    return value ? *value : 10;
+  }
+  bool DualChecked() const override { return dual; }
+  bool AutoSampleChecked() const override { return auto_checked; }
+  bool StreamChecked() const override { return stream_checked; }
+
+  void SetAutoSampleChecked(bool checked) override {
+    if (checked == auto_checked) return;
+    auto_checked = checked;
+    cycle->CBactiveClick();
+  }
+  void SetAutoSampleEnabled(bool enabled) override { auto_enabled = enabled; }
+  void SetSampleEnabled(bool enabled) override { sample_enabled = enabled; }
+  void SetStreamEnabled(bool enabled) override { stream_enabled = enabled; }
+  void SetChartTitle(const QString& first_line) override { title = first_line; }
+  void LockFileButtons() override {
+    file_buttons_enabled = false;
+    sample_enabled = false;
+  }
+  void UnlockFileButtons() override {
+    file_buttons_enabled = true;
+    sample_enabled = !stream_checked;
+  }
+  void ProcessSamples() override {
+    cycle->Timer1().SetEnabled(false);
+    try {
+      passes.push_back(cycle->RxBuffer());
+      if (on_pass) on_pass(passes.size());
+      if (fail_pass) throw common::Error("'$zz' is not a valid integer value");
+      if (stream_checked && passes.back().find("<SAMPLES>") == std::string::npos) {
+        data->Ch1Count = data->Ch2Count = 0;
+        data->Ch1Average = data->Ch2Average = 0;
+        cycle->TakeStreamWindow(*data);
+        window_counts.push_back(data->Ch1Count);
+      }
+    } catch (...) {
+      EndSteps();
+      throw;
+    }
+    EndSteps();
+  }
+  void ReportError(const QString& message) override { errors << message; }
+  void Beep() override { ++beeps; }
+  void ShowLostWords(uint64_t lost) override { lost_shown = lost; }
+
+  void EndSteps() {
+    if (!auto_checked && !stream_checked) UnlockFileButtons();
+    cycle->SetClearRxOnNext(true);
+    cycle->Timer1().SetEnabled(true);
+  }
+
+  // A handler whose error goes to the standard error display.
+  void Guard(const std::function<void()>& handler) {
+    try {
+      handler();
+    } catch (const common::Error& error) {
+      errors << QString::fromStdString(error.what());
+    }
+  }
+};
+
+// The window's wiring: timer ticks, link reads and datagrams to the cycle's handlers.
+inline void Wire(CaptureCycle& cycle, FakeView& view) {
+  view.cycle = &cycle;
+  QObject::connect(&cycle.Timer1(), &CaptureTimer::Tick, &cycle,
+                   [&] { view.Guard([&] { cycle.Timer1Timer(); }); });
+  QObject::connect(&cycle.ClientSocket1(), &InstrumentLink::Readable, &cycle,
+                   [&] { view.Guard([&] { cycle.ClientSocket1Read(); }); });
+  QObject::connect(&cycle.IdUDPServer1(), &UdpReceiver::Datagram, &cycle,
+                   [&](const QByteArray& bytes) {
+                     ++view.datagrams;
+                     const auto* first = reinterpret_cast<const uint8_t*>(bytes.constData());
+                     view.Guard([&] {
+                       cycle.IdUDPServer1UDPRead(
+                           std::span<const uint8_t>(first, static_cast<size_t>(bytes.size())));
+                     });
+                   });
+}
+
+// A sample reply of `records` channel 1 stamps 1000 ticks apart.
+inline QByteArray SampleReply(int records) {
+  QByteArray reply = "<K390><SAMPLES>" + QByteArray::number(records, 16) + ",0</SAMPLES>\r\n";
+  for (int i = 0; i < records; ++i) {
+    reply += QByteArray::number(i, 16) + "," + QByteArray::number(5000 + 1000 * i, 16) + ",0\r\n";
+  }
+  return reply + "</K390>";
+}
+
+// The acknowledgement of a stream command: the mode digit two bytes after the tag.
+inline QByteArray StreamAck(char mode) {
+  return QByteArray("<K390><STREAM>\r\n") + mode + "</STREAM></K390>";
+}
+
+// The bytes of stream words, least significant first.
+inline QByteArray WordBytes(const std::vector<uint32_t>& words) {
+  QByteArray bytes;
+  for (uint32_t word : words) {
+    for (int shift = 0; shift < 32; shift += 8) bytes += static_cast<char>((word >> shift) & 0xFF);
+  }
+  return bytes;
+}
+
+// The instrument's side of the link: gathers requests (each ends with "</K390>") and answers
+// them through `reply` (no answer when it is empty or returns nothing).
+class FakeInstrument : public QObject {
+ public:
+  std::function<QByteArray(const QByteArray& request)> reply;
+  QList<QByteArray> requests;
+  int connections = 0;
+  bool close_after_reply = false;
+
+  FakeInstrument() {
+    server_.listen(QHostAddress::LocalHost, 0);
+    QObject::connect(&server_, &QTcpServer::newConnection, this, [this] {
+      while (QTcpSocket* socket = server_.nextPendingConnection()) {
+        ++connections;
+        peer_ = socket;
+        QObject::connect(socket, &QTcpSocket::readyRead, this, [this, socket] { Read(socket); });
+      }
+    });
+  }
+
+  quint16 Port() const { return server_.serverPort(); }
+  QString PortText() const { return QString::number(Port()); }
+
+  void Send(const QByteArray& bytes) {
+    if (peer_ == nullptr) return;
+    peer_->write(bytes);
+    peer_->flush();
+  }
+  void ClosePeer() {
+    if (peer_ != nullptr) peer_->disconnectFromHost();
+  }
+
+  // Answers sample requests with a reply and stream commands with their acknowledgement.
+  static QByteArray Answer(const QByteArray& request) {
+    const qsizetype tag = request.indexOf("<STREAM>");
+    if (tag >= 0) return StreamAck(request.at(tag + 8));
+    return SampleReply(5);
+  }
+
+ private:
+  void Read(QTcpSocket* socket) {
+    pending_ += socket->readAll();
+    qsizetype end;
+    while ((end = pending_.indexOf("</K390>")) >= 0) {
+      const QByteArray request = pending_.left(end + 7);
+      pending_.remove(0, end + 7);
+      requests << request;
+      if (!reply) continue;
+      const QByteArray answer = reply(request);
+      if (answer.isEmpty()) continue;
+      socket->write(answer);
+      socket->flush();
+      if (close_after_reply) socket->disconnectFromHost();
+    }
+  }
+
+  QTcpServer server_;
+  QTcpSocket* peer_ = nullptr;
+  QByteArray pending_;
+};
+
+// A local port that nothing listens on.
+inline quint16 ClosedTcpPort() {
+  QTcpServer probe;
+  probe.listen(QHostAddress::LocalHost, 0);
+  const quint16 port = probe.serverPort();
+  probe.close();
+  return port;
+}
+
+inline quint16 FreeUdpPort() {
+  QUdpSocket probe;
+  probe.bind(QHostAddress::LocalHost, 0);
+  const quint16 port = probe.localPort();
+  probe.close();
+  return port;
+}
+
+}  // namespace app::testing
