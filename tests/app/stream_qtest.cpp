@@ -1,0 +1,377 @@
+#include <QDir>
+#include <QFile>
+#include <QSignalSpy>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QUdpSocket>
+#include <memory>
+#include <vector>
+
+#include "acquisition/protocol.h"
+#include "analysis/processing_pass.h"
+#include "app/capture_cycle.h"
+#include "app/capture_timer.h"
+#include "app/instrument_link.h"
+#include "app/udp_receiver.h"
+#include "common/ticks.h"
+#include "cycle_test_support.h"
+
+using app::CaptureCycle;
+using app::testing::FakeInstrument;
+using app::testing::FakeView;
+using app::testing::WordBytes;
+
+namespace {
+
+constexpr int kWait = 10000;
+
+// Irregular rising words that wrap past 2^32 early on.
+std::vector<uint32_t> Words(size_t count, uint32_t first = 4294960000u) {
+  std::vector<uint32_t> words;
+  uint32_t word = first;
+  for (size_t i = 0; i < count; ++i) {
+    words.push_back(word);
+    word += 1000 + static_cast<uint32_t>((i * 7919) % 500);
+  }
+  return words;
+}
+
+// The log lines the words give after `previous`, the last word logged before them.
+std::vector<uint64_t> Deltas(const std::vector<uint32_t>& words, int64_t previous = 0) {
+  std::vector<uint64_t> deltas;
+  for (uint32_t word : words) {
+    deltas.push_back(static_cast<uint64_t>(common::DeltaRule(previous, word)));
+    previous = word;
+  }
+  return deltas;
+}
+
+std::span<const uint8_t> Bytes(const QByteArray& bytes) {
+  return {reinterpret_cast<const uint8_t*>(bytes.constData()), static_cast<size_t>(bytes.size())};
+}
+
+}  // namespace
+
+class StreamTest : public QObject {
+  Q_OBJECT
+
+ private:
+  std::unique_ptr<QTemporaryDir> dir_;
+  std::unique_ptr<FakeInstrument> instrument_;
+  std::unique_ptr<FakeView> view_;
+  std::unique_ptr<analysis::ProcessingPass> pass_;
+  std::unique_ptr<CaptureCycle> cycle_;
+
+  std::string ExeDir() const { return dir_->path().toStdString() + "/"; }
+
+  void MakeCycle(const std::string& exe_dir) {
+    cycle_ = std::make_unique<CaptureCycle>(*view_, *pass_, exe_dir);
+    app::testing::Wire(*cycle_, *view_);
+    cycle_->IdUDPServer1().SetPort(app::testing::FreeUdpPort());
+  }
+
+  void Start(int transport) {
+    cycle_->SetStreamTransport(transport);
+    view_->stream_checked = true;
+    cycle_->CBstreamClick();
+  }
+
+  void Stop() {
+    view_->stream_checked = false;
+    cycle_->CBstreamClick();
+  }
+
+  // Datagrams go in straight, as the receiver would hand them over.
+  void Inject(const std::vector<uint32_t>& words) {
+    cycle_->IdUDPServer1UDPRead(Bytes(WordBytes(words)));
+  }
+
+  std::vector<uint64_t> LogLines() const {
+    QFile file(QString::fromStdString(cycle_->StreamLogPath()));
+    if (!file.open(QIODevice::ReadOnly)) return {};
+    const QList<QByteArray> lines = file.readAll().split('\n');
+    std::vector<uint64_t> values;
+    for (qsizetype i = 0; i < lines.size(); ++i) {
+      const QByteArray& line = lines[i];
+      if (i == lines.size() - 1) {
+        if (!line.isEmpty()) values.push_back(~uint64_t{0});  // an unterminated last line
+        break;
+      }
+      if (!line.endsWith('\r')) return {};
+      values.push_back(line.chopped(1).toULongLong());
+    }
+    return values;
+  }
+
+ private slots:
+  void init() {
+    dir_ = std::make_unique<QTemporaryDir>();
+    QVERIFY(dir_->isValid());
+    instrument_ = std::make_unique<FakeInstrument>();
+    instrument_->reply = FakeInstrument::Answer;
+    view_ = std::make_unique<FakeView>();
+    view_->port = instrument_->PortText();
+    pass_ = std::make_unique<analysis::ProcessingPass>();
+    MakeCycle(ExeDir());
+  }
+  void cleanup() {
+    cycle_.reset();
+    pass_.reset();
+    view_.reset();
+    instrument_.reset();
+    dir_.reset();
+  }
+
+  void StreamingOverUdpLogsEveryDelta() {
+    Start(1);
+    QVERIFY(cycle_->StreamLogOpen());
+    QVERIFY(cycle_->IdUDPServer1().Active());
+    QCOMPARE(cycle_->PendingCommand(), std::string("<K390><STREAM>1</STREAM></K390>"));
+    QVERIFY(!view_->auto_enabled);
+    QVERIFY(!view_->sample_enabled);
+    QVERIFY(!view_->file_buttons_enabled);
+    QCOMPARE(cycle_->Timer1().Interval(), 50);
+
+    QTRY_COMPARE_WITH_TIMEOUT(instrument_->requests.size(), 1, kWait);
+    // After the acknowledgement the link closes; the timer runs on with the tag at 1.
+    QTRY_VERIFY_WITH_TIMEOUT(!cycle_->ClientSocket1().Active(), kWait);
+    QVERIFY(cycle_->StreamBinary());
+    QVERIFY(cycle_->Timer1().Enabled());
+    QCOMPARE(cycle_->Timer1().Tag(), 1);
+
+    QUdpSocket sender;
+    const auto port = cycle_->IdUDPServer1().Port();
+    int sent = 0;
+    auto send = [&](const QByteArray& datagram) {
+      QCOMPARE(sender.writeDatagram(datagram, QHostAddress::LocalHost, port), datagram.size());
+      ++sent;
+    };
+    send(WordBytes({1, 2}));  // the first datagram after a start is dropped
+    QTRY_COMPARE_WITH_TIMEOUT(view_->datagrams, sent, kWait);
+    QCOMPARE(cycle_->RingWrite(), 0);
+    QVERIFY(!cycle_->SkipNextDatagram());
+
+    const std::vector<uint32_t> words = Words(3000);
+    size_t at = 0;
+    int batch = 0;
+    while (at < words.size()) {
+      const size_t count = std::min<size_t>(1 + (at * 13) % 40, words.size() - at);
+      QByteArray datagram =
+          WordBytes(std::vector<uint32_t>(words.begin() + static_cast<ptrdiff_t>(at),
+                                          words.begin() + static_cast<ptrdiff_t>(at + count)));
+      if (batch % 7 == 3) datagram += "\x01\x02";  // 1 to 3 trailing bytes are ignored
+      send(datagram);
+      if (batch % 11 == 5) send("\x09\x09\x09");  // too short for a word
+      at += count;
+      if (++batch % 10 == 0) QTRY_COMPARE_WITH_TIMEOUT(view_->datagrams, sent, kWait);
+    }
+    QTRY_COMPARE_WITH_TIMEOUT(view_->datagrams, sent, kWait);
+    QCOMPARE(cycle_->RingWrite(), static_cast<int>(words.size()));
+    QTRY_VERIFY_WITH_TIMEOUT(!view_->window_counts.empty(), kWait);
+
+    Stop();
+    QVERIFY(!cycle_->StreamLogOpen());
+    QVERIFY(!cycle_->IdUDPServer1().Active());
+    QCOMPARE(cycle_->PendingCommand(), std::string("<K390><STREAM>0</STREAM></K390>"));
+    QCOMPARE(cycle_->RingWrite(), 0);
+    QVERIFY(view_->auto_enabled);
+    QVERIFY(view_->sample_enabled);
+    QVERIFY(view_->file_buttons_enabled);
+    QCOMPARE(LogLines(), Deltas(words));
+    QCOMPARE(view_->beeps, 0);
+    QCOMPARE(view_->lost_shown, uint64_t{0});
+
+    // The link is opened again only to carry the stop command.
+    QTRY_COMPARE_WITH_TIMEOUT(instrument_->requests.size(), 2, kWait);
+    QCOMPARE(instrument_->requests[1], QByteArray("<K390><STREAM>0</STREAM></K390>"));
+    QCOMPARE(instrument_->connections, 2);
+    QTRY_VERIFY_WITH_TIMEOUT(!cycle_->Timer1().Enabled(), kWait);
+    QVERIFY(!cycle_->ClientSocket1().Active());
+    QVERIFY(!cycle_->StreamBinary());
+    QVERIFY(view_->errors.isEmpty());
+  }
+
+  void StreamingOverTcpKeepsWordBoundariesAcrossReadsAndPasses() {
+    const std::vector<uint32_t> words = Words(2000, 123456);
+    const QByteArray bytes = WordBytes(words);
+    // The acknowledgement and the first two words arrive in one read.
+    instrument_->reply = [&](const QByteArray& request) {
+      if (request.contains("<STREAM>2")) return app::testing::StreamAck('1') + bytes.left(8);
+      return FakeInstrument::Answer(request);
+    };
+    Start(2);
+    QVERIFY(!cycle_->IdUDPServer1().Active());
+    QTRY_COMPARE_WITH_TIMEOUT(cycle_->RingWrite(), 2, kWait);
+    QVERIFY(cycle_->StreamBinary());
+    QVERIFY(cycle_->RxBuffer().empty());
+    QVERIFY(cycle_->ClientSocket1().Active());
+    QCOMPARE(cycle_->Timer1().Tag(), 0);
+    QCOMPARE(cycle_->Timer1().Interval(), 50);
+
+    // A read ending inside a word, then a pass, then the rest of the word.
+    instrument_->Send(bytes.mid(8, 6));
+    QTRY_COMPARE_WITH_TIMEOUT(cycle_->RingWrite(), 3, kWait);
+    QCOMPARE(cycle_->RxBuffer().size(), size_t{2});
+    view_->ProcessSamples();
+    QVERIFY(cycle_->ClearRxOnNext());
+    instrument_->Send(bytes.mid(14, 2));
+    QTRY_COMPARE_WITH_TIMEOUT(cycle_->RingWrite(), 4, kWait);
+    QVERIFY(cycle_->RxBuffer().empty());
+
+    qsizetype at = 16;
+    int step = 0;
+    while (at < bytes.size()) {
+      const qsizetype size = 1 + (step++ * 37) % 97;
+      instrument_->Send(bytes.mid(at, size));
+      at += size;
+      if (step % 20 == 0) QTRY_VERIFY_WITH_TIMEOUT(cycle_->RingWrite() >= at / 4, kWait);
+    }
+    QTRY_COMPARE_WITH_TIMEOUT(cycle_->RingWrite(), static_cast<int>(words.size()), kWait);
+    QTRY_VERIFY_WITH_TIMEOUT(view_->window_counts.size() >= 2, kWait);
+    QVERIFY(cycle_->ClientSocket1().Active());
+
+    Stop();
+    QCOMPARE(LogLines(), Deltas(words));
+    // The stop command goes out on the open link; its acknowledgement ends the cycle.
+    QTRY_COMPARE_WITH_TIMEOUT(instrument_->requests.size(), 2, kWait);
+    QCOMPARE(instrument_->requests[1], QByteArray("<K390><STREAM>0</STREAM></K390>"));
+    QTRY_VERIFY_WITH_TIMEOUT(!cycle_->ClientSocket1().Active(), kWait);
+    QVERIFY(!cycle_->StreamBinary());
+    QVERIFY(!cycle_->Timer1().Enabled());
+    QCOMPARE(instrument_->connections, 1);
+    QVERIFY(view_->errors.isEmpty());
+  }
+
+  void StoppingLogsTheTailAndARestartContinuesFromTheLastWord() {
+    Start(1);
+    cycle_->Timer1().SetEnabled(false);  // no pass runs: only the stop takes the words
+    Inject({7, 7});                      // dropped
+    const std::vector<uint32_t> first = {100, 200, 200, 300, 450};
+    Inject(first);
+    QCOMPARE(cycle_->RingLog(), 0);
+    Stop();
+    QCOMPARE(LogLines(), (std::vector<uint64_t>{100, 100, 100, 150}));
+    QCOMPARE(view_->beeps, 1);
+
+    Start(1);
+    cycle_->Timer1().SetEnabled(false);
+    QVERIFY(cycle_->SkipNextDatagram());
+    Inject({1});  // dropped again after the new start
+    Inject({1000, 1010});
+    Stop();
+    QCOMPARE(LogLines(), (std::vector<uint64_t>{550, 10}));
+  }
+
+  void ARepeatAsTheNewestWordWaitsForTheNextPass() {
+    Start(1);
+    cycle_->Timer1().SetEnabled(false);
+    Inject({0});
+    Inject({100, 200, 200});
+    view_->ProcessSamples();
+    cycle_->Timer1().SetEnabled(false);
+    QCOMPARE(cycle_->RingLog(), 2);
+    QCOMPARE(view_->beeps, 0);
+    Inject({260});
+    Stop();
+    QCOMPARE(LogLines(), (std::vector<uint64_t>{100, 100, 60}));
+    QCOMPARE(view_->beeps, 1);
+  }
+
+  void RingOverflowIsCountedAndShown() {
+    Start(1);
+    cycle_->Timer1().SetEnabled(false);
+    Inject({0});
+    const std::vector<uint32_t> words = Words(25010, 5);
+    for (size_t at = 0; at < words.size(); at += 1000) {
+      Inject(std::vector<uint32_t>(
+          words.begin() + static_cast<ptrdiff_t>(at),
+          words.begin() + static_cast<ptrdiff_t>(std::min(at + 1000, words.size()))));
+    }
+    QCOMPARE(cycle_->LostWords(), uint64_t{11});
+    view_->ProcessSamples();
+    QCOMPARE(view_->lost_shown, uint64_t{11});
+    Stop();
+    const std::vector<uint64_t> lines = LogLines();
+    QCOMPARE(lines.size(), size_t{24999});
+    QCOMPARE(lines, Deltas(std::vector<uint32_t>(words.begin() + 11, words.end())));
+
+    // A new start counts afresh.
+    Start(1);
+    QCOMPARE(cycle_->LostWords(), uint64_t{0});
+  }
+
+  void TheTriggerRunsPassesByCountAndByTime() {
+    view_->samples = "50";
+    Start(1);
+    QTRY_VERIFY_WITH_TIMEOUT(!cycle_->ClientSocket1().Active(), kWait);
+    // With no words arriving, the 250 ms rule still starts passes.
+    QTRY_VERIFY_WITH_TIMEOUT(view_->passes.size() >= 2, kWait);
+    Inject({1});
+    Inject(Words(200, 1000));
+    QTRY_VERIFY_WITH_TIMEOUT(!view_->window_counts.empty() && view_->window_counts.back() == 51,
+                             kWait);
+    QTRY_COMPARE_WITH_TIMEOUT(cycle_->RingFillCount(), 9, kWait);
+    QVERIFY(view_->errors.isEmpty());
+  }
+
+  void ResampleRunsOnlyWhenTheSettingIsExactlyTrue_data() {
+    QTest::addColumn<QByteArray>("ini");
+    QTest::addColumn<bool>("resampled");
+    QTest::newRow("no settings file") << QByteArray() << false;
+    QTest::newRow("lower case") << QByteArray("[SETTINGS]\r\nRESAMPLE=true\r\n") << false;
+    QTest::newRow("FALSE") << QByteArray("[SETTINGS]\r\nRESAMPLE=FALSE\r\n") << false;
+    QTest::newRow("TRUE") << QByteArray("[SETTINGS]\r\nRESAMPLE=TRUE\r\n") << true;
+  }
+  void ResampleRunsOnlyWhenTheSettingIsExactlyTrue() {
+    QFETCH(QByteArray, ini);
+    QFETCH(bool, resampled);
+    if (!ini.isEmpty()) {
+      QFile file(dir_->filePath("K390cap.ini"));
+      QVERIFY(file.open(QIODevice::WriteOnly));
+      file.write(ini);
+    }
+    Start(1);
+    cycle_->Timer1().SetEnabled(false);
+    Inject({0});
+    Inject(Words(40, 1000));
+    Stop();
+    QCOMPARE(QFile::exists(dir_->filePath("resampled.dat")), resampled);
+    QCOMPARE(LogLines().size(), size_t{40});
+  }
+
+  void AStreamLogThatCannotBeCreatedStopsTheStart() {
+    MakeCycle(ExeDir() + "missing/");
+    cycle_->SetStreamTransport(1);
+    view_->stream_checked = true;
+    QString message;
+    try {
+      cycle_->CBstreamClick();
+    } catch (const common::Error& error) {
+      message = error.what();
+    }
+    QVERIFY(message.startsWith("Cannot create \""));
+    QVERIFY(message.contains("stream.dat"));
+    QVERIFY(!cycle_->StreamLogOpen());
+    QVERIFY(!cycle_->IdUDPServer1().Active());
+    QVERIFY(cycle_->PendingCommand().empty());
+    QVERIFY(view_->auto_enabled);
+    QVERIFY(cycle_->SkipNextDatagram());
+
+    view_->stream_checked = false;
+    QVERIFY_THROWS_EXCEPTION(common::Error, cycle_->CBstreamClick());
+  }
+
+  void ClosingTheWindowLogsTheTailAndClosesTheLog() {
+    Start(1);
+    cycle_->Timer1().SetEnabled(false);
+    Inject({0});
+    Inject({10, 20, 35});
+    cycle_->FormClose();
+    QVERIFY(!cycle_->StreamLogOpen());
+    QVERIFY(!cycle_->ClientSocket1().Active());
+    QCOMPARE(LogLines(), (std::vector<uint64_t>{10, 10, 15}));
+  }
+};
+
+QTEST_MAIN(StreamTest)
+#include "stream_qtest.moc"
