@@ -63,7 +63,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     Check(pulses.Ch1Count >= 1 && pulses.Ch2Count == 0);
     // The sum is of exactly the stored values, in order.
     double sum = 0;
-    for (int64_t i = 1; i < pulses.Ch1Count; ++i) sum += pulses.Ch1Intervals[static_cast<size_t>(i)];
+    for (int64_t i = 1; i < pulses.Ch1Count; ++i)
+      sum += pulses.Ch1Intervals[static_cast<size_t>(i)];
     Check(sum == pulses.Ch1Average);
   } else {
     Check(pulses.Ch1Count == 0);

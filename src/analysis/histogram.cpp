@@ -7,8 +7,7 @@
 
 namespace analysis {
 
-HistogramBars ComputeHistogram(const acquisition::PulseData& data, int64_t scale,
-                               int64_t samples) {
+HistogramBars ComputeHistogram(const acquisition::PulseData& data, int64_t scale, int64_t samples) {
   HistogramBars bars;
   bars.axis_maximum = samples + 1;
 
@@ -22,8 +21,8 @@ HistogramBars ComputeHistogram(const acquisition::PulseData& data, int64_t scale
   if (span > 0) {
     const int64_t n = std::min<int64_t>(data.Ch1Count, acquisition::kMaxIntervals + 1);
     for (int64_t i = 1; i < n; ++i) {
-      const double position = (data.Ch1Intervals[static_cast<size_t>(i)] - lo) / span *
-                              kHistogramBars;
+      const double position =
+          (data.Ch1Intervals[static_cast<size_t>(i)] - lo) / span * kHistogramBars;
       // Far outside the band the position need not fit an integer; it is not counted anyway.
       if (!(position > -1 && position < kHistogramBars)) continue;
       const int64_t k = common::RoundHalfEven(position);

@@ -61,7 +61,8 @@ double ComputeCentreInterval(const PulseData& data) {
   const int64_t n = data.Ch1Count;
   if (n <= 5) return data.Ch1Average;
   int64_t sum = 0;
-  for (int64_t i = n - 5; i <= n - 1; ++i) sum += common::RoundHalfEven(data.Ch1Intervals[Index(i)]);
+  for (int64_t i = n - 5; i <= n - 1; ++i)
+    sum += common::RoundHalfEven(data.Ch1Intervals[Index(i)]);
   const double m = static_cast<double>(sum) / 5;
   if (std::fabs(m - data.Ch1Average) / data.Ch1Average < kCentreTolerance) return data.Ch1Average;
   return m;
@@ -175,8 +176,7 @@ void ProcessingPass::ProcessDecoded(PassView& view, int graph_index) {
   if (pp_percent > pp_percent_peak_) pp_percent_peak_ = pp_percent;
   view.SetBoxText(Box::kEjitpp_max, common::FixedText(pp_percent_peak_, 4));
 
-  centre_frequency_ =
-      centre_interval_ > 0 ? 1 / (common::kTickSeconds * centre_interval_) : 0;
+  centre_frequency_ = centre_interval_ > 0 ? 1 / (common::kTickSeconds * centre_interval_) : 0;
 
   if (graph_index < 2) view.FeedChart({data_, centre_interval_, centre_frequency_});
 

@@ -26,8 +26,7 @@ void SmoothingFilter::BuildFilterTable() {
   for (int i = 1; i <= length_; ++i) {
     const long double quotient =
         static_cast<long double>(i - half_) / static_cast<long double>(length_ + 1);
-    table_[static_cast<size_t>(i)] =
-        static_cast<double>(0.5L + 0.5L * std::cos(quotient * 2 * pi));
+    table_[static_cast<size_t>(i)] = static_cast<double>(0.5L + 0.5L * std::cos(quotient * 2 * pi));
   }
   table_[kSumIndex] = 0;
   for (int i = 1; i <= length_; ++i) table_[kSumIndex] += table_[static_cast<size_t>(i)];

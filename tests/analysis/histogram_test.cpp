@@ -29,9 +29,9 @@ TEST(Histogram, IntervalsFallInTheBarNearestThem) {
   };
   // Average 40000 and 10 %: the band runs from 36000 to 44000 in bars of 40 ticks.
   const std::vector<Case> cases = {
-      {36000, 0},  {40000, 100}, {43960, 199}, {43990, -1}, {44000, -1}, {35970, -1},
+      {36000, 0},   {40000, 100}, {43960, 199}, {43990, -1}, {44000, -1}, {35970, -1},
       {35980, 0},  // half a bar below lo is a tie: it rounds to the even bar 0
-      {43979, 199}, {43980, -1}, {36020, 0},  {36021, 1},   {1e12, -1},  {-1e12, -1},
+      {43979, 199}, {43980, -1},  {36020, 0},   {36021, 1},  {1e12, -1},  {-1e12, -1},
   };
   for (const Case& c : cases) {
     const HistogramBars bars = ComputeHistogram(WithAverage({c.interval}, 40000), 10, 100);

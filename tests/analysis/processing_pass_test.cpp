@@ -40,13 +40,20 @@ TEST(ProcessingPass, FourValueListFillsEveryFigureBox) {
   pass.Run(view, "40000,40004,39996,40000", true);
 
   const std::vector<std::pair<Box, std::string>> expected = {
-      {Box::kEsampavg, "40000"},       {Box::kEpkpos, "+4"},
-      {Box::kEpkneg, "-4"},            {Box::kEjitpp, "8"},
-      {Box::kEjitpp_pct, "0.0200"},    {Box::kEjitpp_max, "0.0200"},
-      {Box::kEjitrms, "6"},            {Box::kEjitrms_pct, "0.0141"},
-      {Box::kEint1, "0.001000000000"}, {Box::kEfreq1, "1000.0000"},
-      {Box::kEint2, "0.000000000000"}, {Box::kEfreq2, "0.0000"},
-      {Box::kLpcycles, ""},            {Box::kEprove_err, ""},
+      {Box::kEsampavg, "40000"},
+      {Box::kEpkpos, "+4"},
+      {Box::kEpkneg, "-4"},
+      {Box::kEjitpp, "8"},
+      {Box::kEjitpp_pct, "0.0200"},
+      {Box::kEjitpp_max, "0.0200"},
+      {Box::kEjitrms, "6"},
+      {Box::kEjitrms_pct, "0.0141"},
+      {Box::kEint1, "0.001000000000"},
+      {Box::kEfreq1, "1000.0000"},
+      {Box::kEint2, "0.000000000000"},
+      {Box::kEfreq2, "0.0000"},
+      {Box::kLpcycles, ""},
+      {Box::kEprove_err, ""},
   };
   for (const auto& [box, text] : expected) {
     EXPECT_EQ(view.BoxText(box), text) << BoxName(box);
@@ -66,10 +73,10 @@ TEST(ProcessingPass, StepsRunInTheirOrder) {
   FakePassView view;
   pass.Run(view, "40000,40004,39996,40000", true);
   const std::vector<std::string> expected = {
-      "SetLeftAxisTitle", "TimerOff",  "SetSeries2Title", "Ejitrms",    "Ejitrms_pct",
-      "Esampavg",         "Ejitpp",    "Epkpos",          "Epkneg",     "Ejitpp_pct",
-      "Ejitpp_max",       "FeedChart", "Eint1",           "Efreq1",     "Eint2",
-      "Efreq2",           "Eprove_err", "Lpcycles",       "EndSteps",
+      "SetLeftAxisTitle", "TimerOff",   "SetSeries2Title", "Ejitrms",  "Ejitrms_pct",
+      "Esampavg",         "Ejitpp",     "Epkpos",          "Epkneg",   "Ejitpp_pct",
+      "Ejitpp_max",       "FeedChart",  "Eint1",           "Efreq1",   "Eint2",
+      "Efreq2",           "Eprove_err", "Lpcycles",        "EndSteps",
   };
   EXPECT_EQ(view.calls, expected);
   EXPECT_DOUBLE_EQ(view.fed_centre_interval, 40000);
@@ -94,9 +101,7 @@ TEST(ProcessingPass, SmallListsGiveTheirFigures) {
       {"40000",
        {{Box::kEsampavg, "40000"}, {Box::kEjitpp, "0"}, {Box::kEpkpos, "0"}, {Box::kEjitrms, "0"}},
        40000},
-      {"12,13",
-       {{Box::kEsampavg, "12"}, {Box::kEjitpp, "0"}},
-       12.5},
+      {"12,13", {{Box::kEsampavg, "12"}, {Box::kEjitpp, "0"}}, 12.5},
       {"13,14", {{Box::kEsampavg, "14"}}, 13.5},
       // Deviations -1.5 and +1.5 truncate toward zero.
       {"40000,40003", {{Box::kEpkpos, "+1"}, {Box::kEpkneg, "-1"}, {Box::kEjitpp, "2"}}, 40001.5},
@@ -141,7 +146,7 @@ TEST(ProcessingPass, CentreFollowsTheLastFiveIntervalsOnlyAfterAFivePercentStep)
   const std::vector<Case> cases = {
       {Concat(Repeat(40000, 5), Repeat(44000, 5)), 42000, "952.3810"},  // 4.76 % apart
       {Concat(Repeat(40000, 5), Repeat(45000, 5)), 45000, "888.8889"},  // 5.88 % apart
-      {Repeat(40000, 4), 40000, "1000.0000"},                            // too few for the tail
+      {Repeat(40000, 4), 40000, "1000.0000"},                           // too few for the tail
       // The tail intervals are rounded to whole ticks before their mean is taken.
       {Concat(Repeat(10, 5), Repeat(100, 5)), 100, "400000.0000"},
   };
@@ -446,10 +451,14 @@ TEST(ProcessingPass, AnInstrumentReplyGivesBothChannelsFigures) {
   FakePassView view;
   pass.Run(view, kDualReply, false);
   const std::vector<std::pair<Box, std::string>> expected = {
-      {Box::kEsampavg, "40000"},       {Box::kEjitpp, "8"},
-      {Box::kEpkpos, "+4"},            {Box::kEpkneg, "-4"},
-      {Box::kEint1, "0.001000000000"}, {Box::kEfreq1, "1000.0000"},
-      {Box::kEint2, "0.000500000000"}, {Box::kEfreq2, "2000.0000"},
+      {Box::kEsampavg, "40000"},
+      {Box::kEjitpp, "8"},
+      {Box::kEpkpos, "+4"},
+      {Box::kEpkneg, "-4"},
+      {Box::kEint1, "0.001000000000"},
+      {Box::kEfreq1, "1000.0000"},
+      {Box::kEint2, "0.000500000000"},
+      {Box::kEfreq2, "2000.0000"},
   };
   for (const auto& [box, text] : expected) {
     EXPECT_EQ(view.BoxText(box), text) << BoxName(box);
@@ -468,7 +477,7 @@ TEST(ProcessingPass, AnInstrumentReplyGivesBothChannelsFigures) {
 TEST(ProcessingPass, ARemovedOrIncompleteReplyOnlyRetitlesTheAxis) {
   const std::vector<std::string> replies = {
       "",                                                  // removed by the receive handler
-      "<K390>\r\n<SAMPLES>5,0</SAMPLES>\r\n</K390>",     // no header on the first line
+      "<K390>\r\n<SAMPLES>5,0</SAMPLES>\r\n</K390>",       // no header on the first line
       "<K390><SAMPLES>0,0</SAMPLES>\r\n0,0,0\r\n</K390>",  // both counts 0
   };
   for (const std::string& reply : replies) {
@@ -536,14 +545,22 @@ TEST(DecodeLoadedList, KeepsTheFirst5000ValuesButChecksEveryValue) {
 
 TEST(BoxName, NamesTheWindowsControls) {
   const std::vector<std::pair<Box, std::string>> names = {
-      {Box::kEsampavg, "Esampavg"},     {Box::kEpkpos, "Epkpos"},
-      {Box::kEpkneg, "Epkneg"},         {Box::kEjitpp, "Ejitpp"},
-      {Box::kEjitpp_pct, "Ejitpp_pct"}, {Box::kEjitpp_max, "Ejitpp_max"},
-      {Box::kEjitrms, "Ejitrms"},       {Box::kEjitrms_pct, "Ejitrms_pct"},
-      {Box::kEint1, "Eint1"},           {Box::kEfreq1, "Efreq1"},
-      {Box::kEint2, "Eint2"},           {Box::kEfreq2, "Efreq2"},
-      {Box::kLpcycles, "Lpcycles"},     {Box::kEprove_err, "Eprove_err"},
-      {Box::kEpqf, "Epqf"},             {Box::kEprove_ms, "Eprove_ms"},
+      {Box::kEsampavg, "Esampavg"},
+      {Box::kEpkpos, "Epkpos"},
+      {Box::kEpkneg, "Epkneg"},
+      {Box::kEjitpp, "Ejitpp"},
+      {Box::kEjitpp_pct, "Ejitpp_pct"},
+      {Box::kEjitpp_max, "Ejitpp_max"},
+      {Box::kEjitrms, "Ejitrms"},
+      {Box::kEjitrms_pct, "Ejitrms_pct"},
+      {Box::kEint1, "Eint1"},
+      {Box::kEfreq1, "Efreq1"},
+      {Box::kEint2, "Eint2"},
+      {Box::kEfreq2, "Efreq2"},
+      {Box::kLpcycles, "Lpcycles"},
+      {Box::kEprove_err, "Eprove_err"},
+      {Box::kEpqf, "Epqf"},
+      {Box::kEprove_ms, "Eprove_ms"},
   };
   for (const auto& [box, name] : names) EXPECT_EQ(BoxName(box), name);
 }

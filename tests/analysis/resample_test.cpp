@@ -52,7 +52,8 @@ TEST(ResampleStream, FirstLineIsSkippedAndTheWindowIsSmoothed) {
       {{"999999", "100", "100", "100", "100", "200", "100", "100", "100", "100"}, {"200,120"}},
       {{"x", "100", "100", "100", "100", "100", "100", "100", "100", "110"},
        {"100,100.190983005625"}},
-      {{"0", "0", "0", "0", "0", "-50", "0", "0", "0", "0", "0"}, {"-50,-10", "0,-9.04508497187474"}},
+      {{"0", "0", "0", "0", "0", "-50", "0", "0", "0", "0", "0"},
+       {"-50,-10", "0,-9.04508497187474"}},
       // The first line is discarded without being read as a number.
       {{"", "7", "7", "7", "7", "7", "7", "7", "7", "7", "7"}, {"7,7", "7,7"}},
   };
@@ -163,7 +164,8 @@ TEST_F(ResampleLogFiles, AnOutputThatCannotBeCreatedIsReported) {
     ResampleLog(Path("stream.dat"), out);
     ADD_FAILURE() << "no error";
   } catch (const common::Error& e) {
-    EXPECT_EQ(std::string(e.what()), "Cannot create file \"" + out + "\". No such file or directory");
+    EXPECT_EQ(std::string(e.what()),
+              "Cannot create file \"" + out + "\". No such file or directory");
   }
 }
 

@@ -27,8 +27,9 @@ TEST(SmoothingFilter, TablesAreRaisedCosinesSummingToTheHalfLength) {
       {3, 2, {0.5, 1, 0.5}},
       {5, 3, {0.25, 0.75, 1, 0.75, 0.25}},
       {7, 4, {0.1464466, 0.5, 0.8535534, 1, 0.8535534, 0.5, 0.1464466}},
-      {9, 5, {0.0954915, 0.3454915, 0.6545085, 0.9045085, 1, 0.9045085, 0.6545085, 0.3454915,
-              0.0954915}},
+      {9,
+       5,
+       {0.0954915, 0.3454915, 0.6545085, 0.9045085, 1, 0.9045085, 0.6545085, 0.3454915, 0.0954915}},
   };
   for (const Case& c : cases) {
     SmoothingFilter filter;
@@ -93,9 +94,9 @@ TEST(SmoothingFilter, OutputsCoverHalfLengthToCountMinusHalf) {
     std::vector<size_t> written;  // indices that receive an output
   };
   const std::vector<Case> cases = {
-      {5, {10, 20, 30, 40}, {}},                // n - 2h = -1: no output
-      {5, {10, 20, 30, 40, 50}, {3}},           // exactly one, from intervals 1 to 5
-      {3, {10, 20}, {}},                        // n - 2h = -1 again
+      {5, {10, 20, 30, 40}, {}},       // n - 2h = -1: no output
+      {5, {10, 20, 30, 40, 50}, {3}},  // exactly one, from intervals 1 to 5
+      {3, {10, 20}, {}},               // n - 2h = -1 again
       {3, {10, 20, 30}, {2}},
       {1, {10, 20, 30}, {1, 2, 3}},             // the single coefficient copies channel 1
       {2, {10, 20, 30, 40, 50}, {1, 2, 3, 4}},  // an even window stops at the last interval
@@ -147,8 +148,8 @@ TEST(SmoothingFilter, NeverWritesOrReadsPastTheArrays) {
 
 TEST(NormaliseFilterValue, SettlesOnAnOddValueFromThreeTo33) {
   const std::vector<std::pair<int, int>> cases = {
-      {4, 5},  {50, 33}, {1, 3},   {3, 3},   {33, 33}, {34, 33}, {32, 33},
-      {2, 3},  {0, 3},   {-4, 3},  {-7, 3},  {8, 9},   {9, 9},   {99, 33},
+      {4, 5}, {50, 33}, {1, 3},  {3, 3},  {33, 33}, {34, 33}, {32, 33},
+      {2, 3}, {0, 3},   {-4, 3}, {-7, 3}, {8, 9},   {9, 9},   {99, 33},
   };
   for (const auto& [value, expected] : cases) {
     EXPECT_EQ(NormaliseFilterValue(value), expected) << value;
