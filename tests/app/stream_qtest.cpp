@@ -361,6 +361,23 @@ class StreamTest : public QObject {
     QVERIFY_THROWS_EXCEPTION(common::Error, cycle_->CBstreamClick());
   }
 
+  void AUdpPortInUseEndsTheStartAtTheReceiver() {
+    QUdpSocket holder;
+    QVERIFY(holder.bind(QHostAddress::AnyIPv4, 0, QAbstractSocket::DontShareAddress));
+    cycle_->IdUDPServer1().SetPort(holder.localPort());
+    QString message;
+    try {
+      Start(1);
+    } catch (const common::Error& error) {
+      message = error.what();
+    }
+    QVERIFY(!message.isEmpty());
+    QVERIFY(!cycle_->IdUDPServer1().Active());
+    QVERIFY(cycle_->StreamLogOpen());           // opened before the receiver step
+    QVERIFY(cycle_->PendingCommand().empty());  // the link and timer tail did not run
+    QVERIFY(!cycle_->Timer1().Enabled());
+  }
+
   void ClosingTheWindowLogsTheTailAndClosesTheLog() {
     Start(1);
     cycle_->Timer1().SetEnabled(false);
