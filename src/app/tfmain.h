@@ -140,6 +140,7 @@ class TFmain : public QWidget, public analysis::PassView, public CycleView {
   presentation::HistogramChart& Chart2() { return *chart2_; }
   // True while the pulse chart stands in front of the histogram chart.
   bool PulseChartInFront() const;
+  int GraphItemCount() const { return static_cast<int>(rggsel_items_.size()); }
   void SetHooks(Hooks hooks);
 
  protected:
