@@ -79,10 +79,18 @@ constexpr int kPercentMaximum = 100;
 constexpr int kFilterMinimum = 3;
 constexpr int kFilterMaximum = 33;
 
+// Tahoma where it is installed; otherwise the narrow DejaVu cut, whose widths come closest to it,
+// so that the captions fit the places the layout gives them.
 QFont WindowFont() {
   const QStringList families = QFontDatabase::families();
-  QFont font(families.contains(QStringLiteral("Tahoma")) ? QStringLiteral("Tahoma")
-                                                         : QStringLiteral("DejaVu Sans"));
+  QString family = QStringLiteral("DejaVu Sans");
+  for (const char* wanted : {"Tahoma", "DejaVu Sans Condensed"}) {
+    if (families.contains(QString::fromLatin1(wanted))) {
+      family = QString::fromLatin1(wanted);
+      break;
+    }
+  }
+  QFont font(family);
   font.setPixelSize(11);
   return font;
 }
@@ -153,6 +161,11 @@ QLineEdit* MakeFigureBox(QWidget* parent, int left, int top, int width, int heig
   edit->setGeometry(left, top, width, height);
   edit->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
   edit->setEnabled(false);
+  // The figures are what the operator reads: keep them dark although the box is disabled.
+  QPalette palette = edit->palette();
+  palette.setColor(QPalette::Disabled, QPalette::Text,
+                   palette.color(QPalette::Active, QPalette::Text));
+  edit->setPalette(palette);
   return edit;
 }
 
@@ -183,7 +196,7 @@ void TFmain::BuildBottomBar() {
   Label3->setBuddy(SEsamples);
 
   Lscale = new QLabel(QString::fromLatin1(kVerticalScale), bar);
-  Lscale->setGeometry(362 - 8, 10, 82 + 8, 14);
+  Lscale->setGeometry(340, 10, 104, 14);
   Lscale->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
   SetNames(Lscale, "Lscale", Lscale->text());
   SEvscale = new SpinEdit(kBitsMinimum, kBitsMaximum, 1, 0, bar);
@@ -324,7 +337,7 @@ void TFmain::BuildChartArea() {
   SetNames(RGgsel, "RGgsel", RGgsel->title());
   RGgsel->setAutoFillBackground(true);
   auto* layout = new QVBoxLayout(RGgsel);
-  layout->setContentsMargins(8, 2, 4, 2);
+  layout->setContentsMargins(4, 0, 2, 2);
   layout->setSpacing(0);
   rggsel_group_ = new QButtonGroup(RGgsel);
   for (const char* item : {"Interval", "Frequency"}) {
