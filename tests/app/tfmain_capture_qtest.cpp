@@ -1,0 +1,127 @@
+// The window's capture handlers wired to the cycle: Sample and AutoSample against a fake
+// instrument on 127.0.0.1 that answers every request with a recorded dual-channel reply.
+#include <QCheckBox>
+#include <QLineEdit>
+#include <QPlainTextEdit>
+#include <QTcpServer>
+#include <QTcpSocket>
+#include <QtTest>
+
+#include "app/capture_timer.h"
+#include "app/spin_edit.h"
+#include "app/tfmain.h"
+#include "tfmain_session.h"
+
+using namespace tfmain_test;
+
+namespace {
+
+class FakeInstrument : public QObject {
+ public:
+  explicit FakeInstrument(QByteArray reply) : reply_(std::move(reply)) {
+    server_.listen(QHostAddress::LocalHost, 0);
+    connect(&server_, &QTcpServer::newConnection, this, [this] {
+      while (QTcpSocket* socket = server_.nextPendingConnection()) {
+        connect(socket, &QTcpSocket::readyRead, this, [this, socket] { Answer(socket); });
+      }
+    });
+  }
+
+  quint16 Port() const { return server_.serverPort(); }
+  const QList<QByteArray>& Requests() const { return requests_; }
+
+ private:
+  void Answer(QTcpSocket* socket) {
+    pending_ += socket->readAll();
+    for (qsizetype end = pending_.indexOf("</K390>"); end >= 0; end = pending_.indexOf("</K390>")) {
+      requests_ << pending_.left(end + 7);
+      pending_.remove(0, end + 7);
+      socket->write(reply_);
+    }
+  }
+
+  QTcpServer server_;
+  QByteArray reply_;
+  QByteArray pending_;
+  QList<QByteArray> requests_;
+};
+
+QByteArray Settings(quint16 port, const char* more) {
+  return "IP=127.0.0.1\r\nPORT=" + QByteArray::number(port) + "\r\n" + more;
+}
+
+}  // namespace
+
+class TFmainCaptureTest : public QObject {
+  Q_OBJECT
+
+ private slots:
+  void SampleFillsTheFiguresAndUnlocks();
+  void AutoSampleRepeatsUntilUnchecked();
+};
+
+void TFmainCaptureTest::SampleFillsTheFiguresAndUnlocks() {
+  const QString reply_path = QFINDTESTDATA("../../examples/reply-dual.txt");
+  QVERIFY(!reply_path.isEmpty());
+  FakeInstrument instrument(ReadBytes(reply_path));
+  QVERIFY(instrument.Port() != 0);
+  const QByteArray settings = Settings(instrument.Port(), "SAMPLES=19\r\nDUALCHANNEL=TRUE\r\n");
+  Session s(settings.constData());
+  TFmain& w = s.w();
+  QVERIFY(s.errors.isEmpty());
+  QVERIFY(w.CBdual->isChecked());
+
+  w.Bsample->click();
+  QVERIFY(!w.Bload->isEnabled());
+  QVERIFY(!w.Bsave->isEnabled());
+  QVERIFY(!w.Bsample->isEnabled());
+  QTRY_VERIFY_WITH_TIMEOUT(!w.Esampavg->text().isEmpty(), 10000);
+  QVERIFY(s.errors.isEmpty());
+  QCOMPARE(instrument.Requests(),
+           QList<QByteArray>{"<K390><HEXPULSE>19</HEXPULSE></K390>"});
+  QCOMPARE(s.chart().PointCount(0), 24);
+  QCOMPARE(s.chart().PointCount(2), 24);
+  QCOMPARE(s.chart().SeriesTitle(2), QString("Ch2"));
+  QVERIFY(!w.Eint2->text().startsWith("0.000000000000"));
+  QVERIFY(w.Bload->isEnabled());
+  QVERIFY(w.Bsave->isEnabled());
+  QVERIFY(w.Bsample->isEnabled());
+  QVERIFY(!w.Memo1->toPlainText().isEmpty());
+  QVERIFY(w.Memo1->isHidden());
+  QVERIFY(!w.Cycle().FromFile());
+
+  // The reply has been taken out: a view switch retitles the axis but keeps the points.
+  const double first = s.chart().PointValue(0, 0);
+  s.Item("Frequency")->click();
+  QCOMPARE(s.chart().LeftAxisTitle(), QString("Pulse Frequency (Hz)"));
+  QCOMPARE(s.chart().PointValue(0, 0), first);
+}
+
+void TFmainCaptureTest::AutoSampleRepeatsUntilUnchecked() {
+  const QString reply_path = QFINDTESTDATA("../../examples/reply-dual.txt");
+  FakeInstrument instrument(ReadBytes(reply_path));
+  const QByteArray settings = Settings(instrument.Port(), "SAMPLES=19\r\nSTREAM=TCP\r\n");
+  Session s(settings.constData());
+  TFmain& w = s.w();
+
+  w.CBactive->click();
+  QVERIFY(!w.CBstream->isEnabled());
+  QVERIFY(!w.Bload->isEnabled());
+  QTRY_VERIFY_WITH_TIMEOUT(instrument.Requests().size() >= 3, 10000);
+  QCOMPARE(s.chart().Title(), QString("K390 Jitter Data [Live]"));
+  QCOMPARE(instrument.Requests().first(),
+           QByteArray("<K390><CH1><HEXPULSE>19</HEXPULSE></CH1></K390>"));
+  // While AutoSample runs, the passes leave the file buttons locked.
+  QVERIFY(!w.Bload->isEnabled());
+
+  w.CBactive->click();
+  QCOMPARE(s.chart().Title(), QString("K390 Jitter Data"));
+  QVERIFY(w.Bload->isEnabled());
+  QVERIFY(w.Bsample->isEnabled());
+  QVERIFY(w.CBstream->isEnabled());
+  QVERIFY(!w.Cycle().Timer1().Enabled());
+  QVERIFY(s.errors.isEmpty());
+}
+
+QTEST_MAIN(TFmainCaptureTest)
+#include "tfmain_capture_qtest.moc"
