@@ -28,9 +28,10 @@ int SpinEdit::Value() const {
 }
 
 int SpinEdit::Clamp(long long value) const {
-  if (minimum_ == maximum_) return static_cast<int>(std::clamp<long long>(value, INT32_MIN, INT32_MAX));
-  return static_cast<int>(std::clamp<long long>(value, std::min(minimum_, maximum_),
-                                                std::max(minimum_, maximum_)));
+  if (minimum_ == maximum_)
+    return static_cast<int>(std::clamp<long long>(value, INT32_MIN, INT32_MAX));
+  return static_cast<int>(
+      std::clamp<long long>(value, std::min(minimum_, maximum_), std::max(minimum_, maximum_)));
 }
 
 bool SpinEdit::Show(const QString& text) {

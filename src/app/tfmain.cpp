@@ -422,9 +422,8 @@ void TFmain::WireHandlers() {
   });
 
   auto click = [this](QPushButton* button, Handler handler) {
-    connect(button, &QPushButton::clicked, this, [this, handler] {
-      Guarded([this, handler] { (this->*handler)(); });
-    });
+    connect(button, &QPushButton::clicked, this,
+            [this, handler] { Guarded([this, handler] { (this->*handler)(); }); });
   };
   click(Bsample, &TFmain::BsampleClick);
   click(Bftest, &TFmain::BftestClick);
@@ -432,8 +431,9 @@ void TFmain::WireHandlers() {
   click(Bload, &TFmain::BloadClick);
   click(Bsave, &TFmain::BsaveClick);
 
-  connect(chart1_.get(), &presentation::PulseChart::PointClicked, this,
-          [this](int series, int index) { Guarded([=, this] { Chart1ClickSeries(series, index); }); });
+  connect(
+      chart1_.get(), &presentation::PulseChart::PointClicked, this,
+      [this](int series, int index) { Guarded([=, this] { Chart1ClickSeries(series, index); }); });
 
   connect(&cycle_->Timer1(), &CaptureTimer::Tick, this,
           [this] { Guarded([this] { Timer1Timer(); }); });
@@ -761,12 +761,14 @@ void TFmain::BsaveClick() {
   if (view < 2) {
     const int count = chart1_->PointCount(presentation::kSeriesCh1);
     values.reserve(static_cast<size_t>(count));
-    for (int k = 0; k < count; ++k) values.push_back(chart1_->PointValue(presentation::kSeriesCh1, k));
+    for (int k = 0; k < count; ++k)
+      values.push_back(chart1_->PointValue(presentation::kSeriesCh1, k));
   } else {
     // The histogram view saves the frequencies of the intervals last drawn, so the values always
     // match the frequency header whichever view drew the pulse chart last.
     values.reserve(drawn_intervals_.size());
-    for (double interval : drawn_intervals_) values.push_back(presentation::PulseFrequency(interval));
+    for (double interval : drawn_intervals_)
+      values.push_back(presentation::PulseFrequency(interval));
   }
   persistence::WriteTextFile(name.toStdString(), persistence::FormatJit(values, view == 0));
 }
@@ -823,22 +825,38 @@ bool TFmain::DualEnabledUnchecked() const { return CBdual->isEnabled() && !CBdua
 QLineEdit* TFmain::BoxEdit(analysis::Box box) const {
   using analysis::Box;
   switch (box) {
-    case Box::kEsampavg: return Esampavg;
-    case Box::kEpkpos: return Epkpos;
-    case Box::kEpkneg: return Epkneg;
-    case Box::kEjitpp: return Ejitpp;
-    case Box::kEjitpp_pct: return Ejitpp_pct;
-    case Box::kEjitpp_max: return Ejitpp_max;
-    case Box::kEjitrms: return Ejitrms;
-    case Box::kEjitrms_pct: return Ejitrms_pct;
-    case Box::kEint1: return Eint1;
-    case Box::kEfreq1: return Efreq1;
-    case Box::kEint2: return Eint2;
-    case Box::kEfreq2: return Efreq2;
-    case Box::kEprove_err: return Eprove_err;
-    case Box::kEpqf: return Epqf;
-    case Box::kEprove_ms: return Eprove_ms;
-    case Box::kLpcycles: break;
+    case Box::kEsampavg:
+      return Esampavg;
+    case Box::kEpkpos:
+      return Epkpos;
+    case Box::kEpkneg:
+      return Epkneg;
+    case Box::kEjitpp:
+      return Ejitpp;
+    case Box::kEjitpp_pct:
+      return Ejitpp_pct;
+    case Box::kEjitpp_max:
+      return Ejitpp_max;
+    case Box::kEjitrms:
+      return Ejitrms;
+    case Box::kEjitrms_pct:
+      return Ejitrms_pct;
+    case Box::kEint1:
+      return Eint1;
+    case Box::kEfreq1:
+      return Efreq1;
+    case Box::kEint2:
+      return Eint2;
+    case Box::kEfreq2:
+      return Efreq2;
+    case Box::kEprove_err:
+      return Eprove_err;
+    case Box::kEpqf:
+      return Epqf;
+    case Box::kEprove_ms:
+      return Eprove_ms;
+    case Box::kLpcycles:
+      break;
   }
   return nullptr;
 }
@@ -915,9 +933,9 @@ void TFmain::SetChartTitle(const QString& first_line) {
 void TFmain::Beep() { QApplication::beep(); }
 
 void TFmain::ShowLostWords(uint64_t lost) {
-  CBstream->setToolTip(lost == 0 ? QString()
-                                 : QStringLiteral("%1 stream words lost since streaming started")
-                                       .arg(lost));
+  CBstream->setToolTip(
+      lost == 0 ? QString()
+                : QStringLiteral("%1 stream words lost since streaming started").arg(lost));
 }
 
 }  // namespace app

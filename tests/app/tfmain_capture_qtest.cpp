@@ -77,8 +77,7 @@ void TFmainCaptureTest::SampleFillsTheFiguresAndUnlocks() {
   QVERIFY(!w.Bsample->isEnabled());
   QTRY_VERIFY_WITH_TIMEOUT(!w.Esampavg->text().isEmpty(), 10000);
   QVERIFY(s.errors.isEmpty());
-  QCOMPARE(instrument.Requests(),
-           QList<QByteArray>{"<K390><HEXPULSE>19</HEXPULSE></K390>"});
+  QCOMPARE(instrument.Requests(), QList<QByteArray>{"<K390><HEXPULSE>19</HEXPULSE></K390>"});
   QCOMPARE(s.chart().PointCount(0), 24);
   QCOMPARE(s.chart().PointCount(2), 24);
   QCOMPARE(s.chart().SeriesTitle(2), QString("Ch2"));

@@ -21,9 +21,9 @@
 #include "app/capture_timer.h"
 #include "app/spin_edit.h"
 #include "app/tfmain.h"
-#include "tfmain_session.h"
 #include "persistence/ini_file.h"
 #include "presentation/pulse_chart.h"
+#include "tfmain_session.h"
 
 using app::SpinEdit;
 using app::TFmain;
@@ -271,9 +271,10 @@ const std::vector<StartupCase>& StartupCases() {
       c.push_back(s);
     }
     {
-      StartupCase s = Case("scale key not an integer in the units step", "VSCALE%=big\r\n"
-                                                                  "VSCALEUNITS=PERCENT\r\n"
-                                                                  "DUALCHANNEL=TRUE\r\n");
+      StartupCase s = Case("scale key not an integer in the units step",
+                           "VSCALE%=big\r\n"
+                           "VSCALEUNITS=PERCENT\r\n"
+                           "DUALCHANNEL=TRUE\r\n");
       s.error = "'big' is not a valid integer value.";
       s.units = kPercent;
       s.vscale_limits = {{1, 100}};
@@ -522,11 +523,16 @@ void TFmainTest::FilterBoxNormalisesWhatIsTyped_data() {
   QTest::addColumn<QString>("typed");
   QTest::addColumn<QString>("shown");
   QTest::addColumn<int>("length");
-  QTest::newRow("even steps up") << "4" << "5" << 5;
-  QTest::newRow("above the range") << "50" << "33" << 33;
-  QTest::newRow("below the range") << "1" << "3" << 3;
-  QTest::newRow("odd within") << "9" << "9" << 9;
-  QTest::newRow("empty counts as 3") << "" << "" << 3;
+  QTest::newRow("even steps up") << "4"
+                                 << "5" << 5;
+  QTest::newRow("above the range") << "50"
+                                   << "33" << 33;
+  QTest::newRow("below the range") << "1"
+                                   << "3" << 3;
+  QTest::newRow("odd within") << "9"
+                              << "9" << 9;
+  QTest::newRow("empty counts as 3") << ""
+                                     << "" << 3;
 }
 
 void TFmainTest::FilterBoxNormalisesWhatIsTyped() {
@@ -660,8 +666,7 @@ void TFmainTest::LoadFillsEveryBoxAndRedraws() {
 void TFmainTest::LoadOfAFrequencyFileSelectsTheFrequencyView() {
   Session s;
   TFmain& w = s.w();
-  s.Load(";Sample,Frequency(Hz)\r\n0,1000\r\n1,999.900009999\r\n2,1000.100010001\r\n",
-         "freq.JIT");
+  s.Load(";Sample,Frequency(Hz)\r\n0,1000\r\n1,999.900009999\r\n2,1000.100010001\r\n", "freq.JIT");
   QVERIFY(s.errors.isEmpty());
   QCOMPARE(w.GraphIndex(), 1);
   QCOMPARE(w.Cycle().RxBuffer(), std::string("40000,40004,39996"));
@@ -825,7 +830,8 @@ void TFmainTest::ClickingPointsShowsOneLabel() {
   Session s;
   TFmain& w = s.w();
   QByteArray file(";Sample,TDelta(x25ns)\r\n");
-  for (int i = 0; i < 20; ++i) file += QByteArray::number(i) + "," + QByteArray::number(40000 + i) + "\r\n";
+  for (int i = 0; i < 20; ++i)
+    file += QByteArray::number(i) + "," + QByteArray::number(40000 + i) + "\r\n";
   s.Load(file);
   w.Chart1ClickSeries(0, 7);
   QCOMPARE(s.chart().VisibleLabel(0), 7);
@@ -903,14 +909,22 @@ void TFmainTest::FlightTimeAndPeakReset() {
 void TFmainTest::ErrorTextAddsAFullStop_data() {
   QTest::addColumn<QString>("message");
   QTest::addColumn<QString>("shown");
-  QTest::newRow("letter") << "abc" << "abc.";
-  QTest::newRow("full stop") << "abc." << "abc.";
-  QTest::newRow("exclamation mark, below the full stop") << "abc!" << "abc!";
-  QTest::newRow("bracket, below the full stop") << "x)" << "x)";
-  QTest::newRow("digit") << "error 10061" << "error 10061.";
-  QTest::newRow("slash, just above") << "a/" << "a/.";
-  QTest::newRow("quote, below") << "'x'" << "'x'";
-  QTest::newRow("empty") << "" << "";
+  QTest::newRow("letter") << "abc"
+                          << "abc.";
+  QTest::newRow("full stop") << "abc."
+                             << "abc.";
+  QTest::newRow("exclamation mark, below the full stop") << "abc!"
+                                                         << "abc!";
+  QTest::newRow("bracket, below the full stop") << "x)"
+                                                << "x)";
+  QTest::newRow("digit") << "error 10061"
+                         << "error 10061.";
+  QTest::newRow("slash, just above") << "a/"
+                                     << "a/.";
+  QTest::newRow("quote, below") << "'x'"
+                                << "'x'";
+  QTest::newRow("empty") << ""
+                         << "";
 }
 
 void TFmainTest::ErrorTextAddsAFullStop() {
@@ -983,9 +997,9 @@ void TFmainTest::LayoutKeepsEdgeControlsAtTheirEdges() {
   QVERIFY(w.Bprint->isHidden());
   QVERIFY(w.Bftest->isHidden());
   QVERIFY(w.Memo1->isHidden());
-  for (QLineEdit* box : {w.Esampavg, w.Epkpos, w.Epkneg, w.Ejitpp, w.Ejitpp_pct, w.Ejitpp_max,
-                         w.Ejitrms, w.Ejitrms_pct, w.Eprove_err, w.Epqf, w.Eint1, w.Efreq1,
-                         w.Eint2, w.Efreq2}) {
+  for (QLineEdit* box :
+       {w.Esampavg, w.Epkpos, w.Epkneg, w.Ejitpp, w.Ejitpp_pct, w.Ejitpp_max, w.Ejitrms,
+        w.Ejitrms_pct, w.Eprove_err, w.Epqf, w.Eint1, w.Efreq1, w.Eint2, w.Efreq2}) {
     QVERIFY2(!box->isEnabled(), qPrintable(box->objectName()));
     QVERIFY2(box->alignment() & Qt::AlignRight, qPrintable(box->objectName()));
   }
@@ -999,14 +1013,15 @@ void TFmainTest::LayoutKeepsEdgeControlsAtTheirEdges() {
 void TFmainTest::EveryControlHasAnAccessibleNameAndItsName() {
   Session s("HISTOGRAM=1\r\n");
   const char* const kControls[] = {
-      "Panel1", "Panel2", "Panel3", "Label1", "Eip", "Label2", "Eport", "Label3", "SEsamples",
-      "Lscale", "SEvscale", "RBbits", "RBpct", "Lfilter", "SEfilter", "CBdual", "CBstream",
-      "CBactive", "Bsample", "Label4", "Eint1", "Label6", "Efreq1", "Label5", "Label9", "Eint2",
-      "Label7", "Efreq2", "Label8", "Bftest", "Label17", "Esampavg", "Label12", "Epkpos",
-      "Epkneg", "Ejitpp", "Label18", "Ejitpp_pct", "Label15", "Ejitpp_max", "Label24", "Label14",
-      "Ejitrms", "Ejitrms_pct", "Label16", "Label19", "Eprove_ms", "Label20", "Lpcycles",
-      "Label22", "Eprove_err", "Label21", "Epqf", "Label23", "Bpqfreset", "Bload", "Bsave",
-      "Bprint", "Chart1", "Chart2", "Memo1", "RGgsel"};
+      "Panel1",   "Panel2",      "Panel3",     "Label1",   "Eip",        "Label2",    "Eport",
+      "Label3",   "SEsamples",   "Lscale",     "SEvscale", "RBbits",     "RBpct",     "Lfilter",
+      "SEfilter", "CBdual",      "CBstream",   "CBactive", "Bsample",    "Label4",    "Eint1",
+      "Label6",   "Efreq1",      "Label5",     "Label9",   "Eint2",      "Label7",    "Efreq2",
+      "Label8",   "Bftest",      "Label17",    "Esampavg", "Label12",    "Epkpos",    "Epkneg",
+      "Ejitpp",   "Label18",     "Ejitpp_pct", "Label15",  "Ejitpp_max", "Label24",   "Label14",
+      "Ejitrms",  "Ejitrms_pct", "Label16",    "Label19",  "Eprove_ms",  "Label20",   "Lpcycles",
+      "Label22",  "Eprove_err",  "Label21",    "Epqf",     "Label23",    "Bpqfreset", "Bload",
+      "Bsave",    "Bprint",      "Chart1",     "Chart2",   "Memo1",      "RGgsel"};
   for (const char* name : kControls) {
     const auto* control = s.w().findChild<QWidget*>(QString::fromLatin1(name));
     QVERIFY2(control != nullptr, name);

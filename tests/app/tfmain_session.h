@@ -4,9 +4,9 @@
 // against, and the error display and file dialogs replaced by recorders.
 #include <QDir>
 #include <QFile>
-#include <QRadioButton>
 #include <QGroupBox>
 #include <QPushButton>
+#include <QRadioButton>
 #include <QTemporaryDir>
 #include <QtTest>
 #include <memory>

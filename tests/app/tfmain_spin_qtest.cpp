@@ -114,12 +114,18 @@ void SpinEditTest::TypingKeepsDigitsSignAndCharLimit_data() {
   QTest::addColumn<int>("max_chars");
   QTest::addColumn<QString>("typed");
   QTest::addColumn<QString>("shown");
-  QTest::newRow("four characters at most") << 4 << "12345" << "1234";
-  QTest::newRow("letters refused") << 4 << "1a2" << "12";
-  QTest::newRow("leading sign") << 4 << "-12" << "-12";
-  QTest::newRow("sign only at the start") << 4 << "1-2" << "12";
-  QTest::newRow("no limit") << 0 << "1000000" << "1000000";
-  QTest::newRow("two characters") << 2 << "503" << "50";
+  QTest::newRow("four characters at most") << 4 << "12345"
+                                           << "1234";
+  QTest::newRow("letters refused") << 4 << "1a2"
+                                   << "12";
+  QTest::newRow("leading sign") << 4 << "-12"
+                                << "-12";
+  QTest::newRow("sign only at the start") << 4 << "1-2"
+                                          << "12";
+  QTest::newRow("no limit") << 0 << "1000000"
+                            << "1000000";
+  QTest::newRow("two characters") << 2 << "503"
+                                  << "50";
 }
 
 void SpinEditTest::TypingKeepsDigitsSignAndCharLimit() {

@@ -55,9 +55,9 @@ void TFmainViewTest::LoadedExampleWithAClickedPoint() {
   QVERIFY(chart.PointLabel(0, farthest).endsWith("Hz"));
 
   // Every figure box shows a figure.
-  for (QLineEdit* box : {w.Esampavg, w.Epkpos, w.Epkneg, w.Ejitpp, w.Ejitpp_pct, w.Ejitpp_max,
-                         w.Ejitrms, w.Ejitrms_pct, w.Eint1, w.Efreq1, w.Eint2, w.Efreq2,
-                         w.Eprove_err, w.Epqf}) {
+  for (QLineEdit* box :
+       {w.Esampavg, w.Epkpos, w.Epkneg, w.Ejitpp, w.Ejitpp_pct, w.Ejitpp_max, w.Ejitrms,
+        w.Ejitrms_pct, w.Eint1, w.Efreq1, w.Eint2, w.Efreq2, w.Eprove_err, w.Epqf}) {
     QVERIFY2(!box->text().isEmpty(), qPrintable(box->objectName()));
   }
   QVERIFY(w.Lpcycles->text().endsWith("pulses)"));
