@@ -66,7 +66,10 @@ void BM_PulseFeedOnly(benchmark::State& state) {
   const analysis::ChartInput input{*data, 40000, 1000};
   for (auto _ : state) presentation::FeedPulseChart(chart, input, true, false, 100);
 }
-BENCHMARK(BM_PulseFeedOnly)->Unit(benchmark::kMillisecond)->Repetitions(10)->ReportAggregatesOnly(true);
+BENCHMARK(BM_PulseFeedOnly)
+    ->Unit(benchmark::kMillisecond)
+    ->Repetitions(10)
+    ->ReportAggregatesOnly(true);
 
 void BM_HistogramDrawAndReplot(benchmark::State& state) {
   presentation::HistogramChart chart(window);

@@ -1,6 +1,9 @@
 #include "presentation/chart_maths.h"
 
+#include <algorithm>
 #include <cmath>
+#include <cstdlib>
+#include <utility>
 
 #include "common/error.h"
 #include "common/text_forms.h"
@@ -41,6 +44,65 @@ int LabelStride(int bar_count, double axis_pixels, double label_pixels) {
     if (stride >= needed) return stride;
   }
   return bar_count;
+}
+
+PolylineCover CoverPolyline(std::span<const Vertex> vertices) {
+  // Beyond this the coordinates stop being screen pixels; the general drawer clips them.
+  constexpr double kFar = 1e7;
+  auto usable = [](const Vertex& v) {
+    return std::isfinite(v.x) && std::isfinite(v.y) && std::abs(v.x) < kFar && std::abs(v.y) < kFar;
+  };
+  PolylineCover cover;
+  // The spans of the column being traced; the trace moves along x, so a column is complete as
+  // soon as the trace leaves it.
+  std::vector<std::pair<int, int>> column;
+  int current = 0;
+  auto flush = [&] {
+    if (column.empty()) return;
+    std::sort(column.begin(), column.end());
+    int top = column[0].first;
+    int bottom = column[0].second;
+    for (size_t k = 1; k < column.size(); ++k) {
+      if (column[k].first <= bottom + 1) {
+        bottom = std::max(bottom, column[k].second);
+      } else {
+        cover.spans.push_back({current, top, bottom});
+        top = column[k].first;
+        bottom = column[k].second;
+      }
+    }
+    cover.spans.push_back({current, top, bottom});
+    column.clear();
+  };
+  auto add = [&](int x, int a, int b) {
+    if (x != current) flush();
+    current = x;
+    column.emplace_back(std::min(a, b), std::max(a, b));
+  };
+  for (size_t i = 1; i < vertices.size(); ++i) {
+    const Vertex& p = vertices[i - 1];
+    const Vertex& q = vertices[i];
+    if (std::isnan(p.x) || std::isnan(p.y) || std::isnan(q.x) || std::isnan(q.y)) continue;
+    if (!usable(p) || !usable(q)) {
+      cover.segments.emplace_back(p, q);
+      continue;
+    }
+    const int px = static_cast<int>(std::lround(p.x));
+    const int py = static_cast<int>(std::lround(p.y));
+    const int qx = static_cast<int>(std::lround(q.x));
+    const int qy = static_cast<int>(std::lround(q.y));
+    if (px == qx) {
+      add(px, py, qy);
+    } else if (std::abs(px - qx) == 1) {
+      const int middle = (py + qy) / 2;
+      add(px, py, middle);
+      add(qx, middle, qy);
+    } else {
+      cover.segments.emplace_back(Vertex{double(px), double(py)}, Vertex{double(qx), double(qy)});
+    }
+  }
+  flush();
+  return cover;
 }
 
 }  // namespace presentation

@@ -1,6 +1,8 @@
 #pragma once
 
+#include <span>
 #include <string>
+#include <vector>
 
 // The chart maths, kept free of the chart engine so that it can be checked without a window.
 // Any thread may call these functions.
@@ -46,5 +48,32 @@ class AxisLimits {
 // wide do not overlap on an axis `axis_pixels` long carrying `bar_count` bars: the smallest of
 // 1, 2, 4, 5, 10, 20, 25, 50, 100 that leaves room, else `bar_count` (only the first label).
 int LabelStride(int bar_count, double axis_pixels, double label_pixels);
+
+// A polyline vertex in pixels; a vertex with a NaN coordinate breaks the line.
+struct Vertex {
+  double x = 0;
+  double y = 0;
+};
+
+// Rows `top` to `bottom` (inclusive) of pixel column `x`.
+struct ColumnSpan {
+  int x = 0;
+  int top = 0;
+  int bottom = 0;
+  bool operator==(const ColumnSpan&) const = default;
+};
+
+// The pixels a one-pixel polyline passes through, with vertices rounded to whole pixels: a
+// segment within one column covers the rows between its ends, a segment between neighbouring
+// columns covers each column up to the middle row. Spans of one column that touch or overlap are
+// joined, so that no pixel is listed twice. Segments that cross more than one column boundary,
+// or lie far outside any screen, are returned as they are for a general line drawer. Dense
+// traces (several points per pixel column) are almost all short segments; filling their spans
+// draws each pixel once where stroking the segments draws most of them several times.
+struct PolylineCover {
+  std::vector<ColumnSpan> spans;
+  std::vector<std::pair<Vertex, Vertex>> segments;
+};
+PolylineCover CoverPolyline(std::span<const Vertex> vertices);
 
 }  // namespace presentation

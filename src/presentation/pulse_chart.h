@@ -38,11 +38,11 @@ class PulseChart : public QObject {
   void SetLeftAxisTitle(const QString& title);
   QString LeftAxisTitle() const;
 
-  void ClearSeries(int series);                 // points and their labels
-  void AddPoint(int series, double value);      // at X = point count, empty hidden label
-  void AddNullPoint(int series);                // takes an X position, draws a gap
+  void ClearSeries(int series);             // points and their labels
+  void AddPoint(int series, double value);  // at X = point count, empty hidden label
+  void AddNullPoint(int series);            // takes an X position, draws a gap
   int PointCount(int series) const;
-  double PointValue(int series, int k) const;   // NaN for a null point
+  double PointValue(int series, int k) const;  // NaN for a null point
   void SetSeriesTitle(int series, const QString& title);
   QString SeriesTitle(int series) const;
   void SetLineWidth(int series, int width);

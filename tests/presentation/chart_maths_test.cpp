@@ -4,10 +4,17 @@
 
 #include <cmath>
 #include <limits>
+#include <ostream>
+#include <vector>
 
 #include "common/error.h"
 
 namespace presentation {
+
+void PrintTo(const ColumnSpan& span, std::ostream* out) {
+  *out << "x " << span.x << " rows " << span.top << ".." << span.bottom;
+}
+
 namespace {
 
 TEST(PulseAxisLimits, FollowTheUnitsAroundTheCentre) {
@@ -22,11 +29,9 @@ TEST(PulseAxisLimits, FollowTheUnitsAroundTheCentre) {
       {40000, false, 100, 39900, 40100},  // ticks, absolute half-range
       {40000, true, 10, 36000, 44000},    // ticks, 10 % of the centre
       {1000, false, 50, 950, 1050},       // Hz
-      {1000, true, 1, 990, 1010},
-      {40000, true, 100, 0, 80000},       // the bottom reaches 0 (up to rounding)
-      {0, false, 10, -10, 10},
-      {0, true, 50, 0, 0},
-      {-100, false, 10, -110, -90},
+      {1000, true, 1, 990, 1010},        {40000, true, 100, 0, 80000},  // the bottom reaches 0 (up
+                                                                        // to rounding)
+      {0, false, 10, -10, 10},           {0, true, 50, 0, 0},          {-100, false, 10, -110, -90},
   };
   for (const Case& c : cases) {
     const AxisRange range = PulseAxisLimits(c.centre, c.percent, c.scale);
@@ -41,9 +46,9 @@ TEST(PointLabelText, IsTheIntervalFrequencyWithFourDecimals) {
     const char* text;
   };
   const Case cases[] = {
-      {40000, "1000.0000Hz"}, {0, "0.0000Hz"},        {-5, "0.0000Hz"},
-      {39000, "1025.6410Hz"}, {41000, "975.6098Hz"},  {3, "13333333.3333Hz"},
-      {4e7, "1.0000Hz"},      {80000, "500.0000Hz"},  {1, "40000000.0000Hz"},
+      {40000, "1000.0000Hz"}, {0, "0.0000Hz"},       {-5, "0.0000Hz"},
+      {39000, "1025.6410Hz"}, {41000, "975.6098Hz"}, {3, "13333333.3333Hz"},
+      {4e7, "1.0000Hz"},      {80000, "500.0000Hz"}, {1, "40000000.0000Hz"},
   };
   for (const Case& c : cases) {
     EXPECT_EQ(PointLabelText(PulseFrequency(c.interval)), c.text) << c.interval;
@@ -59,10 +64,16 @@ TEST(AxisLimits, RefusalsKeepTheLimitsAndNameTheLimit) {
     const char* message;  // nullptr: accepted
   };
   const Case cases[] = {
-      {true, 100.5, kAxisMinimumRefused}, {true, 100, nullptr},  {true, -1e9, nullptr},
-      {false, -100.5, kAxisMaximumRefused}, {false, -100, nullptr}, {false, 1e9, nullptr},
-      {true, nan, kAxisMinimumRefused},   {false, nan, kAxisMaximumRefused},
-      {true, -inf, kAxisMinimumRefused},  {false, inf, kAxisMaximumRefused},
+      {true, 100.5, kAxisMinimumRefused},
+      {true, 100, nullptr},
+      {true, -1e9, nullptr},
+      {false, -100.5, kAxisMaximumRefused},
+      {false, -100, nullptr},
+      {false, 1e9, nullptr},
+      {true, nan, kAxisMinimumRefused},
+      {false, nan, kAxisMaximumRefused},
+      {true, -inf, kAxisMinimumRefused},
+      {false, inf, kAxisMaximumRefused},
   };
   for (const Case& c : cases) {
     AxisLimits limits(-100, 100);
@@ -103,14 +114,12 @@ TEST(LabelStride, LeavesRoomForEveryDrawnLabel) {
     int stride;
   };
   const Case cases[] = {
-      {200, 950, 14, 4},    // 4.75 px a bar: a label needs three bars, the next even stride is 4
-      {200, 2000, 10, 1},   // 10 px a bar: every label fits
-      {200, 400, 14, 10},   // 2 px a bar: 7 bars a label, 10 is the next that divides 100
-      {200, 100, 14, 50},   // 0.5 px a bar: 28 bars, 50
-      {200, 10, 14, 200},   // no room for two labels
-      {1, 10, 14, 1},
-      {0, 950, 14, 1},
-      {200, 0, 14, 1},      // before the first layout
+      {200, 950, 14, 4},   // 4.75 px a bar: a label needs three bars, the next even stride is 4
+      {200, 2000, 10, 1},  // 10 px a bar: every label fits
+      {200, 400, 14, 10},  // 2 px a bar: 7 bars a label, 10 is the next that divides 100
+      {200, 100, 14, 50},  // 0.5 px a bar: 28 bars, 50
+      {200, 10, 14, 200},  // no room for two labels
+      {1, 10, 14, 1},     {0, 950, 14, 1}, {200, 0, 14, 1},  // before the first layout
   };
   for (const Case& c : cases) {
     const int stride = LabelStride(c.bars, c.axis_pixels, c.label_pixels);
@@ -118,6 +127,62 @@ TEST(LabelStride, LeavesRoomForEveryDrawnLabel) {
     if (c.bars > 1 && c.axis_pixels > 0 && stride < c.bars) {
       EXPECT_GE(stride * c.axis_pixels / c.bars, c.label_pixels);
     }
+  }
+}
+
+TEST(CoverPolyline, ListsEachCoveredPixelOnce) {
+  const double gap = std::nan("");
+  struct Case {
+    const char* name;
+    std::vector<Vertex> vertices;
+    std::vector<ColumnSpan> spans;
+    size_t long_segments;
+  };
+  const Case cases[] = {
+      {"within one column", {{5, 10}, {5, 20}}, {{5, 10, 20}}, 0},
+      {"up and down in one column", {{5, 10}, {5, 20}, {5, 15}, {5, 30}}, {{5, 10, 30}}, 0},
+      {"to the next column, split at the middle row",
+       {{5, 10}, {6, 20}},
+       {{5, 10, 15}, {6, 15, 20}},
+       0},
+      {"downwards", {{5, 20}, {6, 10}}, {{5, 15, 20}, {6, 10, 15}}, 0},
+      {"rounded to whole pixels", {{0.4, 1.6}, {0.6, 3.4}, {1.4, 3.0}}, {{0, 2, 2}, {1, 2, 3}}, 0},
+      {"touching spans join", {{2, 0}, {2, 4}, {gap, gap}, {2, 5}, {2, 9}}, {{2, 0, 9}}, 0},
+      {"a gap keeps spans apart",
+       {{2, 0}, {2, 4}, {gap, gap}, {2, 8}, {2, 9}},
+       {{2, 0, 4}, {2, 8, 9}},
+       0},
+      {"nothing across a gap",
+       {{1, 0}, {2, 0}, {gap, 3}, {3, 5}, {4, 5}},
+       {{1, 0, 0}, {2, 0, 0}, {3, 5, 5}, {4, 5, 5}},
+       0},
+      {"a long segment is left to the line drawer", {{0, 0}, {10, 10}}, {}, 1},
+      {"far outside the screen", {{5, 0}, {5, 1e12}}, {}, 1},
+      {"a lone vertex draws nothing", {{3, 3}}, {}, 0},
+  };
+  for (const Case& c : cases) {
+    const PolylineCover cover = CoverPolyline(c.vertices);
+    EXPECT_EQ(cover.spans, c.spans) << c.name;
+    EXPECT_EQ(cover.segments.size(), c.long_segments) << c.name;
+  }
+}
+
+TEST(CoverPolyline, DenseTraceIsCoveredWithoutHoles) {
+  // A saw tooth with four vertices per column: every row between neighbouring vertices must be
+  // in a span of its column or of the next.
+  std::vector<Vertex> vertices;
+  for (int x = 0; x < 50; ++x) {
+    for (double y : {10.0, 40.0, 5.0, 25.0}) vertices.push_back({x + 0.1 * (y / 10), y + x % 7});
+  }
+  const PolylineCover cover = CoverPolyline(vertices);
+  EXPECT_TRUE(cover.segments.empty());
+  for (size_t i = 1; i < cover.spans.size(); ++i) {
+    EXPECT_LT(cover.spans[i - 1].x, cover.spans[i].x) << "one span per column here, in order";
+  }
+  ASSERT_EQ(cover.spans.size(), 50u);
+  for (const ColumnSpan& span : cover.spans) {
+    EXPECT_LE(span.top, 5 + span.x % 7);
+    EXPECT_GE(span.bottom, 40 + span.x % 7 - 1);
   }
 }
 

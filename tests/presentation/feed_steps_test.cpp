@@ -73,9 +73,9 @@ TEST(FeedPulseSteps, AxisAndSeriesStepsComeFirstAndInOrder) {
   auto data = FiveIntervals(true);
   RecordingChart chart;
   FeedPulseSteps(chart, {*data, 40000, 1000}, true, false, 100);
-  const std::vector<std::string> expected = {
-      "min 0.000000", "max 40100.000000", "min 39900.000000", "width 0 2", "width 2 2",
-      "clear 0",      "clear 1",          "clear 2"};
+  const std::vector<std::string> expected = {"min 0.000000", "max 40100.000000", "min 39900.000000",
+                                             "width 0 2",    "width 2 2",        "clear 0",
+                                             "clear 1",      "clear 2"};
   EXPECT_EQ(chart.log, expected);
   EXPECT_EQ(chart.limits.Minimum(), 39900);
   EXPECT_EQ(chart.limits.Maximum(), 40100);
@@ -93,9 +93,15 @@ TEST(FeedPulseSteps, PointsFollowTheView) {
   const double f39000 = 1 / (39000 * 2.5e-8);
   const double f41000 = 1 / (41000 * 2.5e-8);
   const Case cases[] = {
-      {true, true, {40000, 0, 39000, -5, 41000}, {40000, 40000, 40000, 40000, 40000},
+      {true,
+       true,
+       {40000, 0, 39000, -5, 41000},
+       {40000, 40000, 40000, 40000, 40000},
        {40000, gap, 38000, 42000, gap}},
-      {false, true, {1000, 0, f39000, 0, f41000}, {1000, 1000, 1000, 1000, 1000},
+      {false,
+       true,
+       {1000, 0, f39000, 0, f41000},
+       {1000, 1000, 1000, 1000, 1000},
        {1000, gap, 1 / (38000 * 2.5e-8), 1 / (42000 * 2.5e-8), gap}},
       {true, false, {40000, 0, 39000, -5, 41000}, {40000, 40000, 40000, 40000, 40000}, {}},
   };

@@ -135,8 +135,7 @@ class PulseChartTest : public QObject {
     const double ch1[] = {40000, 0, 39000, -5, 41000};
     const char* labels[] = {"1000.0000Hz", "0.0000Hz", "1025.6410Hz", "0.0000Hz", "975.6098Hz"};
     for (int k = 0; k < 5; ++k) {
-      const double expected =
-          interval_view ? ch1[k] : (ch1[k] > 0 ? 1 / (ch1[k] * 2.5e-8) : 0.0);
+      const double expected = interval_view ? ch1[k] : (ch1[k] > 0 ? 1 / (ch1[k] * 2.5e-8) : 0.0);
       QCOMPARE(chart_->PointValue(0, k), expected);
       QCOMPARE(chart_->PointValue(1, k), interval_view ? 40000.0 : 1000.0);
       QCOMPARE(chart_->PointLabel(0, k), QString(labels[k]));
@@ -191,8 +190,9 @@ class PulseChartTest : public QObject {
     auto data = FiveIntervals(true);
     presentation::FeedPulseChart(*chart_, {*data, 40000, 1000}, true, false, 100);
     data->Ch1Intervals[3] = 12345;
-    const QString error = ErrorOf(
-        [&] { presentation::FeedPulseChart(*chart_, {*data, -50000, 0}, true, false, 100); });
+    const QString error = ErrorOf([&] {
+      presentation::FeedPulseChart(*chart_, {*data, -50000, 0}, true, false, 100);
+    });
     QCOMPARE(error, QString("Axis Maximum Value must be >= Minimum"));
     QCOMPARE(chart_->LeftAxisMinimum(), 0.0);
     QCOMPARE(chart_->LeftAxisMaximum(), 40100.0);
