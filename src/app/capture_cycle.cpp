@@ -126,9 +126,15 @@ struct CaptureCycle::Impl {
     view.SetAutoSampleEnabled(true);
     view.SetSampleEnabled(true);
     view.UnlockFileButtons();
-    const std::string resample =
-        persistence::ReadSetting(exe_dir + "K390cap.ini", "SETTINGS", "RESAMPLE", "FALSE");
-    if (resample == "TRUE") analysis::ResampleLog(StreamPath(), exe_dir + "resampled.dat");
+    // The offline resample may fail on a short log; that must not keep the UDP receiver on and
+    // the instrument streaming, so its error waits until the stop has been queued.
+    try {
+      const std::string resample =
+          persistence::ReadSetting(exe_dir + "K390cap.ini", "SETTINGS", "RESAMPLE", "FALSE");
+      if (resample == "TRUE") analysis::ResampleLog(StreamPath(), exe_dir + "resampled.dat");
+    } catch (const common::Error&) {
+      if (!tail_error) tail_error = std::current_exception();
+    }
     return tail_error;
   }
 

@@ -227,6 +227,11 @@ void TFmain::BuildBottomBar() {
   SetNames(CBdual, "CBdual", CBdual->text());
   CBstream = new QCheckBox(QStringLiteral("Stream"), bar);
   SetNames(CBstream, "CBstream", CBstream->text());
+  Llost = new QLabel(bar);
+  Llost->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
+  Llost->setStyleSheet(QStringLiteral("color: #c00000; font-weight: bold"));
+  SetNames(Llost, "Llost", QStringLiteral("Lost stream words"));
+  Llost->hide();
   CBactive = new QCheckBox(QStringLiteral("AutoSample"), bar);
   SetNames(CBactive, "CBactive", CBactive->text());
   Bsample = new QPushButton(QStringLiteral("Sample"), bar);
@@ -363,6 +368,7 @@ void TFmain::PlaceEdgeControls() {
   ChartArea->setGeometry(0, kTopBarHeight, std::max(0, w - kRightColumnWidth), middle);
 
   CBstream->setGeometry(w - kCBstreamRight, 0, 97, 33);
+  Llost->setGeometry(w - kCBstreamRight - 104, 6, 100, 22);
   CBactive->setGeometry(w - kCBactiveRight, 1, 80, 34);
   Bsample->setGeometry(w - kBsampleRight, 6, 57, 23);
   Bftest->setGeometry(w - kBftestRight, 4, 75, 25);
@@ -932,10 +938,16 @@ void TFmain::SetChartTitle(const QString& first_line) {
 
 void TFmain::Beep() { QApplication::beep(); }
 
+// A log with holes must not pass for a complete one: the count stays on screen, in red, from
+// the first lost word until the next start.
 void TFmain::ShowLostWords(uint64_t lost) {
-  CBstream->setToolTip(
-      lost == 0 ? QString()
-                : QStringLiteral("%1 stream words lost since streaming started").arg(lost));
+  const QString text =
+      lost == 0 ? QString() : QStringLiteral("%1 stream words lost since streaming started").arg(lost);
+  Llost->setText(lost == 0 ? QString() : QStringLiteral("Lost %1").arg(lost));
+  Llost->setToolTip(text);
+  Llost->setAccessibleName(lost == 0 ? QStringLiteral("Lost stream words") : text);
+  Llost->setVisible(lost != 0);
+  CBstream->setToolTip(text);
 }
 
 }  // namespace app

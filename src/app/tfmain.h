@@ -207,6 +207,7 @@ class TFmain : public QWidget, public analysis::PassView, public CycleView {
   SpinEdit* SEfilter = nullptr;
   QCheckBox* CBdual = nullptr;
   QCheckBox* CBstream = nullptr;
+  QLabel* Llost = nullptr;  // stream words lost to a ring overflow, shown only when some were
   QCheckBox* CBactive = nullptr;
   QPushButton* Bsample = nullptr;
 

@@ -339,6 +339,27 @@ class StreamTest : public QObject {
     QCOMPARE(LogLines().size(), size_t{40});
   }
 
+  void AFailedResampleStillStopsTheStream() {
+    QFile file(dir_->filePath("K390cap.ini"));
+    QVERIFY(file.open(QIODevice::WriteOnly));
+    file.write("[SETTINGS]\r\nRESAMPLE=TRUE\r\n");
+    file.close();
+    Start(1);
+    Inject({0});
+    Inject(Words(3, 1000));  // far too short a log for the 9-value window
+    QString message;
+    view_->stream_checked = false;
+    try {
+      cycle_->CBstreamClick();
+    } catch (const common::Error& error) {
+      message = error.what();
+    }
+    QCOMPARE(message, QString("'' is not a valid integer value"));
+    QVERIFY(!cycle_->IdUDPServer1().Active());
+    QCOMPARE(cycle_->PendingCommand(), acquisition::StreamCommand(0));
+    QCOMPARE(LogLines().size(), size_t{3});
+  }
+
   void AStreamLogThatCannotBeCreatedStopsTheStart() {
     MakeCycle(ExeDir() + "missing/");
     cycle_->SetStreamTransport(1);

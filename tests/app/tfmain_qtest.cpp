@@ -319,6 +319,7 @@ class TFmainTest : public QObject {
   void ClickingPointsShowsOneLabel();
   void HistogramViewSwapsTheCharts();
   void FlightTimeAndPeakReset();
+  void LostStreamWordsStayOnScreen();
   void ErrorTextAddsAFullStop_data();
   void ErrorTextAddsAFullStop();
   void ErrorDisplayIsModalAndTheLoopGoesOn();
@@ -904,6 +905,20 @@ void TFmainTest::FlightTimeAndPeakReset() {
   QTest::keyClick(w.Eprove_ms, Qt::Key_Backspace);
   QCOMPARE(w.Lpcycles->text(), QString());
   QCOMPARE(w.Eprove_err->text(), QString());
+}
+
+void TFmainTest::LostStreamWordsStayOnScreen() {
+  Session s("STREAM=UDP\r\n");
+  TFmain& w = s.w();
+  w.show();
+  QVERIFY(!w.Llost->isVisible());
+  w.ShowLostWords(1234);
+  QVERIFY(w.Llost->isVisible());
+  QCOMPARE(w.Llost->text(), QString("Lost 1234"));
+  QVERIFY(w.Llost->accessibleName().contains("1234 stream words lost"));
+  // A new start counts from zero again and the warning goes.
+  w.ShowLostWords(0);
+  QVERIFY(!w.Llost->isVisible());
 }
 
 void TFmainTest::ErrorTextAddsAFullStop_data() {
