@@ -187,7 +187,8 @@ void TFmain::BuildBottomBar() {
   SetNames(Eport, "Eport", QStringLiteral("Port"));
   Label2->setBuddy(Eport);
 
-  Label3 = MakeLabel(bar, QStringLiteral("Samples"), 244, 10);
+  // Starts a little left of its Tahoma place so that the wider fallback font ends before the box.
+  Label3 = MakeLabel(bar, QStringLiteral("Samples"), 236, 10);
   SetNames(Label3, "Label3", Label3->text());
   SEsamples = new SpinEdit(10, 3000, 1, 4, bar);
   SEsamples->SetValue(50);
