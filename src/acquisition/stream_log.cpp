@@ -2,17 +2,15 @@
 
 #include <cerrno>
 #include <charconv>
-#include <cstring>
 
 #include "common/error.h"
 
 namespace acquisition {
 namespace {
 
-std::string Reason(int error) { return error != 0 ? std::strerror(error) : "I/O error"; }
-
-common::Error FileError(std::string_view verb, const std::string& path, std::string_view reason) {
-  return common::Error(std::string(verb) + " \"" + path + "\": " + std::string(reason));
+// Writing to or closing a log that is not open has no errno of its own.
+common::Error NotOpenError(std::string_view action, const std::string& path) {
+  return common::Error(std::string(action) + " \"" + path + "\": file not open");
 }
 
 }  // namespace
@@ -36,12 +34,12 @@ void StreamLog::Open(const std::string& path) {
   buffer_.clear();
   errno = 0;
   file_ = std::fopen(path.c_str(), "wb");
-  if (file_ == nullptr) throw FileError("Cannot create", path, Reason(errno));
+  if (file_ == nullptr) throw common::FileError("Cannot create", path, errno);
   buffer_.reserve(kBufferSize);
 }
 
 void StreamLog::WriteDelta(uint64_t delta) {
-  if (file_ == nullptr) throw FileError("Cannot write", path_, "file not open");
+  if (file_ == nullptr) throw NotOpenError("Cannot write", path_);
   char text[24];
   const auto result = std::to_chars(text, text + sizeof text, delta);
   buffer_.append(text, result.ptr);
@@ -58,13 +56,12 @@ void StreamLog::WriteOut() {
   // Whatever failed to go out is dropped: keeping it would retry the same bytes after later
   // lines had been written behind them.
   buffer_.clear();
-  if (failed) throw FileError("Cannot write", path_, Reason(error));
+  if (failed) throw common::FileError("Cannot write", path_, error);
 }
 
 void StreamLog::Close() {
   if (file_ == nullptr)
-    throw FileError("Cannot close", path_.empty() ? std::string(kStreamLogName) : path_,
-                    "file not open");
+    throw NotOpenError("Cannot close", path_.empty() ? std::string(kStreamLogName) : path_);
   std::FILE* file = file_;
   std::string failure;
   try {
@@ -75,7 +72,7 @@ void StreamLog::Close() {
   file_ = nullptr;
   errno = 0;
   if (std::fclose(file) != 0 && failure.empty())
-    failure = FileError("Cannot write", path_, Reason(errno)).what();
+    failure = common::FileError("Cannot write", path_, errno).what();
   if (!failure.empty()) throw common::Error(failure);
 }
 

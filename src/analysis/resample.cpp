@@ -3,7 +3,6 @@
 #include <array>
 #include <cerrno>
 #include <cmath>
-#include <cstring>
 #include <fstream>
 #include <numbers>
 
@@ -35,8 +34,6 @@ std::array<double, kWindow> Weights() {
   }
   return w;
 }
-
-std::string SystemMessage(int error) { return error != 0 ? std::strerror(error) : "I/O error"; }
 
 }  // namespace
 
@@ -73,16 +70,16 @@ void ResampleLog(const std::string& stream_path, const std::string& out_path) {
   errno = 0;
   std::ifstream in(stream_path, std::ios::binary);
   if (!in) {
-    throw common::Error("Cannot open file \"" + stream_path + "\". " + SystemMessage(errno));
+    throw common::FileError("Cannot open", stream_path, errno);
   }
   errno = 0;
   std::ofstream out(out_path, std::ios::binary | std::ios::trunc);
   if (!out) {
-    throw common::Error("Cannot create file \"" + out_path + "\". " + SystemMessage(errno));
+    throw common::FileError("Cannot create", out_path, errno);
   }
   ResampleStream(in, out);
   out.flush();
-  if (!out) throw common::Error("I/O error while writing \"" + out_path + "\"");
+  if (!out) throw common::FileError("Cannot write", out_path, errno);
 }
 
 }  // namespace analysis

@@ -19,6 +19,10 @@ std::string NotAnIntegerMessage(std::string_view text);
 // "'<text>' is not a valid floating point value"
 std::string NotAFloatMessage(std::string_view text);
 
+// The I/O error of a file operation, e.g. Cannot open "/x/stream.dat": No such file or directory.
+// `error_number` is an errno value; 0 reads as a plain I/O error.
+Error FileError(std::string_view action, std::string_view path, int error_number);
+
 inline constexpr std::string_view kDivisionByZero = "Floating point division by zero";
 inline constexpr std::string_view kInvalidFloatOperation = "Invalid floating point operation";
 

@@ -152,7 +152,7 @@ TEST_F(ResampleLogFiles, AMissingLogLeavesTheOutputUntouched) {
     ADD_FAILURE() << "no error";
   } catch (const common::Error& e) {
     EXPECT_EQ(std::string(e.what()),
-              "Cannot open file \"" + Path("stream.dat") + "\". No such file or directory");
+              "Cannot open \"" + Path("stream.dat") + "\": No such file or directory");
   }
   EXPECT_EQ(Read(Path("resampled.dat")), "kept\r\n");
 }
@@ -165,7 +165,7 @@ TEST_F(ResampleLogFiles, AnOutputThatCannotBeCreatedIsReported) {
     ADD_FAILURE() << "no error";
   } catch (const common::Error& e) {
     EXPECT_EQ(std::string(e.what()),
-              "Cannot create file \"" + out + "\". No such file or directory");
+              "Cannot create \"" + out + "\": No such file or directory");
   }
 }
 
