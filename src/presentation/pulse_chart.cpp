@@ -292,8 +292,13 @@ PulseChart::PulseChart(QWidget* parent) : impl_(std::make_unique<Impl>()) {
     });
   }
   legend_layout->addStretch(1);
+  // Ch1 lies on top of the other traces, so a click where they cross reaches its points.
+  plot->addLayer(QStringLiteral("ch1"), plot->layer(QStringLiteral("main")),
+                 QCustomPlot::limAbove);
+  d.graphs[0]->setLayer(QStringLiteral("ch1"));
 
   d.label_item = new PassiveText(plot);
+  d.label_item->setLayer(QStringLiteral("ch1"));
   d.label_item->position->setType(QCPItemPosition::ptPlotCoords);
   d.label_item->position->setAxes(plot->xAxis, plot->yAxis);
   d.label_item->setPositionAlignment(Qt::AlignHCenter | Qt::AlignBottom);

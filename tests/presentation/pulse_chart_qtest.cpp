@@ -226,6 +226,22 @@ class PulseChartTest : public QObject {
     QCOMPARE(chart_->VisibleLabel(0), 3);
   }
 
+  void aChannel1PointOnTheOtherTracesStillTakesTheClick() {
+    // Point 2 of Ch1 sits exactly on the average line and on the Ch2 trace.
+    auto data = FiveIntervals(true);
+    const double ch1[] = {40080, 39920, 40000, 39940, 40070};
+    for (int i = 1; i <= 5; ++i) {
+      data->Ch1Intervals[i] = ch1[i - 1];
+      data->Ch2Intervals[i] = 40000;
+    }
+    presentation::FeedPulseChart(*chart_, {*data, 40000, 1000}, true, false, 100);
+    QSignalSpy spy(chart_.get(), &PulseChart::PointClicked);
+    ClickPoint(0, 2);
+    QCOMPARE(spy.count(), 1);
+    QCOMPARE(spy.at(0).at(0).toInt(), 0);
+    QCOMPARE(spy.at(0).at(1).toInt(), 2);
+  }
+
   void legendCheckBoxesFollowTheSeries() {
     const QList<QCheckBox*> boxes = chart_->Widget()->findChildren<QCheckBox*>();
     QCOMPARE(boxes.size(), 3);
