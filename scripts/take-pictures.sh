@@ -1,0 +1,166 @@
+#!/usr/bin/env bash
+# take-pictures.sh [BUILD_DIR]
+# Retakes the pictures in docs/ from live captures: builds the window and the simulator (release,
+# into BUILD_DIR, default build-doc), then for each picture starts k390sim on 127.0.0.1, opens the
+# real window under a virtual X display with a settings file next to a copy of the executable,
+# drives it with xdotool as an operator would, and grabs the screen cropped to the window.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+root=$PWD
+
+if [ "${1:-}" != "--inside-display" ]; then
+  build=${1:-build-doc}
+  scripts/install-deps.sh
+  if ! command -v xdotool > /dev/null; then
+    SUDO=""
+    [ "$(id -u)" -ne 0 ] && SUDO="sudo"
+    $SUDO apt-get update -qq
+    DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y -qq --no-install-recommends xdotool
+  fi
+  cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DK390_TESTS=OFF \
+    -DK390_BENCHMARKS=OFF > /dev/null
+  cmake --build "$build" --target K390cap k390sim
+  exec xvfb-run -a -s "-screen 0 1280x800x24" "$0" --inside-display "$root/$build/bin"
+fi
+
+bin=$2
+work=$(mktemp -d)
+sim_pid=""
+win_pid=""
+stop_all() {
+  local pid
+  for pid in $win_pid $sim_pid; do
+    kill "$pid" 2> /dev/null || true
+    wait "$pid" 2> /dev/null || true
+  done
+  win_pid="" sim_pid=""
+}
+trap 'stop_all; rm -rf "$work"' EXIT
+
+# start_sim OPTION...: k390sim on a free port of 127.0.0.1; sets sim_port.
+start_sim() {
+  "$bin/k390sim" --bind 127.0.0.1 --port 0 "$@" > "$work/sim.out" 2> "$work/sim.log" &
+  sim_pid=$!
+  sim_port=""
+  for _ in $(seq 100); do
+    sim_port=$(sed -n 's/^listening on .*:\([0-9]*\)$/\1/p' "$work/sim.out")
+    [ -n "$sim_port" ] && return 0
+    sleep 0.1
+  done
+  echo "take-pictures.sh: k390sim did not start" >&2
+  cat "$work/sim.log" >&2
+  exit 1
+}
+
+# start_window KEY=VALUE...: a copy of the window in a fresh folder whose settings file points
+# at the simulator and holds the given keys; sets wid to its X window.
+start_window() {
+  local dir
+  dir=$(mktemp -d "$work/window.XXXX")
+  cp "$bin/K390cap" "$dir/"
+  {
+    printf '[SETTINGS]\r\nIP=127.0.0.1\r\nPORT=%s\r\n' "$sim_port"
+    for setting in "$@"; do printf '%s\r\n' "$setting"; done
+  } > "$dir/K390cap.ini"
+  "$dir/K390cap" > "$work/window.log" 2>&1 &
+  win_pid=$!
+  wid=$(xdotool search --sync --onlyvisible --name 'K390 Vantrix' | head -n 1)
+  xdotool windowmove --sync "$wid" 0 0 || true
+  sleep 1.5
+}
+
+# click X Y: a left click at a point of the window's client area.
+click() {
+  xdotool mousemove --window "$wid" "$1" "$2" click 1
+  sleep 0.4
+}
+
+# Keeps the pointer off the controls so that no hover highlight shows in the picture.
+park_pointer() {
+  xdotool mousemove 1275 795
+  sleep 0.5
+}
+
+# grab FILE: the screen cropped to the window.
+grab() {
+  local x y w h
+  eval "$(xdotool getwindowgeometry --shell "$wid")"
+  x=$X y=$Y w=$WIDTH h=$HEIGHT
+  import -window root -crop "${w}x${h}+${x}+${y}" +repage "$1"
+}
+
+# Places in the window's client area (1148 x 703), from its layout.
+autosample=(994 684)
+flight_time=(1088 390)
+histogram_item=(936 605)
+
+# capture_with_autosample SECONDS: AutoSample on for a while, then off; waits for the last reply.
+capture_with_autosample() {
+  click "${autosample[@]}"
+  sleep "$1"
+  click "${autosample[@]}"
+  sleep 1
+}
+
+# type_flight_time MS: types the flight time into its box.
+type_flight_time() {
+  click "${flight_time[@]}"
+  xdotool key ctrl+a BackSpace
+  xdotool type --delay 60 "$1"
+  sleep 0.5
+}
+
+# click_ch1_point lowest|highest: clicks the lowest or highest drawn point of the Ch1 trace, so
+# that its label shows. The trace's colour is exact because the chart draws without smoothing.
+click_ch1_point() {
+  grab "$work/shot.png"
+  # The plot region of the chart area: left of the legend and the graph selector, below the title.
+  local region="900x520+60+100" point
+  point=$(convert "$work/shot.png" -crop "$region" +repage txt:- |
+    awk -v want="$1" -F'[,: ]+' '/#004080/ {
+        y = $2 + 0
+        if (!seen || (want == "lowest" && y > best_y) || (want == "highest" && y < best_y)) {
+          best_x = $1 + 0; best_y = y; seen = 1
+        }
+      }
+      END { if (seen) print best_x + 60, best_y + 100 }')
+  if [ -z "$point" ]; then
+    echo "take-pictures.sh: no Ch1 trace on the chart" >&2
+    exit 1
+  fi
+  # shellcheck disable=SC2086
+  click $point
+}
+
+mkdir -p "$root/docs"
+
+# The window after a dual-channel AutoSample run: every figure box filled, Ch1, its average and
+# Ch2 (a slightly slower train) on the chart, and the label of one Ch1 point.
+start_sim --freq 1000 --ch2-freq 999.5 --jitter-ticks 3 --seed 7
+start_window SAMPLES=60 VSCALE=40 VSCALEUNITS=BITS DUALCHANNEL=TRUE HISTOGRAM=TRUE \
+  STREAM=UDP FILTERLEN=5
+capture_with_autosample 3
+type_flight_time 250
+click_ch1_point lowest
+park_pointer
+grab "$root/docs/window.png"
+stop_all
+
+# The smoothing filter on a single channel: the smoothed trace titled "Filter".
+start_sim --freq 1000 --jitter-ticks 5 --seed 3
+start_window SAMPLES=120 VSCALE=25 VSCALEUNITS=BITS FILTERLEN=9
+capture_with_autosample 3
+park_pointer
+grab "$root/docs/filter.png"
+stop_all
+
+# The histogram view, selected before the capture: a view switch after a reply finds no data.
+start_sim --freq 1000 --jitter-ticks 8 --seed 5
+start_window SAMPLES=2000 VSCALE%=1 VSCALEUNITS=PERCENT HISTOGRAM=TRUE
+click "${histogram_item[@]}"
+capture_with_autosample 4
+park_pointer
+grab "$root/docs/histogram.png"
+stop_all
+
+echo "take-pictures.sh: wrote docs/window.png, docs/filter.png and docs/histogram.png"
