@@ -1,0 +1,281 @@
+// perf_stream: the real main window, offscreen, streaming over UDP from a running k390sim while
+// its chart refreshes; afterwards "stream.dat" is checked against the simulator's word log
+// (every word, in order, none changed). Needs k390sim started with --log-words and a --words
+// limit; scripts/bench-stream.sh runs one simulator and one perf_stream per word rate.
+// Reports figures, never fails on them; the last line is "RESULT ... complete=yes|no".
+//
+//   perf_stream --port N --udp-port P --sim-log FILE --expect-words W [--samples 3000]
+//               [--seconds 20]
+
+#include <QApplication>
+#include <QCheckBox>
+#include <QElapsedTimer>
+#include <QEvent>
+#include <QFile>
+#include <QTemporaryDir>
+#include <QTimer>
+#include <algorithm>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "app/tfmain.h"
+#include "app/udp_receiver.h"
+#include "presentation/pulse_chart.h"
+
+namespace {
+
+QElapsedTimer g_clock;
+
+double NowMs() { return static_cast<double>(g_clock.nsecsElapsed()) * 1e-6; }
+
+struct Stats {
+  std::vector<double> values;
+  void Add(double v) { values.push_back(v); }
+  double Quantile(double q) const {
+    if (values.empty()) return 0;
+    std::vector<double> sorted = values;
+    std::sort(sorted.begin(), sorted.end());
+    const auto k = static_cast<size_t>(q * static_cast<double>(sorted.size() - 1) + 0.5);
+    return sorted[std::min(k, sorted.size() - 1)];
+  }
+  void Print(const char* name) const {
+    std::printf("%-28s median %7.2f ms  p95 %7.2f ms  max %7.2f ms  (n=%zu)\n", name, Quantile(0.5),
+                Quantile(0.95), Quantile(1.0), values.size());
+  }
+};
+
+QWidget* g_chart = nullptr;
+Stats g_paint_ms;
+Stats g_pass_ms;
+Stats g_pass_gap_ms;  // start of one pass to the start of the next, words arriving between
+// Words that reached the window's socket: in all, and at the start of the last pass. The ring
+// overflows when more than its 25,000 slots' worth arrive between two passes.
+int64_t g_socket_words = 0;
+int64_t g_words_at_last_pass = 0;
+int64_t g_most_words_between_passes = 0;
+double g_last_pass_start_ms = -1;
+
+class TimedApplication : public QApplication {
+ public:
+  using QApplication::QApplication;
+
+  bool notify(QObject* receiver, QEvent* event) override {
+    const bool chart_paint =
+        event->type() == QEvent::Paint && g_chart != nullptr && receiver->isWidgetType() &&
+        (receiver == g_chart || g_chart->isAncestorOf(static_cast<QWidget*>(receiver)));
+    if (!chart_paint) return QApplication::notify(receiver, event);
+    const double start = NowMs();
+    const bool result = QApplication::notify(receiver, event);
+    g_paint_ms.Add(NowMs() - start);
+    return result;
+  }
+};
+
+class TimedWindow : public app::TFmain {
+ public:
+  using app::TFmain::TFmain;
+
+  void ProcessSamples() override {
+    const double start = NowMs();
+    // Only while words come in: the passes of the quiet tail run every 250 ms by design.
+    if (g_last_pass_start_ms >= 0 && g_socket_words > g_words_at_last_pass)
+      g_pass_gap_ms.Add(start - g_last_pass_start_ms);
+    g_last_pass_start_ms = start;
+    g_most_words_between_passes =
+        std::max(g_most_words_between_passes, g_socket_words - g_words_at_last_pass);
+    g_words_at_last_pass = g_socket_words;
+    app::TFmain::ProcessSamples();
+    g_pass_ms.Add(NowMs() - start);
+  }
+};
+
+const char* Arg(int argc, char** argv, const char* name, const char* fallback) {
+  for (int i = 1; i + 1 < argc; ++i)
+    if (std::strcmp(argv[i], name) == 0) return argv[i + 1];
+  return fallback;
+}
+
+// Decimal numbers, one per line (LF or CR LF); stops at the first line that is not one.
+bool ReadNumbers(const QString& path, std::vector<uint64_t>& out) {
+  QFile file(path);
+  if (!file.open(QIODevice::ReadOnly)) return false;
+  const QByteArray bytes = file.readAll();
+  const char* p = bytes.constData();
+  const char* end = p + bytes.size();
+  while (p < end) {
+    uint64_t value = 0;
+    const char* start = p;
+    while (p < end && *p >= '0' && *p <= '9')
+      value = value * 10 + static_cast<uint64_t>(*p++ - '0');
+    if (p == start) return false;
+    if (p < end && *p == '\r') ++p;
+    if (p < end && *p != '\n') return false;
+    ++p;
+    out.push_back(value);
+  }
+  return true;
+}
+
+}  // namespace
+
+int main(int argc, char* argv[]) {
+  qputenv("QT_QPA_PLATFORM", "offscreen");
+  const int port = std::atoi(Arg(argc, argv, "--port", "0"));
+  const int udp_port = std::atoi(Arg(argc, argv, "--udp-port", "38257"));
+  const int samples = std::atoi(Arg(argc, argv, "--samples", "3000"));
+  const double seconds = std::atof(Arg(argc, argv, "--seconds", "20"));
+  const int64_t expect_words = std::atoll(Arg(argc, argv, "--expect-words", "0"));
+  const QString sim_log = QString::fromLocal8Bit(Arg(argc, argv, "--sim-log", ""));
+  if (port <= 0 || udp_port <= 0 || expect_words <= 0 || sim_log.isEmpty()) {
+    std::fprintf(stderr,
+                 "perf_stream: --port, --udp-port, --sim-log and --expect-words are required\n");
+    return 2;
+  }
+
+  TimedApplication application(argc, argv);
+  QApplication::setApplicationName(QStringLiteral("K390cap"));
+  g_clock.start();
+
+  QTemporaryDir dir;
+  {
+    QFile ini(dir.filePath(QStringLiteral("K390cap.ini")));
+    if (!ini.open(QIODevice::WriteOnly)) return 2;
+    const std::string body = "[SETTINGS]\r\nIP=127.0.0.1\r\nPORT=" + std::to_string(port) +
+                             "\r\nSAMPLES=" + std::to_string(samples) + "\r\nSTREAM=UDP\r\n";
+    ini.write(body.data(), static_cast<qint64>(body.size()));
+  }
+
+  int errors = 0;
+  app::TFmain::Hooks hooks;
+  hooks.show_error = [&errors](const QString& message) {
+    if (++errors <= 5) std::fprintf(stderr, "window error: %s\n", qPrintable(message));
+  };
+  hooks.choose_file = [](app::TFmain::FileDialog) { return QString(); };
+  TimedWindow window(dir.path() + QLatin1Char('/'), hooks);
+  window.show();
+  g_chart = window.Chart1().Widget();
+  QCoreApplication::processEvents();
+
+  // Words that reached the window's socket, counted after the window has handled each datagram.
+  int64_t& socket_words = g_socket_words;
+  int64_t first_datagram_words = -1;
+  double first_datagram_ms = -1;
+  double last_datagram_ms = -1;
+  app::UdpReceiver& receiver = window.Cycle().IdUDPServer1();
+  receiver.SetPort(static_cast<quint16>(udp_port));
+  QObject::connect(&receiver, &app::UdpReceiver::Datagram, &application,
+                   [&](const QByteArray& bytes) {
+                     const double now = NowMs();
+                     if (first_datagram_words < 0) {
+                       first_datagram_words = bytes.size() / 4;
+                       first_datagram_ms = now;
+                     }
+                     last_datagram_ms = now;
+                     socket_words += bytes.size() / 4;
+                   });
+
+  window.CBstream->click();
+  if (!window.CBstream->isChecked() || !window.Cycle().StreamLogOpen()) {
+    std::fprintf(stderr, "perf_stream: streaming did not start (window errors: %d)\n", errors);
+    return 2;
+  }
+  const double started_ms = NowMs();
+  uint64_t lost_ring_words = 0;
+
+  // The stream ends when every word is in, when words stop coming, or at a deadline; the passes
+  // of the next 700 ms log the ring's tail before Stream is unchecked.
+  QTimer poll;
+  poll.setInterval(100);
+  QObject::connect(&poll, &QTimer::timeout, &application, [&] {
+    const double now = NowMs();
+    const bool all_in = socket_words >= expect_words;
+    const bool quiet = last_datagram_ms >= 0 && now - last_datagram_ms > 2000;
+    const bool late = now - started_ms > (seconds + 15) * 1000;
+    if (!all_in && !quiet && !late) return;
+    poll.stop();
+    QTimer::singleShot(700, &application, [&] {
+      lost_ring_words = window.Cycle().LostWords();
+      window.CBstream->click();
+      QTimer::singleShot(300, &application, &QCoreApplication::quit);
+    });
+  });
+  poll.start();
+  QApplication::exec();
+
+  std::vector<uint64_t> sim_words;
+  std::vector<uint64_t> log_lines;
+  if (!ReadNumbers(sim_log, sim_words)) {
+    std::fprintf(stderr, "perf_stream: cannot read the simulator's word log %s\n",
+                 qPrintable(sim_log));
+    return 2;
+  }
+  if (!ReadNumbers(dir.filePath(QStringLiteral("stream.dat")), log_lines)) {
+    std::fprintf(stderr, "perf_stream: stream.dat missing or not one number per line\n");
+  }
+
+  // The log's first line is the first logged word itself (nothing was logged before in this
+  // process); every later line is a delta. The words rebuilt from it must be the simulator's
+  // words from the first one after the dropped first datagram, all of them, in order.
+  std::vector<uint64_t> rebuilt;
+  rebuilt.reserve(log_lines.size());
+  uint64_t prev = 0;
+  for (uint64_t d : log_lines) {
+    prev = (prev + d) & 0xFFFFFFFFu;
+    rebuilt.push_back(prev);
+  }
+  int64_t start = -1;
+  if (!rebuilt.empty()) {
+    for (size_t k = 0; k < sim_words.size(); ++k) {
+      if (sim_words[k] == rebuilt[0]) {
+        start = static_cast<int64_t>(k);
+        break;
+      }
+    }
+  }
+  int64_t matched = 0;
+  if (start >= 0) {
+    while (static_cast<size_t>(matched) < rebuilt.size() &&
+           static_cast<size_t>(start + matched) < sim_words.size() &&
+           rebuilt[static_cast<size_t>(matched)] ==
+               sim_words[static_cast<size_t>(start + matched)]) {
+      ++matched;
+    }
+  }
+  const auto sim_count = static_cast<int64_t>(sim_words.size());
+  const auto log_count = static_cast<int64_t>(log_lines.size());
+  const int64_t expected_in_log = sim_count - std::max<int64_t>(first_datagram_words, 0);
+  const bool complete = start == first_datagram_words && matched == log_count &&
+                        log_count == expected_in_log && errors == 0;
+
+  const double stream_s = (last_datagram_ms - first_datagram_ms) / 1000.0;
+  std::printf("stream of %lld words over %.1f s (%.0f words/s at the socket), N=%d\n",
+              static_cast<long long>(sim_count), stream_s,
+              stream_s > 0 ? static_cast<double>(socket_words) / stream_s : 0.0, samples);
+  std::printf("  words sent by k390sim        %lld\n", static_cast<long long>(sim_count));
+  std::printf("  words at the window's socket %lld (lost before the socket: %lld)\n",
+              static_cast<long long>(socket_words),
+              static_cast<long long>(sim_count - socket_words));
+  std::printf("  first datagram (dropped)     %lld words\n",
+              static_cast<long long>(first_datagram_words));
+  std::printf("  ring words overwritten       %llu\n",
+              static_cast<unsigned long long>(lost_ring_words));
+  std::printf("  lines in stream.dat          %lld (expected %lld)\n",
+              static_cast<long long>(log_count), static_cast<long long>(expected_in_log));
+  std::printf("  log starts at sim word       %lld, then %lld words in order\n",
+              static_cast<long long>(start), static_cast<long long>(matched));
+  std::printf("  window errors                %d\n", errors);
+  g_pass_ms.Print("  pass (ProcessSamples)");
+  g_pass_gap_ms.Print("  pass to pass");
+  g_paint_ms.Print("  chart paint event");
+  std::printf("  most words between two passes %lld (the ring holds 25000)\n",
+              static_cast<long long>(g_most_words_between_passes));
+  std::printf("RESULT words=%lld log=%lld socket_lost=%lld ring_lost=%llu complete=%s\n",
+              static_cast<long long>(sim_count), static_cast<long long>(log_count),
+              static_cast<long long>(sim_count - socket_words),
+              static_cast<unsigned long long>(lost_ring_words), complete ? "yes" : "no");
+  return 0;
+}
