@@ -1,0 +1,326 @@
+// The real window against the instrument simulator k390sim running as a separate process on
+// 127.0.0.1: sample, dual-channel, AutoSample, counter wrap, UDP and TCP streaming with the log
+// compared word by word, and the simulator's fault modes.
+#include <QCheckBox>
+#include <QFile>
+#include <QLineEdit>
+#include <QProcess>
+#include <QPushButton>
+#include <QtTest>
+#include <cstdint>
+#include <memory>
+#include <vector>
+
+#include "app/capture_timer.h"
+#include "app/instrument_link.h"
+#include "app/udp_receiver.h"
+#include "cycle_test_support.h"
+#include "tfmain_session.h"
+
+using namespace tfmain_test;
+
+namespace {
+
+// Generous: the whole stack runs under the sanitizers on a shared machine.
+constexpr int kWaitMs = 20000;
+// Longer than the window's 4,000 ms reply timeout, with room to spare.
+constexpr int kTimeoutWaitMs = 15000;
+
+// One k390sim process on 127.0.0.1 with a port of its own choosing. Killed with the object.
+class Simulator {
+ public:
+  // Starts the simulator and reads its port from the first line of its output.
+  bool Start(const QStringList& options) {
+    process_.setProgram(QStringLiteral(K390SIM_PATH));
+    process_.setArguments(QStringList{"--bind", "127.0.0.1", "--port", "0"} + options);
+    QObject::connect(&process_, &QProcess::readyReadStandardError,
+                     [this] { log_ += process_.readAllStandardError(); });
+    process_.start();
+    if (!process_.waitForStarted(kWaitMs)) return false;
+    QByteArray first_line;
+    while (!first_line.contains('\n')) {
+      if (!process_.waitForReadyRead(kWaitMs)) return false;
+      first_line += process_.readAllStandardOutput();
+    }
+    const QByteArray prefix = "listening on 127.0.0.1:";
+    if (!first_line.startsWith(prefix)) return false;
+    bool ok = false;
+    port_ = first_line.mid(prefix.size()).trimmed().toUShort(&ok);
+    return ok && port_ != 0;
+  }
+
+  ~Simulator() {
+    if (process_.state() != QProcess::NotRunning) {
+      process_.kill();
+      process_.waitForFinished(kWaitMs);
+    }
+  }
+
+  quint16 Port() const { return port_; }
+  // Sample replies sent so far, counted from the simulator's request log.
+  int SampleReplies() const { return static_cast<int>(log_.count(" bytes, first stamp ")); }
+  int Requests() const { return static_cast<int>(log_.count(" -> ")); }
+  const QByteArray& LogText() const { return log_; }
+
+ private:
+  QProcess process_;
+  quint16 port_ = 0;
+  QByteArray log_;
+};
+
+QByteArray Settings(quint16 port, const char* more) {
+  return "IP=127.0.0.1\r\nPORT=" + QByteArray::number(port) + "\r\n" + more;
+}
+
+// The simulator's word log: one decimal word per line.
+std::vector<uint32_t> ReadWords(const QString& path) {
+  std::vector<uint32_t> words;
+  for (const QByteArray& line : ReadBytes(path).split('\n')) {
+    if (line.trimmed().isEmpty()) continue;
+    words.push_back(line.trimmed().toUInt());
+  }
+  return words;
+}
+
+// The window's stream log: one decimal delta per CR LF line.
+QList<QByteArray> ReadLogLines(const QString& path) {
+  QList<QByteArray> lines = ReadBytes(path).split('\n');
+  if (!lines.isEmpty() && lines.last().isEmpty()) lines.removeLast();
+  return lines;
+}
+
+}  // namespace
+
+class E2eK390simTest : public QObject {
+  Q_OBJECT
+
+ private slots:
+  void SampleShowsTheModelsFigures_data();
+  void SampleShowsTheModelsFigures();
+  void AutoSampleRepeatsDualChannelBlocks();
+  void StreamLogHoldsEveryWordsDelta_data();
+  void StreamLogHoldsEveryWordsDelta();
+  void MalformedReplyIsReportedThenTimesOut();
+  void InstrumentClosingAfterEachReplyStallsAutoSample();
+};
+
+// One single or dual block on demand. Without jitter every interval is the model's period, so
+// every figure is exact; a counter that wraps within the block must not show as an interval
+// near 2^32.
+void E2eK390simTest::SampleShowsTheModelsFigures_data() {
+  QTest::addColumn<QStringList>("options");
+  QTest::addColumn<QByteArray>("settings");
+  QTest::addColumn<QString>("int2");
+  QTest::addColumn<QString>("freq2");
+
+  QTest::newRow("single channel") << QStringList{"--freq", "1000", "--jitter-ticks", "0"}
+                                  << QByteArray("SAMPLES=50\r\n") << "0.000000000000"
+                                  << "0.0000";
+  QTest::newRow("dual channel, channel 2 at 400 Hz")
+      << QStringList{"--freq", "1000", "--ch2-freq", "400", "--jitter-ticks", "0"}
+      << QByteArray("SAMPLES=50\r\nDUALCHANNEL=TRUE\r\n") << "0.002500000000"
+      << "400.0000";
+  QTest::newRow("32-bit counter wrapping at the third pulse")
+      << QStringList{"--freq",        "1000",       "--jitter-ticks", "0",
+                     "--start-ticks", "4294900000", "--stamp-bits",   "32"}
+      << QByteArray("SAMPLES=50\r\n") << "0.000000000000"
+      << "0.0000";
+}
+
+void E2eK390simTest::SampleShowsTheModelsFigures() {
+  QFETCH(QStringList, options);
+  QFETCH(QByteArray, settings);
+  QFETCH(QString, int2);
+  QFETCH(QString, freq2);
+
+  Simulator sim;
+  QVERIFY(sim.Start(options));
+  Session s(Settings(sim.Port(), settings.constData()).constData());
+  TFmain& w = s.w();
+  QVERIFY2(s.errors.isEmpty(), qPrintable(s.errors.join('\n')));
+
+  w.Bsample->click();
+  QVERIFY(!w.Bsample->isEnabled());
+  QTRY_VERIFY_WITH_TIMEOUT(sim.SampleReplies() == 1 && !w.Esampavg->text().isEmpty(), kWaitMs);
+  QTRY_VERIFY_WITH_TIMEOUT(!w.Cycle().ClientSocket1().Active(), kWaitMs);
+  QVERIFY2(s.errors.isEmpty(), qPrintable(s.errors.join('\n')));
+
+  QCOMPARE(w.Esampavg->text(), QString("40000"));
+  QCOMPARE(w.Eint1->text(), QString("0.001000000000"));
+  QCOMPARE(w.Efreq1->text(), QString("1000.0000"));
+  QCOMPARE(w.Ejitpp->text(), QString("0"));
+  QCOMPARE(w.Ejitrms->text(), QString("0"));
+  QCOMPARE(w.Eint2->text(), int2);
+  QCOMPARE(w.Efreq2->text(), freq2);
+  QCOMPARE(s.chart().PointCount(0), 49);
+  for (int k = 0; k < 49; ++k) QCOMPARE(s.chart().PointValue(0, k), s.chart().PointValue(0, 0));
+  QVERIFY(w.Bsample->isEnabled());
+  QVERIFY(w.Bload->isEnabled());
+  QVERIFY(w.Bsave->isEnabled());
+  QVERIFY(!w.Cycle().Timer1().Enabled());
+  QCOMPARE(sim.Requests(), 1);
+}
+
+void E2eK390simTest::AutoSampleRepeatsDualChannelBlocks() {
+  Simulator sim;
+  QVERIFY(sim.Start({"--freq", "1000", "--ch2-freq", "500", "--jitter-ticks", "3"}));
+  Session s(Settings(sim.Port(), "SAMPLES=3000\r\nDUALCHANNEL=TRUE\r\nSTREAM=UDP\r\n").constData());
+  TFmain& w = s.w();
+  QVERIFY(w.CBdual->isChecked());
+
+  w.CBactive->click();
+  QVERIFY(!w.CBstream->isEnabled());
+  QVERIFY(!w.Bsample->isEnabled());
+  // A request goes out only once the previous reply has been through the pass, so six
+  // requests mean at least five replies processed.
+  QTRY_VERIFY_WITH_TIMEOUT(sim.SampleReplies() >= 6, 4 * kWaitMs);
+  QCOMPARE(s.chart().Title(), QString("K390 Jitter Data [Live]"));
+  QVERIFY(!w.Bload->isEnabled());
+  // Every request asked for both channels with the count as set.
+  QCOMPARE(sim.LogText().count("sample ch1+ch2 count=3000"), sim.Requests());
+
+  w.CBactive->click();
+  QCOMPARE(s.chart().Title(), QString("K390 Jitter Data"));
+  QVERIFY(w.Bload->isEnabled());
+  QVERIFY(w.Bsave->isEnabled());
+  QVERIFY(w.Bsample->isEnabled());
+  QVERIFY(w.CBstream->isEnabled());
+  QVERIFY(!w.Cycle().Timer1().Enabled());
+  // The link stays open; a reply still outstanding is handled, and its continue rule then
+  // closes the link.
+  QTRY_VERIFY_WITH_TIMEOUT(w.Cycle().Timer1().Tag() == 0 || !w.Cycle().ClientSocket1().Active(),
+                           kWaitMs);
+  QVERIFY2(s.errors.isEmpty(), qPrintable(s.errors.join('\n')));
+
+  // Dual blocks of 3000 stamps per channel: the figures of both channels are the model's.
+  QCOMPARE(s.chart().PointCount(0), 2999);
+  QCOMPARE(s.chart().PointCount(2), 2999);
+  QCOMPARE(w.Esampavg->text(), QString("40000"));
+  QVERIFY2(qAbs(w.Efreq1->text().toDouble() - 1000.0) < 0.01, qPrintable(w.Efreq1->text()));
+  QVERIFY2(qAbs(w.Efreq2->text().toDouble() - 500.0) < 0.01, qPrintable(w.Efreq2->text()));
+}
+
+// Every word the simulator put on the wire (UDP: all but the first datagram, which the window
+// drops by design) reaches "stream.dat" as its delta from the word logged before it.
+void E2eK390simTest::StreamLogHoldsEveryWordsDelta_data() {
+  QTest::addColumn<QByteArray>("transport");
+  QTest::addColumn<QStringList>("options");
+  QTest::addColumn<int>("skipped");  // words of the dropped first datagram
+
+  QTest::newRow("UDP") << QByteArray("UDP") << QStringList{"--words-per-datagram", "100"} << 100;
+  QTest::newRow("TCP, counter crossing 2^32")
+      << QByteArray("TCP") << QStringList{"--start-ticks", "4294900000"} << 0;
+}
+
+void E2eK390simTest::StreamLogHoldsEveryWordsDelta() {
+  QFETCH(QByteArray, transport);
+  QFETCH(QStringList, options);
+  QFETCH(int, skipped);
+  constexpr int kWords = 2000;
+
+  QTemporaryDir sim_dir;
+  const QString words_path = sim_dir.filePath("words.txt");
+  const quint16 udp_port = app::testing::FreeUdpPort();
+  Simulator sim;
+  QVERIFY(sim.Start(options + QStringList{"--freq", "1000", "--jitter-ticks", "0", "--words",
+                                          QString::number(kWords), "--log-words", words_path,
+                                          "--udp-port", QString::number(udp_port)}));
+  Session s(Settings(sim.Port(), "SAMPLES=50\r\nSTREAM=" + transport + "\r\n").constData());
+  TFmain& w = s.w();
+  QVERIFY(!w.CBstream->isHidden());
+  w.Cycle().IdUDPServer1().SetPort(udp_port);
+
+  w.CBstream->click();
+  QVERIFY(w.CBstream->isChecked());
+  QVERIFY(!w.Bsample->isEnabled());
+  QVERIFY(!w.CBactive->isEnabled());
+  const int expected_words = kWords - skipped;
+  QTRY_VERIFY_WITH_TIMEOUT(w.Cycle().RingWrite() == expected_words, kWaitMs);
+  // A pass that windows the last words draws N intervals of the model's period.
+  QTRY_VERIFY_WITH_TIMEOUT(w.Cycle().RingDisplay() == expected_words - 9, kWaitMs);
+  QCOMPARE(w.Esampavg->text(), QString("40000"));
+  QCOMPARE(w.Ejitpp->text(), QString("0"));
+  QCOMPARE(s.chart().PointCount(0), 50);
+  QCOMPARE(w.Cycle().LostWords(), uint64_t{0});
+  QVERIFY(w.CBstream->toolTip().isEmpty());
+
+  w.CBstream->click();
+  QVERIFY(!w.CBstream->isChecked());
+  QVERIFY(!w.Cycle().StreamLogOpen());
+  // The stop command's acknowledgement ends the cycle.
+  QTRY_VERIFY_WITH_TIMEOUT(!w.Cycle().Timer1().Enabled(), kWaitMs);
+  QTRY_VERIFY_WITH_TIMEOUT(!w.Cycle().ClientSocket1().Active(), kWaitMs);
+  QVERIFY(w.Bsample->isEnabled());
+  QVERIFY(w.CBactive->isEnabled());
+  QVERIFY(w.Bload->isEnabled());
+  QVERIFY2(s.errors.isEmpty(), qPrintable(s.errors.join('\n')));
+  QCOMPARE(w.Cycle().LostWords(), uint64_t{0});
+
+  const std::vector<uint32_t> words = ReadWords(words_path);
+  QCOMPARE(static_cast<int>(words.size()), kWords);
+  const QList<QByteArray> lines = ReadLogLines(s.File("stream.dat"));
+  QCOMPARE(lines.size(), expected_words);
+  uint32_t previous = 0;  // nothing logged before this first start
+  for (int i = 0; i < expected_words; ++i) {
+    const uint32_t word = words[static_cast<size_t>(skipped + i)];
+    const uint32_t delta = word - previous;  // modulo 2^32
+    QCOMPARE(lines[i], QByteArray::number(delta) + '\r');
+    previous = word;
+  }
+  if (transport == "TCP") {
+    // The counter crossed 2^32 early in the stream; the delta there is still one period.
+    QCOMPARE(lines[0], QByteArray::number(words[0]) + '\r');
+    QVERIFY(words[1] < words[0]);
+    QCOMPARE(lines[1], QByteArray("40000\r"));
+  }
+}
+
+// A reply with a short record: the pass's conversion error goes to the error display, the
+// link stays open and the 4 s reply timeout then ends the cycle.
+void E2eK390simTest::MalformedReplyIsReportedThenTimesOut() {
+  Simulator sim;
+  QVERIFY(sim.Start({"--freq", "1000", "--jitter-ticks", "0", "--malformed"}));
+  Session s(Settings(sim.Port(), "SAMPLES=50\r\n").constData());
+  TFmain& w = s.w();
+
+  w.Bsample->click();
+  QTRY_VERIFY_WITH_TIMEOUT(!s.errors.isEmpty(), kWaitMs);
+  QCOMPARE(s.errors.size(), 1);
+  QVERIFY2(s.errors.first().contains("is not a valid integer value"), qPrintable(s.errors.first()));
+  QVERIFY(w.Cycle().ClientSocket1().Active());
+  QVERIFY(w.Cycle().Timer1().Enabled());
+
+  QTRY_VERIFY_WITH_TIMEOUT(!w.Cycle().Timer1().Enabled(), kTimeoutWaitMs);
+  QTRY_VERIFY_WITH_TIMEOUT(!w.Cycle().ClientSocket1().Active(), kWaitMs);
+  QCOMPARE(s.errors.size(), 1);
+  QCOMPARE(sim.SampleReplies(), 1);
+}
+
+// An instrument that closes the link after each reply: nothing reopens it, so AutoSample
+// stays on, armed, with no second request and no error.
+void E2eK390simTest::InstrumentClosingAfterEachReplyStallsAutoSample() {
+  Simulator sim;
+  QVERIFY(sim.Start({"--freq", "1000", "--jitter-ticks", "0", "--close-after-reply"}));
+  Session s(Settings(sim.Port(), "SAMPLES=50\r\n").constData());
+  TFmain& w = s.w();
+
+  w.CBactive->click();
+  QTRY_VERIFY_WITH_TIMEOUT(sim.SampleReplies() == 1 && w.Esampavg->text() == "40000", kWaitMs);
+  QTRY_VERIFY_WITH_TIMEOUT(!w.Cycle().ClientSocket1().Active(), kWaitMs);
+  // Give the stalled cycle many ticks to misbehave.
+  QTest::qWait(1000);
+  QCOMPARE(sim.SampleReplies(), 1);
+  QCOMPARE(sim.Requests(), 1);
+  QVERIFY(w.CBactive->isChecked());
+  QVERIFY(w.Cycle().Timer1().Enabled());
+  QCOMPARE(w.Cycle().Timer1().Tag(), 0);
+  QVERIFY(!w.Bsample->isEnabled());
+  QVERIFY2(s.errors.isEmpty(), qPrintable(s.errors.join('\n')));
+
+  w.CBactive->click();
+  QVERIFY(w.Bsample->isEnabled());
+  QVERIFY(!w.Cycle().Timer1().Enabled());
+}
+
+QTEST_MAIN(E2eK390simTest)
+#include "e2e_k390sim_qtest.moc"
