@@ -9,9 +9,10 @@ root="$(cd "$(dirname "$0")/.." && pwd)"
 build="${K390_PERF_BUILD:-$root/build-perf}"
 seconds="${1:-20}"
 
-cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DK390_TESTS=OFF \
-  -DK390_BENCHMARKS=ON -DK390_SANITIZE=OFF >/dev/null
-ninja -C "$build" k390sim perf_autosample >/dev/null
+quiet() { local out; if ! out="$("$@" 2>&1)"; then echo "$out" >&2; exit 1; fi; }
+quiet cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DK390_TESTS=OFF \
+  -DK390_BENCHMARKS=ON -DK390_SANITIZE=OFF
+quiet ninja -C "$build" k390sim perf_autosample
 
 work="$(mktemp -d)"
 sim_pid=""

@@ -17,9 +17,10 @@ words_per_datagram="${WORDS_PER_DATAGRAM:-250}"
 # Away from the window's default 38257, so a K390cap running on this machine is not disturbed.
 udp_port="${UDP_PORT:-48257}"
 
-cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DK390_TESTS=OFF \
-  -DK390_BENCHMARKS=ON -DK390_SANITIZE=OFF >/dev/null
-ninja -C "$build" k390sim perf_stream >/dev/null
+quiet() { local out; if ! out="$("$@" 2>&1)"; then echo "$out" >&2; exit 1; fi; }
+quiet cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DK390_TESTS=OFF \
+  -DK390_BENCHMARKS=ON -DK390_SANITIZE=OFF
+quiet ninja -C "$build" k390sim perf_stream
 
 work="$(mktemp -d)"
 sim_pid=""
