@@ -51,8 +51,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   std::vector<std::string> memo;
   bool decoded = false;
   try {
-    decoded = acquisition::DecodeSampleReply(rx, pulses, &memo) ==
-              acquisition::DecodeOutcome::kDecoded;
+    decoded =
+        acquisition::DecodeSampleReply(rx, pulses, &memo) == acquisition::DecodeOutcome::kDecoded;
   } catch (const common::Error&) {
   }
   for (const int64_t count : {pulses.Ch1Count, pulses.Ch2Count}) {

@@ -22,9 +22,7 @@ std::string_view Cut(std::string_view text, size_t from, size_t to) {
 
 // The statistics and the arrays stop at record 5000, so a count announced above 5001 records
 // must not lead the pass to read slots that no record of this reply could have written.
-int64_t StoredCount(int32_t announced) {
-  return std::min<int64_t>(announced, kMaxIntervals + 1);
-}
+int64_t StoredCount(int32_t announced) { return std::min<int64_t>(announced, kMaxIntervals + 1); }
 
 void Log(std::vector<std::string>* memo, std::string_view line) {
   if (memo != nullptr) memo->emplace_back(line);

@@ -46,8 +46,8 @@ class PassView {
   virtual ~PassView() = default;
 
   // Reads.
-  virtual int GraphIndex() const = 0;            // RGgsel: 0 Interval, 1 Frequency, 2 Histogram
-  virtual bool StreamChecked() const = 0;        // CBstream checked
+  virtual int GraphIndex() const = 0;             // RGgsel: 0 Interval, 1 Frequency, 2 Histogram
+  virtual bool StreamChecked() const = 0;         // CBstream checked
   virtual bool DualEnabledUnchecked() const = 0;  // CBdual enabled and not checked
   virtual std::string BoxText(Box box) const = 0;
 

@@ -338,6 +338,7 @@ void TFmain::BuildChartArea() {
   Memo1->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
   Memo1->setReadOnly(true);
   Memo1->hide();
+  Memo1->installEventFilter(this);
 
   RGgsel = new QGroupBox(QStringLiteral("Graph"), ChartArea);
   SetNames(RGgsel, "RGgsel", RGgsel->title());
@@ -809,18 +810,23 @@ void TFmain::BloadClick() {
 
 void TFmain::ProcessSamples() {
   const std::string rx_copy = cycle_->RxBuffer();
-  auto show_memo = [this] {
-    QStringList lines;
-    for (const std::string& line : pass_.Memo()) lines << QString::fromStdString(line);
-    Memo1->setPlainText(lines.join(QLatin1Char('\n')));
-  };
-  try {
-    pass_.Run(*this, rx_copy, cycle_->FromFile());
-  } catch (...) {
-    show_memo();
-    throw;
-  }
-  show_memo();
+  // Laying out a 3000-line reply log takes most of a pass, and the log is hidden: it is filled
+  // from the pass's lines only when it is shown.
+  memo_stale_ = true;
+  pass_.Run(*this, rx_copy, cycle_->FromFile());
+}
+
+void TFmain::FillMemo() {
+  if (!memo_stale_) return;
+  QStringList lines;
+  for (const std::string& line : pass_.Memo()) lines << QString::fromStdString(line);
+  Memo1->setPlainText(lines.join(QLatin1Char('\n')));
+  memo_stale_ = false;
+}
+
+bool TFmain::eventFilter(QObject* watched, QEvent* event) {
+  if (watched == Memo1 && event->type() == QEvent::ShowToParent) FillMemo();
+  return QWidget::eventFilter(watched, event);
 }
 
 int TFmain::GraphIndex() const { return std::max(0, rggsel_group_->checkedId()); }
@@ -943,7 +949,8 @@ void TFmain::Beep() { QApplication::beep(); }
 // the first lost word until the next start.
 void TFmain::ShowLostWords(uint64_t lost) {
   const QString text =
-      lost == 0 ? QString() : QStringLiteral("%1 stream words lost since streaming started").arg(lost);
+      lost == 0 ? QString()
+                : QStringLiteral("%1 stream words lost since streaming started").arg(lost);
   Llost->setText(lost == 0 ? QString() : QStringLiteral("Lost %1").arg(lost));
   Llost->setToolTip(text);
   Llost->setAccessibleName(lost == 0 ? QStringLiteral("Lost stream words") : text);

@@ -146,8 +146,11 @@ class TFmain : public QWidget, public analysis::PassView, public CycleView {
  protected:
   void resizeEvent(QResizeEvent* event) override;
   void closeEvent(QCloseEvent* event) override;
+  bool eventFilter(QObject* watched, QEvent* event) override;
 
  private:
+  void FillMemo();
+  bool memo_stale_ = false;  // Memo1 lags the last pass's reply log until it is shown
   using Handler = void (TFmain::*)();
 
   void BuildLayout();

@@ -86,15 +86,15 @@ int32_t StrToInt(std::string_view text) {
 }
 
 std::optional<int32_t> TryStrToInt(std::string_view text) {
-  const auto value = ParseDecimal(text, std::numeric_limits<int32_t>::min(),
-                                  std::numeric_limits<int32_t>::max());
+  const auto value =
+      ParseDecimal(text, std::numeric_limits<int32_t>::min(), std::numeric_limits<int32_t>::max());
   if (!value) return std::nullopt;
   return static_cast<int32_t>(*value);
 }
 
 int64_t StrToInt64(std::string_view text) {
-  const auto value = ParseDecimal(text, std::numeric_limits<int64_t>::min(),
-                                  std::numeric_limits<int64_t>::max());
+  const auto value =
+      ParseDecimal(text, std::numeric_limits<int64_t>::min(), std::numeric_limits<int64_t>::max());
   if (!value) throw Error(NotAnIntegerMessage(text));
   return *value;
 }
@@ -116,9 +116,10 @@ double StrToFloat(std::string_view text) {
   // are not numbers to an operator.
   std::string_view body = text;
   if (!body.empty() && body.front() == '+') body.remove_prefix(1);
-  const bool shaped = !body.empty() && (IsDigit(body.front()) || body.front() == '.' ||
-                                        (body.front() == '-' && body.size() > 1 &&
-                                         (IsDigit(body[1]) || body[1] == '.')));
+  const bool shaped =
+      !body.empty() &&
+      (IsDigit(body.front()) || body.front() == '.' ||
+       (body.front() == '-' && body.size() > 1 && (IsDigit(body[1]) || body[1] == '.')));
   double value = 0;
   if (shaped) {
     const auto [end, ec] =

@@ -293,8 +293,7 @@ PulseChart::PulseChart(QWidget* parent) : impl_(std::make_unique<Impl>()) {
   }
   legend_layout->addStretch(1);
   // Ch1 lies on top of the other traces, so a click where they cross reaches its points.
-  plot->addLayer(QStringLiteral("ch1"), plot->layer(QStringLiteral("main")),
-                 QCustomPlot::limAbove);
+  plot->addLayer(QStringLiteral("ch1"), plot->layer(QStringLiteral("main")), QCustomPlot::limAbove);
   d.graphs[0]->setLayer(QStringLiteral("ch1"));
 
   d.label_item = new PassiveText(plot);

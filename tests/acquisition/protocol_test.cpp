@@ -109,12 +109,12 @@ TEST(AckSetsBinary, ReadsTheThirdByteAfterTheFirstTag) {
   } cases[] = {
       {"<K390><STREAM>\r\n1</STREAM></K390>", true},
       {"<STREAM>ab1</K390>", true},
-      {"<K390><STREAM>1\r\n</STREAM></K390>", false},   // first byte after the tag
-      {"<K390><STREAM>\r1\n</STREAM></K390>", false},   // second byte after the tag
+      {"<K390><STREAM>1\r\n</STREAM></K390>", false},  // first byte after the tag
+      {"<K390><STREAM>\r1\n</STREAM></K390>", false},  // second byte after the tag
       {"<K390><STREAM>\r\n0</STREAM></K390>", false},
       {"<K390><STREAM>\r\n2</STREAM></K390>", false},
-      {"<STREAM>\r\n0<STREAM>\r\n1</K390>", false},     // only the first tag counts
-      {"<STREAM>\r\n", false},                          // the text ends before the mode byte
+      {"<STREAM>\r\n0<STREAM>\r\n1</K390>", false},  // only the first tag counts
+      {"<STREAM>\r\n", false},                       // the text ends before the mode byte
       {"<STREAM>", false},
       {"no tag \r\n1</K390>", false},
   };
@@ -219,9 +219,9 @@ TEST(DecodeSampleReply, WrapsNegativeDifferencesOnce) {
   } cases[] = {
       {"FFFFFFF0", "10", 32},
       {"A", "5", 4294967291.0},
-      {"0", "100000010", 4294967312.0},           // 2^32 + 16 stays as it is
-      {"200000000", "0", -4294967296.0},          // below -2^32 stays negative
-      {"FFFFFFFFFFFFFFFF", "0", 1},               // 64-bit two's complement
+      {"0", "100000010", 4294967312.0},   // 2^32 + 16 stays as it is
+      {"200000000", "0", -4294967296.0},  // below -2^32 stays negative
+      {"FFFFFFFFFFFFFFFF", "0", 1},       // 64-bit two's complement
       {"7FFFFFFFFFFFFFFF", "8000000000000000", 1},
       {"ffffffff", "ffffffff", 0},
   };
@@ -266,10 +266,12 @@ TEST(DecodeSampleReply, ReportsMalformedFieldsWithTheFieldText) {
       {Header("3", "0") + "0\r\n</K390>", "'$' is not a valid integer value"},
       {Header("2", "0") + Record("0", "1", "2") + Record("1", "3", "4") + "</K390>\r\n",
        "'$</K390>' is not a valid integer value"},
-      {Header("3", "0") + Record("0", "12G", "0") + "</K390>", "'$12G' is not a valid integer value"},
+      {Header("3", "0") + Record("0", "12G", "0") + "</K390>",
+       "'$12G' is not a valid integer value"},
       {Header("3", "0") + Record(" 0", "1", "0") + "</K390>", "'$ 0' is not a valid integer value"},
       {Header("3", "0") + Record("-0", "1", "0") + "</K390>", "'$-0' is not a valid integer value"},
-      {Header("3", "0") + Record("0x0", "1", "0") + "</K390>", "'$0x0' is not a valid integer value"},
+      {Header("3", "0") + Record("0x0", "1", "0") + "</K390>",
+       "'$0x0' is not a valid integer value"},
       {Header("3", "0") + Record("100000000", "1", "0") + "</K390>",
        "'$100000000' is not a valid integer value"},
       {Header("3", "0") + Record("0", "1", "10000000000000000") + "</K390>",
@@ -320,8 +322,8 @@ TEST(DecodeSampleReply, LogsEveryLineThenTheAcceptedCount) {
   PulseData data = FilledData();
   std::vector<std::string> memo;
   EXPECT_EQ(DecodeSampleReply(reply, data, &memo), DecodeOutcome::kDecoded);
-  const std::vector<std::string> expected = {"<K390><SAMPLES>3,0</SAMPLES>", "0,1,0", "1,2,0",
-                                             "2,4,0", "</K390>", "3"};
+  const std::vector<std::string> expected = {
+      "<K390><SAMPLES>3,0</SAMPLES>", "0,1,0", "1,2,0", "2,4,0", "</K390>", "3"};
   EXPECT_EQ(memo, expected);
   EXPECT_EQ(data.Ch1Average, 3);
 }
@@ -375,7 +377,8 @@ TEST(DecodeSampleReply, NeverWritesPastSlot5000) {
     stamps2[i] = 3 * i;
   }
   double expected_sum = 0;
-  for (size_t k = 1; k <= 5000; ++k) expected_sum += static_cast<double>(stamps1[k] - stamps1[k - 1]);
+  for (size_t k = 1; k <= 5000; ++k)
+    expected_sum += static_cast<double>(stamps1[k] - stamps1[k - 1]);
 
   PulseData data = FilledData();
   std::vector<std::string> memo;

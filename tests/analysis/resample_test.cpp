@@ -164,8 +164,7 @@ TEST_F(ResampleLogFiles, AnOutputThatCannotBeCreatedIsReported) {
     ResampleLog(Path("stream.dat"), out);
     ADD_FAILURE() << "no error";
   } catch (const common::Error& e) {
-    EXPECT_EQ(std::string(e.what()),
-              "Cannot create \"" + out + "\": No such file or directory");
+    EXPECT_EQ(std::string(e.what()), "Cannot create \"" + out + "\": No such file or directory");
   }
 }
 

@@ -85,8 +85,14 @@ void TFmainCaptureTest::SampleFillsTheFiguresAndUnlocks() {
   QVERIFY(w.Bload->isEnabled());
   QVERIFY(w.Bsave->isEnabled());
   QVERIFY(w.Bsample->isEnabled());
-  QVERIFY(!w.Memo1->toPlainText().isEmpty());
   QVERIFY(w.Memo1->isHidden());
+  // The hidden log holds the reply: its header, 25 records, the end tag and the record count.
+  w.Memo1->show();
+  const QStringList memo = w.Memo1->toPlainText().split('\n');
+  w.Memo1->hide();
+  QCOMPARE(memo.size(), 28);
+  QVERIFY(memo.first().contains("<SAMPLES>"));
+  QCOMPARE(memo.last(), QString("25"));
   QVERIFY(!w.Cycle().FromFile());
 
   // The reply has been taken out: a view switch retitles the axis but keeps the points.

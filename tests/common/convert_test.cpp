@@ -22,8 +22,8 @@ TEST(StrToInt, AcceptsOnlySignAndDigitsWithinRange) {
   EXPECT_EQ(StrToInt("-2147483648"), -2147483648LL);
   EXPECT_EQ(StrToInt("2147483647"), 2147483647);
   EXPECT_EQ(StrToInt("007"), 7);
-  for (const char* bad : {"", "-", "+", " 1", "1 ", "1.0", "2147483648", "-2147483649", "$10",
-                          "0x10", "1e3", "١"}) {
+  for (const char* bad :
+       {"", "-", "+", " 1", "1 ", "1.0", "2147483648", "-2147483649", "$10", "0x10", "1e3", "١"}) {
     EXPECT_EQ(MessageOf([&] { StrToInt(bad); }),
               std::string("'") + bad + "' is not a valid integer value")
         << bad;

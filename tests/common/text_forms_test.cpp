@@ -15,9 +15,9 @@ TEST(FixedText, WritesExactDecimalsWithAPoint) {
   EXPECT_EQ(FixedText(0.001, 12), "0.001000000000");
   EXPECT_EQ(FixedText(0.0141421356, 4), "0.0141");
   EXPECT_EQ(FixedText(-12.5, 1), "-12.5");
-  EXPECT_EQ(FixedText(0.125, 2), "0.12");   // an exact binary tie goes to even
+  EXPECT_EQ(FixedText(0.125, 2), "0.12");  // an exact binary tie goes to even
   EXPECT_EQ(FixedText(0.375, 2), "0.38");
-  EXPECT_EQ(FixedText(-0.00001, 4), "0.0000");  // no "-0.0000"
+  EXPECT_EQ(FixedText(-0.00001, 4), "0.0000");      // no "-0.0000"
   EXPECT_EQ(FixedText(1234567.0, 1), "1234567.0");  // no grouping
 }
 

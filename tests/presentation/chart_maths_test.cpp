@@ -29,9 +29,12 @@ TEST(PulseAxisLimits, FollowTheUnitsAroundTheCentre) {
       {40000, false, 100, 39900, 40100},  // ticks, absolute half-range
       {40000, true, 10, 36000, 44000},    // ticks, 10 % of the centre
       {1000, false, 50, 950, 1050},       // Hz
-      {1000, true, 1, 990, 1010},        {40000, true, 100, 0, 80000},  // the bottom reaches 0 (up
-                                                                        // to rounding)
-      {0, false, 10, -10, 10},           {0, true, 50, 0, 0},          {-100, false, 10, -110, -90},
+      {1000, true, 1, 990, 1010},
+      {40000, true, 100, 0, 80000},  // the bottom reaches 0 (up
+                                     // to rounding)
+      {0, false, 10, -10, 10},
+      {0, true, 50, 0, 0},
+      {-100, false, 10, -110, -90},
   };
   for (const Case& c : cases) {
     const AxisRange range = PulseAxisLimits(c.centre, c.percent, c.scale);
