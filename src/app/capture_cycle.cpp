@@ -23,6 +23,7 @@ constexpr int kTickIntervalMs = 50;
 constexpr int kReplyTimeoutMs = 4000;
 constexpr int kMinSamples = 10;
 constexpr int kStreamPassMs = 250;
+constexpr int kEarlyLogWords = 20000;  // of the ring's 25,000 slots
 constexpr int kTransportTcp = 2;
 constexpr int kTransportUdp = 1;
 
@@ -89,6 +90,16 @@ struct CaptureCycle::Impl {
       throw;
     }
     view.ShowLostWords(ring.LostWords());
+  }
+
+  // Passes, and with them the log step, come at most once a 50 ms tick; at a few hundred
+  // thousand words a second, or behind a stalled window, the ring would overwrite words the log
+  // has not taken. Logging early when the ring is nearly full keeps every word.
+  void LogIfRingNearlyFull() {
+    if (!log.IsOpen()) return;
+    const int unlogged = (ring.RingWrite() - ring.RingLog() + acquisition::kRingSlots) %
+                         acquisition::kRingSlots;
+    if (unlogged >= kEarlyLogWords) RunLogStep();
   }
 
   // Takes the words that came in since the last pass into the log, then closes it. A failure of
@@ -273,7 +284,10 @@ void CaptureCycle::ClientSocket1Read() {
                         " received bytes; the receive buffer was emptied");
   }
 
-  if (c.stream_binary) acquisition::MoveWords(c.ring, c.rx_buffer);
+  if (c.stream_binary) {
+    acquisition::MoveWords(c.ring, c.rx_buffer);
+    c.LogIfRingNearlyFull();
+  }
 }
 
 void CaptureCycle::IdUDPServer1UDPRead(std::span<const uint8_t> datagram) {
@@ -283,6 +297,7 @@ void CaptureCycle::IdUDPServer1UDPRead(std::span<const uint8_t> datagram) {
     return;
   }
   acquisition::AppendDatagram(c.ring, datagram);
+  c.LogIfRingNearlyFull();
 }
 
 void CaptureCycle::FormClose() {

@@ -277,16 +277,27 @@ class StreamTest : public QObject {
     QCOMPARE(view_->beeps, 1);
   }
 
+  void ANearlyFullRingIsLoggedBeforeTheNextPass() {
+    Start(1);
+    cycle_->Timer1().SetEnabled(false);  // no pass runs while the words pour in
+    Inject({0});
+    const std::vector<uint32_t> words = Words(60000, 7);
+    for (size_t at = 0; at < words.size(); at += 250) {
+      Inject(std::vector<uint32_t>(words.begin() + static_cast<ptrdiff_t>(at),
+                                   words.begin() + static_cast<ptrdiff_t>(at + 250)));
+    }
+    QCOMPARE(cycle_->LostWords(), uint64_t{0});
+    Stop();
+    QCOMPARE(LogLines(), Deltas(words));
+  }
+
   void RingOverflowIsCountedAndShown() {
     Start(1);
     cycle_->Timer1().SetEnabled(false);
     Inject({0});
+    // One burst larger than the ring, which no early log step can help.
     const std::vector<uint32_t> words = Words(25010, 5);
-    for (size_t at = 0; at < words.size(); at += 1000) {
-      Inject(std::vector<uint32_t>(
-          words.begin() + static_cast<ptrdiff_t>(at),
-          words.begin() + static_cast<ptrdiff_t>(std::min(at + 1000, words.size()))));
-    }
+    Inject(words);
     QCOMPARE(cycle_->LostWords(), uint64_t{11});
     view_->ProcessSamples();
     QCOMPARE(view_->lost_shown, uint64_t{11});
