@@ -25,29 +25,13 @@
 
 #include "app/capture_timer.h"
 #include "app/tfmain.h"
+#include "perf_stats.h"
 #include "presentation/pulse_chart.h"
 
 namespace {
 
-QElapsedTimer g_clock;
-
-double NowMs() { return static_cast<double>(g_clock.nsecsElapsed()) * 1e-6; }
-
-struct Stats {
-  std::vector<double> values;
-  void Add(double v) { values.push_back(v); }
-  double Quantile(double q) const {
-    if (values.empty()) return 0;
-    std::vector<double> sorted = values;
-    std::sort(sorted.begin(), sorted.end());
-    const auto k = static_cast<size_t>(q * static_cast<double>(sorted.size() - 1) + 0.5);
-    return sorted[std::min(k, sorted.size() - 1)];
-  }
-  void Print(const char* name) const {
-    std::printf("%-44s median %7.2f ms  p95 %7.2f ms  max %7.2f ms  (n=%zu)\n", name, Quantile(0.5),
-                Quantile(0.95), Quantile(1.0), values.size());
-  }
-};
+using perf::NowMs;
+using perf::Stats;
 
 // What one cycle's events tell: when socket reads came in, when the pass ran, when the chart
 // was painted afterwards.
@@ -168,7 +152,7 @@ int main(int argc, char* argv[]) {
 
   TimedApplication application(argc, argv);
   QApplication::setApplicationName(QStringLiteral("K390cap"));
-  g_clock.start();
+  perf::Clock().start();
 
   QTemporaryDir dir;
   {

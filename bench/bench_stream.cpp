@@ -23,30 +23,14 @@
 #include <vector>
 
 #include "app/tfmain.h"
+#include "perf_stats.h"
 #include "app/udp_receiver.h"
 #include "presentation/pulse_chart.h"
 
 namespace {
 
-QElapsedTimer g_clock;
-
-double NowMs() { return static_cast<double>(g_clock.nsecsElapsed()) * 1e-6; }
-
-struct Stats {
-  std::vector<double> values;
-  void Add(double v) { values.push_back(v); }
-  double Quantile(double q) const {
-    if (values.empty()) return 0;
-    std::vector<double> sorted = values;
-    std::sort(sorted.begin(), sorted.end());
-    const auto k = static_cast<size_t>(q * static_cast<double>(sorted.size() - 1) + 0.5);
-    return sorted[std::min(k, sorted.size() - 1)];
-  }
-  void Print(const char* name) const {
-    std::printf("%-28s median %7.2f ms  p95 %7.2f ms  max %7.2f ms  (n=%zu)\n", name, Quantile(0.5),
-                Quantile(0.95), Quantile(1.0), values.size());
-  }
-};
+using perf::NowMs;
+using perf::Stats;
 
 QWidget* g_chart = nullptr;
 Stats g_paint_ms;
@@ -138,7 +122,7 @@ int main(int argc, char* argv[]) {
 
   TimedApplication application(argc, argv);
   QApplication::setApplicationName(QStringLiteral("K390cap"));
-  g_clock.start();
+  perf::Clock().start();
 
   QTemporaryDir dir;
   {
@@ -268,9 +252,9 @@ int main(int argc, char* argv[]) {
   std::printf("  log starts at sim word       %lld, then %lld words in order\n",
               static_cast<long long>(start), static_cast<long long>(matched));
   std::printf("  window errors                %d\n", errors);
-  g_pass_ms.Print("  pass (ProcessSamples)");
-  g_pass_gap_ms.Print("  pass to pass");
-  g_paint_ms.Print("  chart paint event");
+  g_pass_ms.Print("  pass (ProcessSamples)", 28);
+  g_pass_gap_ms.Print("  pass to pass", 28);
+  g_paint_ms.Print("  chart paint event", 28);
   std::printf("  most words between two passes %lld (the ring holds 25000)\n",
               static_cast<long long>(g_most_words_between_passes));
   std::printf("RESULT words=%lld log=%lld socket_lost=%lld ring_lost=%llu complete=%s\n",
