@@ -120,7 +120,7 @@ void E2eK390simTest::SampleShowsTheModelsFigures_data() {
       << QStringList{"--freq", "1000", "--ch2-freq", "400", "--jitter-ticks", "0"}
       << QByteArray("SAMPLES=50\r\nDUALCHANNEL=TRUE\r\n") << "0.002500000000"
       << "400.0000";
-  QTest::newRow("32-bit counter wrapping at the third pulse")
+  QTest::newRow("32-bit counter wrapping at the second pulse")
       << QStringList{"--freq",        "1000",       "--jitter-ticks", "0",
                      "--start-ticks", "4294900000", "--stamp-bits",   "32"}
       << QByteArray("SAMPLES=50\r\n") << "0.000000000000"

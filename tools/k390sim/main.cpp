@@ -122,7 +122,7 @@ int main(int argc, char* argv[]) {
       {"seed", "Seed of the jitter's random generator (default 1).", "N", "1"},
       {"start-ticks",
        "Counter value one period before the first pulse (default 0); e.g. 4294900000 crosses "
-       "the 32-bit wrap at the third pulse at 1000 Hz.",
+       "the 32-bit wrap at the second pulse at 1000 Hz.",
        "N", "0"},
       {"stamp-bits",
        "Width of the counter in sample replies: 64, or 32 to send stamps modulo 2^32 "
