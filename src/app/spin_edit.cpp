@@ -83,6 +83,11 @@ QSize SpinEdit::sizeHint() const {
 
 void SpinEdit::focusOutEvent(QFocusEvent* event) {
   QAbstractSpinBox::focusOutEvent(event);
+  // A context menu or another window taking the keyboard for a while (an error message among
+  // them) hands the focus back to this box afterwards: the typing is not over, so nothing is
+  // clamped and no handler runs from inside that other window's loop.
+  if (event->reason() == Qt::PopupFocusReason || event->reason() == Qt::ActiveWindowFocusReason)
+    return;
   const auto value = common::TryStrToInt(text().toStdString());
   if (!value) return;
   if (Show(QString::number(Clamp(*value)))) emit UserChanged();

@@ -163,6 +163,21 @@ void SpinEditTest::OutOfRangeTextWaitsForFocusOut() {
   QApplication::sendEvent(&box, &out);
   QCOMPARE(box.text(), QString());
   QCOMPARE(spy.count(), 1);
+
+  // A context menu or another window (an error message) takes the focus only for a while: the
+  // box still has it for its window, so the typed value waits.
+  QTest::keyClicks(box.Editor(), "5");
+  spy.clear();
+  for (Qt::FocusReason passing : {Qt::PopupFocusReason, Qt::ActiveWindowFocusReason}) {
+    QFocusEvent away(QEvent::FocusOut, passing);
+    QApplication::sendEvent(&box, &away);
+    QCOMPARE(box.text(), QString("5"));
+  }
+  QCOMPARE(spy.count(), 0);
+  QFocusEvent click_away(QEvent::FocusOut, Qt::MouseFocusReason);
+  QApplication::sendEvent(&box, &click_away);
+  QCOMPARE(box.text(), QString("10"));
+  QCOMPARE(spy.count(), 1);
 }
 
 void SpinEditTest::SetLimitsKeepsTheShownValue() {
