@@ -273,12 +273,14 @@ const std::vector<StartupCase>& StartupCases() {
     {
       StartupCase s = Case("scale key not an integer in the units step",
                            "VSCALE%=big\r\n"
+                           "VSCALE=300\r\n"
                            "VSCALEUNITS=PERCENT\r\n"
                            "DUALCHANNEL=TRUE\r\n");
       s.error = "'big' is not a valid integer value.";
       s.units = kPercent;
+      // The new limits apply to later settings only: the bits scale stays shown beyond them.
       s.vscale_limits = {{1, 100}};
-      s.vscale = "100";
+      s.vscale = "300";
       s.dual_checked = false;
       s.save_enabled = false;
       s.file = {{"VSCALEUNITS", "PERCENT"}};
