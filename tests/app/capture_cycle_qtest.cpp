@@ -234,6 +234,7 @@ class CaptureCycleTest : public QObject {
 
   void BytesAfterTheEndTagAreDroppedWithTheNextArrival() {
     instrument_->reply = [](const QByteArray&) { return SampleReply(3) + "TRAIL"; };
+    cycle_->SetFromFile(true);  // a Load before: the reply must win over the loaded list
     cycle_->BsampleClick();
     QTRY_COMPARE_WITH_TIMEOUT(view_->passes.size(), size_t{1}, kWait);
     // The pass saw the trailing bytes with the reply; they stay until bytes next arrive.
@@ -373,6 +374,46 @@ class CaptureCycleTest : public QObject {
     instrument_->ClosePeer();
     QTRY_VERIFY_WITH_TIMEOUT(!cycle_->ClientSocket1().Active(), kWait);
     QVERIFY(view_->errors.isEmpty());
+  }
+
+  void AutoSampleStallsWhenTheInstrumentClosesAfterEachReply() {
+    instrument_->reply = FakeInstrument::Answer;
+    instrument_->close_after_reply = true;
+    view_->auto_checked = true;
+    cycle_->CBactiveClick();
+    // The reply that came with the close is still read and processed.
+    QTRY_COMPARE_WITH_TIMEOUT(view_->passes.size(), size_t{1}, kWait);
+    QCOMPARE(QByteArray::fromStdString(view_->passes[0]), SampleReply(5));
+    QTRY_VERIFY_WITH_TIMEOUT(!cycle_->ClientSocket1().Active(), kWait);
+    QSignalSpy ticks(&cycle_->Timer1(), &CaptureTimer::Tick);
+    QTRY_VERIFY_WITH_TIMEOUT(ticks.count() >= 5, kWait);
+    // Armed but stalled: nothing reopens the link, so nothing is sent and nothing times out.
+    QVERIFY(view_->auto_checked);
+    QVERIFY(cycle_->Timer1().Enabled());
+    QCOMPARE(cycle_->Timer1().Interval(), 50);
+    QCOMPARE(cycle_->Timer1().Tag(), 0);
+    QCOMPARE(instrument_->connections, 1);
+    QCOMPARE(instrument_->requests.size(), 1);
+    QVERIFY(view_->errors.isEmpty());
+  }
+
+  void ARequestLeftQueuedByAutoSampleOffGoesOutWithALaterTick() {
+    view_->auto_checked = true;
+    cycle_->CBactiveClick();
+    view_->auto_checked = false;
+    cycle_->CBactiveClick();
+    QVERIFY(!cycle_->Timer1().Enabled());
+    QCOMPARE(QByteArray::fromStdString(cycle_->PendingCommand()), kRequest50);
+    QTRY_VERIFY_WITH_TIMEOUT(cycle_->ClientSocket1().Active(), kWait);
+    QVERIFY(instrument_->requests.isEmpty());
+
+    // A display pass switches the timer on; its tick finds the link active and sends.
+    view_->ProcessSamples();
+    QTRY_COMPARE_WITH_TIMEOUT(instrument_->requests.size(), 1, kWait);
+    QCOMPARE(instrument_->requests[0], kRequest50);
+    QVERIFY(cycle_->PendingCommand().empty());
+    QCOMPARE(cycle_->Timer1().Tag(), 1);
+    QCOMPARE(cycle_->Timer1().Interval(), 4000);
   }
 
   void AnEndlessReplyIsDiscardedAtTheLimit() {

@@ -325,6 +325,38 @@ class StreamTest : public QObject {
     QVERIFY(view_->errors.isEmpty());
   }
 
+  void AReplyTimeoutWhileStreamingOverTcpKeepsTheLinkAndTheTicks() {
+    instrument_->reply = nullptr;  // the stream command is never acknowledged
+    Start(2);
+    QTRY_COMPARE_WITH_TIMEOUT(instrument_->requests.size(), 1, kWait);
+    QCOMPARE(cycle_->Timer1().Tag(), 1);
+    QCOMPARE(cycle_->Timer1().Interval(), 4000);
+    QTRY_COMPARE_WITH_TIMEOUT(cycle_->Timer1().Interval(), 50, 3 * kWait);
+    QVERIFY(cycle_->Timer1().Enabled());
+    QVERIFY(cycle_->ClientSocket1().Active());
+    QCOMPARE(cycle_->Timer1().Tag(), 1);
+    QVERIFY(!cycle_->StreamBinary());
+    // The stream trigger goes on at the short period.
+    const size_t passes = view_->passes.size();
+    QTRY_VERIFY_WITH_TIMEOUT(view_->passes.size() >= passes + 2, kWait);
+    QCOMPARE(instrument_->requests.size(), 1);
+    QVERIFY(view_->errors.isEmpty());
+  }
+
+  void ACountBelowTenHoldsBackTheStreamCommand() {
+    view_->samples = "5";
+    Start(2);
+    QTRY_VERIFY_WITH_TIMEOUT(cycle_->ClientSocket1().Active(), kWait);
+    QSignalSpy ticks(&cycle_->Timer1(), &app::CaptureTimer::Tick);
+    QTRY_VERIFY_WITH_TIMEOUT(ticks.count() >= 5, kWait);
+    QVERIFY(instrument_->requests.isEmpty());
+    QCOMPARE(cycle_->PendingCommand(), acquisition::StreamCommand(2));
+    QCOMPARE(cycle_->Timer1().Tag(), 0);
+    view_->samples = "10";
+    QTRY_COMPARE_WITH_TIMEOUT(instrument_->requests.size(), 1, kWait);
+    QCOMPARE(instrument_->requests[0], QByteArray::fromStdString(acquisition::StreamCommand(2)));
+  }
+
   void ResampleRunsOnlyWhenTheSettingIsExactlyTrue_data() {
     QTest::addColumn<QByteArray>("ini");
     QTest::addColumn<bool>("resampled");
