@@ -30,6 +30,7 @@
 
 namespace {
 
+using perf::Arg;
 using perf::NowMs;
 using perf::Stats;
 
@@ -125,12 +126,6 @@ class TimedWindow : public app::TFmain {
   }
 };
 
-const char* Arg(int argc, char** argv, const char* name, const char* fallback) {
-  for (int i = 1; i + 1 < argc; ++i)
-    if (std::strcmp(argv[i], name) == 0) return argv[i + 1];
-  return fallback;
-}
-
 bool Flag(int argc, char** argv, const char* name) {
   for (int i = 1; i < argc; ++i)
     if (std::strcmp(argv[i], name) == 0) return true;
@@ -155,13 +150,10 @@ int main(int argc, char* argv[]) {
   perf::Clock().start();
 
   QTemporaryDir dir;
-  {
-    QFile ini(dir.filePath(QStringLiteral("K390cap.ini")));
-    if (!ini.open(QIODevice::WriteOnly)) return 2;
-    const std::string body = "[SETTINGS]\r\nIP=127.0.0.1\r\nPORT=" + std::to_string(port) +
-                             "\r\nSAMPLES=" + std::to_string(samples) +
-                             "\r\nDUALCHANNEL=" + (dual ? "TRUE" : "FALSE") + "\r\n";
-    ini.write(body.data(), static_cast<qint64>(body.size()));
+  if (!perf::WriteSettings(dir, port,
+                           "SAMPLES=" + std::to_string(samples) +
+                               "\r\nDUALCHANNEL=" + (dual ? "TRUE" : "FALSE") + "\r\n")) {
+    return 2;
   }
 
   int errors = 0;

@@ -18,17 +18,17 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
-#include <cstring>
 #include <string>
 #include <vector>
 
 #include "app/tfmain.h"
-#include "perf_stats.h"
 #include "app/udp_receiver.h"
+#include "perf_stats.h"
 #include "presentation/pulse_chart.h"
 
 namespace {
 
+using perf::Arg;
 using perf::NowMs;
 using perf::Stats;
 
@@ -77,12 +77,6 @@ class TimedWindow : public app::TFmain {
   }
 };
 
-const char* Arg(int argc, char** argv, const char* name, const char* fallback) {
-  for (int i = 1; i + 1 < argc; ++i)
-    if (std::strcmp(argv[i], name) == 0) return argv[i + 1];
-  return fallback;
-}
-
 // Decimal numbers, one per line (LF or CR LF); stops at the first line that is not one.
 bool ReadNumbers(const QString& path, std::vector<uint64_t>& out) {
   QFile file(path);
@@ -125,12 +119,9 @@ int main(int argc, char* argv[]) {
   perf::Clock().start();
 
   QTemporaryDir dir;
-  {
-    QFile ini(dir.filePath(QStringLiteral("K390cap.ini")));
-    if (!ini.open(QIODevice::WriteOnly)) return 2;
-    const std::string body = "[SETTINGS]\r\nIP=127.0.0.1\r\nPORT=" + std::to_string(port) +
-                             "\r\nSAMPLES=" + std::to_string(samples) + "\r\nSTREAM=UDP\r\n";
-    ini.write(body.data(), static_cast<qint64>(body.size()));
+  if (!perf::WriteSettings(dir, port,
+                           "SAMPLES=" + std::to_string(samples) + "\r\nSTREAM=UDP\r\n")) {
+    return 2;
   }
 
   int errors = 0;

@@ -3,8 +3,12 @@
 // Timing helpers shared by the capture-rate programs.
 
 #include <QElapsedTimer>
+#include <QFile>
+#include <QTemporaryDir>
 #include <algorithm>
 #include <cstdio>
+#include <cstring>
+#include <string>
 #include <vector>
 
 namespace perf {
@@ -33,5 +37,23 @@ struct Stats {
                 Quantile(0.5), Quantile(0.95), Quantile(1.0), values.size());
   }
 };
+
+// The value after `name` on the command line, or `fallback`.
+inline const char* Arg(int argc, char** argv, const char* name, const char* fallback) {
+  for (int i = 1; i + 1 < argc; ++i)
+    if (std::strcmp(argv[i], name) == 0) return argv[i + 1];
+  return fallback;
+}
+
+// A settings file for the window in `dir`: the SETTINGS section with `keys` (KEY=value CR LF
+// lines) pointing it at the simulator on 127.0.0.1:`port`.
+inline bool WriteSettings(const QTemporaryDir& dir, int port, const std::string& keys) {
+  QFile ini(dir.filePath(QStringLiteral("K390cap.ini")));
+  if (!ini.open(QIODevice::WriteOnly)) return false;
+  const std::string body =
+      "[SETTINGS]\r\nIP=127.0.0.1\r\nPORT=" + std::to_string(port) + "\r\n" + keys;
+  return ini.write(body.data(), static_cast<qint64>(body.size())) ==
+         static_cast<qint64>(body.size());
+}
 
 }  // namespace perf
