@@ -248,7 +248,7 @@ std::string ReadSetting(const std::string& ini_path, std::string_view section, s
 void WriteSetting(const std::string& ini_path, std::string_view section, std::string_view key,
                   std::string_view value) {
   namespace fs = std::filesystem;
-  const common::Error failure("Unable to write to " + ini_path);
+  const common::Error failure("Unable to write to " + common::Printable(ini_path));
   if (!CanStore(section, key, value)) throw failure;
 
   std::error_code ec;

@@ -65,7 +65,7 @@ JitList ParseJit(std::string_view content) {
       try {
         ticks = common::IntText(FrequencyTicks(value));
       } catch (const common::Error& e) {
-        result.error = e.what();
+        result.error = e.Message();
         return result;
       }
     }

@@ -16,7 +16,7 @@ struct FileCloser {
 using File = std::unique_ptr<std::FILE, FileCloser>;
 
 std::string Message(const char* what, const std::string& path, int error) {
-  return common::FileError(what, path, error).what();
+  return common::FileError(what, path, error).Message();
 }
 
 // Reads the whole file; on failure returns nullopt and leaves a message in `message`.
