@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Source coverage of one fuzz target's corpus: builds the target's replay driver with clang's
-# coverage instrumentation into build/fuzz-cov, replays fuzz/corpus/NAME (and the inputs that
+# coverage instrumentation into build-fuzz-cov, replays fuzz/corpus/NAME (and the inputs that
 # ./fuzz.sh found in fuzz/work/NAME/corpus, when there are any) and prints the llvm-cov report
 # of the given source files (regions, functions, lines and branches).
 #   fuzz/coverage.sh decode_reply src/acquisition/protocol.cpp
@@ -13,7 +13,7 @@ fi
 name="$1"
 shift
 root="$(cd "$(dirname "$0")/.." && pwd)"
-build="$root/build/fuzz-cov"
+build="$root/build-fuzz-cov"
 flags="-fprofile-instr-generate -fcoverage-mapping"
 
 "$root/scripts/install-deps.sh"
