@@ -28,7 +28,7 @@ auto AtLine(int64_t number, F&& convert) {
   try {
     return convert();
   } catch (const common::Error& e) {
-    throw common::Error(LineMessage(number, e.what()));
+    throw common::Error(LineMessage(number, e.Message()));
   }
 }
 

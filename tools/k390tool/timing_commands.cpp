@@ -226,7 +226,7 @@ std::optional<int> TimingCommands::Run() const {
     if (jitter_->parsed()) return Jitter();
     if (phase_->parsed()) return Phase();
   } catch (const common::Error& e) {
-    return Fail(file_, e.what());
+    return Fail(file_, e.Message());
   } catch (const std::invalid_argument& e) {
     return Fail(file_, e.what());
   } catch (const CLI::ValidationError& e) {
