@@ -103,6 +103,8 @@ TEST_F(K390toolTest, SingleFilesGiveTheirFiguresOrTheReasonForNone) {
        "Esampavg=40000\nEpkpos=+4\nEpkneg=-4\nEjitpp=8\nEjitpp_pct=0.0200\n"
        "Ejitpp_max=0.0200\nEjitrms=8\nEjitrms_pct=0.0200\nEint1=0.001000000000\n"
        "Efreq1=1000.0000\nEint2=0.002000000000\nEfreq2=500.0000\n"},
+      {"CR-only line ends", ";Sample,TDelta(x25ns)\r0,40000\r1,40004\r2,39996\r3,40000\r",
+       kWorkedExampleFigures},
       {"header only", IntervalFile({}), "NoFigures=no records\n"},
       {"header with a trailing space is no data file",
        ";Sample,TDelta(x25ns) \r\n0,40000\r\n1,40000\r\n", "NoFigures=reply ended early\n"},
@@ -131,6 +133,11 @@ TEST_F(K390toolTest, FailuresPrintTheWindowsMessageAndExit2) {
        "'4O004' is not a valid integer value.\n"},
       {"empty line inside a list", IntervalFile({"40000"}) + "\r\n2,40004\r\n",
        "'' is not a valid integer value.\n"},
+      {"NUL inside a list value",
+       IntervalFile({std::string("400\0"
+                                 "00",
+                                 6)}),
+       "'400\\x0000' is not a valid integer value.\n"},
       {"list value beyond 32 bits", IntervalFile({"2147483648"}),
        "'2147483648' is not a valid integer value.\n"},
       {"reply field that is no hex", "<K390><SAMPLES>2,0</SAMPLES>\r\n0,10,0\r\n1,2G,0\r\n</K390>",
@@ -237,6 +244,32 @@ TEST_F(K390toolTest, ResampleFailureLeavesTheOutputUntouched) {
   EXPECT_EQ(got.status, 2);
   EXPECT_NE(got.err.find("none.dat"), std::string::npos);
   EXPECT_EQ(Slurp(out), "old");
+}
+
+TEST_F(K390toolTest, ResampleNeverEmptiesItsInputAndReportsAFolder) {
+  std::string log;
+  for (int i = 0; i < 12; ++i) log += "40000\r\n";
+  const std::string input = Put("s.dat", log);
+  const std::string kept = Put("resampled.dat", "kept");
+  fs::create_directory(dir_ / "folder");
+  const struct {
+    std::vector<std::string> args;
+    std::string err;
+  } cases[] = {
+      {{"resample", "s.dat", "s.dat"},
+       "Cannot create \"s.dat\": it is the stream log being read.\n"},
+      {{"resample", input, "./s.dat"},
+       "Cannot create \"./s.dat\": it is the stream log being read.\n"},
+      {{"resample", "folder"}, "Cannot read \"folder\": Is a directory.\n"},
+      {{"resample", "s.dat", "folder"}, "Cannot create \"folder\": Is a directory.\n"},
+  };
+  for (const auto& c : cases) {
+    const Outcome got = Run(c.args);
+    EXPECT_EQ(got.status, 2) << testing::PrintToString(c.args);
+    EXPECT_EQ(got.err, c.err) << testing::PrintToString(c.args);
+    EXPECT_EQ(Slurp(input), log) << testing::PrintToString(c.args);
+    EXPECT_EQ(Slurp(kept), "kept") << testing::PrintToString(c.args);
+  }
 }
 
 }  // namespace

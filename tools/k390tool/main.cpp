@@ -1,5 +1,7 @@
 // k390tool: the jitter figures of saved captures and the stream log resampling, without a window.
 // Other programs call it, so its arguments and its output lines are a fixed interface.
+#include <CLI/CLI.hpp>
+
 #include <cstdio>
 #include <iostream>
 #include <memory>
@@ -22,13 +24,15 @@ using analysis::Figure;
 constexpr int kExitOk = 0;
 constexpr int kExitFailed = 2;
 
-constexpr std::string_view kHelp =
-    R"help(Usage:
+constexpr std::string_view kUsageHelp = R"help(Usage:
   k390tool figures [--flight-ms MS] FILE...
   k390tool resample [STREAM_FILE [OUT_FILE]]
   k390tool --help
+  k390tool COMMAND --help
+)help";
 
-figures
+constexpr std::string_view kFiguresHelp =
+    R"help(figures
   Runs the jitter processing pass once per FILE, in order, as the window does for a
   loaded or received capture. The held maximum of the P-P percentage and of the quality
   factor carry over from one file to the next.
@@ -51,15 +55,28 @@ figures
     NoFigures=<reason>
   with reason "no records", "too few records", "reply ended early" or
   "average not above 0".
+)help";
 
-resample
+constexpr std::string_view kResampleHelp = R"help(resample
   Smooths the stream log STREAM_FILE (default "stream.dat") into OUT_FILE (default
   "resampled.dat"), as the window does when Stream is unchecked.
+)help";
 
-Exit status: 0 on success. 2 when a file cannot be read or written, when a value does not
+constexpr std::string_view kExitHelp =
+    R"help(Exit status: 0 on success. 2 when a file cannot be read or written, when a value does not
 convert (the message is printed to standard error as the window shows it) or when the
 arguments are wrong; the files after a failing one are not processed.
 )help";
+
+// The whole tool's help: the usage lines, each command's part, the exit status.
+std::string FullHelp() {
+  std::string help(kUsageHelp);
+  for (std::string_view part : {kFiguresHelp, kResampleHelp, kExitHelp}) {
+    help += '\n';
+    help += part;
+  }
+  return help;
+}
 
 constexpr Figure kFlightOrder[] = {Figure::kLpcycles, Figure::kEprove_err, Figure::kEpqf};
 
@@ -76,7 +93,7 @@ int Fail(const std::string& message) {
 }
 
 int Usage(const std::string& problem) {
-  std::cerr << "k390tool: " << problem << "\n\n" << kHelp;
+  std::cerr << "k390tool: " << problem << "\n\n" << FullHelp();
   return kExitFailed;
 }
 
@@ -112,22 +129,14 @@ bool IsDigits(std::string_view text) {
   return true;
 }
 
-int Figures(const std::vector<std::string>& args) {
+struct FiguresArgs {
   std::optional<std::string> flight_ms;
   std::vector<std::string> files;
-  for (size_t i = 0; i < args.size(); ++i) {
-    if (args[i] == "--flight-ms") {
-      if (i + 1 >= args.size()) return Usage("--flight-ms needs a value");
-      if (!IsDigits(args[i + 1])) return Usage("--flight-ms takes digits only");
-      flight_ms = args[++i];
-    } else if (args[i].rfind("--", 0) == 0 && args[i].size() > 2) {
-      return Usage("unknown option " + args[i]);
-    } else {
-      files.push_back(args[i]);
-    }
-  }
-  if (files.empty()) return Usage("figures needs at least one FILE");
+};
 
+int Figures(const FiguresArgs& args) {
+  const std::optional<std::string>& flight_ms = args.flight_ms;
+  const std::vector<std::string>& files = args.files;
   // One pass object for the whole run, as the window has one for its whole life.
   auto pass = std::make_unique<analysis::ProcessingPass>();
   for (const std::string& path : files) {
@@ -163,12 +172,14 @@ int Figures(const std::vector<std::string>& args) {
   return kExitOk;
 }
 
-int Resample(const std::vector<std::string>& args) {
-  if (args.size() > 2) return Usage("resample takes at most two files");
-  const std::string stream_path = args.size() > 0 ? args[0] : "stream.dat";
-  const std::string out_path = args.size() > 1 ? args[1] : "resampled.dat";
+struct ResampleArgs {
+  std::string stream_path = "stream.dat";
+  std::string out_path = "resampled.dat";
+};
+
+int Resample(const ResampleArgs& args) {
   try {
-    analysis::ResampleLog(stream_path, out_path);
+    analysis::ResampleLog(args.stream_path, args.out_path);
   } catch (const common::Error& e) {
     return Fail(e.what());
   }
@@ -178,17 +189,49 @@ int Resample(const std::vector<std::string>& args) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  std::vector<std::string> args(argv + 1, argv + argc);
-  for (const std::string& arg : args) {
-    if (arg == "--help" || arg == "-h") {
-      std::cout << kHelp;
-      return kExitOk;
-    }
+  // The whole tool's help comes first, as before the commands had their own.
+  if (argc >= 2 && (std::string_view(argv[1]) == "--help" || std::string_view(argv[1]) == "-h")) {
+    std::cout << FullHelp();
+    return kExitOk;
   }
-  if (args.empty()) return Usage("no command given");
-  const std::string command = args.front();
-  args.erase(args.begin());
-  if (command == "figures") return Figures(args);
-  if (command == "resample") return Resample(args);
-  return Usage("unknown command " + command);
+
+  CLI::App app("Jitter figures and stream log tools for K390 captures", "k390tool");
+  app.require_subcommand(1, 1);
+  app.failure_message([](const CLI::App*, const CLI::Error& e) { return std::string(e.what()); });
+
+  FiguresArgs figures_args;
+  CLI::App* figures = app.add_subcommand("figures", "Jitter figures of captures, as the window");
+  figures
+      ->add_option_function<std::string>(
+          "--flight-ms",
+          [&](const std::string& ms) {
+            if (!IsDigits(ms)) throw CLI::ValidationError("--flight-ms takes digits only");
+            figures_args.flight_ms = ms;
+          },
+          "flight time in milliseconds (digits only)")
+      ->multi_option_policy(CLI::MultiOptionPolicy::TakeLast);
+  figures->add_option("FILE", figures_args.files, ".JIT files or raw instrument replies")
+      ->required();
+  figures->footer(std::string("\n") + std::string(kFiguresHelp) + "\n" + std::string(kExitHelp));
+
+  ResampleArgs resample_args;
+  CLI::App* resample = app.add_subcommand("resample", "Smooth a stream log as the window does");
+  resample->add_option("STREAM_FILE", resample_args.stream_path, "stream log (stream.dat)");
+  resample->add_option("OUT_FILE", resample_args.out_path, "output (resampled.dat)");
+  resample->footer(std::string("\n") + std::string(kResampleHelp) + "\n" + std::string(kExitHelp));
+
+  const auto named = [&](CLI::App* command) { return command->check_name(argv[1]); };
+  if (argc >= 2 && argv[1][0] != '-' && app.get_subcommands(named).empty()) {
+    return Usage("unknown command " + std::string(argv[1]));
+  }
+  try {
+    app.parse(argc, argv);
+  } catch (const CLI::CallForHelp& e) {
+    return app.exit(e);
+  } catch (const CLI::ParseError& e) {
+    return Usage(e.what());
+  }
+  if (figures->parsed()) return Figures(figures_args);
+  if (resample->parsed()) return Resample(resample_args);
+  return Usage("no command given");
 }
