@@ -135,23 +135,26 @@ int main(int argc, char* argv[]) {
   g_chart = window.Chart1().Widget();
   QCoreApplication::processEvents();
 
-  // Words that reached the window's socket, counted after the window has handled each datagram.
+  // Words that left the window's socket, counted by the receiver's thread after the stream path
+  // has taken each datagram; read here every 10 ms.
   int64_t& socket_words = g_socket_words;
   int64_t first_datagram_words = -1;
   double first_datagram_ms = -1;
   double last_datagram_ms = -1;
   app::UdpReceiver& receiver = window.Cycle().IdUDPServer1();
   receiver.SetPort(static_cast<quint16>(udp_port));
-  QObject::connect(&receiver, &app::UdpReceiver::Datagram, &application,
-                   [&](const QByteArray& bytes) {
-                     const double now = NowMs();
-                     if (first_datagram_words < 0) {
-                       first_datagram_words = bytes.size() / 4;
-                       first_datagram_ms = now;
-                     }
-                     last_datagram_ms = now;
-                     socket_words += bytes.size() / 4;
-                   });
+  QTimer count;
+  count.setInterval(10);
+  QObject::connect(&count, &QTimer::timeout, &application, [&] {
+    const auto words = static_cast<int64_t>(receiver.WordsReceived());
+    if (words == socket_words) return;
+    const double now = NowMs();
+    if (first_datagram_ms < 0) first_datagram_ms = now;
+    first_datagram_words = receiver.FirstDatagramWords();
+    last_datagram_ms = now;
+    socket_words = words;
+  });
+  count.start();
 
   window.CBstream->click();
   if (!window.CBstream->isChecked() || !window.Cycle().StreamLogOpen()) {
