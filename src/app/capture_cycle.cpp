@@ -246,11 +246,13 @@ void CaptureCycle::ClientSocket1Read() {
     c.rx_buffer.erase(0, acquisition::ReplyLength(c.rx_buffer));
   } else if (!c.stream_binary && c.rx_buffer.size() > kMaxRxBytes) {
     // A peer that never ends its reply must not make the buffer grow without bound.
+    // Closing the link stops the flood; the reply, if any, ends by its timeout.
     const size_t held = c.rx_buffer.size();
     c.rx_buffer.clear();
     c.rx_buffer.shrink_to_fit();
+    c.link.Close();
     throw common::Error("No reply end tag in " + std::to_string(held) +
-                        " received bytes; the receive buffer was emptied");
+                        " received bytes; the receive buffer was emptied and the link closed");
   }
 
   if (c.stream_binary) c.path.MoveWords(c.rx_buffer);

@@ -478,9 +478,25 @@ void TFmain::ShowError(const QString& message) {
     hooks_.show_error(ErrorText(message));
     return;
   }
-  QMessageBox box(QMessageBox::Critical, QString::fromLatin1(kApplicationName), ErrorText(message),
-                  QMessageBox::Ok, this);
-  box.exec();
+  const QString text = ErrorText(message);
+  if (queued_errors_.contains(text)) return;
+  queued_errors_ << text;
+  if (queued_errors_.size() == 1 && !error_box_open_)
+    QMetaObject::invokeMethod(this, &TFmain::ShowQueuedErrors, Qt::QueuedConnection);
+}
+
+void TFmain::ShowQueuedErrors() {
+  // Errors raised while a box is open wait for it to close; the box's own event loop must not
+  // open a second one on top.
+  if (error_box_open_) return;
+  error_box_open_ = true;
+  while (!queued_errors_.isEmpty()) {
+    QMessageBox box(QMessageBox::Critical, QString::fromLatin1(kApplicationName),
+                    queued_errors_.first(), QMessageBox::Ok, this);
+    box.exec();
+    queued_errors_.removeFirst();
+  }
+  error_box_open_ = false;
 }
 
 void TFmain::ReportError(const QString& message) { ShowError(message); }
