@@ -16,6 +16,7 @@ void StreamPath::BeginStream() {
   ring_.ResetCursors();
   ring_.ResetLostWords();
   socket_lost_words_ = 0;
+  words_in_ = 0;
   skip_next_datagram_ = true;
   reported_.clear();
 }
@@ -93,6 +94,7 @@ size_t StreamPath::Feed(std::span<const uint8_t> bytes) {
     for (size_t i = 0; i < room; ++i) ring_.Append(WordFromBytes(bytes.data() + 4 * (done + i)));
     done += room;
   }
+  words_in_ += words;
   return words;
 }
 
@@ -150,6 +152,10 @@ int StreamPath::UnloggedLocked() const {
   return unlogged < 0 ? unlogged + kRingSlots : unlogged;
 }
 
+uint64_t StreamPath::WordsIn() const {
+  std::lock_guard lock(mutex_);
+  return words_in_;
+}
 int StreamPath::RingWrite() const {
   std::lock_guard lock(mutex_);
   return ring_.RingWrite();

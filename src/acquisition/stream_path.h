@@ -71,6 +71,8 @@ class StreamPath {
   // What happened since the last call (window thread).
   StreamNotices TakeNotices();
 
+  // Words that entered the ring since the start, for figures.
+  uint64_t WordsIn() const;
   int RingWrite() const;
   int RingDisplay() const;
   int RingLog() const;
@@ -91,6 +93,7 @@ class StreamPath {
   int64_t log_prev_stamp_ = 0;
   bool skip_next_datagram_ = true;
   uint64_t socket_lost_words_ = 0;
+  uint64_t words_in_ = 0;
   int repeats_ = 0;
   std::vector<std::string> errors_;
   std::vector<std::string> reported_;  // failure texts already handed out in this period

@@ -302,6 +302,7 @@ int CaptureCycle::RingDisplay() const { return impl_->path.RingDisplay(); }
 int CaptureCycle::RingLog() const { return impl_->path.RingLog(); }
 int CaptureCycle::RingFillCount() const { return impl_->path.RingFillCount(); }
 uint64_t CaptureCycle::LostWords() const { return impl_->path.LostWords(); }
+uint64_t CaptureCycle::StreamWordsIn() const { return impl_->path.WordsIn(); }
 bool CaptureCycle::StreamLogOpen() const { return impl_->path.LogOpen(); }
 std::string CaptureCycle::StreamLogPath() const { return impl_->StreamPath(); }
 

@@ -17,10 +17,6 @@
 namespace app {
 namespace {
 
-// The kernel caps the request at net.core.rmem_max (212,992 bytes unless raised); the thread
-// reads promptly, so the stock limit is enough, and a raised one only adds slack.
-constexpr int kReceiveBufferBytes = 8 * 1024 * 1024;
-
 void CloseFd(int& fd) {
   if (fd >= 0) ::close(fd);
   fd = -1;
@@ -50,7 +46,9 @@ void UdpReceiver::SetActive(bool active) {
   const int on = 1;
   ::setsockopt(fd, SOL_SOCKET, SO_BROADCAST, &on, sizeof on);
   ::setsockopt(fd, SOL_SOCKET, SO_RXQ_OVFL, &on, sizeof on);
-  ::setsockopt(fd, SOL_SOCKET, SO_RCVBUF, &kReceiveBufferBytes, sizeof kReceiveBufferBytes);
+  // The kernel caps the request at net.core.rmem_max (212,992 bytes unless raised); the thread
+  // reads promptly, so the stock limit is enough, and a raised one only adds slack.
+  ::setsockopt(fd, SOL_SOCKET, SO_RCVBUF, &receive_buffer_bytes_, sizeof receive_buffer_bytes_);
   // No SO_REUSEADDR or SO_REUSEPORT: the port is this window's alone, and a socket that holds
   // it already, shared or not, makes the bind fail instead of splitting the stream.
   sockaddr_in address{};
@@ -75,6 +73,7 @@ void UdpReceiver::SetActive(bool active) {
   wake_ = wake;
   datagrams_ = 0;
   words_ = 0;
+  dropped_ = 0;
   first_datagram_words_ = -1;
   thread_ = std::thread([this] { Run(); });
 }
@@ -109,7 +108,10 @@ void UdpReceiver::Run() {
         uint32_t drops = 0;
         std::memcpy(&drops, CMSG_DATA(c), sizeof drops);
         // The dropped datagrams' sizes are gone; the instrument sends equal ones.
-        if (drops != kernel_drops) path_.AddSocketDrops(drops - kernel_drops, words);
+        if (drops != kernel_drops) {
+          path_.AddSocketDrops(drops - kernel_drops, words);
+          dropped_.fetch_add(drops - kernel_drops);
+        }
         kernel_drops = drops;
       }
       int64_t none = -1;

@@ -39,22 +39,30 @@ class UdpReceiver {
   void SetPort(quint16 port) { port_ = port; }
   quint16 Port() const { return port_; }
 
+  // The socket receive buffer requested at the next SetActive(true), in bytes; 8 MiB unless
+  // changed. The kernel caps it at net.core.rmem_max (and doubles it for its bookkeeping).
+  void SetReceiveBufferBytes(int bytes) { receive_buffer_bytes_ = bytes; }
+
   // Since the last SetActive(true): datagrams and their whole words as they left the socket,
   // and the words of the first datagram (-1 before it), for figures.
   uint64_t DatagramsReceived() const { return datagrams_.load(); }
   uint64_t WordsReceived() const { return words_.load(); }
   int64_t FirstDatagramWords() const { return first_datagram_words_.load(); }
+  // Datagrams the kernel dropped for want of buffer room, as of the last datagram taken.
+  uint64_t DatagramsDropped() const { return dropped_.load(); }
 
  private:
   void Run();
 
   acquisition::StreamPath& path_;
   quint16 port_ = kStreamUdpPort;
+  int receive_buffer_bytes_ = 8 * 1024 * 1024;
   int socket_ = -1;
   int wake_ = -1;  // an eventfd that ends the receiving thread
   std::thread thread_;
   std::atomic<uint64_t> datagrams_{0};
   std::atomic<uint64_t> words_{0};
+  std::atomic<uint64_t> dropped_{0};
   std::atomic<int64_t> first_datagram_words_{-1};
 };
 

@@ -1,3 +1,7 @@
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <QDeadlineTimer>
 #include <QDir>
 #include <QFile>
@@ -5,11 +9,13 @@
 #include <QTemporaryDir>
 #include <QTest>
 #include <QUdpSocket>
+#include <atomic>
 #include <memory>
 #include <thread>
 #include <vector>
 
 #include "acquisition/protocol.h"
+#include "acquisition/stream_path.h"
 #include "analysis/processing_pass.h"
 #include "app/capture_cycle.h"
 #include "app/capture_timer.h"
@@ -459,6 +465,60 @@ class StreamTest : public QObject {
 
     view_->stream_checked = false;
     QVERIFY_THROWS_EXCEPTION(common::Error, cycle_->CBstreamClick());
+  }
+
+  void DatagramsTheKernelDroppedAreCountedAsLostWords() {
+    // A log that cannot be written for a while (a pipe nobody reads) holds the receiving thread,
+    // so the socket's small buffer overflows; the kernel's count of dropped datagrams arrives
+    // with the next datagram taken.
+    const std::string fifo = ExeDir() + "stream.fifo";
+    QCOMPARE(::mkfifo(fifo.c_str(), 0600), 0);
+    std::atomic<bool> drain = false;
+    std::thread reader([&] {
+      const int fd = ::open(fifo.c_str(), O_RDONLY);
+      while (!drain) std::this_thread::yield();
+      char bytes[65536];
+      while (::read(fd, bytes, sizeof bytes) > 0) {
+      }
+      ::close(fd);
+    });
+    acquisition::StreamPath path;
+    path.BeginStream();
+    path.OpenLog(fifo);
+    {
+      app::UdpReceiver receiver(path);
+      receiver.SetPort(app::testing::FreeUdpPort());
+      receiver.SetReceiveBufferBytes(4096);
+      receiver.SetActive(true);
+      QUdpSocket sender;
+      int sent = 0;
+      uint32_t word = 1;
+      auto send = [&] {
+        std::vector<uint32_t> words(250);
+        for (uint32_t& w : words) w = word += 1000;
+        QCOMPARE(sender.writeDatagram(WordBytes(words), QHostAddress::LocalHost, receiver.Port()),
+                 qint64{1000});
+        ++sent;
+      };
+      for (int i = 0; i < 600; ++i) send();
+      drain = true;
+      // Every datagram is either taken or counted as dropped once one arrives after the drops.
+      auto accounted = [&] {
+        return receiver.DatagramsReceived() + receiver.DatagramsDropped() ==
+               static_cast<uint64_t>(sent);
+      };
+      for (int round = 0; round < 50 && !accounted(); ++round) {
+        send();
+        QDeadlineTimer deadline(200);
+        while (!accounted() && !deadline.hasExpired()) std::this_thread::yield();
+      }
+      QVERIFY(accounted());
+      QVERIFY(receiver.DatagramsDropped() > 0);
+      QCOMPARE(path.LostWords(), receiver.DatagramsDropped() * 250);
+      receiver.SetActive(false);
+    }
+    path.StopStream();
+    reader.join();
   }
 
   void AUdpPortInUseEndsTheStartAtTheReceiver_data() {
