@@ -6,12 +6,12 @@
 //
 //   perf_stream --port N --udp-port P --sim-log FILE --expect-words W [--samples 3000]
 //               [--seconds 20] [--transport udp|tcp] [--rcvbuf BYTES]
-//               [--stall-ms MS --stall-every-ms MS] [--display]
+//               [--stall-ms MS --stall-every-ms MS] [--on-screen]
 //
 // --rcvbuf asks for that UDP receive buffer instead of the window's own request, so a machine
 // with a raised net.core.rmem_max can stand in for the stock 212,992. --stall-ms blocks the
 // window thread that long every --stall-every-ms, as a slow repaint or a busy machine would.
-// --display keeps the platform the environment gives (a virtual display) instead of offscreen.
+// --on-screen keeps the platform the environment gives (a virtual display) instead of offscreen.
 
 #include <QApplication>
 #include <QCheckBox>
@@ -111,7 +111,7 @@ bool ReadNumbers(const QString& path, std::vector<uint64_t>& out) {
 
 int main(int argc, char* argv[]) {
   bool display = false;
-  for (int i = 1; i < argc; ++i) display = display || std::strcmp(argv[i], "--display") == 0;
+  for (int i = 1; i < argc; ++i) display = display || std::strcmp(argv[i], "--on-screen") == 0;
   if (!display) qputenv("QT_QPA_PLATFORM", "offscreen");
   const bool tcp = std::strcmp(Arg(argc, argv, "--transport", "udp"), "tcp") == 0;
   const int rcvbuf = std::atoi(Arg(argc, argv, "--rcvbuf", "0"));

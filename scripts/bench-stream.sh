@@ -51,7 +51,7 @@ udp_errors() { awk '/^Udp:/ { if (++n == 2) print $6 }' /proc/net/snmp; }
 # The window's command line, on a virtual display with an accessibility bus or offscreen.
 if [ "$window" = "xvfb" ]; then
   window_cmd=(xvfb-run -a -s "-screen 0 1280x1024x24" dbus-run-session --
-    env QT_QPA_PLATFORM=xcb QT_LINUX_ACCESSIBILITY_ALWAYS_ON=1 "$build/bin/perf_stream" --display)
+    env QT_QPA_PLATFORM=xcb QT_LINUX_ACCESSIBILITY_ALWAYS_ON=1 "$build/bin/perf_stream" --on-screen)
 else
   window_cmd=("$build/bin/perf_stream")
 fi
@@ -83,7 +83,7 @@ for rate in "${rates[@]}"; do
   "${window_cmd[@]}" --port "$port" --udp-port "$udp_port" --transport "$transport" \
     --rcvbuf "$rcvbuf" --stall-ms "$stall_ms" --stall-every-ms "$stall_every_ms" \
     --samples 3000 --seconds "$seconds" --expect-words "$words" --sim-log "$work/words.txt" \
-    2> >(grep -v -e 'propagateSizeHints' -e '^QStandardPaths' >&2) | tee "$work/result.txt"
+    2> >(grep -v -e propagateSizeHints -e ^QStandardPaths -e "Failed to set fd limit" >&2) | tee "$work/result.txt"
   echo "  UDP receive-buffer drops on this machine during the run: $(( $(udp_errors) - rcvbuf_before ))"
   stop_sim
   if grep -q 'complete=yes' "$work/result.txt"; then

@@ -61,7 +61,7 @@ fi
 
 if [ "$window" = "xvfb" ]; then
   window_cmd=(xvfb-run -a -s "-screen 0 1280x1024x24" dbus-run-session --
-    env QT_QPA_PLATFORM=xcb QT_LINUX_ACCESSIBILITY_ALWAYS_ON=1 "$build/bin/perf_stream" --display)
+    env QT_QPA_PLATFORM=xcb QT_LINUX_ACCESSIBILITY_ALWAYS_ON=1 "$build/bin/perf_stream" --on-screen)
 else
   window_cmd=("$build/bin/perf_stream")
 fi
@@ -72,7 +72,7 @@ echo "soak: $transport, $rate words/s for $seconds s ($words words), $words_per_
 "${window_cmd[@]}" --port "$port" --udp-port "$udp_port" --transport "$transport" \
   --rcvbuf "$rcvbuf" --samples 3000 --seconds "$seconds" --expect-words "$words" \
   --sim-log "$work/words.txt" >"$work/result.txt" \
-  2> >(grep -v -e 'propagateSizeHints' -e '^QStandardPaths' >&2) &
+  2> >(grep -v -e propagateSizeHints -e ^QStandardPaths -e "Failed to set fd limit" >&2) &
 window_pid=$!
 
 # The window process is perf_stream itself (xvfb-run and dbus-run-session only wrap it).
