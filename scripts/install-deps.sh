@@ -10,6 +10,7 @@ packages=(
   libcli11-dev libboost-math-dev
   clang libclang-rt-14-dev llvm-14
   xvfb xauth imagemagick x11-utils fonts-dejavu-core
+  dbus at-spi2-core
 )
 
 missing=()

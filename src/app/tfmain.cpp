@@ -449,12 +449,8 @@ void TFmain::WireHandlers() {
           [this] { Guarded([this] { Timer1Timer(); }); });
   connect(&cycle_->ClientSocket1(), &InstrumentLink::Readable, this,
           [this] { Guarded([this] { ClientSocket1Read(); }); });
-  connect(&cycle_->IdUDPServer1(), &UdpReceiver::Datagram, this, [this](const QByteArray& bytes) {
-    Guarded([this, &bytes] {
-      IdUDPServer1UDPRead(std::span<const uint8_t>(
-          reinterpret_cast<const uint8_t*>(bytes.constData()), static_cast<size_t>(bytes.size())));
-    });
-  });
+  // Datagrams go from the receiver's own thread straight into the stream path; the timer's
+  // ticks bring what the path met (tones, lost words, log errors) to the window.
 }
 
 void TFmain::Guarded(const std::function<void()>& action) {
@@ -484,9 +480,25 @@ void TFmain::ShowError(const QString& message) {
     hooks_.show_error(ErrorText(message));
     return;
   }
-  QMessageBox box(QMessageBox::Critical, QString::fromLatin1(kApplicationName), ErrorText(message),
-                  QMessageBox::Ok, this);
-  box.exec();
+  const QString text = ErrorText(message);
+  if (queued_errors_.contains(text)) return;
+  queued_errors_ << text;
+  if (queued_errors_.size() == 1 && !error_box_open_)
+    QMetaObject::invokeMethod(this, &TFmain::ShowQueuedErrors, Qt::QueuedConnection);
+}
+
+void TFmain::ShowQueuedErrors() {
+  // Errors raised while a box is open wait for it to close; the box's own event loop must not
+  // open a second one on top.
+  if (error_box_open_) return;
+  error_box_open_ = true;
+  while (!queued_errors_.isEmpty()) {
+    QMessageBox box(QMessageBox::Critical, QString::fromLatin1(kApplicationName),
+                    queued_errors_.first(), QMessageBox::Ok, this);
+    box.exec();
+    queued_errors_.removeFirst();
+  }
+  error_box_open_ = false;
 }
 
 void TFmain::ReportError(const QString& message) { ShowError(message); }

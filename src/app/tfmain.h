@@ -2,6 +2,7 @@
 
 #include <QHash>
 #include <QString>
+#include <QStringList>
 #include <QWidget>
 #include <array>
 #include <cstdint>
@@ -164,7 +165,12 @@ class TFmain : public QWidget, public CycleView {
   void RunHandler(const QObject* control);
   void Attach(const QObject* control, Handler handler) { handlers_.insert(control, handler); }
   void Detach(const QObject* control) { handlers_.remove(control); }
+  // Queues the message for the error display, which shows it once the running handler has
+  // returned: a modal box inside a socket or timer handler would hold that handler's limits
+  // while its nested event loop kept the sockets reading. A message already waiting is not
+  // queued twice. A replacement display (Hooks) is not modal and gets the message at once.
   void ShowError(const QString& message);
+  void ShowQueuedErrors();
   QString ChooseFile(FileDialog dialog);
 
   std::string ReadSetting(const char* key, const char* default_value) const;
@@ -184,6 +190,8 @@ class TFmain : public QWidget, public CycleView {
   std::string exe_dir_;
   std::string ini_path_;
   Hooks hooks_;
+  QStringList queued_errors_;
+  bool error_box_open_ = false;
   analysis::ProcessingPass pass_;
   std::unique_ptr<CaptureCycle> cycle_;
   QHash<const QObject*, Handler> handlers_;

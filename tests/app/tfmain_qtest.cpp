@@ -1004,6 +1004,10 @@ void TFmainTest::ErrorDisplayIsModalAndTheLoopGoesOn() {
   QString text;
   QMessageBox::Icon icon = QMessageBox::NoIcon;
   bool modal = false;
+  // No stream log in this folder: the resample tool fails. The box waits until the handler has
+  // returned.
+  w.Bftest->click();
+  QVERIFY(QApplication::activeModalWidget() == nullptr);
   // The box is closed from inside its own loop, which shows that events keep flowing.
   QTimer::singleShot(0, &w, [&] {
     auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
@@ -1014,8 +1018,7 @@ void TFmainTest::ErrorDisplayIsModalAndTheLoopGoesOn() {
     modal = box->isModal();
     box->accept();
   });
-  // No stream log in this folder: the resample tool fails.
-  w.Bftest->click();
+  QCoreApplication::processEvents();
   QCOMPARE(title, QString("K390cap"));
   QVERIFY(text.endsWith('.'));
   QVERIFY(text.contains("stream.dat"));
