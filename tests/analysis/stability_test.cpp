@@ -186,6 +186,18 @@ TEST(Stability, TermsThatNeedAMissingPointAreLeftOut) {
   EXPECT_DOUBLE_EQ(gap.at({"mtie", 6}).value, widest);
 }
 
+// A phase that only rises (then only falls) fills the extreme queues to the whole window.
+TEST(Stability, MtieOfAMonotonicPhaseIsTheRiseOverTheWindow) {
+  std::vector<double> x;
+  for (int k = 0; k < 40; ++k) x.push_back(1e-9 * (k < 20 ? k : 40 - k));
+  const std::vector<int64_t> factors = {1, 5, 19};
+  const auto rows = ByKey(StabilityTable(x, 1.0, factors));
+  for (int64_t m : factors) {
+    EXPECT_NEAR(rows.at({"mtie", m}).value, 1e-9 * static_cast<double>(m), 1e-18) << m;
+    EXPECT_EQ(rows.at({"mtie", m}).n, 40 - m) << m;
+  }
+}
+
 TEST(Stability, FactorListsStopAtAQuarterOfTheRun) {
   EXPECT_EQ(OctaveFactors(999), (std::vector<int64_t>{1, 2, 4, 8, 16, 32, 64, 128}));
   EXPECT_EQ(OctaveFactors(8), (std::vector<int64_t>{1, 2}));
@@ -208,7 +220,7 @@ TEST(Stability, LongRunWithLargeOffsetLosesNoDigits) {
   }
   const PulseTrain a = BuildPulseTrain(std::move(small));
   const PulseTrain b = BuildPulseTrain(std::move(large));
-  const std::vector<int64_t> factors = {1, 1000, 1 << 20};
+  const std::vector<int64_t> factors = {1, 1 << 20};
   const std::vector<StabilityRow> ra = StabilityTable(a, factors);
   const std::vector<StabilityRow> rb = StabilityTable(b, factors);
   ASSERT_EQ(ra.size(), rb.size());
