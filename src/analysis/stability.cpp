@@ -193,6 +193,19 @@ Accumulated Differences(const Source& src, int64_t m, int order, int64_t stride)
   return acc;
 }
 
+// Both overlapping sums at once, second and third differences, in one sweep of the record.
+template <bool kGapless, class Source>
+void OverlappingDifferences(const Source& src, int64_t m, Accumulated& second,
+                            Accumulated& third) {
+  const int64_t n = src.Size();
+  for (int64_t i = 0; i + 2 * m < n; ++i) {
+    bool three = true;
+    if constexpr (!kGapless) three = src.Present(i) && src.Present(i + m) && src.Present(i + 2 * m);
+    if (three) second.Add(src.D2(i, m));
+    if (i + 3 * m < n && (kGapless || (three && src.Present(i + 3 * m)))) third.Add(src.D3(i, m));
+  }
+}
+
 // Sums of squares of m consecutive second differences, the window sliding by one.
 template <bool kGapless, class Source>
 Accumulated ModifiedSums(const Source& src, int64_t m) {
@@ -221,13 +234,26 @@ Accumulated ModifiedSums(const Source& src, int64_t m) {
   return acc;
 }
 
+// The block arrays, kept from one averaging factor to the next so that each factor does not
+// map and fault in fresh pages.
+template <class Level>
+struct BlockExtremes {
+  std::vector<Level> tail_max, tail_min, head_max, head_min;
+  void Fit(int64_t w) {
+    const auto size = static_cast<size_t>(w);
+    if (tail_max.size() >= size) return;
+    for (auto* v : {&tail_max, &tail_min, &head_max, &head_min}) v->resize(size);
+  }
+};
+
 // Windows x(i) .. x(i + m) without a missing point: the mean square of x(i + m) - x(i) (TIE
 // rms) and the largest max - min (MTIE). The extremes of each window come from blocks of
 // w = m + 1 levels (van Herk and Gil-Werman): a window starting in block b is the tail of b
 // (suffix extremes) and the head of b + 1 (prefix extremes). No branch depends on the data, and
 // only four block-long arrays are held. Levels are of type Level (narrower when they fit it).
 template <bool kGapless, class Level, class Source>
-void TieWindows(const Source& src, int64_t m, TieSums& tie, double& mtie, int64_t& windows) {
+void TieWindows(const Source& src, int64_t m, BlockExtremes<Level>& blocks, TieSums& tie,
+                double& mtie, int64_t& windows) {
   const typename Source::Steps steps(src, m);
   const int64_t n = src.Size();
   const int64_t w = m + 1;
@@ -240,8 +266,11 @@ void TieWindows(const Source& src, int64_t m, TieSums& tie, double& mtie, int64_
     }
     return static_cast<Level>(src.X(k));
   };
-  std::vector<Level> tail_max(static_cast<size_t>(w)), tail_min(static_cast<size_t>(w));
-  std::vector<Level> head_max(static_cast<size_t>(w)), head_min(static_cast<size_t>(w));
+  blocks.Fit(w);
+  Level* const tail_max = blocks.tail_max.data();
+  Level* const tail_min = blocks.tail_min.data();
+  Level* const head_max = blocks.head_max.data();
+  Level* const head_min = blocks.head_min.data();
   Level widest = 0;
   int64_t last_missing = -1;  // the last missing index at or before `scanned`
   int64_t scanned = -1;
@@ -308,6 +337,8 @@ std::vector<StabilityRow> Table(const Source& src, std::span<const double> phase
                                 std::span<const int64_t> factors) {
   std::vector<StabilityRow> rows[std::size(kAllDeviations)];
   const int64_t n_points = src.Size();
+  BlockExtremes<int64_t> narrow_blocks;
+  BlockExtremes<typename Source::Level> wide_blocks;
   for (int64_t m : factors) {
     if (m < 1 || m >= n_points) continue;  // not even one window
     const double tau = static_cast<double>(m) * tau0_s;
@@ -336,7 +367,8 @@ std::vector<StabilityRow> Table(const Source& src, std::span<const double> phase
 
     const Accumulated adev = Differences<kGapless>(src, m, 2, m);
     add(Deviation::kAdev, adev.n, adev.n ? dev(adev, 2) : 0);
-    const Accumulated oadev = Differences<kGapless>(src, m, 2, 1);
+    Accumulated oadev, ohdev;
+    OverlappingDifferences<kGapless>(src, m, oadev, ohdev);
     add(Deviation::kOadev, oadev.n, oadev.n ? dev(oadev, 2) : 0);
     const Accumulated mdev = ModifiedSums<kGapless>(src, m);
     const long double mm = static_cast<long double>(m);
@@ -345,7 +377,6 @@ std::vector<StabilityRow> Table(const Source& src, std::span<const double> phase
     add(Deviation::kTdev, mdev.n, tau * mdev_value / std::sqrt(3.0));
     const Accumulated hdev = Differences<kGapless>(src, m, 3, m);
     add(Deviation::kHdev, hdev.n, hdev.n ? dev(hdev, 6) : 0);
-    const Accumulated ohdev = Differences<kGapless>(src, m, 3, 1);
     add(Deviation::kOhdev, ohdev.n, ohdev.n ? dev(ohdev, 6) : 0);
 
     TieSums tie;
@@ -353,12 +384,12 @@ std::vector<StabilityRow> Table(const Source& src, std::span<const double> phase
     int64_t windows = 0;
     if constexpr (std::is_same_v<typename Source::Level, __int128>) {
       if (src.NarrowLevels()) {
-        TieWindows<kGapless, int64_t>(src, m, tie, mtie, windows);
+        TieWindows<kGapless>(src, m, narrow_blocks, tie, mtie, windows);
       } else {
-        TieWindows<kGapless, __int128>(src, m, tie, mtie, windows);
+        TieWindows<kGapless>(src, m, wide_blocks, tie, mtie, windows);
       }
     } else {
-      TieWindows<kGapless, typename Source::Level>(src, m, tie, mtie, windows);
+      TieWindows<kGapless>(src, m, wide_blocks, tie, mtie, windows);
     }
     add(Deviation::kTieRms, tie.n, tie.n ? tie.Rms(Source::kDiffSeconds) : 0);
     add(Deviation::kMtie, windows, mtie);
