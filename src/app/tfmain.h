@@ -2,7 +2,9 @@
 
 #include <QHash>
 #include <QString>
+#include <QStringList>
 #include <QWidget>
+#include <array>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -10,7 +12,6 @@
 #include <string>
 #include <vector>
 
-#include "analysis/pass_view.h"
 #include "analysis/processing_pass.h"
 #include "app/capture_cycle.h"
 
@@ -42,7 +43,7 @@ class SpinEdit;
 // the handler under the error display; a change from code goes through SetText / SetChecked /
 // SetValue / SetItemIndex, which run the handler directly when what the control shows changes,
 // so that an error propagates to the handler that made the change.
-class TFmain : public QWidget, public analysis::PassView, public CycleView {
+class TFmain : public QWidget, public CycleView {
   Q_OBJECT
 
  public:
@@ -101,21 +102,15 @@ class TFmain : public QWidget, public analysis::PassView, public CycleView {
   void LockFileButtons() override;
   void UnlockFileButtons() override;
 
-  // analysis::PassView
-  int GraphIndex() const override;
-  bool StreamChecked() const override;
-  bool DualEnabledUnchecked() const override;
-  std::string BoxText(analysis::Box box) const override;
-  void SetBoxText(analysis::Box box, const std::string& text) override;
-  void SetLeftAxisTitle(const std::string& title) override;
-  void SetSeries2Title(const std::string& title) override;
-  void TimerOff() override;
-  void TakeStreamWindow(acquisition::PulseData& data) override;
-  void FeedChart(const analysis::ChartInput& input) override;
-  void BuildHistogram(const acquisition::PulseData& data) override;
-  void EndSteps() override;
+  // Unlock the file buttons unless AutoSample or Stream is checked, set ClearRxOnNext, switch
+  // Timer1 on. Runs at the end of every pass, after an early end or an error too.
+  void EndSteps();
+
+  // The view the graph selector shows.
+  analysis::GraphView Graph() const;
 
   // app::CycleView
+  bool StreamChecked() const override;
   QString HostText() const override;
   QString PortText() const override;
   QString SamplesText() const override;
@@ -170,18 +165,33 @@ class TFmain : public QWidget, public analysis::PassView, public CycleView {
   void RunHandler(const QObject* control);
   void Attach(const QObject* control, Handler handler) { handlers_.insert(control, handler); }
   void Detach(const QObject* control) { handlers_.remove(control); }
+  // Queues the message for the error display, which shows it once the running handler has
+  // returned: a modal box inside a socket or timer handler would hold that handler's limits
+  // while its nested event loop kept the sockets reading. A message already waiting is not
+  // queued twice. A replacement display (Hooks) is not modal and gets the message at once.
   void ShowError(const QString& message);
+  void ShowQueuedErrors();
   QString ChooseFile(FileDialog dialog);
 
   std::string ReadSetting(const char* key, const char* default_value) const;
   void WriteSetting(const char* key, const std::string& value) const;
   void ApplyUnits(bool bits);
   void SetChart1InFront(bool in_front);
-  QLineEdit* BoxEdit(analysis::Box box) const;
+  analysis::PassOptions CurrentPassOptions() const;
+  void ApplyPassResult(const analysis::PassResult& result, analysis::GraphView view);
+  void ApplyFlightFigures(const analysis::FlightFigures& flight);
+  void FeedChart(const analysis::ChartInput& input);
+  void BuildHistogram(const acquisition::PulseData& data);
+  void KeepDrawnIntervals(const acquisition::PulseData& data);
+  QLineEdit* FigureBox(analysis::Figure figure) const;
+  QString FigureText(analysis::Figure figure) const;
+  void SetFigureText(analysis::Figure figure, const std::string& text);
 
   std::string exe_dir_;
   std::string ini_path_;
   Hooks hooks_;
+  QStringList queued_errors_;
+  bool error_box_open_ = false;
   analysis::ProcessingPass pass_;
   std::unique_ptr<CaptureCycle> cycle_;
   QHash<const QObject*, Handler> handlers_;
@@ -266,6 +276,8 @@ class TFmain : public QWidget, public analysis::PassView, public CycleView {
   std::unique_ptr<presentation::HistogramChart> chart2_;
   QButtonGroup* rggsel_group_ = nullptr;
   std::vector<QRadioButton*> rggsel_items_;
+  // The figure boxes by figure; Lpcycles is a label and has none.
+  std::array<QLineEdit*, analysis::kFigureCount> figure_boxes_{};
 };
 
 }  // namespace app

@@ -4,17 +4,13 @@
 
 #include <cstdio>
 #include <iostream>
-#include <map>
 #include <memory>
 #include <optional>
-#include <set>
 #include <string>
 #include <string_view>
 #include <vector>
 
-#include "acquisition/protocol.h"
 #include "acquisition/pulse_data.h"
-#include "analysis/pass_view.h"
 #include "analysis/processing_pass.h"
 #include "analysis/resample.h"
 #include "common/error.h"
@@ -24,7 +20,7 @@
 
 namespace {
 
-using analysis::Box;
+using analysis::Figure;
 
 constexpr int kExitOk = 0;
 constexpr int kExitFailed = 2;
@@ -87,47 +83,7 @@ std::string FullHelp() {
   return help;
 }
 
-constexpr Box kFigureOrder[] = {
-    Box::kEsampavg,   Box::kEpkpos,     Box::kEpkneg,  Box::kEjitpp,
-    Box::kEjitpp_pct, Box::kEjitpp_max, Box::kEjitrms, Box::kEjitrms_pct,
-    Box::kEint1,      Box::kEfreq1,     Box::kEint2,   Box::kEfreq2,
-};
-constexpr Box kProveOrder[] = {Box::kLpcycles, Box::kEprove_err, Box::kEpqf};
-
-// The figure boxes as plain texts. Which boxes a pass wrote is recorded so that only that
-// pass's figures are printed, while the texts themselves persist from pass to pass as the
-// window's boxes do.
-class ToolView : public analysis::PassView {
- public:
-  ToolView(int graph_index, std::optional<std::string> flight_ms) : graph_index_(graph_index) {
-    if (flight_ms) texts_[Box::kEprove_ms] = *flight_ms;
-  }
-
-  void SetGraphIndex(int index) { graph_index_ = index; }
-  void ForgetWrites() { written_.clear(); }
-  bool Wrote(Box box) const { return written_.count(box) != 0; }
-
-  int GraphIndex() const override { return graph_index_; }
-  bool StreamChecked() const override { return false; }
-  bool DualEnabledUnchecked() const override { return false; }
-  std::string BoxText(Box box) const override {
-    const auto it = texts_.find(box);
-    return it == texts_.end() ? std::string() : it->second;
-  }
-  void SetBoxText(Box box, const std::string& text) override {
-    texts_[box] = text;
-    written_.insert(box);
-  }
-  void SetLeftAxisTitle(const std::string&) override {}
-  void SetSeries2Title(const std::string&) override {}
-  void TimerOff() override {}
-  void EndSteps() override {}
-
- private:
-  int graph_index_;
-  std::map<Box, std::string> texts_;
-  std::set<Box> written_;
-};
+constexpr Figure kFlightOrder[] = {Figure::kLpcycles, Figure::kEprove_err, Figure::kEpqf};
 
 // The message as the window's error display shows it: a full stop is added after a last
 // character above ".".
@@ -147,19 +103,27 @@ int Usage(const std::string& problem) {
 }
 
 // What the pass made of one input, when it wrote no figures.
-std::string NoFiguresReason(const analysis::ProcessingPass& pass, std::string_view input,
-                            bool from_file) {
-  if (!from_file) {
-    auto scratch = std::make_unique<acquisition::PulseData>();
-    if (acquisition::DecodeSampleReply(input, *scratch, nullptr) ==
-        acquisition::DecodeOutcome::kEndedEarly) {
-      return "reply ended early";
-    }
-  }
-  const int64_t count = pass.Data().Ch1Count;
+std::string NoFiguresReason(const acquisition::PulseData& data, bool decoded, bool from_file) {
+  if (!decoded) return "reply ended early";
+  const int64_t count = data.Ch1Count;
   if (count <= 0 || (from_file && count <= 1)) return "no records";
   if (count == 1) return "too few records";
   return "average not above 0";
+}
+
+// The figure lines of one pass, in the order of the window's boxes: the flight-time figures
+// only when a flight time was given and they have a text.
+void PrintFigures(const analysis::PassResult& result, bool with_flight) {
+  for (size_t f = 0; f < analysis::FigureIndex(Figure::kLpcycles); ++f)
+    std::cout << analysis::FigureName(Figure(f)) << '=' << result.texts[f] << '\n';
+  if (!with_flight) return;
+  const analysis::FlightFigures& flight = result.flight;
+  for (Figure figure : kFlightOrder) {
+    const std::string& text = figure == Figure::kLpcycles     ? flight.pulses
+                              : figure == Figure::kEprove_err ? flight.quality
+                                                              : flight.quality_peak.value_or("");
+    if (!text.empty()) std::cout << analysis::FigureName(figure) << '=' << text << '\n';
+  }
 }
 
 bool IsDigits(std::string_view text) {
@@ -180,7 +144,6 @@ int Figures(const FiguresArgs& args) {
   const std::vector<std::string>& files = args.files;
   // One pass object for the whole run, as the window has one for its whole life.
   auto pass = std::make_unique<analysis::ProcessingPass>();
-  ToolView view(0, flight_ms);
   for (const std::string& path : files) {
     std::cout << "File=" << path << '\n';
     try {
@@ -188,27 +151,24 @@ int Figures(const FiguresArgs& args) {
       const persistence::JitList loaded = persistence::ParseJit(content);
       const bool from_file = loaded.form != persistence::JitForm::kUnknown;
       if (loaded.error) return Fail(*loaded.error);
-      view.SetGraphIndex(loaded.form == persistence::JitForm::kFrequency ? 1 : 0);
       const std::string_view input = from_file ? std::string_view(loaded.list) : content;
 
-      view.ForgetWrites();
-      pass->Run(view, input, from_file);
-
-      if (!view.Wrote(Box::kEsampavg)) {
-        std::cout << "NoFigures=" << NoFiguresReason(*pass, input, from_file) << '\n';
+      analysis::PassOptions options;
+      options.view = loaded.form == persistence::JitForm::kFrequency
+                         ? analysis::GraphView::kFrequency
+                         : analysis::GraphView::kInterval;
+      options.flight_ms = flight_ms.value_or("");
+      options.held = pass->Held();
+      const bool decoded = pass->Decode(input, from_file);
+      const analysis::PassResult result =
+          decoded ? analysis::Compute(pass->Data(), options) : analysis::PassResult{};
+      if (result.outcome != analysis::PassOutcome::kFigures) {
+        std::cout << "NoFigures=" << NoFiguresReason(pass->Data(), decoded, from_file) << '\n';
         continue;
       }
-      for (Box box : kFigureOrder) {
-        if (view.Wrote(box))
-          std::cout << analysis::BoxName(box) << '=' << view.BoxText(box) << '\n';
-      }
-      if (flight_ms) {
-        for (Box box : kProveOrder) {
-          if (view.Wrote(box) && !view.BoxText(box).empty()) {
-            std::cout << analysis::BoxName(box) << '=' << view.BoxText(box) << '\n';
-          }
-        }
-      }
+      if (result.flight.error) return Fail(*result.flight.error);
+      PrintFigures(result, flight_ms.has_value());
+      pass->Hold(result.held);
     } catch (const common::Error& e) {
       std::cout.flush();
       return Fail(e.what());
