@@ -151,8 +151,13 @@ std::optional<Real> InverseEdf(const EdfQuery& q) {
 
   // alpha = 2, white phase noise: the closed form for enough terms, the exact sum otherwise.
   if (std::ceil(r) > d) {
-    const Real a0 = std::tgamma(Real(4 * d + 1)) / std::pow(std::tgamma(Real(2 * d + 1)), 2) /
-                    std::pow(std::tgamma(Real(2 * d + 1)) / std::pow(std::tgamma(Real(d + 1)), 2), 2);
+    const auto binomial = [](int n, int k) {
+      Real b = 1;
+      for (int i = 1; i <= k; ++i) b = b * (n - k + i) / i;
+      return b;
+    };
+    // a0 = C(4d, 2d) / C(2d, d)^2, a1 = d / 2
+    const Real a0 = binomial(4 * d, 2 * d) / (binomial(2 * d, d) * binomial(2 * d, d));
     const Real a1 = d / 2.0L;
     return (a0 - a1 / r) / m_terms;
   }
