@@ -427,10 +427,22 @@ std::vector<int64_t> AllFactors(int64_t last_index) { return Factors(last_index,
 std::vector<StabilityRow> StabilityTable(const PulseTrain& train,
                                          std::span<const int64_t> factors) {
   if (train.stamps.size() < 2) return {};
-  std::vector<double> phase(train.stamps.size());
-  for (int64_t k = 0; k <= train.LastIndex(); ++k) phase[static_cast<size_t>(k)] = train.PhaseSeconds(k);
-  const double tau0_s = train.Tau0Ticks() * common::kTickSeconds;
   const StampSource source(train);
+  // The phase in seconds for the noise identification, as PulseTrain::PhaseSeconds gives it;
+  // levels that fit 64 bits convert without a 128-bit call.
+  std::vector<double> phase(train.stamps.size());
+  const auto k_last = static_cast<double>(train.LastIndex());
+  for (int64_t k = 0; k <= train.LastIndex(); ++k) {
+    double x = std::numeric_limits<double>::quiet_NaN();
+    if (source.Present(k)) {
+      const __int128 level = source.X(k);
+      x = (source.NarrowLevels() ? static_cast<double>(static_cast<int64_t>(level))
+                                 : static_cast<double>(level)) /
+          k_last * common::kTickSeconds;
+    }
+    phase[static_cast<size_t>(k)] = x;
+  }
+  const double tau0_s = train.Tau0Ticks() * common::kTickSeconds;
   return source.Gapless() ? Table<true>(source, phase, tau0_s, factors)
                           : Table<false>(source, phase, tau0_s, factors);
 }
