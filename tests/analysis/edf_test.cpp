@@ -115,6 +115,24 @@ TEST(Edf, LargeRunApproximationsStayCloseToTheExactValue) {
   }
 }
 
+// The same algorithm as run by allantools (edf_greenhall, which is checked against Stable32),
+// for 1000 phase points at m = 10.
+TEST(Edf, AgreesWithTheStabilityToolsOnOverlappingEstimators) {
+  const struct {
+    EdfQuery query;
+    double published;
+  } cases[] = {
+      {{0, 2, 10, 1000, true, true}, 94.5374886},    // MDEV, white FM
+      {{0, 3, 10, 1000, true, false}, 113.5825926},  // OHDEV, white FM
+      {{2, 3, 10, 1000, true, false}, 422.7434066},  // OHDEV, white PM
+  };
+  for (const auto& c : cases) {
+    const std::optional<double> edf = EquivalentDegreesOfFreedom(c.query);
+    ASSERT_TRUE(edf.has_value());
+    EXPECT_NEAR(*edf, c.published, 1e-6 * c.published) << "alpha=" << c.query.alpha;
+  }
+}
+
 TEST(Edf, BoundsHoldTheChiSquaredQuantiles) {
   // 1 degree of freedom: P(chi2 <= q) = erf(sqrt(q / 2)); the bounds are 1 / sqrt(q) at the
   // 84.15 % and 15.85 % points.
