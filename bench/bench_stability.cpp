@@ -60,7 +60,8 @@ void BM_OctaveTableWithBounds(benchmark::State& state) {
     peak = heap_peak.load() - before + count * static_cast<int64_t>(sizeof(int64_t));
   }
   state.counters["rows"] = rows;
-  state.counters["heap_bytes_per_interval"] = static_cast<double>(peak) / static_cast<double>(count);
+  state.counters["heap_bytes_per_interval"] =
+      static_cast<double>(peak) / static_cast<double>(count);
 }
 BENCHMARK(BM_OctaveTableWithBounds)->Arg(1'000'000)->Unit(benchmark::kMillisecond)->UseRealTime();
 

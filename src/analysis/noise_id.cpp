@@ -68,7 +68,7 @@ std::optional<double> ModifiedRatio(std::span<const double> x, int64_t m) {
   const auto d2 = [&](size_t i) { return x[i + 2 * mm] - 2 * x[i + mm] + x[i]; };
   double avar = 0, mvar = 0;
   size_t n_a = 0, n_m = 0;
-  double window = 0;      // sum of the finite second differences j .. j + m - 1
+  double window = 0;       // sum of the finite second differences j .. j + m - 1
   size_t window_gaps = 0;  // non-finite ones among them
   for (size_t i = 0; i + 2 * mm < x.size(); ++i) {
     const double v = d2(i);

@@ -58,7 +58,8 @@ int64_t SpannedPeriods(int64_t interval, Nominal nominal) {
   if (interval < kNarrow && nominal.twice < kNarrow) {
     const int64_t r = (4 * interval + nominal.twice) / (2 * nominal.twice);
     if (r < 2) return 1;
-    const __int128 off = static_cast<__int128>(8) * interval - static_cast<__int128>(4) * r * nominal.twice;
+    const __int128 off =
+        static_cast<__int128>(8) * interval - static_cast<__int128>(4) * r * nominal.twice;
     return (off < 0 ? -off : off) > nominal.twice ? 1 : r;
   }
   const __int128 d = interval;

@@ -195,8 +195,7 @@ Accumulated Differences(const Source& src, int64_t m, int order, int64_t stride)
 
 // Both overlapping sums at once, second and third differences, in one sweep of the record.
 template <bool kGapless, class Source>
-void OverlappingDifferences(const Source& src, int64_t m, Accumulated& second,
-                            Accumulated& third) {
+void OverlappingDifferences(const Source& src, int64_t m, Accumulated& second, Accumulated& third) {
   const int64_t n = src.Size();
   for (int64_t i = 0; i + 2 * m < n; ++i) {
     bool three = true;
@@ -322,13 +321,19 @@ struct EdfKind {
 
 std::optional<EdfKind> EdfOf(Deviation deviation) {
   switch (deviation) {
-    case Deviation::kAdev: return EdfKind{2, false, false};
-    case Deviation::kOadev: return EdfKind{2, true, false};
+    case Deviation::kAdev:
+      return EdfKind{2, false, false};
+    case Deviation::kOadev:
+      return EdfKind{2, true, false};
     case Deviation::kMdev:
-    case Deviation::kTdev: return EdfKind{2, true, true};
-    case Deviation::kHdev: return EdfKind{3, false, false};
-    case Deviation::kOhdev: return EdfKind{3, true, false};
-    default: return std::nullopt;
+    case Deviation::kTdev:
+      return EdfKind{2, true, true};
+    case Deviation::kHdev:
+      return EdfKind{3, false, false};
+    case Deviation::kOhdev:
+      return EdfKind{3, true, false};
+    default:
+      return std::nullopt;
   }
 }
 
@@ -409,14 +414,22 @@ std::vector<int64_t> Factors(int64_t last_index, bool octaves) {
 
 std::string_view DeviationName(Deviation deviation) {
   switch (deviation) {
-    case Deviation::kAdev: return "adev";
-    case Deviation::kOadev: return "oadev";
-    case Deviation::kMdev: return "mdev";
-    case Deviation::kTdev: return "tdev";
-    case Deviation::kHdev: return "hdev";
-    case Deviation::kOhdev: return "ohdev";
-    case Deviation::kTieRms: return "tierms";
-    case Deviation::kMtie: return "mtie";
+    case Deviation::kAdev:
+      return "adev";
+    case Deviation::kOadev:
+      return "oadev";
+    case Deviation::kMdev:
+      return "mdev";
+    case Deviation::kTdev:
+      return "tdev";
+    case Deviation::kHdev:
+      return "hdev";
+    case Deviation::kOhdev:
+      return "ohdev";
+    case Deviation::kTieRms:
+      return "tierms";
+    case Deviation::kMtie:
+      return "mtie";
   }
   return "";
 }

@@ -6,7 +6,6 @@
 #include <string>
 #include <vector>
 
-
 namespace analysis {
 namespace {
 
@@ -27,8 +26,8 @@ struct Term {
 };
 
 std::vector<Term> Terms(const EdfQuery& q) {
-  const std::vector<double> diff = q.d == 2 ? std::vector<double>{1, -2, 1}
-                                            : std::vector<double>{-1, 3, -3, 1};
+  const std::vector<double> diff =
+      q.d == 2 ? std::vector<double>{1, -2, 1} : std::vector<double>{-1, 3, -3, 1};
   std::vector<double> one((q.d) * q.m + 1, 0.0);
   for (int j = 0; j <= q.d; ++j) one[static_cast<size_t>(j * q.m)] = diff[static_cast<size_t>(j)];
   if (q.modified) {  // m shifted copies summed

@@ -55,15 +55,14 @@ TEST(Stability, Nbs14SetsReproduceThePublishedValues) {
       {"oadev", 1, 91.22945, 7, false},     {"oadev", 2, 85.95287, 7, false},
       {"mdev", 1, 91.22945, 7, false},      {"mdev", 2, 74.78849, 7, false},
       {"tdev", 1, 52.67135, 7, false},      {"tdev", 2, 86.35831, 7, false},
-      {"hdev", 1, 70.80607, 7, false},
-      {"adev", 1, 2.922319e-01, 7, true},   {"adev", 10, 9.965736e-02, 7, true},
-      {"adev", 100, 3.897804e-02, 7, true}, {"oadev", 10, 9.159953e-02, 7, true},
-      {"oadev", 100, 3.241343e-02, 7, true}, {"mdev", 10, 6.172376e-02, 7, true},
-      {"mdev", 100, 2.170921e-02, 7, true}, {"tdev", 1, 1.687202e-01, 7, true},
-      {"tdev", 10, 3.563623e-01, 7, true},  {"tdev", 100, 1.253382e+00, 7, true},
-      {"hdev", 1, 2.943883e-01, 7, true},   {"hdev", 10, 1.052754e-01, 7, true},
-      {"hdev", 100, 3.910861e-02, 7, true}, {"ohdev", 10, 9.581083e-02, 7, true},
-      {"ohdev", 100, 3.237638e-02, 7, true},
+      {"hdev", 1, 70.80607, 7, false},      {"adev", 1, 2.922319e-01, 7, true},
+      {"adev", 10, 9.965736e-02, 7, true},  {"adev", 100, 3.897804e-02, 7, true},
+      {"oadev", 10, 9.159953e-02, 7, true}, {"oadev", 100, 3.241343e-02, 7, true},
+      {"mdev", 10, 6.172376e-02, 7, true},  {"mdev", 100, 2.170921e-02, 7, true},
+      {"tdev", 1, 1.687202e-01, 7, true},   {"tdev", 10, 3.563623e-01, 7, true},
+      {"tdev", 100, 1.253382e+00, 7, true}, {"hdev", 1, 2.943883e-01, 7, true},
+      {"hdev", 10, 1.052754e-01, 7, true},  {"hdev", 100, 3.910861e-02, 7, true},
+      {"ohdev", 10, 9.581083e-02, 7, true}, {"ohdev", 100, 3.237638e-02, 7, true},
   };
   const std::vector<int64_t> small_factors = {1, 2};
   const std::vector<int64_t> large_factors = {1, 10, 100};
@@ -92,7 +91,8 @@ TEST(Stability, PulsePhaseAndFrequencyInputsGiveTheSameRows) {
   // Frequencies about their mean: their phase is then the pulses' phase about the line
   // k * tau0, which the TIE and MTIE rows see whole.
   double mean = 0;
-  for (int64_t d : intervals) mean += static_cast<double>(d) / static_cast<double>(intervals.size());
+  for (int64_t d : intervals)
+    mean += static_cast<double>(d) / static_cast<double>(intervals.size());
   std::vector<double> y;
   for (int64_t d : intervals) y.push_back(static_cast<double>(d) - mean);
   const std::vector<StabilityRow> from_frequency =
@@ -113,8 +113,9 @@ TEST(Stability, PulsePhaseAndFrequencyInputsGiveTheSameRows) {
     const double scale = in_seconds ? 25e-9 : 1 / train.Tau0Ticks();
     for (const StabilityRow* other : {&from_phase[i], &from_frequency[i]}) {
       const double to_pulse = other == &from_phase[i] ? 1.0 : scale;
-      const std::string what = std::string(DeviationName(p.deviation)) + " m=" +
-                               std::to_string(p.m) + (to_pulse == 1.0 ? " phase" : " frequency");
+      const std::string what = std::string(DeviationName(p.deviation)) +
+                               " m=" + std::to_string(p.m) +
+                               (to_pulse == 1.0 ? " phase" : " frequency");
       EXPECT_EQ(other->deviation, p.deviation) << what;
       EXPECT_EQ(other->n, p.n) << what;
       EXPECT_EQ(other->alpha, p.alpha) << what;

@@ -345,8 +345,8 @@ TEST_F(K390toolTest, StabilityRowsFromFrequencyPhaseAndPulseInput) {
   for (size_t i = 1; i < rows.size(); ++i) {
     EXPECT_EQ(pulse_rows[i].substr(0, pulse_rows[i].find(',', 5)),
               rows[i].substr(0, rows[i].find(',', 5)));
-    for (int column : {3, 4, 6}) EXPECT_EQ(Column(pulse_rows[i], column).empty(),
-                                           Column(rows[i], column).empty()) << rows[i];
+    for (int column : {3, 4, 6})
+      EXPECT_EQ(Column(pulse_rows[i], column).empty(), Column(rows[i], column).empty()) << rows[i];
   }
 }
 
@@ -414,7 +414,8 @@ TEST_F(K390toolTest, TimingCommandsRefuseBadInputWithExit2AndNothingOnStdout) {
     EXPECT_EQ(got.status, 2) << testing::PrintToString(c.args);
     EXPECT_EQ(got.out, "") << testing::PrintToString(c.args);
     EXPECT_NE(got.err.find(c.err_holds), std::string::npos)
-        << testing::PrintToString(c.args) << "\n" << got.err;
+        << testing::PrintToString(c.args) << "\n"
+        << got.err;
   }
   const Outcome help = Run({"stability", "--help"});
   EXPECT_EQ(help.status, 0);
