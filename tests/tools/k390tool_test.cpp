@@ -403,6 +403,8 @@ TEST_F(K390toolTest, TimingCommandsRefuseBadInputWithExit2AndNothingOnStdout) {
       {{"phase", Put("f0.JIT", ";Sample,Frequency(Hz)\r\n0,1000\r\n1,1000\r\n2,0\r\n")},
        "f0.JIT: line 4: Floating point division by zero"},
       {{"jitter", missing}, "Cannot open \"" + missing + "\": No such file or directory"},
+      {{"phase", Put("huge.JIT", IntervalFile({"4611686018427387904", "1", "1"}))},
+       "huge.JIT: the intervals add up to more than 2^62 ticks"},
       {{"stability", "--taus", "1,0", "--stream", good}, "--taus: '1,0'"},
       {{"stability", "--tau0", "-1", "--phase", good}, "--tau0"},
       {{"stability", "--tau0", "2", "--stream", good}, "--tau0 2"},

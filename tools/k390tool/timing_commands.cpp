@@ -126,6 +126,12 @@ std::vector<int64_t> PulseIntervals(const std::string& path, bool stream) {
 analysis::PulseTrain PulseTrainOf(const std::string& path, bool stream) {
   std::vector<int64_t> intervals = PulseIntervals(path, stream);
   const auto count = static_cast<int64_t>(intervals.size());
+  // Stamps are running sums in 64 bits; a run that could leave them is refused, not wrapped.
+  __int128 span = 0;
+  for (int64_t d : intervals) span += d < 0 ? -static_cast<__int128>(d) : d;
+  if (span > (__int128{1} << 62)) {
+    throw std::invalid_argument(path + ": the intervals add up to more than 2^62 ticks");
+  }
   analysis::PulseTrain train = analysis::BuildPulseTrain(std::move(intervals));
   if (count < kFewestIntervals || train.intervals < kFewestIntervals) {
     throw std::invalid_argument(path + ": " + std::to_string(train.intervals) +
