@@ -44,8 +44,11 @@ class StampSource {
         size_(static_cast<int64_t>(train.stamps.size())),
         k_last_(train.LastIndex()),
         t_last_(train.LastStamp()),
-        gapless_(train.missing_pulses == 0) {
+        gapless_(train.missing_pulses == 0),
+        q_(t_last_ / k_last_),
+        r_(t_last_ % k_last_) {
     constexpr __int128 kLimit = __int128{1} << 62;
+    narrow_ = k_last_ < (int64_t{1} << 30);
     for (int64_t k = 0; k < size_ && narrow_; ++k) {
       if (!Present(k)) continue;
       const __int128 x = X(k);
@@ -94,6 +97,9 @@ class StampSource {
   Level X(int64_t k) const {
     return static_cast<__int128>(k_last_) * t_[k] - static_cast<__int128>(k) * t_last_;
   }
+  // The same in 64-bit arithmetic, for NarrowLevels(): with t_last = q K + r,
+  // K x(k) = K (t(k) - k q) - k r, and every term stays below 2^63.
+  int64_t NarrowX(int64_t k) const { return k_last_ * (t_[k] - k * q_) - k * r_; }
   double LevelSeconds(Level level) const {
     return static_cast<double>(level) / static_cast<double>(k_last_) * common::kTickSeconds;
   }
@@ -104,6 +110,8 @@ class StampSource {
   int64_t k_last_;
   int64_t t_last_;
   bool gapless_;
+  int64_t q_;
+  int64_t r_;
   bool narrow_ = true;
 };
 
@@ -237,11 +245,11 @@ Accumulated ModifiedSums(const Source& src, int64_t m) {
 // map and fault in fresh pages.
 template <class Level>
 struct BlockExtremes {
-  std::vector<Level> tail_max, tail_min, head_max, head_min;
+  std::vector<Level> tail_max, tail_min, head_max, head_min, levels;
   void Fit(int64_t w) {
     const auto size = static_cast<size_t>(w);
     if (tail_max.size() >= size) return;
-    for (auto* v : {&tail_max, &tail_min, &head_max, &head_min}) v->resize(size);
+    for (auto* v : {&tail_max, &tail_min, &head_max, &head_min, &levels}) v->resize(size);
   }
 };
 
@@ -263,13 +271,18 @@ void TieWindows(const Source& src, int64_t m, BlockExtremes<Level>& blocks, TieS
     if constexpr (!kGapless) {
       if (!src.Present(k)) return Level{0};  // in no window that is used
     }
-    return static_cast<Level>(src.X(k));
+    if constexpr (std::is_same_v<Source, StampSource> && std::is_same_v<Level, int64_t>) {
+      return src.NarrowX(k);
+    } else {
+      return static_cast<Level>(src.X(k));
+    }
   };
   blocks.Fit(w);
   Level* const tail_max = blocks.tail_max.data();
   Level* const tail_min = blocks.tail_min.data();
   Level* const head_max = blocks.head_max.data();
   Level* const head_min = blocks.head_min.data();
+  Level* const levels = blocks.levels.data();  // of the next block, read again as its tail
   Level widest = 0;
   int64_t last_missing = -1;  // the last missing index at or before `scanned`
   int64_t scanned = -1;
@@ -278,7 +291,7 @@ void TieWindows(const Source& src, int64_t m, BlockExtremes<Level>& blocks, TieS
     const int64_t end = std::min(start + w, n);  // block [start, end)
     for (int64_t k = end - 1; k >= start; --k) {
       const size_t j = static_cast<size_t>(k - start);
-      const Level x = level(k);
+      const Level x = start == 0 ? level(k) : levels[j];
       const bool last = k == end - 1;
       tail_max[j] = last ? x : std::max(x, tail_max[j + 1]);
       tail_min[j] = last ? x : std::min(x, tail_min[j + 1]);
@@ -287,6 +300,7 @@ void TieWindows(const Source& src, int64_t m, BlockExtremes<Level>& blocks, TieS
     for (int64_t k = end; k < next_end; ++k) {
       const size_t j = static_cast<size_t>(k - end);
       const Level x = level(k);
+      levels[j] = x;
       head_max[j] = j == 0 ? x : std::max(head_max[j - 1], x);
       head_min[j] = j == 0 ? x : std::min(head_min[j - 1], x);
     }
