@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <map>
@@ -196,6 +197,21 @@ TEST(Stability, MtieOfAMonotonicPhaseIsTheRiseOverTheWindow) {
   for (int64_t m : factors) {
     EXPECT_NEAR(rows.at({"mtie", m}).value, 1e-9 * static_cast<double>(m), 1e-18) << m;
     EXPECT_EQ(rows.at({"mtie", m}).n, 40 - m) << m;
+  }
+}
+
+// Intervals of 1e15 then 3e15 ticks: the phase falls by 1e15 ticks per pulse, then rises, and
+// K x(k) reaches 5e18, beyond 64 bits, so MTIE takes its 128-bit path.
+TEST(Stability, MtieBeyond64BitLevelsStaysExact) {
+  std::vector<int64_t> intervals(100, 1'000'000'000'000'000);
+  std::fill(intervals.begin() + 50, intervals.end(), 3'000'000'000'000'000);
+  const PulseTrain train = BuildPulseTrain(intervals);
+  ASSERT_EQ(train.LastIndex(), 100);
+  const std::vector<int64_t> factors = {1, 10, 50};
+  const auto rows = ByKey(StabilityTable(train, factors));
+  for (int64_t m : factors) {
+    const double expected = static_cast<double>(m) * 1e15 * 25e-9;
+    EXPECT_NEAR(rows.at({"mtie", m}).value, expected, 1e-12 * expected) << m;
   }
 }
 
