@@ -57,14 +57,20 @@ class StampSource {
   }
 
   int64_t Size() const { return size_; }
-  // Every level fits 63 bits, so the MTIE queues can hold them in 64.
+  // Every level fits 63 bits, so the MTIE blocks can hold them in 64.
   bool NarrowLevels() const { return narrow_; }
   bool Gapless() const { return gapless_; }
   bool Present(int64_t k) const { return t_[k] != kNoPulse; }
-  // The stamp's own index term cancels in every difference of equally spaced points.
-  Diff D2(int64_t i, int64_t m) const { return t_[i + 2 * m] - 2 * t_[i + m] + t_[i]; }
+  // The stamp's own index term cancels in every difference of equally spaced points. Formed
+  // as differences of neighbours, so no intermediate exceeds the stamps' own range.
+  Diff D2(int64_t i, int64_t m) const {
+    return (t_[i + 2 * m] - t_[i + m]) - (t_[i + m] - t_[i]);
+  }
   Diff D3(int64_t i, int64_t m) const {
-    return t_[i + 3 * m] - 3 * t_[i + 2 * m] + 3 * t_[i + m] - t_[i];
+    const int64_t a = t_[i + m] - t_[i];
+    const int64_t b = t_[i + 2 * m] - t_[i + m];
+    const int64_t c = t_[i + 3 * m] - t_[i + 2 * m];
+    return (c - b) - (b - a);
   }
   static constexpr double kDiffSeconds = common::kTickSeconds;
 
