@@ -13,20 +13,22 @@ namespace analysis {
 namespace {
 
 // The steps x(i + m) - x(i) = a(i) - f, in the source's difference unit: a(i) a whole number
-// (held exactly) and f one fraction for every i, or a(i) a real number and f = 0. The mean
-// square is formed once at the end.
+// (summed exactly while it is of moderate size) and f one fraction for every i, or a real step
+// whose square goes to real_sum2 whole. The mean square is formed once at the end.
 struct TieSums {
   __int128 sum_a = 0;
   __int128 sum_a2 = 0;
   long double real_sum2 = 0;
   long double fraction = 0;
   int64_t n = 0;
+  int64_t real_terms = 0;  // of n, those in real_sum2 with their fraction already taken off
 
   double Rms(double unit) const {
     const long double nn = static_cast<long double>(n);
+    const long double exact_n = nn - real_terms;
     const long double mean_sq =
         (static_cast<long double>(sum_a2) - 2 * fraction * static_cast<long double>(sum_a) +
-         nn * fraction * fraction + real_sum2) /
+         exact_n * fraction * fraction + real_sum2) /
         nn;
     return static_cast<double>(std::sqrt(std::max(mean_sq, 0.0L))) * unit;
   }
@@ -86,8 +88,15 @@ class StampSource {
     }
     void Add(int64_t i, TieSums& sums) const {
       const int64_t a = source_.t_[i + m_] - source_.t_[i] - whole_;
-      sums.sum_a += a;
-      sums.sum_a2 += static_cast<__int128>(a) * a;
+      constexpr int64_t kExactLimit = int64_t{1} << 40;  // the sums stay far inside 128 bits
+      if (a < kExactLimit && a > -kExactLimit) {
+        sums.sum_a += a;
+        sums.sum_a2 += static_cast<__int128>(a) * a;
+      } else {
+        const long double step = static_cast<long double>(a) - fraction_;
+        sums.real_sum2 += step * step;
+        ++sums.real_terms;
+      }
       sums.fraction = fraction_;
       ++sums.n;
     }
@@ -147,6 +156,7 @@ class SecondsSource {
     void Add(int64_t i, TieSums& sums) const {
       const long double step = x_[i + m_] - x_[i];
       sums.real_sum2 += step * step;
+      ++sums.real_terms;
       ++sums.n;
     }
 

@@ -202,7 +202,7 @@ TEST(Stability, MtieOfAMonotonicPhaseIsTheRiseOverTheWindow) {
 
 // Intervals of 1e15 then 3e15 ticks: the phase falls by 1e15 ticks per pulse, then rises, and
 // K x(k) reaches 5e18, beyond 64 bits, so MTIE takes its 128-bit path.
-TEST(Stability, MtieBeyond64BitLevelsStaysExact) {
+TEST(Stability, MtieAndTieBeyond64BitLevelsStayExact) {
   std::vector<int64_t> intervals(100, 1'000'000'000'000'000);
   std::fill(intervals.begin() + 50, intervals.end(), 3'000'000'000'000'000);
   const PulseTrain train = BuildPulseTrain(intervals);
@@ -213,6 +213,10 @@ TEST(Stability, MtieBeyond64BitLevelsStaysExact) {
     const double expected = static_cast<double>(m) * 1e15 * 25e-9;
     EXPECT_NEAR(rows.at({"mtie", m}).value, expected, 1e-12 * expected) << m;
   }
+  // At m = 50 the steps are (2i - 50) 1e15 ticks for i = 0 .. 50: a mean square of
+  // 8 (1^2 + .. + 25^2) / 51 = 8 * 5525 / 51.
+  const double tie = std::sqrt(8.0 * 5525 / 51) * 1e15 * 25e-9;
+  EXPECT_NEAR(rows.at({"tierms", 50}).value, tie, 1e-12 * tie);
 }
 
 TEST(Stability, FactorListsStopAtAQuarterOfTheRun) {
