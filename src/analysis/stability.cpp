@@ -65,9 +65,7 @@ class StampSource {
   bool Present(int64_t k) const { return t_[k] != kNoPulse; }
   // The stamp's own index term cancels in every difference of equally spaced points. Formed
   // as differences of neighbours, so no intermediate exceeds the stamps' own range.
-  Diff D2(int64_t i, int64_t m) const {
-    return (t_[i + 2 * m] - t_[i + m]) - (t_[i + m] - t_[i]);
-  }
+  Diff D2(int64_t i, int64_t m) const { return (t_[i + 2 * m] - t_[i + m]) - (t_[i + m] - t_[i]); }
   Diff D3(int64_t i, int64_t m) const {
     const int64_t a = t_[i + m] - t_[i];
     const int64_t b = t_[i + 2 * m] - t_[i + m];
@@ -118,6 +116,18 @@ class StampSource {
   double LevelSeconds(Level level) const {
     return static_cast<double>(level) / static_cast<double>(k_last_) * common::kTickSeconds;
   }
+  // x(0), x(m), x(2m) ... in seconds, the missing ones left out, as PulseTrain::PhaseSeconds
+  // gives them.
+  std::vector<double> Decimated(int64_t m) const {
+    std::vector<double> out;
+    out.reserve(static_cast<size_t>(size_ / m + 1));
+    for (int64_t k = 0; k < size_; k += m) {
+      if (!Present(k)) continue;
+      const double level = narrow_ ? static_cast<double>(NarrowX(k)) : static_cast<double>(X(k));
+      out.push_back(level / static_cast<double>(k_last_) * common::kTickSeconds);
+    }
+    return out;
+  }
 
  private:
   const int64_t* t_;
@@ -167,6 +177,14 @@ class SecondsSource {
 
   Level X(int64_t k) const { return x_[k]; }
   double LevelSeconds(Level level) const { return level; }
+  std::vector<double> Decimated(int64_t m) const {
+    std::vector<double> out;
+    out.reserve(static_cast<size_t>(size_ / m + 1));
+    for (int64_t k = 0; k < size_; k += m) {
+      if (Present(k)) out.push_back(x_[k]);
+    }
+    return out;
+  }
 
  private:
   const double* x_;
@@ -368,7 +386,7 @@ std::optional<EdfKind> EdfOf(Deviation deviation) {
 }
 
 template <bool kGapless, class Source>
-std::vector<StabilityRow> Table(const Source& src, std::span<const double> phase_s, double tau0_s,
+std::vector<StabilityRow> Table(const Source& src, double tau0_s,
                                 std::span<const int64_t> factors) {
   std::vector<StabilityRow> rows[std::size(kAllDeviations)];
   const int64_t n_points = src.Size();
@@ -377,21 +395,14 @@ std::vector<StabilityRow> Table(const Source& src, std::span<const double> phase
   for (int64_t m : factors) {
     if (m < 1 || m >= n_points) continue;  // not even one window
     const double tau = static_cast<double>(m) * tau0_s;
-    const std::optional<int> alpha = IdentifyNoise(phase_s, m);
+    struct Found {
+      Deviation deviation;
+      int64_t n;
+      double value;
+    };
+    std::vector<Found> found;
     const auto add = [&](Deviation deviation, int64_t n, double value) {
-      if (n < 1) return;
-      StabilityRow row{deviation, m, tau, n, alpha, value, std::nullopt, std::nullopt};
-      const std::optional<EdfKind> kind = EdfOf(deviation);
-      if (alpha && kind) {
-        const std::optional<double> edf = EquivalentDegreesOfFreedom(
-            EdfQuery{*alpha, kind->d, m, n_points, kind->overlapping, kind->modified});
-        if (edf && value > 0) {
-          const Bounds b = DeviationBounds(value, *edf);
-          row.min = b.min;
-          row.max = b.max;
-        }
-      }
-      rows[static_cast<size_t>(deviation)].push_back(row);
+      if (n >= 1) found.push_back({deviation, n, value});
     };
     const long double unit = Source::kDiffSeconds;
     const long double tau_l = tau;
@@ -428,6 +439,27 @@ std::vector<StabilityRow> Table(const Source& src, std::span<const double> phase
     }
     add(Deviation::kTieRms, tie.n, tie.n ? tie.Rms(Source::kDiffSeconds) : 0);
     add(Deviation::kMtie, windows, mtie);
+
+    // The noise at m, then the bounds it gives each row. R(n) = MVAR / AVAR for the B1
+    // fallback is the square of the ratio of the two deviations just found.
+    std::optional<double> modified_ratio;
+    const double oadev_value = oadev.n ? dev(oadev, 2) : 0;
+    if (oadev_value > 0 && mdev.n) modified_ratio = std::pow(mdev_value / oadev_value, 2);
+    const std::optional<int> alpha = IdentifyDecimatedNoise(src.Decimated(m), m, modified_ratio);
+    for (const Found& f : found) {
+      StabilityRow row{f.deviation, m, tau, f.n, alpha, f.value, std::nullopt, std::nullopt};
+      const std::optional<EdfKind> kind = EdfOf(f.deviation);
+      if (alpha && kind && f.value > 0) {
+        const std::optional<double> edf = EquivalentDegreesOfFreedom(
+            EdfQuery{*alpha, kind->d, m, n_points, kind->overlapping, kind->modified});
+        if (edf) {
+          const Bounds b = DeviationBounds(f.value, *edf);
+          row.min = b.min;
+          row.max = b.max;
+        }
+      }
+      rows[static_cast<size_t>(f.deviation)].push_back(row);
+    }
   }
   std::vector<StabilityRow> all;
   for (auto& per : rows) all.insert(all.end(), per.begin(), per.end());
@@ -471,30 +503,16 @@ std::vector<StabilityRow> StabilityTable(const PulseTrain& train,
                                          std::span<const int64_t> factors) {
   if (train.stamps.size() < 2) return {};
   const StampSource source(train);
-  // The phase in seconds for the noise identification, as PulseTrain::PhaseSeconds gives it;
-  // levels that fit 64 bits convert without a 128-bit call.
-  std::vector<double> phase(train.stamps.size());
-  const auto k_last = static_cast<double>(train.LastIndex());
-  for (int64_t k = 0; k <= train.LastIndex(); ++k) {
-    double x = std::numeric_limits<double>::quiet_NaN();
-    if (source.Present(k)) {
-      const __int128 level = source.X(k);
-      x = (source.NarrowLevels() ? static_cast<double>(static_cast<int64_t>(level))
-                                 : static_cast<double>(level)) /
-          k_last * common::kTickSeconds;
-    }
-    phase[static_cast<size_t>(k)] = x;
-  }
   const double tau0_s = train.Tau0Ticks() * common::kTickSeconds;
-  return source.Gapless() ? Table<true>(source, phase, tau0_s, factors)
-                          : Table<false>(source, phase, tau0_s, factors);
+  return source.Gapless() ? Table<true>(source, tau0_s, factors)
+                          : Table<false>(source, tau0_s, factors);
 }
 
 std::vector<StabilityRow> StabilityTable(std::span<const double> phase_s, double tau0_s,
                                          std::span<const int64_t> factors) {
   const SecondsSource source(phase_s);
-  return source.Gapless() ? Table<true>(source, phase_s, tau0_s, factors)
-                          : Table<false>(source, phase_s, tau0_s, factors);
+  return source.Gapless() ? Table<true>(source, tau0_s, factors)
+                          : Table<false>(source, tau0_s, factors);
 }
 
 std::vector<double> PhaseFromFrequency(std::span<const double> frequency, double tau0_s) {
