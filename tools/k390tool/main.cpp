@@ -1,7 +1,7 @@
-// k390tool: the jitter figures of saved captures and the stream log resampling, without a window.
-// Other programs call it, so its arguments and its output lines are a fixed interface.
+// k390tool: the jitter figures of saved captures, the stream log resampling and the timing
+// analysis (stability, jitter, phase), without a window. Other programs call it, so its arguments
+// and its output lines are a fixed interface.
 #include <CLI/CLI.hpp>
-
 #include <cstdio>
 #include <iostream>
 #include <memory>
