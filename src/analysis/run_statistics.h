@@ -79,9 +79,9 @@ class RunStatistics {
   // The stream path's count of words lost in its ring so far.
   void SetLostWords(int64_t lost) { lost_words_ = lost; }
 
-  // The figures so far. A few hundred microseconds at most (a run still short of the nominal's
-  // intervals is replayed on a copy). `noise`, when given, names the noise exponent at a
-  // factor (nullopt: none), from which the rows take alpha and their bounds.
+  // The figures so far: a few microseconds; under a millisecond while the run is still short
+  // of the nominal's intervals (they are replayed on a copy). `noise`, when given, names the
+  // noise exponent at a factor (nullopt: none), from which the rows take alpha and bounds.
   RunSummary Summary(const std::function<std::optional<int>(int64_t m)>& noise = {}) const;
 
   // Bytes held by the buffers, for the memory figures.
