@@ -140,12 +140,17 @@ void RunStatistics::AddPoint(int64_t stamp) {
 void RunStatistics::Slide(Octave& o, ExtremeQueue& q, int64_t j, bool highs) {
   const size_t cap = static_cast<size_t>(o.m) + 1;
   if (q.slots.empty()) q.slots.resize(std::min<size_t>(cap, 64));
+  // Slots wrap by a compare, not a division: this runs for every octave at every point.
+  const auto at = [&](size_t n) {
+    const size_t pos = q.head + n;
+    return pos < q.slots.size() ? pos : pos - q.slots.size();
+  };
   const auto index = [&](size_t n) {  // the n-th held index from the front
-    const uint32_t tag = q.slots[(q.head + n) % q.slots.size()];
+    const uint32_t tag = q.slots[at(n)];
     return j - static_cast<int64_t>(static_cast<uint32_t>(static_cast<uint32_t>(j) - tag));
   };
   while (q.size > 0 && index(0) < j - o.m) {
-    q.head = (q.head + 1) % q.slots.size();
+    q.head = at(1);
     --q.size;
   }
   if (!Has(Stamp(j))) return;  // no window that holds it is used
@@ -157,11 +162,11 @@ void RunStatistics::Slide(Octave& o, ExtremeQueue& q, int64_t j, bool highs) {
   }
   if (q.size == q.slots.size()) {  // grow toward m + 1, keeping the order
     std::vector<uint32_t> grown(std::min(cap, q.slots.size() * 2));
-    for (size_t n = 0; n < q.size; ++n) grown[n] = q.slots[(q.head + n) % q.slots.size()];
+    for (size_t n = 0; n < q.size; ++n) grown[n] = q.slots[at(n)];
     q.slots.swap(grown);
     q.head = 0;
   }
-  q.slots[(q.head + q.size) % q.slots.size()] = static_cast<uint32_t>(j);
+  q.slots[at(q.size)] = static_cast<uint32_t>(j);
   ++q.size;
 }
 

@@ -35,7 +35,8 @@
 //   it runs), so it differs from the batch figure by up to m times the change of tau0. The rows
 //   carry no noise type and no bounds unless the caller passes the noise of each factor.
 // - Factors m = 1, 2, 4 ... up to 2^kDeepestOctave while m <= K / 4; deeper factors are left out.
-//   The memory held stays under 50 MB whatever the run length.
+//   The memory held stays under 49 MiB whatever the run length: 32 MiB of latest stamps (2^22)
+//   and, at worst, 16 MiB of MTIE window indices.
 //
 // A plain value: one thread feeds it and takes summaries, or the caller holds a lock.
 namespace analysis {
