@@ -11,8 +11,6 @@
 namespace analysis {
 namespace {
 
-// Room for the 3 m + 1 latest points the deepest factor needs.
-constexpr size_t kRingLimit = size_t{1} << (kDeepestOctave + 2);
 constexpr size_t kRingStart = 1024;
 
 bool Has(int64_t stamp) { return stamp != kNoPulse; }
@@ -31,7 +29,12 @@ void RunStatistics::Squares::Add(__int128 v) {
   ++n;
 }
 
-RunStatistics::RunStatistics() { held_.reserve(kNominalIntervals); }
+RunStatistics::RunStatistics(int deepest_octave)
+    : deepest_octave_(std::clamp(deepest_octave, 0, kDeepestOctave)),
+      // Room for the 3 m + 1 latest points the deepest factor needs.
+      ring_limit_(size_t{1} << (deepest_octave_ + 2)) {
+  held_.reserve(kNominalIntervals);
+}
 
 void RunStatistics::AddWord(int64_t delta) {
   ++words_;
@@ -84,14 +87,14 @@ void RunStatistics::FixNominal() {
     ref_t_ = nominal_.twice;
     ref_k_ = 2;
   }
-  for (int p = 0; p <= kDeepestOctave; ++p) {
+  for (int p = 0; p <= deepest_octave_; ++p) {
     Octave o;
     o.m = int64_t{1} << p;
     o.step_offset = static_cast<int64_t>(static_cast<__int128>(o.m) * nominal_.twice / 2);
     octaves_.push_back(std::move(o));
   }
-  ring_.assign(kRingStart, kNoPulse);
-  ring_mask_ = kRingStart - 1;
+  ring_.assign(std::min(kRingStart, ring_limit_), kNoPulse);
+  ring_mask_ = ring_.size() - 1;
   AddPoint(0);
   std::vector<int64_t> held;
   held.swap(held_);
@@ -125,7 +128,7 @@ __int128 RunStatistics::Level(int64_t k) const {
 
 void RunStatistics::AddPoint(int64_t stamp) {
   const int64_t j = ++last_index_;
-  if (static_cast<size_t>(j) > ring_mask_ && ring_.size() < kRingLimit) {
+  if (static_cast<size_t>(j) > ring_mask_ && ring_.size() < ring_limit_) {
     // Every index so far is still held: lay them out again for the wider mask.
     std::vector<int64_t> wider(ring_.size() * 2, kNoPulse);
     for (int64_t k = 0; k < j; ++k) wider[static_cast<size_t>(k) & (wider.size() - 1)] = Stamp(k);
@@ -134,10 +137,11 @@ void RunStatistics::AddPoint(int64_t stamp) {
   }
   ring_[static_cast<size_t>(j) & ring_mask_] = stamp;
   if (!Has(stamp)) last_missing_ = j;
-  for (Octave& o : octaves_) Step(o, j);
+  const __int128 level = Has(stamp) ? Level(j) : 0;
+  for (Octave& o : octaves_) Step(o, j, level);
 }
 
-void RunStatistics::Slide(Octave& o, ExtremeQueue& q, int64_t j, bool highs) {
+void RunStatistics::Slide(Octave& o, ExtremeQueue& q, int64_t j, __int128 level, bool highs) {
   const size_t cap = static_cast<size_t>(o.m) + 1;
   if (q.slots.empty()) q.slots.resize(std::min<size_t>(cap, 64));
   // Slots wrap by a compare, not a division: this runs for every octave at every point.
@@ -154,7 +158,6 @@ void RunStatistics::Slide(Octave& o, ExtremeQueue& q, int64_t j, bool highs) {
     --q.size;
   }
   if (!Has(Stamp(j))) return;  // no window that holds it is used
-  const __int128 level = Level(j);
   while (q.size > 0) {
     const __int128 back = Level(index(q.size - 1));
     if (highs ? back > level : back < level) break;
@@ -170,10 +173,10 @@ void RunStatistics::Slide(Octave& o, ExtremeQueue& q, int64_t j, bool highs) {
   ++q.size;
 }
 
-void RunStatistics::Step(Octave& o, int64_t j) {
+void RunStatistics::Step(Octave& o, int64_t j, __int128 level) {
   const int64_t m = o.m;
-  Slide(o, o.highs, j, true);
-  Slide(o, o.lows, j, false);
+  Slide(o, o.highs, j, level, true);
+  Slide(o, o.lows, j, level, false);
   if (j < m) return;
   const int64_t now = Stamp(j);
   const int64_t back = Stamp(j - m);
@@ -228,7 +231,7 @@ std::vector<StabilityRow> RunStatistics::Rows(
                                tau);
   };
   std::vector<int64_t> factors = OctaveFactors(k_last);
-  std::erase_if(factors, [](int64_t m) { return m > (int64_t{1} << kDeepestOctave); });
+  std::erase_if(factors, [&](int64_t m) { return m > (int64_t{1} << deepest_octave_); });
   for (Deviation deviation : kRunDeviations) {
     for (int64_t m : factors) {
       const Octave& o = octaves_[static_cast<size_t>(std::countr_zero(static_cast<uint64_t>(m)))];

@@ -72,7 +72,9 @@ inline constexpr Deviation kRunDeviations[] = {
 
 class RunStatistics {
  public:
-  RunStatistics();
+  // `deepest_octave` (0 .. kDeepestOctave) caps the factors at 2^deepest_octave, and with them
+  // the stamps held (4 times the cap); a smaller cap is for tests of a short log that wraps.
+  explicit RunStatistics(int deepest_octave = kDeepestOctave);
 
   // One word as written to the log (ticks). O(number of octaves) per grid point; the word that
   // fixes the nominal replays the intervals held back until then.
@@ -124,9 +126,12 @@ class RunStatistics {
   void AddPoint(int64_t stamp);
   int64_t Stamp(int64_t k) const { return ring_[static_cast<size_t>(k) & ring_mask_]; }
   __int128 Level(int64_t k) const;
-  void Slide(Octave& o, ExtremeQueue& q, int64_t j, bool highs);
-  void Step(Octave& o, int64_t j);
+  void Slide(Octave& o, ExtremeQueue& q, int64_t j, __int128 level, bool highs);
+  void Step(Octave& o, int64_t j, __int128 level);
   std::vector<StabilityRow> Rows(const std::function<std::optional<int>(int64_t m)>& noise) const;
+
+  int deepest_octave_;
+  size_t ring_limit_;
 
   // Words and raw intervals.
   int64_t words_ = 0;
