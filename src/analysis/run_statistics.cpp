@@ -137,8 +137,27 @@ void RunStatistics::AddPoint(int64_t stamp) {
   }
   ring_[static_cast<size_t>(j) & ring_mask_] = stamp;
   if (!Has(stamp)) last_missing_ = j;
+  if (Has(stamp) && j >= 2 * ref_k_) Rebase(j, stamp);
   const __int128 level = Has(stamp) ? Level(j) : 0;
   for (Octave& o : octaves_) Step(o, j, level);
+}
+
+void RunStatistics::Rebase(int64_t j, int64_t stamp) {
+  const long double old_k = static_cast<long double>(ref_k_);
+  ref_t_ = stamp;
+  ref_k_ = j;
+  // The windows still open are scanned again against the new levels; the ring holds them all.
+  for (Octave& o : octaves_) {
+    o.earlier = std::max(o.earlier, static_cast<long double>(o.widest) / old_k);
+    o.widest = 0;
+    for (ExtremeQueue* q : {&o.highs, &o.lows}) {
+      q->head = 0;
+      q->size = 0;
+      for (int64_t k = std::max<int64_t>(0, j - o.m); k < j; ++k) {
+        if (Has(Stamp(k))) Slide(o, *q, k, Level(k), q == &o.highs);
+      }
+    }
+  }
 }
 
 void RunStatistics::Slide(Octave& o, ExtremeQueue& q, int64_t j, __int128 level, bool highs) {
@@ -273,8 +292,13 @@ std::vector<StabilityRow> RunStatistics::Rows(
         }
         case Deviation::kMtie:
           row.n = o.tie_n;
-          row.value =
-              static_cast<double>(o.widest) / static_cast<double>(ref_k_) * common::kTickSeconds;
+          // The batch figure's steps where tau0 never changed, so short runs agree exactly.
+          row.value = o.earlier > 0
+                          ? static_cast<double>(
+                                std::max(o.earlier, static_cast<long double>(o.widest) / ref_k_) *
+                                common::kTickSeconds)
+                          : static_cast<double>(o.widest) / static_cast<double>(ref_k_) *
+                                common::kTickSeconds;
           break;
         default:
           break;

@@ -30,9 +30,11 @@
 //   a short interval still waiting for its successor counts as an extra pulse, as a short last
 //   interval does in the batch rules.
 // - OADEV, MDEV, TDEV and TIE rms come from exact integer sums of stamp differences, so they
-//   equal StabilityTable on the same train to the last digits. MTIE measures the phase against
-//   tau0 taken from the intervals the nominal came from (the run's final tau0 is unknown while
-//   it runs), so it differs from the batch figure by up to m times the change of tau0. The rows
+//   equal StabilityTable on the same train to the last digits. MTIE cannot wait for the run's
+//   final tau0: each window's phase is taken against the mean period of the pulses so far, fixed
+//   with the nominal and taken again each time the pulse count doubles, so it differs from the
+//   batch figure by at most m times the largest change of that mean since. In a run no longer
+//   than the nominal's intervals it is exact. The rows
 //   carry no noise type and no bounds unless the caller passes the noise of each factor.
 // - Factors m = 1, 2, 4 ... up to 2^kDeepestOctave while m <= K / 4; deeper factors are left out.
 //   The memory held stays under 49 MiB whatever the run length: 32 MiB of latest stamps (2^22)
@@ -117,7 +119,8 @@ class RunStatistics {
     __int128 tie_sum2 = 0;
     int64_t tie_n = 0;
     ExtremeQueue highs, lows;
-    __int128 widest = 0;  // MTIE, in levels
+    __int128 widest = 0;      // MTIE since the last change of tau0, in levels
+    long double earlier = 0;  // MTIE before it, ticks
   };
 
   void FixNominal();
@@ -128,6 +131,7 @@ class RunStatistics {
   __int128 Level(int64_t k) const;
   void Slide(Octave& o, ExtremeQueue& q, int64_t j, __int128 level, bool highs);
   void Step(Octave& o, int64_t j, __int128 level);
+  void Rebase(int64_t j, int64_t stamp);
   std::vector<StabilityRow> Rows(const std::function<std::optional<int>(int64_t m)>& noise) const;
 
   int deepest_octave_;
