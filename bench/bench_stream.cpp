@@ -196,7 +196,9 @@ int main(int argc, char* argv[]) {
   QObject::connect(&poll, &QTimer::timeout, &application, [&] {
     const double now = NowMs();
     const bool all_in = socket_words >= expect_words;
-    const bool quiet = last_datagram_ms >= 0 && now - last_datagram_ms > 2000;
+    // A stall of the window's own making is not a quiet stream.
+    const bool quiet =
+        last_datagram_ms >= 0 && now - last_datagram_ms > 2000 + std::max(stall_ms, 0) * 2;
     const bool late = now - started_ms > (seconds + 15) * 1000;
     if (!all_in && !quiet && !late) return;
     poll.stop();
