@@ -22,12 +22,12 @@
 #include <QTimer>
 #include <algorithm>
 #include <chrono>
-#include <cstring>
-#include <thread>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "app/tfmain.h"
@@ -146,9 +146,9 @@ int main(int argc, char* argv[]) {
   perf::Clock().start();
 
   QTemporaryDir dir;
-  if (!perf::WriteSettings(dir, port,
-                           "SAMPLES=" + std::to_string(samples) + "\r\nSTREAM=" +
-                               (tcp ? "TCP" : "UDP") + "\r\n")) {
+  if (!perf::WriteSettings(
+          dir, port,
+          "SAMPLES=" + std::to_string(samples) + "\r\nSTREAM=" + (tcp ? "TCP" : "UDP") + "\r\n")) {
     return 2;
   }
 
@@ -176,8 +176,8 @@ int main(int argc, char* argv[]) {
   QTimer count;
   count.setInterval(10);
   QObject::connect(&count, &QTimer::timeout, &application, [&] {
-    const auto words = static_cast<int64_t>(tcp ? window.Cycle().StreamWordsIn()
-                                                : receiver.WordsReceived());
+    const auto words =
+        static_cast<int64_t>(tcp ? window.Cycle().StreamWordsIn() : receiver.WordsReceived());
     if (words == socket_words) return;
     const double now = NowMs();
     if (first_datagram_ms < 0) first_datagram_ms = now;
@@ -285,7 +285,8 @@ int main(int argc, char* argv[]) {
   std::printf("  log starts at sim word       %lld, then %lld words in order\n",
               static_cast<long long>(start), static_cast<long long>(matched));
   std::printf("  window errors                %d\n", errors);
-  if (stall_ms > 0) std::printf("  window thread stalled %d ms every %d ms\n", stall_ms, stall_every_ms);
+  if (stall_ms > 0)
+    std::printf("  window thread stalled %d ms every %d ms\n", stall_ms, stall_every_ms);
   g_pass_ms.Print("  pass (ProcessSamples)", 28);
   g_pass_gap_ms.Print("  pass to pass", 28);
   g_paint_ms.Print("  chart paint event", 28);
@@ -294,11 +295,12 @@ int main(int argc, char* argv[]) {
   // Words the log should hold and does not: the simulator's words after the dropped first
   // datagram, less the log's lines.
   const int64_t missing = std::max<int64_t>(expected_in_log - log_count, 0);
-  std::printf("RESULT words=%lld log=%lld socket_lost=%lld ring_lost=%llu missing=%lld "
-              "complete=%s\n",
-              static_cast<long long>(sim_count), static_cast<long long>(log_count),
-              static_cast<long long>(sim_count - socket_words),
-              static_cast<unsigned long long>(lost_ring_words), static_cast<long long>(missing),
-              complete ? "yes" : "no");
+  std::printf(
+      "RESULT words=%lld log=%lld socket_lost=%lld ring_lost=%llu missing=%lld "
+      "complete=%s\n",
+      static_cast<long long>(sim_count), static_cast<long long>(log_count),
+      static_cast<long long>(sim_count - socket_words),
+      static_cast<unsigned long long>(lost_ring_words), static_cast<long long>(missing),
+      complete ? "yes" : "no");
   return 0;
 }

@@ -51,9 +51,10 @@ std::vector<uint64_t> Deltas(const std::vector<uint32_t>& words) {
 class StreamPathTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    dir_ = std::filesystem::temp_directory_path() /
-           ("stream_path_test_" + std::to_string(::testing::UnitTest::GetInstance()->random_seed()) +
-            "_" + ::testing::UnitTest::GetInstance()->current_test_info()->name());
+    dir_ =
+        std::filesystem::temp_directory_path() /
+        ("stream_path_test_" + std::to_string(::testing::UnitTest::GetInstance()->random_seed()) +
+         "_" + ::testing::UnitTest::GetInstance()->current_test_info()->name());
     std::filesystem::create_directories(dir_);
     log_ = (dir_ / "stream.dat").string();
   }
@@ -94,8 +95,9 @@ TEST_F(StreamPathTest, NoPieceSizeLetsTheRingOverwriteAnUnloggedWord) {
     const std::vector<uint32_t> words = Words(total);
     size_t at = 0;
     for (size_t piece : c.pieces) {
-      const std::string bytes = Bytes(std::vector<uint32_t>(
-          words.begin() + static_cast<ptrdiff_t>(at), words.begin() + static_cast<ptrdiff_t>(at + piece)));
+      const std::string bytes =
+          Bytes(std::vector<uint32_t>(words.begin() + static_cast<ptrdiff_t>(at),
+                                      words.begin() + static_cast<ptrdiff_t>(at + piece)));
       EXPECT_EQ(path->Feed(Span(bytes)), piece);
       EXPECT_LE(path->Unlogged(), kUnloggedLimit);
       at += piece;
