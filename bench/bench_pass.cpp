@@ -8,31 +8,11 @@
 
 #include "acquisition/pulse_data.h"
 #include "analysis/histogram.h"
-#include "analysis/pass_view.h"
 #include "analysis/processing_pass.h"
 
 namespace {
 
 constexpr int kIntervals = acquisition::kMaxIntervals;
-
-// A window that accepts everything and shows nothing.
-class NullView : public analysis::PassView {
- public:
-  int GraphIndex() const override { return 0; }
-  bool StreamChecked() const override { return false; }
-  bool DualEnabledUnchecked() const override { return filter_on; }
-  std::string BoxText(analysis::Box box) const override {
-    return box == analysis::Box::kEprove_ms ? "1000" : last_text;
-  }
-  void SetBoxText(analysis::Box, const std::string& text) override { last_text = text; }
-  void SetLeftAxisTitle(const std::string&) override {}
-  void SetSeries2Title(const std::string&) override {}
-  void TimerOff() override {}
-  void EndSteps() override {}
-
-  bool filter_on = false;
-  std::string last_text = "0.001000000000";
-};
 
 // Intervals jittering a few ticks around 1 ms, as a real capture does.
 int Interval(int i) {
@@ -50,10 +30,12 @@ void Fill(acquisition::PulseData& data, double& sum) {
 
 void FiguresPass(benchmark::State& state, int filter_length) {
   analysis::ProcessingPass pass;
-  NullView view;
+  analysis::PassOptions options;
+  options.flight_ms = "1000";
   if (filter_length > 0) {
     pass.Filter().SetLength(filter_length);
-    view.filter_on = true;
+    options.smooth = true;
+    options.filter = &pass.Filter();
   }
   double sum = 0;
   Fill(pass.Data(), sum);
@@ -63,13 +45,13 @@ void FiguresPass(benchmark::State& state, int filter_length) {
     data.Ch2Count = 0;
     data.Ch1Average = sum;
     data.Ch2Average = 0;
-    pass.ProcessDecoded(view, 0);
-    benchmark::DoNotOptimize(pass.CentreInterval());
+    const analysis::PassResult result = analysis::Compute(data, options);
+    benchmark::DoNotOptimize(result.chart.CentreInterval);
   }
   state.SetItemsProcessed(static_cast<int64_t>(state.iterations()) * kIntervals);
 }
 
-// Statistics and every figure box from 5000 decoded intervals, filter off.
+// Statistics and every figure text from 5000 decoded intervals, filter off.
 void BM_FiguresPass(benchmark::State& state) { FiguresPass(state, 0); }
 BENCHMARK(BM_FiguresPass)->Unit(benchmark::kMicrosecond);
 
@@ -85,10 +67,12 @@ void BM_RunLoadedList(benchmark::State& state) {
     list += std::to_string(Interval(i));
   }
   analysis::ProcessingPass pass;
-  NullView view;
+  analysis::PassOptions options;
+  options.flight_ms = "1000";
   for (auto _ : state) {
-    pass.Run(view, list, true);
-    benchmark::DoNotOptimize(pass.CentreInterval());
+    pass.Decode(list, true);
+    const analysis::PassResult result = analysis::Compute(pass.Data(), options);
+    benchmark::DoNotOptimize(result.chart.CentreInterval);
   }
   state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) *
                           static_cast<int64_t>(list.size()));

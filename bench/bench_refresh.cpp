@@ -43,7 +43,7 @@ void BM_PulseFeedAndReplot(benchmark::State& state) {
   chart.Widget()->setGeometry(0, 0, kChartWidth, kChartHeight);
   chart.Widget()->show();
   auto data = FullArrays();
-  const analysis::ChartInput input{*data, 40000, 1000};
+  const analysis::ChartInput input{data.get(), 40000, 1000};
   const bool interval_view = state.range(0) == 0;
   for (auto _ : state) {
     presentation::FeedPulseChart(chart, input, interval_view, false, 100);
@@ -63,7 +63,7 @@ BENCHMARK(BM_PulseFeedAndReplot)
 void BM_PulseFeedOnly(benchmark::State& state) {
   presentation::PulseChart chart(window);
   auto data = FullArrays();
-  const analysis::ChartInput input{*data, 40000, 1000};
+  const analysis::ChartInput input{data.get(), 40000, 1000};
   for (auto _ : state) presentation::FeedPulseChart(chart, input, true, false, 100);
 }
 BENCHMARK(BM_PulseFeedOnly)

@@ -5,6 +5,7 @@
 #include <cstdint>
 
 #include "acquisition/protocol.h"
+#include "analysis/figures.h"
 #include "common/convert.h"
 #include "common/text_forms.h"
 #include "common/ticks.h"
@@ -21,7 +22,6 @@ constexpr char kFrequencyTitle[] = "Pulse Frequency (Hz)";
 constexpr double kCentreTolerance = 0.05;
 constexpr double kNanoSecondsPerTick = 25;
 constexpr double kNanoSecondsPerSecond = 1e9;
-constexpr double kInt32Limit = 2147483648.0;  // 2^31, the first count past the signed range
 
 size_t Index(int64_t i) { return static_cast<size_t>(i); }
 
@@ -79,14 +79,6 @@ std::string PlusSignedText(int64_t value) {
   return text;
 }
 
-// "(3 pulses)"
-std::string PulsesText(int32_t pulses) {
-  std::string text = "(";
-  text += common::IntText(pulses);
-  text += " pulses)";
-  return text;
-}
-
 }  // namespace
 
 void DecodeLoadedList(std::string_view list, PulseData& data) {
@@ -106,126 +98,102 @@ void DecodeLoadedList(std::string_view list, PulseData& data) {
   data.Ch2Count = 0;
 }
 
-void ProcessingPass::Run(PassView& view, std::string_view rx_copy, bool from_file) {
-  const int graph_index = view.GraphIndex();
-  view.SetLeftAxisTitle(graph_index == 0 ? kIntervalTitle : kFrequencyTitle);
-  memo_.clear();
-  data_.Ch1Average = 0;
-  data_.Ch2Average = 0;
-  data_.Ch1Count = 0;
-  data_.Ch2Count = 0;
-  view.TimerOff();
-
-  // From here on the end steps run however the pass ends; an error then goes on to the caller.
-  try {
-    bool decoded = true;
-    if (from_file) {
-      DecodeLoadedList(rx_copy, data_);
-    } else {
-      decoded = acquisition::DecodeSampleReply(rx_copy, data_, &memo_) ==
-                acquisition::DecodeOutcome::kDecoded;
-    }
-    if (decoded) {
-      if (view.StreamChecked() && data_.Ch1Count == 0) view.TakeStreamWindow(data_);
-      ProcessDecoded(view, graph_index);
-    }
-  } catch (...) {
-    view.EndSteps();
-    throw;
-  }
-  view.EndSteps();
+std::string_view LeftAxisTitle(GraphView view) {
+  return view == GraphView::kInterval ? kIntervalTitle : kFrequencyTitle;
 }
 
-void ProcessingPass::ProcessDecoded(PassView& view, int graph_index) {
-  ClampCounts(data_);
-  if (data_.Ch1Count <= 1) return;
-
-  if (view.DualEnabledUnchecked() && filter_.Active()) {
-    view.SetSeries2Title("Filter");
-    filter_.Apply(data_);
-  } else {
-    view.SetSeries2Title("Ch2");
+bool Decode(std::string_view rx, bool from_file, PulseData& data, std::vector<std::string>* memo) {
+  if (memo) memo->clear();
+  data.Ch1Average = 0;
+  data.Ch2Average = 0;
+  data.Ch1Count = 0;
+  data.Ch2Count = 0;
+  if (from_file) {
+    DecodeLoadedList(rx, data);
+    return true;
   }
+  return acquisition::DecodeSampleReply(rx, data, memo) == acquisition::DecodeOutcome::kDecoded;
+}
 
-  const int64_t n = data_.Ch1Count;
-  data_.Ch1Average = data_.Ch1Average / static_cast<double>(n - 1);
-  double ch2_average = 0;
-  if (data_.Ch2Count > 1) {
-    data_.Ch2Average = data_.Ch2Average / static_cast<double>(data_.Ch2Count - 1);
-    ch2_average = data_.Ch2Average;
+namespace {
+
+// Sums into averages; the smoothed trace into channel 2 when asked for. Returns the title of
+// the second trace.
+std::string FinishData(PulseData& data, const PassOptions& options) {
+  std::string title = "Ch2";
+  if (options.smooth && options.filter && options.filter->Active()) {
+    title = "Filter";
+    options.filter->Apply(data);
   }
-  const Deviations dev = ComputeDeviations(data_);
-  const double average = data_.Ch1Average;
-  if (!(average > 0)) return;
+  data.Ch1Average = data.Ch1Average / static_cast<double>(data.Ch1Count - 1);
+  if (data.Ch2Count > 1) {
+    data.Ch2Average = data.Ch2Average / static_cast<double>(data.Ch2Count - 1);
+  }
+  return title;
+}
 
-  centre_interval_ = ComputeCentreInterval(data_);
-
+void SetJitterTexts(const PulseData& data, const Deviations& dev, PassResult& result) {
+  auto text = [&result](Figure figure) -> std::string& {
+    return result.texts[FigureIndex(figure)];
+  };
+  const double average = data.Ch1Average;
   const double rms = 2 * std::sqrt(dev.variance);
-  view.SetBoxText(Box::kEjitrms, common::IntText(common::RoundHalfEven(rms)));
-  view.SetBoxText(Box::kEjitrms_pct, common::FixedText(rms / average * 100, 4));
-
-  view.SetBoxText(Box::kEsampavg, common::IntText(common::RoundHalfEven(average)));
+  text(Figure::kEjitrms) = common::IntText(common::RoundHalfEven(rms));
+  text(Figure::kEjitrms_pct) = common::FixedText(rms / average * 100, 4);
+  text(Figure::kEsampavg) = common::IntText(common::RoundHalfEven(average));
 
   const int64_t peak_to_peak = dev.maximum - dev.minimum;
-  view.SetBoxText(Box::kEjitpp, common::IntText(peak_to_peak));
-  view.SetBoxText(Box::kEpkpos, PlusSignedText(dev.maximum));
-  view.SetBoxText(Box::kEpkneg, common::IntText(dev.minimum));
+  text(Figure::kEjitpp) = common::IntText(peak_to_peak);
+  text(Figure::kEpkpos) = PlusSignedText(dev.maximum);
+  text(Figure::kEpkneg) = common::IntText(dev.minimum);
 
   const double pp_percent = static_cast<double>(peak_to_peak) / average * 100;
-  view.SetBoxText(Box::kEjitpp_pct, common::FixedText(pp_percent, 4));
-  if (pp_percent > pp_percent_peak_) pp_percent_peak_ = pp_percent;
-  view.SetBoxText(Box::kEjitpp_max, common::FixedText(pp_percent_peak_, 4));
-
-  centre_frequency_ = centre_interval_ > 0 ? 1 / (common::kTickSeconds * centre_interval_) : 0;
-
-  if (graph_index < 2) view.FeedChart({data_, centre_interval_, centre_frequency_});
-
-  const double seconds1 = Seconds(average);
-  const double seconds2 = Seconds(ch2_average);
-  view.SetBoxText(Box::kEint1, common::FixedText(seconds1, 12));
-  view.SetBoxText(Box::kEfreq1, common::FixedText(Frequency(seconds1), 4));
-  view.SetBoxText(Box::kEint2, common::FixedText(seconds2, 12));
-  view.SetBoxText(Box::kEfreq2, common::FixedText(Frequency(seconds2), 4));
-
-  UpdateProveFigures(view);
-
-  if (graph_index == 2) view.BuildHistogram(data_);
+  text(Figure::kEjitpp_pct) = common::FixedText(pp_percent, 4);
+  if (pp_percent > result.held.pp_percent) result.held.pp_percent = pp_percent;
+  text(Figure::kEjitpp_max) = common::FixedText(result.held.pp_percent, 4);
 }
 
-void ProcessingPass::UpdateProveFigures(PassView& view) {
-  view.SetBoxText(Box::kEprove_err, "");
-  view.SetBoxText(Box::kLpcycles, "");
-
-  const std::string eint1 = view.BoxText(Box::kEint1);
-  if (eint1.empty()) return;
-  const double t = common::StrToFloat(eint1);
-
-  const std::string eprove_ms = view.BoxText(Box::kEprove_ms);
-  if (eprove_ms.empty()) return;
-  const int32_t ms = common::StrToInt(eprove_ms);
-  if (ms <= 0) return;
-
-  // An average below 0.02 ticks shows as 0 seconds, and a very short pulse period can give
-  // more pulses than the count holds: neither has a meaningful pulse count.
-  if (!(t > 0)) return;
-  const double pulses = ms / t / 1000;
-  if (!(pulses < kInt32Limit)) return;
-  const auto n = static_cast<int32_t>(std::trunc(pulses));
-  if (n <= 0) return;
-
-  view.SetBoxText(Box::kLpcycles, PulsesText(n));
-
-  const double q = common::StrToFloat(view.BoxText(Box::kEjitpp_pct)) / n;
-  if (q > quality_peak_) quality_peak_ = q;
-  view.SetBoxText(Box::kEprove_err, common::FixedText(q, 4));
-  view.SetBoxText(Box::kEpqf, common::FixedText(quality_peak_, 4));
+void SetChannelTexts(const PulseData& data, PassResult& result) {
+  auto text = [&result](Figure figure) -> std::string& {
+    return result.texts[FigureIndex(figure)];
+  };
+  const double seconds1 = Seconds(data.Ch1Average);
+  const double seconds2 = Seconds(data.Ch2Count > 1 ? data.Ch2Average : 0);
+  text(Figure::kEint1) = common::FixedText(seconds1, 12);
+  text(Figure::kEfreq1) = common::FixedText(Frequency(seconds1), 4);
+  text(Figure::kEint2) = common::FixedText(seconds2, 12);
+  text(Figure::kEfreq2) = common::FixedText(Frequency(seconds2), 4);
 }
 
-void ProcessingPass::PeakReset(PassView& view) {
-  quality_peak_ = 0;
-  pp_percent_peak_ = 0;
-  view.SetBoxText(Box::kEpqf, "");
-  view.SetBoxText(Box::kEjitpp_max, "");
+}  // namespace
+
+PassResult Compute(PulseData& data, const PassOptions& options) {
+  PassResult result;
+  result.left_axis_title = LeftAxisTitle(options.view);
+  result.held = options.held;
+  ClampCounts(data);
+  if (data.Ch1Count <= 1) return result;
+
+  result.series2_title = FinishData(data, options);
+  result.outcome = PassOutcome::kNoFigures;
+  const Deviations dev = ComputeDeviations(data);
+  if (!(data.Ch1Average > 0)) return result;
+
+  result.outcome = PassOutcome::kFigures;
+  SetJitterTexts(data, dev, result);
+  const double centre = ComputeCentreInterval(data);
+  result.chart = {&data, centre, centre > 0 ? 1 / (common::kTickSeconds * centre) : 0};
+  SetChannelTexts(data, result);
+
+  result.flight = ComputeFlightFigures(
+      {result.Text(Figure::kEint1), options.flight_ms, result.Text(Figure::kEjitpp_pct)},
+      options.held.quality);
+  result.held.quality = result.flight.held_quality;
+  return result;
+}
+
+bool ProcessingPass::Decode(std::string_view rx, bool from_file) {
+  return analysis::Decode(rx, from_file, data_, &memo_);
 }
 
 }  // namespace analysis

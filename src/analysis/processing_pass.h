@@ -1,59 +1,79 @@
 #pragma once
 
+#include <array>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
 
 #include "acquisition/pulse_data.h"
-#include "analysis/pass_view.h"
+#include "analysis/figures.h"
 #include "analysis/smoothing_filter.h"
 
 namespace analysis {
 
-// The processing pass and the state it owns for the life of the process: the interval arrays
-// and counts, the centre values for the chart, the held maxima, the smoothing filter and the
-// reply log. Window thread only; not re-entrant.
-class ProcessingPass {
- public:
-  // One pass. `rx_copy` is a private copy of RxBuffer: an instrument reply, or the comma list of
-  // a Load when `from_file`. Throws common::Error after the end steps have run.
-  void Run(PassView& view, std::string_view rx_copy, bool from_file);
+// What the chart shows: each pulse's interval in ticks, its frequency in Hz, or the histogram
+// of the intervals. A new view is a new value here; the window maps it to a chart.
+enum class GraphView { kInterval, kFrequency, kHistogram };
 
-  // The steps after decoding, on Data() as it stands: filter, statistics, figures, chart feed,
-  // histogram. Run calls it inside its end-step guard; a caller that fills Data() itself (the
-  // benchmark) runs no end steps. Counts above 5001 are clamped to 5001 first.
-  void ProcessDecoded(PassView& view, int graph_index);
+// "Pulse-Pulse Interval (x25ns)" for the interval view, "Pulse Frequency (Hz)" otherwise.
+std::string_view LeftAxisTitle(GraphView view);
 
-  // Flight-time figures from the texts of Eint1, Eprove_ms and Ejitpp_pct. An Eint1 that reads
-  // as 0 or less, or a pulse count beyond the signed 32-bit range, gives no figures. Throws
-  // common::Error when Eint1, Eprove_ms or Ejitpp_pct is not a number (after Lpcycles is set).
-  void UpdateProveFigures(PassView& view);
-
-  // Peak Reset: both held maxima to 0, Epqf and Ejitpp_max blanked.
-  void PeakReset(PassView& view);
-
-  acquisition::PulseData& Data() { return data_; }
-  const acquisition::PulseData& Data() const { return data_; }
-  SmoothingFilter& Filter() { return filter_; }
-  const SmoothingFilter& Filter() const { return filter_; }
-  const std::vector<std::string>& Memo() const { return memo_; }
-
-  double CentreInterval() const { return centre_interval_; }
-  double CentreFrequency() const { return centre_frequency_; }
-  double PPPercentPeak() const { return pp_percent_peak_; }
-  double QualityPeak() const { return quality_peak_; }
-  void ResetQualityPeak() { quality_peak_ = 0; }
-  void ResetPeaks() { pp_percent_peak_ = quality_peak_ = 0; }
-
- private:
-  acquisition::PulseData data_;
-  SmoothingFilter filter_;
-  std::vector<std::string> memo_;
-  double centre_interval_ = 0;
-  double centre_frequency_ = 0;
-  double pp_percent_peak_ = 0;
-  double quality_peak_ = 0;
+// The highest P-P percentage and quality factor since the last Peak Reset.
+struct HeldMaxima {
+  double pp_percent = 0;
+  double quality = 0;
 };
+
+// What the chart feed receives from a pass: the finished arrays and the centre values the
+// chart's vertical axis sits on (ticks and Hz).
+struct ChartInput {
+  const acquisition::PulseData* data = nullptr;
+  double CentreInterval = 0;
+  double CentreFrequency = 0;
+};
+
+struct PassOptions {
+  GraphView view = GraphView::kInterval;
+  // Draw channel 1 smoothed as the second trace (the Dual Channel box is offered but unchecked);
+  // only when `filter` is also given and active.
+  bool smooth = false;
+  const SmoothingFilter* filter = nullptr;
+  std::string flight_ms;  // the Flight Time box as typed
+  HeldMaxima held;        // before this pass
+};
+
+// How far a pass got.
+enum class PassOutcome {
+  kNoRecords,  // one record or none: nothing but the axis title changes
+  kNoFigures,  // the average is not above 0: the second trace is retitled, no figure shown
+  kFigures,    // every figure text and the chart input are set
+};
+
+struct PassResult {
+  PassOutcome outcome = PassOutcome::kNoRecords;
+  std::string left_axis_title;
+  std::optional<std::string> series2_title;  // "Ch2" or "Filter"; set from kNoFigures on
+  // The texts of Esampavg .. Efreq2 (kFigures only). The flight-time figures are in `flight`.
+  std::array<std::string, kFigureCount> texts;
+  FlightFigures flight;
+  HeldMaxima held;  // after this pass; equal to the options' before kFigures
+  ChartInput chart;
+  const std::string& Text(Figure figure) const { return texts[FigureIndex(figure)]; }
+};
+
+// Decodes RxBuffer into `data`: the comma list of a Load when `from_file`, an instrument reply
+// otherwise (its lines and record count go to `memo` when given). Counts and sums start from 0;
+// the arrays keep whatever a shorter capture does not reach. Returns false for a reply that has
+// no header or ends early. Throws common::Error on a value that does not convert.
+bool Decode(std::string_view rx, bool from_file, acquisition::PulseData& data,
+            std::vector<std::string>* memo);
+
+// Every figure of one pass over decoded records. Finishes `data` in place first (counts clamped
+// to the arrays, sums turned into averages, the smoothed trace written as channel 2), because
+// the chart draws from these very arrays and a copy would cost more than the figures do.
+// `result.chart` points into `data`. Pure otherwise; any thread.
+PassResult Compute(acquisition::PulseData& data, const PassOptions& options);
 
 // Decodes a loaded list (decimal signed 32-bit values separated by commas) into Ch1Intervals
 // from index 1 and 0 into Ch2Intervals, adding each value to Ch1Average (the pass has zeroed it);
@@ -61,5 +81,32 @@ class ProcessingPass {
 // at most 5001, but every later value is still checked. Throws common::Error on a value that is
 // not such an integer; the counts are then left as they were.
 void DecodeLoadedList(std::string_view list, acquisition::PulseData& data);
+
+// What a pass keeps for the life of the process: the interval arrays, the smoothing filter, the
+// reply log of the last pass and the held maxima. Window thread only.
+class ProcessingPass {
+ public:
+  // Decode() into Data() and Memo().
+  bool Decode(std::string_view rx, bool from_file);
+
+  acquisition::PulseData& Data() { return data_; }
+  const acquisition::PulseData& Data() const { return data_; }
+  SmoothingFilter& Filter() { return filter_; }
+  const SmoothingFilter& Filter() const { return filter_; }
+  const std::vector<std::string>& Memo() const { return memo_; }
+
+  const HeldMaxima& Held() const { return held_; }
+  void Hold(const HeldMaxima& held) { held_ = held; }
+  double PPPercentPeak() const { return held_.pp_percent; }
+  double QualityPeak() const { return held_.quality; }
+  void ResetQualityPeak() { held_.quality = 0; }
+  void ResetPeaks() { held_ = {}; }
+
+ private:
+  acquisition::PulseData data_;
+  SmoothingFilter filter_;
+  std::vector<std::string> memo_;
+  HeldMaxima held_;
+};
 
 }  // namespace analysis

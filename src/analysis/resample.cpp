@@ -1,14 +1,16 @@
 #include "analysis/resample.h"
 
 #include <array>
-#include <cerrno>
 #include <cmath>
-#include <fstream>
+#include <filesystem>
 #include <numbers>
+#include <optional>
+#include <sstream>
 
 #include "common/convert.h"
 #include "common/error.h"
 #include "common/text_forms.h"
+#include "persistence/text_file.h"
 
 namespace analysis {
 namespace {
@@ -16,12 +18,19 @@ namespace {
 constexpr int kWindow = 9;
 constexpr int kCentre = 4;  // x(5), zero-based
 
-// Reads one line without its CR LF (or LF); past the end the line is empty, as a line-oriented
-// reader gives it.
+// Reads one line without its ending; CR LF, LF and a lone CR each end a line. Past the end the
+// line is empty, as a line-oriented reader gives it.
 std::string ReadLine(std::istream& in) {
   std::string line;
-  if (!std::getline(in, line)) return {};
-  if (!line.empty() && line.back() == '\r') line.pop_back();
+  using Traits = std::istream::traits_type;
+  for (Traits::int_type c = in.get(); c != Traits::eof(); c = in.get()) {
+    if (c == '\n') break;
+    if (c == '\r') {
+      if (in.peek() == '\n') in.get();
+      break;
+    }
+    line.push_back(Traits::to_char_type(c));
+  }
   return line;
 }
 
@@ -67,19 +76,23 @@ int ResampleStream(std::istream& in, std::ostream& out) {
 }
 
 void ResampleLog(const std::string& stream_path, const std::string& out_path) {
-  errno = 0;
-  std::ifstream in(stream_path, std::ios::binary);
-  if (!in) {
-    throw common::FileError("Cannot open", stream_path, errno);
+  std::error_code ec;
+  if (std::filesystem::equivalent(stream_path, out_path, ec)) {
+    throw common::Error("Cannot create \"" + common::Printable(out_path) +
+                        "\": it is the stream log being read");
   }
-  errno = 0;
-  std::ofstream out(out_path, std::ios::binary | std::ios::trunc);
-  if (!out) {
-    throw common::FileError("Cannot create", out_path, errno);
+  // The whole log is in memory before the output is touched, and the output is replaced in one
+  // step, so no failure can leave either file half written.
+  std::istringstream in(persistence::ReadTextFile(stream_path));
+  std::ostringstream out;
+  std::optional<common::Error> failure;
+  try {
+    ResampleStream(in, out);
+  } catch (const common::Error& e) {
+    failure = e;  // the lines completed before a bad line are still written
   }
-  ResampleStream(in, out);
-  out.flush();
-  if (!out) throw common::FileError("Cannot write", out_path, errno);
+  persistence::ReplaceTextFile(out_path, out.str());
+  if (failure) throw *failure;
 }
 
 }  // namespace analysis

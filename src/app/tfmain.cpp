@@ -144,6 +144,8 @@ void TFmain::BuildLayout() {
   BuildRightColumn();
   BuildChartArea();
   PlaceEdgeControls();
+  figure_boxes_ = {Esampavg, Epkpos, Epkneg, Ejitpp, Ejitpp_pct, Ejitpp_max, Ejitrms, Ejitrms_pct,
+                   Eint1,    Efreq1, Eint2,  Efreq2, nullptr,    Eprove_err, Epqf};
 }
 
 namespace {
@@ -550,7 +552,8 @@ void TFmain::SetValue(SpinEdit* box, int value) {
 }
 
 void TFmain::SetItemIndex(int index) {
-  if (index < 0 || index >= static_cast<int>(rggsel_items_.size()) || index == GraphIndex()) {
+  if (index < 0 || index >= static_cast<int>(rggsel_items_.size()) ||
+      index == static_cast<int>(Graph())) {
     return;
   }
   {
@@ -733,7 +736,7 @@ bool TFmain::PulseChartInFront() const {
 }
 
 void TFmain::RGgselClick() {
-  const bool histogram = GraphIndex() >= 2;
+  const bool histogram = Graph() == analysis::GraphView::kHistogram;
   SetChart1InFront(!histogram);
   Lscale->setText(QString::fromLatin1(histogram ? kHorizontalScale : kVerticalScale));
   SEvscale->setAccessibleName(Lscale->text());
@@ -750,9 +753,19 @@ void TFmain::Chart1ClickSeries(int series, int index) {
 
 void TFmain::Chart1MouseMove() {}
 
-void TFmain::Eprove_msChange() { pass_.UpdateProveFigures(*this); }
+void TFmain::Eprove_msChange() {
+  using analysis::Figure;
+  const analysis::FlightTexts texts{FigureText(Figure::kEint1).toStdString(),
+                                    Eprove_ms->text().toStdString(),
+                                    FigureText(Figure::kEjitpp_pct).toStdString()};
+  ApplyFlightFigures(analysis::ComputeFlightFigures(texts, pass_.Held().quality));
+}
 
-void TFmain::BpqfresetClick() { pass_.PeakReset(*this); }
+void TFmain::BpqfresetClick() {
+  pass_.ResetPeaks();
+  SetFigureText(analysis::Figure::kEpqf, "");
+  SetFigureText(analysis::Figure::kEjitpp_max, "");
+}
 
 void TFmain::BftestClick() {
   analysis::ResampleLog(exe_dir_ + "stream.dat", exe_dir_ + "resampled.dat");
@@ -776,9 +789,9 @@ void TFmain::IdUDPServer1UDPRead(std::span<const uint8_t> datagram) {
 void TFmain::BsaveClick() {
   const QString name = ChooseFile(FileDialog::kSave);
   if (name.isEmpty()) return;
-  const int view = GraphIndex();
+  const analysis::GraphView view = Graph();
   std::vector<double> values;
-  if (view < 2) {
+  if (view != analysis::GraphView::kHistogram) {
     const int count = chart1_->PointCount(presentation::kSeriesCh1);
     values.reserve(static_cast<size_t>(count));
     for (int k = 0; k < count; ++k)
@@ -790,7 +803,8 @@ void TFmain::BsaveClick() {
     for (double interval : drawn_intervals_)
       values.push_back(presentation::PulseFrequency(interval));
   }
-  persistence::WriteTextFile(name.toStdString(), persistence::FormatJit(values, view == 0));
+  persistence::WriteTextFile(
+      name.toStdString(), persistence::FormatJit(values, view == analysis::GraphView::kInterval));
 }
 
 void TFmain::BloadClick() {
@@ -825,7 +839,59 @@ void TFmain::ProcessSamples() {
   // Laying out a 3000-line reply log takes most of a pass, and the log is hidden: it is filled
   // from the pass's lines only when it is shown.
   memo_stale_ = true;
-  pass_.Run(*this, rx_copy, cycle_->FromFile());
+  const analysis::PassOptions options = CurrentPassOptions();
+  // The axis follows the view even when the input then fails to decode.
+  const std::string_view title = analysis::LeftAxisTitle(options.view);
+  chart1_->SetLeftAxisTitle(
+      QString::fromLatin1(title.data(), static_cast<qsizetype>(title.size())));
+  cycle_->Timer1().SetEnabled(false);
+  // From here on the end steps run however the pass ends; an error then goes on to the caller.
+  try {
+    if (pass_.Decode(rx_copy, cycle_->FromFile())) {
+      if (StreamChecked() && pass_.Data().Ch1Count == 0) cycle_->TakeStreamWindow(pass_.Data());
+      ApplyPassResult(analysis::Compute(pass_.Data(), options), options.view);
+    }
+  } catch (...) {
+    EndSteps();
+    throw;
+  }
+  EndSteps();
+}
+
+analysis::PassOptions TFmain::CurrentPassOptions() const {
+  analysis::PassOptions options;
+  options.view = Graph();
+  options.smooth = CBdual->isEnabled() && !CBdual->isChecked();
+  options.filter = &pass_.Filter();
+  options.flight_ms = Eprove_ms->text().toStdString();
+  options.held = pass_.Held();
+  return options;
+}
+
+// The boxes known before the chart feed keep their new texts when the feed refuses its limits;
+// the later ones, the flight-time figures and the histogram then keep their old state.
+void TFmain::ApplyPassResult(const analysis::PassResult& result, analysis::GraphView view) {
+  using analysis::Figure;
+  if (!result.series2_title) return;
+  chart1_->SetSeriesTitle(presentation::kSeriesCh2, QString::fromStdString(*result.series2_title));
+  if (result.outcome != analysis::PassOutcome::kFigures) return;
+  const size_t fed = analysis::FigureIndex(Figure::kEint1);
+  const size_t flight = analysis::FigureIndex(Figure::kLpcycles);
+  for (size_t f = 0; f < fed; ++f) SetFigureText(Figure(f), result.texts[f]);
+  pass_.Hold({result.held.pp_percent, pass_.Held().quality});
+  if (view != analysis::GraphView::kHistogram) FeedChart(result.chart);
+  for (size_t f = fed; f < flight; ++f) SetFigureText(Figure(f), result.texts[f]);
+  ApplyFlightFigures(result.flight);
+  if (view == analysis::GraphView::kHistogram) BuildHistogram(*result.chart.data);
+}
+
+void TFmain::ApplyFlightFigures(const analysis::FlightFigures& flight) {
+  using analysis::Figure;
+  SetFigureText(Figure::kLpcycles, flight.pulses);
+  SetFigureText(Figure::kEprove_err, flight.quality);
+  if (flight.error) throw common::Error(*flight.error);
+  if (flight.quality_peak) SetFigureText(Figure::kEpqf, *flight.quality_peak);
+  pass_.Hold({pass_.Held().pp_percent, flight.held_quality});
 }
 
 void TFmain::FillMemo() {
@@ -841,90 +907,43 @@ bool TFmain::eventFilter(QObject* watched, QEvent* event) {
   return QWidget::eventFilter(watched, event);
 }
 
-int TFmain::GraphIndex() const { return std::max(0, rggsel_group_->checkedId()); }
+analysis::GraphView TFmain::Graph() const {
+  return static_cast<analysis::GraphView>(std::max(0, rggsel_group_->checkedId()));
+}
 
 bool TFmain::StreamChecked() const { return CBstream->isChecked(); }
 
-bool TFmain::DualEnabledUnchecked() const { return CBdual->isEnabled() && !CBdual->isChecked(); }
-
-QLineEdit* TFmain::BoxEdit(analysis::Box box) const {
-  using analysis::Box;
-  switch (box) {
-    case Box::kEsampavg:
-      return Esampavg;
-    case Box::kEpkpos:
-      return Epkpos;
-    case Box::kEpkneg:
-      return Epkneg;
-    case Box::kEjitpp:
-      return Ejitpp;
-    case Box::kEjitpp_pct:
-      return Ejitpp_pct;
-    case Box::kEjitpp_max:
-      return Ejitpp_max;
-    case Box::kEjitrms:
-      return Ejitrms;
-    case Box::kEjitrms_pct:
-      return Ejitrms_pct;
-    case Box::kEint1:
-      return Eint1;
-    case Box::kEfreq1:
-      return Efreq1;
-    case Box::kEint2:
-      return Eint2;
-    case Box::kEfreq2:
-      return Efreq2;
-    case Box::kEprove_err:
-      return Eprove_err;
-    case Box::kEpqf:
-      return Epqf;
-    case Box::kEprove_ms:
-      return Eprove_ms;
-    case Box::kLpcycles:
-      break;
-  }
-  return nullptr;
+QLineEdit* TFmain::FigureBox(analysis::Figure figure) const {
+  return figure_boxes_[analysis::FigureIndex(figure)];
 }
 
-std::string TFmain::BoxText(analysis::Box box) const {
-  if (box == analysis::Box::kLpcycles) return Lpcycles->text().toStdString();
-  return BoxEdit(box)->text().toStdString();
+QString TFmain::FigureText(analysis::Figure figure) const {
+  if (figure == analysis::Figure::kLpcycles) return Lpcycles->text();
+  return FigureBox(figure)->text();
 }
 
-void TFmain::SetBoxText(analysis::Box box, const std::string& text) {
-  if (box == analysis::Box::kLpcycles) {
+void TFmain::SetFigureText(analysis::Figure figure, const std::string& text) {
+  if (figure == analysis::Figure::kLpcycles) {
     Lpcycles->setText(QString::fromStdString(text));
     return;
   }
-  SetText(BoxEdit(box), QString::fromStdString(text));
+  SetText(FigureBox(figure), QString::fromStdString(text));
 }
-
-void TFmain::SetLeftAxisTitle(const std::string& title) {
-  chart1_->SetLeftAxisTitle(QString::fromStdString(title));
-}
-
-void TFmain::SetSeries2Title(const std::string& title) {
-  chart1_->SetSeriesTitle(presentation::kSeriesCh2, QString::fromStdString(title));
-}
-
-void TFmain::TimerOff() { cycle_->Timer1().SetEnabled(false); }
-
-void TFmain::TakeStreamWindow(acquisition::PulseData& data) { cycle_->TakeStreamWindow(data); }
 
 void TFmain::FeedChart(const analysis::ChartInput& input) {
-  presentation::FeedPulseChart(*chart1_, input, GraphIndex() == 0, !RBbits->isChecked(),
-                               SEvscale->Value());
-  const acquisition::PulseData& data = input.data;
-  const int64_t last = std::min<int64_t>(data.Ch1Count - 1, acquisition::kMaxIntervals);
-  drawn_intervals_.assign(data.Ch1Intervals.begin() + 1,
-                          data.Ch1Intervals.begin() + 1 + std::max<int64_t>(0, last));
+  presentation::FeedPulseChart(*chart1_, input, Graph() == analysis::GraphView::kInterval,
+                               !RBbits->isChecked(), SEvscale->Value());
+  KeepDrawnIntervals(*input.data);
 }
 
 void TFmain::BuildHistogram(const acquisition::PulseData& data) {
   const analysis::HistogramBars bars =
       analysis::ComputeHistogram(data, SEvscale->Value(), SEsamples->Value());
-  presentation::DrawHistogram(*chart2_, bars.counts, bars.labels,
-                              static_cast<double>(bars.axis_maximum));
+  presentation::DrawHistogram(*chart2_, bars);
+  KeepDrawnIntervals(data);
+}
+
+void TFmain::KeepDrawnIntervals(const acquisition::PulseData& data) {
   const int64_t last = std::min<int64_t>(data.Ch1Count - 1, acquisition::kMaxIntervals);
   drawn_intervals_.assign(data.Ch1Intervals.begin() + 1,
                           data.Ch1Intervals.begin() + 1 + std::max<int64_t>(0, last));

@@ -4,6 +4,7 @@
 #include <QString>
 #include <QStringList>
 #include <QWidget>
+#include <array>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -11,7 +12,6 @@
 #include <string>
 #include <vector>
 
-#include "analysis/pass_view.h"
 #include "analysis/processing_pass.h"
 #include "app/capture_cycle.h"
 
@@ -43,7 +43,7 @@ class SpinEdit;
 // the handler under the error display; a change from code goes through SetText / SetChecked /
 // SetValue / SetItemIndex, which run the handler directly when what the control shows changes,
 // so that an error propagates to the handler that made the change.
-class TFmain : public QWidget, public analysis::PassView, public CycleView {
+class TFmain : public QWidget, public CycleView {
   Q_OBJECT
 
  public:
@@ -102,21 +102,15 @@ class TFmain : public QWidget, public analysis::PassView, public CycleView {
   void LockFileButtons() override;
   void UnlockFileButtons() override;
 
-  // analysis::PassView
-  int GraphIndex() const override;
-  bool StreamChecked() const override;
-  bool DualEnabledUnchecked() const override;
-  std::string BoxText(analysis::Box box) const override;
-  void SetBoxText(analysis::Box box, const std::string& text) override;
-  void SetLeftAxisTitle(const std::string& title) override;
-  void SetSeries2Title(const std::string& title) override;
-  void TimerOff() override;
-  void TakeStreamWindow(acquisition::PulseData& data) override;
-  void FeedChart(const analysis::ChartInput& input) override;
-  void BuildHistogram(const acquisition::PulseData& data) override;
-  void EndSteps() override;
+  // Unlock the file buttons unless AutoSample or Stream is checked, set ClearRxOnNext, switch
+  // Timer1 on. Runs at the end of every pass, after an early end or an error too.
+  void EndSteps();
+
+  // The view the graph selector shows.
+  analysis::GraphView Graph() const;
 
   // app::CycleView
+  bool StreamChecked() const override;
   QString HostText() const override;
   QString PortText() const override;
   QString SamplesText() const override;
@@ -183,7 +177,15 @@ class TFmain : public QWidget, public analysis::PassView, public CycleView {
   void WriteSetting(const char* key, const std::string& value) const;
   void ApplyUnits(bool bits);
   void SetChart1InFront(bool in_front);
-  QLineEdit* BoxEdit(analysis::Box box) const;
+  analysis::PassOptions CurrentPassOptions() const;
+  void ApplyPassResult(const analysis::PassResult& result, analysis::GraphView view);
+  void ApplyFlightFigures(const analysis::FlightFigures& flight);
+  void FeedChart(const analysis::ChartInput& input);
+  void BuildHistogram(const acquisition::PulseData& data);
+  void KeepDrawnIntervals(const acquisition::PulseData& data);
+  QLineEdit* FigureBox(analysis::Figure figure) const;
+  QString FigureText(analysis::Figure figure) const;
+  void SetFigureText(analysis::Figure figure, const std::string& text);
 
   std::string exe_dir_;
   std::string ini_path_;
@@ -274,6 +276,8 @@ class TFmain : public QWidget, public analysis::PassView, public CycleView {
   std::unique_ptr<presentation::HistogramChart> chart2_;
   QButtonGroup* rggsel_group_ = nullptr;
   std::vector<QRadioButton*> rggsel_items_;
+  // The figure boxes by figure; Lpcycles is a label and has none.
+  std::array<QLineEdit*, analysis::kFigureCount> figure_boxes_{};
 };
 
 }  // namespace app

@@ -65,20 +65,6 @@ std::string Dollar(std::string_view digits) {
 
 }  // namespace
 
-std::string NotAnIntegerMessage(std::string_view text) {
-  std::string message = "'";
-  message += text;
-  message += "' is not a valid integer value";
-  return message;
-}
-
-std::string NotAFloatMessage(std::string_view text) {
-  std::string message = "'";
-  message += text;
-  message += "' is not a valid floating point value";
-  return message;
-}
-
 int32_t StrToInt(std::string_view text) {
   const auto value = TryStrToInt(text);
   if (!value) throw Error(NotAnIntegerMessage(text));

@@ -181,7 +181,32 @@ bool HoldsLineBreak(std::string_view text) {
   return text.find_first_of("\r\n") != std::string_view::npos;
 }
 
+// Throws the error of a settings file that this reader would misread and the writer would spoil.
+void CheckSettingsText(const std::string& ini_path, std::string_view content) {
+  if (const std::optional<std::string> problem = SettingsTextProblem(content)) {
+    throw common::Error("Cannot read \"" + common::Printable(ini_path) + "\": " + *problem);
+  }
+}
+
 }  // namespace
+
+std::optional<std::string> SettingsTextProblem(std::string_view content) {
+  const bool utf16_mark = content.starts_with("\xFF\xFE") || content.starts_with("\xFE\xFF");
+  // Without a mark, UTF-16 shows as a NUL beside the first character, which is plain ASCII in
+  // any settings file ("[", ";" or a key).
+  const bool utf16_text = content.size() >= 2 && (content[0] == '\0') != (content[1] == '\0');
+  if (utf16_mark || utf16_text) {
+    return "the settings file is UTF-16 text; save it as 8-bit text (UTF-8 or ASCII)";
+  }
+  // A CR at the very end is taken as the start of a CR LF cut short.
+  const size_t cr = content.find('\r');
+  for (size_t at = cr; at != std::string_view::npos; at = content.find('\r', at + 1)) {
+    if (at + 1 < content.size() && content[at + 1] != '\n') {
+      return "the settings file has lines ended by CR alone; save it with LF or CR LF line ends";
+    }
+  }
+  return std::nullopt;
+}
 
 std::optional<std::string> FindValue(std::string_view content, std::string_view section,
                                      std::string_view key) {
@@ -240,6 +265,7 @@ std::string ReadSetting(const std::string& ini_path, std::string_view section, s
                         std::string_view default_value) {
   const std::optional<std::string> content = TryReadTextFile(ini_path);
   if (!content) return std::string(default_value);
+  CheckSettingsText(ini_path, *content);
   const std::optional<std::string> value = FindValue(*content, section, key);
   if (!value) return std::string(default_value);
   return CutToCharacters(*value, kMaxSettingLength);
@@ -248,7 +274,7 @@ std::string ReadSetting(const std::string& ini_path, std::string_view section, s
 void WriteSetting(const std::string& ini_path, std::string_view section, std::string_view key,
                   std::string_view value) {
   namespace fs = std::filesystem;
-  const common::Error failure("Unable to write to " + ini_path);
+  const common::Error failure("Unable to write to " + common::Printable(ini_path));
   if (!CanStore(section, key, value)) throw failure;
 
   std::error_code ec;
@@ -268,6 +294,7 @@ void WriteSetting(const std::string& ini_path, std::string_view section, std::st
     if ((status.permissions() & kAnyWrite) == fs::perms::none) throw failure;
     std::optional<std::string> old = TryReadTextFile(target.string());
     if (!old) throw failure;
+    CheckSettingsText(ini_path, *old);
     content = std::move(*old);
   }
   const std::string updated = ReplaceValue(content, section, key, value);

@@ -30,9 +30,17 @@ std::string ReplaceValue(std::string_view content, std::string_view section, std
 // True when `section`, `key` and `value` can be stored so that a read gives the value back.
 bool CanStore(std::string_view section, std::string_view key, std::string_view value);
 
+// Why a settings text is not 8-bit text with LF or CR LF line ends, as an operator's sentence;
+// nullopt when it is. UTF-16 (with or without a byte order mark) and lines ended by a lone CR
+// are refused: read as 8-bit text they hold no key, and a key written to them would be garbled.
+// A lone CR as the very last byte is accepted (a CR LF cut short).
+std::optional<std::string> SettingsTextProblem(std::string_view content);
+
 // Reads one value from the INI file at `ini_path` with a fresh file access: the value cut to
 // kMaxSettingLength characters, "" for a key present with an empty value, `default_value` when
-// the file, the section or the key is absent or the file cannot be read. Window thread.
+// the file, the section or the key is absent or the file cannot be read. Throws
+// common::Error("Cannot read \"<ini_path>\": <SettingsTextProblem>") for a file in a form it
+// cannot read. Window thread.
 std::string ReadSetting(const std::string& ini_path, std::string_view section, std::string_view key,
                         std::string_view default_value);
 
@@ -40,7 +48,8 @@ std::string ReadSetting(const std::string& ini_path, std::string_view section, s
 // missing, and always writing, also when the value is unchanged. The new content goes to a
 // temporary file in the same folder which then replaces the old one, so a failure leaves the old
 // content intact. Throws common::Error("Unable to write to <ini_path>") on any failure, and for
-// names or values that cannot be stored (see CanStore). Window thread.
+// names or values that cannot be stored (see CanStore); the ReadSetting error, without writing,
+// for a file in a form it cannot read. Window thread.
 void WriteSetting(const std::string& ini_path, std::string_view section, std::string_view key,
                   std::string_view value);
 

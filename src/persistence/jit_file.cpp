@@ -10,12 +10,18 @@ namespace {
 
 constexpr std::string_view kLineEnd = "\r\n";
 
-// Takes the next line (without its LF or CR LF ending) off the front of `rest`.
+// Takes the next line off the front of `rest`, without its ending. CR LF, LF and a lone CR each
+// end a line: files saved by other tools with classic Mac line ends read as they look.
 std::string_view NextLine(std::string_view& rest) {
-  const size_t lf = rest.find('\n');
-  std::string_view line = rest.substr(0, lf);
-  rest.remove_prefix(lf == std::string_view::npos ? rest.size() : lf + 1);
-  if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
+  const size_t end = rest.find_first_of("\r\n");
+  if (end == std::string_view::npos) {
+    const std::string_view line = rest;
+    rest = {};
+    return line;
+  }
+  const std::string_view line = rest.substr(0, end);
+  const bool crlf = rest[end] == '\r' && end + 1 < rest.size() && rest[end + 1] == '\n';
+  rest.remove_prefix(end + (crlf ? 2 : 1));
   return line;
 }
 
@@ -65,7 +71,7 @@ JitList ParseJit(std::string_view content) {
       try {
         ticks = common::IntText(FrequencyTicks(value));
       } catch (const common::Error& e) {
-        result.error = e.what();
+        result.error = e.Message();
         return result;
       }
     }

@@ -30,11 +30,11 @@ struct JitList {
   std::optional<std::string> error;
 };
 
-// Reads a ".JIT" text. The first line (ending with CR LF or LF) is the header and must match one
-// of the two headers exactly. Of each further line the text after its first comma (the whole
-// line without a comma) is the value text. Interval texts are passed on unchanged for the pass to
-// check. Frequencies become ticks = (1 / f) / 2.5e-8 rounded half to even; a frequency of 0 ends
-// the list with kDivisionByZero, a text that is not a number with its conversion message.
+// Reads a ".JIT" text. Lines end with CR LF, LF or a lone CR. The first line is the header and must
+// match one of the two headers exactly. Of each further line the text after its first comma (the
+// whole line without a comma) is the value text. Interval texts are passed on unchanged for the
+// pass to check. Frequencies become ticks = (1 / f) / 2.5e-8 rounded half to even; a frequency of 0
+// ends the list with kDivisionByZero, a text that is not a number with its conversion message.
 JitList ParseJit(std::string_view content);
 
 }  // namespace persistence

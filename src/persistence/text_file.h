@@ -19,4 +19,8 @@ std::optional<std::string> TryReadTextFile(const std::string& path);
 // common::Error("Cannot create \"<path>\": <reason>") or ("Cannot write \"<path>\": <reason>").
 void WriteTextFile(const std::string& path, std::string_view content);
 
+// As WriteTextFile, but the content goes to "<path>.tmp" first, which then replaces the file in
+// one step: a failure at any point leaves the old file as it was. Errors name `path`.
+void ReplaceTextFile(const std::string& path, std::string_view content);
+
 }  // namespace persistence

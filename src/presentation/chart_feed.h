@@ -4,7 +4,7 @@
 #include <string>
 
 #include "analysis/histogram.h"
-#include "analysis/pass_view.h"
+#include "analysis/processing_pass.h"
 #include "presentation/pulse_chart.h"
 
 namespace presentation {

@@ -5,7 +5,7 @@
 #include <string>
 
 #include "acquisition/pulse_data.h"
-#include "analysis/pass_view.h"
+#include "analysis/processing_pass.h"
 #include "presentation/chart_maths.h"
 
 namespace presentation {
@@ -22,7 +22,7 @@ inline constexpr int kSeriesCh2 = 2;
 template <class Chart>
 void FeedPulseSteps(Chart& chart, const analysis::ChartInput& input, bool interval_view,
                     bool percent_units, int scale) {
-  const acquisition::PulseData& data = input.data;
+  const acquisition::PulseData& data = *input.data;
   const double centre = interval_view ? input.CentreInterval : input.CentreFrequency;
   const AxisRange limits = PulseAxisLimits(centre, percent_units, scale);
 

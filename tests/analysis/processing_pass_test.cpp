@@ -9,7 +9,6 @@
 
 #include "common/error.h"
 #include "common/text_forms.h"
-#include "fake_pass_view.h"
 
 namespace analysis {
 namespace {
@@ -29,111 +28,121 @@ std::vector<long long> Repeat(long long value, size_t count) {
   return std::vector<long long>(count, value);
 }
 
+// One pass over a loaded list, as Load runs it.
+struct Pass {
+  explicit Pass(PassOptions o = {}) : options(std::move(o)) {}
+  PassResult Run(std::string_view list) {
+    EXPECT_TRUE(Decode(list, true, data, nullptr));
+    return Compute(data, options);
+  }
+  PassOptions options;
+  PulseData data;
+};
+
 std::vector<long long> Concat(std::vector<long long> a, const std::vector<long long>& b) {
   a.insert(a.end(), b.begin(), b.end());
   return a;
 }
 
-TEST(ProcessingPass, FourValueListFillsEveryFigureBox) {
-  ProcessingPass pass;
-  FakePassView view;
-  pass.Run(view, "40000,40004,39996,40000", true);
+TEST(ProcessingPass, FourValueListGivesEveryFigureText) {
+  Pass pass;
+  const PassResult r = pass.Run("40000,40004,39996,40000");
 
-  const std::vector<std::pair<Box, std::string>> expected = {
-      {Box::kEsampavg, "40000"},
-      {Box::kEpkpos, "+4"},
-      {Box::kEpkneg, "-4"},
-      {Box::kEjitpp, "8"},
-      {Box::kEjitpp_pct, "0.0200"},
-      {Box::kEjitpp_max, "0.0200"},
-      {Box::kEjitrms, "6"},
-      {Box::kEjitrms_pct, "0.0141"},
-      {Box::kEint1, "0.001000000000"},
-      {Box::kEfreq1, "1000.0000"},
-      {Box::kEint2, "0.000000000000"},
-      {Box::kEfreq2, "0.0000"},
-      {Box::kLpcycles, ""},
-      {Box::kEprove_err, ""},
+  const std::vector<std::pair<Figure, std::string>> expected = {
+      {Figure::kEsampavg, "40000"},
+      {Figure::kEpkpos, "+4"},
+      {Figure::kEpkneg, "-4"},
+      {Figure::kEjitpp, "8"},
+      {Figure::kEjitpp_pct, "0.0200"},
+      {Figure::kEjitpp_max, "0.0200"},
+      {Figure::kEjitrms, "6"},
+      {Figure::kEjitrms_pct, "0.0141"},
+      {Figure::kEint1, "0.001000000000"},
+      {Figure::kEfreq1, "1000.0000"},
+      {Figure::kEint2, "0.000000000000"},
+      {Figure::kEfreq2, "0.0000"},
   };
-  for (const auto& [box, text] : expected) {
-    EXPECT_EQ(view.BoxText(box), text) << BoxName(box);
-  }
-  EXPECT_FALSE(view.Wrote(Box::kEpqf));
-  EXPECT_DOUBLE_EQ(pass.CentreInterval(), 40000);
-  EXPECT_DOUBLE_EQ(pass.CentreFrequency(), 1000);
-  EXPECT_EQ(pass.Data().Ch1Count, 5);
-  EXPECT_EQ(pass.Data().Ch2Count, 0);
-  EXPECT_DOUBLE_EQ(pass.Data().Ch1Average, 40000);
-  EXPECT_EQ(view.left_axis_title, "Pulse-Pulse Interval (x25ns)");
-  EXPECT_EQ(view.series2_title, "Ch2");
-}
-
-TEST(ProcessingPass, StepsRunInTheirOrder) {
-  ProcessingPass pass;
-  FakePassView view;
-  pass.Run(view, "40000,40004,39996,40000", true);
-  const std::vector<std::string> expected = {
-      "SetLeftAxisTitle", "TimerOff",   "SetSeries2Title", "Ejitrms",  "Ejitrms_pct",
-      "Esampavg",         "Ejitpp",     "Epkpos",          "Epkneg",   "Ejitpp_pct",
-      "Ejitpp_max",       "FeedChart",  "Eint1",           "Efreq1",   "Eint2",
-      "Efreq2",           "Eprove_err", "Lpcycles",        "EndSteps",
-  };
-  EXPECT_EQ(view.calls, expected);
-  EXPECT_DOUBLE_EQ(view.fed_centre_interval, 40000);
-  EXPECT_DOUBLE_EQ(view.fed_centre_frequency, 1000);
+  for (const auto& [figure, text] : expected) EXPECT_EQ(r.Text(figure), text) << FigureName(figure);
+  EXPECT_EQ(r.outcome, PassOutcome::kFigures);
+  // No flight time: no pulse count, no quality factor, the held quality untouched.
+  EXPECT_EQ(r.flight.pulses, "");
+  EXPECT_EQ(r.flight.quality, "");
+  EXPECT_FALSE(r.flight.quality_peak);
+  EXPECT_DOUBLE_EQ(r.held.pp_percent, 0.02);
+  EXPECT_EQ(r.held.quality, 0);
+  EXPECT_DOUBLE_EQ(r.chart.CentreInterval, 40000);
+  EXPECT_DOUBLE_EQ(r.chart.CentreFrequency, 1000);
+  EXPECT_EQ(r.chart.data, &pass.data);
+  EXPECT_EQ(pass.data.Ch1Count, 5);
+  EXPECT_EQ(pass.data.Ch2Count, 0);
+  EXPECT_DOUBLE_EQ(pass.data.Ch1Average, 40000);
+  EXPECT_EQ(r.left_axis_title, "Pulse-Pulse Interval (x25ns)");
+  EXPECT_EQ(r.series2_title, "Ch2");
 }
 
 TEST(ProcessingPass, SmallListsGiveTheirFigures) {
   struct Case {
     std::string list;
-    std::vector<std::pair<Box, std::string>> boxes;
+    std::vector<std::pair<Figure, std::string>> texts;
     double centre;
   };
   const std::vector<Case> cases = {
       // The average 10.5 rounds to even; both deviations truncate to 0.
       {"10,11",
-       {{Box::kEsampavg, "10"},
-        {Box::kEjitpp, "0"},
-        {Box::kEpkpos, "0"},
-        {Box::kEpkneg, "0"},
-        {Box::kEjitrms, "0"}},
+       {{Figure::kEsampavg, "10"},
+        {Figure::kEjitpp, "0"},
+        {Figure::kEpkpos, "0"},
+        {Figure::kEpkneg, "0"},
+        {Figure::kEjitrms, "0"}},
        10.5},
       {"40000",
-       {{Box::kEsampavg, "40000"}, {Box::kEjitpp, "0"}, {Box::kEpkpos, "0"}, {Box::kEjitrms, "0"}},
+       {{Figure::kEsampavg, "40000"},
+        {Figure::kEjitpp, "0"},
+        {Figure::kEpkpos, "0"},
+        {Figure::kEjitrms, "0"}},
        40000},
-      {"12,13", {{Box::kEsampavg, "12"}, {Box::kEjitpp, "0"}}, 12.5},
-      {"13,14", {{Box::kEsampavg, "14"}}, 13.5},
+      {"12,13", {{Figure::kEsampavg, "12"}, {Figure::kEjitpp, "0"}}, 12.5},
+      {"13,14", {{Figure::kEsampavg, "14"}}, 13.5},
       // Deviations -1.5 and +1.5 truncate toward zero.
-      {"40000,40003", {{Box::kEpkpos, "+1"}, {Box::kEpkneg, "-1"}, {Box::kEjitpp, "2"}}, 40001.5},
+      {"40000,40003",
+       {{Figure::kEpkpos, "+1"}, {Figure::kEpkneg, "-1"}, {Figure::kEjitpp, "2"}},
+       40001.5},
       // A negative interval among positive ones still gives figures when the average is above 0.
-      {"-10,30", {{Box::kEsampavg, "10"}, {Box::kEpkpos, "+20"}, {Box::kEpkneg, "-20"}}, 10},
+      {"-10,30",
+       {{Figure::kEsampavg, "10"}, {Figure::kEpkpos, "+20"}, {Figure::kEpkneg, "-20"}},
+       10},
   };
   for (const Case& c : cases) {
-    ProcessingPass pass;
-    FakePassView view;
-    pass.Run(view, c.list, true);
-    for (const auto& [box, text] : c.boxes) {
-      EXPECT_EQ(view.BoxText(box), text) << c.list << " " << BoxName(box);
+    Pass pass;
+    const PassResult r = pass.Run(c.list);
+    for (const auto& [figure, text] : c.texts) {
+      EXPECT_EQ(r.Text(figure), text) << c.list << " " << FigureName(figure);
     }
-    EXPECT_DOUBLE_EQ(pass.CentreInterval(), c.centre) << c.list;
-    EXPECT_EQ(view.end_steps, 1) << c.list;
+    EXPECT_DOUBLE_EQ(r.chart.CentreInterval, c.centre) << c.list;
   }
 }
 
-TEST(ProcessingPass, InputsWithoutFiguresWriteNoBoxButRunTheEndSteps) {
-  const std::vector<std::string> lists = {"", "0", "0,0", "-5,3", "-40000,-40000,-40000"};
-  for (const std::string& list : lists) {
-    ProcessingPass pass;
-    FakePassView view;
-    view.boxes[Box::kEsampavg] = "old";
-    pass.Run(view, list, true);
-    EXPECT_EQ(view.written.size(), 0u) << "'" << list << "'";
-    EXPECT_EQ(view.BoxText(Box::kEsampavg), "old");
-    EXPECT_EQ(view.end_steps, 1) << "'" << list << "'";
-    EXPECT_EQ(view.timer_off, 1);
-    EXPECT_EQ(view.chart_feeds, 0);
-    EXPECT_EQ(view.histogram_builds, 0);
-    EXPECT_EQ(view.calls.back(), "EndSteps");
+TEST(ProcessingPass, InputsWithoutFiguresSayHowFarThePassGot) {
+  struct Case {
+    std::string list;
+    PassOutcome outcome;
+  };
+  const std::vector<Case> cases = {
+      {"", PassOutcome::kNoRecords},
+      {"0", PassOutcome::kNoFigures},
+      {"0,0", PassOutcome::kNoFigures},
+      {"-5,3", PassOutcome::kNoFigures},
+      {"-40000,-40000,-40000", PassOutcome::kNoFigures},
+  };
+  for (const Case& c : cases) {
+    Pass pass;
+    const PassResult r = pass.Run(c.list);
+    EXPECT_EQ(r.outcome, c.outcome) << "'" << c.list << "'";
+    // Only a pass with records retitles the second trace.
+    EXPECT_EQ(r.series2_title.has_value(), c.outcome != PassOutcome::kNoRecords) << c.list;
+    EXPECT_EQ(r.Text(Figure::kEsampavg), "") << c.list;
+    EXPECT_EQ(r.chart.data, nullptr) << c.list;
+    EXPECT_EQ(r.held.pp_percent, 0) << c.list;
   }
 }
 
@@ -149,194 +158,76 @@ TEST(ProcessingPass, CentreFollowsTheLastFiveIntervalsOnlyAfterAFivePercentStep)
       {Repeat(40000, 4), 40000, "1000.0000"},                           // too few for the tail
       // The tail intervals are rounded to whole ticks before their mean is taken.
       {Concat(Repeat(10, 5), Repeat(100, 5)), 100, "400000.0000"},
+      // A tail far below 0 is still the centre; the chart refuses it, not the pass.
+      {Concat(Repeat(40000, 100), Repeat(-10000, 5)), -10000, "0.0000"},
   };
   for (const Case& c : cases) {
-    ProcessingPass pass;
-    FakePassView view;
-    pass.Run(view, Join(c.values), true);
-    EXPECT_DOUBLE_EQ(pass.CentreInterval(), c.centre);
-    EXPECT_EQ(common::FixedText(pass.CentreFrequency(), 4), c.frequency);
-    EXPECT_DOUBLE_EQ(view.fed_centre_interval, c.centre);
+    Pass pass;
+    const PassResult r = pass.Run(Join(c.values));
+    EXPECT_DOUBLE_EQ(r.chart.CentreInterval, c.centre);
+    EXPECT_EQ(common::FixedText(r.chart.CentreFrequency, 4), c.frequency);
   }
 }
 
-TEST(ProcessingPass, PeakToPeakMaximumIsHeldUntilPeakReset) {
-  ProcessingPass pass;
-  FakePassView view;
-  pass.Run(view, "40000,40004,39996,40000", true);  // 0.0200 %
-  pass.Run(view, "40000,40002,39998,40000", true);  // 0.0100 %
-  EXPECT_EQ(view.BoxText(Box::kEjitpp_pct), "0.0100");
-  EXPECT_EQ(view.BoxText(Box::kEjitpp_max), "0.0200");
+TEST(ProcessingPass, HeldMaximaRiseOnlyAndStartFromTheGivenOnes) {
+  PassOptions options;
+  options.held = {0.0150, 0.5};
+  Pass pass(options);
+  PassResult r = pass.Run("40000,40002,39998,40000");  // 0.0100 %
+  EXPECT_EQ(r.Text(Figure::kEjitpp_pct), "0.0100");
+  EXPECT_EQ(r.Text(Figure::kEjitpp_max), "0.0150");
+  EXPECT_DOUBLE_EQ(r.held.pp_percent, 0.0150);
+  EXPECT_DOUBLE_EQ(r.held.quality, 0.5);
 
-  pass.PeakReset(view);
-  EXPECT_EQ(view.BoxText(Box::kEjitpp_max), "");
-  EXPECT_EQ(view.BoxText(Box::kEpqf), "");
-  EXPECT_EQ(pass.PPPercentPeak(), 0);
-  EXPECT_EQ(pass.QualityPeak(), 0);
-
-  pass.Run(view, "40000,40002,39998,40000", true);
-  EXPECT_EQ(view.BoxText(Box::kEjitpp_max), "0.0100");
-}
-
-TEST(ProcessingPass, FlightTimeFigures) {
-  struct Case {
-    std::string eint1, eprove_ms, ejitpp_pct;
-    std::string lpcycles, eprove_err;
-  };
-  const std::vector<Case> cases = {
-      {"0.000300000000", "1", "0.0300", "(3 pulses)", "0.0100"},
-      {"0.001000000000", "1", "0.0200", "(1 pulses)", "0.0200"},
-      {"0.001000000000", "250", "0.0200", "(250 pulses)", "0.0001"},
-      {"0.000300000000", "", "0.0300", "", ""},
-      {"0.000300000000", "0", "0.0300", "", ""},
-      {"0.000300000000", "-5", "0.0300", "", ""},
-      {"", "1", "0.0300", "", ""},
-      {"1.000000000000", "1", "0.0300", "", ""},  // under one pulse
-      // An average below 0.02 ticks shows as zero seconds: no pulse count, no division by 0.
-      {"0.000000000000", "1", "0.0300", "", ""},
-      // More pulses than a signed 32-bit count holds.
-      {"0.000000000001", "100000", "0.0300", "", ""},
-  };
-  for (const Case& c : cases) {
-    ProcessingPass pass;
-    FakePassView view;
-    view.boxes[Box::kEint1] = c.eint1;
-    view.boxes[Box::kEprove_ms] = c.eprove_ms;
-    view.boxes[Box::kEjitpp_pct] = c.ejitpp_pct;
-    view.boxes[Box::kLpcycles] = "stale";
-    view.boxes[Box::kEprove_err] = "stale";
-    view.boxes[Box::kEpqf] = "kept";
-    pass.UpdateProveFigures(view);
-    EXPECT_EQ(view.BoxText(Box::kLpcycles), c.lpcycles) << c.eint1 << " " << c.eprove_ms;
-    EXPECT_EQ(view.BoxText(Box::kEprove_err), c.eprove_err) << c.eint1 << " " << c.eprove_ms;
-    EXPECT_EQ(view.BoxText(Box::kEpqf), c.eprove_err.empty() ? "kept" : c.eprove_err);
-  }
-}
-
-TEST(ProcessingPass, QualityPeakRisesOnlyAndClearingTheFlightTimeKeepsIt) {
-  ProcessingPass pass;
-  FakePassView view;
-  view.boxes[Box::kEint1] = "0.000300000000";
-  view.boxes[Box::kEjitpp_pct] = "0.0300";
-  view.boxes[Box::kEprove_ms] = "1";
-  pass.UpdateProveFigures(view);
-  view.boxes[Box::kEprove_ms] = "2";  // 6 pulses: 0.0050
-  pass.UpdateProveFigures(view);
-  EXPECT_EQ(view.BoxText(Box::kEprove_err), "0.0050");
-  EXPECT_EQ(view.BoxText(Box::kEpqf), "0.0100");
-  view.boxes[Box::kEprove_ms] = "";
-  pass.UpdateProveFigures(view);
-  EXPECT_EQ(view.BoxText(Box::kEprove_err), "");
-  EXPECT_EQ(view.BoxText(Box::kLpcycles), "");
-  EXPECT_EQ(view.BoxText(Box::kEpqf), "0.0100");
-  EXPECT_DOUBLE_EQ(pass.QualityPeak(), 0.01);
-}
-
-TEST(ProcessingPass, FlightTimeTextsThatAreNotNumbersRaiseTheConversionError) {
-  struct Case {
-    std::string eint1, eprove_ms, ejitpp_pct, message, lpcycles;
-  };
-  const std::vector<Case> cases = {
-      // After a Load without figures: the count is shown before the percentage fails.
-      {"0.000300000000", "1", "", "'' is not a valid floating point value", "(3 pulses)"},
-      {"abc", "1", "0.0300", "'abc' is not a valid floating point value", ""},
-      {"0.000300000000", "1x", "0.0300", "'1x' is not a valid integer value", ""},
-  };
-  for (const Case& c : cases) {
-    ProcessingPass pass;
-    FakePassView view;
-    view.boxes[Box::kEint1] = c.eint1;
-    view.boxes[Box::kEprove_ms] = c.eprove_ms;
-    view.boxes[Box::kEjitpp_pct] = c.ejitpp_pct;
-    try {
-      pass.UpdateProveFigures(view);
-      ADD_FAILURE() << "no error for " << c.message;
-    } catch (const common::Error& e) {
-      EXPECT_EQ(std::string(e.what()), c.message);
-    }
-    EXPECT_EQ(view.BoxText(Box::kLpcycles), c.lpcycles);
-    EXPECT_EQ(view.BoxText(Box::kEprove_err), "");
-  }
+  pass.options.held = r.held;
+  r = pass.Run("40000,40004,39996,40000");  // 0.0200 %
+  EXPECT_EQ(r.Text(Figure::kEjitpp_max), "0.0200");
+  EXPECT_DOUBLE_EQ(r.held.pp_percent, 0.02);
 }
 
 TEST(ProcessingPass, FlightTimeFollowsTheFiguresOfThePass) {
-  ProcessingPass pass;
-  FakePassView view;
-  view.boxes[Box::kEprove_ms] = "1";
-  pass.Run(view, Join(Concat(Repeat(12000, 3), {12006, 11994, 12000})), true);
+  PassOptions options;
+  options.flight_ms = "1";
+  Pass pass(options);
+  const PassResult r = pass.Run(Join(Concat(Repeat(12000, 3), {12006, 11994, 12000})));
   // 0.000300000000 s per pulse, P-P 12 ticks of 12000: 0.1000 % over 3 pulses.
-  EXPECT_EQ(view.BoxText(Box::kEint1), "0.000300000000");
-  EXPECT_EQ(view.BoxText(Box::kEjitpp_pct), "0.1000");
-  EXPECT_EQ(view.BoxText(Box::kLpcycles), "(3 pulses)");
-  EXPECT_EQ(view.BoxText(Box::kEprove_err), "0.0333");
-  EXPECT_EQ(view.BoxText(Box::kEpqf), "0.0333");
+  EXPECT_EQ(r.Text(Figure::kEint1), "0.000300000000");
+  EXPECT_EQ(r.Text(Figure::kEjitpp_pct), "0.1000");
+  EXPECT_EQ(r.flight.pulses, "(3 pulses)");
+  EXPECT_EQ(r.flight.quality, "0.0333");
+  EXPECT_EQ(r.flight.quality_peak, "0.0333");
+  EXPECT_NEAR(r.held.quality, 0.1 / 3, 1e-12);
 }
 
-TEST(ProcessingPass, AConversionErrorEndsThePassAfterItsEndSteps) {
-  const std::vector<std::pair<std::string, std::string>> cases = {
-      {"40000,abc,40000", "'abc' is not a valid integer value"},
-      {"40000,,40000", "'' is not a valid integer value"},
-      {"40000, 40000", "' 40000' is not a valid integer value"},
-      {"2147483648", "'2147483648' is not a valid integer value"},
+TEST(ProcessingPass, AFlightTimeBeyondTheIntegerRangeIsAnErrorValue) {
+  PassOptions options;
+  options.flight_ms = "99999999999";
+  Pass pass(options);
+  const PassResult r = pass.Run("40000,40004,39996,40000");
+  EXPECT_EQ(r.outcome, PassOutcome::kFigures);
+  EXPECT_EQ(r.flight.error, "'99999999999' is not a valid integer value");
+  EXPECT_EQ(r.held.quality, 0);
+}
+
+TEST(ProcessingPass, TheViewTitlesTheLeftAxis) {
+  const std::vector<std::pair<GraphView, std::string>> cases = {
+      {GraphView::kInterval, "Pulse-Pulse Interval (x25ns)"},
+      {GraphView::kFrequency, "Pulse Frequency (Hz)"},
+      {GraphView::kHistogram, "Pulse Frequency (Hz)"},
   };
-  for (const auto& [list, message] : cases) {
-    ProcessingPass pass;
-    FakePassView view;
-    try {
-      pass.Run(view, list, true);
-      ADD_FAILURE() << "no error for " << list;
-    } catch (const common::Error& e) {
-      EXPECT_EQ(std::string(e.what()), message);
-    }
-    EXPECT_EQ(view.end_steps, 1) << list;
-    EXPECT_TRUE(view.written.empty()) << list;
-    EXPECT_EQ(view.calls.back(), "EndSteps");
+  for (const auto& [view, title] : cases) {
+    PassOptions options;
+    options.view = view;
+    Pass pass(options);
+    // A pass without records still carries the title.
+    EXPECT_EQ(pass.Run("").left_axis_title, title);
+    EXPECT_EQ(pass.Run("40000,40004").left_axis_title, title);
   }
 }
 
-TEST(ProcessingPass, AFailingChartFeedLeavesTheLaterFieldsUnwritten) {
-  ProcessingPass pass;
-  FakePassView view;
-  view.on_feed = [](const ChartInput&) { throw common::Error("Invalid floating point operation"); };
-  EXPECT_THROW(pass.Run(view, "40000,40004,39996,40000", true), common::Error);
-  EXPECT_EQ(view.BoxText(Box::kEsampavg), "40000");
-  EXPECT_EQ(view.BoxText(Box::kEjitpp_max), "0.0200");
-  EXPECT_FALSE(view.Wrote(Box::kEint1));
-  EXPECT_FALSE(view.Wrote(Box::kEfreq1));
-  EXPECT_FALSE(view.Wrote(Box::kLpcycles));
-  EXPECT_EQ(view.end_steps, 1);
-  EXPECT_EQ(view.calls.back(), "EndSteps");
-}
-
-TEST(ProcessingPass, TheViewDecidesTitleChartFeedAndHistogram) {
+TEST(ProcessingPass, TheFilterRunsOnlyWhenAskedForWithABuiltTable) {
   struct Case {
-    int graph_index;
-    std::string title;
-    int feeds, histograms;
-  };
-  const std::vector<Case> cases = {
-      {0, "Pulse-Pulse Interval (x25ns)", 1, 0},
-      {1, "Pulse Frequency (Hz)", 1, 0},
-      {2, "Pulse Frequency (Hz)", 0, 1},
-  };
-  for (const Case& c : cases) {
-    ProcessingPass pass;
-    FakePassView view;
-    view.graph_index = c.graph_index;
-    pass.Run(view, "40000,40004", true);
-    EXPECT_EQ(view.left_axis_title, c.title);
-    EXPECT_EQ(view.chart_feeds, c.feeds);
-    EXPECT_EQ(view.histogram_builds, c.histograms);
-    EXPECT_EQ(view.calls[view.calls.size() - 1], "EndSteps");
-    if (c.histograms > 0) {
-      EXPECT_EQ(view.calls[view.calls.size() - 2], "BuildHistogram");
-    }
-  }
-}
-
-TEST(ProcessingPass, TheFilterRunsOnlyOnAnEnabledUncheckedDualBoxWithABuiltTable) {
-  struct Case {
-    bool dual_enabled_unchecked;
+    bool smooth;
     int length;  // 0: never set
     std::string title;
     int64_t ch2_count;
@@ -347,93 +238,73 @@ TEST(ProcessingPass, TheFilterRunsOnlyOnAnEnabledUncheckedDualBoxWithABuiltTable
       {true, 0, "Ch2", 0},  // the table was never built
   };
   for (const Case& c : cases) {
-    ProcessingPass pass;
-    if (c.length > 0) pass.Filter().SetLength(c.length);
-    FakePassView view;
-    view.dual_enabled_unchecked = c.dual_enabled_unchecked;
-    pass.Run(view, "40000,40004,39996,40000,40008", true);
-    EXPECT_EQ(view.series2_title, c.title);
-    EXPECT_EQ(pass.Data().Ch2Count, c.ch2_count);
+    SmoothingFilter filter;
+    if (c.length > 0) filter.SetLength(c.length);
+    PassOptions options;
+    options.smooth = c.smooth;
+    options.filter = &filter;
+    Pass pass(options);
+    const PassResult r = pass.Run("40000,40004,39996,40000,40008");
+    EXPECT_EQ(r.series2_title, c.title);
+    EXPECT_EQ(pass.data.Ch2Count, c.ch2_count);
     // The smoothed trace is no channel 2 capture: its average stays 0.
-    EXPECT_EQ(view.BoxText(Box::kEint2), "0.000000000000");
+    EXPECT_EQ(r.Text(Figure::kEint2), "0.000000000000");
     if (c.title == "Filter") {
-      EXPECT_DOUBLE_EQ(pass.Data().Ch2Intervals[2], 40001);
-      EXPECT_DOUBLE_EQ(pass.Data().Ch2Intervals[3], 39999);
-      EXPECT_DOUBLE_EQ(pass.Data().Ch2Intervals[4], 40001);
-      EXPECT_EQ(pass.Data().Ch2Intervals[1], 0);
-      EXPECT_EQ(pass.Data().Ch2Intervals[5], 0);
+      EXPECT_DOUBLE_EQ(pass.data.Ch2Intervals[2], 40001);
+      EXPECT_DOUBLE_EQ(pass.data.Ch2Intervals[3], 39999);
+      EXPECT_DOUBLE_EQ(pass.data.Ch2Intervals[4], 40001);
+      EXPECT_EQ(pass.data.Ch2Intervals[1], 0);
+      EXPECT_EQ(pass.data.Ch2Intervals[5], 0);
     }
   }
 }
 
-TEST(ProcessingPass, AStreamWindowIsTakenWhenNothingWasDecoded) {
-  ProcessingPass pass;
-  FakePassView view;
-  view.stream_checked = true;
-  view.stream_window = [](PulseData& data) {
-    for (int i = 1; i <= 4; ++i) {
-      data.Ch1Intervals[static_cast<size_t>(i)] = 40000 + (i == 2 ? 4 : i == 3 ? -4 : 0);
-      data.Ch2Intervals[static_cast<size_t>(i)] = 0;
-      data.Ch1Average += data.Ch1Intervals[static_cast<size_t>(i)];
-    }
-    data.Ch1Count = 5;
-    data.Ch2Count = 0;
-  };
-  pass.Run(view, "", false);
-  EXPECT_EQ(view.BoxText(Box::kEjitpp), "8");
-  EXPECT_EQ(view.BoxText(Box::kEsampavg), "40000");
-
-  // A loaded list supplies records itself: no window is taken.
-  FakePassView loaded;
-  loaded.stream_checked = true;
-  loaded.stream_window = view.stream_window;
-  pass.Run(loaded, "40000,40002", true);
-  EXPECT_EQ(std::count(loaded.calls.begin(), loaded.calls.end(), "TakeStreamWindow"), 0);
-  EXPECT_EQ(loaded.BoxText(Box::kEsampavg), "40001");
-}
-
-TEST(ProcessingPass, AFailingStreamWindowStillRunsTheEndSteps) {
-  ProcessingPass pass;
-  FakePassView view;
-  view.stream_checked = true;
-  view.stream_window = [](PulseData&) { throw common::Error("I/O error 101"); };
-  EXPECT_THROW(pass.Run(view, "", false), common::Error);
-  EXPECT_EQ(view.end_steps, 1);
-}
-
 TEST(ProcessingPass, CountsBeyondTheArraysAreClampedTo5001) {
-  ProcessingPass pass;
-  FakePassView view;
-  view.stream_checked = true;
-  view.stream_window = [](PulseData& data) {
-    for (size_t i = 1; i <= 5000; ++i) data.Ch1Intervals[i] = 40000;
-    data.Ch1Average = 5000 * 40000.0;
-    data.Ch1Count = 9000;  // more records than the arrays hold
-  };
-  pass.Run(view, "", false);
-  EXPECT_EQ(pass.Data().Ch1Count, 5001);
-  EXPECT_EQ(view.BoxText(Box::kEsampavg), "40000");
-  EXPECT_EQ(view.BoxText(Box::kEjitpp), "0");
+  // A stream window may claim more records than the arrays hold.
+  PulseData data;
+  for (size_t i = 1; i <= 5000; ++i) data.Ch1Intervals[i] = 40000;
+  data.Ch1Average = 5000 * 40000.0;
+  data.Ch1Count = 9000;
+  const PassResult r = Compute(data, {});
+  EXPECT_EQ(data.Ch1Count, 5001);
+  EXPECT_EQ(r.Text(Figure::kEsampavg), "40000");
+  EXPECT_EQ(r.Text(Figure::kEjitpp), "0");
 }
 
 TEST(ProcessingPass, DeviationsBeyondTheSquareRangeOfSixtyFourBitsStillGiveFigures) {
   // Nine 1-tick deltas and one near 2^32: the large deviation squared exceeds 2^63.
-  ProcessingPass pass;
-  FakePassView view;
-  view.stream_checked = true;
-  view.stream_window = [](PulseData& data) {
-    for (size_t i = 1; i <= 9; ++i) data.Ch1Intervals[i] = 1;
-    data.Ch1Intervals[10] = 4294967295.0;
-    data.Ch1Average = 9 + 4294967295.0;
-    data.Ch1Count = 11;
+  PulseData data;
+  for (size_t i = 1; i <= 9; ++i) data.Ch1Intervals[i] = 1;
+  data.Ch1Intervals[10] = 4294967295.0;
+  data.Ch1Average = 9 + 4294967295.0;
+  data.Ch1Count = 11;
+  const PassResult r = Compute(data, {});
+  EXPECT_EQ(r.Text(Figure::kEpkpos), "+3865470564");
+  EXPECT_EQ(r.Text(Figure::kEpkneg), "-429496729");
+  EXPECT_EQ(r.Text(Figure::kEjitpp), "4294967293");
+  EXPECT_EQ(r.Text(Figure::kEjitrms), "2576980376");
+  EXPECT_EQ(r.Text(Figure::kEjitrms_pct), "600.0000");
+  EXPECT_EQ(r.Text(Figure::kEjitpp_pct), "1000.0000");
+}
+
+TEST(ProcessingPass, AConversionErrorInTheListEndsTheDecoding) {
+  const std::vector<std::pair<std::string, std::string>> cases = {
+      {"40000,abc,40000", "'abc' is not a valid integer value"},
+      {"40000,,40000", "'' is not a valid integer value"},
+      {"40000, 40000", "' 40000' is not a valid integer value"},
+      {"2147483648", "'2147483648' is not a valid integer value"},
   };
-  pass.Run(view, "", false);
-  EXPECT_EQ(view.BoxText(Box::kEpkpos), "+3865470564");
-  EXPECT_EQ(view.BoxText(Box::kEpkneg), "-429496729");
-  EXPECT_EQ(view.BoxText(Box::kEjitpp), "4294967293");
-  EXPECT_EQ(view.BoxText(Box::kEjitrms), "2576980376");
-  EXPECT_EQ(view.BoxText(Box::kEjitrms_pct), "600.0000");
-  EXPECT_EQ(view.BoxText(Box::kEjitpp_pct), "1000.0000");
+  for (const auto& [list, message] : cases) {
+    PulseData data;
+    data.Ch1Count = 7;
+    try {
+      Decode(list, true, data, nullptr);
+      ADD_FAILURE() << "no error for " << list;
+    } catch (const common::Error& e) {
+      EXPECT_EQ(std::string(e.what()), message);
+    }
+    EXPECT_EQ(data.Ch1Count, 0) << list;  // the counts were reset before the values
+  }
 }
 
 // Both channels, five records: channel 1 steps 40000, 40004, 39996, 40000, channel 2 20000.
@@ -448,69 +319,57 @@ constexpr char kDualReply[] =
 
 TEST(ProcessingPass, AnInstrumentReplyGivesBothChannelsFigures) {
   ProcessingPass pass;
-  FakePassView view;
-  pass.Run(view, kDualReply, false);
-  const std::vector<std::pair<Box, std::string>> expected = {
-      {Box::kEsampavg, "40000"},
-      {Box::kEjitpp, "8"},
-      {Box::kEpkpos, "+4"},
-      {Box::kEpkneg, "-4"},
-      {Box::kEint1, "0.001000000000"},
-      {Box::kEfreq1, "1000.0000"},
-      {Box::kEint2, "0.000500000000"},
-      {Box::kEfreq2, "2000.0000"},
+  ASSERT_TRUE(pass.Decode(kDualReply, false));
+  const PassResult r = Compute(pass.Data(), {});
+  const std::vector<std::pair<Figure, std::string>> expected = {
+      {Figure::kEsampavg, "40000"},
+      {Figure::kEjitpp, "8"},
+      {Figure::kEpkpos, "+4"},
+      {Figure::kEpkneg, "-4"},
+      {Figure::kEint1, "0.001000000000"},
+      {Figure::kEfreq1, "1000.0000"},
+      {Figure::kEint2, "0.000500000000"},
+      {Figure::kEfreq2, "2000.0000"},
   };
-  for (const auto& [box, text] : expected) {
-    EXPECT_EQ(view.BoxText(box), text) << BoxName(box);
-  }
+  for (const auto& [figure, text] : expected) EXPECT_EQ(r.Text(figure), text) << FigureName(figure);
   EXPECT_DOUBLE_EQ(pass.Data().Ch2Average, 20000);
   ASSERT_EQ(pass.Memo().size(), 8u);
   EXPECT_EQ(pass.Memo().back(), "5");
-  EXPECT_EQ(view.end_steps, 1);
 
   // The next pass starts from an empty log.
-  FakePassView again;
-  pass.Run(again, "", false);
+  pass.Decode("", false);
   EXPECT_EQ(pass.Memo(), std::vector<std::string>{"0"});
 }
 
-TEST(ProcessingPass, ARemovedOrIncompleteReplyOnlyRetitlesTheAxis) {
-  const std::vector<std::string> replies = {
-      "",                                                  // removed by the receive handler
-      "<K390>\r\n<SAMPLES>5,0</SAMPLES>\r\n</K390>",       // no header on the first line
-      "<K390><SAMPLES>0,0</SAMPLES>\r\n0,0,0\r\n</K390>",  // both counts 0
+TEST(ProcessingPass, ARemovedOrIncompleteReplyGivesNoRecords) {
+  struct Case {
+    std::string reply;
+    bool decoded;  // false: nothing to compute, and a stream pass takes no window either
   };
-  for (const std::string& reply : replies) {
+  const std::vector<Case> cases = {
+      {"", true},                                              // removed by the receive handler
+      {"<K390>\r\n<SAMPLES>5,0</SAMPLES>\r\n</K390>", false},  // no header on the first line
+      {"<K390><SAMPLES>0,0</SAMPLES>\r\n0,0,0\r\n</K390>", false},  // both counts 0
+      {"\r\n", false},  // a stray CR in the TCP stream bytes
+  };
+  for (const Case& c : cases) {
     ProcessingPass pass;
-    FakePassView view;
-    view.graph_index = 1;
-    pass.Run(view, reply, false);
-    const std::vector<std::string> expected = {"SetLeftAxisTitle", "TimerOff", "EndSteps"};
-    EXPECT_EQ(view.calls, expected) << reply;
-    EXPECT_EQ(view.left_axis_title, "Pulse Frequency (Hz)");
+    EXPECT_EQ(pass.Decode(c.reply, false), c.decoded) << c.reply;
+    EXPECT_EQ(pass.Data().Ch1Count, 0) << c.reply;
+    if (c.decoded) {
+      EXPECT_EQ(Compute(pass.Data(), {}).outcome, PassOutcome::kNoRecords) << c.reply;
+    }
   }
 }
 
-TEST(ProcessingPass, AReplyThatEndsEarlyTakesNoStreamWindow) {
+TEST(ProcessingPass, AMalformedReplyRaisesTheConversionError) {
   ProcessingPass pass;
-  FakePassView view;
-  view.stream_checked = true;
-  pass.Run(view, "\r\n", false);  // a stray CR in the TCP stream bytes
-  EXPECT_EQ(std::count(view.calls.begin(), view.calls.end(), "TakeStreamWindow"), 0);
-  EXPECT_EQ(view.end_steps, 1);
-}
-
-TEST(ProcessingPass, AMalformedReplyRaisesAfterTheEndSteps) {
-  ProcessingPass pass;
-  FakePassView view;
   try {
-    pass.Run(view, "<SAMPLES>5,0</SAMPLES>\r\n0,0\r\n</K390>", false);
+    pass.Decode("<SAMPLES>5,0</SAMPLES>\r\n0,0\r\n</K390>", false);
     ADD_FAILURE() << "no error";
   } catch (const common::Error& e) {
     EXPECT_EQ(std::string(e.what()), "'$' is not a valid integer value");
   }
-  EXPECT_EQ(view.end_steps, 1);
-  EXPECT_TRUE(view.written.empty());
 }
 
 TEST(DecodeLoadedList, StoresValuesFromIndexOneAndCountsOneMore) {
@@ -541,28 +400,6 @@ TEST(DecodeLoadedList, KeepsTheFirst5000ValuesButChecksEveryValue) {
   PulseData bad;
   EXPECT_THROW(DecodeLoadedList(Join(Repeat(40000, 6000)) + ",x", bad), common::Error);
   EXPECT_EQ(bad.Ch1Count, 0);
-}
-
-TEST(BoxName, NamesTheWindowsControls) {
-  const std::vector<std::pair<Box, std::string>> names = {
-      {Box::kEsampavg, "Esampavg"},
-      {Box::kEpkpos, "Epkpos"},
-      {Box::kEpkneg, "Epkneg"},
-      {Box::kEjitpp, "Ejitpp"},
-      {Box::kEjitpp_pct, "Ejitpp_pct"},
-      {Box::kEjitpp_max, "Ejitpp_max"},
-      {Box::kEjitrms, "Ejitrms"},
-      {Box::kEjitrms_pct, "Ejitrms_pct"},
-      {Box::kEint1, "Eint1"},
-      {Box::kEfreq1, "Efreq1"},
-      {Box::kEint2, "Eint2"},
-      {Box::kEfreq2, "Efreq2"},
-      {Box::kLpcycles, "Lpcycles"},
-      {Box::kEprove_err, "Eprove_err"},
-      {Box::kEpqf, "Epqf"},
-      {Box::kEprove_ms, "Eprove_ms"},
-  };
-  for (const auto& [box, name] : names) EXPECT_EQ(BoxName(box), name);
 }
 
 }  // namespace

@@ -60,8 +60,10 @@ TEST(ResampleStream, FirstLineIsSkippedAndTheWindowIsSmoothed) {
   for (const Case& c : cases) EXPECT_EQ(Lines(Resample(Log(c.lines))), c.expected);
 }
 
-TEST(ResampleStream, LineEndingsWithoutCarriageReturnAreReadToo) {
+TEST(ResampleStream, LfAndLoneCrLineEndingsAreReadToo) {
   EXPECT_EQ(Resample("0\n100\n100\n100\n100\n200\n100\n100\n100\n100\n"), "200,120\r\n");
+  EXPECT_EQ(Resample("0\r100\r100\r100\r100\r200\r100\r100\r100\r100\r"), "200,120\r\n");
+  EXPECT_EQ(Resample("0\r100\n100\r\n100\r100\r200\n100\r100\r100\r\n100"), "200,120\r\n");
   // A last line without an ending still counts.
   EXPECT_EQ(Resample("0\r\n100\r\n100\r\n100\r\n100\r\n200\r\n100\r\n100\r\n100\r\n100"),
             "200,120\r\n");
@@ -166,6 +168,51 @@ TEST_F(ResampleLogFiles, AnOutputThatCannotBeCreatedIsReported) {
   } catch (const common::Error& e) {
     EXPECT_EQ(std::string(e.what()), "Cannot create \"" + out + "\": No such file or directory");
   }
+}
+
+TEST_F(ResampleLogFiles, AnOutputThatIsTheLogIsRefusedAndBothStayAsTheyWere) {
+  const std::string log = Log({"0", "100", "100", "100", "100", "200", "100", "100", "100", "100"});
+  std::ofstream(Path("stream.dat"), std::ios::binary) << log;
+  std::filesystem::create_hard_link(Path("stream.dat"), Path("link.dat"));
+  for (const std::string& out :
+       {Path("stream.dat"), (dir_ / "." / "stream.dat").string(), Path("link.dat")}) {
+    try {
+      ResampleLog(Path("stream.dat"), out);
+      ADD_FAILURE() << "no error for " << out;
+    } catch (const common::Error& e) {
+      EXPECT_EQ(e.Message(), "Cannot create \"" + out + "\": it is the stream log being read");
+    }
+    EXPECT_EQ(Read(Path("stream.dat")), log);
+  }
+}
+
+TEST_F(ResampleLogFiles, AFolderIsReportedWithTheSystemsReasonAndNothingIsTouched) {
+  std::filesystem::create_directory(Path("folder"));
+  std::ofstream(Path("resampled.dat"), std::ios::binary) << "kept\r\n";
+  try {
+    ResampleLog(Path("folder"), Path("resampled.dat"));
+    ADD_FAILURE() << "no error for a folder as the log";
+  } catch (const common::Error& e) {
+    EXPECT_EQ(e.Message(), "Cannot read \"" + Path("folder") + "\": Is a directory");
+  }
+  EXPECT_EQ(Read(Path("resampled.dat")), "kept\r\n");
+
+  const std::string log = Log(std::vector<std::string>(12, "1"));
+  std::ofstream(Path("stream.dat"), std::ios::binary) << log;
+  try {
+    ResampleLog(Path("stream.dat"), Path("folder"));
+    ADD_FAILURE() << "no error for a folder as the output";
+  } catch (const common::Error& e) {
+    EXPECT_EQ(e.Message(), "Cannot create \"" + Path("folder") + "\": Is a directory");
+  }
+  EXPECT_EQ(Read(Path("stream.dat")), log);
+  EXPECT_FALSE(std::filesystem::exists(Path("folder.tmp")));
+
+  // A folder in the way of the temporary file is not ours to remove.
+  std::filesystem::create_directory(Path("resampled.dat.tmp"));
+  EXPECT_THROW(ResampleLog(Path("stream.dat"), Path("resampled.dat")), common::Error);
+  EXPECT_EQ(Read(Path("resampled.dat")), "kept\r\n");
+  EXPECT_TRUE(std::filesystem::is_directory(Path("resampled.dat.tmp")));
 }
 
 TEST_F(ResampleLogFiles, ABadLineKeepsTheLinesBeforeIt) {

@@ -25,6 +25,7 @@
 #include "presentation/pulse_chart.h"
 #include "tfmain_session.h"
 
+using analysis::GraphView;
 using app::SpinEdit;
 using app::TFmain;
 
@@ -322,6 +323,7 @@ class TFmainTest : public QObject {
   void ClickingPointsShowsOneLabel();
   void HistogramViewSwapsTheCharts();
   void FlightTimeAndPeakReset();
+  void ARefusedChartFeedKeepsTheLaterFigures();
   void LostStreamWordsStayOnScreen();
   void ErrorTextAddsAFullStop_data();
   void ErrorTextAddsAFullStop();
@@ -347,7 +349,7 @@ void TFmainTest::StartupWithoutSettingsFile() {
   QVERIFY(w.SEfilter->isHidden());
   QVERIFY(w.Lfilter->isHidden());
   QCOMPARE(w.GraphItemCount(), 2);
-  QCOMPARE(w.GraphIndex(), 0);
+  QCOMPARE(w.Graph(), GraphView::kInterval);
   QCOMPARE(s.chart().LeftAxisMinimum(), -100.0);
   QCOMPARE(s.chart().LeftAxisMaximum(), 100.0);
   QCOMPARE(s.chart().Title(), QString("K390 Jitter Data"));
@@ -412,7 +414,7 @@ void TFmainTest::StartupAgainstSettings() {
   if (c.filter_half) QCOMPARE(w.Pass().Filter().FilterHalf(), *c.filter_half);
   if (c.graph_items) {
     QCOMPARE(w.GraphItemCount(), *c.graph_items);
-    QCOMPARE(w.GraphIndex(), 0);
+    QCOMPARE(w.Graph(), GraphView::kInterval);
   }
   if (c.save_enabled) QCOMPARE(w.Bsave->isEnabled(), *c.save_enabled);
   for (const auto& [key, value] : c.file) QCOMPARE(s.Setting(key), QString::fromLatin1(value));
@@ -455,7 +457,7 @@ void TFmainTest::ChangesFromCodeRunHandlersOnlyWhenShownChanges() {
   QCOMPARE(s.Setting("PORT"), QString("1234"));
 
   // The graph selector runs its handler, and with it a pass, only when its index changes.
-  w.SetLeftAxisTitle("marker");
+  s.chart().SetLeftAxisTitle(QStringLiteral("marker"));
   w.SetItemIndex(0);
   QCOMPARE(s.chart().LeftAxisTitle(), QString("marker"));
   w.SetItemIndex(1);
@@ -654,7 +656,7 @@ void TFmainTest::LoadFillsEveryBoxAndRedraws() {
 
   // Switching to the frequency view redraws the loaded list at once.
   s.Item("Frequency")->click();
-  QCOMPARE(w.GraphIndex(), 1);
+  QCOMPARE(w.Graph(), GraphView::kFrequency);
   QCOMPARE(s.chart().LeftAxisTitle(), QString("Pulse Frequency (Hz)"));
   QCOMPARE(s.chart().PointCount(0), 4);
   QCOMPARE(PointText(s.chart().PointValue(0, 1)), PointText(1 / (40004 * 2.5e-8)));
@@ -672,7 +674,7 @@ void TFmainTest::LoadOfAFrequencyFileSelectsTheFrequencyView() {
   TFmain& w = s.w();
   s.Load(";Sample,Frequency(Hz)\r\n0,1000\r\n1,999.900009999\r\n2,1000.100010001\r\n", "freq.JIT");
   QVERIFY(s.errors.isEmpty());
-  QCOMPARE(w.GraphIndex(), 1);
+  QCOMPARE(w.Graph(), GraphView::kFrequency);
   QCOMPARE(w.Cycle().RxBuffer(), std::string("40000,40004,39996"));
   QCOMPARE(s.chart().Title(), QString("K390 Jitter Data  [freq.JIT]"));
   QCOMPARE(s.chart().LeftAxisTitle(), QString("Pulse Frequency (Hz)"));
@@ -683,7 +685,7 @@ void TFmainTest::LoadOfAFrequencyFileSelectsTheFrequencyView() {
   // A header that matches neither form: the view stays, the pass runs on an empty list.
   s.Load(";Sample,Frequency(Hz) \r\n0,1000\r\n", "odd.JIT");
   QVERIFY(s.errors.isEmpty());
-  QCOMPARE(w.GraphIndex(), 1);
+  QCOMPARE(w.Graph(), GraphView::kFrequency);
   QCOMPARE(s.chart().Title(), QString("K390 Jitter Data"));
   QCOMPARE(w.Cycle().RxBuffer(), std::string());
   QCOMPARE(w.Esampavg->text(), QString());
@@ -695,7 +697,7 @@ void TFmainTest::LoadFailuresLeaveViewAndTitle() {
   TFmain& w = s.w();
   s.Load(";Sample,Frequency(Hz)\r\n0,1000\r\n1,0\r\n2,1000\r\n", "zero.JIT");
   QCOMPARE(s.errors, QStringList{"Floating point division by zero."});
-  QCOMPARE(w.GraphIndex(), 0);
+  QCOMPARE(w.Graph(), GraphView::kInterval);
   QCOMPARE(s.chart().Title(), QString("K390 Jitter Data"));
   QCOMPARE(w.Cycle().RxBuffer(), std::string("40000"));
   QVERIFY(!w.Cycle().FromFile());
@@ -724,10 +726,9 @@ void TFmainTest::LoadsViewSwitchPassSeesTheNewList() {
 
   // Back to the interval view through the Load: the switch's own pass already runs on the new,
   // narrower list, so the wide list's P-P peak is not held again.
-  s.Load(";Sample,TDelta(x25ns)\r\n0,40000\r\n1,40001\r\n2,39999\r\n3,40000\r\n",
-         "narrow.JIT");
+  s.Load(";Sample,TDelta(x25ns)\r\n0,40000\r\n1,40001\r\n2,39999\r\n3,40000\r\n", "narrow.JIT");
   QVERIFY(s.errors.isEmpty());
-  QCOMPARE(w.GraphIndex(), 0);
+  QCOMPARE(w.Graph(), GraphView::kInterval);
   QCOMPARE(w.Ejitpp_pct->text(), QString("0.0050"));
   QCOMPARE(w.Ejitpp_max->text(), QString("0.0050"));
   QCOMPARE(s.chart().Title(), QString("K390 Jitter Data  [narrow.JIT]"));
@@ -758,7 +759,7 @@ void TFmainTest::SaveThenLoadInBothForms() {
   s.next_file = s.File("saved_f.JIT");
   w.Bload->click();
   QVERIFY(s.errors.isEmpty());
-  QCOMPARE(w.GraphIndex(), 1);
+  QCOMPARE(w.Graph(), GraphView::kFrequency);
   QCOMPARE(w.Cycle().RxBuffer(), std::string("40000,40004,39996,40000"));
   QCOMPARE(w.Esampavg->text(), QString("40000"));
   QCOMPARE(w.Ejitpp->text(), QString("8"));
@@ -766,7 +767,7 @@ void TFmainTest::SaveThenLoadInBothForms() {
 
   s.next_file = s.File("saved.JIT");
   w.Bload->click();
-  QCOMPARE(w.GraphIndex(), 0);
+  QCOMPARE(w.Graph(), GraphView::kInterval);
   QCOMPARE(w.Ejitpp_pct->text(), QString("0.0200"));
   QCOMPARE(s.dialogs.count(TFmain::FileDialog::kSave), 3);
 }
@@ -776,7 +777,7 @@ void TFmainTest::SaveInTheHistogramViewWritesFrequencies() {
   TFmain& w = s.w();
   s.Load(kIntervalFile);
   s.Item("Histogram")->click();
-  QCOMPARE(w.GraphIndex(), 2);
+  QCOMPARE(w.Graph(), GraphView::kHistogram);
   s.next_file = s.File("histogram.JIT");
   w.Bsave->click();
   QCOMPARE(ReadBytes(s.next_file),
@@ -927,6 +928,30 @@ void TFmainTest::FlightTimeAndPeakReset() {
   QTest::keyClick(w.Eprove_ms, Qt::Key_Backspace);
   QCOMPARE(w.Lpcycles->text(), QString());
   QCOMPARE(w.Eprove_err->text(), QString());
+}
+
+void TFmainTest::ARefusedChartFeedKeepsTheLaterFigures() {
+  Session s;
+  TFmain& w = s.w();
+  w.SetText(w.Eprove_ms, "1");
+  s.Load(kIntervalFile);
+  QCOMPARE(w.Epqf->text(), QString("0.0200"));
+
+  // The last five intervals put the centre far below 0, so the chart refuses its limits: the
+  // figures known before the feed are new, the later ones and the held quality factor are not.
+  QByteArray file = ";Sample,TDelta(x25ns)\r\n";
+  for (int i = 0; i < 105; ++i)
+    file += QByteArray::number(i) + (i < 100 ? ",40000\r\n" : ",-10000\r\n");
+  s.Load(file);
+  QCOMPARE(s.errors, QStringList{"Axis Maximum Value must be >= Minimum."});
+  QCOMPARE(w.Esampavg->text(), QString("37619"));
+  QCOMPARE(w.Ejitpp_max->text(), w.Ejitpp_pct->text());
+  QCOMPARE(w.Eint1->text(), QString("0.001000000000"));
+  QCOMPARE(w.Lpcycles->text(), QString("(1 pulses)"));
+  QCOMPARE(w.Epqf->text(), QString("0.0200"));
+  QCOMPARE(w.Pass().QualityPeak(), 0.02);
+  QCOMPARE(s.chart().PointCount(0), 4);
+  QVERIFY(w.Bload->isEnabled());
 }
 
 void TFmainTest::LostStreamWordsStayOnScreen() {

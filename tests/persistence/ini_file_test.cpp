@@ -255,5 +255,48 @@ TEST_F(IniFileTest, ValueWithLineBreakIsRefusedNotStored) {
   EXPECT_EQ(Get(), "[SETTINGS]\r\nIP=1\r\n");
 }
 
+TEST_F(IniFileTest, TextThatIsNot8BitWithLfOrCrLfIsRefusedAndNeverWritten) {
+  using namespace std::string_literals;
+  const std::string utf16 = "UTF-16 text; save it as 8-bit text (UTF-8 or ASCII)";
+  const std::string cr = "lines ended by CR alone; save it with LF or CR LF line ends";
+  const struct {
+    const char* name;
+    std::string content;
+    std::string problem;
+  } cases[] = {
+      {"UTF-16 LE with mark", "\xFF\xFE[\0S\0]\0\r\0\n\0I\0P\0=\0x\0"s, utf16},
+      {"UTF-16 BE with mark", "\xFE\xFF\0[\0S\0]\0\r\0\n"s, utf16},
+      {"UTF-16 LE without mark", "[\0S\0E\0T\0]\0"s, utf16},
+      {"UTF-16 BE without mark", "\0[\0S\0E\0T\0]"s, utf16},
+      {"CR-only line ends", "[SETTINGS]\rIP=1.2.3.4\rSAMPLES=70\r", cr},
+      {"one lone CR among CR LF", "[SETTINGS]\r\nIP=1.2.3.4\rPORT=1\r\n", cr},
+  };
+  for (const auto& c : cases) {
+    Put(c.content);
+    const std::string expected = "Cannot read \"" + path_ + "\": the settings file " +
+                                 (c.problem == utf16 ? "is " : "has ") + c.problem;
+    for (const bool write : {false, true}) {
+      try {
+        if (write) {
+          WriteSetting(path_, "SETTINGS", "VSCALEUNITS", "BITS");
+        } else {
+          ReadSetting(path_, "SETTINGS", "IP", "10.0.98.108");
+        }
+        ADD_FAILURE() << c.name << (write ? ": written" : ": read");
+      } catch (const common::Error& e) {
+        EXPECT_EQ(e.Message(), expected) << c.name;
+      }
+    }
+    EXPECT_EQ(Get(), c.content) << c.name;
+  }
+  // What stays readable: a last CR cut from its LF, and a NUL inside a value, read whole.
+  Put("[SETTINGS]\r\nSAMPLES=7\0"
+      "7\r\nIP=x\r"s);
+  EXPECT_EQ(ReadSetting(path_, "SETTINGS", "SAMPLES", ""),
+            "7\0"
+            "7"s);
+  EXPECT_EQ(ReadSetting(path_, "SETTINGS", "IP", ""), "x");
+}
+
 }  // namespace
 }  // namespace persistence

@@ -72,7 +72,7 @@ std::unique_ptr<acquisition::PulseData> FiveIntervals(bool with_ch2) {
 TEST(FeedPulseSteps, AxisAndSeriesStepsComeFirstAndInOrder) {
   auto data = FiveIntervals(true);
   RecordingChart chart;
-  FeedPulseSteps(chart, {*data, 40000, 1000}, true, false, 100);
+  FeedPulseSteps(chart, {data.get(), 40000, 1000}, true, false, 100);
   const std::vector<std::string> expected = {"min 0.000000", "max 40100.000000", "min 39900.000000",
                                              "width 0 2",    "width 2 2",        "clear 0",
                                              "clear 1",      "clear 2"};
@@ -110,7 +110,7 @@ TEST(FeedPulseSteps, PointsFollowTheView) {
     RecordingChart chart;
     // Leftovers of an earlier feed must go.
     chart.points[2].push_back({7, "old", true});
-    FeedPulseSteps(chart, {*data, 40000, 1000}, c.interval_view, false, 100);
+    FeedPulseSteps(chart, {data.get(), 40000, 1000}, c.interval_view, false, 100);
     SCOPED_TRACE(c.interval_view ? "interval view" : "frequency view");
     ASSERT_EQ(chart.points[0].size(), c.ch1.size());
     ASSERT_EQ(chart.points[1].size(), c.average.size());
@@ -136,7 +136,7 @@ TEST(FeedPulseSteps, PointsFollowTheView) {
 TEST(FeedPulseSteps, NegativeCentreIsRefusedBeforeAnySeriesIsTouched) {
   auto data = FiveIntervals(true);
   RecordingChart chart;
-  FeedPulseSteps(chart, {*data, 40000, 1000}, true, false, 100);
+  FeedPulseSteps(chart, {data.get(), 40000, 1000}, true, false, 100);
   struct Case {
     double centre;
     bool percent;
@@ -145,7 +145,7 @@ TEST(FeedPulseSteps, NegativeCentreIsRefusedBeforeAnySeriesIsTouched) {
   const Case cases[] = {{-50000, false, 100}, {-40000, true, 10}};
   for (const Case& c : cases) {
     try {
-      FeedPulseSteps(chart, {*data, c.centre, 0}, true, c.percent, c.scale);
+      FeedPulseSteps(chart, {data.get(), c.centre, 0}, true, c.percent, c.scale);
       ADD_FAILURE() << c.centre << " was accepted";
     } catch (const common::Error& e) {
       EXPECT_STREQ(e.what(), kAxisMaximumRefused);
@@ -173,7 +173,7 @@ TEST(FeedPulseSteps, NeverReadsPastTheEndOfTheArrays) {
   for (const Case& c : cases) {
     data->Ch1Count = c.count;
     RecordingChart chart;
-    FeedPulseSteps(chart, {*data, 40000, 1000}, true, false, 100);
+    FeedPulseSteps(chart, {data.get(), 40000, 1000}, true, false, 100);
     EXPECT_EQ(chart.points[0].size(), c.points) << c.count;
     EXPECT_EQ(chart.points[1].size(), c.points) << c.count;
     if (c.points == 5000) {

@@ -125,7 +125,7 @@ class PulseChartTest : public QObject {
     // A label shown before the feed is hidden by it.
     chart_->AddPoint(0, 1);
     chart_->SetPointLabelVisible(0, 0, true);
-    presentation::FeedPulseChart(*chart_, {*data, 40000, 1000}, interval_view, percent, scale);
+    presentation::FeedPulseChart(*chart_, {data.get(), 40000, 1000}, interval_view, percent, scale);
 
     QCOMPARE(chart_->LeftAxisMinimum(), minimum);
     QCOMPARE(chart_->LeftAxisMaximum(), maximum);
@@ -150,9 +150,9 @@ class PulseChartTest : public QObject {
 
   void feedWithoutChannel2LeavesSeries2Empty() {
     auto data = FiveIntervals(true);
-    presentation::FeedPulseChart(*chart_, {*data, 40000, 1000}, true, false, 100);
+    presentation::FeedPulseChart(*chart_, {data.get(), 40000, 1000}, true, false, 100);
     data->Ch2Count = 0;
-    presentation::FeedPulseChart(*chart_, {*data, 40000, 1000}, true, false, 100);
+    presentation::FeedPulseChart(*chart_, {data.get(), 40000, 1000}, true, false, 100);
     QCOMPARE(chart_->PointCount(0), 5);
     QCOMPARE(chart_->PointCount(2), 0);
   }
@@ -188,10 +188,10 @@ class PulseChartTest : public QObject {
 
   void negativeCentreFailsTheFeedAndKeepsThePoints() {
     auto data = FiveIntervals(true);
-    presentation::FeedPulseChart(*chart_, {*data, 40000, 1000}, true, false, 100);
+    presentation::FeedPulseChart(*chart_, {data.get(), 40000, 1000}, true, false, 100);
     data->Ch1Intervals[3] = 12345;
     const QString error = ErrorOf([&] {
-      presentation::FeedPulseChart(*chart_, {*data, -50000, 0}, true, false, 100);
+      presentation::FeedPulseChart(*chart_, {data.get(), -50000, 0}, true, false, 100);
     });
     QCOMPARE(error, QString("Axis Maximum Value must be >= Minimum"));
     QCOMPARE(chart_->LeftAxisMinimum(), 0.0);
@@ -205,7 +205,7 @@ class PulseChartTest : public QObject {
     auto data = FiveIntervals(false);
     const double ch1[] = {40080, 39920, 40060, 39940, 40070};
     for (int i = 1; i <= 5; ++i) data->Ch1Intervals[i] = ch1[i - 1];
-    presentation::FeedPulseChart(*chart_, {*data, 40000, 1000}, true, false, 100);
+    presentation::FeedPulseChart(*chart_, {data.get(), 40000, 1000}, true, false, 100);
     QSignalSpy spy(chart_.get(), &PulseChart::PointClicked);
     connect(chart_.get(), &PulseChart::PointClicked, chart_.get(),
             [this](int series, int index) { ShowOnlyClickedLabel(*chart_, series, index); });
@@ -234,7 +234,7 @@ class PulseChartTest : public QObject {
       data->Ch1Intervals[i] = ch1[i - 1];
       data->Ch2Intervals[i] = 40000;
     }
-    presentation::FeedPulseChart(*chart_, {*data, 40000, 1000}, true, false, 100);
+    presentation::FeedPulseChart(*chart_, {data.get(), 40000, 1000}, true, false, 100);
     QSignalSpy spy(chart_.get(), &PulseChart::PointClicked);
     ClickPoint(0, 2);
     QCOMPARE(spy.count(), 1);
@@ -269,7 +269,7 @@ class PulseChartTest : public QObject {
     const int legend = PixelsOf(chart_->Widget(), ch1);
     QVERIFY(legend < 50);
     auto data = FiveIntervals(true);
-    presentation::FeedPulseChart(*chart_, {*data, 40000, 1000}, true, false, 100);
+    presentation::FeedPulseChart(*chart_, {data.get(), 40000, 1000}, true, false, 100);
     chart_->Replot();
     if (qEnvironmentVariableIsSet("K390_CHART_SNAPSHOT")) {
       chart_->Widget()->grab().save(qEnvironmentVariable("K390_CHART_SNAPSHOT"));
@@ -286,7 +286,7 @@ class PulseChartTest : public QObject {
     chart_->Replot();
     const int before = PixelsOf(chart_->Widget(), ch2);
     auto data = FiveIntervals(true);
-    presentation::FeedPulseChart(*chart_, {*data, 40000, 1000}, true, false, 100);
+    presentation::FeedPulseChart(*chart_, {data.get(), 40000, 1000}, true, false, 100);
     // Nothing is drawn until the event loop turns once.
     QCOMPARE(PixelsOf(chart_->Widget(), ch2), before);
     QCoreApplication::processEvents();

@@ -1,38 +1,41 @@
 // k390tool: the jitter figures of saved captures and the stream log resampling, without a window.
 // Other programs call it, so its arguments and its output lines are a fixed interface.
+#include <CLI/CLI.hpp>
+
 #include <cstdio>
 #include <iostream>
-#include <map>
 #include <memory>
 #include <optional>
-#include <set>
 #include <string>
 #include <string_view>
 #include <vector>
 
-#include "acquisition/protocol.h"
 #include "acquisition/pulse_data.h"
-#include "analysis/pass_view.h"
 #include "analysis/processing_pass.h"
 #include "analysis/resample.h"
 #include "common/error.h"
 #include "persistence/jit_file.h"
 #include "persistence/text_file.h"
+#include "timing_commands.h"
 
 namespace {
 
-using analysis::Box;
+using analysis::Figure;
 
 constexpr int kExitOk = 0;
 constexpr int kExitFailed = 2;
 
-constexpr std::string_view kHelp =
-    R"help(Usage:
+constexpr std::string_view kUsageHelp = R"help(Usage:
   k390tool figures [--flight-ms MS] FILE...
   k390tool resample [STREAM_FILE [OUT_FILE]]
-  k390tool --help
+)help";
 
-figures
+constexpr std::string_view kHelpUsage = R"help(  k390tool --help
+  k390tool COMMAND --help
+)help";
+
+constexpr std::string_view kFiguresHelp =
+    R"help(figures
   Runs the jitter processing pass once per FILE, in order, as the window does for a
   loaded or received capture. The held maximum of the P-P percentage and of the quality
   factor carry over from one file to the next.
@@ -55,57 +58,32 @@ figures
     NoFigures=<reason>
   with reason "no records", "too few records", "reply ended early" or
   "average not above 0".
+)help";
 
-resample
+constexpr std::string_view kResampleHelp = R"help(resample
   Smooths the stream log STREAM_FILE (default "stream.dat") into OUT_FILE (default
   "resampled.dat"), as the window does when Stream is unchecked.
+)help";
 
-Exit status: 0 on success. 2 when a file cannot be read or written, when a value does not
+constexpr std::string_view kExitHelp =
+    R"help(Exit status: 0 on success. 2 when a file cannot be read or written, when a value does not
 convert (the message is printed to standard error as the window shows it) or when the
 arguments are wrong; the files after a failing one are not processed.
 )help";
 
-constexpr Box kFigureOrder[] = {
-    Box::kEsampavg,   Box::kEpkpos,     Box::kEpkneg,  Box::kEjitpp,
-    Box::kEjitpp_pct, Box::kEjitpp_max, Box::kEjitrms, Box::kEjitrms_pct,
-    Box::kEint1,      Box::kEfreq1,     Box::kEint2,   Box::kEfreq2,
-};
-constexpr Box kProveOrder[] = {Box::kLpcycles, Box::kEprove_err, Box::kEpqf};
-
-// The figure boxes as plain texts. Which boxes a pass wrote is recorded so that only that
-// pass's figures are printed, while the texts themselves persist from pass to pass as the
-// window's boxes do.
-class ToolView : public analysis::PassView {
- public:
-  ToolView(int graph_index, std::optional<std::string> flight_ms) : graph_index_(graph_index) {
-    if (flight_ms) texts_[Box::kEprove_ms] = *flight_ms;
+// The whole tool's help: the usage lines, each command's part, the exit status.
+std::string FullHelp() {
+  std::string help(kUsageHelp);
+  help += k390tool::TimingUsage();
+  help += kHelpUsage;
+  for (std::string_view part : {kFiguresHelp, kResampleHelp, k390tool::TimingHelp(), kExitHelp}) {
+    help += '\n';
+    help += part;
   }
+  return help;
+}
 
-  void SetGraphIndex(int index) { graph_index_ = index; }
-  void ForgetWrites() { written_.clear(); }
-  bool Wrote(Box box) const { return written_.count(box) != 0; }
-
-  int GraphIndex() const override { return graph_index_; }
-  bool StreamChecked() const override { return false; }
-  bool DualEnabledUnchecked() const override { return false; }
-  std::string BoxText(Box box) const override {
-    const auto it = texts_.find(box);
-    return it == texts_.end() ? std::string() : it->second;
-  }
-  void SetBoxText(Box box, const std::string& text) override {
-    texts_[box] = text;
-    written_.insert(box);
-  }
-  void SetLeftAxisTitle(const std::string&) override {}
-  void SetSeries2Title(const std::string&) override {}
-  void TimerOff() override {}
-  void EndSteps() override {}
-
- private:
-  int graph_index_;
-  std::map<Box, std::string> texts_;
-  std::set<Box> written_;
-};
+constexpr Figure kFlightOrder[] = {Figure::kLpcycles, Figure::kEprove_err, Figure::kEpqf};
 
 // The message as the window's error display shows it: a full stop is added after a last
 // character above ".".
@@ -120,24 +98,32 @@ int Fail(const std::string& message) {
 }
 
 int Usage(const std::string& problem) {
-  std::cerr << "k390tool: " << problem << "\n\n" << kHelp;
+  std::cerr << "k390tool: " << problem << "\n\n" << FullHelp();
   return kExitFailed;
 }
 
 // What the pass made of one input, when it wrote no figures.
-std::string NoFiguresReason(const analysis::ProcessingPass& pass, std::string_view input,
-                            bool from_file) {
-  if (!from_file) {
-    auto scratch = std::make_unique<acquisition::PulseData>();
-    if (acquisition::DecodeSampleReply(input, *scratch, nullptr) ==
-        acquisition::DecodeOutcome::kEndedEarly) {
-      return "reply ended early";
-    }
-  }
-  const int64_t count = pass.Data().Ch1Count;
+std::string NoFiguresReason(const acquisition::PulseData& data, bool decoded, bool from_file) {
+  if (!decoded) return "reply ended early";
+  const int64_t count = data.Ch1Count;
   if (count <= 0 || (from_file && count <= 1)) return "no records";
   if (count == 1) return "too few records";
   return "average not above 0";
+}
+
+// The figure lines of one pass, in the order of the window's boxes: the flight-time figures
+// only when a flight time was given and they have a text.
+void PrintFigures(const analysis::PassResult& result, bool with_flight) {
+  for (size_t f = 0; f < analysis::FigureIndex(Figure::kLpcycles); ++f)
+    std::cout << analysis::FigureName(Figure(f)) << '=' << result.texts[f] << '\n';
+  if (!with_flight) return;
+  const analysis::FlightFigures& flight = result.flight;
+  for (Figure figure : kFlightOrder) {
+    const std::string& text = figure == Figure::kLpcycles     ? flight.pulses
+                              : figure == Figure::kEprove_err ? flight.quality
+                                                              : flight.quality_peak.value_or("");
+    if (!text.empty()) std::cout << analysis::FigureName(figure) << '=' << text << '\n';
+  }
 }
 
 bool IsDigits(std::string_view text) {
@@ -148,25 +134,16 @@ bool IsDigits(std::string_view text) {
   return true;
 }
 
-int Figures(const std::vector<std::string>& args) {
+struct FiguresArgs {
   std::optional<std::string> flight_ms;
   std::vector<std::string> files;
-  for (size_t i = 0; i < args.size(); ++i) {
-    if (args[i] == "--flight-ms") {
-      if (i + 1 >= args.size()) return Usage("--flight-ms needs a value");
-      if (!IsDigits(args[i + 1])) return Usage("--flight-ms takes digits only");
-      flight_ms = args[++i];
-    } else if (args[i].rfind("--", 0) == 0 && args[i].size() > 2) {
-      return Usage("unknown option " + args[i]);
-    } else {
-      files.push_back(args[i]);
-    }
-  }
-  if (files.empty()) return Usage("figures needs at least one FILE");
+};
 
+int Figures(const FiguresArgs& args) {
+  const std::optional<std::string>& flight_ms = args.flight_ms;
+  const std::vector<std::string>& files = args.files;
   // One pass object for the whole run, as the window has one for its whole life.
   auto pass = std::make_unique<analysis::ProcessingPass>();
-  ToolView view(0, flight_ms);
   for (const std::string& path : files) {
     std::cout << "File=" << path << '\n';
     try {
@@ -174,27 +151,24 @@ int Figures(const std::vector<std::string>& args) {
       const persistence::JitList loaded = persistence::ParseJit(content);
       const bool from_file = loaded.form != persistence::JitForm::kUnknown;
       if (loaded.error) return Fail(*loaded.error);
-      view.SetGraphIndex(loaded.form == persistence::JitForm::kFrequency ? 1 : 0);
       const std::string_view input = from_file ? std::string_view(loaded.list) : content;
 
-      view.ForgetWrites();
-      pass->Run(view, input, from_file);
-
-      if (!view.Wrote(Box::kEsampavg)) {
-        std::cout << "NoFigures=" << NoFiguresReason(*pass, input, from_file) << '\n';
+      analysis::PassOptions options;
+      options.view = loaded.form == persistence::JitForm::kFrequency
+                         ? analysis::GraphView::kFrequency
+                         : analysis::GraphView::kInterval;
+      options.flight_ms = flight_ms.value_or("");
+      options.held = pass->Held();
+      const bool decoded = pass->Decode(input, from_file);
+      const analysis::PassResult result =
+          decoded ? analysis::Compute(pass->Data(), options) : analysis::PassResult{};
+      if (result.outcome != analysis::PassOutcome::kFigures) {
+        std::cout << "NoFigures=" << NoFiguresReason(pass->Data(), decoded, from_file) << '\n';
         continue;
       }
-      for (Box box : kFigureOrder) {
-        if (view.Wrote(box))
-          std::cout << analysis::BoxName(box) << '=' << view.BoxText(box) << '\n';
-      }
-      if (flight_ms) {
-        for (Box box : kProveOrder) {
-          if (view.Wrote(box) && !view.BoxText(box).empty()) {
-            std::cout << analysis::BoxName(box) << '=' << view.BoxText(box) << '\n';
-          }
-        }
-      }
+      if (result.flight.error) return Fail(*result.flight.error);
+      PrintFigures(result, flight_ms.has_value());
+      pass->Hold(result.held);
     } catch (const common::Error& e) {
       std::cout.flush();
       return Fail(e.what());
@@ -203,12 +177,14 @@ int Figures(const std::vector<std::string>& args) {
   return kExitOk;
 }
 
-int Resample(const std::vector<std::string>& args) {
-  if (args.size() > 2) return Usage("resample takes at most two files");
-  const std::string stream_path = args.size() > 0 ? args[0] : "stream.dat";
-  const std::string out_path = args.size() > 1 ? args[1] : "resampled.dat";
+struct ResampleArgs {
+  std::string stream_path = "stream.dat";
+  std::string out_path = "resampled.dat";
+};
+
+int Resample(const ResampleArgs& args) {
   try {
-    analysis::ResampleLog(stream_path, out_path);
+    analysis::ResampleLog(args.stream_path, args.out_path);
   } catch (const common::Error& e) {
     return Fail(e.what());
   }
@@ -218,17 +194,52 @@ int Resample(const std::vector<std::string>& args) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  std::vector<std::string> args(argv + 1, argv + argc);
-  for (const std::string& arg : args) {
-    if (arg == "--help" || arg == "-h") {
-      std::cout << kHelp;
-      return kExitOk;
-    }
+  // The whole tool's help comes first, as before the commands had their own.
+  if (argc >= 2 && (std::string_view(argv[1]) == "--help" || std::string_view(argv[1]) == "-h")) {
+    std::cout << FullHelp();
+    return kExitOk;
   }
-  if (args.empty()) return Usage("no command given");
-  const std::string command = args.front();
-  args.erase(args.begin());
-  if (command == "figures") return Figures(args);
-  if (command == "resample") return Resample(args);
-  return Usage("unknown command " + command);
+
+  CLI::App app("Jitter figures and stream log tools for K390 captures", "k390tool");
+  app.require_subcommand(1, 1);
+  app.failure_message([](const CLI::App*, const CLI::Error& e) { return std::string(e.what()); });
+
+  FiguresArgs figures_args;
+  CLI::App* figures = app.add_subcommand("figures", "Jitter figures of captures, as the window");
+  figures
+      ->add_option_function<std::string>(
+          "--flight-ms",
+          [&](const std::string& ms) {
+            if (!IsDigits(ms)) throw CLI::ValidationError("--flight-ms takes digits only");
+            figures_args.flight_ms = ms;
+          },
+          "flight time in milliseconds (digits only)")
+      ->multi_option_policy(CLI::MultiOptionPolicy::TakeLast);
+  figures->add_option("FILE", figures_args.files, ".JIT files or raw instrument replies")
+      ->required();
+  figures->footer(std::string("\n") + std::string(kFiguresHelp) + "\n" + std::string(kExitHelp));
+
+  ResampleArgs resample_args;
+  CLI::App* resample = app.add_subcommand("resample", "Smooth a stream log as the window does");
+  resample->add_option("STREAM_FILE", resample_args.stream_path, "stream log (stream.dat)");
+  resample->add_option("OUT_FILE", resample_args.out_path, "output (resampled.dat)");
+  resample->footer(std::string("\n") + std::string(kResampleHelp) + "\n" + std::string(kExitHelp));
+
+  const k390tool::TimingCommands timing(app, kExitHelp);
+
+  const auto named = [&](CLI::App* command) { return command->check_name(argv[1]); };
+  if (argc >= 2 && argv[1][0] != '-' && app.get_subcommands(named).empty()) {
+    return Usage("unknown command " + std::string(argv[1]));
+  }
+  try {
+    app.parse(argc, argv);
+  } catch (const CLI::CallForHelp& e) {
+    return app.exit(e);
+  } catch (const CLI::ParseError& e) {
+    return Usage(e.what());
+  }
+  if (figures->parsed()) return Figures(figures_args);
+  if (resample->parsed()) return Resample(resample_args);
+  if (const std::optional<int> status = timing.Run()) return *status;
+  return Usage("no command given");
 }

@@ -1,0 +1,54 @@
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <span>
+#include <string_view>
+#include <vector>
+
+#include "analysis/pulse_train.h"
+
+// The Allan family of a phase record, with 68.3 % chi-squared bounds: ADEV, overlapping ADEV,
+// MDEV, TDEV, HDEV, overlapping HDEV, and the TIE rms and MTIE of the same windows. Each is
+// O(N) per averaging factor (running sums; MTIE with monotonic queues). A term that needs a
+// missing phase point is left out; n counts the terms used, and a row exists only where n >= 1.
+// Pure functions; any thread.
+namespace analysis {
+
+enum class Deviation { kAdev, kOadev, kMdev, kTdev, kHdev, kOhdev, kTieRms, kMtie };
+
+inline constexpr Deviation kAllDeviations[] = {
+    Deviation::kAdev, Deviation::kOadev, Deviation::kMdev,   Deviation::kTdev,
+    Deviation::kHdev, Deviation::kOhdev, Deviation::kTieRms, Deviation::kMtie,
+};
+
+// "adev", "oadev", "mdev", "tdev", "hdev", "ohdev", "tierms", "mtie".
+std::string_view DeviationName(Deviation deviation);
+
+struct StabilityRow {
+  Deviation deviation = Deviation::kAdev;
+  int64_t m = 1;       // averaging factor
+  double tau_s = 0;    // m * tau0, seconds
+  int64_t n = 0;       // terms (windows for TIE rms and MTIE) used
+  std::optional<int> alpha;  // identified noise exponent, -2 .. 2
+  double value = 0;    // dimensionless; TDEV, TIE rms and MTIE in seconds
+  std::optional<double> min, max;  // bounds where the noise and the EDF allow them
+};
+
+// The averaging factors m = 1, 2, 4 ... while m <= K / 4 (K the last phase index).
+std::vector<int64_t> OctaveFactors(int64_t last_index);
+// Every m from 1 while m <= K / 4.
+std::vector<int64_t> AllFactors(int64_t last_index);
+
+// The table of a pulse train: every figure from exact integer differences of the stamps,
+// tau0 = t_last / K ticks. Rows by deviation, then by m in the order given.
+std::vector<StabilityRow> StabilityTable(const PulseTrain& train, std::span<const int64_t> factors);
+
+// The same table of phase points in seconds (NaN at a missing point) spaced tau0_s apart.
+std::vector<StabilityRow> StabilityTable(std::span<const double> phase_s, double tau0_s,
+                                         std::span<const int64_t> factors);
+
+// The phase of fractional frequencies: the running sum times tau0, from 0 (N + 1 points).
+std::vector<double> PhaseFromFrequency(std::span<const double> frequency, double tau0_s);
+
+}  // namespace analysis

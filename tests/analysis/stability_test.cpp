@@ -1,0 +1,228 @@
+#include "analysis/stability.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstdio>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "analysis/pulse_train.h"
+
+namespace analysis {
+namespace {
+
+// The NBS14 reference sets of W. J. Riley, "Handbook of Frequency Stability Analysis",
+// NIST Special Publication 1065 (2008), section 12: the 9 frequency values of the small set,
+// and the portable generator of the 1000-point set, n(i) = 16807 n(i-1) mod 2147483647 from
+// n(0) = 1234567890, r(i) = n(i) / 2147483647.
+const std::vector<double> kNbs10 = {892, 809, 823, 798, 671, 644, 883, 903, 677};
+
+std::vector<double> Nbs1000() {
+  std::vector<double> y;
+  int64_t n = 1234567890;
+  for (int i = 0; i < 1000; ++i) {
+    y.push_back(static_cast<double>(n) / 2147483647.0);
+    n = (16807 * n) % 2147483647;
+  }
+  return y;
+}
+
+using Key = std::pair<std::string, int64_t>;
+
+std::map<Key, StabilityRow> ByKey(const std::vector<StabilityRow>& rows) {
+  std::map<Key, StabilityRow> out;
+  for (const StabilityRow& r : rows) out[{std::string(DeviationName(r.deviation)), r.m}] = r;
+  return out;
+}
+
+std::string Printed(double value, int digits) {
+  char text[64];
+  std::snprintf(text, sizeof text, "%.*e", digits - 1, value);
+  return text;
+}
+
+TEST(Stability, Nbs14SetsReproduceThePublishedValues) {
+  const struct {
+    const char* deviation;
+    int64_t m;
+    double published;  // as printed in SP 1065, tables for the 10-point and 1000-point sets
+    int digits;
+    bool thousand;
+  } cases[] = {
+      {"adev", 1, 91.22945, 7, false},      {"adev", 2, 115.8082, 7, false},
+      {"oadev", 1, 91.22945, 7, false},     {"oadev", 2, 85.95287, 7, false},
+      {"mdev", 1, 91.22945, 7, false},      {"mdev", 2, 74.78849, 7, false},
+      {"tdev", 1, 52.67135, 7, false},      {"tdev", 2, 86.35831, 7, false},
+      {"hdev", 1, 70.80607, 7, false},
+      {"adev", 1, 2.922319e-01, 7, true},   {"adev", 10, 9.965736e-02, 7, true},
+      {"adev", 100, 3.897804e-02, 7, true}, {"oadev", 10, 9.159953e-02, 7, true},
+      {"oadev", 100, 3.241343e-02, 7, true}, {"mdev", 10, 6.172376e-02, 7, true},
+      {"mdev", 100, 2.170921e-02, 7, true}, {"tdev", 1, 1.687202e-01, 7, true},
+      {"tdev", 10, 3.563623e-01, 7, true},  {"tdev", 100, 1.253382e+00, 7, true},
+      {"hdev", 1, 2.943883e-01, 7, true},   {"hdev", 10, 1.052754e-01, 7, true},
+      {"hdev", 100, 3.910861e-02, 7, true}, {"ohdev", 10, 9.581083e-02, 7, true},
+      {"ohdev", 100, 3.237638e-02, 7, true},
+  };
+  const std::vector<int64_t> small_factors = {1, 2};
+  const std::vector<int64_t> large_factors = {1, 10, 100};
+  const auto small = ByKey(StabilityTable(PhaseFromFrequency(kNbs10, 1.0), 1.0, small_factors));
+  const auto large = ByKey(StabilityTable(PhaseFromFrequency(Nbs1000(), 1.0), 1.0, large_factors));
+  for (const auto& c : cases) {
+    const auto& table = c.thousand ? large : small;
+    const auto it = table.find({c.deviation, c.m});
+    ASSERT_NE(it, table.end()) << c.deviation << " m=" << c.m;
+    EXPECT_EQ(Printed(it->second.value, c.digits), Printed(c.published, c.digits))
+        << c.deviation << " m=" << c.m;
+  }
+}
+
+// The small set as pulses: intervals of 40000 ticks plus the frequency values. The phase in
+// ticks is then the frequency set's phase less a line, so every row is the same up to the units:
+// deviations divided by tau0 in ticks, the figures in seconds multiplied by one tick.
+TEST(Stability, PulsePhaseAndFrequencyInputsGiveTheSameRows) {
+  std::vector<int64_t> intervals;
+  for (double y : Nbs1000()) intervals.push_back(40000 + std::llround(y * 1000));
+  const PulseTrain train = BuildPulseTrain(intervals);
+  ASSERT_EQ(train.missing_pulses + train.extra_pulses, 0);
+  const std::vector<int64_t> factors = OctaveFactors(train.LastIndex());
+  ASSERT_EQ(factors.back(), 128);
+
+  // Frequencies about their mean: their phase is then the pulses' phase about the line
+  // k * tau0, which the TIE and MTIE rows see whole.
+  double mean = 0;
+  for (int64_t d : intervals) mean += static_cast<double>(d) / static_cast<double>(intervals.size());
+  std::vector<double> y;
+  for (int64_t d : intervals) y.push_back(static_cast<double>(d) - mean);
+  const std::vector<StabilityRow> from_frequency =
+      StabilityTable(PhaseFromFrequency(y, 1.0), 1.0, factors);
+  std::vector<double> phase_s;
+  for (int64_t k = 0; k <= train.LastIndex(); ++k) phase_s.push_back(train.PhaseSeconds(k));
+  const double tau0_s = train.Tau0Ticks() * 25e-9;
+  const std::vector<StabilityRow> from_phase = StabilityTable(phase_s, tau0_s, factors);
+  const std::vector<StabilityRow> from_pulses = StabilityTable(train, factors);
+
+  ASSERT_EQ(from_pulses.size(), from_phase.size());
+  ASSERT_EQ(from_pulses.size(), from_frequency.size());
+  ASSERT_EQ(from_pulses.size(), 8 * factors.size());
+  for (size_t i = 0; i < from_pulses.size(); ++i) {
+    const StabilityRow& p = from_pulses[i];
+    const bool in_seconds = p.deviation == Deviation::kTdev || p.deviation == Deviation::kTieRms ||
+                            p.deviation == Deviation::kMtie;
+    const double scale = in_seconds ? 25e-9 : 1 / train.Tau0Ticks();
+    for (const StabilityRow* other : {&from_phase[i], &from_frequency[i]}) {
+      const double to_pulse = other == &from_phase[i] ? 1.0 : scale;
+      const std::string what = std::string(DeviationName(p.deviation)) + " m=" +
+                               std::to_string(p.m) + (to_pulse == 1.0 ? " phase" : " frequency");
+      EXPECT_EQ(other->deviation, p.deviation) << what;
+      EXPECT_EQ(other->n, p.n) << what;
+      EXPECT_EQ(other->alpha, p.alpha) << what;
+      EXPECT_NEAR(other->value * to_pulse, p.value, 1e-9 * p.value) << what;
+      ASSERT_EQ(other->min.has_value(), p.min.has_value()) << what;
+      if (p.min) {
+        EXPECT_NEAR(*other->min * to_pulse, *p.min, 1e-9 * *p.min) << what;
+        EXPECT_NEAR(*other->max * to_pulse, *p.max, 1e-9 * *p.max) << what;
+        EXPECT_LT(*p.min, p.value) << what;
+        EXPECT_GT(*p.max, p.value) << what;
+      }
+    }
+  }
+}
+
+// Phase points 0 .. 20 of a train with a pulse missing at index 7: every term, window and sum
+// that would need x(7) is left out, and n counts what is left.
+TEST(Stability, TermsThatNeedAMissingPointAreLeftOut) {
+  std::vector<double> x(21);
+  for (size_t k = 0; k < x.size(); ++k) x[k] = 1e-9 * static_cast<double>((k * 7919) % 13);
+  std::vector<double> holed = x;
+  holed[7] = std::nan("");
+  const std::vector<int64_t> factors = {1, 3, 6};
+  const auto full = ByKey(StabilityTable(x, 1.0, factors));
+  const auto gap = ByKey(StabilityTable(holed, 1.0, factors));
+  const struct {
+    const char* deviation;
+    int64_t m;
+    int64_t n_full;
+    int64_t n_gap;
+  } cases[] = {
+      // ADEV m=3: i = 0, 3 .. 12; x(7) is in none, 5 terms.
+      {"adev", 3, 5, 5},
+      // OADEV m=3: i = 0 .. 14; i = 1, 4, 7 touch x(7).
+      {"oadev", 3, 15, 12},
+      // MDEV m=3: j = 0 .. 12, each spans x(j) .. x(j+8): j = 0 .. 7 need x(7).
+      {"mdev", 3, 13, 5},
+      // HDEV m=1: i = 0 .. 17 with x(i) .. x(i+3): i = 4 .. 7 need x(7).
+      {"hdev", 1, 18, 14},
+      // MDEV m=6: j = 0 .. 3, each spanning x(j) .. x(j+17): none is left, so no row.
+      {"mdev", 6, 4, 0},
+      {"ohdev", 1, 18, 14},
+      // TIE windows m=6: i = 0 .. 14 spanning x(i) .. x(i+6): i = 1 .. 7 hold x(7).
+      {"tierms", 6, 15, 8},
+      {"mtie", 6, 15, 8},
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(full.at({c.deviation, c.m}).n, c.n_full) << c.deviation << " m=" << c.m;
+    const auto it = gap.find({c.deviation, c.m});
+    if (c.n_gap == 0) {
+      EXPECT_EQ(it, gap.end()) << c.deviation << " m=" << c.m << ": no row without terms";
+    } else {
+      ASSERT_NE(it, gap.end()) << c.deviation << " m=" << c.m;
+      EXPECT_EQ(it->second.n, c.n_gap) << c.deviation << " m=" << c.m;
+    }
+  }
+  // MTIE of windows without the hole: max - min over each x(i) .. x(i+6) with i >= 8.
+  double widest = 0;
+  for (size_t i = 8; i + 6 < x.size(); ++i) {
+    double lo = x[i], hi = x[i];
+    for (size_t k = i; k <= i + 6; ++k) lo = std::min(lo, x[k]), hi = std::max(hi, x[k]);
+    widest = std::max(widest, hi - lo);
+  }
+  for (size_t i = 0; i + 6 < 7; ++i) {
+    double lo = x[i], hi = x[i];
+    for (size_t k = i; k <= i + 6; ++k) lo = std::min(lo, x[k]), hi = std::max(hi, x[k]);
+    widest = std::max(widest, hi - lo);
+  }
+  EXPECT_DOUBLE_EQ(gap.at({"mtie", 6}).value, widest);
+}
+
+TEST(Stability, FactorListsStopAtAQuarterOfTheRun) {
+  EXPECT_EQ(OctaveFactors(999), (std::vector<int64_t>{1, 2, 4, 8, 16, 32, 64, 128}));
+  EXPECT_EQ(OctaveFactors(8), (std::vector<int64_t>{1, 2}));
+  EXPECT_EQ(OctaveFactors(3), (std::vector<int64_t>{}));
+  EXPECT_EQ(AllFactors(12), (std::vector<int64_t>{1, 2, 3}));
+}
+
+// 10^7 intervals of about 2e9 ticks: stamps reach 2e16, beyond the 53 bits of a double. The
+// same jitter on 1000-tick intervals must give the same phase figures (and the same
+// deviations times tau0), digit for digit up to the last rounding.
+TEST(Stability, LongRunWithLargeOffsetLosesNoDigits) {
+  constexpr int64_t kCount = 10'000'000;
+  std::vector<int64_t> small(kCount), large(kCount);
+  uint64_t state = 12345;
+  for (int64_t i = 0; i < kCount; ++i) {
+    state = state * 6364136223846793005ULL + 1442695040888963407ULL;
+    const int64_t jitter = static_cast<int64_t>((state >> 33) % 11) - 5;
+    small[static_cast<size_t>(i)] = 1000 + jitter;
+    large[static_cast<size_t>(i)] = 2'000'000'000 + jitter;
+  }
+  const PulseTrain a = BuildPulseTrain(std::move(small));
+  const PulseTrain b = BuildPulseTrain(std::move(large));
+  const std::vector<int64_t> factors = {1, 1000, 1 << 20};
+  const std::vector<StabilityRow> ra = StabilityTable(a, factors);
+  const std::vector<StabilityRow> rb = StabilityTable(b, factors);
+  ASSERT_EQ(ra.size(), rb.size());
+  ASSERT_EQ(ra.size(), 8 * factors.size());
+  for (size_t i = 0; i < ra.size(); ++i) {
+    const bool in_seconds = ra[i].deviation == Deviation::kTdev ||
+                            ra[i].deviation == Deviation::kTieRms ||
+                            ra[i].deviation == Deviation::kMtie;
+    const double va = in_seconds ? ra[i].value : ra[i].value * a.Tau0Ticks();
+    const double vb = in_seconds ? rb[i].value : rb[i].value * b.Tau0Ticks();
+    EXPECT_NEAR(vb, va, 1e-12 * va) << DeviationName(ra[i].deviation) << " m=" << ra[i].m;
+    EXPECT_EQ(rb[i].n, ra[i].n);
+  }
+}
+
+}  // namespace
+}  // namespace analysis
