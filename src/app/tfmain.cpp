@@ -38,6 +38,7 @@
 #include "presentation/chart_feed.h"
 #include "presentation/chart_maths.h"
 #include "presentation/feed_steps.h"
+#include "presentation/histogram_chart.h"
 #include "presentation/pulse_chart.h"
 
 namespace app {

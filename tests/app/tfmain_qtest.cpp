@@ -22,6 +22,7 @@
 #include "app/spin_edit.h"
 #include "app/tfmain.h"
 #include "persistence/ini_file.h"
+#include "presentation/histogram_chart.h"
 #include "presentation/pulse_chart.h"
 #include "tfmain_session.h"
 
