@@ -153,8 +153,8 @@ int main(int argc, char* argv[]) {
                      socket_words += bytes.size() / 4;
                    });
 
-  window.CBstream->click();
-  if (!window.CBstream->isChecked() || !window.Cycle().StreamLogOpen()) {
+  window.Form().CBstream->click();
+  if (!window.Form().CBstream->isChecked() || !window.Cycle().StreamLogOpen()) {
     std::fprintf(stderr, "perf_stream: streaming did not start (window errors: %d)\n", errors);
     return 2;
   }
@@ -174,7 +174,7 @@ int main(int argc, char* argv[]) {
     poll.stop();
     QTimer::singleShot(700, &application, [&] {
       lost_ring_words = window.Cycle().LostWords();
-      window.CBstream->click();
+      window.Form().CBstream->click();
       QTimer::singleShot(300, &application, &QCoreApplication::quit);
     });
   });
