@@ -7,7 +7,9 @@ set -euo pipefail
 
 seconds="${1:-600}"
 root="$(cd "$(dirname "$0")" && pwd)"
-build="$root/build/fuzz"
+# Not build/fuzz: that is where the main build keeps its fuzz/ folder, whose test list a second
+# project there would replace.
+build="$root/build-fuzz"
 cd "$root"
 
 "$root/scripts/install-deps.sh"

@@ -1,11 +1,17 @@
-// perf_stream: the real main window, offscreen, streaming over UDP from a running k390sim while
-// its chart refreshes; afterwards "stream.dat" is checked against the simulator's word log
-// (every word, in order, none changed). Needs k390sim started with --log-words and a --words
-// limit; scripts/bench-stream.sh runs one simulator and one perf_stream per word rate.
-// Reports figures, never fails on them; the last line is "RESULT ... complete=yes|no".
+// perf_stream: the real main window streaming over UDP or TCP from a running k390sim while its
+// chart refreshes; afterwards "stream.dat" is checked against the simulator's word log (every
+// word, in order, none changed). Needs k390sim started with --log-words and a --words limit;
+// scripts/bench-stream.sh and scripts/soak-stream.sh run one simulator and one perf_stream per
+// run. Reports figures, never fails on them; the last line is "RESULT ... complete=yes|no".
 //
 //   perf_stream --port N --udp-port P --sim-log FILE --expect-words W [--samples 3000]
-//               [--seconds 20]
+//               [--seconds 20] [--transport udp|tcp] [--rcvbuf BYTES]
+//               [--stall-ms MS --stall-every-ms MS] [--on-screen]
+//
+// --rcvbuf asks for that UDP receive buffer instead of the window's own request, so a machine
+// with a raised net.core.rmem_max can stand in for the stock 212,992. --stall-ms blocks the
+// window thread that long every --stall-every-ms, as a slow repaint or a busy machine would.
+// --on-screen keeps the platform the environment gives (a virtual display) instead of offscreen.
 
 #include <QApplication>
 #include <QCheckBox>
@@ -15,6 +21,9 @@
 #include <QTemporaryDir>
 #include <QTimer>
 #include <algorithm>
+#include <chrono>
+#include <cstring>
+#include <thread>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -101,7 +110,13 @@ bool ReadNumbers(const QString& path, std::vector<uint64_t>& out) {
 }  // namespace
 
 int main(int argc, char* argv[]) {
-  qputenv("QT_QPA_PLATFORM", "offscreen");
+  bool display = false;
+  for (int i = 1; i < argc; ++i) display = display || std::strcmp(argv[i], "--on-screen") == 0;
+  if (!display) qputenv("QT_QPA_PLATFORM", "offscreen");
+  const bool tcp = std::strcmp(Arg(argc, argv, "--transport", "udp"), "tcp") == 0;
+  const int rcvbuf = std::atoi(Arg(argc, argv, "--rcvbuf", "0"));
+  const int stall_ms = std::atoi(Arg(argc, argv, "--stall-ms", "0"));
+  const int stall_every_ms = std::atoi(Arg(argc, argv, "--stall-every-ms", "1000"));
   const int port = std::atoi(Arg(argc, argv, "--port", "0"));
   const int udp_port = std::atoi(Arg(argc, argv, "--udp-port", "38257"));
   const int samples = std::atoi(Arg(argc, argv, "--samples", "3000"));
@@ -120,7 +135,8 @@ int main(int argc, char* argv[]) {
 
   QTemporaryDir dir;
   if (!perf::WriteSettings(dir, port,
-                           "SAMPLES=" + std::to_string(samples) + "\r\nSTREAM=UDP\r\n")) {
+                           "SAMPLES=" + std::to_string(samples) + "\r\nSTREAM=" +
+                               (tcp ? "TCP" : "UDP") + "\r\n")) {
     return 2;
   }
 
@@ -135,23 +151,35 @@ int main(int argc, char* argv[]) {
   g_chart = window.Chart1().Widget();
   QCoreApplication::processEvents();
 
-  // Words that reached the window's socket, counted after the window has handled each datagram.
+  // Words that left the window's UDP socket, counted by the receiver's thread after the stream
+  // path has taken each datagram, or the words the TCP link brought into the ring; read here
+  // every 10 ms.
   int64_t& socket_words = g_socket_words;
   int64_t first_datagram_words = -1;
   double first_datagram_ms = -1;
   double last_datagram_ms = -1;
   app::UdpReceiver& receiver = window.Cycle().IdUDPServer1();
   receiver.SetPort(static_cast<quint16>(udp_port));
-  QObject::connect(&receiver, &app::UdpReceiver::Datagram, &application,
-                   [&](const QByteArray& bytes) {
-                     const double now = NowMs();
-                     if (first_datagram_words < 0) {
-                       first_datagram_words = bytes.size() / 4;
-                       first_datagram_ms = now;
-                     }
-                     last_datagram_ms = now;
-                     socket_words += bytes.size() / 4;
-                   });
+  if (rcvbuf > 0) receiver.SetReceiveBufferBytes(rcvbuf);
+  QTimer count;
+  count.setInterval(10);
+  QObject::connect(&count, &QTimer::timeout, &application, [&] {
+    const auto words = static_cast<int64_t>(tcp ? window.Cycle().StreamWordsIn()
+                                                : receiver.WordsReceived());
+    if (words == socket_words) return;
+    const double now = NowMs();
+    if (first_datagram_ms < 0) first_datagram_ms = now;
+    first_datagram_words = tcp ? 0 : receiver.FirstDatagramWords();
+    last_datagram_ms = now;
+    socket_words = words;
+  });
+  count.start();
+
+  QTimer stall;
+  stall.setInterval(stall_every_ms);
+  QObject::connect(&stall, &QTimer::timeout, &application,
+                   [&] { std::this_thread::sleep_for(std::chrono::milliseconds(stall_ms)); });
+  if (stall_ms > 0) stall.start();
 
   window.Form().CBstream->click();
   if (!window.Form().CBstream->isChecked() || !window.Cycle().StreamLogOpen()) {
@@ -172,6 +200,7 @@ int main(int argc, char* argv[]) {
     const bool late = now - started_ms > (seconds + 15) * 1000;
     if (!all_in && !quiet && !late) return;
     poll.stop();
+    stall.stop();
     QTimer::singleShot(700, &application, [&] {
       lost_ring_words = window.Cycle().LostWords();
       window.Form().CBstream->click();
@@ -236,21 +265,27 @@ int main(int argc, char* argv[]) {
               static_cast<long long>(sim_count - socket_words));
   std::printf("  first datagram (dropped)     %lld words\n",
               static_cast<long long>(first_datagram_words));
-  std::printf("  ring words overwritten       %llu\n",
+  std::printf("  lost words counted (shown)   %llu\n",
               static_cast<unsigned long long>(lost_ring_words));
   std::printf("  lines in stream.dat          %lld (expected %lld)\n",
               static_cast<long long>(log_count), static_cast<long long>(expected_in_log));
   std::printf("  log starts at sim word       %lld, then %lld words in order\n",
               static_cast<long long>(start), static_cast<long long>(matched));
   std::printf("  window errors                %d\n", errors);
+  if (stall_ms > 0) std::printf("  window thread stalled %d ms every %d ms\n", stall_ms, stall_every_ms);
   g_pass_ms.Print("  pass (ProcessSamples)", 28);
   g_pass_gap_ms.Print("  pass to pass", 28);
   g_paint_ms.Print("  chart paint event", 28);
   std::printf("  most words between two passes %lld (the ring holds 25000)\n",
               static_cast<long long>(g_most_words_between_passes));
-  std::printf("RESULT words=%lld log=%lld socket_lost=%lld ring_lost=%llu complete=%s\n",
+  // Words the log should hold and does not: the simulator's words after the dropped first
+  // datagram, less those found in order.
+  const int64_t missing = std::max<int64_t>(expected_in_log - matched, 0);
+  std::printf("RESULT words=%lld log=%lld socket_lost=%lld ring_lost=%llu missing=%lld "
+              "complete=%s\n",
               static_cast<long long>(sim_count), static_cast<long long>(log_count),
               static_cast<long long>(sim_count - socket_words),
-              static_cast<unsigned long long>(lost_ring_words), complete ? "yes" : "no");
+              static_cast<unsigned long long>(lost_ring_words), static_cast<long long>(missing),
+              complete ? "yes" : "no");
   return 0;
 }

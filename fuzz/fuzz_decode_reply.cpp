@@ -1,7 +1,8 @@
 // Feeds arbitrary received bytes through the reply framing and the sample reply decoding, the way
-// the receive handler and the processing pass see them. A malformed reply may only end in
-// common::Error; everything else (a crash, a sanitizer report, a count or slot out of range)
-// aborts.
+// the receive handler and the processing pass see them, and after an acknowledgement that
+// switches the link to binary, the bytes behind it through the word step into the ring. A
+// malformed reply may only end in common::Error; everything else (a crash, a sanitizer report, a
+// count or slot out of range, a word lost or changed) aborts.
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
@@ -11,6 +12,7 @@
 
 #include "acquisition/protocol.h"
 #include "acquisition/pulse_data.h"
+#include "acquisition/stream_ring.h"
 #include "common/error.h"
 
 namespace {
@@ -55,6 +57,22 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         acquisition::DecodeSampleReply(rx, pulses, &memo) == acquisition::DecodeOutcome::kDecoded;
   } catch (const common::Error&) {
   }
+  // The memo only records: without it the decoding comes to the same result.
+  {
+    acquisition::PulseData quiet;
+    quiet.Ch1Intervals.fill(-1);
+    quiet.Ch2Intervals.fill(-1);
+    bool quiet_decoded = false;
+    try {
+      quiet_decoded = acquisition::DecodeSampleReply(rx, quiet, nullptr) ==
+                      acquisition::DecodeOutcome::kDecoded;
+    } catch (const common::Error&) {
+    }
+    Check(quiet_decoded == decoded && quiet.Ch1Count == pulses.Ch1Count &&
+          quiet.Ch2Count == pulses.Ch2Count && quiet.Ch1Average == pulses.Ch1Average &&
+          quiet.Ch2Average == pulses.Ch2Average && quiet.Ch1Intervals == pulses.Ch1Intervals &&
+          quiet.Ch2Intervals == pulses.Ch2Intervals);
+  }
   for (const int64_t count : {pulses.Ch1Count, pulses.Ch2Count}) {
     Check(count >= INT32_MIN && count <= acquisition::kMaxIntervals + 1);
   }
@@ -69,6 +87,23 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     for (const char c : rx) line_feeds += c == '\n';
     Check(std::stoull(accepted) <= line_feeds);
     for (size_t i = 0; i + 1 < memo.size(); ++i) Check(memo[i].size() <= rx.size());
+  }
+
+  // A complete acknowledgement that switches to binary: the bytes behind it are stream words.
+  if (complete && acquisition::IsStreamAck(rx.substr(0, length)) &&
+      acquisition::AckSetsBinary(rx.substr(0, length))) {
+    static acquisition::StreamRing ring;  // 100 kB: kept off the stack
+    ring.ResetCursors();
+    std::string words(rx.substr(length));
+    const size_t whole = words.size() / 4;
+    const std::string last = whole == 0 ? std::string() : words.substr((whole - 1) * 4, 4);
+    const size_t tail = words.size() % 4;
+    Check(acquisition::MoveWords(ring, words) == whole);
+    Check(words.size() == tail);
+    if (whole > 0) {
+      Check(ring.Slot(ring.RingWrite() - 1) ==
+            acquisition::WordFromBytes(reinterpret_cast<const uint8_t*>(last.data())));
+    }
   }
   return 0;
 }

@@ -1,10 +1,21 @@
 #!/usr/bin/env bash
 # bench-stream.sh [SECONDS] [RATE...]
 # Builds the Release programs in build-perf, then for each word rate (default 50k to 500k words
-# per second) starts k390sim streaming over UDP loopback for SECONDS (default 20) and runs the
-# real window offscreen streaming with N = 3000 while its chart refreshes. Afterwards
-# "stream.dat" is checked against the simulator's word log. Prints each rate's figures and the
-# highest rate at which the log held every word. Reports figures; never fails on them.
+# per second) starts k390sim streaming for SECONDS (default 20) and runs the real window
+# streaming with N = 3000 while its chart refreshes. Afterwards "stream.dat" is checked against
+# the simulator's word log. Prints each rate's figures and the highest rate at which the log
+# held every word. Reports figures; never fails on them.
+#
+# Environment:
+#   TRANSPORT=udp|tcp        the stream transport (udp)
+#   WORDS_PER_DATAGRAM=N     k390sim's datagram size (250)
+#   RCVBUF=BYTES             the UDP receive buffer the window asks for (212992, the stock
+#                            net.core.rmem_max, so a machine with a raised limit measures as a
+#                            stock one would; 0 keeps the window's own request)
+#   STALL_MS=MS              block the window thread this long ... (0: never)
+#   STALL_EVERY_MS=MS        ... once every this many ms (1000)
+#   WINDOW=xvfb|offscreen    the window on a virtual display with a desktop accessibility bus
+#                            (xvfb-run + dbus-run-session), or offscreen (xvfb)
 set -euo pipefail
 
 root="$(cd "$(dirname "$0")/.." && pwd)"
@@ -13,7 +24,12 @@ seconds="${1:-20}"
 shift || true
 rates=("$@")
 [ ${#rates[@]} -gt 0 ] || rates=(50000 100000 200000 250000 300000 400000 500000)
+transport="${TRANSPORT:-udp}"
 words_per_datagram="${WORDS_PER_DATAGRAM:-250}"
+rcvbuf="${RCVBUF:-212992}"
+stall_ms="${STALL_MS:-0}"
+stall_every_ms="${STALL_EVERY_MS:-1000}"
+window="${WINDOW:-xvfb}"
 # Away from the window's default 38257, so a K390cap running on this machine is not disturbed.
 udp_port="${UDP_PORT:-48257}"
 
@@ -32,8 +48,17 @@ trap 'stop_sim; rm -rf "$work"' EXIT
 
 udp_errors() { awk '/^Udp:/ { if (++n == 2) print $6 }' /proc/net/snmp; }
 
-echo "receive buffer limit (net.core.rmem_max): $(cat /proc/sys/net/core/rmem_max) bytes;" \
-     "$words_per_datagram words per datagram; $seconds s per rate"
+# The window's command line, on a virtual display with an accessibility bus or offscreen.
+if [ "$window" = "xvfb" ]; then
+  window_cmd=(xvfb-run -a -s "-screen 0 1280x1024x24" dbus-run-session --
+    env QT_QPA_PLATFORM=xcb QT_LINUX_ACCESSIBILITY_ALWAYS_ON=1 "$build/bin/perf_stream" --on-screen)
+else
+  window_cmd=("$build/bin/perf_stream")
+fi
+
+echo "transport $transport; receive buffer limit (net.core.rmem_max): $(cat /proc/sys/net/core/rmem_max)" \
+     "bytes, window asks for ${rcvbuf}; $words_per_datagram words per datagram; $seconds s per rate;" \
+     "window $window; stall ${stall_ms} ms every ${stall_every_ms} ms; load $(cut -d' ' -f1-3 /proc/loadavg)"
 best=0
 for rate in "${rates[@]}"; do
   words=$((rate * seconds))
@@ -55,9 +80,10 @@ for rate in "${rates[@]}"; do
   fi
   echo "== perf_stream at $rate words/s"
   rcvbuf_before="$(udp_errors)"
-  QT_QPA_PLATFORM=offscreen "$build/bin/perf_stream" --port "$port" --udp-port "$udp_port" \
+  "${window_cmd[@]}" --port "$port" --udp-port "$udp_port" --transport "$transport" \
+    --rcvbuf "$rcvbuf" --stall-ms "$stall_ms" --stall-every-ms "$stall_every_ms" \
     --samples 3000 --seconds "$seconds" --expect-words "$words" --sim-log "$work/words.txt" \
-    | tee "$work/result.txt"
+    2> >(grep -v -e propagateSizeHints -e ^QStandardPaths -e "Failed to set fd limit" >&2) | tee "$work/result.txt"
   echo "  UDP receive-buffer drops on this machine during the run: $(( $(udp_errors) - rcvbuf_before ))"
   stop_sim
   if grep -q 'complete=yes' "$work/result.txt"; then

@@ -8,8 +8,9 @@ packages=(
   qt6-base-dev libgl-dev libqcustomplot-dev libqcustomplot2.1-qt6
   libgtest-dev libgmock-dev libbenchmark-dev
   libcli11-dev libboost-math-dev
-  clang libclang-rt-14-dev
+  clang libclang-rt-14-dev llvm-14
   xvfb xauth imagemagick x11-utils fonts-dejavu-core
+  dbus at-spi2-core
 )
 
 missing=()

@@ -5,6 +5,7 @@
 
 #include "acquisition/protocol.h"
 #include "acquisition/stream_log.h"
+#include "acquisition/stream_path.h"
 #include "acquisition/stream_ring.h"
 #include "acquisition/tick_timer.h"
 #include "analysis/processing_pass.h"
@@ -23,7 +24,6 @@ constexpr int kTickIntervalMs = 50;
 constexpr int kReplyTimeoutMs = 4000;
 constexpr int kMinSamples = 10;
 constexpr int kStreamPassMs = 250;
-constexpr int kEarlyLogWords = 20000;  // of the ring's 25,000 slots
 constexpr int kTransportTcp = 2;
 constexpr int kTransportUdp = 1;
 
@@ -42,19 +42,16 @@ struct CaptureCycle::Impl {
 
   CaptureTimer timer;
   InstrumentLink link;
-  UdpReceiver udp;
+  // The receiver's thread feeds the path, so the path outlives it.
+  acquisition::StreamPath path;
+  UdpReceiver udp{path};
 
   std::string pending_command;
   std::string rx_buffer;
   bool clear_rx_on_next = false;
   bool stream_binary = false;
   bool from_file = false;
-  bool skip_next_datagram = true;
   int stream_transport = 0;
-
-  acquisition::StreamRing ring;
-  acquisition::StreamLog log;
-  int64_t log_prev_stamp = 0;
   int32_t stream_tick = 0;
 
   std::string StreamPath() const { return exe_dir + std::string(acquisition::kStreamLogName); }
@@ -78,52 +75,19 @@ struct CaptureCycle::Impl {
         view.DualChecked(), std::string_view(count.constData(), static_cast<size_t>(count.size())));
   }
 
-  // Every word since the last log step goes to the log, then the operator sees how many words
-  // the ring lost. The count is shown however the step ends.
-  void RunLogStep() {
-    try {
-      acquisition::LogStep(
-          ring, log_prev_stamp, [this](uint64_t delta) { log.WriteDelta(delta); },
-          [this] { view.Beep(); });
-    } catch (...) {
-      view.ShowLostWords(ring.LostWords());
-      throw;
-    }
-    view.ShowLostWords(ring.LostWords());
-  }
-
-  // Passes, and with them the log step, come at most once a 50 ms tick; at a few hundred
-  // thousand words a second, or behind a stalled window, the ring would overwrite words the log
-  // has not taken. Logging early when the ring is nearly full keeps every word.
-  void LogIfRingNearlyFull() {
-    if (!log.IsOpen()) return;
-    const int unlogged = (ring.RingWrite() - ring.RingLog() + acquisition::kRingSlots) %
-                         acquisition::kRingSlots;
-    if (unlogged >= kEarlyLogWords) RunLogStep();
-  }
-
-  // Takes the words that came in since the last pass into the log, then closes it. A failure of
-  // the last step is handed back so the caller can finish its own steps first; a failed close
-  // throws at once.
-  std::exception_ptr FlushAndCloseLog() {
-    std::exception_ptr tail_error;
-    if (log.IsOpen()) {
-      try {
-        RunLogStep();
-      } catch (const common::Error&) {
-        tail_error = std::current_exception();
-      }
-    }
-    log.Close();
-    return tail_error;
+  // What the stream path met since the last look: a tone per repeated word, the lost count,
+  // and failed log writes, each handed to the error display once.
+  void ApplyNotices() {
+    const acquisition::StreamNotices notices = path.TakeNotices();
+    for (int i = 0; i < notices.repeats; ++i) view.Beep();
+    view.ShowLostWords(notices.lost_words);
+    for (const std::string& error : notices.errors) view.ReportError(QString::fromStdString(error));
   }
 
   void StartStreaming() {
-    ring.ResetCursors();
-    ring.ResetLostWords();
-    skip_next_datagram = true;
+    path.BeginStream();
     pass.ResetPeaks();
-    log.Open(StreamPath());
+    path.OpenLog(StreamPath());
     view.SetAutoSampleEnabled(false);
     view.SetSampleEnabled(false);
     stream_tick = acquisition::TickNow();
@@ -132,8 +96,12 @@ struct CaptureCycle::Impl {
   }
 
   std::exception_ptr StopStreaming() {
-    std::exception_ptr tail_error = FlushAndCloseLog();
-    ring.ResetCursors();
+    // The receiver goes first, so the tail the path logs is the last word it will get.
+    udp.SetActive(false);
+    std::exception_ptr tail_error;
+    const std::string tail = path.StopStream();
+    if (!tail.empty()) tail_error = std::make_exception_ptr(common::Error(tail));
+    ApplyNotices();
     view.SetAutoSampleEnabled(true);
     view.SetSampleEnabled(true);
     view.UnlockFileButtons();
@@ -152,7 +120,8 @@ struct CaptureCycle::Impl {
   void StreamTrigger() {
     if (!view.StreamChecked()) return;
     const int n = acquisition::ClampWindow(view.SamplesValue());
-    if (ring.RingFillCount() >= n || acquisition::TickElapsed(stream_tick) > kStreamPassMs) {
+    ApplyNotices();
+    if (path.RingFillCount() >= n || acquisition::TickElapsed(stream_tick) > kStreamPassMs) {
       from_file = false;
       stream_tick = acquisition::TickNow();
       timer.SetEnabled(false);
@@ -277,45 +246,41 @@ void CaptureCycle::ClientSocket1Read() {
     c.rx_buffer.erase(0, acquisition::ReplyLength(c.rx_buffer));
   } else if (!c.stream_binary && c.rx_buffer.size() > kMaxRxBytes) {
     // A peer that never ends its reply must not make the buffer grow without bound.
+    // Closing the link stops the flood; the reply, if any, ends by its timeout.
     const size_t held = c.rx_buffer.size();
     c.rx_buffer.clear();
     c.rx_buffer.shrink_to_fit();
+    c.link.Close();
     throw common::Error("No reply end tag in " + std::to_string(held) +
-                        " received bytes; the receive buffer was emptied");
+                        " received bytes; the receive buffer was emptied and the link closed");
   }
 
-  if (c.stream_binary) {
-    acquisition::MoveWords(c.ring, c.rx_buffer);
-    c.LogIfRingNearlyFull();
-  }
+  if (c.stream_binary) c.path.MoveWords(c.rx_buffer);
 }
 
 void CaptureCycle::IdUDPServer1UDPRead(std::span<const uint8_t> datagram) {
-  Impl& c = *impl_;
-  if (c.skip_next_datagram) {
-    c.skip_next_datagram = false;
-    return;
-  }
-  acquisition::AppendDatagram(c.ring, datagram);
-  c.LogIfRingNearlyFull();
+  impl_->path.Datagram(datagram);
 }
 
 void CaptureCycle::FormClose() {
   Impl& c = *impl_;
   if (c.link.Active()) c.link.Close();
-  if (c.log.IsOpen()) {
-    const std::exception_ptr tail_error = c.FlushAndCloseLog();
-    if (tail_error) std::rethrow_exception(tail_error);
-  }
+  c.udp.SetActive(false);
+  if (c.path.LogOpen()) c.path.CloseLog();
 }
 
 void CaptureCycle::TakeStreamWindow(acquisition::PulseData& data) {
   Impl& c = *impl_;
-  acquisition::TakeWindow(c.ring, c.view.SamplesValue(), data);
-  c.RunLogStep();
+  try {
+    c.path.TakeWindow(c.view.SamplesValue(), data);
+  } catch (...) {
+    c.ApplyNotices();
+    throw;
+  }
+  c.ApplyNotices();
 }
 
-void CaptureCycle::ResetRing() { impl_->ring.ResetCursors(); }
+void CaptureCycle::ResetRing() { impl_->path.ResetCursors(); }
 
 std::string& CaptureCycle::RxBuffer() { return impl_->rx_buffer; }
 bool CaptureCycle::FromFile() const { return impl_->from_file; }
@@ -331,13 +296,14 @@ UdpReceiver& CaptureCycle::IdUDPServer1() { return impl_->udp; }
 const std::string& CaptureCycle::PendingCommand() const { return impl_->pending_command; }
 bool CaptureCycle::StreamBinary() const { return impl_->stream_binary; }
 bool CaptureCycle::ClearRxOnNext() const { return impl_->clear_rx_on_next; }
-bool CaptureCycle::SkipNextDatagram() const { return impl_->skip_next_datagram; }
-int CaptureCycle::RingWrite() const { return impl_->ring.RingWrite(); }
-int CaptureCycle::RingDisplay() const { return impl_->ring.RingDisplay(); }
-int CaptureCycle::RingLog() const { return impl_->ring.RingLog(); }
-int CaptureCycle::RingFillCount() const { return impl_->ring.RingFillCount(); }
-uint64_t CaptureCycle::LostWords() const { return impl_->ring.LostWords(); }
-bool CaptureCycle::StreamLogOpen() const { return impl_->log.IsOpen(); }
+bool CaptureCycle::SkipNextDatagram() const { return impl_->path.SkipNextDatagram(); }
+int CaptureCycle::RingWrite() const { return impl_->path.RingWrite(); }
+int CaptureCycle::RingDisplay() const { return impl_->path.RingDisplay(); }
+int CaptureCycle::RingLog() const { return impl_->path.RingLog(); }
+int CaptureCycle::RingFillCount() const { return impl_->path.RingFillCount(); }
+uint64_t CaptureCycle::LostWords() const { return impl_->path.LostWords(); }
+uint64_t CaptureCycle::StreamWordsIn() const { return impl_->path.WordsIn(); }
+bool CaptureCycle::StreamLogOpen() const { return impl_->path.LogOpen(); }
 std::string CaptureCycle::StreamLogPath() const { return impl_->StreamPath(); }
 
 }  // namespace app

@@ -100,6 +100,8 @@ class CaptureCycle : public QObject {
   int RingFillCount() const;
   // Words overwritten in the ring before the log took them, since streaming started.
   uint64_t LostWords() const;
+  // Words that entered the ring since streaming started, over either transport.
+  uint64_t StreamWordsIn() const;
   bool StreamLogOpen() const;
   std::string StreamLogPath() const;
 

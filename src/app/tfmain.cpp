@@ -130,12 +130,8 @@ void TFmain::WireCapture() {
           [this] { Guarded([this] { Timer1Timer(); }); });
   connect(&cycle_->ClientSocket1(), &InstrumentLink::Readable, this,
           [this] { Guarded([this] { ClientSocket1Read(); }); });
-  connect(&cycle_->IdUDPServer1(), &UdpReceiver::Datagram, this, [this](const QByteArray& bytes) {
-    Guarded([this, &bytes] {
-      IdUDPServer1UDPRead(std::span<const uint8_t>(
-          reinterpret_cast<const uint8_t*>(bytes.constData()), static_cast<size_t>(bytes.size())));
-    });
-  });
+  // Datagrams go from the receiver's own thread straight into the stream path; the timer's
+  // ticks bring what the path met (tones, lost words, log errors) to the window.
 }
 
 void TFmain::Guarded(const std::function<void()>& action) {
@@ -156,7 +152,7 @@ void TFmain::ShowError(const QString& message) {
   if (hooks_.show_error) {
     hooks_.show_error(ErrorText(message));
   } else {
-    ShowErrorBox(this, ErrorText(message));
+    errors_.Post(this, ErrorText(message));
   }
 }
 

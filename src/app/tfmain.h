@@ -15,6 +15,7 @@
 #include "app/control_handlers.h"
 #include "app/fmain_form.h"
 #include "app/pass_display.h"
+#include "app/window_dialogs.h"
 #include "persistence/window_settings.h"
 
 class QAbstractButton;
@@ -144,6 +145,10 @@ class TFmain : public QWidget, public CycleView {
   void Guarded(const std::function<void()>& action);
   // Runs the handler attached to `control`, if any, under the error display.
   void RunAttached(const QObject* control);
+  // Queues the message for the error display, which shows it once the running handler has
+  // returned: a modal box inside a socket or timer handler would hold that handler's limits
+  // while its nested event loop kept the sockets reading. A message already waiting is not
+  // queued twice. A replacement display (Hooks) is not modal and gets the message at once.
   void ShowError(const QString& message);
   QString ChooseFile(FileDialog dialog);
 
@@ -161,6 +166,7 @@ class TFmain : public QWidget, public CycleView {
   std::string exe_dir_;
   std::string ini_path_;
   Hooks hooks_;
+  ErrorQueue errors_;
   analysis::ProcessingPass pass_;
   std::unique_ptr<CaptureCycle> cycle_;
   ControlHandlers controls_;

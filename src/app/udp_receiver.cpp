@@ -1,46 +1,126 @@
 #include "app/udp_receiver.h"
 
-#include <QHostAddress>
-#include <QNetworkDatagram>
-#include <QVariant>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/eventfd.h>
+#include <sys/socket.h>
+#include <unistd.h>
 
+#include <cerrno>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "acquisition/stream_path.h"
 #include "common/error.h"
 
 namespace app {
 namespace {
 
-// Words keep arriving while a processing pass runs; the kernel holds them meanwhile. It caps
-// the request at its own limit.
-constexpr int kReceiveBufferBytes = 8 * 1024 * 1024;
+void CloseFd(int& fd) {
+  if (fd >= 0) ::close(fd);
+  fd = -1;
+}
 
 }  // namespace
 
-UdpReceiver::UdpReceiver(QObject* parent) : QObject(parent) {
-  connect(&socket_, &QUdpSocket::readyRead, this, &UdpReceiver::ReadPending);
-}
+UdpReceiver::UdpReceiver(acquisition::StreamPath& path) : path_(path) {}
+
+UdpReceiver::~UdpReceiver() { SetActive(false); }
 
 void UdpReceiver::SetActive(bool active) {
   if (active == Active()) return;
   if (!active) {
-    socket_.close();
+    const uint64_t one = 1;
+    if (::write(wake_, &one, sizeof one) < 0) {
+      // An eventfd write fails only on counter overflow; the thread is already woken then.
+    }
+    if (thread_.joinable()) thread_.join();
+    CloseFd(socket_);
+    CloseFd(wake_);
     return;
   }
-  if (!socket_.bind(QHostAddress::AnyIPv4, port_,
-                    QAbstractSocket::ShareAddress | QAbstractSocket::ReuseAddressHint)) {
-    const QString message = socket_.errorString();
-    socket_.close();
-    throw common::Error(message.toStdString());
+
+  int fd = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+  if (fd < 0) throw common::Error(std::string("Cannot open a UDP socket: ") + std::strerror(errno));
+  const int on = 1;
+  ::setsockopt(fd, SOL_SOCKET, SO_BROADCAST, &on, sizeof on);
+  ::setsockopt(fd, SOL_SOCKET, SO_RXQ_OVFL, &on, sizeof on);
+  // The kernel caps the request at net.core.rmem_max (212,992 bytes unless raised); the thread
+  // reads promptly, so the stock limit is enough, and a raised one only adds slack.
+  ::setsockopt(fd, SOL_SOCKET, SO_RCVBUF, &receive_buffer_bytes_, sizeof receive_buffer_bytes_);
+  // No SO_REUSEADDR or SO_REUSEPORT: the port is this window's alone, and a socket that holds
+  // it already, shared or not, makes the bind fail instead of splitting the stream.
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_addr.s_addr = htonl(INADDR_ANY);
+  address.sin_port = htons(port_);
+  if (::bind(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0) {
+    const int error = errno;
+    ::close(fd);
+    if (error == EADDRINUSE)
+      throw common::Error("UDP port " + std::to_string(port_) + " is in use by another program");
+    throw common::Error("Cannot bind UDP port " + std::to_string(port_) + ": " +
+                        std::strerror(error));
   }
-  socket_.setSocketOption(QAbstractSocket::ReceiveBufferSizeSocketOption, kReceiveBufferBytes);
-  // QUdpSocket turns SO_BROADCAST on for its sockets, so broadcast datagrams arrive as well.
+  const int wake = ::eventfd(0, EFD_CLOEXEC);
+  if (wake < 0) {
+    const int error = errno;
+    ::close(fd);
+    throw common::Error(std::string("Cannot start the UDP receiver: ") + std::strerror(error));
+  }
+  socket_ = fd;
+  wake_ = wake;
+  datagrams_ = 0;
+  words_ = 0;
+  dropped_ = 0;
+  first_datagram_words_ = -1;
+  thread_ = std::thread([this] { Run(); });
 }
 
-void UdpReceiver::ReadPending() {
-  // A handler may switch the receiver off; the rest of the queue is then not delivered.
-  while (Active() && socket_.hasPendingDatagrams()) {
-    const QNetworkDatagram datagram = socket_.receiveDatagram(kMaxDatagramBytes);
-    if (!datagram.isValid()) break;
-    emit Datagram(datagram.data());
+void UdpReceiver::Run() {
+  std::vector<uint8_t> buffer(static_cast<size_t>(kMaxDatagramBytes));
+  alignas(cmsghdr) char control[CMSG_SPACE(sizeof(uint32_t))];
+  uint32_t kernel_drops = 0;  // the socket's running count of datagrams dropped for want of room
+  pollfd fds[2] = {{socket_, POLLIN, 0}, {wake_, POLLIN, 0}};
+  for (;;) {
+    if (::poll(fds, 2, -1) < 0) {
+      if (errno == EINTR) continue;
+      return;
+    }
+    if (fds[1].revents != 0) return;
+    // Drain what is queued, then log in the lull, so the file keeps up with the words.
+    for (;;) {
+      iovec part{buffer.data(), buffer.size()};
+      msghdr message{};
+      message.msg_iov = &part;
+      message.msg_iovlen = 1;
+      message.msg_control = control;
+      message.msg_controllen = sizeof control;
+      const ssize_t size = ::recvmsg(socket_, &message, MSG_DONTWAIT);
+      if (size < 0) {
+        if (errno == EINTR) continue;
+        break;  // EAGAIN: nothing more queued
+      }
+      const auto words = static_cast<uint64_t>(size) / 4;
+      for (cmsghdr* c = CMSG_FIRSTHDR(&message); c != nullptr; c = CMSG_NXTHDR(&message, c)) {
+        if (c->cmsg_level != SOL_SOCKET || c->cmsg_type != SO_RXQ_OVFL) continue;
+        uint32_t drops = 0;
+        std::memcpy(&drops, CMSG_DATA(c), sizeof drops);
+        // The dropped datagrams' sizes are gone; the instrument sends equal ones.
+        if (drops != kernel_drops) {
+          path_.AddSocketDrops(drops - kernel_drops, words);
+          dropped_.fetch_add(drops - kernel_drops);
+        }
+        kernel_drops = drops;
+      }
+      int64_t none = -1;
+      first_datagram_words_.compare_exchange_strong(none, static_cast<int64_t>(words));
+      path_.Datagram(std::span(buffer.data(), static_cast<size_t>(size)));
+      datagrams_.fetch_add(1);
+      words_.fetch_add(words);
+    }
+    path_.LogStep();
   }
 }
 

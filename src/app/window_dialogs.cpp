@@ -2,6 +2,8 @@
 
 #include <QFileDialog>
 #include <QMessageBox>
+#include <QMetaObject>
+#include <QWidget>
 
 #include "app/window_texts.h"
 
@@ -16,6 +18,25 @@ void ShowErrorBox(QWidget* parent, const QString& text) {
   QMessageBox box(QMessageBox::Critical, QString::fromLatin1(texts::kApplicationName), text,
                   QMessageBox::Ok, parent);
   box.exec();
+}
+
+void ErrorQueue::Post(QWidget* parent, const QString& text) {
+  if (waiting_.contains(text)) return;
+  waiting_ << text;
+  if (waiting_.size() == 1 && !box_open_) {
+    QMetaObject::invokeMethod(
+        parent, [this, parent] { ShowWaiting(parent); }, Qt::QueuedConnection);
+  }
+}
+
+void ErrorQueue::ShowWaiting(QWidget* parent) {
+  if (box_open_) return;
+  box_open_ = true;
+  while (!waiting_.isEmpty()) {
+    ShowErrorBox(parent, waiting_.first());
+    waiting_.removeFirst();
+  }
+  box_open_ = false;
 }
 
 QString ChooseJitFile(QWidget* parent, bool save) {

@@ -57,11 +57,14 @@ std::optional<std::string> TryReadTextFile(const std::string& path) {
 
 namespace {
 
-// Writes `content` to a new file at `open_path`, naming `shown_path` in the error.
-void Write(const std::string& open_path, const std::string& shown_path, std::string_view content) {
+// Writes `content` to a new file at `open_path`, naming `shown_path` in the error. `created` is
+// set once the file exists, so that a caller removes only a file of its own.
+void Write(const std::string& open_path, const std::string& shown_path, std::string_view content,
+           bool* created = nullptr) {
   errno = 0;
   std::FILE* raw = std::fopen(open_path.c_str(), "wb");
   if (!raw) throw common::Error(Message("Cannot create", shown_path, errno ? errno : EIO));
+  if (created != nullptr) *created = true;
   errno = 0;
   const bool written = std::fwrite(content.data(), 1, content.size(), raw) == content.size() &&
                        std::fflush(raw) == 0;
@@ -80,10 +83,11 @@ void WriteTextFile(const std::string& path, std::string_view content) {
 
 void ReplaceTextFile(const std::string& path, std::string_view content) {
   const std::string temp = path + ".tmp";
+  bool created = false;
   try {
-    Write(temp, path, content);
+    Write(temp, path, content, &created);
   } catch (const common::Error&) {
-    std::remove(temp.c_str());
+    if (created) std::remove(temp.c_str());
     throw;
   }
   errno = 0;

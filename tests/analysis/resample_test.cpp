@@ -207,6 +207,12 @@ TEST_F(ResampleLogFiles, AFolderIsReportedWithTheSystemsReasonAndNothingIsTouche
   }
   EXPECT_EQ(Read(Path("stream.dat")), log);
   EXPECT_FALSE(std::filesystem::exists(Path("folder.tmp")));
+
+  // A folder in the way of the temporary file is not ours to remove.
+  std::filesystem::create_directory(Path("resampled.dat.tmp"));
+  EXPECT_THROW(ResampleLog(Path("stream.dat"), Path("resampled.dat")), common::Error);
+  EXPECT_EQ(Read(Path("resampled.dat")), "kept\r\n");
+  EXPECT_TRUE(std::filesystem::is_directory(Path("resampled.dat.tmp")));
 }
 
 TEST_F(ResampleLogFiles, ABadLineKeepsTheLinesBeforeIt) {

@@ -425,10 +425,14 @@ class CaptureCycleTest : public QObject {
     QVERIFY(view_->errors[0].startsWith("No reply end tag in "));
     QVERIFY(cycle_->RxBuffer().empty());
     QVERIFY(view_->passes.empty());
+    // The link is closed, so the peer cannot go on filling memory behind the error.
+    QVERIFY(!cycle_->ClientSocket1().Active());
 
-    // A real reply still completes afterwards.
-    instrument_->Send(SampleReply(3));
+    // A new request on a new link still completes.
+    instrument_->reply = [](const QByteArray&) { return SampleReply(3); };
+    cycle_->BsampleClick();
     QTRY_COMPARE_WITH_TIMEOUT(view_->passes.size(), size_t{1}, kWait);
+    QCOMPARE(instrument_->connections, 2);
     QCOMPARE(QByteArray::fromStdString(view_->passes[0]), SampleReply(3));
     QCOMPARE(view_->errors.size(), 1);
   }

@@ -51,7 +51,6 @@ class FakeView : public CycleView {
   QStringList errors;
   int beeps = 0;
   uint64_t lost_shown = 0;
-  int datagrams = 0;
   // Runs inside pass number n (from 1), before its input is taken.
   std::function<void(size_t n)> on_pass;
   bool fail_pass = false;
@@ -125,22 +124,14 @@ class FakeView : public CycleView {
   }
 };
 
-// The window's wiring: timer ticks, link reads and datagrams to the cycle's handlers.
+// The window's wiring: timer ticks and link reads to the cycle's handlers (datagrams go from
+// the receiver's thread to the stream path).
 inline void Wire(CaptureCycle& cycle, FakeView& view) {
   view.cycle = &cycle;
   QObject::connect(&cycle.Timer1(), &CaptureTimer::Tick, &cycle,
                    [&] { view.Guard([&] { cycle.Timer1Timer(); }); });
   QObject::connect(&cycle.ClientSocket1(), &InstrumentLink::Readable, &cycle,
                    [&] { view.Guard([&] { cycle.ClientSocket1Read(); }); });
-  QObject::connect(&cycle.IdUDPServer1(), &UdpReceiver::Datagram, &cycle,
-                   [&](const QByteArray& bytes) {
-                     ++view.datagrams;
-                     const auto* first = reinterpret_cast<const uint8_t*>(bytes.constData());
-                     view.Guard([&] {
-                       cycle.IdUDPServer1UDPRead(
-                           std::span<const uint8_t>(first, static_cast<size_t>(bytes.size())));
-                     });
-                   });
 }
 
 // A sample reply of `records` channel 1 stamps 1000 ticks apart.

@@ -1005,6 +1005,10 @@ void TFmainTest::ErrorDisplayIsModalAndTheLoopGoesOn() {
   QString text;
   QMessageBox::Icon icon = QMessageBox::NoIcon;
   bool modal = false;
+  // No stream log in this folder: the resample tool fails. The box waits until the handler has
+  // returned.
+  w.Form().Bftest->click();
+  QVERIFY(QApplication::activeModalWidget() == nullptr);
   // The box is closed from inside its own loop, which shows that events keep flowing.
   QTimer::singleShot(0, &w, [&] {
     auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
@@ -1015,8 +1019,7 @@ void TFmainTest::ErrorDisplayIsModalAndTheLoopGoesOn() {
     modal = box->isModal();
     box->accept();
   });
-  // No stream log in this folder: the resample tool fails.
-  w.Form().Bftest->click();
+  QCoreApplication::processEvents();
   QCOMPARE(title, QString("K390cap"));
   QVERIFY(text.endsWith('.'));
   QVERIFY(text.contains("stream.dat"));

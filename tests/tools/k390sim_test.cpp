@@ -1,7 +1,11 @@
 // The simulated instrument: its pulse model and protocol pieces on their own, then the k390sim
 // binary driven over 127.0.0.1 and read back with the desktop tool's own reply decoding.
 
+#include <arpa/inet.h>
 #include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
 
 #include <QCoreApplication>
 #include <QFile>
@@ -46,7 +50,7 @@ TEST(PulseTrain, WithoutJitterIntervalsStayWithinATickOfThePeriodAndDoNotDrift) 
     double hz;
     uint64_t start;
   };
-  const Case cases[] = {{1000, 0}, {3000, 0}, {250000, kNearWrap}, {7, 123}, {40e6, 5}};
+  const Case cases[] = {{1000, 0}, {3000, 0}, {250000, kNearWrap}, {7, 123}, {20e6, 5}};
   for (const Case& c : cases) {
     SCOPED_TRACE(c.hz);
     PulseTrain train(Train(c.hz, 0, c.start));
@@ -92,17 +96,22 @@ TEST(PulseTrain, TheSeedReproducesTheStamps) {
   EXPECT_NE(stamps, other.Take(200));
 }
 
-TEST(PulseTrain, StampsKeepRisingUnderJitterLargerThanThePeriod) {
-  PulseTrain train(Train(250000, 400, kNearWrap, 3));  // period 160 ticks
+TEST(PulseTrain, StampsKeepRisingUnderJitterOfAWholePeriod) {
+  PulseTrain train(Train(250000, 160, kNearWrap, 3));  // period 160 ticks
   for (int64_t interval : Intervals(train.Take(20000))) ASSERT_GT(interval, 0);
 }
 
-TEST(PulseTrain, RejectsFrequenciesAndJitterOutsideTheCounter) {
-  for (const TrainConfig& bad : {Train(0, 1), Train(-5, 1), Train(4e7 + 1, 1), Train(NAN, 1),
-                                 Train(1000, -1), Train(1000, INFINITY)}) {
-    EXPECT_THROW(ValidateTrainConfig(bad), std::invalid_argument);
+TEST(PulseTrain, RejectsRatesAndJitterTheModelCannotServe) {
+  for (const TrainConfig& bad :
+       {Train(0, 1), Train(-5, 1), Train(0.0099, 1), Train(1e-300, 0), Train(2e7 + 1, 0),
+        Train(NAN, 1), Train(1000, -1), Train(1000, INFINITY), Train(1000, 40000.5),
+        Train(1000, 1e300), Train(2e7, 2.5)}) {
+    EXPECT_THROW(ValidateTrainConfig(bad), std::invalid_argument)
+        << bad.frequency_hz << " Hz, " << bad.jitter_ticks;
   }
-  EXPECT_NO_THROW(ValidateTrainConfig(Train(4e7, 0)));
+  for (const TrainConfig& good : {Train(2e7, 2), Train(0.01, 4e9), Train(1000, 40000)}) {
+    EXPECT_NO_THROW(ValidateTrainConfig(good)) << good.frequency_hz;
+  }
 }
 
 TEST(PulseModel, RequestsContinueTheCounterAndChannel2JoinsWhereItStands) {
@@ -366,6 +375,8 @@ class Sim {
   quint16 Port() const { return port_; }
 
   // Waits until the request log on standard error holds `text`.
+  void ForgetLog() { log_.clear(); }
+
   bool LogHas(const std::string& text) {
     while (log_.find(text) == std::string::npos) {
       process_.setReadChannel(QProcess::StandardError);
@@ -638,6 +649,106 @@ TEST(K390simBinary, TcpStreamFollowsTheAckWithTheLoggedWordsAndStops) {
   ASSERT_TRUE(ReadReplies(link, rx));
   EXPECT_EQ(rx, FormatStreamAck(false));
   EXPECT_FALSE(acquisition::AckSetsBinary(rx));
+}
+
+// A plain socket, for what QTcpSocket does not offer: a reset (SO_LINGER 0) instead of a close.
+class RawLink {
+ public:
+  explicit RawLink(quint16 port) : fd_(::socket(AF_INET, SOCK_STREAM, 0)) {
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(port);
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    connected_ = fd_ >= 0 &&
+                 ::connect(fd_, reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0;
+  }
+  ~RawLink() {
+    if (fd_ >= 0) ::close(fd_);
+  }
+  bool Send(const std::string& bytes) {
+    return connected_ &&
+           ::send(fd_, bytes.data(), bytes.size(), 0) == static_cast<ssize_t>(bytes.size());
+  }
+  // Reads until at least `count` bytes have come.
+  bool Receive(size_t count) {
+    char chunk[4096];
+    while (connected_ && rx_.size() < count) {
+      const ssize_t got = ::recv(fd_, chunk, sizeof chunk, 0);
+      if (got <= 0) return false;
+      rx_.append(chunk, static_cast<size_t>(got));
+    }
+    return rx_.size() >= count;
+  }
+  void Reset() {
+    const linger reset{1, 0};
+    ::setsockopt(fd_, SOL_SOCKET, SO_LINGER, &reset, sizeof reset);
+    ::close(fd_);
+    fd_ = -1;
+  }
+
+ private:
+  int fd_;
+  bool connected_ = false;
+  std::string rx_;
+};
+
+TEST(K390simBinary, AStopCommandFromALinkResetAtOnceLeavesTheSimulatorServing) {
+  constexpr int kWords = 20;
+  Sim sim;
+  ASSERT_TRUE(sim.Start({"--words", QString::number(kWords), "--freq", "20000"}));
+  // The word limit ends the TCP stream; the stop command that follows on the same link gets
+  // its reply while the peer has already reset the link. Each round used to free the link
+  // in the middle of sending that reply.
+  const size_t ack_length = FormatStreamAck(true).size();
+  for (int round = 0; round < 10; ++round) {
+    RawLink link(sim.Port());
+    ASSERT_TRUE(link.Send(acquisition::StreamCommand(2))) << round;
+    ASSERT_TRUE(link.Receive(ack_length + 4 * kWords)) << round;
+    ASSERT_TRUE(sim.LogHas("word limit reached")) << round;
+    sim.ForgetLog();
+    ASSERT_TRUE(link.Send(acquisition::StreamCommand(0))) << round;
+    link.Reset();
+  }
+  const std::string reply = Exchange(sim.Port(), acquisition::SampleRequest(false, "10"));
+  auto data = std::make_unique<acquisition::PulseData>();
+  ASSERT_EQ(acquisition::DecodeSampleReply(reply, *data, nullptr),
+            acquisition::DecodeOutcome::kDecoded);
+  EXPECT_EQ(data->Ch1Count, 10);
+}
+
+TEST(K390simBinary, EveryBadOptionExits2WithItsMessage) {
+  const struct {
+    QStringList args;
+    const char* message;
+  } cases[] = {
+      {{"--port"}, "k390sim: Missing value after '--port'."},
+      {{"--bogus"}, "k390sim: Unknown option 'bogus'."},
+      {{"--port", "70000"}, "k390sim: --port: '70000' is not an integer from 0 to 65535"},
+      {{"--freq", "1e-300"}, "k390sim: a frequency of 1e-300 Hz is outside 0.01 to 20000000 Hz"},
+      {{"--freq", "40000000"},
+       "k390sim: a frequency of 40000000 Hz is outside 0.01 to 20000000 Hz"},
+      {{"--ch2-freq", "0.001"}, "k390sim: a frequency of 0.001 Hz is outside 0.01 to 20000000 Hz"},
+      {{"--jitter-ticks", "1e300"},
+       "k390sim: a jitter of 1e+300 ticks is above the period of 40000 ticks at 1000 Hz"},
+      {{"--freq", "2000", "--ch2-freq", "1000000", "--jitter-ticks", "100"},
+       "k390sim: a jitter of 100 ticks is above the period of 40 ticks at 1000000 Hz"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.args.join(' ').toStdString());
+    QProcess process;
+    process.start(K390SIM_PATH, c.args);
+    ASSERT_TRUE(process.waitForFinished(kWaitMs));
+    EXPECT_EQ(process.exitStatus(), QProcess::NormalExit);
+    EXPECT_EQ(process.exitCode(), 2);
+    EXPECT_EQ(process.readAllStandardError().trimmed().toStdString(), c.message);
+    EXPECT_TRUE(process.readAllStandardOutput().isEmpty());
+  }
+  // The edges of what the model serves are accepted.
+  for (const QStringList& args : {QStringList{"--freq", "0.01", "--jitter-ticks", "4000000000"},
+                                  QStringList{"--freq", "20000000", "--jitter-ticks", "2"}}) {
+    Sim sim;
+    EXPECT_TRUE(sim.Start(args)) << args.join(' ').toStdString();
+  }
 }
 
 TEST(K390simBinary, SampleRequestsGoUnansweredWhileAStreamRuns) {

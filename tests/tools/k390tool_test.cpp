@@ -273,3 +273,146 @@ TEST_F(K390toolTest, ResampleNeverEmptiesItsInputAndReportsAFolder) {
 }
 
 }  // namespace
+
+namespace {
+
+// The 9 frequency values of the NBS14 small set (NIST Special Publication 1065, section 12),
+// and the same set as pulses: 40000 ticks plus each value.
+const char* const kNbs10[] = {"892", "809", "823", "798", "671", "644", "883", "903", "677"};
+
+std::string Column(const std::string& csv_line, int column) {
+  size_t from = 0;
+  for (int i = 0; i < column; ++i) from = csv_line.find(',', from) + 1;
+  return csv_line.substr(from, csv_line.find(',', from) - from);
+}
+
+std::vector<std::string> Lines(const std::string& text) {
+  std::vector<std::string> lines;
+  for (size_t from = 0; from < text.size();) {
+    const size_t end = text.find('\n', from);
+    lines.push_back(text.substr(from, end - from));
+    from = end + 1;
+  }
+  return lines;
+}
+
+}  // namespace
+
+TEST_F(K390toolTest, StabilityRowsFromFrequencyPhaseAndPulseInput) {
+  std::string freq = "# NBS14, 9 values\n", pulses = ";Sample,TDelta(x25ns)\r";
+  std::vector<std::string> values;
+  for (const char* y : kNbs10) {
+    freq += std::string(y) + "\n";
+    values.push_back(std::to_string(40000 + std::stoi(y)));
+  }
+  for (size_t i = 0; i < values.size(); ++i) pulses += std::to_string(i) + "," + values[i] + "\r";
+  const Outcome from_freq = Run({"stability", "--freq", "--taus", "1,2", Put("f.txt", freq)});
+  ASSERT_EQ(from_freq.status, 0) << from_freq.err;
+  const std::vector<std::string> rows = Lines(from_freq.out);
+  ASSERT_EQ(rows.size(), 1u + 8 * 2);
+  EXPECT_EQ(rows[0], "deviation,af,tau_s,n,alpha,value,min,max");
+  // Published: ADEV 91.22945, 115.8082; MDEV at m = 2 74.78849; TDEV at m = 2 86.35831.
+  const auto seven_digits = [](const std::string& text) {
+    char out[32];
+    std::snprintf(out, sizeof out, "%.7g", std::stod(text));
+    return std::string(out);
+  };
+  EXPECT_EQ(rows[1].substr(0, 11), "adev,1,1,8,");
+  EXPECT_EQ(seven_digits(Column(rows[1], 5)), "91.22945");
+  EXPECT_EQ(seven_digits(Column(rows[2], 5)), "115.8082");
+  EXPECT_EQ(seven_digits(Column(rows[6], 5)), "74.78849");
+  EXPECT_EQ(seven_digits(Column(rows[8], 5)), "86.35831");
+
+  // The phase of the same set gives the same rows; a pulse file gives the same n and alpha.
+  std::string phase = "0\n";
+  double sum = 0;
+  for (const char* y : kNbs10) {
+    sum += std::stod(y);
+    char text[40];
+    std::snprintf(text, sizeof text, "%.17g\r\n", sum);
+    phase += text;
+  }
+  const Outcome from_phase = Run({"stability", "--phase", "--taus", "1,2", Put("x.txt", phase)});
+  EXPECT_EQ(from_phase.out, from_freq.out);
+  const Outcome from_pulses = Run({"stability", "--taus", "1,2", Put("p.JIT", pulses)});
+  ASSERT_EQ(from_pulses.status, 0) << from_pulses.err;
+  const std::vector<std::string> pulse_rows = Lines(from_pulses.out);
+  ASSERT_EQ(pulse_rows.size(), rows.size());
+  for (size_t i = 1; i < rows.size(); ++i) {
+    EXPECT_EQ(pulse_rows[i].substr(0, pulse_rows[i].find(',', 5)),
+              rows[i].substr(0, rows[i].find(',', 5)));
+    for (int column : {3, 4, 6}) EXPECT_EQ(Column(pulse_rows[i], column).empty(),
+                                           Column(rows[i], column).empty()) << rows[i];
+  }
+}
+
+// A stream log as the window writes it (CR LF, a first line that is no interval) of a 1 kHz
+// train, stamps 40000 k plus 1 tick at every third k, with the pulses k = 5, 10 .. 35 and 40
+// left out, a spurious pulse inside the interval ending at k = 13 and a short last interval.
+TEST_F(K390toolTest, JitterAndPhaseCountMissingAndExtraPulsesOfAStreamLog) {
+  const auto stamp = [](int k) { return 40000 * k + (k % 3 == 0 ? 1 : 0); };
+  std::string log = "123456\r\n";
+  int previous = 0;
+  for (int k = 1; k <= 40; ++k) {
+    if (k % 5 == 0) continue;
+    const int delta = stamp(k) - stamp(previous);
+    log += k == 13 ? "15000\r\n" + std::to_string(delta - 15000) : std::to_string(delta);
+    log += "\r\n";
+    previous = k;
+  }
+  log += "900\r\n";
+  const std::string path = Put("stream.dat", log);
+  const Outcome jitter = Run({"jitter", "--stream", path});
+  ASSERT_EQ(jitter.status, 0) << jitter.err;
+  const std::vector<std::string> lines = Lines(jitter.out);
+  ASSERT_EQ(lines.size(), 11u);
+  EXPECT_EQ(lines[0], "Intervals=32");
+  EXPECT_EQ(lines[1], "MissingPulses=7");
+  EXPECT_EQ(lines[2], "ExtraPulses=2");
+  EXPECT_EQ(lines[3], "NominalInterval=40000");
+  EXPECT_EQ(lines[4], "Tau0=1.000000e-03");
+  EXPECT_EQ(lines[6], "PeriodJitterPP=5.000000e-08");  // 39999 .. 40001 ticks
+  EXPECT_EQ(lines[7], "CycleToCycleMax=5.000000e-08");
+
+  const Outcome phase = Run({"phase", "--stream", path, "phase.txt"});
+  ASSERT_EQ(phase.status, 0) << phase.err;
+  EXPECT_EQ(phase.out, "");
+  const std::vector<std::string> points = Lines(Slurp(dir_ / "phase.txt"));
+  ASSERT_EQ(points.size(), 40u);  // indices 0 .. 39
+  for (size_t k = 0; k < points.size(); ++k) {
+    EXPECT_EQ(points[k] == "NaN", k % 5 == 0 && k > 0) << "index " << k << ": " << points[k];
+  }
+}
+
+TEST_F(K390toolTest, TimingCommandsRefuseBadInputWithExit2AndNothingOnStdout) {
+  const std::string good = Put("good.dat", "0\n40000\n40001\n39999\n40000\n");
+  const std::string missing = (dir_ / "none.dat").string();
+  const struct {
+    std::vector<std::string> args;
+    std::string err_holds;
+  } cases[] = {
+      {{"jitter", "--stream", Put("two.dat", "0\r40000\r40001\r")}, "two.dat: 2 intervals"},
+      {{"stability", "--stream", Put("bad.dat", "0\n40000\n4000x\n")},
+       "bad.dat: line 3: '4000x' is not a valid integer value"},
+      {{"stability", "--freq", Put("badf.txt", "1\n# note\n2\n3e\n4\n")},
+       "badf.txt: line 4: '3e' is not a valid floating point value"},
+      {{"phase", Put("f0.JIT", ";Sample,Frequency(Hz)\r\n0,1000\r\n1,1000\r\n2,0\r\n")},
+       "f0.JIT: line 4: Floating point division by zero"},
+      {{"jitter", missing}, "Cannot open \"" + missing + "\": No such file or directory"},
+      {{"stability", "--taus", "1,0", "--stream", good}, "--taus: '1,0'"},
+      {{"stability", "--tau0", "-1", "--phase", good}, "--tau0"},
+      {{"stability", "--tau0", "2", "--stream", good}, "--tau0 2"},
+      {{"stability", "--phase", "--freq", good}, "--phase excludes --freq"},
+      {{"jitter", "--taus", "all", good}, "--taus"},
+  };
+  for (const auto& c : cases) {
+    const Outcome got = Run(c.args);
+    EXPECT_EQ(got.status, 2) << testing::PrintToString(c.args);
+    EXPECT_EQ(got.out, "") << testing::PrintToString(c.args);
+    EXPECT_NE(got.err.find(c.err_holds), std::string::npos)
+        << testing::PrintToString(c.args) << "\n" << got.err;
+  }
+  const Outcome help = Run({"stability", "--help"});
+  EXPECT_EQ(help.status, 0);
+  EXPECT_NE(help.out.find("deviation,af,tau_s,n,alpha,value,min,max"), std::string::npos);
+}

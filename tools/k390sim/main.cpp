@@ -114,10 +114,13 @@ int main(int argc, char* argv[]) {
   parser.addOptions({
       {"bind", "Address to listen on (default 127.0.0.1).", "ADDR", "127.0.0.1"},
       {"port", "TCP port to listen on; 0 picks a free port (default 38253).", "N", "38253"},
-      {"freq", "Channel 1 pulses per second; also the stream's word rate (default 1000).", "HZ",
-       "1000"},
+      {"freq",
+       "Channel 1 pulses per second, 0.01 to 20000000; also the stream's word rate (default "
+       "1000).",
+       "HZ", "1000"},
       {"ch2-freq", "Channel 2 pulses per second (default: the --freq value).", "HZ"},
-      {"jitter-ticks", "Standard deviation of the Gaussian pulse jitter, in ticks (default 2).",
+      {"jitter-ticks",
+       "Standard deviation of the Gaussian pulse jitter, in ticks, 0 to one period (default 2).",
        "SD", "2"},
       {"seed", "Seed of the jitter's random generator (default 1).", "N", "1"},
       {"start-ticks",
@@ -147,7 +150,16 @@ int main(int argc, char* argv[]) {
       {"close-after-reply", "Close the connection after each reply."},
       {"malformed", "Give the middle record of each sample reply only two fields."},
   });
-  parser.process(app);
+  // parse() rather than process(): process() ends the program with status 1 on a bad option,
+  // where every bad option is to exit 2.
+  if (!parser.parse(QCoreApplication::arguments())) {
+    std::fprintf(stderr, "k390sim: %s\n", qPrintable(parser.errorText()));
+    return 2;
+  }
+  if (parser.isSet("help") ||
+      (parser.optionNames().contains("help-all") && parser.isSet("help-all"))) {
+    parser.showHelp(0);
+  }
   if (!parser.positionalArguments().isEmpty()) {
     std::fprintf(stderr, "k390sim: unexpected argument '%s' (see --help)\n",
                  qPrintable(parser.positionalArguments().front()));

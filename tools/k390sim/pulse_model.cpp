@@ -1,6 +1,7 @@
 #include "pulse_model.h"
 
 #include <cmath>
+#include <iomanip>
 #include <sstream>
 #include <stdexcept>
 #include <string>
@@ -14,12 +15,17 @@ constexpr double kTicksPerSecond = 4e7;
 
 void ValidateTrainConfig(const TrainConfig& config) {
   std::ostringstream problem;
-  if (!std::isfinite(config.frequency_hz) || config.frequency_hz <= 0 ||
-      config.frequency_hz > kTicksPerSecond) {
-    problem << "a frequency of " << config.frequency_hz
-            << " Hz is outside the counter's range (above 0, at most 40000000)";
+  problem << std::setprecision(15);
+  if (!std::isfinite(config.frequency_hz) || config.frequency_hz < kMinFrequencyHz ||
+      config.frequency_hz > kMaxFrequencyHz) {
+    problem << "a frequency of " << config.frequency_hz << " Hz is outside " << kMinFrequencyHz
+            << " to " << kMaxFrequencyHz << " Hz";
   } else if (!std::isfinite(config.jitter_ticks) || config.jitter_ticks < 0) {
     problem << "a jitter of " << config.jitter_ticks << " ticks is not 0 or more";
+  } else if (config.jitter_ticks > kTicksPerSecond / config.frequency_hz) {
+    problem << "a jitter of " << config.jitter_ticks << " ticks is above the period of "
+            << kTicksPerSecond / config.frequency_hz << " ticks at " << config.frequency_hz
+            << " Hz";
   } else {
     return;
   }

@@ -8,9 +8,15 @@
 // train per channel. Toolkit-free so that its numbers can be checked without sockets.
 namespace k390sim {
 
+// The rates a train can have. Below 0.01 Hz a period (4e9 ticks) no longer fits a 32-bit stream
+// word; above 20 MHz a period is under two ticks, so the stamps would show the counter's
+// rounding rather than the train.
+inline constexpr double kMinFrequencyHz = 0.01;
+inline constexpr double kMaxFrequencyHz = 2e7;
+
 struct TrainConfig {
-  double frequency_hz = 1000;  // pulses per second, above 0 and at most 4e7
-  double jitter_ticks = 2;     // standard deviation of the Gaussian jitter, in ticks, 0 or more
+  double frequency_hz = 1000;  // pulses per second, kMinFrequencyHz to kMaxFrequencyHz
+  double jitter_ticks = 2;     // standard deviation of the Gaussian jitter, in ticks, 0 to a period
   uint64_t start_ticks = 0;    // counter value one period before the first pulse
   uint64_t seed = 1;
 };
@@ -83,7 +89,8 @@ class PulseModel {
 };
 
 // Throws std::invalid_argument with an operator-readable message for a frequency outside
-// (0, 4e7] or a negative or non-finite jitter.
+// kMinFrequencyHz to kMaxFrequencyHz, or a jitter that is negative, not finite or above one
+// period (the pulses would then lose their order and the train its rate).
 void ValidateTrainConfig(const TrainConfig& config);
 
 }  // namespace k390sim

@@ -195,23 +195,29 @@ void Server::Pump(QTcpSocket* socket) {
   // Handed to the system at once: Qt drops its own write buffer when the peer closes its
   // side, which a client that half-closes after its request (as nc does) does right away.
   socket->flush();
-  outgoing.sent += piece;
-  if (outgoing.sent < outgoing.bytes.size()) {
+  // A peer that has reset the link makes flush() fail and emit disconnected before it returns;
+  // that handler has dropped the connection with its queue, so nothing of it may be touched.
+  found = connections_.find(socket);
+  if (found == connections_.end()) return;
+  Connection& still = found->second;
+  Outgoing& current = still.out.front();
+  current.sent += piece;
+  if (current.sent < current.bytes.size()) {
     QTimer::singleShot(options_.split_pause_ms, socket, [this, socket] { Pump(socket); });
     return;
   }
-  std::function<void()> after = std::move(outgoing.after);
-  connection.out.pop_front();
+  std::function<void()> after = std::move(current.after);
+  still.out.pop_front();
   if (options_.close_after_reply) {
-    connection.out.clear();
-    connection.pumping = false;
+    still.out.clear();
+    still.pumping = false;
     if (after) after();
     // disconnectFromHost sends what is still buffered before the link closes.
     socket->disconnectFromHost();
     return;
   }
-  connection.pumping = !connection.out.empty();
-  if (connection.pumping) {
+  still.pumping = !still.out.empty();
+  if (still.pumping) {
     QTimer::singleShot(options_.delay_ms, socket, [this, socket] { Pump(socket); });
   }
   if (after) after();

@@ -16,6 +16,7 @@
 #include "common/error.h"
 #include "persistence/jit_file.h"
 #include "persistence/text_file.h"
+#include "timing_commands.h"
 
 namespace {
 
@@ -27,7 +28,9 @@ constexpr int kExitFailed = 2;
 constexpr std::string_view kUsageHelp = R"help(Usage:
   k390tool figures [--flight-ms MS] FILE...
   k390tool resample [STREAM_FILE [OUT_FILE]]
-  k390tool --help
+)help";
+
+constexpr std::string_view kHelpUsage = R"help(  k390tool --help
   k390tool COMMAND --help
 )help";
 
@@ -71,7 +74,9 @@ arguments are wrong; the files after a failing one are not processed.
 // The whole tool's help: the usage lines, each command's part, the exit status.
 std::string FullHelp() {
   std::string help(kUsageHelp);
-  for (std::string_view part : {kFiguresHelp, kResampleHelp, kExitHelp}) {
+  help += k390tool::TimingUsage();
+  help += kHelpUsage;
+  for (std::string_view part : {kFiguresHelp, kResampleHelp, k390tool::TimingHelp(), kExitHelp}) {
     help += '\n';
     help += part;
   }
@@ -220,6 +225,8 @@ int main(int argc, char** argv) {
   resample->add_option("OUT_FILE", resample_args.out_path, "output (resampled.dat)");
   resample->footer(std::string("\n") + std::string(kResampleHelp) + "\n" + std::string(kExitHelp));
 
+  const k390tool::TimingCommands timing(app, kExitHelp);
+
   const auto named = [&](CLI::App* command) { return command->check_name(argv[1]); };
   if (argc >= 2 && argv[1][0] != '-' && app.get_subcommands(named).empty()) {
     return Usage("unknown command " + std::string(argv[1]));
@@ -233,5 +240,6 @@ int main(int argc, char** argv) {
   }
   if (figures->parsed()) return Figures(figures_args);
   if (resample->parsed()) return Resample(resample_args);
+  if (const std::optional<int> status = timing.Run()) return *status;
   return Usage("no command given");
 }

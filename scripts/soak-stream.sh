@@ -1,0 +1,114 @@
+#!/usr/bin/env bash
+# soak-stream.sh SECONDS RATE WORDS_PER_DATAGRAM [udp|tcp]
+# One long stream through the real window: k390sim sends RATE words per second for SECONDS
+# (WORDS_PER_DATAGRAM per datagram over UDP; ignored over TCP) with --log-words, the window
+# streams with N = 3000 on a virtual display with an accessibility bus, and afterwards
+# "stream.dat" is checked word for word against the simulator's log. The window's resident
+# memory is sampled every 5 s. Prints the figures and "SOAK ... verdict=pass|fail"; exits 1 on a
+# missing word, a window error or resident memory that grew by more than 64 MB after the first
+# minute (or the first fifth of a shorter run).
+#
+# Environment: RCVBUF (212992), WINDOW=xvfb|offscreen (xvfb), UDP_PORT (48257), as for
+# scripts/bench-stream.sh.
+set -euo pipefail
+
+if [ $# -lt 3 ]; then
+  echo "usage: $0 SECONDS RATE WORDS_PER_DATAGRAM [udp|tcp]" >&2
+  exit 2
+fi
+seconds="$1"
+rate="$2"
+words_per_datagram="$3"
+transport="${4:-udp}"
+root="$(cd "$(dirname "$0")/.." && pwd)"
+build="${K390_PERF_BUILD:-$root/build-perf}"
+rcvbuf="${RCVBUF:-212992}"
+window="${WINDOW:-xvfb}"
+udp_port="${UDP_PORT:-48257}"
+
+quiet() { local out; if ! out="$("$@" 2>&1)"; then echo "$out" >&2; exit 1; fi; }
+quiet cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DK390_TESTS=OFF \
+  -DK390_BENCHMARKS=ON -DK390_SANITIZE=OFF
+quiet ninja -C "$build" k390sim perf_stream
+
+work="$(mktemp -d)"
+sim_pid=""
+window_pid=""
+cleanup() {
+  for pid in "$window_pid" "$sim_pid"; do
+    if [ -n "$pid" ]; then kill "$pid" 2>/dev/null || true; wait "$pid" 2>/dev/null || true; fi
+  done
+  rm -rf "$work"
+}
+trap cleanup EXIT
+
+words=$((rate * seconds))
+"$build/bin/k390sim" --port 0 --freq "$rate" --udp-port "$udp_port" --words "$words" \
+  --words-per-datagram "$words_per_datagram" --log-words "$work/words.txt" \
+  >"$work/sim.out" 2>"$work/sim.err" &
+sim_pid=$!
+port=""
+for _ in $(seq 100); do
+  port="$(sed -n 's/^listening on .*:\([0-9]*\)$/\1/p' "$work/sim.out")"
+  [ -n "$port" ] && break
+  sleep 0.05
+done
+if [ -z "$port" ]; then
+  echo "k390sim did not start" >&2
+  cat "$work/sim.err" >&2
+  exit 1
+fi
+
+if [ "$window" = "xvfb" ]; then
+  window_cmd=(xvfb-run -a -s "-screen 0 1280x1024x24" dbus-run-session --
+    env QT_QPA_PLATFORM=xcb QT_LINUX_ACCESSIBILITY_ALWAYS_ON=1 "$build/bin/perf_stream" --on-screen)
+else
+  window_cmd=("$build/bin/perf_stream")
+fi
+
+echo "soak: $transport, $rate words/s for $seconds s ($words words), $words_per_datagram words per" \
+     "datagram, window $window, receive buffer asked ${rcvbuf} (rmem_max" \
+     "$(cat /proc/sys/net/core/rmem_max)), load $(cut -d' ' -f1-3 /proc/loadavg)"
+"${window_cmd[@]}" --port "$port" --udp-port "$udp_port" --transport "$transport" \
+  --rcvbuf "$rcvbuf" --samples 3000 --seconds "$seconds" --expect-words "$words" \
+  --sim-log "$work/words.txt" >"$work/result.txt" \
+  2> >(grep -v -e propagateSizeHints -e ^QStandardPaths -e "Failed to set fd limit" >&2) &
+window_pid=$!
+
+# The window process is perf_stream itself (xvfb-run and dbus-run-session only wrap it).
+rss_of_window() {
+  local pid
+  pid="$(pgrep -n -x perf_stream 2>/dev/null || true)"
+  [ -n "$pid" ] && awk '/^VmRSS:/ { print $2 }' "/proc/$pid/status" 2>/dev/null || true
+}
+settle=$(( seconds / 5 < 60 ? seconds / 5 : 60 ))
+start_s=$SECONDS
+rss_first=""
+rss_settled=""
+rss_max=0
+while kill -0 "$window_pid" 2>/dev/null; do
+  sleep 5
+  rss="$(rss_of_window)"
+  [ -n "$rss" ] || continue
+  elapsed=$((SECONDS - start_s))
+  [ -n "$rss_first" ] || rss_first="$rss"
+  if [ -z "$rss_settled" ] && [ "$elapsed" -ge "$settle" ]; then rss_settled="$rss"; fi
+  [ "$rss" -gt "$rss_max" ] && rss_max="$rss"
+  echo "  t=${elapsed}s rss=${rss} kB"
+done
+wait "$window_pid" || true
+window_pid=""
+cat "$work/result.txt"
+
+result="$(grep '^RESULT' "$work/result.txt" || true)"
+missing="$(sed -n 's/.* missing=\([0-9]*\).*/\1/p' <<<"$result")"
+complete="$(sed -n 's/.* complete=\([a-z]*\).*/\1/p' <<<"$result")"
+rss_settled="${rss_settled:-${rss_first:-0}}"
+growth=$((rss_max - rss_settled))
+verdict=pass
+[ "$complete" = "yes" ] || verdict=fail
+[ "$growth" -le 65536 ] || verdict=fail
+echo "SOAK transport=$transport rate=$rate seconds=$seconds words=$words missing=${missing:-?}" \
+     "rss_first_kB=${rss_first:-?} rss_settled_kB=$rss_settled rss_max_kB=$rss_max" \
+     "growth_after_settling_kB=$growth verdict=$verdict"
+[ "$verdict" = pass ]

@@ -1,0 +1,184 @@
+#include "acquisition/stream_path.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <filesystem>
+#include <fstream>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "common/error.h"
+#include "common/ticks.h"
+
+namespace acquisition {
+namespace {
+
+std::string Bytes(const std::vector<uint32_t>& words) {
+  std::string bytes;
+  for (uint32_t word : words) {
+    for (int shift = 0; shift < 32; shift += 8) bytes += static_cast<char>((word >> shift) & 0xFF);
+  }
+  return bytes;
+}
+
+std::span<const uint8_t> Span(const std::string& bytes) {
+  return {reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size()};
+}
+
+// Rising words with irregular steps that wrap past 2^32 early on.
+std::vector<uint32_t> Words(size_t count) {
+  std::vector<uint32_t> words;
+  uint32_t word = 4294960000u;
+  for (size_t i = 0; i < count; ++i) {
+    words.push_back(word);
+    word += 1000 + static_cast<uint32_t>((i * 7919) % 500);
+  }
+  return words;
+}
+
+std::vector<uint64_t> Deltas(const std::vector<uint32_t>& words) {
+  std::vector<uint64_t> deltas;
+  int64_t previous = 0;
+  for (uint32_t word : words) {
+    deltas.push_back(static_cast<uint64_t>(common::DeltaRule(previous, word)));
+    previous = word;
+  }
+  return deltas;
+}
+
+class StreamPathTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    dir_ = std::filesystem::temp_directory_path() /
+           ("stream_path_test_" + std::to_string(::testing::UnitTest::GetInstance()->random_seed()) +
+            "_" + ::testing::UnitTest::GetInstance()->current_test_info()->name());
+    std::filesystem::create_directories(dir_);
+    log_ = (dir_ / "stream.dat").string();
+  }
+  void TearDown() override { std::filesystem::remove_all(dir_); }
+
+  std::vector<uint64_t> Lines() const {
+    std::ifstream in(log_, std::ios::binary);
+    std::vector<uint64_t> lines;
+    std::string line;
+    while (std::getline(in, line)) lines.push_back(std::stoull(line));
+    return lines;
+  }
+
+  std::filesystem::path dir_;
+  std::string log_;
+};
+
+// The ring holds 25,000 words; the log used to run only after a whole datagram or TCP read was
+// in, so 20,000 unlogged words plus one large datagram overwrote words it had not taken.
+TEST_F(StreamPathTest, NoPieceSizeLetsTheRingOverwriteAnUnloggedWord) {
+  struct Case {
+    const char* name;
+    std::vector<size_t> pieces;  // words per datagram or TCP read, in order
+  };
+  const Case cases[] = {
+      {"backlog then largest datagrams", {20000, 16376, 16376, 16376}},
+      {"single words", std::vector<size_t>(30000, 1)},
+      {"one TCP read of two laps", {60000}},
+      {"ragged", {7, 24999, 25000, 25001, 3}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    auto path = std::make_unique<StreamPath>();
+    path->BeginStream();
+    path->OpenLog(log_);
+    size_t total = 0;
+    for (size_t piece : c.pieces) total += piece;
+    const std::vector<uint32_t> words = Words(total);
+    size_t at = 0;
+    for (size_t piece : c.pieces) {
+      const std::string bytes = Bytes(std::vector<uint32_t>(
+          words.begin() + static_cast<ptrdiff_t>(at), words.begin() + static_cast<ptrdiff_t>(at + piece)));
+      EXPECT_EQ(path->Feed(Span(bytes)), piece);
+      EXPECT_LE(path->Unlogged(), kUnloggedLimit);
+      at += piece;
+    }
+    EXPECT_EQ(path->LostWords(), 0u);
+    EXPECT_EQ(path->StopStream(), "");
+    EXPECT_EQ(Lines(), Deltas(words));
+  }
+}
+
+TEST_F(StreamPathTest, LinkBytesGoInAsWholeWordsAndTheFirstDatagramIsDropped) {
+  StreamPath path;
+  path.BeginStream();
+  path.OpenLog(log_);
+  const std::vector<uint32_t> words = Words(30000);
+  std::string rx = Bytes(words) + "\x01\x02";
+  EXPECT_EQ(path.MoveWords(rx), words.size());
+  EXPECT_EQ(rx, "\x01\x02");  // the start of the next word waits for its other bytes
+
+  const std::string first = Bytes({9, 9});
+  EXPECT_EQ(path.Datagram(Span(first)), 0u);
+  EXPECT_FALSE(path.SkipNextDatagram());
+  const std::string later = Bytes({words.back() + 5}) + "\x07";
+  EXPECT_EQ(path.Datagram(Span(later)), 1u);
+  EXPECT_EQ(path.StopStream(), "");
+  std::vector<uint64_t> expected = Deltas(words);
+  expected.push_back(5);
+  EXPECT_EQ(Lines(), expected);
+  EXPECT_EQ(path.RingWrite(), 0);
+}
+
+TEST_F(StreamPathTest, NoticesCarryTonesLossAndAFailedWriteOnce) {
+  StreamPath path;
+  path.BeginStream();
+  path.OpenLog(log_);
+  const std::string repeats = Bytes({100, 200, 200, 300, 300, 400});
+  path.Feed(Span(repeats));
+  path.LogStep();
+  path.AddSocketDrops(3, 250);
+  StreamNotices notices = path.TakeNotices();
+  EXPECT_EQ(notices.repeats, 2);
+  EXPECT_EQ(notices.lost_words, 750u);
+  EXPECT_TRUE(notices.errors.empty());
+  EXPECT_EQ(path.TakeNotices().repeats, 0);  // each tone is handed out once
+  EXPECT_EQ(path.StopStream(), "");
+
+  // A full disk: the first failed write is reported, the same failure again is not, neither as
+  // a notice from the receiving side nor as the pass's error; a new start reports it again.
+  for (int start = 0; start < 2; ++start) {
+    path.BeginStream();
+    EXPECT_EQ(path.TakeNotices().lost_words, 0u);
+    path.OpenLog("/dev/full");
+    const std::string many = Bytes(Words(20000));  // more lines than the 64 KiB file buffer
+    path.Feed(Span(many));
+    path.LogStep();
+    path.Feed(Span(many));
+    path.LogStep();
+    notices = path.TakeNotices();
+    ASSERT_EQ(notices.errors.size(), 1u);
+    EXPECT_NE(notices.errors[0].find("Cannot write \"/dev/full\""), std::string::npos);
+    auto data = std::make_unique<PulseData>();
+    path.Feed(Span(many));
+    EXPECT_NO_THROW(path.TakeWindow(50, *data));
+    EXPECT_EQ(data->Ch1Count, 51);
+    EXPECT_TRUE(path.TakeNotices().errors.empty());
+    try {
+      path.StopStream();
+    } catch (const common::Error&) {
+      // Closing /dev/full may fail as well; the log is closed either way.
+    }
+    EXPECT_FALSE(path.LogOpen());
+  }
+}
+
+TEST_F(StreamPathTest, WordsAfterTheLogClosedOverwriteTheRingAndAreCounted) {
+  // Over TCP, words that come after a stop still enter the ring; nothing logs them.
+  StreamPath path;
+  path.BeginStream();
+  const std::string burst = Bytes(Words(25010));
+  path.Feed(Span(burst));
+  EXPECT_EQ(path.LostWords(), 11u);
+  EXPECT_EQ(path.TakeNotices().lost_words, 11u);
+}
+
+}  // namespace
+}  // namespace acquisition

@@ -1,0 +1,44 @@
+#pragma once
+
+#include <CLI/CLI.hpp>
+
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+// The timing commands of k390tool: stability (the Allan family with bounds, as CSV), jitter
+// (the period, cycle-to-cycle and TIE figures) and phase (the phase points for other tools).
+namespace k390tool {
+
+// Their lines of the tool's usage, and their part of the whole help.
+std::string_view TimingUsage();
+std::string_view TimingHelp();
+
+class TimingCommands {
+ public:
+  // Adds the three commands to the tool's parser. `exit_help` ends each command's own help.
+  TimingCommands(CLI::App& app, std::string_view exit_help);
+
+  // The exit status of the command the arguments chose; nullopt when they chose none of these.
+  std::optional<int> Run() const;
+
+ private:
+  int Stability() const;
+  int Jitter() const;
+  int Phase() const;
+
+  CLI::App* stability_ = nullptr;
+  CLI::App* jitter_ = nullptr;
+  CLI::App* phase_ = nullptr;
+
+  std::string taus_ = "octave";
+  bool phase_input_ = false;
+  bool freq_input_ = false;
+  std::optional<double> tau0_s_;
+  bool stream_ = false;
+  std::string file_;
+  std::string out_;
+};
+
+}  // namespace k390tool
