@@ -193,8 +193,8 @@ int main(int argc, char* argv[]) {
                    [&] { std::this_thread::sleep_for(std::chrono::milliseconds(stall_ms)); });
   if (stall_ms > 0) stall.start();
 
-  window.CBstream->click();
-  if (!window.CBstream->isChecked() || !window.Cycle().StreamLogOpen()) {
+  window.Form().CBstream->click();
+  if (!window.Form().CBstream->isChecked() || !window.Cycle().StreamLogOpen()) {
     std::fprintf(stderr, "perf_stream: streaming did not start (window errors: %d)\n", errors);
     return 2;
   }
@@ -217,7 +217,7 @@ int main(int argc, char* argv[]) {
     stall.stop();
     QTimer::singleShot(700, &application, [&] {
       lost_ring_words = window.Cycle().LostWords();
-      window.CBstream->click();
+      window.Form().CBstream->click();
       QTimer::singleShot(300, &application, &QCoreApplication::quit);
     });
   });
