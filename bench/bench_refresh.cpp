@@ -13,6 +13,7 @@
 
 #include "common/text_forms.h"
 #include "presentation/chart_feed.h"
+#include "presentation/histogram_chart.h"
 #include "presentation/pulse_chart.h"
 
 namespace {

@@ -5,6 +5,7 @@
 
 #include "analysis/histogram.h"
 #include "analysis/processing_pass.h"
+#include "presentation/histogram_chart.h"
 #include "presentation/pulse_chart.h"
 
 namespace presentation {

@@ -139,24 +139,24 @@ void E2eK390simTest::SampleShowsTheModelsFigures() {
   TFmain& w = s.w();
   QVERIFY2(s.errors.isEmpty(), qPrintable(s.errors.join('\n')));
 
-  w.Bsample->click();
-  QVERIFY(!w.Bsample->isEnabled());
-  QTRY_VERIFY_WITH_TIMEOUT(sim.SampleReplies() == 1 && !w.Esampavg->text().isEmpty(), kWaitMs);
+  w.Form().Bsample->click();
+  QVERIFY(!w.Form().Bsample->isEnabled());
+  QTRY_VERIFY_WITH_TIMEOUT(sim.SampleReplies() == 1 && !w.Form().Esampavg->text().isEmpty(), kWaitMs);
   QTRY_VERIFY_WITH_TIMEOUT(!w.Cycle().ClientSocket1().Active(), kWaitMs);
   QVERIFY2(s.errors.isEmpty(), qPrintable(s.errors.join('\n')));
 
-  QCOMPARE(w.Esampavg->text(), QString("40000"));
-  QCOMPARE(w.Eint1->text(), QString("0.001000000000"));
-  QCOMPARE(w.Efreq1->text(), QString("1000.0000"));
-  QCOMPARE(w.Ejitpp->text(), QString("0"));
-  QCOMPARE(w.Ejitrms->text(), QString("0"));
-  QCOMPARE(w.Eint2->text(), int2);
-  QCOMPARE(w.Efreq2->text(), freq2);
+  QCOMPARE(w.Form().Esampavg->text(), QString("40000"));
+  QCOMPARE(w.Form().Eint1->text(), QString("0.001000000000"));
+  QCOMPARE(w.Form().Efreq1->text(), QString("1000.0000"));
+  QCOMPARE(w.Form().Ejitpp->text(), QString("0"));
+  QCOMPARE(w.Form().Ejitrms->text(), QString("0"));
+  QCOMPARE(w.Form().Eint2->text(), int2);
+  QCOMPARE(w.Form().Efreq2->text(), freq2);
   QCOMPARE(s.chart().PointCount(0), 49);
   for (int k = 0; k < 49; ++k) QCOMPARE(s.chart().PointValue(0, k), s.chart().PointValue(0, 0));
-  QVERIFY(w.Bsample->isEnabled());
-  QVERIFY(w.Bload->isEnabled());
-  QVERIFY(w.Bsave->isEnabled());
+  QVERIFY(w.Form().Bsample->isEnabled());
+  QVERIFY(w.Form().Bload->isEnabled());
+  QVERIFY(w.Form().Bsave->isEnabled());
   QVERIFY(!w.Cycle().Timer1().Enabled());
   QCOMPARE(sim.Requests(), 1);
 }
@@ -166,25 +166,25 @@ void E2eK390simTest::AutoSampleRepeatsDualChannelBlocks() {
   QVERIFY(sim.Start({"--freq", "1000", "--ch2-freq", "500", "--jitter-ticks", "3"}));
   Session s(Settings(sim.Port(), "SAMPLES=3000\r\nDUALCHANNEL=TRUE\r\nSTREAM=UDP\r\n").constData());
   TFmain& w = s.w();
-  QVERIFY(w.CBdual->isChecked());
+  QVERIFY(w.Form().CBdual->isChecked());
 
-  w.CBactive->click();
-  QVERIFY(!w.CBstream->isEnabled());
-  QVERIFY(!w.Bsample->isEnabled());
+  w.Form().CBactive->click();
+  QVERIFY(!w.Form().CBstream->isEnabled());
+  QVERIFY(!w.Form().Bsample->isEnabled());
   // A request goes out only once the previous reply has been through the pass, so six
   // requests mean at least five replies processed.
   QTRY_VERIFY_WITH_TIMEOUT(sim.SampleReplies() >= 6, 4 * kWaitMs);
   QCOMPARE(s.chart().Title(), QString("K390 Jitter Data [Live]"));
-  QVERIFY(!w.Bload->isEnabled());
+  QVERIFY(!w.Form().Bload->isEnabled());
   // Every request asked for both channels with the count as set.
   QCOMPARE(sim.LogText().count("sample ch1+ch2 count=3000"), sim.Requests());
 
-  w.CBactive->click();
+  w.Form().CBactive->click();
   QCOMPARE(s.chart().Title(), QString("K390 Jitter Data"));
-  QVERIFY(w.Bload->isEnabled());
-  QVERIFY(w.Bsave->isEnabled());
-  QVERIFY(w.Bsample->isEnabled());
-  QVERIFY(w.CBstream->isEnabled());
+  QVERIFY(w.Form().Bload->isEnabled());
+  QVERIFY(w.Form().Bsave->isEnabled());
+  QVERIFY(w.Form().Bsample->isEnabled());
+  QVERIFY(w.Form().CBstream->isEnabled());
   QVERIFY(!w.Cycle().Timer1().Enabled());
   // The link stays open; a reply still outstanding is handled, and its continue rule then
   // closes the link.
@@ -195,9 +195,9 @@ void E2eK390simTest::AutoSampleRepeatsDualChannelBlocks() {
   // Dual blocks of 3000 stamps per channel: the figures of both channels are the model's.
   QCOMPARE(s.chart().PointCount(0), 2999);
   QCOMPARE(s.chart().PointCount(2), 2999);
-  QCOMPARE(w.Esampavg->text(), QString("40000"));
-  QVERIFY2(qAbs(w.Efreq1->text().toDouble() - 1000.0) < 0.01, qPrintable(w.Efreq1->text()));
-  QVERIFY2(qAbs(w.Efreq2->text().toDouble() - 500.0) < 0.01, qPrintable(w.Efreq2->text()));
+  QCOMPARE(w.Form().Esampavg->text(), QString("40000"));
+  QVERIFY2(qAbs(w.Form().Efreq1->text().toDouble() - 1000.0) < 0.01, qPrintable(w.Form().Efreq1->text()));
+  QVERIFY2(qAbs(w.Form().Efreq2->text().toDouble() - 500.0) < 0.01, qPrintable(w.Form().Efreq2->text()));
 }
 
 // Every word the simulator put on the wire (UDP: all but the first datagram, which the window
@@ -227,32 +227,32 @@ void E2eK390simTest::StreamLogHoldsEveryWordsDelta() {
                                           "--udp-port", QString::number(udp_port)}));
   Session s(Settings(sim.Port(), "SAMPLES=50\r\nSTREAM=" + transport + "\r\n").constData());
   TFmain& w = s.w();
-  QVERIFY(!w.CBstream->isHidden());
+  QVERIFY(!w.Form().CBstream->isHidden());
   w.Cycle().IdUDPServer1().SetPort(udp_port);
 
-  w.CBstream->click();
-  QVERIFY(w.CBstream->isChecked());
-  QVERIFY(!w.Bsample->isEnabled());
-  QVERIFY(!w.CBactive->isEnabled());
+  w.Form().CBstream->click();
+  QVERIFY(w.Form().CBstream->isChecked());
+  QVERIFY(!w.Form().Bsample->isEnabled());
+  QVERIFY(!w.Form().CBactive->isEnabled());
   const int expected_words = kWords - skipped;
   QTRY_VERIFY_WITH_TIMEOUT(w.Cycle().RingWrite() == expected_words, kWaitMs);
   // A pass that windows the last words draws N intervals of the model's period.
   QTRY_VERIFY_WITH_TIMEOUT(w.Cycle().RingDisplay() == expected_words - 9, kWaitMs);
-  QCOMPARE(w.Esampavg->text(), QString("40000"));
-  QCOMPARE(w.Ejitpp->text(), QString("0"));
+  QCOMPARE(w.Form().Esampavg->text(), QString("40000"));
+  QCOMPARE(w.Form().Ejitpp->text(), QString("0"));
   QCOMPARE(s.chart().PointCount(0), 50);
   QCOMPARE(w.Cycle().LostWords(), uint64_t{0});
-  QVERIFY(w.CBstream->toolTip().isEmpty());
+  QVERIFY(w.Form().CBstream->toolTip().isEmpty());
 
-  w.CBstream->click();
-  QVERIFY(!w.CBstream->isChecked());
+  w.Form().CBstream->click();
+  QVERIFY(!w.Form().CBstream->isChecked());
   QVERIFY(!w.Cycle().StreamLogOpen());
   // The stop command's acknowledgement ends the cycle.
   QTRY_VERIFY_WITH_TIMEOUT(!w.Cycle().Timer1().Enabled(), kWaitMs);
   QTRY_VERIFY_WITH_TIMEOUT(!w.Cycle().ClientSocket1().Active(), kWaitMs);
-  QVERIFY(w.Bsample->isEnabled());
-  QVERIFY(w.CBactive->isEnabled());
-  QVERIFY(w.Bload->isEnabled());
+  QVERIFY(w.Form().Bsample->isEnabled());
+  QVERIFY(w.Form().CBactive->isEnabled());
+  QVERIFY(w.Form().Bload->isEnabled());
   QVERIFY2(s.errors.isEmpty(), qPrintable(s.errors.join('\n')));
   QCOMPARE(w.Cycle().LostWords(), uint64_t{0});
 
@@ -283,7 +283,7 @@ void E2eK390simTest::MalformedReplyIsReportedThenTimesOut() {
   Session s(Settings(sim.Port(), "SAMPLES=50\r\n").constData());
   TFmain& w = s.w();
 
-  w.Bsample->click();
+  w.Form().Bsample->click();
   QTRY_VERIFY_WITH_TIMEOUT(!s.errors.isEmpty(), kWaitMs);
   QCOMPARE(s.errors.size(), 1);
   QVERIFY2(s.errors.first().contains("is not a valid integer value"), qPrintable(s.errors.first()));
@@ -304,21 +304,21 @@ void E2eK390simTest::InstrumentClosingAfterEachReplyStallsAutoSample() {
   Session s(Settings(sim.Port(), "SAMPLES=50\r\n").constData());
   TFmain& w = s.w();
 
-  w.CBactive->click();
-  QTRY_VERIFY_WITH_TIMEOUT(sim.SampleReplies() == 1 && w.Esampavg->text() == "40000", kWaitMs);
+  w.Form().CBactive->click();
+  QTRY_VERIFY_WITH_TIMEOUT(sim.SampleReplies() == 1 && w.Form().Esampavg->text() == "40000", kWaitMs);
   QTRY_VERIFY_WITH_TIMEOUT(!w.Cycle().ClientSocket1().Active(), kWaitMs);
   // Give the stalled cycle many ticks to misbehave.
   QTest::qWait(1000);
   QCOMPARE(sim.SampleReplies(), 1);
   QCOMPARE(sim.Requests(), 1);
-  QVERIFY(w.CBactive->isChecked());
+  QVERIFY(w.Form().CBactive->isChecked());
   QVERIFY(w.Cycle().Timer1().Enabled());
   QCOMPARE(w.Cycle().Timer1().Tag(), 0);
-  QVERIFY(!w.Bsample->isEnabled());
+  QVERIFY(!w.Form().Bsample->isEnabled());
   QVERIFY2(s.errors.isEmpty(), qPrintable(s.errors.join('\n')));
 
-  w.CBactive->click();
-  QVERIFY(w.Bsample->isEnabled());
+  w.Form().CBactive->click();
+  QVERIFY(w.Form().Bsample->isEnabled());
   QVERIFY(!w.Cycle().Timer1().Enabled());
 }
 

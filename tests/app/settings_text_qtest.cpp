@@ -27,9 +27,9 @@ void SettingsTextTest::CrOnlyFileGivesOneStartUpErrorAndIsNeverAppendedTo() {
                                  "\": the settings file has lines ended by CR alone; save it "
                                  "with LF or CR LF line ends.");
   // Start-up ended at the first read: nothing of the file was taken.
-  QVERIFY(s.w().Eip->text() != QStringLiteral("1.2.3.4"));
+  QVERIFY(s.w().Form().Eip->text() != QStringLiteral("1.2.3.4"));
 
-  QTest::keyClicks(s.w().Eip, "9");
+  QTest::keyClicks(s.w().Form().Eip, "9");
   QCOMPARE(s.errors.size(), 2);
   QCOMPARE(s.errors.back(), s.errors.front());
   QCOMPARE(ReadBytes(s.IniPath()), before);

@@ -69,27 +69,27 @@ void TFmainCaptureTest::SampleFillsTheFiguresAndUnlocks() {
   Session s(settings.constData());
   TFmain& w = s.w();
   QVERIFY(s.errors.isEmpty());
-  QVERIFY(w.CBdual->isChecked());
+  QVERIFY(w.Form().CBdual->isChecked());
 
-  w.Bsample->click();
-  QVERIFY(!w.Bload->isEnabled());
-  QVERIFY(!w.Bsave->isEnabled());
-  QVERIFY(!w.Bsample->isEnabled());
-  QTRY_VERIFY_WITH_TIMEOUT(!w.Esampavg->text().isEmpty(), 10000);
+  w.Form().Bsample->click();
+  QVERIFY(!w.Form().Bload->isEnabled());
+  QVERIFY(!w.Form().Bsave->isEnabled());
+  QVERIFY(!w.Form().Bsample->isEnabled());
+  QTRY_VERIFY_WITH_TIMEOUT(!w.Form().Esampavg->text().isEmpty(), 10000);
   QVERIFY(s.errors.isEmpty());
   QCOMPARE(instrument.Requests(), QList<QByteArray>{"<K390><HEXPULSE>19</HEXPULSE></K390>"});
   QCOMPARE(s.chart().PointCount(0), 24);
   QCOMPARE(s.chart().PointCount(2), 24);
   QCOMPARE(s.chart().SeriesTitle(2), QString("Ch2"));
-  QVERIFY(!w.Eint2->text().startsWith("0.000000000000"));
-  QVERIFY(w.Bload->isEnabled());
-  QVERIFY(w.Bsave->isEnabled());
-  QVERIFY(w.Bsample->isEnabled());
-  QVERIFY(w.Memo1->isHidden());
+  QVERIFY(!w.Form().Eint2->text().startsWith("0.000000000000"));
+  QVERIFY(w.Form().Bload->isEnabled());
+  QVERIFY(w.Form().Bsave->isEnabled());
+  QVERIFY(w.Form().Bsample->isEnabled());
+  QVERIFY(w.Form().Memo1->isHidden());
   // The hidden log holds the reply: its header, 25 records, the end tag and the record count.
-  w.Memo1->show();
-  const QStringList memo = w.Memo1->toPlainText().split('\n');
-  w.Memo1->hide();
+  w.Form().Memo1->show();
+  const QStringList memo = w.Form().Memo1->toPlainText().split('\n');
+  w.Form().Memo1->hide();
   QCOMPARE(memo.size(), 28);
   QVERIFY(memo.first().contains("<SAMPLES>"));
   QCOMPARE(memo.last(), QString("25"));
@@ -109,21 +109,21 @@ void TFmainCaptureTest::AutoSampleRepeatsUntilUnchecked() {
   Session s(settings.constData());
   TFmain& w = s.w();
 
-  w.CBactive->click();
-  QVERIFY(!w.CBstream->isEnabled());
-  QVERIFY(!w.Bload->isEnabled());
+  w.Form().CBactive->click();
+  QVERIFY(!w.Form().CBstream->isEnabled());
+  QVERIFY(!w.Form().Bload->isEnabled());
   QTRY_VERIFY_WITH_TIMEOUT(instrument.Requests().size() >= 3, 10000);
   QCOMPARE(s.chart().Title(), QString("K390 Jitter Data [Live]"));
   QCOMPARE(instrument.Requests().first(),
            QByteArray("<K390><CH1><HEXPULSE>19</HEXPULSE></CH1></K390>"));
   // While AutoSample runs, the passes leave the file buttons locked.
-  QVERIFY(!w.Bload->isEnabled());
+  QVERIFY(!w.Form().Bload->isEnabled());
 
-  w.CBactive->click();
+  w.Form().CBactive->click();
   QCOMPARE(s.chart().Title(), QString("K390 Jitter Data"));
-  QVERIFY(w.Bload->isEnabled());
-  QVERIFY(w.Bsample->isEnabled());
-  QVERIFY(w.CBstream->isEnabled());
+  QVERIFY(w.Form().Bload->isEnabled());
+  QVERIFY(w.Form().Bsample->isEnabled());
+  QVERIFY(w.Form().CBstream->isEnabled());
   QVERIFY(!w.Cycle().Timer1().Enabled());
   QVERIFY(s.errors.isEmpty());
 }

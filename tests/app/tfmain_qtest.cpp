@@ -22,6 +22,7 @@
 #include "app/spin_edit.h"
 #include "app/tfmain.h"
 #include "persistence/ini_file.h"
+#include "presentation/histogram_chart.h"
 #include "presentation/pulse_chart.h"
 #include "tfmain_session.h"
 
@@ -40,8 +41,8 @@ const QByteArray kIntervalFile =
 enum Units { kNoUnits, kBits, kPercent };
 
 Units CheckedUnits(const TFmain& w) {
-  if (w.RBbits->isChecked()) return kBits;
-  if (w.RBpct->isChecked()) return kPercent;
+  if (w.Form().RBbits->isChecked()) return kBits;
+  if (w.Form().RBpct->isChecked()) return kPercent;
   return kNoUnits;
 }
 
@@ -337,32 +338,32 @@ void TFmainTest::StartupWithoutSettingsFile() {
   TFmain& w = s.w();
   QVERIFY(s.errors.isEmpty());
   QCOMPARE(w.windowTitle(), QString("K390 Vantrix  -  Brantel Ltd  -  V1.0.15"));
-  QCOMPARE(w.Eip->text(), QString("10.0.98.108"));
-  QCOMPARE(w.Eport->text(), QString("38253"));
-  QCOMPARE(w.SEsamples->text(), QString("50"));
-  QVERIFY(w.RBbits->isChecked());
-  QVERIFY(!w.RBpct->isChecked());
-  QCOMPARE(w.SEvscale->text(), QString("100"));
-  QVERIFY(w.CBstream->isHidden());
-  QVERIFY(w.CBdual->isHidden());
-  QVERIFY(!w.CBdual->isChecked());
-  QVERIFY(w.SEfilter->isHidden());
-  QVERIFY(w.Lfilter->isHidden());
+  QCOMPARE(w.Form().Eip->text(), QString("10.0.98.108"));
+  QCOMPARE(w.Form().Eport->text(), QString("38253"));
+  QCOMPARE(w.Form().SEsamples->text(), QString("50"));
+  QVERIFY(w.Form().RBbits->isChecked());
+  QVERIFY(!w.Form().RBpct->isChecked());
+  QCOMPARE(w.Form().SEvscale->text(), QString("100"));
+  QVERIFY(w.Form().CBstream->isHidden());
+  QVERIFY(w.Form().CBdual->isHidden());
+  QVERIFY(!w.Form().CBdual->isChecked());
+  QVERIFY(w.Form().SEfilter->isHidden());
+  QVERIFY(w.Form().Lfilter->isHidden());
   QCOMPARE(w.GraphItemCount(), 2);
   QCOMPARE(w.Graph(), GraphView::kInterval);
   QCOMPARE(s.chart().LeftAxisMinimum(), -100.0);
   QCOMPARE(s.chart().LeftAxisMaximum(), 100.0);
   QCOMPARE(s.chart().Title(), QString("K390 Jitter Data"));
   QVERIFY(w.PulseChartInFront());
-  QVERIFY(w.Bload->isEnabled());
-  QVERIFY(w.Bsave->isEnabled());
-  QVERIFY(w.Bsample->isEnabled());
+  QVERIFY(w.Form().Bload->isEnabled());
+  QVERIFY(w.Form().Bsave->isEnabled());
+  QVERIFY(w.Form().Bsample->isEnabled());
   QVERIFY(w.Cycle().Timer1().Enabled());
   QCOMPARE(w.Cycle().Timer1().Interval(), 1000);
   QCOMPARE(w.IniPath(), s.IniPath().toStdString());
   QCOMPARE(s.Setting("VSCALEUNITS"), QString("BITS"));
   // The passes found no data.
-  QCOMPARE(w.Esampavg->text(), QString());
+  QCOMPARE(w.Form().Esampavg->text(), QString());
   QCOMPARE(s.chart().PointCount(0), 0);
 }
 
@@ -383,12 +384,12 @@ void TFmainTest::StartupAgainstSettings() {
   } else {
     QCOMPARE(s.errors, QStringList{});
   }
-  if (c.samples) QCOMPARE(w.SEsamples->text(), QString::fromLatin1(c.samples));
-  if (c.vscale) QCOMPARE(w.SEvscale->text(), QString::fromLatin1(c.vscale));
+  if (c.samples) QCOMPARE(w.Form().SEsamples->text(), QString::fromLatin1(c.samples));
+  if (c.vscale) QCOMPARE(w.Form().SEvscale->text(), QString::fromLatin1(c.vscale));
   if (c.units) QCOMPARE(CheckedUnits(w), *c.units);
   if (c.vscale_limits) {
-    QCOMPARE(w.SEvscale->Minimum(), c.vscale_limits->first);
-    QCOMPARE(w.SEvscale->Maximum(), c.vscale_limits->second);
+    QCOMPARE(w.Form().SEvscale->Minimum(), c.vscale_limits->first);
+    QCOMPARE(w.Form().SEvscale->Maximum(), c.vscale_limits->second);
   }
   if (c.axis) {
     QCOMPARE(s.chart().LeftAxisMinimum(), c.axis->first);
@@ -397,18 +398,18 @@ void TFmainTest::StartupAgainstSettings() {
   if (c.axis_title) QCOMPARE(s.chart().LeftAxisTitle(), QString::fromLatin1(c.axis_title));
   if (c.stream_caption) {
     const QString caption = QString::fromLatin1(c.stream_caption);
-    QCOMPARE(!w.CBstream->isHidden(), !caption.isEmpty());
-    if (!caption.isEmpty()) QCOMPARE(w.CBstream->text(), caption);
-    QVERIFY(!w.CBstream->isChecked());
+    QCOMPARE(!w.Form().CBstream->isHidden(), !caption.isEmpty());
+    if (!caption.isEmpty()) QCOMPARE(w.Form().CBstream->text(), caption);
+    QVERIFY(!w.Form().CBstream->isChecked());
   }
   if (c.transport) QCOMPARE(w.Cycle().StreamTransport(), *c.transport);
-  if (c.dual_visible) QCOMPARE(!w.CBdual->isHidden(), *c.dual_visible);
-  if (c.dual_checked) QCOMPARE(w.CBdual->isChecked(), *c.dual_checked);
+  if (c.dual_visible) QCOMPARE(!w.Form().CBdual->isHidden(), *c.dual_visible);
+  if (c.dual_checked) QCOMPARE(w.Form().CBdual->isChecked(), *c.dual_checked);
   if (c.filter_text) {
     const QString text = QString::fromLatin1(c.filter_text);
-    QCOMPARE(!w.SEfilter->isHidden(), !text.isEmpty());
-    QCOMPARE(!w.Lfilter->isHidden(), !text.isEmpty());
-    if (!text.isEmpty()) QCOMPARE(w.SEfilter->text(), text);
+    QCOMPARE(!w.Form().SEfilter->isHidden(), !text.isEmpty());
+    QCOMPARE(!w.Form().Lfilter->isHidden(), !text.isEmpty());
+    if (!text.isEmpty()) QCOMPARE(w.Form().SEfilter->text(), text);
   }
   if (c.filter_length) QCOMPARE(w.Pass().Filter().FilterLength(), *c.filter_length);
   if (c.filter_half) QCOMPARE(w.Pass().Filter().FilterHalf(), *c.filter_half);
@@ -416,7 +417,7 @@ void TFmainTest::StartupAgainstSettings() {
     QCOMPARE(w.GraphItemCount(), *c.graph_items);
     QCOMPARE(w.Graph(), GraphView::kInterval);
   }
-  if (c.save_enabled) QCOMPARE(w.Bsave->isEnabled(), *c.save_enabled);
+  if (c.save_enabled) QCOMPARE(w.Form().Bsave->isEnabled(), *c.save_enabled);
   for (const auto& [key, value] : c.file) QCOMPARE(s.Setting(key), QString::fromLatin1(value));
 }
 
@@ -426,9 +427,9 @@ void TFmainTest::StartupEndsAtAFailedWrite() {
   TFmain& w = s.w();
   QCOMPARE(s.errors, QStringList{"Unable to write to " + s.IniPath() + "."});
   // The units step failed at its write: the button keeps its new state, the rest is skipped.
-  QVERIFY(w.RBbits->isChecked());
-  QVERIFY(!w.CBdual->isHidden());
-  QVERIFY(!w.Bsave->isEnabled());
+  QVERIFY(w.Form().RBbits->isChecked());
+  QVERIFY(!w.Form().CBdual->isHidden());
+  QVERIFY(!w.Form().Bsave->isEnabled());
   QCOMPARE(s.chart().LeftAxisTitle(), QString("Cycle Time (x25ns)"));
 }
 
@@ -438,39 +439,39 @@ void TFmainTest::ChangesFromCodeRunHandlersOnlyWhenShownChanges() {
   QVERIFY(QFile::remove(s.IniPath()));
 
   // The same text, value or state: nothing runs, so nothing is written.
-  w.SetText(w.Eip, QStringLiteral("10.0.98.108"));
-  w.SetValue(w.SEsamples, 50);
-  w.SetChecked(w.RBbits, true);
+  w.SetText(w.Form().Eip, QStringLiteral("10.0.98.108"));
+  w.SetValue(w.Form().SEsamples, 50);
+  w.SetChecked(w.Form().RBbits, true);
   QVERIFY(!QFile::exists(s.IniPath()));
 
   // A value clamped to what the box shows changes nothing either.
-  w.SetValue(w.SEsamples, 70);
+  w.SetValue(w.Form().SEsamples, 70);
   QCOMPARE(s.Setting("SAMPLES"), QString("70"));
   QVERIFY(QFile::remove(s.IniPath()));
-  w.SetValue(w.SEsamples, 1);
+  w.SetValue(w.Form().SEsamples, 1);
   QCOMPARE(s.Setting("SAMPLES"), QString("10"));
   QVERIFY(QFile::remove(s.IniPath()));
-  w.SetValue(w.SEsamples, 2);
+  w.SetValue(w.Form().SEsamples, 2);
   QVERIFY(!QFile::exists(s.IniPath()));
 
-  w.SetText(w.Eport, QStringLiteral("1234"));
+  w.SetText(w.Form().Eport, QStringLiteral("1234"));
   QCOMPARE(s.Setting("PORT"), QString("1234"));
 
   // The graph selector runs its handler, and with it a pass, only when its index changes.
   s.chart().SetLeftAxisTitle(QStringLiteral("marker"));
-  w.SetItemIndex(0);
+  w.SetGraph(GraphView::kInterval);
   QCOMPARE(s.chart().LeftAxisTitle(), QString("marker"));
-  w.SetItemIndex(1);
+  w.SetGraph(GraphView::kFrequency);
   QCOMPARE(s.chart().LeftAxisTitle(), QString("Pulse Frequency (Hz)"));
 
   // A radio button runs its handler when it becomes checked, not when the other one is.
-  w.SetChecked(w.RBpct, true);
+  w.SetChecked(w.Form().RBpct, true);
   QCOMPARE(s.Setting("VSCALEUNITS"), QString("PERCENT"));
-  QVERIFY(!w.RBbits->isChecked());
+  QVERIFY(!w.Form().RBbits->isChecked());
   QVERIFY(QFile::remove(s.IniPath()));
-  w.SetChecked(w.RBbits, false);
-  w.SetChecked(w.RBpct, false);
-  QVERIFY(w.RBpct->isChecked());
+  w.SetChecked(w.Form().RBbits, false);
+  w.SetChecked(w.Form().RBpct, false);
+  QVERIFY(w.Form().RBpct->isChecked());
   QVERIFY(!QFile::exists(s.IniPath()));
 }
 
@@ -479,48 +480,48 @@ void TFmainTest::OperatorChangesWriteTheirKeys() {
   TFmain& w = s.w();
 
   // Typing an address writes the whole text at every keystroke.
-  w.Eip->clear();
-  QTest::keyClicks(w.Eip, "10.1");
+  w.Form().Eip->clear();
+  QTest::keyClicks(w.Form().Eip, "10.1");
   QCOMPARE(s.Setting("IP"), QString("10.1"));
-  QTest::keyClick(w.Eip, Qt::Key_Backspace);
+  QTest::keyClick(w.Form().Eip, Qt::Key_Backspace);
   QCOMPARE(s.Setting("IP"), QString("10."));
 
   // Clearing the sample box writes its lower limit.
-  w.SEsamples->Editor()->selectAll();
-  QTest::keyClick(w.SEsamples->Editor(), Qt::Key_Backspace);
-  QCOMPARE(w.SEsamples->text(), QString());
+  w.Form().SEsamples->Editor()->selectAll();
+  QTest::keyClick(w.Form().SEsamples->Editor(), Qt::Key_Backspace);
+  QCOMPARE(w.Form().SEsamples->text(), QString());
   QCOMPARE(s.Setting("SAMPLES"), QString("10"));
-  QTest::keyClick(w.SEsamples, Qt::Key_Up);
+  QTest::keyClick(w.Form().SEsamples, Qt::Key_Up);
   QCOMPARE(s.Setting("SAMPLES"), QString("11"));
 
   // Clearing the scale box writes the lower limit of the units that are checked.
-  w.SEvscale->Editor()->selectAll();
-  QTest::keyClick(w.SEvscale->Editor(), Qt::Key_Backspace);
+  w.Form().SEvscale->Editor()->selectAll();
+  QTest::keyClick(w.Form().SEvscale->Editor(), Qt::Key_Backspace);
   QCOMPARE(s.Setting("VSCALE"), QString("10"));
-  w.RBpct->click();
-  w.SEvscale->Editor()->selectAll();
-  QTest::keyClick(w.SEvscale->Editor(), Qt::Key_Backspace);
+  w.Form().RBpct->click();
+  w.Form().SEvscale->Editor()->selectAll();
+  QTest::keyClick(w.Form().SEvscale->Editor(), Qt::Key_Backspace);
   QCOMPARE(s.Setting("VSCALE%"), QString("1"));
   QCOMPARE(s.Setting("VSCALE"), QString("10"));
 
   // The flight time box takes digits only.
-  QTest::keyClicks(w.Eprove_ms, "12a3");
-  QCOMPARE(w.Eprove_ms->text(), QString("123"));
+  QTest::keyClicks(w.Form().Eprove_ms, "12a3");
+  QCOMPARE(w.Form().Eprove_ms->text(), QString("123"));
 }
 
 void TFmainTest::DetachedDualChannelWritesNothing() {
   {
     Session s;
-    s.w().SetChecked(s.w().CBdual, true);
-    s.w().CBdual->click();
+    s.w().SetChecked(s.w().Form().CBdual, true);
+    s.w().Form().CBdual->click();
     QCOMPARE(s.Setting("DUALCHANNEL"), QString(kAbsent));
   }
   {
     Session s("DUALCHANNEL=FALSE\r\n");
-    QVERIFY(!s.w().CBdual->isChecked());
-    s.w().SetChecked(s.w().CBdual, true);
+    QVERIFY(!s.w().Form().CBdual->isChecked());
+    s.w().SetChecked(s.w().Form().CBdual, true);
     QCOMPARE(s.Setting("DUALCHANNEL"), QString("TRUE"));
-    s.w().CBdual->click();
+    s.w().Form().CBdual->click();
     QCOMPARE(s.Setting("DUALCHANNEL"), QString("FALSE"));
   }
 }
@@ -547,10 +548,10 @@ void TFmainTest::FilterBoxNormalisesWhatIsTyped() {
   QFETCH(int, length);
   Session s("FILTERLEN=7\r\n");
   TFmain& w = s.w();
-  w.SEfilter->Editor()->selectAll();
-  QTest::keyClick(w.SEfilter->Editor(), Qt::Key_Backspace);
-  QTest::keyClicks(w.SEfilter->Editor(), typed);
-  QCOMPARE(w.SEfilter->text(), shown);
+  w.Form().SEfilter->Editor()->selectAll();
+  QTest::keyClick(w.Form().SEfilter->Editor(), Qt::Key_Backspace);
+  QTest::keyClicks(w.Form().SEfilter->Editor(), typed);
+  QCOMPARE(w.Form().SEfilter->text(), shown);
   QCOMPARE(w.Pass().Filter().FilterLength(), length);
   QCOMPARE(w.Pass().Filter().FilterHalf(), (length + 1) / 2);
   QCOMPARE(s.Setting("FILTERLEN"), QString::number(length));
@@ -559,26 +560,26 @@ void TFmainTest::FilterBoxNormalisesWhatIsTyped() {
 void TFmainTest::UnitsSwitchRestoresEachUnitsScale() {
   Session s("VSCALE=250\r\n");
   TFmain& w = s.w();
-  QCOMPARE(w.SEvscale->text(), QString("250"));
-  w.RBpct->click();
-  QVERIFY(w.RBpct->isChecked());
-  QVERIFY(!w.RBbits->isChecked());
-  QCOMPARE(w.SEvscale->text(), QString("10"));
-  QCOMPARE(w.SEvscale->Minimum(), 1);
-  QCOMPARE(w.SEvscale->Maximum(), 100);
+  QCOMPARE(w.Form().SEvscale->text(), QString("250"));
+  w.Form().RBpct->click();
+  QVERIFY(w.Form().RBpct->isChecked());
+  QVERIFY(!w.Form().RBbits->isChecked());
+  QCOMPARE(w.Form().SEvscale->text(), QString("10"));
+  QCOMPARE(w.Form().SEvscale->Minimum(), 1);
+  QCOMPARE(w.Form().SEvscale->Maximum(), 100);
   QCOMPARE(s.Setting("VSCALE%"), QString("10"));
   QCOMPARE(s.Setting("VSCALE"), QString("250"));
-  w.SetValue(w.SEvscale, 30);
+  w.SetValue(w.Form().SEvscale, 30);
   QCOMPARE(s.Setting("VSCALE%"), QString("30"));
-  w.RBbits->click();
-  QCOMPARE(w.SEvscale->text(), QString("250"));
-  QCOMPARE(w.SEvscale->Minimum(), 10);
+  w.Form().RBbits->click();
+  QCOMPARE(w.Form().SEvscale->text(), QString("250"));
+  QCOMPARE(w.Form().SEvscale->Minimum(), 10);
   QCOMPARE(s.Setting("VSCALEUNITS"), QString("BITS"));
-  w.RBpct->click();
-  QCOMPARE(w.SEvscale->text(), QString("30"));
+  w.Form().RBpct->click();
+  QCOMPARE(w.Form().SEvscale->text(), QString("30"));
   // Clicking the button that is already checked runs nothing.
   QVERIFY(QFile::remove(s.IniPath()));
-  w.RBpct->click();
+  w.Form().RBpct->click();
   QVERIFY(!QFile::exists(s.IniPath()));
 }
 
@@ -586,47 +587,47 @@ void TFmainTest::LockingAndUnlocking() {
   Session s;
   TFmain& w = s.w();
   w.LockFileButtons();
-  QVERIFY(!w.Bload->isEnabled());
-  QVERIFY(!w.Bsave->isEnabled());
-  QVERIFY(!w.Bsample->isEnabled());
+  QVERIFY(!w.Form().Bload->isEnabled());
+  QVERIFY(!w.Form().Bsave->isEnabled());
+  QVERIFY(!w.Form().Bsample->isEnabled());
   w.UnlockFileButtons();
-  QVERIFY(w.Bload->isEnabled());
-  QVERIFY(w.Bsave->isEnabled());
-  QVERIFY(w.Bsample->isEnabled());
+  QVERIFY(w.Form().Bload->isEnabled());
+  QVERIFY(w.Form().Bsave->isEnabled());
+  QVERIFY(w.Form().Bsample->isEnabled());
 
   // Only the box's state matters here, so it is set without its handler.
   {
-    const QSignalBlocker block(w.CBstream);
-    w.CBstream->setChecked(true);
+    const QSignalBlocker block(w.Form().CBstream);
+    w.Form().CBstream->setChecked(true);
   }
   w.LockFileButtons();
   w.UnlockFileButtons();
-  QVERIFY(w.Bload->isEnabled());
-  QVERIFY(w.Bsave->isEnabled());
-  QVERIFY(!w.Bsample->isEnabled());
+  QVERIFY(w.Form().Bload->isEnabled());
+  QVERIFY(w.Form().Bsave->isEnabled());
+  QVERIFY(!w.Form().Bsample->isEnabled());
 
   // The end steps of a pass unlock nothing while AutoSample or Stream is checked.
   w.LockFileButtons();
   w.EndSteps();
-  QVERIFY(!w.Bload->isEnabled());
+  QVERIFY(!w.Form().Bload->isEnabled());
   {
-    const QSignalBlocker block(w.CBstream);
-    w.CBstream->setChecked(false);
+    const QSignalBlocker block(w.Form().CBstream);
+    w.Form().CBstream->setChecked(false);
   }
   {
-    const QSignalBlocker block(w.CBactive);
-    w.CBactive->setChecked(true);
+    const QSignalBlocker block(w.Form().CBactive);
+    w.Form().CBactive->setChecked(true);
   }
   w.EndSteps();
-  QVERIFY(!w.Bload->isEnabled());
+  QVERIFY(!w.Form().Bload->isEnabled());
   {
-    const QSignalBlocker block(w.CBactive);
-    w.CBactive->setChecked(false);
+    const QSignalBlocker block(w.Form().CBactive);
+    w.Form().CBactive->setChecked(false);
   }
   w.Cycle().Timer1().SetEnabled(false);
   w.EndSteps();
-  QVERIFY(w.Bload->isEnabled());
-  QVERIFY(w.Bsample->isEnabled());
+  QVERIFY(w.Form().Bload->isEnabled());
+  QVERIFY(w.Form().Bsample->isEnabled());
   QVERIFY(w.Cycle().Timer1().Enabled());
 }
 
@@ -636,18 +637,18 @@ void TFmainTest::LoadFillsEveryBoxAndRedraws() {
   s.Load(kIntervalFile);
   QVERIFY(s.errors.isEmpty());
   QCOMPARE(s.dialogs, QList<TFmain::FileDialog>{TFmain::FileDialog::kOpen});
-  QCOMPARE(w.Esampavg->text(), QString("40000"));
-  QCOMPARE(w.Epkpos->text(), QString("+4"));
-  QCOMPARE(w.Epkneg->text(), QString("-4"));
-  QCOMPARE(w.Ejitpp->text(), QString("8"));
-  QCOMPARE(w.Ejitpp_pct->text(), QString("0.0200"));
-  QCOMPARE(w.Ejitpp_max->text(), QString("0.0200"));
-  QCOMPARE(w.Ejitrms->text(), QString("6"));
-  QCOMPARE(w.Ejitrms_pct->text(), QString("0.0141"));
-  QCOMPARE(w.Eint1->text(), QString("0.001000000000"));
-  QCOMPARE(w.Efreq1->text(), QString("1000.0000"));
-  QCOMPARE(w.Eint2->text(), QString("0.000000000000"));
-  QCOMPARE(w.Efreq2->text(), QString("0.0000"));
+  QCOMPARE(w.Form().Esampavg->text(), QString("40000"));
+  QCOMPARE(w.Form().Epkpos->text(), QString("+4"));
+  QCOMPARE(w.Form().Epkneg->text(), QString("-4"));
+  QCOMPARE(w.Form().Ejitpp->text(), QString("8"));
+  QCOMPARE(w.Form().Ejitpp_pct->text(), QString("0.0200"));
+  QCOMPARE(w.Form().Ejitpp_max->text(), QString("0.0200"));
+  QCOMPARE(w.Form().Ejitrms->text(), QString("6"));
+  QCOMPARE(w.Form().Ejitrms_pct->text(), QString("0.0141"));
+  QCOMPARE(w.Form().Eint1->text(), QString("0.001000000000"));
+  QCOMPARE(w.Form().Efreq1->text(), QString("1000.0000"));
+  QCOMPARE(w.Form().Eint2->text(), QString("0.000000000000"));
+  QCOMPARE(w.Form().Efreq2->text(), QString("0.0000"));
   QCOMPARE(s.chart().Title(), QString("K390 Jitter Data  [trace.JIT]"));
   QCOMPARE(w.Cycle().RxBuffer(), std::string("40000,40004,39996,40000"));
   QVERIFY(w.Cycle().FromFile());
@@ -664,9 +665,9 @@ void TFmainTest::LoadFillsEveryBoxAndRedraws() {
 
   // A cancelled dialog resets the title and changes nothing else.
   s.next_file.clear();
-  w.Bload->click();
+  w.Form().Bload->click();
   QCOMPARE(s.chart().Title(), QString("K390 Jitter Data"));
-  QCOMPARE(w.Esampavg->text(), QString("40000"));
+  QCOMPARE(w.Form().Esampavg->text(), QString("40000"));
 }
 
 void TFmainTest::LoadOfAFrequencyFileSelectsTheFrequencyView() {
@@ -680,7 +681,7 @@ void TFmainTest::LoadOfAFrequencyFileSelectsTheFrequencyView() {
   QCOMPARE(s.chart().LeftAxisTitle(), QString("Pulse Frequency (Hz)"));
   QCOMPARE(s.chart().PointCount(0), 3);
   QCOMPARE(s.chart().PointValue(0, 0), 1000.0);
-  QCOMPARE(w.Esampavg->text(), QString("40000"));
+  QCOMPARE(w.Form().Esampavg->text(), QString("40000"));
 
   // A header that matches neither form: the view stays, the pass runs on an empty list.
   s.Load(";Sample,Frequency(Hz) \r\n0,1000\r\n", "odd.JIT");
@@ -688,8 +689,8 @@ void TFmainTest::LoadOfAFrequencyFileSelectsTheFrequencyView() {
   QCOMPARE(w.Graph(), GraphView::kFrequency);
   QCOMPARE(s.chart().Title(), QString("K390 Jitter Data"));
   QCOMPARE(w.Cycle().RxBuffer(), std::string());
-  QCOMPARE(w.Esampavg->text(), QString());
-  QCOMPARE(w.Efreq1->text(), QString("1000.0000"));
+  QCOMPARE(w.Form().Esampavg->text(), QString());
+  QCOMPARE(w.Form().Efreq1->text(), QString("1000.0000"));
 }
 
 void TFmainTest::LoadFailuresLeaveViewAndTitle() {
@@ -705,7 +706,7 @@ void TFmainTest::LoadFailuresLeaveViewAndTitle() {
   // A file that cannot be opened leaves RxBuffer as it was.
   s.errors.clear();
   s.next_file = s.File("missing.JIT");
-  w.Bload->click();
+  w.Form().Bload->click();
   QCOMPARE(s.errors.size(), 1);
   QCOMPARE(w.Cycle().RxBuffer(), std::string("40000"));
 
@@ -713,7 +714,7 @@ void TFmainTest::LoadFailuresLeaveViewAndTitle() {
   s.errors.clear();
   s.Load(";Sample,TDelta(x25ns)\r\n0,40000\r\n1,4x\r\n", "bad.JIT");
   QCOMPARE(s.errors, QStringList{"'4x' is not a valid integer value."});
-  QVERIFY(w.Bload->isEnabled());
+  QVERIFY(w.Form().Bload->isEnabled());
 }
 
 void TFmainTest::LoadsViewSwitchPassSeesTheNewList() {
@@ -721,16 +722,16 @@ void TFmainTest::LoadsViewSwitchPassSeesTheNewList() {
   TFmain& w = s.w();
   s.Load(kIntervalFile, "wide.JIT");
   s.Item("Frequency")->click();
-  w.Bpqfreset->click();
-  QCOMPARE(w.Ejitpp_max->text(), QString());
+  w.Form().Bpqfreset->click();
+  QCOMPARE(w.Form().Ejitpp_max->text(), QString());
 
   // Back to the interval view through the Load: the switch's own pass already runs on the new,
   // narrower list, so the wide list's P-P peak is not held again.
   s.Load(";Sample,TDelta(x25ns)\r\n0,40000\r\n1,40001\r\n2,39999\r\n3,40000\r\n", "narrow.JIT");
   QVERIFY(s.errors.isEmpty());
   QCOMPARE(w.Graph(), GraphView::kInterval);
-  QCOMPARE(w.Ejitpp_pct->text(), QString("0.0050"));
-  QCOMPARE(w.Ejitpp_max->text(), QString("0.0050"));
+  QCOMPARE(w.Form().Ejitpp_pct->text(), QString("0.0050"));
+  QCOMPARE(w.Form().Ejitpp_max->text(), QString("0.0050"));
   QCOMPARE(s.chart().Title(), QString("K390 Jitter Data  [narrow.JIT]"));
 }
 
@@ -739,36 +740,36 @@ void TFmainTest::SaveThenLoadInBothForms() {
   TFmain& w = s.w();
   // Right after start-up the series is empty: the header alone.
   s.next_file = s.File("empty.JIT");
-  w.Bsave->click();
+  w.Form().Bsave->click();
   QCOMPARE(ReadBytes(s.next_file), QByteArray(";Sample,TDelta(x25ns)\r\n"));
 
   s.Load(kIntervalFile);
   s.next_file = s.File("saved.JIT");
-  w.Bsave->click();
+  w.Form().Bsave->click();
   QCOMPARE(ReadBytes(s.next_file), kIntervalFile);
 
   s.Item("Frequency")->click();
   s.next_file = s.File("saved_f.JIT");
-  w.Bsave->click();
+  w.Form().Bsave->click();
   QCOMPARE(ReadBytes(s.next_file),
            QByteArray(";Sample,Frequency(Hz)\r\n0,1000\r\n1,999.900009999\r\n"
                       "2,1000.100010001\r\n3,1000\r\n"));
   s.Item("Interval")->click();
 
-  w.Bpqfreset->click();
+  w.Form().Bpqfreset->click();
   s.next_file = s.File("saved_f.JIT");
-  w.Bload->click();
+  w.Form().Bload->click();
   QVERIFY(s.errors.isEmpty());
   QCOMPARE(w.Graph(), GraphView::kFrequency);
   QCOMPARE(w.Cycle().RxBuffer(), std::string("40000,40004,39996,40000"));
-  QCOMPARE(w.Esampavg->text(), QString("40000"));
-  QCOMPARE(w.Ejitpp->text(), QString("8"));
-  QCOMPARE(w.Ejitrms->text(), QString("6"));
+  QCOMPARE(w.Form().Esampavg->text(), QString("40000"));
+  QCOMPARE(w.Form().Ejitpp->text(), QString("8"));
+  QCOMPARE(w.Form().Ejitrms->text(), QString("6"));
 
   s.next_file = s.File("saved.JIT");
-  w.Bload->click();
+  w.Form().Bload->click();
   QCOMPARE(w.Graph(), GraphView::kInterval);
-  QCOMPARE(w.Ejitpp_pct->text(), QString("0.0200"));
+  QCOMPARE(w.Form().Ejitpp_pct->text(), QString("0.0200"));
   QCOMPARE(s.dialogs.count(TFmain::FileDialog::kSave), 3);
 }
 
@@ -779,7 +780,7 @@ void TFmainTest::SaveInTheHistogramViewWritesFrequencies() {
   s.Item("Histogram")->click();
   QCOMPARE(w.Graph(), GraphView::kHistogram);
   s.next_file = s.File("histogram.JIT");
-  w.Bsave->click();
+  w.Form().Bsave->click();
   QCOMPARE(ReadBytes(s.next_file),
            QByteArray(";Sample,Frequency(Hz)\r\n0,1000\r\n1,999.900009999\r\n"
                       "2,1000.100010001\r\n3,1000\r\n"));
@@ -838,14 +839,14 @@ void TFmainTest::AxisLimitsFollowUnitsAndView() {
   Session s;
   TFmain& w = s.w();
   s.Load(";Sample,TDelta(x25ns)\r\n0,40000\r\n1,40000\r\n");
-  if (percent) w.RBpct->click();
+  if (percent) w.Form().RBpct->click();
   const double before = s.chart().LeftAxisMaximum();
-  w.SetValue(w.SEvscale, scale + 1);
+  w.SetValue(w.Form().SEvscale, scale + 1);
   // The scale alone redraws nothing; the next feed takes it.
   QCOMPARE(s.chart().LeftAxisMaximum(), before);
-  w.SetValue(w.SEvscale, scale);
-  w.SetItemIndex(view == 0 ? 1 : 0);
-  w.SetItemIndex(view);
+  w.SetValue(w.Form().SEvscale, scale);
+  w.SetGraph(view == 0 ? GraphView::kFrequency : GraphView::kInterval);
+  w.SetGraph(static_cast<GraphView>(view));
   QCOMPARE(s.chart().LeftAxisMinimum(), minimum);
   QCOMPARE(s.chart().LeftAxisMaximum(), maximum);
 }
@@ -871,7 +872,7 @@ void TFmainTest::ClickingPointsShowsOneLabel() {
 
   // A real click on a drawn point reaches the handler through the chart. A narrow scale keeps
   // the point well apart from the average line drawn above it.
-  w.SetValue(w.SEvscale, 20);
+  w.SetValue(w.Form().SEvscale, 20);
   s.Item("Interval")->click();
   w.show();
   QVERIFY(QTest::qWaitForWindowExposed(&w));
@@ -891,7 +892,7 @@ void TFmainTest::HistogramViewSwapsTheCharts() {
   s.Load(kIntervalFile);
   s.Item("Histogram")->click();
   QVERIFY(!w.PulseChartInFront());
-  QCOMPARE(w.Lscale->text(), QString("Horizontal Scale"));
+  QCOMPARE(w.Form().Lscale->text(), QString("Horizontal Scale"));
   QCOMPARE(s.chart().LeftAxisTitle(), QString("Pulse Frequency (Hz)"));
   QCOMPARE(w.Chart2().BarCount(), 200);
   QCOMPARE(w.Chart2().LeftAxisMaximum(), 61.0);
@@ -902,40 +903,40 @@ void TFmainTest::HistogramViewSwapsTheCharts() {
 
   s.Item("Interval")->click();
   QVERIFY(w.PulseChartInFront());
-  QCOMPARE(w.Lscale->text(), QString("Vertical Scale +/-"));
+  QCOMPARE(w.Form().Lscale->text(), QString("Vertical Scale +/-"));
 }
 
 void TFmainTest::FlightTimeAndPeakReset() {
   Session s;
   TFmain& w = s.w();
   s.Load(kIntervalFile);
-  w.SetText(w.Eprove_ms, "100");
-  QCOMPARE(w.Lpcycles->text(), QString("(100 pulses)"));
-  QCOMPARE(w.Eprove_err->text(), QString("0.0002"));
-  QCOMPARE(w.Epqf->text(), QString("0.0002"));
+  w.SetText(w.Form().Eprove_ms, "100");
+  QCOMPARE(w.Form().Lpcycles->text(), QString("(100 pulses)"));
+  QCOMPARE(w.Form().Eprove_err->text(), QString("0.0002"));
+  QCOMPARE(w.Form().Epqf->text(), QString("0.0002"));
   // Typed digit by digit, the held maximum keeps the largest factor on the way.
-  w.Eprove_ms->clear();
-  QTest::keyClicks(w.Eprove_ms, "10");
-  QCOMPARE(w.Lpcycles->text(), QString("(10 pulses)"));
-  QCOMPARE(w.Eprove_err->text(), QString("0.0020"));
-  QCOMPARE(w.Epqf->text(), QString("0.0200"));
-  w.Bpqfreset->click();
-  QCOMPARE(w.Epqf->text(), QString());
-  QCOMPARE(w.Ejitpp_max->text(), QString());
+  w.Form().Eprove_ms->clear();
+  QTest::keyClicks(w.Form().Eprove_ms, "10");
+  QCOMPARE(w.Form().Lpcycles->text(), QString("(10 pulses)"));
+  QCOMPARE(w.Form().Eprove_err->text(), QString("0.0020"));
+  QCOMPARE(w.Form().Epqf->text(), QString("0.0200"));
+  w.Form().Bpqfreset->click();
+  QCOMPARE(w.Form().Epqf->text(), QString());
+  QCOMPARE(w.Form().Ejitpp_max->text(), QString());
   QCOMPARE(w.Pass().PPPercentPeak(), 0.0);
   // Emptying the box blanks the figures.
-  w.Eprove_ms->selectAll();
-  QTest::keyClick(w.Eprove_ms, Qt::Key_Backspace);
-  QCOMPARE(w.Lpcycles->text(), QString());
-  QCOMPARE(w.Eprove_err->text(), QString());
+  w.Form().Eprove_ms->selectAll();
+  QTest::keyClick(w.Form().Eprove_ms, Qt::Key_Backspace);
+  QCOMPARE(w.Form().Lpcycles->text(), QString());
+  QCOMPARE(w.Form().Eprove_err->text(), QString());
 }
 
 void TFmainTest::ARefusedChartFeedKeepsTheLaterFigures() {
   Session s;
   TFmain& w = s.w();
-  w.SetText(w.Eprove_ms, "1");
+  w.SetText(w.Form().Eprove_ms, "1");
   s.Load(kIntervalFile);
-  QCOMPARE(w.Epqf->text(), QString("0.0200"));
+  QCOMPARE(w.Form().Epqf->text(), QString("0.0200"));
 
   // The last five intervals put the centre far below 0, so the chart refuses its limits: the
   // figures known before the feed are new, the later ones and the held quality factor are not.
@@ -944,28 +945,28 @@ void TFmainTest::ARefusedChartFeedKeepsTheLaterFigures() {
     file += QByteArray::number(i) + (i < 100 ? ",40000\r\n" : ",-10000\r\n");
   s.Load(file);
   QCOMPARE(s.errors, QStringList{"Axis Maximum Value must be >= Minimum."});
-  QCOMPARE(w.Esampavg->text(), QString("37619"));
-  QCOMPARE(w.Ejitpp_max->text(), w.Ejitpp_pct->text());
-  QCOMPARE(w.Eint1->text(), QString("0.001000000000"));
-  QCOMPARE(w.Lpcycles->text(), QString("(1 pulses)"));
-  QCOMPARE(w.Epqf->text(), QString("0.0200"));
+  QCOMPARE(w.Form().Esampavg->text(), QString("37619"));
+  QCOMPARE(w.Form().Ejitpp_max->text(), w.Form().Ejitpp_pct->text());
+  QCOMPARE(w.Form().Eint1->text(), QString("0.001000000000"));
+  QCOMPARE(w.Form().Lpcycles->text(), QString("(1 pulses)"));
+  QCOMPARE(w.Form().Epqf->text(), QString("0.0200"));
   QCOMPARE(w.Pass().QualityPeak(), 0.02);
   QCOMPARE(s.chart().PointCount(0), 4);
-  QVERIFY(w.Bload->isEnabled());
+  QVERIFY(w.Form().Bload->isEnabled());
 }
 
 void TFmainTest::LostStreamWordsStayOnScreen() {
   Session s("STREAM=UDP\r\n");
   TFmain& w = s.w();
   w.show();
-  QVERIFY(!w.Llost->isVisible());
+  QVERIFY(!w.Form().Llost->isVisible());
   w.ShowLostWords(1234);
-  QVERIFY(w.Llost->isVisible());
-  QCOMPARE(w.Llost->text(), QString("Lost 1234"));
-  QVERIFY(w.Llost->accessibleName().contains("1234 stream words lost"));
+  QVERIFY(w.Form().Llost->isVisible());
+  QCOMPARE(w.Form().Llost->text(), QString("Lost 1234"));
+  QVERIFY(w.Form().Llost->accessibleName().contains("1234 stream words lost"));
   // A new start counts from zero again and the warning goes.
   w.ShowLostWords(0);
-  QVERIFY(!w.Llost->isVisible());
+  QVERIFY(!w.Form().Llost->isVisible());
 }
 
 void TFmainTest::ErrorTextAddsAFullStop_data() {
@@ -1006,7 +1007,7 @@ void TFmainTest::ErrorDisplayIsModalAndTheLoopGoesOn() {
   bool modal = false;
   // No stream log in this folder: the resample tool fails. The box waits until the handler has
   // returned.
-  w.Bftest->click();
+  w.Form().Bftest->click();
   QVERIFY(QApplication::activeModalWidget() == nullptr);
   // The box is closed from inside its own loop, which shows that events keep flowing.
   QTimer::singleShot(0, &w, [&] {
@@ -1030,7 +1031,7 @@ void TFmainTest::ErrorDisplayIsModalAndTheLoopGoesOn() {
   QTimer::singleShot(0, &w, [&] { later = true; });
   QCoreApplication::processEvents();
   QVERIFY(later);
-  w.SetText(w.Eport, "99");
+  w.SetText(w.Form().Eport, "99");
   QCOMPARE(s.Setting("PORT"), QString("99"));
 }
 
@@ -1038,41 +1039,41 @@ void TFmainTest::LayoutKeepsEdgeControlsAtTheirEdges() {
   Session s;
   TFmain& w = s.w();
   QCOMPARE(w.size(), QSize(1148, 703));
-  QCOMPARE(w.Panel1->geometry(), QRect(0, 703 - 36, 1148, 36));
-  QCOMPARE(w.Panel2->geometry(), QRect(0, 0, 1148, 41));
-  QCOMPARE(w.Panel3->geometry(), QRect(1148 - 103, 41, 103, 626));
-  QCOMPARE(w.ChartArea->geometry(), QRect(0, 41, 1045, 626));
+  QCOMPARE(w.Form().Panel1->geometry(), QRect(0, 703 - 36, 1148, 36));
+  QCOMPARE(w.Form().Panel2->geometry(), QRect(0, 0, 1148, 41));
+  QCOMPARE(w.Form().Panel3->geometry(), QRect(1148 - 103, 41, 103, 626));
+  QCOMPARE(w.Form().ChartArea->geometry(), QRect(0, 41, 1045, 626));
   QCOMPARE(w.Chart1().Widget()->geometry(), w.Chart2().Widget()->geometry());
-  QCOMPARE(w.RGgsel->mapTo(&w, QPoint(0, 0)), QPoint(922, 544));
-  QCOMPARE(w.Bsample->geometry(), QRect(1065, 6, 57, 23));
-  QCOMPARE(w.Eip->geometry(), QRect(24, 6, 121, 21));
+  QCOMPARE(w.Form().RGgsel->mapTo(&w, QPoint(0, 0)), QPoint(922, 544));
+  QCOMPARE(w.Form().Bsample->geometry(), QRect(1065, 6, 57, 23));
+  QCOMPARE(w.Form().Eip->geometry(), QRect(24, 6, 121, 21));
 
   w.show();
   w.resize(1400, 800);
-  QCOMPARE(w.Bsample->geometry().left(), 1400 - (1148 - 1065));
-  QCOMPARE(w.CBstream->geometry().left(), 1400 - (1148 - 871));
-  QCOMPARE(w.CBactive->geometry().left(), 1400 - (1148 - 982));
-  QCOMPARE(w.Bftest->geometry().left(), 1400 - (1148 - 1058));
-  QCOMPARE(w.RGgsel->mapTo(&w, QPoint(0, 0)), QPoint(922 + 252, 544 + 97));
-  QCOMPARE(w.Panel1->geometry(), QRect(0, 800 - 36, 1400, 36));
-  QCOMPARE(w.Eip->geometry(), QRect(24, 6, 121, 21));
-  QCOMPARE(w.Esampavg->geometry(), QRect(12, 36, 69, 21));
+  QCOMPARE(w.Form().Bsample->geometry().left(), 1400 - (1148 - 1065));
+  QCOMPARE(w.Form().CBstream->geometry().left(), 1400 - (1148 - 871));
+  QCOMPARE(w.Form().CBactive->geometry().left(), 1400 - (1148 - 982));
+  QCOMPARE(w.Form().Bftest->geometry().left(), 1400 - (1148 - 1058));
+  QCOMPARE(w.Form().RGgsel->mapTo(&w, QPoint(0, 0)), QPoint(922 + 252, 544 + 97));
+  QCOMPARE(w.Form().Panel1->geometry(), QRect(0, 800 - 36, 1400, 36));
+  QCOMPARE(w.Form().Eip->geometry(), QRect(24, 6, 121, 21));
+  QCOMPARE(w.Form().Esampavg->geometry(), QRect(12, 36, 69, 21));
 
   // Initial states of the layout.
-  QVERIFY(w.Bprint->isHidden());
-  QVERIFY(w.Bftest->isHidden());
-  QVERIFY(w.Memo1->isHidden());
+  QVERIFY(w.Form().Bprint->isHidden());
+  QVERIFY(w.Form().Bftest->isHidden());
+  QVERIFY(w.Form().Memo1->isHidden());
   for (QLineEdit* box :
-       {w.Esampavg, w.Epkpos, w.Epkneg, w.Ejitpp, w.Ejitpp_pct, w.Ejitpp_max, w.Ejitrms,
-        w.Ejitrms_pct, w.Eprove_err, w.Epqf, w.Eint1, w.Efreq1, w.Eint2, w.Efreq2}) {
+       {w.Form().Esampavg, w.Form().Epkpos, w.Form().Epkneg, w.Form().Ejitpp, w.Form().Ejitpp_pct, w.Form().Ejitpp_max, w.Form().Ejitrms,
+        w.Form().Ejitrms_pct, w.Form().Eprove_err, w.Form().Epqf, w.Form().Eint1, w.Form().Efreq1, w.Form().Eint2, w.Form().Efreq2}) {
     QVERIFY2(!box->isEnabled(), qPrintable(box->objectName()));
     QVERIFY2(box->alignment() & Qt::AlignRight, qPrintable(box->objectName()));
   }
-  QVERIFY(w.Eprove_ms->isEnabled());
-  QCOMPARE(w.SEsamples->MaxChars(), 4);
-  QCOMPARE(w.SEfilter->MaxChars(), 2);
-  QCOMPARE(w.SEfilter->Step(), 2);
-  QCOMPARE(w.SEfilter->text(), QString("3"));
+  QVERIFY(w.Form().Eprove_ms->isEnabled());
+  QCOMPARE(w.Form().SEsamples->MaxChars(), 4);
+  QCOMPARE(w.Form().SEfilter->MaxChars(), 2);
+  QCOMPARE(w.Form().SEfilter->Step(), 2);
+  QCOMPARE(w.Form().SEfilter->text(), QString("3"));
 }
 
 void TFmainTest::EveryControlHasAnAccessibleNameAndItsName() {
@@ -1094,12 +1095,12 @@ void TFmainTest::EveryControlHasAnAccessibleNameAndItsName() {
     QCOMPARE(control->accessibleDescription(), QString::fromLatin1(name));
   }
   // A box without a caption of its own is named after the caption beside it.
-  QCOMPARE(s.w().Esampavg->accessibleName(), QString("Sample Avg"));
-  QCOMPARE(s.w().Bsample->accessibleName(), QString("Sample"));
-  for (QRadioButton* item : s.w().RGgsel->findChildren<QRadioButton*>()) {
+  QCOMPARE(s.w().Form().Esampavg->accessibleName(), QString("Sample Avg"));
+  QCOMPARE(s.w().Form().Bsample->accessibleName(), QString("Sample"));
+  for (QRadioButton* item : s.w().Form().RGgsel->findChildren<QRadioButton*>()) {
     QVERIFY(!item->accessibleName().isEmpty());
   }
-  QCOMPARE(s.w().RGgsel->findChildren<QRadioButton*>().size(), 3);
+  QCOMPARE(s.w().Form().RGgsel->findChildren<QRadioButton*>().size(), 3);
 }
 
 QTEST_MAIN(TFmainTest)

@@ -64,7 +64,7 @@ class Session {
   presentation::PulseChart& chart() { return window->Chart1(); }
 
   QRadioButton* Item(const char* caption) const {
-    return window->RGgsel->findChild<QRadioButton*>(QStringLiteral("RGgsel_") +
+    return window->Form().RGgsel->findChild<QRadioButton*>(QStringLiteral("RGgsel_") +
                                                     QString::fromLatin1(caption));
   }
 
@@ -72,7 +72,7 @@ class Session {
   void Load(const QByteArray& content, const char* name = "trace.JIT") {
     next_file = File(name);
     WriteBytes(next_file, content);
-    window->Bload->click();
+    window->Form().Bload->click();
   }
 
   QTemporaryDir dir;

@@ -28,9 +28,9 @@ void TFmainViewTest::LoadedExampleWithAClickedPoint() {
   TFmain& w = s.w();
   QVERIFY(s.errors.isEmpty());
   s.next_file = example;
-  w.Bload->click();
+  w.Form().Bload->click();
   QVERIFY(s.errors.isEmpty());
-  w.SetText(w.Eprove_ms, "250");
+  w.SetText(w.Form().Eprove_ms, "250");
 
   w.show();
   QVERIFY(QTest::qWaitForWindowExposed(&w));
@@ -56,11 +56,11 @@ void TFmainViewTest::LoadedExampleWithAClickedPoint() {
 
   // Every figure box shows a figure.
   for (QLineEdit* box :
-       {w.Esampavg, w.Epkpos, w.Epkneg, w.Ejitpp, w.Ejitpp_pct, w.Ejitpp_max, w.Ejitrms,
-        w.Ejitrms_pct, w.Eint1, w.Efreq1, w.Eint2, w.Efreq2, w.Eprove_err, w.Epqf}) {
+       {w.Form().Esampavg, w.Form().Epkpos, w.Form().Epkneg, w.Form().Ejitpp, w.Form().Ejitpp_pct, w.Form().Ejitpp_max, w.Form().Ejitrms,
+        w.Form().Ejitrms_pct, w.Form().Eint1, w.Form().Efreq1, w.Form().Eint2, w.Form().Efreq2, w.Form().Eprove_err, w.Form().Epqf}) {
     QVERIFY2(!box->text().isEmpty(), qPrintable(box->objectName()));
   }
-  QVERIFY(w.Lpcycles->text().endsWith("pulses)"));
+  QVERIFY(w.Form().Lpcycles->text().endsWith("pulses)"));
   // Three series: channel 1, its average and the smoothed trace.
   QCOMPARE(chart.PointCount(1), count);
   QCOMPARE(chart.SeriesTitle(2), QString("Filter"));
@@ -69,13 +69,13 @@ void TFmainViewTest::LoadedExampleWithAClickedPoint() {
   QVERIFY(chart.Title().endsWith("[example.JIT]"));
 
   // The graph selector stands over the chart, in its lower right corner.
-  const QPoint selector = w.RGgsel->geometry().center();
-  QWidget* on_top = w.ChartArea->childAt(selector);
-  QVERIFY(on_top == w.RGgsel || w.RGgsel->isAncestorOf(on_top));
-  QVERIFY(w.RGgsel->geometry().right() < w.ChartArea->width());
-  QVERIFY(w.RGgsel->geometry().bottom() < w.ChartArea->height());
-  QVERIFY(!w.CBdual->isHidden());
-  QVERIFY(!w.SEfilter->isHidden());
+  const QPoint selector = w.Form().RGgsel->geometry().center();
+  QWidget* on_top = w.Form().ChartArea->childAt(selector);
+  QVERIFY(on_top == w.Form().RGgsel || w.Form().RGgsel->isAncestorOf(on_top));
+  QVERIFY(w.Form().RGgsel->geometry().right() < w.Form().ChartArea->width());
+  QVERIFY(w.Form().RGgsel->geometry().bottom() < w.Form().ChartArea->height());
+  QVERIFY(!w.Form().CBdual->isHidden());
+  QVERIFY(!w.Form().SEfilter->isHidden());
 
   chart.Replot();
   const QPixmap shot = w.grab();

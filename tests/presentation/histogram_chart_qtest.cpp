@@ -7,7 +7,7 @@
 #include "common/error.h"
 #include "common/text_forms.h"
 #include "presentation/chart_feed.h"
-#include "presentation/pulse_chart.h"
+#include "presentation/histogram_chart.h"
 
 using presentation::HistogramChart;
 

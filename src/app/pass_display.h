@@ -1,0 +1,43 @@
+#pragma once
+
+#include <QString>
+#include <string>
+#include <vector>
+
+#include "analysis/processing_pass.h"
+
+namespace app {
+
+class FmainForm;
+
+// Shows what a pass made: the figure boxes, then the pulse chart or the histogram for the view,
+// then the flight-time figures; and keeps the held maxima in the pass as the boxes show them.
+// A new view or figure is shown here. Window thread only.
+class PassDisplay {
+ public:
+  PassDisplay(const FmainForm& ui, analysis::ProcessingPass& pass) : ui_(ui), pass_(pass) {}
+
+  // Throws common::Error when the chart refuses its limits or a flight-time text does not
+  // convert; what was shown before the failure stays.
+  void Apply(const analysis::PassResult& result, analysis::GraphView view);
+  void ApplyFlight(const analysis::FlightFigures& flight);
+
+  QString FigureText(analysis::Figure figure) const;
+  void SetFigureText(analysis::Figure figure, const std::string& text);
+
+  // What a Save writes in `view`: the channel 1 trace as drawn, or in the histogram view the
+  // frequencies of the intervals last drawn, so that the values always match the frequency
+  // header whichever view drew the pulse chart last.
+  std::vector<double> SavedValues(analysis::GraphView view) const;
+
+ private:
+  void FeedChart(const analysis::ChartInput& input, analysis::GraphView view);
+  void DrawHistogram(const acquisition::PulseData& data);
+  void KeepDrawnIntervals(const acquisition::PulseData& data);
+
+  const FmainForm& ui_;
+  analysis::ProcessingPass& pass_;
+  std::vector<double> drawn_intervals_;  // channel 1 of the last pass that drew, in ticks
+};
+
+}  // namespace app

@@ -1,0 +1,74 @@
+#pragma once
+
+#include <optional>
+#include <string>
+#include <string_view>
+
+// The window's settings file: every key, its default and the rule that turns its text into what
+// the window shows. The file is next to the executable; section and key names match in any
+// letter case (see ini_file.h).
+namespace persistence {
+
+inline constexpr char kSettingsFileName[] = "K390cap.ini";
+inline constexpr char kSettingsSection[] = "SETTINGS";
+
+// The keys the window writes back when a control changes.
+inline constexpr char kKeyIp[] = "IP";
+inline constexpr char kKeyPort[] = "PORT";
+inline constexpr char kKeySamples[] = "SAMPLES";
+inline constexpr char kKeyScaleBits[] = "VSCALE";
+inline constexpr char kKeyScalePercent[] = "VSCALE%";
+inline constexpr char kKeyScaleUnits[] = "VSCALEUNITS";
+inline constexpr char kKeyFilterLength[] = "FILTERLEN";
+inline constexpr char kKeyDualChannel[] = "DUALCHANNEL";
+
+enum class StreamTransport { kNone = 0, kUdp = 1, kTcp = 2 };
+enum class ScaleUnits { kBits, kPercent };
+
+// An integer setting. A text that is not an integer stops the start-up only where the window
+// uses the value, so the message waits until then.
+class IntSetting {
+ public:
+  explicit IntSetting(std::string_view text);
+  // The value; throws common::Error "'<text>' is not a valid integer value" when the text is not
+  // an integer.
+  int Value() const;
+
+ private:
+  int value_ = 0;
+  std::optional<std::string> error_;
+};
+
+struct WindowSettings {
+  std::string ip;                        // IP, default 10.0.98.108
+  std::string port;                      // PORT, default 38253
+  IntSetting samples{"50"};              // SAMPLES
+  IntSetting scale_bits{"100"};          // VSCALE
+  IntSetting scale_percent{"10"};        // VSCALE%
+  ScaleUnits units = ScaleUnits::kBits;  // VSCALEUNITS: BITS exactly, anything else is percent
+  // STREAM: UDP or TCP in any letter case shows the Stream box with that transport.
+  StreamTransport stream = StreamTransport::kNone;
+  IntSetting filter_length{"0"};  // FILTERLEN: above 0 shows the Filter box
+  // DUALCHANNEL: any value shows the Dual Channel box, checked for TRUE exactly.
+  bool dual_shown = false;
+  bool dual_checked = false;
+  bool histogram = false;  // HISTOGRAM: any value, even FALSE, offers the Histogram view
+  bool resample = false;   // RESAMPLE: TRUE exactly writes resampled.dat when streaming stops
+};
+
+// Reads every key of the settings file at `ini_path`; absent keys (or file) give the defaults.
+// Throws common::Error for a file in a form it cannot read (see ReadSetting). Window thread.
+WindowSettings ReadWindowSettings(const std::string& ini_path);
+
+// The scale kept for `units` (VSCALE or VSCALE%) as the file holds it now: each unit keeps its
+// own, so a switch of units brings back the other unit's last scale.
+IntSetting ReadUnitScale(const std::string& ini_path, ScaleUnits units);
+
+// Stores one of the window's keys in the settings section. Throws common::Error "Unable to
+// write to <path>" on failure.
+void WriteWindowSetting(const std::string& ini_path, std::string_view key, std::string_view value);
+
+// The VSCALEUNITS text of a unit: BITS or PERCENT.
+std::string_view UnitsText(ScaleUnits units);
+
+}  // namespace persistence

@@ -1,0 +1,34 @@
+#pragma once
+
+// Parts the two chart adapters share. Only the adapters include this header: it brings in the
+// chart engine.
+#include <qcustomplot.h>
+
+#include <QFont>
+
+#include "presentation/chart_maths.h"
+
+namespace presentation {
+
+QFont PixelFont(int pixels, bool bold = false);
+
+// The left axis of a chart with fixed limits and the engine's refusals: a minimum above the
+// maximum or a maximum below the minimum throws common::Error and leaves the limits and the
+// drawn range as they were. Each accepted change is drawn at the next event-loop turn.
+class FixedAxis {
+ public:
+  FixedAxis(QCPAxis* axis, double minimum, double maximum);
+
+  void SetMinimum(double value);
+  void SetMaximum(double value);
+  double Minimum() const { return limits_.Minimum(); }
+  double Maximum() const { return limits_.Maximum(); }
+
+ private:
+  void Apply();
+
+  QCPAxis* axis_;
+  AxisLimits limits_;
+};
+
+}  // namespace presentation
