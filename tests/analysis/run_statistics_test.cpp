@@ -10,6 +10,7 @@
 
 #include "analysis/pulse_train.h"
 #include "analysis/stability.h"
+#include "analysis/timing_input.h"
 
 namespace analysis {
 namespace {
@@ -94,7 +95,11 @@ TEST(RunStatistics, EqualsTheBatchTableOnEveryPrefixOfRandomRuns) {
                                   ", factors to 2^" + std::to_string(deepest);
         const RunSummary s = stats.Summary();
 
-        const std::vector<int64_t> intervals(words.begin() + 1, words.begin() + stop);
+        // The batch side reads the log as `k390tool stability --stream` does.
+        std::string log;
+        for (size_t w = 0; w < stop; ++w) log += std::to_string(words[w]) + "\r\n";
+        const std::vector<int64_t> intervals = StreamLogIntervals(log);
+        ASSERT_EQ(std::ssize(intervals), static_cast<ptrdiff_t>(stop) - 1) << where;
         const PulseTrain train = BuildPulseTrain(intervals);
         EXPECT_EQ(s.words, static_cast<int64_t>(stop)) << where;
         EXPECT_EQ(s.lost_words, static_cast<int64_t>(stop) / 7) << where;
