@@ -150,7 +150,7 @@ TEST(Edf, BoundsHoldTheChiSquaredQuantiles) {
 // Stable32 runs published with the AllanTools test suite (github.com/aewallin/allantools,
 // tests/gps/stable32_*_octave.txt: 241218 phase points of a GPS 1 PPS; tests/Cs5071A/
 // *_decade.txt: 556990 phase points of a caesium standard), "Confidence Factor = 0.683": from
-// the printed n-independent inputs (N, m, alpha) and the printed sigma, the printed bounds.
+// the run's N, m and alpha and the printed sigma, the printed bounds.
 // Only rows with an EDF up to 100, where that tool takes exact chi-squared quantiles (above it
 // takes a normal-approximation formula and so prints intervals about 0.6 % narrower). `exact`
 // rows agree to the printed five digits (up to the rounding of the printed sigma); the others
