@@ -22,12 +22,12 @@
 #include <QTimer>
 #include <algorithm>
 #include <chrono>
-#include <cstring>
-#include <thread>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "app/tfmain.h"
@@ -86,26 +86,38 @@ class TimedWindow : public app::TFmain {
   }
 };
 
-// Decimal numbers, one per line (LF or CR LF); stops at the first line that is not one.
-bool ReadNumbers(const QString& path, std::vector<uint64_t>& out) {
-  QFile file(path);
-  if (!file.open(QIODevice::ReadOnly)) return false;
-  const QByteArray bytes = file.readAll();
-  const char* p = bytes.constData();
-  const char* end = p + bytes.size();
-  while (p < end) {
-    uint64_t value = 0;
-    const char* start = p;
-    while (p < end && *p >= '0' && *p <= '9')
-      value = value * 10 + static_cast<uint64_t>(*p++ - '0');
-    if (p == start) return false;
-    if (p < end && *p == '\r') ++p;
-    if (p < end && *p != '\n') return false;
-    ++p;
-    out.push_back(value);
+// Decimal numbers, one per line (LF or CR LF), read one at a time: a soak's logs run to
+// gigabytes, more than the machine would hold as vectors.
+class NumberReader {
+ public:
+  explicit NumberReader(const QString& path)
+      : file_(std::fopen(path.toLocal8Bit().constData(), "rb")) {}
+  ~NumberReader() {
+    if (file_ != nullptr) std::fclose(file_);
   }
-  return true;
-}
+  NumberReader(const NumberReader&) = delete;
+  NumberReader& operator=(const NumberReader&) = delete;
+
+  bool Open() const { return file_ != nullptr; }
+  // The next number; false at the end or at a line that is not one.
+  bool Next(uint64_t& value) {
+    if (file_ == nullptr) return false;
+    int c = getc_unlocked(file_);
+    if (c == EOF) return false;
+    value = 0;
+    int digits = 0;
+    while (c >= '0' && c <= '9') {
+      value = value * 10 + static_cast<uint64_t>(c - '0');
+      ++digits;
+      c = getc_unlocked(file_);
+    }
+    if (c == '\r') c = getc_unlocked(file_);
+    return digits > 0 && (c == '\n' || c == EOF);
+  }
+
+ private:
+  std::FILE* file_;
+};
 
 }  // namespace
 
@@ -134,9 +146,9 @@ int main(int argc, char* argv[]) {
   perf::Clock().start();
 
   QTemporaryDir dir;
-  if (!perf::WriteSettings(dir, port,
-                           "SAMPLES=" + std::to_string(samples) + "\r\nSTREAM=" +
-                               (tcp ? "TCP" : "UDP") + "\r\n")) {
+  if (!perf::WriteSettings(
+          dir, port,
+          "SAMPLES=" + std::to_string(samples) + "\r\nSTREAM=" + (tcp ? "TCP" : "UDP") + "\r\n")) {
     return 2;
   }
 
@@ -164,8 +176,8 @@ int main(int argc, char* argv[]) {
   QTimer count;
   count.setInterval(10);
   QObject::connect(&count, &QTimer::timeout, &application, [&] {
-    const auto words = static_cast<int64_t>(tcp ? window.Cycle().StreamWordsIn()
-                                                : receiver.WordsReceived());
+    const auto words =
+        static_cast<int64_t>(tcp ? window.Cycle().StreamWordsIn() : receiver.WordsReceived());
     if (words == socket_words) return;
     const double now = NowMs();
     if (first_datagram_ms < 0) first_datagram_ms = now;
@@ -196,7 +208,9 @@ int main(int argc, char* argv[]) {
   QObject::connect(&poll, &QTimer::timeout, &application, [&] {
     const double now = NowMs();
     const bool all_in = socket_words >= expect_words;
-    const bool quiet = last_datagram_ms >= 0 && now - last_datagram_ms > 2000;
+    // A stall of the window's own making is not a quiet stream.
+    const bool quiet =
+        last_datagram_ms >= 0 && now - last_datagram_ms > 2000 + std::max(stall_ms, 0) * 2;
     const bool late = now - started_ms > (seconds + 15) * 1000;
     if (!all_in && !quiet && !late) return;
     poll.stop();
@@ -210,47 +224,46 @@ int main(int argc, char* argv[]) {
   poll.start();
   QApplication::exec();
 
-  std::vector<uint64_t> sim_words;
-  std::vector<uint64_t> log_lines;
-  if (!ReadNumbers(sim_log, sim_words)) {
+  NumberReader sim(sim_log);
+  NumberReader log(dir.filePath(QStringLiteral("stream.dat")));
+  if (!sim.Open()) {
     std::fprintf(stderr, "perf_stream: cannot read the simulator's word log %s\n",
                  qPrintable(sim_log));
     return 2;
   }
-  if (!ReadNumbers(dir.filePath(QStringLiteral("stream.dat")), log_lines)) {
-    std::fprintf(stderr, "perf_stream: stream.dat missing or not one number per line\n");
-  }
+  if (!log.Open()) std::fprintf(stderr, "perf_stream: stream.dat missing\n");
 
   // The log's first line is the first logged word itself (nothing was logged before in this
   // process); every later line is a delta. The words rebuilt from it must be the simulator's
   // words from the first one after the dropped first datagram, all of them, in order.
-  std::vector<uint64_t> rebuilt;
-  rebuilt.reserve(log_lines.size());
-  uint64_t prev = 0;
-  for (uint64_t d : log_lines) {
-    prev = (prev + d) & 0xFFFFFFFFu;
-    rebuilt.push_back(prev);
-  }
+  int64_t sim_count = 0;
+  int64_t log_count = 0;
   int64_t start = -1;
-  if (!rebuilt.empty()) {
-    for (size_t k = 0; k < sim_words.size(); ++k) {
-      if (sim_words[k] == rebuilt[0]) {
-        start = static_cast<int64_t>(k);
+  int64_t matched = 0;
+  uint64_t word = 0;
+  uint64_t delta = 0;
+  if (log.Next(delta)) {
+    ++log_count;
+    uint64_t rebuilt = delta & 0xFFFFFFFFu;
+    while (sim.Next(word)) {
+      ++sim_count;
+      if (word == rebuilt) {
+        start = sim_count - 1;
+        matched = 1;
         break;
       }
     }
-  }
-  int64_t matched = 0;
-  if (start >= 0) {
-    while (static_cast<size_t>(matched) < rebuilt.size() &&
-           static_cast<size_t>(start + matched) < sim_words.size() &&
-           rebuilt[static_cast<size_t>(matched)] ==
-               sim_words[static_cast<size_t>(start + matched)]) {
-      ++matched;
+    bool in_order = start >= 0;
+    while (log.Next(delta)) {
+      ++log_count;
+      rebuilt = (rebuilt + delta) & 0xFFFFFFFFu;
+      if (!in_order) continue;
+      if (sim.Next(word)) ++sim_count;
+      in_order = word == rebuilt;
+      if (in_order) ++matched;
     }
   }
-  const auto sim_count = static_cast<int64_t>(sim_words.size());
-  const auto log_count = static_cast<int64_t>(log_lines.size());
+  while (sim.Next(word)) ++sim_count;
   const int64_t expected_in_log = sim_count - std::max<int64_t>(first_datagram_words, 0);
   const bool complete = start == first_datagram_words && matched == log_count &&
                         log_count == expected_in_log && errors == 0;
@@ -272,20 +285,22 @@ int main(int argc, char* argv[]) {
   std::printf("  log starts at sim word       %lld, then %lld words in order\n",
               static_cast<long long>(start), static_cast<long long>(matched));
   std::printf("  window errors                %d\n", errors);
-  if (stall_ms > 0) std::printf("  window thread stalled %d ms every %d ms\n", stall_ms, stall_every_ms);
+  if (stall_ms > 0)
+    std::printf("  window thread stalled %d ms every %d ms\n", stall_ms, stall_every_ms);
   g_pass_ms.Print("  pass (ProcessSamples)", 28);
   g_pass_gap_ms.Print("  pass to pass", 28);
   g_paint_ms.Print("  chart paint event", 28);
   std::printf("  most words between two passes %lld (the ring holds 25000)\n",
               static_cast<long long>(g_most_words_between_passes));
   // Words the log should hold and does not: the simulator's words after the dropped first
-  // datagram, less those found in order.
-  const int64_t missing = std::max<int64_t>(expected_in_log - matched, 0);
-  std::printf("RESULT words=%lld log=%lld socket_lost=%lld ring_lost=%llu missing=%lld "
-              "complete=%s\n",
-              static_cast<long long>(sim_count), static_cast<long long>(log_count),
-              static_cast<long long>(sim_count - socket_words),
-              static_cast<unsigned long long>(lost_ring_words), static_cast<long long>(missing),
-              complete ? "yes" : "no");
+  // datagram, less the log's lines.
+  const int64_t missing = std::max<int64_t>(expected_in_log - log_count, 0);
+  std::printf(
+      "RESULT words=%lld log=%lld socket_lost=%lld ring_lost=%llu missing=%lld "
+      "complete=%s\n",
+      static_cast<long long>(sim_count), static_cast<long long>(log_count),
+      static_cast<long long>(sim_count - socket_words),
+      static_cast<unsigned long long>(lost_ring_words), static_cast<long long>(missing),
+      complete ? "yes" : "no");
   return 0;
 }

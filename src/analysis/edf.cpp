@@ -17,13 +17,20 @@ Real Sw(Real t, int alpha) {
   const Real a = std::fabs(t);
   const auto t_log = [&](Real p) { return a == 0 ? Real(0) : std::pow(a, p) * std::log(a); };
   switch (alpha) {
-    case 2: return -a;
-    case 1: return t_log(2);
-    case 0: return a * a * a;
-    case -1: return -t_log(4);
-    case -2: return -std::pow(a, 5);
-    case -3: return t_log(6);
-    case -4: return std::pow(a, 7);
+    case 2:
+      return -a;
+    case 1:
+      return t_log(2);
+    case 0:
+      return a * a * a;
+    case -1:
+      return -t_log(4);
+    case -2:
+      return -std::pow(a, 5);
+    case -3:
+      return t_log(6);
+    case -4:
+      return std::pow(a, 7);
   }
   return 0;
 }
@@ -97,9 +104,9 @@ std::optional<Real> InverseEdf(const EdfQuery& q) {
   const int d = q.d;
   const Real m = static_cast<Real>(q.m);
   const Real n = static_cast<Real>(q.n_phase);
-  const Real f = q.modified ? 1 : m;              // phase averaging of the estimator
-  const Real s = q.overlapping ? m : 1;           // terms per tau
-  const Real length = m / f + m * d;              // phase span of one term
+  const Real f = q.modified ? 1 : m;     // phase averaging of the estimator
+  const Real s = q.overlapping ? m : 1;  // terms per tau
+  const Real length = m / f + m * d;     // phase span of one term
   const Real m_terms = 1 + std::floor(s * (n - length) / m);
   if (m_terms < 1) return std::nullopt;
   const Real j_terms = std::min(m_terms, (d + 1) * s);
@@ -151,8 +158,13 @@ std::optional<Real> InverseEdf(const EdfQuery& q) {
 
   // alpha = 2, white phase noise: the closed form for enough terms, the exact sum otherwise.
   if (std::ceil(r) > d) {
-    const Real a0 = std::tgamma(Real(4 * d + 1)) / std::pow(std::tgamma(Real(2 * d + 1)), 2) /
-                    std::pow(std::tgamma(Real(2 * d + 1)) / std::pow(std::tgamma(Real(d + 1)), 2), 2);
+    const auto binomial = [](int n, int k) {
+      Real b = 1;
+      for (int i = 1; i <= k; ++i) b = b * (n - k + i) / i;
+      return b;
+    };
+    // a0 = C(4d, 2d) / C(2d, d)^2, a1 = d / 2
+    const Real a0 = binomial(4 * d, 2 * d) / (binomial(2 * d, d) * binomial(2 * d, d));
     const Real a1 = d / 2.0L;
     return (a0 - a1 / r) / m_terms;
   }

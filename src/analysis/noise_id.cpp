@@ -68,7 +68,7 @@ std::optional<double> ModifiedRatio(std::span<const double> x, int64_t m) {
   const auto d2 = [&](size_t i) { return x[i + 2 * mm] - 2 * x[i + mm] + x[i]; };
   double avar = 0, mvar = 0;
   size_t n_a = 0, n_m = 0;
-  double window = 0;      // sum of the finite second differences j .. j + m - 1
+  double window = 0;       // sum of the finite second differences j .. j + m - 1
   size_t window_gaps = 0;  // non-finite ones among them
   for (size_t i = 0; i + 2 * mm < x.size(); ++i) {
     const double v = d2(i);
@@ -97,8 +97,8 @@ std::optional<double> ModifiedRatio(std::span<const double> x, int64_t m) {
          (avar / static_cast<double>(n_a));
 }
 
-std::optional<int> B1NoiseId(std::span<const double> phase, int64_t m,
-                             const std::vector<double>& decimated) {
+std::optional<int> B1NoiseId(std::span<const double> decimated, int64_t m,
+                             std::optional<double> modified_ratio) {
   if (decimated.size() < 4) return std::nullopt;
   // Frequency averages over tau from the decimated phase (the tau scaling cancels).
   std::vector<double> y(decimated.size() - 1);
@@ -132,7 +132,7 @@ std::optional<int> B1NoiseId(std::span<const double> phase, int64_t m,
 
   // White or flicker phase noise: R(n) = MVAR / AVAR is 1 / n for white and about
   // 3.37 / (1.038 + 3 ln(pi n)) for flicker phase noise (fh = 1 / (2 tau0)).
-  const std::optional<double> r = ModifiedRatio(phase, m);
+  const std::optional<double> r = modified_ratio;
   if (!r || m < 2) return 2;
   const double nm = static_cast<double>(m);
   const double white = 1 / nm;
@@ -165,11 +165,20 @@ std::optional<int> Lag1NoiseId(std::span<const double> decimated_phase) {
   }
 }
 
+std::optional<int> IdentifyDecimatedNoise(std::span<const double> decimated_phase, int64_t m,
+                                          std::optional<double> modified_ratio) {
+  if (m < 1) return std::nullopt;
+  if (static_cast<int64_t>(decimated_phase.size()) >= kLag1MinPoints) {
+    return Lag1NoiseId(decimated_phase);
+  }
+  return B1NoiseId(decimated_phase, m, modified_ratio);
+}
+
 std::optional<int> IdentifyNoise(std::span<const double> phase, int64_t m) {
   if (m < 1) return std::nullopt;
   const std::vector<double> decimated = Decimate(phase, m);
   if (static_cast<int64_t>(decimated.size()) >= kLag1MinPoints) return Lag1NoiseId(decimated);
-  return B1NoiseId(phase, m, decimated);
+  return B1NoiseId(decimated, m, ModifiedRatio(phase, m));
 }
 
 }  // namespace analysis

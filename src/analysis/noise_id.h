@@ -18,6 +18,12 @@ inline constexpr int64_t kLag1MinPoints = 30;
 // decimated record). nullopt when even the B1 ratio has too few points.
 std::optional<int> IdentifyNoise(std::span<const double> phase, int64_t m);
 
+// The same from the phase already taken every m points (missing points left out) and, for the
+// B1 fallback, the ratio MVAR / AVAR (overlapping) at m when there is one; the stability table
+// has both at hand and so needs no copy of the whole phase.
+std::optional<int> IdentifyDecimatedNoise(std::span<const double> decimated_phase, int64_t m,
+                                          std::optional<double> modified_ratio);
+
 // The lag-1 autocorrelation method on a record already decimated: differences the record until
 // the lag-1 autocorrelation r1 gives delta = r1 / (1 + r1) below 0.25 (at most twice), and
 // returns alpha = round(-2 delta) - 2 d + 2 clamped to -2 .. 2. Needs kLag1MinPoints values.

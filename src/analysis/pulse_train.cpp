@@ -49,12 +49,23 @@ int64_t MergeExtraPulses(std::vector<int64_t>& intervals, Nominal nominal) {
 
 int64_t SpannedPeriods(int64_t interval, Nominal nominal) {
   if (interval <= 0 || nominal.twice <= 0) return 1;
+  // Below 1.5 nominal r is 1 at once: the usual interval needs no division.
+  if (static_cast<__int128>(interval) * 4 < static_cast<__int128>(nominal.twice) * 3) return 1;
+  // r = round(d / nominal) = floor((4 d + n2) / (2 n2)), halves rounded up; then
+  // |d - r nominal| <= nominal / 4  <=>  |8 d - 4 r n2| <= n2. Intervals of a few billion ticks
+  // keep this in 64 bits; beyond that it runs in 128.
+  constexpr int64_t kNarrow = int64_t{1} << 58;
+  if (interval < kNarrow && nominal.twice < kNarrow) {
+    const int64_t r = (4 * interval + nominal.twice) / (2 * nominal.twice);
+    if (r < 2) return 1;
+    const __int128 off =
+        static_cast<__int128>(8) * interval - static_cast<__int128>(4) * r * nominal.twice;
+    return (off < 0 ? -off : off) > nominal.twice ? 1 : r;
+  }
   const __int128 d = interval;
   const __int128 n2 = nominal.twice;
-  // r = round(d / nominal) = floor((4 d + n2) / (2 n2)), halves rounded up.
   const __int128 r = (4 * d + n2) / (2 * n2);
   if (r < 2) return 1;
-  // |d - r nominal| <= nominal / 4  <=>  |8 d - 4 r n2| <= n2
   __int128 off = 8 * d - 4 * r * n2;
   if (off < 0) off = -off;
   if (off > n2) return 1;

@@ -1,8 +1,9 @@
 #include "analysis/stability.h"
 
+#include <algorithm>
 #include <cmath>
-#include <deque>
 #include <limits>
+#include <type_traits>
 
 #include "analysis/edf.h"
 #include "analysis/noise_id.h"
@@ -10,6 +11,28 @@
 
 namespace analysis {
 namespace {
+
+// The steps x(i + m) - x(i) = a(i) - f, in the source's difference unit: a(i) a whole number
+// (summed exactly while it is of moderate size) and f one fraction for every i, or a real step
+// whose square goes to real_sum2 whole. The mean square is formed once at the end.
+struct TieSums {
+  __int128 sum_a = 0;
+  __int128 sum_a2 = 0;
+  long double real_sum2 = 0;
+  long double fraction = 0;
+  int64_t n = 0;
+  int64_t real_terms = 0;  // of n, those in real_sum2 with their fraction already taken off
+
+  double Rms(double unit) const {
+    const long double nn = static_cast<long double>(n);
+    const long double exact_n = nn - real_terms;
+    const long double mean_sq =
+        (static_cast<long double>(sum_a2) - 2 * fraction * static_cast<long double>(sum_a) +
+         exact_n * fraction * fraction + real_sum2) /
+        nn;
+    return static_cast<double>(std::sqrt(std::max(mean_sq, 0.0L))) * unit;
+  }
+};
 
 // Phase of a pulse train: stamps in ticks, differences exact in 64 bits (their sums in 128).
 class StampSource {
@@ -22,45 +45,88 @@ class StampSource {
       : t_(train.stamps.data()),
         size_(static_cast<int64_t>(train.stamps.size())),
         k_last_(train.LastIndex()),
-        t_last_(train.LastStamp()) {}
+        t_last_(train.LastStamp()),
+        gapless_(train.missing_pulses == 0),
+        q_(t_last_ / k_last_),
+        r_(t_last_ % k_last_) {
+    constexpr __int128 kLimit = __int128{1} << 62;
+    narrow_ = k_last_ < (int64_t{1} << 30);
+    for (int64_t k = 0; k < size_ && narrow_; ++k) {
+      if (!Present(k)) continue;
+      const __int128 x = X(k);
+      narrow_ = x < kLimit && x > -kLimit;
+    }
+  }
 
   int64_t Size() const { return size_; }
+  // Every level fits 63 bits, so the MTIE blocks can hold them in 64.
+  bool NarrowLevels() const { return narrow_; }
+  bool Gapless() const { return gapless_; }
   bool Present(int64_t k) const { return t_[k] != kNoPulse; }
-  // The stamp's own index term cancels in every difference of equally spaced points.
-  Diff D2(int64_t i, int64_t m) const { return t_[i + 2 * m] - 2 * t_[i + m] + t_[i]; }
+  // The stamp's own index term cancels in every difference of equally spaced points. Formed
+  // as differences of neighbours, so no intermediate exceeds the stamps' own range.
+  Diff D2(int64_t i, int64_t m) const { return (t_[i + 2 * m] - t_[i + m]) - (t_[i + m] - t_[i]); }
   Diff D3(int64_t i, int64_t m) const {
-    return t_[i + 3 * m] - 3 * t_[i + 2 * m] + 3 * t_[i + m] - t_[i];
+    const int64_t a = t_[i + m] - t_[i];
+    const int64_t b = t_[i + 2 * m] - t_[i + m];
+    const int64_t c = t_[i + 3 * m] - t_[i + 2 * m];
+    return (c - b) - (b - a);
   }
   static constexpr double kDiffSeconds = common::kTickSeconds;
 
-  // x(i + m) - x(i) in seconds: (t(i+m) - t(i)) - m t_last / K, split into an exact integer
-  // part and a fraction below one tick.
+  // x(i + m) - x(i) = (t(i+m) - t(i)) - m t_last / K ticks, split into an exact integer part
+  // and a fraction below one tick that is the same for every i.
   class Steps {
    public:
     Steps(const StampSource& source, int64_t m) : source_(source), m_(m) {
       const __int128 span = static_cast<__int128>(m) * source.t_last_;
       whole_ = static_cast<int64_t>(span / source.k_last_);
       const __int128 rest = span % source.k_last_;
-      fraction_ = static_cast<double>(rest) / static_cast<double>(source.k_last_);
+      fraction_ = static_cast<long double>(rest) / static_cast<long double>(source.k_last_);
     }
-    double Seconds(int64_t i) const {
-      const int64_t d = source_.t_[i + m_] - source_.t_[i] - whole_;
-      return (static_cast<double>(d) - fraction_) * common::kTickSeconds;
+    void Add(int64_t i, TieSums& sums) const {
+      const int64_t a = source_.t_[i + m_] - source_.t_[i] - whole_;
+      constexpr int64_t kExactLimit = int64_t{1} << 40;  // the sums stay far inside 128 bits
+      if (a < kExactLimit && a > -kExactLimit) {
+        sums.sum_a += a;
+        sums.sum_a2 += static_cast<__int128>(a) * a;
+      } else {
+        const long double step = static_cast<long double>(a) - fraction_;
+        sums.real_sum2 += step * step;
+        ++sums.real_terms;
+      }
+      sums.fraction = fraction_;
+      ++sums.n;
     }
 
    private:
     const StampSource& source_;
     int64_t m_;
     int64_t whole_ = 0;
-    double fraction_ = 0;
+    long double fraction_ = 0;
   };
 
   // K x(k) in ticks, exact.
   Level X(int64_t k) const {
     return static_cast<__int128>(k_last_) * t_[k] - static_cast<__int128>(k) * t_last_;
   }
+  // The same in 64-bit arithmetic, for NarrowLevels(): with t_last = q K + r,
+  // K x(k) = K (t(k) - k q) - k r, and every term stays below 2^63.
+  int64_t NarrowX(int64_t k) const { return k_last_ * (t_[k] - k * q_) - k * r_; }
   double LevelSeconds(Level level) const {
     return static_cast<double>(level) / static_cast<double>(k_last_) * common::kTickSeconds;
+  }
+  // x(0), x(m), x(2m) ... in seconds, the missing ones left out, as PulseTrain::PhaseSeconds
+  // gives them.
+  std::vector<double> Decimated(int64_t m) const {
+    std::vector<double> out;
+    out.reserve(static_cast<size_t>(size_ / m + 1));
+    for (int64_t k = 0; k < size_; k += m) {
+      if (!Present(k)) continue;
+      const double level = narrow_ ? static_cast<double>(NarrowX(k)) : static_cast<double>(X(k));
+      out.push_back(level / static_cast<double>(k_last_) * common::kTickSeconds);
+    }
+    return out;
   }
 
  private:
@@ -68,6 +134,10 @@ class StampSource {
   int64_t size_;
   int64_t k_last_;
   int64_t t_last_;
+  bool gapless_;
+  int64_t q_;
+  int64_t r_;
+  bool narrow_ = true;
 };
 
 // Phase points in seconds; NaN where there is none.
@@ -77,9 +147,12 @@ class SecondsSource {
   using Sum = long double;
   using Level = double;
 
-  explicit SecondsSource(std::span<const double> x) : x_(x.data()), size_(std::ssize(x)) {}
+  explicit SecondsSource(std::span<const double> x) : x_(x.data()), size_(std::ssize(x)) {
+    for (double v : x) gapless_ = gapless_ && !std::isnan(v);
+  }
 
   int64_t Size() const { return size_; }
+  bool Gapless() const { return gapless_; }
   bool Present(int64_t k) const { return !std::isnan(x_[k]); }
   Diff D2(int64_t i, int64_t m) const { return x_[i + 2 * m] - 2 * x_[i + m] + x_[i]; }
   Diff D3(int64_t i, int64_t m) const {
@@ -90,7 +163,12 @@ class SecondsSource {
   class Steps {
    public:
     Steps(const SecondsSource& source, int64_t m) : x_(source.x_), m_(m) {}
-    double Seconds(int64_t i) const { return x_[i + m_] - x_[i]; }
+    void Add(int64_t i, TieSums& sums) const {
+      const long double step = x_[i + m_] - x_[i];
+      sums.real_sum2 += step * step;
+      ++sums.real_terms;
+      ++sums.n;
+    }
 
    private:
     const double* x_;
@@ -99,42 +177,85 @@ class SecondsSource {
 
   Level X(int64_t k) const { return x_[k]; }
   double LevelSeconds(Level level) const { return level; }
+  std::vector<double> Decimated(int64_t m) const {
+    std::vector<double> out;
+    out.reserve(static_cast<size_t>(size_ / m + 1));
+    for (int64_t k = 0; k < size_; k += m) {
+      if (Present(k)) out.push_back(x_[k]);
+    }
+    return out;
+  }
 
  private:
   const double* x_;
   int64_t size_;
+  bool gapless_ = true;
 };
 
+// A sum of squares: integer terms of moderate size exactly in 128 bits (no rounding and no
+// conversion in the loop), anything else in extended precision.
 struct Accumulated {
-  long double sum = 0;
+  __int128 exact = 0;
+  long double rest = 0;
   int64_t n = 0;
+
+  static constexpr __int128 kExactLimit = __int128{1} << 40;
+  void Add(__int128 v) {
+    if (v < kExactLimit && v > -kExactLimit) {
+      exact += v * v;
+    } else {
+      const long double r = static_cast<long double>(v);
+      rest += r * r;
+    }
+    ++n;
+  }
+  void Add(int64_t v) { Add(static_cast<__int128>(v)); }
+  void Add(long double v) {
+    rest += v * v;
+    ++n;
+  }
+  void Add(double v) { Add(static_cast<long double>(v)); }
+  long double Sum() const { return static_cast<long double>(exact) + rest; }
 };
 
 // Sums of squared differences of order d (2 or 3) at stride `stride`.
-template <class Source>
+// kGapless: the record has no missing point, and the loops skip the checks.
+template <bool kGapless, class Source>
 Accumulated Differences(const Source& src, int64_t m, int order, int64_t stride) {
   Accumulated acc;
   const int64_t n = src.Size();
   for (int64_t i = 0; i + order * m < n; i += stride) {
-    bool present = true;
-    for (int j = 0; j <= order && present; ++j) present = src.Present(i + j * m);
-    if (!present) continue;
-    const long double v = static_cast<long double>(order == 2 ? src.D2(i, m) : src.D3(i, m));
-    acc.sum += v * v;
-    ++acc.n;
+    if constexpr (!kGapless) {
+      bool present = true;
+      for (int j = 0; j <= order && present; ++j) present = src.Present(i + j * m);
+      if (!present) continue;
+    }
+    acc.Add(order == 2 ? src.D2(i, m) : src.D3(i, m));
   }
   return acc;
 }
 
+// Both overlapping sums at once, second and third differences, in one sweep of the record.
+template <bool kGapless, class Source>
+void OverlappingDifferences(const Source& src, int64_t m, Accumulated& second, Accumulated& third) {
+  const int64_t n = src.Size();
+  for (int64_t i = 0; i + 2 * m < n; ++i) {
+    bool three = true;
+    if constexpr (!kGapless) three = src.Present(i) && src.Present(i + m) && src.Present(i + 2 * m);
+    if (three) second.Add(src.D2(i, m));
+    if (i + 3 * m < n && (kGapless || (three && src.Present(i + 3 * m)))) third.Add(src.D3(i, m));
+  }
+}
+
 // Sums of squares of m consecutive second differences, the window sliding by one.
-template <class Source>
+template <bool kGapless, class Source>
 Accumulated ModifiedSums(const Source& src, int64_t m) {
   Accumulated acc;
   const int64_t n = src.Size();
   typename Source::Sum window = 0;
   int64_t gaps = 0;  // second differences in the window that touch a missing point
   const auto defined = [&](int64_t i) {
-    return src.Present(i) && src.Present(i + m) && src.Present(i + 2 * m);
+    return kGapless || (src.Present(i) && src.Present(i + m) && src.Present(i + 2 * m));
   };
   for (int64_t i = 0; i + 2 * m < n; ++i) {
     if (defined(i)) {
@@ -149,48 +270,94 @@ Accumulated ModifiedSums(const Source& src, int64_t m) {
         --gaps;
       }
     }
-    if (i + 1 >= m && gaps == 0) {
-      const long double v = static_cast<long double>(window);
-      acc.sum += v * v;
-      ++acc.n;
-    }
+    if (i + 1 >= m && gaps == 0) acc.Add(window);
   }
   return acc;
 }
 
+// The block arrays, kept from one averaging factor to the next so that each factor does not
+// map and fault in fresh pages.
+template <class Level>
+struct BlockExtremes {
+  std::vector<Level> tail_max, tail_min, head_max, head_min, levels;
+  void Fit(int64_t w) {
+    const auto size = static_cast<size_t>(w);
+    if (tail_max.size() >= size) return;
+    for (auto* v : {&tail_max, &tail_min, &head_max, &head_min, &levels}) v->resize(size);
+  }
+};
+
 // Windows x(i) .. x(i + m) without a missing point: the mean square of x(i + m) - x(i) (TIE
-// rms) and the largest max - min (MTIE), the extremes kept in monotonic queues.
-template <class Source>
-void TieWindows(const Source& src, int64_t m, Accumulated& tie, double& mtie, int64_t& windows) {
+// rms) and the largest max - min (MTIE). The extremes of each window come from blocks of
+// w = m + 1 levels (van Herk and Gil-Werman): a window starting in block b is the tail of b
+// (suffix extremes) and the head of b + 1 (prefix extremes). No branch depends on the data, and
+// only four block-long arrays are held. Levels are of type Level (narrower when they fit it).
+template <bool kGapless, class Level, class Source>
+void TieWindows(const Source& src, int64_t m, BlockExtremes<Level>& blocks, TieSums& tie,
+                double& mtie, int64_t& windows) {
   const typename Source::Steps steps(src, m);
   const int64_t n = src.Size();
-  std::deque<std::pair<int64_t, typename Source::Level>> highs, lows;
-  int64_t run_start = 0;  // first index of the run of present points that holds k
-  typename Source::Level widest = 0;
+  const int64_t w = m + 1;
   windows = 0;
-  for (int64_t k = 0; k < n; ++k) {
-    if (!src.Present(k)) {
-      highs.clear();
-      lows.clear();
-      run_start = k + 1;
-      continue;
+  mtie = 0;
+  if (n < w) return;
+  const auto level = [&](int64_t k) {
+    if constexpr (!kGapless) {
+      if (!src.Present(k)) return Level{0};  // in no window that is used
     }
-    const typename Source::Level x = src.X(k);
-    while (!highs.empty() && highs.back().second <= x) highs.pop_back();
-    while (!lows.empty() && lows.back().second >= x) lows.pop_back();
-    highs.emplace_back(k, x);
-    lows.emplace_back(k, x);
-    if (highs.front().first < k - m) highs.pop_front();
-    if (lows.front().first < k - m) lows.pop_front();
-    if (k - m >= run_start) {
-      const typename Source::Level range = highs.front().second - lows.front().second;
-      if (windows == 0 || range > widest) widest = range;
-      const long double step = steps.Seconds(k - m);
-      tie.sum += step * step;
+    if constexpr (std::is_same_v<Source, StampSource> && std::is_same_v<Level, int64_t>) {
+      return src.NarrowX(k);
+    } else {
+      return static_cast<Level>(src.X(k));
+    }
+  };
+  blocks.Fit(w);
+  Level* const tail_max = blocks.tail_max.data();
+  Level* const tail_min = blocks.tail_min.data();
+  Level* const head_max = blocks.head_max.data();
+  Level* const head_min = blocks.head_min.data();
+  Level* const levels = blocks.levels.data();  // of the next block, read again as its tail
+  Level widest = 0;
+  int64_t last_missing = -1;  // the last missing index at or before `scanned`
+  int64_t scanned = -1;
+  const int64_t last_start = n - 1 - m;
+  for (int64_t start = 0; start <= last_start; start += w) {
+    const int64_t end = std::min(start + w, n);  // block [start, end)
+    for (int64_t k = end - 1; k >= start; --k) {
+      const size_t j = static_cast<size_t>(k - start);
+      const Level x = start == 0 ? level(k) : levels[j];
+      const bool last = k == end - 1;
+      tail_max[j] = last ? x : std::max(x, tail_max[j + 1]);
+      tail_min[j] = last ? x : std::min(x, tail_min[j + 1]);
+    }
+    const int64_t next_end = std::min(end + w, n);
+    for (int64_t k = end; k < next_end; ++k) {
+      const size_t j = static_cast<size_t>(k - end);
+      const Level x = level(k);
+      levels[j] = x;
+      head_max[j] = j == 0 ? x : std::max(head_max[j - 1], x);
+      head_min[j] = j == 0 ? x : std::min(head_min[j - 1], x);
+    }
+    const int64_t stop = std::min(end - 1, last_start);
+    for (int64_t i = start; i <= stop; ++i) {
+      if constexpr (!kGapless) {
+        for (; scanned < i + m; ++scanned) {
+          if (!src.Present(scanned + 1)) last_missing = scanned + 1;
+        }
+        if (last_missing >= i) continue;
+      }
+      const size_t j = static_cast<size_t>(i - start);
+      Level high = tail_max[j], low = tail_min[j];
+      if (i + m >= end) {  // the window reaches into the next block
+        const size_t h = static_cast<size_t>(i + m - end);
+        high = std::max(high, head_max[h]);
+        low = std::min(low, head_min[h]);
+      }
+      widest = std::max(widest, high - low);
+      steps.Add(i, tie);
       ++windows;
     }
   }
-  tie.n = windows;
   mtie = src.LevelSeconds(widest);
 }
 
@@ -202,68 +369,97 @@ struct EdfKind {
 
 std::optional<EdfKind> EdfOf(Deviation deviation) {
   switch (deviation) {
-    case Deviation::kAdev: return EdfKind{2, false, false};
-    case Deviation::kOadev: return EdfKind{2, true, false};
+    case Deviation::kAdev:
+      return EdfKind{2, false, false};
+    case Deviation::kOadev:
+      return EdfKind{2, true, false};
     case Deviation::kMdev:
-    case Deviation::kTdev: return EdfKind{2, true, true};
-    case Deviation::kHdev: return EdfKind{3, false, false};
-    case Deviation::kOhdev: return EdfKind{3, true, false};
-    default: return std::nullopt;
+    case Deviation::kTdev:
+      return EdfKind{2, true, true};
+    case Deviation::kHdev:
+      return EdfKind{3, false, false};
+    case Deviation::kOhdev:
+      return EdfKind{3, true, false};
+    default:
+      return std::nullopt;
   }
 }
 
-template <class Source>
-std::vector<StabilityRow> Table(const Source& src, std::span<const double> phase_s, double tau0_s,
+template <bool kGapless, class Source>
+std::vector<StabilityRow> Table(const Source& src, double tau0_s,
                                 std::span<const int64_t> factors) {
   std::vector<StabilityRow> rows[std::size(kAllDeviations)];
   const int64_t n_points = src.Size();
+  BlockExtremes<int64_t> narrow_blocks;
+  BlockExtremes<typename Source::Level> wide_blocks;
   for (int64_t m : factors) {
     if (m < 1 || m >= n_points) continue;  // not even one window
     const double tau = static_cast<double>(m) * tau0_s;
-    const std::optional<int> alpha = IdentifyNoise(phase_s, m);
+    struct Found {
+      Deviation deviation;
+      int64_t n;
+      double value;
+    };
+    std::vector<Found> found;
     const auto add = [&](Deviation deviation, int64_t n, double value) {
-      if (n < 1) return;
-      StabilityRow row{deviation, m, tau, n, alpha, value, std::nullopt, std::nullopt};
-      const std::optional<EdfKind> kind = EdfOf(deviation);
-      if (alpha && kind) {
-        const std::optional<double> edf = EquivalentDegreesOfFreedom(
-            EdfQuery{*alpha, kind->d, m, n_points, kind->overlapping, kind->modified});
-        if (edf && value > 0) {
-          const Bounds b = DeviationBounds(value, *edf);
-          row.min = b.min;
-          row.max = b.max;
-        }
-      }
-      rows[static_cast<size_t>(deviation)].push_back(row);
+      if (n >= 1) found.push_back({deviation, n, value});
     };
     const long double unit = Source::kDiffSeconds;
     const long double tau_l = tau;
     const auto dev = [&](const Accumulated& a, long double scale) {
-      return static_cast<double>(std::sqrt(a.sum / (scale * static_cast<long double>(a.n))) *
+      return static_cast<double>(std::sqrt(a.Sum() / (scale * static_cast<long double>(a.n))) *
                                  unit / tau_l);
     };
 
-    const Accumulated adev = Differences(src, m, 2, m);
+    const Accumulated adev = Differences<kGapless>(src, m, 2, m);
     add(Deviation::kAdev, adev.n, adev.n ? dev(adev, 2) : 0);
-    const Accumulated oadev = Differences(src, m, 2, 1);
+    Accumulated oadev, ohdev;
+    OverlappingDifferences<kGapless>(src, m, oadev, ohdev);
     add(Deviation::kOadev, oadev.n, oadev.n ? dev(oadev, 2) : 0);
-    const Accumulated mdev = ModifiedSums(src, m);
+    const Accumulated mdev = ModifiedSums<kGapless>(src, m);
     const long double mm = static_cast<long double>(m);
     const double mdev_value = mdev.n ? dev(mdev, 2 * mm * mm) : 0;
     add(Deviation::kMdev, mdev.n, mdev_value);
     add(Deviation::kTdev, mdev.n, tau * mdev_value / std::sqrt(3.0));
-    const Accumulated hdev = Differences(src, m, 3, m);
+    const Accumulated hdev = Differences<kGapless>(src, m, 3, m);
     add(Deviation::kHdev, hdev.n, hdev.n ? dev(hdev, 6) : 0);
-    const Accumulated ohdev = Differences(src, m, 3, 1);
     add(Deviation::kOhdev, ohdev.n, ohdev.n ? dev(ohdev, 6) : 0);
 
-    Accumulated tie;
+    TieSums tie;
     double mtie = 0;
     int64_t windows = 0;
-    TieWindows(src, m, tie, mtie, windows);
-    add(Deviation::kTieRms, tie.n,
-        tie.n ? static_cast<double>(std::sqrt(tie.sum / static_cast<long double>(tie.n))) : 0);
+    if constexpr (std::is_same_v<typename Source::Level, __int128>) {
+      if (src.NarrowLevels()) {
+        TieWindows<kGapless>(src, m, narrow_blocks, tie, mtie, windows);
+      } else {
+        TieWindows<kGapless>(src, m, wide_blocks, tie, mtie, windows);
+      }
+    } else {
+      TieWindows<kGapless>(src, m, wide_blocks, tie, mtie, windows);
+    }
+    add(Deviation::kTieRms, tie.n, tie.n ? tie.Rms(Source::kDiffSeconds) : 0);
     add(Deviation::kMtie, windows, mtie);
+
+    // The noise at m, then the bounds it gives each row. R(n) = MVAR / AVAR for the B1
+    // fallback is the square of the ratio of the two deviations just found.
+    std::optional<double> modified_ratio;
+    const double oadev_value = oadev.n ? dev(oadev, 2) : 0;
+    if (oadev_value > 0 && mdev.n) modified_ratio = std::pow(mdev_value / oadev_value, 2);
+    const std::optional<int> alpha = IdentifyDecimatedNoise(src.Decimated(m), m, modified_ratio);
+    for (const Found& f : found) {
+      StabilityRow row{f.deviation, m, tau, f.n, alpha, f.value, std::nullopt, std::nullopt};
+      const std::optional<EdfKind> kind = EdfOf(f.deviation);
+      if (alpha && kind && f.value > 0) {
+        const std::optional<double> edf = EquivalentDegreesOfFreedom(
+            EdfQuery{*alpha, kind->d, m, n_points, kind->overlapping, kind->modified});
+        if (edf) {
+          const Bounds b = DeviationBounds(f.value, *edf);
+          row.min = b.min;
+          row.max = b.max;
+        }
+      }
+      rows[static_cast<size_t>(f.deviation)].push_back(row);
+    }
   }
   std::vector<StabilityRow> all;
   for (auto& per : rows) all.insert(all.end(), per.begin(), per.end());
@@ -280,14 +476,22 @@ std::vector<int64_t> Factors(int64_t last_index, bool octaves) {
 
 std::string_view DeviationName(Deviation deviation) {
   switch (deviation) {
-    case Deviation::kAdev: return "adev";
-    case Deviation::kOadev: return "oadev";
-    case Deviation::kMdev: return "mdev";
-    case Deviation::kTdev: return "tdev";
-    case Deviation::kHdev: return "hdev";
-    case Deviation::kOhdev: return "ohdev";
-    case Deviation::kTieRms: return "tierms";
-    case Deviation::kMtie: return "mtie";
+    case Deviation::kAdev:
+      return "adev";
+    case Deviation::kOadev:
+      return "oadev";
+    case Deviation::kMdev:
+      return "mdev";
+    case Deviation::kTdev:
+      return "tdev";
+    case Deviation::kHdev:
+      return "hdev";
+    case Deviation::kOhdev:
+      return "ohdev";
+    case Deviation::kTieRms:
+      return "tierms";
+    case Deviation::kMtie:
+      return "mtie";
   }
   return "";
 }
@@ -298,15 +502,17 @@ std::vector<int64_t> AllFactors(int64_t last_index) { return Factors(last_index,
 std::vector<StabilityRow> StabilityTable(const PulseTrain& train,
                                          std::span<const int64_t> factors) {
   if (train.stamps.size() < 2) return {};
-  std::vector<double> phase(train.stamps.size());
-  for (int64_t k = 0; k <= train.LastIndex(); ++k) phase[static_cast<size_t>(k)] = train.PhaseSeconds(k);
+  const StampSource source(train);
   const double tau0_s = train.Tau0Ticks() * common::kTickSeconds;
-  return Table(StampSource(train), phase, tau0_s, factors);
+  return source.Gapless() ? Table<true>(source, tau0_s, factors)
+                          : Table<false>(source, tau0_s, factors);
 }
 
 std::vector<StabilityRow> StabilityTable(std::span<const double> phase_s, double tau0_s,
                                          std::span<const int64_t> factors) {
-  return Table(SecondsSource(phase_s), phase_s, tau0_s, factors);
+  const SecondsSource source(phase_s);
+  return source.Gapless() ? Table<true>(source, tau0_s, factors)
+                          : Table<false>(source, tau0_s, factors);
 }
 
 std::vector<double> PhaseFromFrequency(std::span<const double> frequency, double tau0_s) {

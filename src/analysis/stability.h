@@ -27,11 +27,11 @@ std::string_view DeviationName(Deviation deviation);
 
 struct StabilityRow {
   Deviation deviation = Deviation::kAdev;
-  int64_t m = 1;       // averaging factor
-  double tau_s = 0;    // m * tau0, seconds
-  int64_t n = 0;       // terms (windows for TIE rms and MTIE) used
-  std::optional<int> alpha;  // identified noise exponent, -2 .. 2
-  double value = 0;    // dimensionless; TDEV, TIE rms and MTIE in seconds
+  int64_t m = 1;                   // averaging factor
+  double tau_s = 0;                // m * tau0, seconds
+  int64_t n = 0;                   // terms (windows for TIE rms and MTIE) used
+  std::optional<int> alpha;        // identified noise exponent, -2 .. 2
+  double value = 0;                // dimensionless; TDEV, TIE rms and MTIE in seconds
   std::optional<double> min, max;  // bounds where the noise and the EDF allow them
 };
 

@@ -101,9 +101,9 @@ std::vector<int64_t> ReplyIntervals(std::string_view reply) {
       const size_t second = first == std::string_view::npos ? first : line.find(',', first + 1);
       const int64_t index = common::HexToInt32(line.substr(0, first));
       if (index != k) return 0;
-      const std::string_view stamp =
-          first == std::string_view::npos ? std::string_view()
-                                          : line.substr(first + 1, second - first - 1);
+      const std::string_view stamp = first == std::string_view::npos
+                                         ? std::string_view()
+                                         : line.substr(first + 1, second - first - 1);
       const int64_t current = common::HexToInt64(stamp);
       if (k >= 1 && k < count1) intervals.push_back(common::DeltaRule(previous, current));
       previous = current;

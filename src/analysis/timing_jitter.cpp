@@ -68,7 +68,8 @@ TimingJitter ComputeTimingJitter(const PulseTrain& train) {
       before_ok = false;
       continue;
     }
-    const int64_t d = train.stamps[static_cast<size_t>(k)] - train.stamps[static_cast<size_t>(k - 1)];
+    const int64_t d =
+        train.stamps[static_cast<size_t>(k)] - train.stamps[static_cast<size_t>(k - 1)];
     const int64_t e = d - offset;
     sum += e;
     sum_sq += static_cast<__int128>(e) * e;

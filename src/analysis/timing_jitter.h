@@ -15,13 +15,13 @@ struct TimingJitter {
   int64_t missing_pulses = 0;
   int64_t extra_pulses = 0;
   double nominal_ticks = 0;
-  double tau0_s = 0;             // t_last / K
-  double period_jitter_rms = 0;  // standard deviation (n - 1) of the ordinary intervals, s
-  double period_jitter_pp = 0;   // their max - min, s
+  double tau0_s = 0;              // t_last / K
+  double period_jitter_rms = 0;   // standard deviation (n - 1) of the ordinary intervals, s
+  double period_jitter_pp = 0;    // their max - min, s
   double cycle_to_cycle_max = 0;  // largest |d(k) - d(k-1)|, s
   double cycle_to_cycle_rms = 0;  // rms of d(k) - d(k-1), s
-  double tie_pp = 0;             // s
-  double tie_rms = 0;            // s
+  double tie_pp = 0;              // s
+  double tie_rms = 0;             // s
 };
 
 // The figures of a train with at least one interval; a figure without the intervals or pairs

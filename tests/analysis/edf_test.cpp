@@ -6,7 +6,6 @@
 #include <string>
 #include <vector>
 
-
 namespace analysis {
 namespace {
 
@@ -27,8 +26,8 @@ struct Term {
 };
 
 std::vector<Term> Terms(const EdfQuery& q) {
-  const std::vector<double> diff = q.d == 2 ? std::vector<double>{1, -2, 1}
-                                            : std::vector<double>{-1, 3, -3, 1};
+  const std::vector<double> diff =
+      q.d == 2 ? std::vector<double>{1, -2, 1} : std::vector<double>{-1, 3, -3, 1};
   std::vector<double> one((q.d) * q.m + 1, 0.0);
   for (int j = 0; j <= q.d; ++j) one[static_cast<size_t>(j * q.m)] = diff[static_cast<size_t>(j)];
   if (q.modified) {  // m shifted copies summed
@@ -112,6 +111,24 @@ TEST(Edf, LargeRunApproximationsStayCloseToTheExactValue) {
     const std::optional<double> edf = EquivalentDegreesOfFreedom(q);
     ASSERT_TRUE(edf.has_value());
     EXPECT_NEAR(*edf, exact, 0.03 * exact) << "d=" << q.d << " m=" << q.m;
+  }
+}
+
+// The same algorithm as run by allantools (edf_greenhall, which is checked against Stable32),
+// for 1000 phase points at m = 10.
+TEST(Edf, AgreesWithTheStabilityToolsOnOverlappingEstimators) {
+  const struct {
+    EdfQuery query;
+    double published;
+  } cases[] = {
+      {{0, 2, 10, 1000, true, true}, 94.5374886},    // MDEV, white FM
+      {{0, 3, 10, 1000, true, false}, 113.5825926},  // OHDEV, white FM
+      {{2, 3, 10, 1000, true, false}, 422.7434066},  // OHDEV, white PM
+  };
+  for (const auto& c : cases) {
+    const std::optional<double> edf = EquivalentDegreesOfFreedom(c.query);
+    ASSERT_TRUE(edf.has_value());
+    EXPECT_NEAR(*edf, c.published, 1e-6 * c.published) << "alpha=" << c.query.alpha;
   }
 }
 

@@ -24,8 +24,8 @@ TEST(PulseTrain, SpannedPeriodsAtTheQuarterBoundaries) {
     int64_t d;
     int64_t periods;
   } cases[] = {
-      {1000, 1}, {1700, 1}, {1749, 1}, {1750, 2}, {2000, 2},  {2250, 2},
-      {2251, 1}, {2499, 1}, {2750, 3}, {3250, 3}, {3251, 1},  {10'000, 10},
+      {1000, 1}, {1700, 1}, {1749, 1}, {1750, 2}, {2000, 2}, {2250, 2},
+      {2251, 1}, {2499, 1}, {2750, 3}, {3250, 3}, {3251, 1}, {10'000, 10},
   };
   for (const auto& c : cases) EXPECT_EQ(SpannedPeriods(c.d, nominal), c.periods) << c.d;
   // A half-tick nominal: 1001.5 ticks, a quarter of it 250.375.
@@ -44,16 +44,36 @@ TEST(PulseTrain, MissingAndExtraPulsesAreCountedAndPlaced) {
     std::vector<int64_t> stamps;  // -1 where no pulse
   } cases[] = {
       {"extra at the start", {300, 700, 1000, 1001, 999}, 4, 1, 0, {0, 1000, 2000, 3001, 4000}},
-      {"two extras running into one", {100, 200, 700, 1000, 1000, 1000}, 4, 2, 0,
+      {"two extras running into one",
+       {100, 200, 700, 1000, 1000, 1000},
+       4,
+       2,
+       0,
        {0, 1000, 2000, 3000, 4000}},
-      {"short last interval dropped", {1000, 1000, 1000, 1000, 400}, 4, 1, 0,
+      {"short last interval dropped",
+       {1000, 1000, 1000, 1000, 400},
+       4,
+       1,
+       0,
        {0, 1000, 2000, 3000, 4000}},
       {"missing at the start", {2000, 1000, 1000, 1000}, 4, 0, 1, {0, -1, 2000, 3000, 4000, 5000}},
-      {"two missing at the end", {1000, 1000, 1000, 3010}, 4, 0, 2,
+      {"two missing at the end",
+       {1000, 1000, 1000, 3010},
+       4,
+       0,
+       2,
        {0, 1000, 2000, 3000, -1, -1, 6010}},
-      {"missing beside an extra", {1000, 1000, 2000, 400, 600, 1000, 1000}, 6, 1, 1,
+      {"missing beside an extra",
+       {1000, 1000, 2000, 400, 600, 1000, 1000},
+       6,
+       1,
+       1,
        {0, 1000, 2000, -1, 4000, 5000, 6000, 7000}},
-      {"missing beside missing", {1000, 2000, 2000, 1000, 1000}, 5, 0, 2,
+      {"missing beside missing",
+       {1000, 2000, 2000, 1000, 1000},
+       5,
+       0,
+       2,
        {0, 1000, -1, 3000, -1, 5000, 6000, 7000}},
       {"too far from two periods", {1000, 1000, 1700, 1000}, 4, 0, 0, {0, 1000, 2000, 3700, 4700}},
   };

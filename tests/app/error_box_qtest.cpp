@@ -1,6 +1,10 @@
 // The window's real error box: shown after the handler that raised the error has returned, so
 // the handler's limits hold while the box's own event loop keeps the sockets reading.
 
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
 #include <QApplication>
 #include <QCheckBox>
 #include <QLineEdit>
@@ -15,10 +19,6 @@
 #include <memory>
 #include <string>
 #include <thread>
-
-#include <netinet/in.h>
-#include <sys/socket.h>
-#include <unistd.h>
 
 #include "app/instrument_link.h"
 #include "app/tfmain.h"
@@ -139,8 +139,8 @@ class ErrorBoxTest : public QObject {
     constexpr int64_t kPeerLimit = 96 * 1024 * 1024;
     EndlessPeer peer(kPeerLimit);
     QTemporaryDir dir;
-    auto window = Window(dir, "IP=127.0.0.1\r\nPORT=" + QByteArray::number(peer.Port()) +
-                                  "\r\nSTREAM=TCP\r\n");
+    auto window = Window(
+        dir, "IP=127.0.0.1\r\nPORT=" + QByteArray::number(peer.Port()) + "\r\nSTREAM=TCP\r\n");
     QCoreApplication::processEvents();
     const int64_t before = ResidentBytes();
 
@@ -151,9 +151,9 @@ class ErrorBoxTest : public QObject {
     } else {
       window->Form().Bsample->click();
     }
-    QTRY_VERIFY_WITH_TIMEOUT(peer.Done() && !watcher.texts.isEmpty() &&
-                                 QApplication::activeModalWidget() == nullptr,
-                             kWait);
+    QTRY_VERIFY_WITH_TIMEOUT(
+        peer.Done() && !watcher.texts.isEmpty() && QApplication::activeModalWidget() == nullptr,
+        kWait);
     QCOMPARE(watcher.texts.size(), 1);
     QVERIFY2(watcher.texts[0].startsWith("No reply end tag in "), qPrintable(watcher.texts[0]));
     QVERIFY2(watcher.peak_resident - before < 16 * 1024 * 1024,

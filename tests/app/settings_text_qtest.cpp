@@ -1,5 +1,6 @@
-// A settings file the window cannot read as 8-bit text with LF or CR LF line ends: one error at
-// start-up, through the same display as other settings errors, and the file never written.
+// The settings file at start-up, as the operator sees it in the error display: a file the window
+// cannot read as 8-bit text with LF or CR LF line ends gives one error and is never written, and
+// a value with a NUL byte is quoted whole.
 #include <QLineEdit>
 #include <QtTest>
 
@@ -7,12 +8,15 @@
 
 using tfmain_test::ReadBytes;
 using tfmain_test::Session;
+using tfmain_test::TFmain;
+using tfmain_test::WriteBytes;
 
 class SettingsTextTest : public QObject {
   Q_OBJECT
 
  private slots:
   void CrOnlyFileGivesOneStartUpErrorAndIsNeverAppendedTo();
+  void ValueWithANulByteIsShownWhole();
 };
 
 void SettingsTextTest::CrOnlyFileGivesOneStartUpErrorAndIsNeverAppendedTo() {
@@ -29,6 +33,20 @@ void SettingsTextTest::CrOnlyFileGivesOneStartUpErrorAndIsNeverAppendedTo() {
   QCOMPARE(s.errors.size(), 2);
   QCOMPARE(s.errors.back(), s.errors.front());
   QCOMPARE(ReadBytes(s.IniPath()), before);
+}
+
+void SettingsTextTest::ValueWithANulByteIsShownWhole() {
+  // The session's settings text is a C string, so this file is written before the window exists.
+  QTemporaryDir dir;
+  QVERIFY(dir.isValid());
+  WriteBytes(dir.filePath("K390cap.ini"), QByteArray("[SETTINGS]\r\nSAMPLES=7\0"
+                                                     "7\r\n",
+                                                     25));
+  QStringList errors;
+  TFmain::Hooks hooks;
+  hooks.show_error = [&errors](const QString& message) { errors << message; };
+  TFmain window(dir.path() + QLatin1Char('/'), std::move(hooks));
+  QCOMPARE(errors, QStringList{QStringLiteral("'7\\x007' is not a valid integer value.")});
 }
 
 QTEST_MAIN(SettingsTextTest)

@@ -549,10 +549,11 @@ class StreamTest : public QObject {
   void NoOtherSocketCanShareTheStreamPort() {
     Start(1);
     const auto port = cycle_->IdUDPServer1().Port();
-    for (QAbstractSocket::BindMode mode : {QAbstractSocket::BindMode(QAbstractSocket::DefaultForPlatform),
-                      QAbstractSocket::ShareAddress | QAbstractSocket::ReuseAddressHint}) {
-      for (const QHostAddress& address : {QHostAddress(QHostAddress::AnyIPv4),
-                                          QHostAddress(QHostAddress::LocalHost)}) {
+    for (QAbstractSocket::BindMode mode :
+         {QAbstractSocket::BindMode(QAbstractSocket::DefaultForPlatform),
+          QAbstractSocket::ShareAddress | QAbstractSocket::ReuseAddressHint}) {
+      for (const QHostAddress& address :
+           {QHostAddress(QHostAddress::AnyIPv4), QHostAddress(QHostAddress::LocalHost)}) {
         QUdpSocket intruder;
         QVERIFY2(!intruder.bind(address, port, mode), qPrintable(address.toString()));
       }

@@ -1,6 +1,10 @@
 // Runs the built k390tool on files written to a temporary folder and checks what it prints and
 // its exit status, as the programs that call it see them.
+#include <arpa/inet.h>
 #include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <signal.h>
+#include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -341,8 +345,8 @@ TEST_F(K390toolTest, StabilityRowsFromFrequencyPhaseAndPulseInput) {
   for (size_t i = 1; i < rows.size(); ++i) {
     EXPECT_EQ(pulse_rows[i].substr(0, pulse_rows[i].find(',', 5)),
               rows[i].substr(0, rows[i].find(',', 5)));
-    for (int column : {3, 4, 6}) EXPECT_EQ(Column(pulse_rows[i], column).empty(),
-                                           Column(rows[i], column).empty()) << rows[i];
+    for (int column : {3, 4, 6})
+      EXPECT_EQ(Column(pulse_rows[i], column).empty(), Column(rows[i], column).empty()) << rows[i];
   }
 }
 
@@ -399,6 +403,8 @@ TEST_F(K390toolTest, TimingCommandsRefuseBadInputWithExit2AndNothingOnStdout) {
       {{"phase", Put("f0.JIT", ";Sample,Frequency(Hz)\r\n0,1000\r\n1,1000\r\n2,0\r\n")},
        "f0.JIT: line 4: Floating point division by zero"},
       {{"jitter", missing}, "Cannot open \"" + missing + "\": No such file or directory"},
+      {{"phase", Put("huge.JIT", IntervalFile({"4611686018427387904", "1", "1"}))},
+       "huge.JIT: the intervals add up to more than 2^62 ticks"},
       {{"stability", "--taus", "1,0", "--stream", good}, "--taus: '1,0'"},
       {{"stability", "--tau0", "-1", "--phase", good}, "--tau0"},
       {{"stability", "--tau0", "2", "--stream", good}, "--tau0 2"},
@@ -410,9 +416,80 @@ TEST_F(K390toolTest, TimingCommandsRefuseBadInputWithExit2AndNothingOnStdout) {
     EXPECT_EQ(got.status, 2) << testing::PrintToString(c.args);
     EXPECT_EQ(got.out, "") << testing::PrintToString(c.args);
     EXPECT_NE(got.err.find(c.err_holds), std::string::npos)
-        << testing::PrintToString(c.args) << "\n" << got.err;
+        << testing::PrintToString(c.args) << "\n"
+        << got.err;
   }
   const Outcome help = Run({"stability", "--help"});
   EXPECT_EQ(help.status, 0);
   EXPECT_NE(help.out.find("deviation,af,tau_s,n,alpha,value,min,max"), std::string::npos);
+}
+
+// The stream of k390sim with every 7th pulse left out, taken over TCP on 127.0.0.1 and logged
+// as the window logs it (the delta of each word from the one before, the first from 0): the
+// jitter command counts exactly the pulses the simulator left out.
+TEST_F(K390toolTest, MissingPulsesOfAK390simDropEveryStreamAreCountedExactly) {
+  constexpr int kWords = 3000;
+  int out[2];
+  ASSERT_EQ(::pipe(out), 0);
+  const pid_t sim = ::fork();
+  ASSERT_GE(sim, 0);
+  if (sim == 0) {
+    ::dup2(out[1], STDOUT_FILENO);
+    ::close(out[0]);
+    ::execl(K390SIM_PATH, K390SIM_PATH, "--port", "0", "--freq", "5000", "--drop-every", "7",
+            "--words", std::to_string(kWords).c_str(), static_cast<char*>(nullptr));
+    ::_exit(127);
+  }
+  ::close(out[1]);
+  std::string banner;
+  char c;
+  while (::read(out[0], &c, 1) == 1 && c != '\n') banner += c;
+  const int port = std::stoi(banner.substr(banner.rfind(':') + 1));
+
+  const int link = ::socket(AF_INET, SOCK_STREAM, 0);
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_port = htons(static_cast<uint16_t>(port));
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  ASSERT_EQ(::connect(link, reinterpret_cast<sockaddr*>(&address), sizeof address), 0) << banner;
+  const std::string command = "<K390><STREAM>2</STREAM></K390>";
+  ASSERT_EQ(::send(link, command.data(), command.size(), 0), static_cast<ssize_t>(command.size()));
+  std::string received;
+  size_t words_from = std::string::npos;
+  char buffer[4096];
+  while (words_from == std::string::npos || received.size() < words_from + 4 * kWords) {
+    const ssize_t got = ::recv(link, buffer, sizeof buffer, 0);
+    if (got <= 0) break;
+    received.append(buffer, static_cast<size_t>(got));
+    const size_t end = received.find("</K390>");
+    if (end != std::string::npos) words_from = end + 7;
+  }
+  ::close(link);
+  ::kill(sim, SIGTERM);
+  ::waitpid(sim, nullptr, 0);
+  ::close(out[0]);
+  ASSERT_NE(words_from, std::string::npos);
+  ASSERT_GE(received.size(), words_from + 4 * kWords);
+
+  std::string log;
+  uint32_t previous = 0;
+  for (int i = 0; i < kWords; ++i) {
+    uint32_t word = 0;
+    for (int b = 3; b >= 0; --b) {
+      word = (word << 8) | static_cast<unsigned char>(received[words_from + 4 * i + b]);
+    }
+    log += std::to_string(static_cast<uint32_t>(word - previous)) + "\r\n";
+    previous = word;
+  }
+  // Word i (from 1) is the pulse p(i) = i + floor((i - 1) / 6); the pulses left out between the
+  // first and the last word are the multiples of 7 below p(kWords).
+  const int last_pulse = kWords + (kWords - 1) / 6;
+  const Outcome got = Run({"jitter", "--stream", Put("stream.dat", log)});
+  ASSERT_EQ(got.status, 0) << got.err;
+  EXPECT_NE(got.out.find("Intervals=" + std::to_string(kWords - 1) + "\n"), std::string::npos)
+      << got.out;
+  EXPECT_NE(got.out.find("MissingPulses=" + std::to_string(last_pulse / 7) + "\n"),
+            std::string::npos)
+      << got.out;
+  EXPECT_NE(got.out.find("ExtraPulses=0\n"), std::string::npos) << got.out;
 }

@@ -1,7 +1,7 @@
-// k390tool: the jitter figures of saved captures and the stream log resampling, without a window.
-// Other programs call it, so its arguments and its output lines are a fixed interface.
+// k390tool: the jitter figures of saved captures, the stream log resampling and the timing
+// analysis (stability, jitter, phase), without a window. Other programs call it, so its arguments
+// and its output lines are a fixed interface.
 #include <CLI/CLI.hpp>
-
 #include <cstdio>
 #include <iostream>
 #include <memory>
@@ -62,7 +62,9 @@ constexpr std::string_view kFiguresHelp =
 
 constexpr std::string_view kResampleHelp = R"help(resample
   Smooths the stream log STREAM_FILE (default "stream.dat") into OUT_FILE (default
-  "resampled.dat"), as the window does when Stream is unchecked.
+  "resampled.dat"), as the window does when Stream is unchecked. The log is read whole
+  (CR LF, LF or a lone CR ends a line) before OUT_FILE is replaced through OUT_FILE.tmp;
+  an OUT_FILE that is the log itself is refused.
 )help";
 
 constexpr std::string_view kExitHelp =
@@ -186,7 +188,7 @@ int Resample(const ResampleArgs& args) {
   try {
     analysis::ResampleLog(args.stream_path, args.out_path);
   } catch (const common::Error& e) {
-    return Fail(e.what());
+    return Fail(e.Message());
   }
   return kExitOk;
 }

@@ -126,6 +126,12 @@ std::vector<int64_t> PulseIntervals(const std::string& path, bool stream) {
 analysis::PulseTrain PulseTrainOf(const std::string& path, bool stream) {
   std::vector<int64_t> intervals = PulseIntervals(path, stream);
   const auto count = static_cast<int64_t>(intervals.size());
+  // Stamps are running sums in 64 bits; a run that could leave them is refused, not wrapped.
+  __int128 span = 0;
+  for (int64_t d : intervals) span += d < 0 ? -static_cast<__int128>(d) : d;
+  if (span > (__int128{1} << 62)) {
+    throw std::invalid_argument(path + ": the intervals add up to more than 2^62 ticks");
+  }
   analysis::PulseTrain train = analysis::BuildPulseTrain(std::move(intervals));
   if (count < kFewestIntervals || train.intervals < kFewestIntervals) {
     throw std::invalid_argument(path + ": " + std::to_string(train.intervals) +
@@ -174,8 +180,8 @@ std::string_view TimingUsage() { return kUsage; }
 
 std::string_view TimingHelp() {
   static const std::string help = std::string(kStabilityHelp) + '\n' + std::string(kJitterHelp) +
-                                  '\n' + std::string(kPhaseHelp) + '\n' +
-                                  std::string(kPulseInput) + std::string(kErrorsHelp);
+                                  '\n' + std::string(kPhaseHelp) + '\n' + std::string(kPulseInput) +
+                                  std::string(kErrorsHelp);
   return help;
 }
 
@@ -186,8 +192,7 @@ TimingCommands::TimingCommands(CLI::App& app, std::string_view exit_help) {
   };
 
   stability_ = app.add_subcommand("stability", "Allan family of the phase, with bounds, as CSV");
-  stability_
-      ->add_option("--taus", taus_, "octave (default), all, or a list M,M,...")
+  stability_->add_option("--taus", taus_, "octave (default), all, or a list M,M,...")
       ->check([](const std::string& value) -> std::string {
         try {
           if (value != "octave" && value != "all") ParseTaus(value, 0);
@@ -202,8 +207,7 @@ TimingCommands::TimingCommands(CLI::App& app, std::string_view exit_help) {
   phase_flag->excludes(freq_flag);
   stability_->add_option("--tau0", tau0_s_, "spacing of --phase or --freq values, s")
       ->check(CLI::PositiveNumber);
-  CLI::Option* stability_stream =
-      stability_->add_flag("--stream", stream_, "FILE is a stream log");
+  CLI::Option* stability_stream = stability_->add_flag("--stream", stream_, "FILE is a stream log");
   stability_stream->excludes(phase_flag)->excludes(freq_flag);
   stability_->add_option("FILE", file_, "pulse data, stream log, phase or frequency")->required();
   stability_->footer(footer(kStabilityHelp));
@@ -284,7 +288,8 @@ int TimingCommands::Jitter() const {
       {"TiePP", j.tie_pp},
       {"TieRms", j.tie_rms},
   };
-  for (const auto& [name, value] : seconds) out += std::string(name) + '=' + Number("%.6e", value) + '\n';
+  for (const auto& [name, value] : seconds)
+    out += std::string(name) + '=' + Number("%.6e", value) + '\n';
   std::cout << out;
   return kExitOk;
 }

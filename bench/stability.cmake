@@ -1,0 +1,5 @@
+add_executable(bench_stability ${CMAKE_CURRENT_SOURCE_DIR}/bench_stability.cpp)
+target_link_libraries(bench_stability PRIVATE k390_analysis benchmark::benchmark)
+target_compile_definitions(bench_stability PRIVATE K390TOOL_PATH="$<TARGET_FILE:k390tool>")
+add_dependencies(bench_stability k390tool)
+k390_warnings(bench_stability)
