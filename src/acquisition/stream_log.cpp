@@ -67,12 +67,12 @@ void StreamLog::Close() {
   try {
     WriteOut();
   } catch (const common::Error& error) {
-    failure = error.what();
+    failure = error.Message();
   }
   file_ = nullptr;
   errno = 0;
   if (std::fclose(file) != 0 && failure.empty())
-    failure = common::FileError("Cannot write", path_, errno).what();
+    failure = common::FileError("Cannot write", path_, errno).Message();
   if (!failure.empty()) throw common::Error(failure);
 }
 

@@ -37,7 +37,7 @@ void StreamPath::LogTailAndClose() {
     try {
       LogStepLocked(true);
     } catch (const common::Error& error) {
-      tail_error = error.what();
+      tail_error = error.Message();
     }
   }
   log_.Close();
@@ -51,7 +51,7 @@ std::string StreamPath::StopStream() {
     try {
       LogStepLocked(true);
     } catch (const common::Error& error) {
-      tail_error = error.what();
+      tail_error = error.Message();
     }
   }
   ring_.ResetCursors();
@@ -117,7 +117,7 @@ void StreamPath::LogStepLocked(bool throw_errors) {
         ring_, log_prev_stamp_, [this](uint64_t delta) { log_.WriteDelta(delta); },
         [this] { ++repeats_; });
   } catch (const common::Error& error) {
-    const std::string text = error.what();
+    const std::string text = error.Message();
     // A full disk fails every later write the same way; the operator hears of it once.
     if (std::find(reported_.begin(), reported_.end(), text) != reported_.end()) return;
     reported_.push_back(text);

@@ -48,7 +48,7 @@ FlightFigures ComputeFlightFigures(const FlightTexts& texts, double held_quality
     result.quality = common::FixedText(q, 4);
     result.quality_peak = common::FixedText(result.held_quality, 4);
   } catch (const common::Error& e) {
-    result.error = e.what();
+    result.error = e.Message();
   }
   return result;
 }

@@ -87,6 +87,11 @@ double PulseTrain::PhaseSeconds(int64_t k) const {
          common::kTickSeconds;
 }
 
+int64_t MostMissingPulses(int64_t intervals) {
+  constexpr int64_t kFloor = int64_t{1} << 20;
+  return intervals > kFloor / 4 ? 4 * intervals : kFloor;
+}
+
 PulseTrain BuildPulseTrain(std::vector<int64_t> intervals) {
   PulseTrain train;
   if (intervals.empty()) return train;
@@ -99,6 +104,7 @@ PulseTrain BuildPulseTrain(std::vector<int64_t> intervals) {
   int64_t last_index = 0;
   for (int64_t d : intervals) last_index += SpannedPeriods(d, train.nominal);
   train.missing_pulses = last_index - train.intervals;
+  if (train.missing_pulses > MostMissingPulses(train.intervals)) return train;
 
   train.stamps.assign(static_cast<size_t>(last_index) + 1, kNoPulse);
   size_t k = 0;

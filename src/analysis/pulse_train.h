@@ -58,9 +58,14 @@ struct PulseTrain {
   double PhaseSeconds(int64_t k) const;
 };
 
+// The most missing pulses a train indexes: 4 per interval, and never fewer than 2^20. A single
+// wrapped or corrupt delta over a tiny nominal would otherwise ask for billions of grid slots.
+int64_t MostMissingPulses(int64_t intervals);
+
 // Builds the train from raw intervals in ticks (taken by value: merged in place). Needs a
 // nominal interval above 0 and at least one interval left after the merge; returns an empty
-// train (no stamps) otherwise.
+// train (no stamps) otherwise. A run with more missing pulses than MostMissingPulses allows
+// also gives no stamps, with `intervals` and `missing_pulses` set so the caller can say why.
 PulseTrain BuildPulseTrain(std::vector<int64_t> intervals);
 
 }  // namespace analysis

@@ -137,6 +137,8 @@ void TFmain::WireCapture() {
 void TFmain::Guarded(const std::function<void()>& action) {
   try {
     action();
+  } catch (const common::Error& error) {
+    ShowError(QString::fromStdString(error.Message()));
   } catch (const std::exception& error) {
     ShowError(QString::fromStdString(error.what()));
   }

@@ -28,7 +28,7 @@ IntSetting::IntSetting(std::string_view text) {
   try {
     value_ = common::StrToInt(text);
   } catch (const common::Error& e) {
-    error_ = e.what();
+    error_ = e.Message();
   }
 }
 

@@ -405,6 +405,8 @@ TEST_F(K390toolTest, TimingCommandsRefuseBadInputWithExit2AndNothingOnStdout) {
       {{"jitter", missing}, "Cannot open \"" + missing + "\": No such file or directory"},
       {{"phase", Put("huge.JIT", IntervalFile({"4611686018427387904", "1", "1"}))},
        "huge.JIT: the intervals add up to more than 2^62 ticks"},
+      {{"jitter", Put("gap.JIT", IntervalFile({"1", "1", "1", "4000000000"}))},
+       "gap.JIT: 3999999999 missing pulses among 4 intervals; at most 1048576 are indexed"},
       {{"stability", "--taus", "1,0", "--stream", good}, "--taus: '1,0'"},
       {{"stability", "--tau0", "-1", "--phase", good}, "--tau0"},
       {{"stability", "--tau0", "2", "--stream", good}, "--tau0 2"},

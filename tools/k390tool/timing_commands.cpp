@@ -133,6 +133,13 @@ analysis::PulseTrain PulseTrainOf(const std::string& path, bool stream) {
     throw std::invalid_argument(path + ": the intervals add up to more than 2^62 ticks");
   }
   analysis::PulseTrain train = analysis::BuildPulseTrain(std::move(intervals));
+  if (train.stamps.empty() && train.missing_pulses > 0) {
+    throw std::invalid_argument(path + ": " + std::to_string(train.missing_pulses) +
+                                " missing pulses among " + std::to_string(train.intervals) +
+                                " intervals; at most " +
+                                std::to_string(analysis::MostMissingPulses(train.intervals)) +
+                                " are indexed");
+  }
   if (count < kFewestIntervals || train.intervals < kFewestIntervals) {
     throw std::invalid_argument(path + ": " + std::to_string(train.intervals) +
                                 " intervals after merging extra pulses (of " +
