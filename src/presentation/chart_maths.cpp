@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdlib>
+#include <limits>
 #include <utility>
 
 #include "common/error.h"
@@ -103,6 +104,29 @@ PolylineCover CoverPolyline(std::span<const Vertex> vertices) {
   }
   flush();
   return cover;
+}
+
+AxisRange LogDecades(std::span<const double> values) {
+  double low = std::numeric_limits<double>::infinity();
+  double high = 0;
+  for (double v : values) {
+    if (!(v > 0) || !std::isfinite(v)) continue;
+    low = std::min(low, v);
+    high = std::max(high, v);
+  }
+  if (high == 0) return {1, 10};
+  const double first = std::floor(std::log10(low));
+  // A value exactly on a power of ten still gets the decade above it, so that it is not drawn
+  // on the frame.
+  const double last = std::max(first + 1, std::floor(std::log10(high)) + 1);
+  return {std::pow(10.0, first), std::pow(10.0, last)};
+}
+
+ErrorBar BoundsBar(double value, std::optional<double> minimum, std::optional<double> maximum) {
+  ErrorBar bar;
+  if (minimum && *minimum <= value) bar.below = value - *minimum;
+  if (maximum && *maximum >= value) bar.above = *maximum - value;
+  return bar;
 }
 
 }  // namespace presentation
