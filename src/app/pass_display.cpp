@@ -57,7 +57,8 @@ void PassDisplay::ShowTiming(const acquisition::PulseData& data, GraphView view)
   const int64_t last = std::min<int64_t>(data.Ch1Count - 1, acquisition::kMaxIntervals);
   const std::span<const double> intervals(data.Ch1Intervals.data() + 1,
                                           static_cast<size_t>(std::max<int64_t>(0, last)));
-  const presentation::TimingView timing = presentation::ComputeTimingView(intervals);
+  const presentation::TimingView timing = presentation::ComputeTimingView(
+      intervals, {.tie = view == GraphView::kTie, .stability = view == GraphView::kStability});
   if (timing.valid) {
     ui_.ShowReadout(QString::fromStdString(presentation::ReadoutText(timing.jitter)),
                     QString::fromStdString(presentation::PulseCountText(timing.jitter)));

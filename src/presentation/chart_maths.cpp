@@ -115,10 +115,13 @@ AxisRange LogDecades(std::span<const double> values) {
     high = std::max(high, v);
   }
   if (high == 0) return {1, 10};
-  const double first = std::floor(std::log10(low));
-  // A value exactly on a power of ten still gets the decade above it, so that it is not drawn
-  // on the frame.
-  const double last = std::max(first + 1, std::floor(std::log10(high)) + 1);
+  // A point within a twentieth of a decade of a bound would be drawn on the frame (tau0 of a
+  // 1 kHz train is a hair above 1 ms): the axis then takes one more decade on that side.
+  constexpr double kMargin = 0.05;
+  double first = std::floor(std::log10(low));
+  if (std::log10(low) - first < kMargin) first -= 1;
+  double last = std::max(first + 1, std::floor(std::log10(high)) + 1);
+  if (last - std::log10(high) < kMargin) last += 1;
   return {std::pow(10.0, first), std::pow(10.0, last)};
 }
 

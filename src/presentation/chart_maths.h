@@ -78,8 +78,9 @@ struct PolylineCover {
 PolylineCover CoverPolyline(std::span<const Vertex> vertices);
 
 // The range of a logarithmic axis over whole decades that holds every positive finite value
-// given (the others cannot be drawn on it): from the power of ten at or below the smallest to
-// the one above the largest, at least one decade wide; 1 .. 10 when none is drawable.
+// given (the others cannot be drawn on it): from the power of ten below the smallest to the one
+// above the largest, one decade further where a value would sit on the frame, at least one
+// decade wide; 1 .. 10 when none is drawable.
 AxisRange LogDecades(std::span<const double> values);
 
 // The lengths of an error bar below and above `value` from its confidence bounds. A bound that is

@@ -57,7 +57,7 @@ void MarkMissing(TimingView& view) {
 
 }  // namespace
 
-TimingView ComputeTimingView(std::span<const double> intervals_ticks) {
+TimingView ComputeTimingView(std::span<const double> intervals_ticks, TimingParts parts) {
   TimingView view;
   std::vector<int64_t> ticks;
   ticks.reserve(intervals_ticks.size());
@@ -70,9 +70,12 @@ TimingView ComputeTimingView(std::span<const double> intervals_ticks) {
   if (train.stamps.empty()) return view;
   view.valid = true;
   view.jitter = analysis::ComputeTimingJitter(train);
-  view.tie_ns = analysis::TiePerPulse(train);
-  for (double& tie : view.tie_ns) tie *= kNsPerSecond;
-  MarkMissing(view);
+  if (parts.tie) {
+    view.tie_ns = analysis::TiePerPulse(train);
+    for (double& tie : view.tie_ns) tie *= kNsPerSecond;
+    MarkMissing(view);
+  }
+  if (!parts.stability) return view;
   const std::vector<int64_t> factors = analysis::OctaveFactors(train.LastIndex());
   for (analysis::StabilityRow& row : analysis::StabilityTable(train, factors)) {
     if (Plotted(row.deviation)) view.stability.push_back(row);

@@ -31,9 +31,17 @@ struct TimingView {
   std::vector<analysis::StabilityRow> stability;  // kPlottedDeviations at octave factors
 };
 
+// What a pass needs beyond the readout's figures: the per-pulse TIE of the TIE view, the octave
+// table of the Stability view. The table costs several times the rest, so a pass in any other
+// view leaves both out.
+struct TimingParts {
+  bool tie = true;
+  bool stability = true;
+};
+
 // The analysis of intervals in ticks (fractions are rounded: a loaded frequency list turns back
-// into ticks that are not whole). Cheap enough for every pass: one train, one octave table.
-TimingView ComputeTimingView(std::span<const double> intervals_ticks);
+// into ticks that are not whole): one train, its jitter figures and the parts asked for.
+TimingView ComputeTimingView(std::span<const double> intervals_ticks, TimingParts parts = {});
 
 // The readout line in ns: "Period jitter RMS 1.234 ns  P-P 5.000 ns  |  Cycle-to-cycle RMS ...
 // max ...  |  TIE P-P ... RMS ...".

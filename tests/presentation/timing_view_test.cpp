@@ -68,6 +68,10 @@ TEST(TimingView, FiguresAreInNanosecondsAndOnlyThePlottedDeviationsKept) {
   EXPECT_EQ(per_deviation[0], 7);  // m = 1 .. 64 for K = 256
   EXPECT_EQ(per_deviation[1], 7);
   EXPECT_GT(per_deviation[2], 0);
+  // The readout alone leaves the views' parts out and keeps its figures.
+  const TimingView readout_only = ComputeTimingView(Jittered(256), {.tie = false, .stability = false});
+  EXPECT_TRUE(readout_only.tie_ns.empty() && readout_only.stability.empty());
+  EXPECT_EQ(ReadoutText(readout_only.jitter), ReadoutText(view.jitter));
   const std::string readout = ReadoutText(view.jitter);
   EXPECT_NE(readout.find("Cycle-to-cycle RMS 100.000 ns  max 100.000 ns"), std::string::npos)
       << readout;
@@ -102,7 +106,8 @@ TEST(LogAxisMaths, DecadesHoldEveryDrawableValue) {
   };
   const Case cases[] = {
       {{3e-7, 2e-5}, 1e-7, 1e-4},
-      {{1e-3}, 1e-3, 1e-2},             // on a power of ten: a decade above it
+      {{1.0000001e-3}, 1e-4, 1e-2},  // on the frame: one more decade below
+      {{9.9e-4, 2e-4}, 1e-4, 1e-2},  // and above
       {{5e-6, 0, -1, NAN}, 1e-6, 1e-5},  // values a log axis cannot draw are left out
       {{0, NAN}, 1, 10},
   };
