@@ -27,5 +27,6 @@ trap 'kill "$sim" 2>/dev/null || true' EXIT
 scripts/set-setting.sh "$bin/K390cap.ini" IP 127.0.0.1
 scripts/set-setting.sh "$bin/K390cap.ini" PORT "$port"
 scripts/set-setting.sh --if-absent "$bin/K390cap.ini" STREAM UDP
+scripts/set-setting.sh --if-absent "$bin/K390cap.ini" ANALYSIS TRUE
 
 "$bin/K390cap"

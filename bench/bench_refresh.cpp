@@ -8,6 +8,7 @@
 #include <QWidget>
 #include <cmath>
 #include <memory>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -15,6 +16,8 @@
 #include "presentation/chart_feed.h"
 #include "presentation/histogram_chart.h"
 #include "presentation/pulse_chart.h"
+#include "presentation/timing_charts.h"
+#include "presentation/timing_view.h"
 
 namespace {
 
@@ -56,6 +59,63 @@ BENCHMARK(BM_PulseFeedAndReplot)
     ->Arg(0)
     ->Arg(1)
     ->ArgName("frequency_view")
+    ->Unit(benchmark::kMillisecond)
+    ->Repetitions(10)
+    ->ReportAggregatesOnly(true);
+
+// The pass with the timing readout in the interval view: the same feed and redraw plus the
+// pulse train and jitter figures of channel 1 and the readout texts.
+void BM_PulseFeedReadoutAndReplot(benchmark::State& state) {
+  presentation::PulseChart chart(window);
+  chart.Widget()->setGeometry(0, 0, kChartWidth, kChartHeight);
+  chart.Widget()->show();
+  auto data = FullArrays();
+  const analysis::ChartInput input{data.get(), 40000, 1000};
+  const std::span<const double> intervals(data->Ch1Intervals.data() + 1, acquisition::kMaxIntervals);
+  size_t text = 0;
+  for (auto _ : state) {
+    presentation::FeedPulseChart(chart, input, true, false, 100);
+    const presentation::TimingView view =
+        presentation::ComputeTimingView(intervals, {.tie = false, .stability = false});
+    text += presentation::ReadoutText(view.jitter).size() +
+            presentation::PulseCountText(view.jitter).size();
+    chart.Replot();
+  }
+  benchmark::DoNotOptimize(text);
+}
+BENCHMARK(BM_PulseFeedReadoutAndReplot)
+    ->Unit(benchmark::kMillisecond)
+    ->Repetitions(10)
+    ->ReportAggregatesOnly(true);
+
+// The TIE view (Arg 0: per-pulse TIE) or the Stability view (Arg 1: octave table) of 5000
+// intervals: readout figures, the view's part, its chart and one redraw.
+void BM_TimingViewAndReplot(benchmark::State& state) {
+  presentation::TieChart tie(window);
+  presentation::StabilityChart stability(window);
+  for (QWidget* widget : {tie.Widget(), stability.Widget()}) {
+    widget->setGeometry(0, 0, kChartWidth, kChartHeight);
+    widget->show();
+  }
+  auto data = FullArrays();
+  const std::span<const double> intervals(data->Ch1Intervals.data() + 1, acquisition::kMaxIntervals);
+  for (auto _ : state) {
+    const bool stability_view = state.range(0) == 1;
+    const presentation::TimingView view = presentation::ComputeTimingView(
+        intervals, {.tie = !stability_view, .stability = stability_view});
+    if (!stability_view) {
+      tie.Show(view);
+      tie.Replot();
+    } else {
+      stability.Show(view.stability);
+      stability.Replot();
+    }
+  }
+}
+BENCHMARK(BM_TimingViewAndReplot)
+    ->Arg(0)
+    ->Arg(1)
+    ->ArgName("stability_view")
     ->Unit(benchmark::kMillisecond)
     ->Repetitions(10)
     ->ReportAggregatesOnly(true);

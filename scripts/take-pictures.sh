@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # take-pictures.sh [BUILD_DIR]
-# Retakes the pictures in docs/ from live captures: builds the window and the simulator (release,
+# Retakes the pictures in docs/ from live captures (only those K390_PICTURES names, e.g.
+# K390_PICTURES="tie stability", when it is set): builds the window and the simulator (release,
 # into BUILD_DIR, default build-doc), then for each picture starts k390sim on 127.0.0.1, opens the
 # real window under a virtual X display with a settings file next to a copy of the executable,
 # drives it with xdotool as an operator would, and grabs the screen cropped to the window.
@@ -93,6 +94,10 @@ grab() {
 autosample=(994 684)
 flight_time=(1088 390)
 histogram_item=(936 605)
+stream_box=(900 684)
+# With ANALYSIS (and no Histogram) the selector holds four items and stands above the readout.
+tie_item=(936 568)
+stability_item=(936 585)
 
 # capture_with_autosample SECONDS: AutoSample on for a while, then off; waits for the last reply.
 capture_with_autosample() {
@@ -132,35 +137,91 @@ click_ch1_point() {
   click $point
 }
 
+# click_highest_colour COLOUR: clicks the highest pixel of a colour in the left half of the plot,
+# where the first points of the stability curves are (the legend is on the right).
+click_highest_colour() {
+  grab "$work/shot.png"
+  local region="450x520+60+100" point
+  point=$(convert "$work/shot.png" -crop "$region" +repage txt:- |
+    awk -v want="$1" -F'[,: ]+' 'index($0, want) {
+        y = $2 + 0
+        if (!seen || y < best_y) { best_x = $1 + 0; best_y = y; seen = 1 }
+      }
+      END { if (seen) print best_x + 60, best_y + 100 }')
+  if [ -z "$point" ]; then
+    echo "take-pictures.sh: no $1 pixel on the chart" >&2
+    exit 1
+  fi
+  # shellcheck disable=SC2086
+  click $point
+}
+
 mkdir -p "$root/docs"
+
+# want NAME: true when NAME is among the pictures K390_PICTURES lists (all when it is unset).
+want() {
+  [ -z "${K390_PICTURES:-}" ] || [[ " $K390_PICTURES " == *" $1 "* ]]
+}
 
 # The window after a dual-channel AutoSample run: every figure box filled, Ch1, its average and
 # Ch2 (a slightly slower train) on the chart, and the label of one Ch1 point.
-start_sim --freq 1000 --ch2-freq 999.5 --jitter-ticks 3 --seed 7
-start_window SAMPLES=60 VSCALE=40 VSCALEUNITS=BITS DUALCHANNEL=TRUE HISTOGRAM=TRUE \
-  STREAM=UDP FILTERLEN=5
-capture_with_autosample 3
-type_flight_time 250
-click_ch1_point lowest
-park_pointer
-grab "$root/docs/window.png"
-stop_all
+if want window; then
+  start_sim --freq 1000 --ch2-freq 999.5 --jitter-ticks 3 --seed 7
+  start_window SAMPLES=60 VSCALE=40 VSCALEUNITS=BITS DUALCHANNEL=TRUE HISTOGRAM=TRUE \
+    STREAM=UDP FILTERLEN=5
+  capture_with_autosample 3
+  type_flight_time 250
+  click_ch1_point lowest
+  park_pointer
+  grab "$root/docs/window.png"
+  stop_all
+fi
 
 # The smoothing filter on a single channel: the smoothed trace titled "Filter".
-start_sim --freq 1000 --jitter-ticks 5 --seed 3
-start_window SAMPLES=120 VSCALE=25 VSCALEUNITS=BITS FILTERLEN=9
-capture_with_autosample 3
-park_pointer
-grab "$root/docs/filter.png"
-stop_all
+if want filter; then
+  start_sim --freq 1000 --jitter-ticks 5 --seed 3
+  start_window SAMPLES=120 VSCALE=25 VSCALEUNITS=BITS FILTERLEN=9
+  capture_with_autosample 3
+  park_pointer
+  grab "$root/docs/filter.png"
+  stop_all
+fi
 
 # The histogram view, selected before the capture: a view switch after a reply finds no data.
-start_sim --freq 1000 --jitter-ticks 8 --seed 5
-start_window SAMPLES=2000 VSCALE%=1 VSCALEUNITS=PERCENT HISTOGRAM=TRUE
-click "${histogram_item[@]}"
-capture_with_autosample 4
-park_pointer
-grab "$root/docs/histogram.png"
-stop_all
+if want histogram; then
+  start_sim --freq 1000 --jitter-ticks 8 --seed 5
+  start_window SAMPLES=2000 VSCALE%=1 VSCALEUNITS=PERCENT HISTOGRAM=TRUE
+  click "${histogram_item[@]}"
+  capture_with_autosample 4
+  park_pointer
+  grab "$root/docs/histogram.png"
+  stop_all
+fi
 
-echo "take-pictures.sh: wrote docs/window.png, docs/filter.png and docs/histogram.png"
+# The TIE view of the stream window, the simulator dropping every 500th pulse: the missing
+# pulses marked on the trace and counted in red in the readout.
+if want tie; then
+  start_sim --freq 1000 --jitter-ticks 4 --seed 11 --drop-every 500
+  start_window SAMPLES=2000 VSCALE=40 VSCALEUNITS=BITS STREAM=UDP ANALYSIS=TRUE
+  click "${tie_item[@]}"
+  click "${stream_box[@]}"
+  sleep 4
+  park_pointer
+  grab "$root/docs/tie.png"
+  click "${stream_box[@]}"
+  stop_all
+fi
+
+# The Stability view of an AutoSample capture of 3000 samples, the first MDEV point clicked.
+if want stability; then
+  start_sim --freq 1000 --jitter-ticks 6 --seed 13
+  start_window SAMPLES=3000 VSCALE=40 VSCALEUNITS=BITS ANALYSIS=TRUE
+  click "${stability_item[@]}"
+  capture_with_autosample 4
+  click_highest_colour "#008C00"
+  park_pointer
+  grab "$root/docs/stability.png"
+  stop_all
+fi
+
+echo "take-pictures.sh: wrote the pictures in docs/"

@@ -19,6 +19,7 @@
 #include "app/window_texts.h"
 #include "presentation/histogram_chart.h"
 #include "presentation/pulse_chart.h"
+#include "presentation/timing_charts.h"
 
 namespace app {
 namespace {
@@ -40,6 +41,9 @@ constexpr int kChartAreaWidth = kClientWidth - kRightColumnWidth;
 constexpr int kChartAreaHeight = kClientHeight - kBottomBarHeight - kTopBarHeight;
 constexpr int kRGgselRight = kChartAreaWidth - 922;
 constexpr int kRGgselBottom = kChartAreaHeight - (544 - kTopBarHeight);
+constexpr int kGraphItemHeight = 17;
+constexpr int kReadoutHeight = 20;
+constexpr int kPulsesWidth = 170;
 
 // Tahoma where it is installed; otherwise the narrow DejaVu cut, whose widths come closest to it,
 // so that the captions fit the places the layout gives them.
@@ -371,11 +375,62 @@ void FmainForm::PlaceEdgeControls(QWidget* window) {
   Bsample->setGeometry(w - kBsampleRight, 6, 57, 23);
   Bftest->setGeometry(w - kBftestRight, 4, 75, 25);
 
-  const QRect area = ChartArea->rect();
+  QRect area = ChartArea->rect();
+  if (AnalysisShown()) {
+    area.setHeight(std::max(0, area.height() - kReadoutHeight));
+    Lreadout->setGeometry(4, area.height(), std::max(0, area.width() - kPulsesWidth - 8),
+                          kReadoutHeight);
+    Lpulses->setGeometry(area.width() - kPulsesWidth - 4, area.height(), kPulsesWidth,
+                         kReadoutHeight);
+    Chart3->Widget()->setGeometry(area);
+    Chart4->Widget()->setGeometry(area);
+  }
   Chart1->Widget()->setGeometry(area);
   Chart2->Widget()->setGeometry(area);
-  RGgsel->setGeometry(area.width() - kRGgselRight, area.height() - kRGgselBottom, 91, 75);
+  // Each item past the first three takes one more line of the selector.
+  const int extra_items = std::max<int>(0, static_cast<int>(RGgselGroup->buttons().size()) - 3);
+  const int height = 75 + extra_items * kGraphItemHeight;
+  RGgsel->setGeometry(area.width() - kRGgselRight,
+                      area.height() - kRGgselBottom - extra_items * kGraphItemHeight, 91, height);
   RGgsel->raise();
+}
+
+void FmainForm::ShowAnalysis(QWidget* window) {
+  if (AnalysisShown()) return;
+  Chart3 = std::make_unique<presentation::TieChart>(ChartArea);
+  SetNames(Chart3->Widget(), "Chart3", Chart3->Title());
+  Chart4 = std::make_unique<presentation::StabilityChart>(ChartArea);
+  SetNames(Chart4->Widget(), "Chart4", Chart4->Title());
+  Chart3->Widget()->hide();
+  Chart4->Widget()->hide();
+  Lreadout = new QLabel(ChartArea);
+  SetNames(Lreadout, "Lreadout", QStringLiteral("Timing jitter"));
+  Lpulses = new QLabel(ChartArea);
+  SetNames(Lpulses, "Lpulses", QStringLiteral("Missing and extra pulses"));
+  Lpulses->setStyleSheet(QStringLiteral("color: #c00000; font-weight: bold"));
+  Lpulses->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
+  Lpulses->hide();
+  AddGraphItem(analysis::GraphView::kTie, QString::fromLatin1(texts::kTieView));
+  AddGraphItem(analysis::GraphView::kStability, QString::fromLatin1(texts::kStabilityView));
+  PlaceEdgeControls(window);
+}
+
+void FmainForm::ShowTimingChart(analysis::GraphView view) {
+  if (!AnalysisShown()) return;
+  Chart3->Widget()->setVisible(view == analysis::GraphView::kTie);
+  Chart4->Widget()->setVisible(view == analysis::GraphView::kStability);
+  if (view == analysis::GraphView::kTie) Chart3->Widget()->raise();
+  if (view == analysis::GraphView::kStability) Chart4->Widget()->raise();
+  RGgsel->raise();
+}
+
+void FmainForm::ShowReadout(const QString& figures, const QString& pulse_counts) const {
+  if (!AnalysisShown()) return;
+  Lreadout->setText(figures);
+  Lreadout->setAccessibleName(figures);
+  Lpulses->setText(pulse_counts);
+  Lpulses->setAccessibleName(pulse_counts);
+  Lpulses->setVisible(!pulse_counts.isEmpty());
 }
 
 // A log with holes must not pass for a complete one: the count stays on screen, in red, from

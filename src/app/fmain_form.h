@@ -23,6 +23,8 @@ class QWidget;
 namespace presentation {
 class HistogramChart;
 class PulseChart;
+class StabilityChart;
+class TieChart;
 }  // namespace presentation
 
 namespace app {
@@ -59,6 +61,15 @@ class FmainForm {
 
   void SetPulseChartInFront(bool in_front);
   bool PulseChartInFront() const;
+
+  // Builds the TIE and Stability charts and the readout line under the charts, and offers the
+  // two views in the graph selector. Without it the chart area is laid out as before.
+  void ShowAnalysis(QWidget* window);
+  bool AnalysisShown() const { return Chart3 != nullptr; }
+  // Puts the chart of a timing view in front of the others, or hides both for any other view.
+  void ShowTimingChart(analysis::GraphView view);
+  // The readout's figures, and "Missing N / Extra N" in red beside them (hidden when empty).
+  void ShowReadout(const QString& figures, const QString& pulse_counts) const;
 
   // "Lost N" in red beside the Stream box, with N in its tooltip and accessible name; hidden
   // for 0.
@@ -142,6 +153,13 @@ class FmainForm {
   QPlainTextEdit* Memo1 = nullptr;
   QGroupBox* RGgsel = nullptr;
   QButtonGroup* RGgselGroup = nullptr;
+
+  // With ANALYSIS only: the TIE chart (Chart3) and the Stability chart (Chart4), shown in front
+  // in their views, and the readout line under the charts.
+  std::unique_ptr<presentation::TieChart> Chart3;
+  std::unique_ptr<presentation::StabilityChart> Chart4;
+  QLabel* Lreadout = nullptr;
+  QLabel* Lpulses = nullptr;
 
  private:
   void BuildRegions(QWidget* window);

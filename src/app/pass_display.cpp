@@ -14,11 +14,22 @@
 #include "presentation/feed_steps.h"
 #include "presentation/histogram_chart.h"
 #include "presentation/pulse_chart.h"
+#include "presentation/timing_charts.h"
+#include "presentation/timing_view.h"
 
 namespace app {
 
 using analysis::Figure;
 using analysis::GraphView;
+
+namespace {
+
+// The views that draw the pulse chart; the others draw from the intervals of the pass.
+bool PulseView(GraphView view) {
+  return view == GraphView::kInterval || view == GraphView::kFrequency;
+}
+
+}  // namespace
 
 // The boxes known before the chart feed keep their new texts when the feed refuses its limits;
 // the later ones, the flight-time figures and the histogram then keep their old state.
@@ -32,10 +43,31 @@ void PassDisplay::Apply(const analysis::PassResult& result, GraphView view) {
   const size_t flight = analysis::FigureIndex(Figure::kLpcycles);
   for (size_t f = 0; f < fed; ++f) SetFigureText(Figure(f), result.texts[f]);
   pass_.Hold({result.held.pp_percent, pass_.Held().quality});
-  if (view != GraphView::kHistogram) FeedChart(result.chart, view);
+  if (PulseView(view)) FeedChart(result.chart, view);
   for (size_t f = fed; f < flight; ++f) SetFigureText(Figure(f), result.texts[f]);
+  // The readout comes before the flight-time figures, which may refuse their text: a missing
+  // pulse is named even then.
+  if (ui_.AnalysisShown()) ShowTiming(*result.chart.data, view);
   ApplyFlight(result.flight);
   if (view == GraphView::kHistogram) DrawHistogram(*result.chart.data);
+}
+
+// The pass has clamped the count to the arrays, so intervals 1 .. Ch1Count - 1 are this pass's.
+void PassDisplay::ShowTiming(const acquisition::PulseData& data, GraphView view) {
+  const int64_t last = std::min<int64_t>(data.Ch1Count - 1, acquisition::kMaxIntervals);
+  const std::span<const double> intervals(data.Ch1Intervals.data() + 1,
+                                          static_cast<size_t>(std::max<int64_t>(0, last)));
+  const presentation::TimingView timing = presentation::ComputeTimingView(
+      intervals, {.tie = view == GraphView::kTie, .stability = view == GraphView::kStability});
+  if (timing.valid) {
+    ui_.ShowReadout(QString::fromStdString(presentation::ReadoutText(timing.jitter)),
+                    QString::fromStdString(presentation::PulseCountText(timing.jitter)));
+  } else {
+    ui_.ShowReadout({}, {});
+  }
+  if (view == GraphView::kTie) ui_.Chart3->Show(timing);
+  if (view == GraphView::kStability) ui_.Chart4->Show(timing.stability);
+  if (!PulseView(view)) KeepDrawnIntervals(data);
 }
 
 void PassDisplay::ApplyFlight(const analysis::FlightFigures& flight) {
@@ -75,7 +107,7 @@ void PassDisplay::DrawHistogram(const acquisition::PulseData& data) {
 
 std::vector<double> PassDisplay::SavedValues(GraphView view) const {
   std::vector<double> values;
-  if (view != GraphView::kHistogram) {
+  if (PulseView(view)) {
     const int count = ui_.Chart1->PointCount(presentation::kSeriesCh1);
     values.reserve(static_cast<size_t>(count));
     for (int k = 0; k < count; ++k)

@@ -11,7 +11,8 @@ namespace app {
 class FmainForm;
 
 // Shows what a pass made: the figure boxes, then the pulse chart or the histogram for the view,
-// then the flight-time figures; and keeps the held maxima in the pass as the boxes show them.
+// then the flight-time figures, then (with the analysis shown) the timing readout and the TIE or
+// Stability chart; and keeps the held maxima in the pass as the boxes show them.
 // A new view or figure is shown here. Window thread only.
 class PassDisplay {
  public:
@@ -25,7 +26,7 @@ class PassDisplay {
   QString FigureText(analysis::Figure figure) const;
   void SetFigureText(analysis::Figure figure, const std::string& text);
 
-  // What a Save writes in `view`: the channel 1 trace as drawn, or in the histogram view the
+  // What a Save writes in `view`: the channel 1 trace as drawn, or in the other views the
   // frequencies of the intervals last drawn, so that the values always match the frequency
   // header whichever view drew the pulse chart last.
   std::vector<double> SavedValues(analysis::GraphView view) const;
@@ -34,6 +35,7 @@ class PassDisplay {
   void FeedChart(const analysis::ChartInput& input, analysis::GraphView view);
   void DrawHistogram(const acquisition::PulseData& data);
   void KeepDrawnIntervals(const acquisition::PulseData& data);
+  void ShowTiming(const acquisition::PulseData& data, analysis::GraphView view);
 
   const FmainForm& ui_;
   analysis::ProcessingPass& pass_;

@@ -189,6 +189,7 @@ void TFmain::FormCreate() {
   ShowDualBox(settings);
   ui_.SetPulseChartInFront(true);
   if (settings.histogram) ui_.AddGraphItem(GraphView::kHistogram, QStringLiteral("Histogram"));
+  if (settings.analysis) ui_.ShowAnalysis(this);
 
   pass_.Data().Ch1Average = 0;
   pass_.Data().Ch2Average = 0;
@@ -305,6 +306,7 @@ void TFmain::ApplyUnits(ScaleUnits units) {
 void TFmain::RGgselClick() {
   const bool histogram = Graph() == GraphView::kHistogram;
   ui_.SetPulseChartInFront(!histogram);
+  ui_.ShowTimingChart(Graph());
   ui_.Lscale->setText(
       QString::fromLatin1(histogram ? texts::kHorizontalScale : texts::kVerticalScale));
   ui_.SEvscale->setAccessibleName(ui_.Lscale->text());
@@ -359,8 +361,11 @@ void TFmain::BloadClick() {
   if (loaded.error) throw common::Error(*loaded.error);
 
   if (loaded.form != persistence::JitForm::kUnknown) {
-    SetGraph(loaded.form == persistence::JitForm::kInterval ? GraphView::kInterval
-                                                            : GraphView::kFrequency);
+    // A timing view stays: it analyses the loaded intervals whichever form they came in.
+    if (Graph() != GraphView::kTie && Graph() != GraphView::kStability) {
+      SetGraph(loaded.form == persistence::JitForm::kInterval ? GraphView::kInterval
+                                                              : GraphView::kFrequency);
+    }
     SetChartTitle(QString::fromLatin1(texts::kChartTitle) + QStringLiteral("  [") +
                   QFileInfo(name).fileName() + ']');
   }

@@ -13,6 +13,8 @@ inline constexpr char kStreamUdp[] = "Stream-UDP";
 inline constexpr char kStreamTcp[] = "Stream-TCP";
 inline constexpr char kFileFilter[] = "Jibit Data (*.JIT)";
 inline constexpr char kFileSuffix[] = "JIT";
+inline constexpr char kTieView[] = "TIE";
+inline constexpr char kStabilityView[] = "Stability";
 
 inline constexpr char kStreamLogFile[] = "stream.dat";
 inline constexpr char kResampledFile[] = "resampled.dat";

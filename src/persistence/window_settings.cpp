@@ -55,6 +55,7 @@ WindowSettings ReadWindowSettings(const std::string& ini_path) {
   s.dual_checked = dual == "TRUE";
   s.histogram = !read("HISTOGRAM", "").empty();
   s.resample = read("RESAMPLE", "FALSE") == "TRUE";
+  s.analysis = read("ANALYSIS", "FALSE") == "TRUE";
   return s;
 }
 

@@ -54,6 +54,8 @@ struct WindowSettings {
   bool dual_checked = false;
   bool histogram = false;  // HISTOGRAM: any value, even FALSE, offers the Histogram view
   bool resample = false;   // RESAMPLE: TRUE exactly writes resampled.dat when streaming stops
+  // ANALYSIS: TRUE exactly offers the TIE and Stability views and shows the timing readout.
+  bool analysis = false;
 };
 
 // Reads every key of the settings file at `ini_path`; absent keys (or file) give the defaults.

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdlib>
+#include <limits>
 #include <utility>
 
 #include "common/error.h"
@@ -103,6 +104,32 @@ PolylineCover CoverPolyline(std::span<const Vertex> vertices) {
   }
   flush();
   return cover;
+}
+
+AxisRange LogDecades(std::span<const double> values) {
+  double low = std::numeric_limits<double>::infinity();
+  double high = 0;
+  for (double v : values) {
+    if (!(v > 0) || !std::isfinite(v)) continue;
+    low = std::min(low, v);
+    high = std::max(high, v);
+  }
+  if (high == 0) return {1, 10};
+  // A point within a twentieth of a decade of a bound would be drawn on the frame (tau0 of a
+  // 1 kHz train is a hair above 1 ms): the axis then takes one more decade on that side.
+  constexpr double kMargin = 0.05;
+  double first = std::floor(std::log10(low));
+  if (std::log10(low) - first < kMargin) first -= 1;
+  double last = std::max(first + 1, std::floor(std::log10(high)) + 1);
+  if (last - std::log10(high) < kMargin) last += 1;
+  return {std::pow(10.0, first), std::pow(10.0, last)};
+}
+
+ErrorBar BoundsBar(double value, std::optional<double> minimum, std::optional<double> maximum) {
+  ErrorBar bar;
+  if (minimum && *minimum <= value) bar.below = value - *minimum;
+  if (maximum && *maximum >= value) bar.above = *maximum - value;
+  return bar;
 }
 
 }  // namespace presentation

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <optional>
 #include <span>
 #include <string>
 #include <vector>
@@ -75,5 +76,19 @@ struct PolylineCover {
   std::vector<std::pair<Vertex, Vertex>> segments;
 };
 PolylineCover CoverPolyline(std::span<const Vertex> vertices);
+
+// The range of a logarithmic axis over whole decades that holds every positive finite value
+// given (the others cannot be drawn on it): from the power of ten below the smallest to the one
+// above the largest, one decade further where a value would sit on the frame, at least one
+// decade wide; 1 .. 10 when none is drawable.
+AxisRange LogDecades(std::span<const double> values);
+
+// The lengths of an error bar below and above `value` from its confidence bounds. A bound that is
+// unknown, or on the wrong side of the value, draws no arm.
+struct ErrorBar {
+  double below = 0;
+  double above = 0;
+};
+ErrorBar BoundsBar(double value, std::optional<double> minimum, std::optional<double> maximum);
 
 }  // namespace presentation

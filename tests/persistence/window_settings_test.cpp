@@ -47,6 +47,7 @@ TEST_F(WindowSettingsTest, AMissingFileGivesEveryDefault) {
   EXPECT_FALSE(s.dual_shown);
   EXPECT_FALSE(s.histogram);
   EXPECT_FALSE(s.resample);
+  EXPECT_FALSE(s.analysis);
 }
 
 TEST_F(WindowSettingsTest, EachKeysRule) {
@@ -67,6 +68,8 @@ TEST_F(WindowSettingsTest, EachKeysRule) {
       {"HISTOGRAM=FALSE\r\n", [](auto& s) { return s.histogram; }, "histogram FALSE"},
       {"RESAMPLE=true\r\n", [](auto& s) { return !s.resample; }, "resample true"},
       {"RESAMPLE=TRUE\r\n", [](auto& s) { return s.resample; }, "resample TRUE"},
+      {"ANALYSIS=true\r\n", [](auto& s) { return !s.analysis; }, "analysis true"},
+      {"ANALYSIS=TRUE\r\n", [](auto& s) { return s.analysis; }, "analysis TRUE"},
       {"FILTERLEN=7\r\nSAMPLES=3000\r\n",
        [](auto& s) { return s.filter_length.Value() == 7 && s.samples.Value() == 3000; }, "ints"},
   };

@@ -1,0 +1,216 @@
+#include "presentation/timing_charts.h"
+
+#include <QPointer>
+#include <array>
+#include <cmath>
+#include <limits>
+#include <vector>
+
+#include "presentation/plot_axis.h"
+
+namespace presentation {
+namespace {
+
+constexpr int kDeviationCount = static_cast<int>(std::size(kPlottedDeviations));
+const std::array<QColor, kDeviationCount> kDeviationColours = {QColor(0, 0, 200), QColor(0, 140, 0),
+                                                               QColor(200, 0, 0)};
+
+// The shown values must not swallow a click on the point beneath them.
+class PassiveText : public QCPItemText {
+ public:
+  using QCPItemText::QCPItemText;
+  double selectTest(const QPointF&, bool, QVariant*) const override { return -1; }
+};
+
+QCustomPlot* NewPlot(QWidget* parent, const QString& title, QCPTextElement** title_element) {
+  auto* plot = new QCustomPlot(parent);
+  plot->setInteractions(QCP::Interactions());
+  plot->plotLayout()->insertRow(0);
+  *title_element = new QCPTextElement(plot, title, PixelFont(13, true));
+  (*title_element)->setTextColor(Qt::black);
+  plot->plotLayout()->addElement(0, 0, *title_element);
+  plot->legend->setVisible(true);
+  plot->legend->setFont(PixelFont(11));
+  return plot;
+}
+
+}  // namespace
+
+struct TieChart::Impl {
+  QPointer<QCustomPlot> plot;
+  QCPTextElement* title = nullptr;
+  QCPGraph* trace = nullptr;
+  QCPGraph* marks = nullptr;
+};
+
+TieChart::TieChart(QWidget* parent) : impl_(std::make_unique<Impl>()) {
+  Impl& d = *impl_;
+  d.plot = NewPlot(parent, QStringLiteral("K390 Time Interval Error"), &d.title);
+  d.plot->xAxis->setLabel(QStringLiteral("Pulse"));
+  d.plot->yAxis->setLabel(QStringLiteral("TIE (ns)"));
+  d.trace = d.plot->addGraph();
+  d.trace->setName(QStringLiteral("TIE"));
+  d.trace->setPen(QPen(QColor(0, 0, 200), 1));
+  d.marks = d.plot->addGraph();
+  d.marks->setName(QStringLiteral("Missing"));
+  d.marks->setLineStyle(QCPGraph::lsNone);
+  d.marks->setPen(QPen(Qt::red, 2));
+  d.marks->setScatterStyle(QCPScatterStyle(QCPScatterStyle::ssCross, 11));
+}
+
+TieChart::~TieChart() { delete impl_->plot; }
+
+QWidget* TieChart::Widget() const { return impl_->plot; }
+QString TieChart::Title() const { return impl_->title->text(); }
+
+void TieChart::Show(const TimingView& view) {
+  Impl& d = *impl_;
+  QVector<double> keys, values, mark_keys, mark_values;
+  if (view.valid) {
+    keys.reserve(static_cast<qsizetype>(view.tie_ns.size()));
+    values.reserve(static_cast<qsizetype>(view.tie_ns.size()));
+    for (size_t k = 0; k < view.tie_ns.size(); ++k) {
+      keys.push_back(static_cast<double>(k));
+      values.push_back(view.tie_ns[k]);
+    }
+    for (const MissingMark& mark : view.missing) {
+      mark_keys.push_back(static_cast<double>(mark.index));
+      mark_values.push_back(mark.tie_ns);
+    }
+  }
+  d.trace->setData(keys, values, true);
+  d.marks->setData(mark_keys, mark_values, true);
+  d.plot->rescaleAxes();
+  d.plot->replot(QCustomPlot::rpQueuedReplot);
+}
+
+int TieChart::PointCount() const { return impl_->trace->data()->size(); }
+int TieChart::MarkCount() const { return impl_->marks->data()->size(); }
+double TieChart::MarkIndex(int k) const { return impl_->marks->data()->at(k)->key; }
+void TieChart::Replot() { impl_->plot->replot(); }
+
+struct StabilityChart::Impl {
+  QPointer<QCustomPlot> plot;
+  QCPTextElement* title = nullptr;
+  std::array<QCPGraph*, kDeviationCount> graphs{};
+  std::array<QCPErrorBars*, kDeviationCount> bars{};
+  std::array<std::vector<analysis::StabilityRow>, kDeviationCount> rows;
+  PassiveText* label = nullptr;
+
+  void ShowValues(int series, int k) {
+    const analysis::StabilityRow& row = rows[static_cast<size_t>(series)][static_cast<size_t>(k)];
+    label->setText(QString::fromStdString(StabilityPointText(row)));
+    label->position->setCoords(row.tau_s, row.value);
+    label->setVisible(true);
+    plot->replot(QCustomPlot::rpQueuedReplot);
+  }
+};
+
+StabilityChart::StabilityChart(QWidget* parent) : impl_(std::make_unique<Impl>()) {
+  Impl& d = *impl_;
+  d.plot = NewPlot(parent, QStringLiteral("K390 Stability"), &d.title);
+  QCustomPlot* plot = d.plot;
+  plot->xAxis->setLabel(QStringLiteral("tau (s)"));
+  plot->yAxis->setLabel(QStringLiteral("Deviation"));
+  for (QCPAxis* axis : {plot->xAxis, plot->yAxis}) {
+    axis->setScaleType(QCPAxis::stLogarithmic);
+    QSharedPointer<QCPAxisTickerLog> ticker(new QCPAxisTickerLog);
+    axis->setTicker(ticker);
+    axis->setNumberFormat(QStringLiteral("eb"));
+    axis->setNumberPrecision(0);
+  }
+  plot->legend->setFillOrder(QCPLegend::foColumnsFirst);
+  for (int s = 0; s < kDeviationCount; ++s) {
+    QCPGraph* graph = plot->addGraph();
+    graph->setName(QString::fromLatin1(analysis::DeviationName(kPlottedDeviations[s]).data())
+                       .toUpper());
+    graph->setPen(QPen(kDeviationColours[static_cast<size_t>(s)], 1));
+    graph->setScatterStyle(QCPScatterStyle(QCPScatterStyle::ssCircle, 7));
+    auto* bars = new QCPErrorBars(plot->xAxis, plot->yAxis);
+    bars->removeFromLegend();
+    bars->setDataPlottable(graph);
+    bars->setPen(QPen(kDeviationColours[static_cast<size_t>(s)], 1));
+    d.graphs[static_cast<size_t>(s)] = graph;
+    d.bars[static_cast<size_t>(s)] = bars;
+  }
+  d.label = new PassiveText(plot);
+  d.label->position->setType(QCPItemPosition::ptPlotCoords);
+  d.label->setPositionAlignment(Qt::AlignLeft | Qt::AlignBottom);
+  d.label->setBrush(QColor(255, 255, 225, 230));
+  d.label->setPen(QPen(Qt::gray));
+  d.label->setPadding(QMargins(3, 1, 3, 1));
+  d.label->setFont(PixelFont(11));
+  d.label->setVisible(false);
+
+  // An error bar belongs to its point: a click on either shows the point's values.
+  QObject::connect(plot, &QCustomPlot::plottableClick, this,
+                   [this](QCPAbstractPlottable* plottable, int index, QMouseEvent*) {
+                     Impl& i = *impl_;
+                     for (int s = 0; s < kDeviationCount; ++s) {
+                       const bool ours = plottable == i.graphs[static_cast<size_t>(s)] ||
+                                         plottable == i.bars[static_cast<size_t>(s)];
+                       if (ours && index >= 0 &&
+                           index < static_cast<int>(i.rows[static_cast<size_t>(s)].size())) {
+                         i.ShowValues(s, index);
+                       }
+                     }
+                   });
+}
+
+StabilityChart::~StabilityChart() { delete impl_->plot; }
+
+QWidget* StabilityChart::Widget() const { return impl_->plot; }
+QString StabilityChart::Title() const { return impl_->title->text(); }
+
+void StabilityChart::Show(const std::vector<analysis::StabilityRow>& rows) {
+  Impl& d = *impl_;
+  for (auto& series : d.rows) series.clear();
+  for (const analysis::StabilityRow& row : rows) {
+    for (int s = 0; s < kDeviationCount; ++s) {
+      // Log axes cannot draw a value of 0 (a train without jitter).
+      if (row.deviation == kPlottedDeviations[s] && row.value > 0 && row.tau_s > 0)
+        d.rows[static_cast<size_t>(s)].push_back(row);
+    }
+  }
+  std::vector<double> taus, extents;
+  for (int s = 0; s < kDeviationCount; ++s) {
+    QVector<double> keys, values, below, above;
+    for (const analysis::StabilityRow& row : d.rows[static_cast<size_t>(s)]) {
+      const ErrorBar bar = BoundsBar(row.value, row.min, row.max);
+      keys.push_back(row.tau_s);
+      values.push_back(row.value);
+      below.push_back(bar.below);
+      above.push_back(bar.above);
+      taus.push_back(row.tau_s);
+      extents.push_back(row.value - bar.below);
+      extents.push_back(row.value + bar.above);
+    }
+    d.graphs[static_cast<size_t>(s)]->setData(keys, values, true);
+    d.bars[static_cast<size_t>(s)]->setData(below, above);
+  }
+  const AxisRange x = LogDecades(taus);
+  const AxisRange y = LogDecades(extents);
+  d.plot->xAxis->setRange(x.minimum, x.maximum);
+  d.plot->yAxis->setRange(y.minimum, y.maximum);
+  d.label->setVisible(false);
+  d.plot->replot(QCustomPlot::rpQueuedReplot);
+}
+
+int StabilityChart::PointCount(int series) const {
+  return impl_->graphs[static_cast<size_t>(series)]->data()->size();
+}
+
+QPoint StabilityChart::PointPosition(int series, int k) const {
+  const QCPGraph* graph = impl_->graphs[static_cast<size_t>(series)];
+  if (k < 0 || k >= graph->data()->size()) return {-1, -1};
+  const auto it = graph->data()->at(k);
+  return graph->coordsToPixels(it->key, it->value).toPoint();
+}
+
+QString StabilityChart::ShownValues() const {
+  return impl_->label->visible() ? impl_->label->text() : QString();
+}
+
+void StabilityChart::Replot() { impl_->plot->replot(); }
+
+}  // namespace presentation

@@ -1,0 +1,56 @@
+#pragma once
+
+#include <cstdint>
+#include <span>
+#include <string>
+#include <vector>
+
+#include "analysis/stability.h"
+#include "analysis/timing_jitter.h"
+
+// What the TIE and Stability views and the readout line show of the intervals a pass holds,
+// kept free of the chart engine. Any thread.
+namespace presentation {
+
+// The deviations the Stability view draws, in its legend order.
+inline constexpr analysis::Deviation kPlottedDeviations[] = {
+    analysis::Deviation::kOadev, analysis::Deviation::kMdev, analysis::Deviation::kOhdev};
+
+// Where a missing pulse sits on the TIE trace: its index and the TIE the neighbours present
+// would give it there (straight line between them), in ns.
+struct MissingMark {
+  int64_t index = 0;
+  double tie_ns = 0;
+};
+
+struct TimingView {
+  bool valid = false;  // false when the intervals make no pulse train: nothing else is set
+  analysis::TimingJitter jitter;
+  std::vector<double> tie_ns;  // per pulse index; NaN at a missing pulse
+  std::vector<MissingMark> missing;
+  std::vector<analysis::StabilityRow> stability;  // kPlottedDeviations at octave factors
+};
+
+// What a pass needs beyond the readout's figures: the per-pulse TIE of the TIE view, the octave
+// table of the Stability view. The table costs several times the rest, so a pass in any other
+// view leaves both out.
+struct TimingParts {
+  bool tie = true;
+  bool stability = true;
+};
+
+// The analysis of intervals in ticks (fractions are rounded: a loaded frequency list turns back
+// into ticks that are not whole): one train, its jitter figures and the parts asked for.
+TimingView ComputeTimingView(std::span<const double> intervals_ticks, TimingParts parts = {});
+
+// The readout line in ns: "Period jitter RMS 1.234 ns  P-P 5.000 ns  |  Cycle-to-cycle RMS ...
+// max ...  |  TIE P-P ... RMS ...".
+std::string ReadoutText(const analysis::TimingJitter& jitter);
+
+// "Missing N / Extra N", or empty when the train has neither.
+std::string PulseCountText(const analysis::TimingJitter& jitter);
+
+// The text a clicked stability point shows: deviation, tau, value and its bounds where known.
+std::string StabilityPointText(const analysis::StabilityRow& row);
+
+}  // namespace presentation

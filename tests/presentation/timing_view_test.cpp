@@ -1,0 +1,139 @@
+#include "presentation/timing_view.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <vector>
+
+#include "presentation/chart_maths.h"
+
+namespace presentation {
+namespace {
+
+using analysis::Deviation;
+
+// 1000 ticks a pulse with a small alternating error, so that every figure is above 0.
+std::vector<double> Jittered(int count) {
+  std::vector<double> d;
+  for (int k = 0; k < count; ++k) d.push_back(k % 2 == 0 ? 1002 : 998);
+  return d;
+}
+
+TEST(TimingView, MissingAndExtraPulsesAreCountedAndMarkedOnTheTrace) {
+  std::vector<double> d = Jittered(64);
+  d[10] = 2000;  // one pulse missing inside
+  d[20] = 3000;  // two more
+  d[30] = 400;   // an extra pulse splits the next interval
+  d[31] = 600;
+  const TimingView view = ComputeTimingView(d);
+  ASSERT_TRUE(view.valid);
+  EXPECT_EQ(view.jitter.missing_pulses, 3);
+  EXPECT_EQ(view.jitter.extra_pulses, 1);
+  ASSERT_EQ(view.missing.size(), 3u);
+  // Interval k runs from pulse k to k + 1 until the first gap, which moves the rest on by one.
+  EXPECT_EQ(view.missing[0].index, 11);
+  EXPECT_EQ(view.missing[1].index, 22);
+  EXPECT_EQ(view.missing[2].index, 23);
+  auto present = [&view](int64_t k, int step) {
+    while (std::isnan(view.tie_ns[static_cast<size_t>(k)])) k += step;
+    return view.tie_ns[static_cast<size_t>(k)];
+  };
+  for (const MissingMark& mark : view.missing) {
+    EXPECT_TRUE(std::isnan(view.tie_ns[static_cast<size_t>(mark.index)]));
+    const double a = present(mark.index, -1);
+    const double b = present(mark.index, 1);
+    EXPECT_GE(mark.tie_ns, std::min(a, b) - 1e-9);
+    EXPECT_LE(mark.tie_ns, std::max(a, b) + 1e-9);
+  }
+  // The two marks of one gap split it in thirds.
+  const double a = present(22, -1), b = present(23, 1);
+  EXPECT_NEAR(view.missing[1].tie_ns, a + (b - a) / 3, 1e-9);
+  EXPECT_EQ(PulseCountText(view.jitter), "Missing 3 / Extra 1");
+}
+
+TEST(TimingView, FiguresAreInNanosecondsAndOnlyThePlottedDeviationsKept) {
+  const TimingView view = ComputeTimingView(Jittered(256));
+  ASSERT_TRUE(view.valid);
+  // Alternating 1002 / 998 ticks: every cycle-to-cycle step is 4 ticks = 100 ns.
+  EXPECT_NEAR(view.jitter.cycle_to_cycle_max * 1e9, 100, 1e-6);
+  EXPECT_EQ(view.tie_ns.size(), 257u);
+  EXPECT_TRUE(view.missing.empty());
+  EXPECT_EQ(PulseCountText(view.jitter), "");
+  int per_deviation[3] = {};
+  for (const analysis::StabilityRow& row : view.stability) {
+    ASSERT_TRUE(row.deviation == Deviation::kOadev || row.deviation == Deviation::kMdev ||
+                row.deviation == Deviation::kOhdev);
+    ++per_deviation[row.deviation == Deviation::kOadev ? 0 : row.deviation == Deviation::kMdev ? 1 : 2];
+  }
+  EXPECT_EQ(per_deviation[0], 7);  // m = 1 .. 64 for K = 256
+  EXPECT_EQ(per_deviation[1], 7);
+  EXPECT_GT(per_deviation[2], 0);
+  // The readout alone leaves the views' parts out and keeps its figures.
+  const TimingView readout_only = ComputeTimingView(Jittered(256), {.tie = false, .stability = false});
+  EXPECT_TRUE(readout_only.tie_ns.empty() && readout_only.stability.empty());
+  EXPECT_EQ(ReadoutText(readout_only.jitter), ReadoutText(view.jitter));
+  const std::string readout = ReadoutText(view.jitter);
+  EXPECT_NE(readout.find("Cycle-to-cycle RMS 100.000 ns  max 100.000 ns"), std::string::npos)
+      << readout;
+}
+
+TEST(TimingView, InputsWithoutATrainGiveNothing) {
+  const std::vector<std::vector<double>> inputs = {{}, {0, 0, 0}, {1000, NAN, 1000}};
+  for (const auto& input : inputs) {
+    const TimingView view = ComputeTimingView(input);
+    EXPECT_FALSE(view.valid);
+    EXPECT_TRUE(view.tie_ns.empty() && view.stability.empty());
+  }
+}
+
+TEST(TimingView, StabilityPointTextNamesBoundsOnlyWhenKnown) {
+  analysis::StabilityRow row;
+  row.deviation = Deviation::kMdev;
+  row.tau_s = 0.004;
+  row.value = 1.5e-6;
+  row.n = 12;
+  EXPECT_EQ(StabilityPointText(row), "MDEV  tau 0.004 s  1.5e-06  n 12");
+  row.min = 1.2e-6;
+  row.max = 2e-6;
+  EXPECT_EQ(StabilityPointText(row), "MDEV  tau 0.004 s  1.5e-06  [1.2e-06 .. 2e-06]  n 12");
+}
+
+TEST(LogAxisMaths, DecadesHoldEveryDrawableValue) {
+  struct Case {
+    std::vector<double> values;
+    double minimum;
+    double maximum;
+  };
+  const Case cases[] = {
+      {{3e-7, 2e-5}, 1e-7, 1e-4},
+      {{1.0000001e-3}, 1e-4, 1e-2},  // on the frame: one more decade below
+      {{9.9e-4, 2e-4}, 1e-4, 1e-2},  // and above
+      {{5e-6, 0, -1, NAN}, 1e-6, 1e-5},  // values a log axis cannot draw are left out
+      {{0, NAN}, 1, 10},
+  };
+  for (const Case& c : cases) {
+    const AxisRange range = LogDecades(c.values);
+    EXPECT_NEAR(range.minimum / c.minimum, 1, 1e-12);
+    EXPECT_NEAR(range.maximum / c.maximum, 1, 1e-12);
+  }
+}
+
+TEST(LogAxisMaths, ErrorBarArmsFollowTheBoundsOnTheirSide) {
+  struct Case {
+    std::optional<double> minimum, maximum;
+    double below, above;
+  };
+  const Case cases[] = {
+      {0.5, 3.0, 1.5, 1.0},
+      {std::nullopt, 3.0, 0, 1.0},
+      {2.5, 1.0, 0, 0},  // bounds on the wrong side draw nothing
+  };
+  for (const Case& c : cases) {
+    const ErrorBar bar = BoundsBar(2.0, c.minimum, c.maximum);
+    EXPECT_DOUBLE_EQ(bar.below, c.below);
+    EXPECT_DOUBLE_EQ(bar.above, c.above);
+  }
+}
+
+}  // namespace
+}  // namespace presentation
