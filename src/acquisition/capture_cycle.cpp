@@ -279,7 +279,9 @@ void CaptureCycle::BinaryStep() {
 }
 
 CycleSteps CaptureCycle::LinkError(const std::string& message) {
-  CycleSteps out = Begin();
+  // The socket layer may report while another event's steps are being carried out: that
+  // event's rest stays.
+  CycleSteps out;
   out.push_back(step::ShowError{message});
   return out;
 }
