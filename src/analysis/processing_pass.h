@@ -50,14 +50,18 @@ enum class PassOutcome {
   kFigures,    // every figure text and the chart input are set
 };
 
+// Everything one pass makes, for the window to show or k390tool to print.
 struct PassResult {
   PassOutcome outcome = PassOutcome::kNoRecords;
   std::string left_axis_title;
   std::optional<std::string> series2_title;  // "Ch2" or "Filter"; set from kNoFigures on
-  // The texts of Esampavg .. Efreq2 (kFigures only). The flight-time figures are in `flight`.
+  // The texts of Esampavg .. Efreq2, by Figure (kFigures only; the flight-time slots stay
+  // empty: those figures are in `flight`).
   std::array<std::string, kFigureCount> texts;
   FlightFigures flight;
-  HeldMaxima held;  // after this pass; equal to the options' before kFigures
+  // The held maxima after this pass: the options' own until it reaches kFigures. A flight-time
+  // error leaves the quality factor's as it was.
+  HeldMaxima held;
   ChartInput chart;
   const std::string& Text(Figure figure) const { return texts[FigureIndex(figure)]; }
 };

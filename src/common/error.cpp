@@ -75,12 +75,25 @@ std::string Printable(std::string_view text) {
   return out;
 }
 
+namespace {
+
+// Built by appending: GCC 12 warns falsely (-Wrestrict) on a literal + std::string at -O3.
+std::string Quoted(std::string_view text, std::string_view rest) {
+  std::string message(1, '\'');
+  message += Printable(text);
+  message += '\'';
+  message += rest;
+  return message;
+}
+
+}  // namespace
+
 std::string NotAnIntegerMessage(std::string_view text) {
-  return "'" + Printable(text) + "' is not a valid integer value";
+  return Quoted(text, " is not a valid integer value");
 }
 
 std::string NotAFloatMessage(std::string_view text) {
-  return "'" + Printable(text) + "' is not a valid floating point value";
+  return Quoted(text, " is not a valid floating point value");
 }
 
 Error FileError(std::string_view action, std::string_view path, int error_number) {

@@ -4,6 +4,7 @@
 
 #include <cmath>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace analysis {
@@ -134,16 +135,70 @@ TEST(Edf, AgreesWithTheStabilityToolsOnOverlappingEstimators) {
 
 TEST(Edf, BoundsHoldTheChiSquaredQuantiles) {
   // 1 degree of freedom: P(chi2 <= q) = erf(sqrt(q / 2)); the bounds are 1 / sqrt(q) at the
-  // 84.15 % and 15.85 % points.
+  // one-sigma points, 84.134 % and 15.866 %.
   const Bounds one = DeviationBounds(1.0, 1.0);
   const auto cdf = [](double bound) { return std::erf(std::sqrt(1 / (bound * bound) / 2)); };
-  EXPECT_NEAR(cdf(one.min), 0.8415, 1e-9);
-  EXPECT_NEAR(cdf(one.max), 0.1585, 1e-9);
+  EXPECT_NEAR(cdf(one.min), 0.841344746, 1e-9);
+  EXPECT_NEAR(cdf(one.max), 0.158655254, 1e-9);
   // Many degrees of freedom: close to 1 -+ 1 / sqrt(2 edf).
   const Bounds many = DeviationBounds(2.0, 20000.0);
   EXPECT_NEAR(many.min, 2.0 * (1 - 1 / std::sqrt(40000.0)), 1e-4);
   EXPECT_NEAR(many.max, 2.0 * (1 + 1 / std::sqrt(40000.0)), 1e-4);
   EXPECT_FALSE(EquivalentDegreesOfFreedom(EdfQuery{0, 2, 10, 20, false, false}).has_value());
+}
+
+// Stable32 runs published with the AllanTools test suite (github.com/aewallin/allantools,
+// tests/gps/stable32_*_octave.txt: 241218 phase points of a GPS 1 PPS; tests/Cs5071A/
+// *_decade.txt: 556990 phase points of a caesium standard), "Confidence Factor = 0.683": from
+// the run's N, m and alpha and the printed sigma, the printed bounds.
+// Only rows with an EDF up to 100, where that tool takes exact chi-squared quantiles (above it
+// takes a normal-approximation formula and so prints intervals about 0.6 % narrower). `exact`
+// rows agree to the printed five digits (up to the rounding of the printed sigma); the others
+// to 2.5e-4, the accuracy of that tool's iterative quantile.
+TEST(Edf, BoundsMatchThePublishedStabilityRuns) {
+  constexpr int64_t kGps = 241218, kCaesium = 556990;
+  const struct {
+    const char* what;
+    EdfQuery query;
+    double min, sigma, max;
+    bool exact;
+  } cases[] = {
+      {"oadev", {0, 2, 8192, kGps, true, false}, 1.5384e-12, 1.6969e-12, 1.9173e-12, true},
+      {"oadev", {0, 2, 32768, kGps, true, false}, 6.3634e-13, 7.6823e-13, 1.0423e-12, false},
+      {"oadev", {0, 2, 10000, kCaesium, true, false}, 9.4170e-14, 1.0126e-13, 1.1023e-13, true},
+      {"oadev", {0, 2, 100000, kCaesium, true, false}, 2.1069e-14, 2.6121e-14, 3.8333e-14, false},
+      {"adev", {0, 2, 4000, kCaesium, false, false}, 3.4249e-13, 3.6675e-13, 3.9703e-13, true},
+      {"adev", {-1, 2, 20000, kCaesium, false, false}, 1.2875e-13, 1.4622e-13, 1.7352e-13, true},
+      {"adev", {-1, 2, 40000, kCaesium, false, false}, 8.7216e-14, 1.0387e-13, 1.3612e-13, true},
+      {"adev", {-1, 2, 100000, kCaesium, false, false}, 6.7953e-14, 8.7885e-14, 1.5254e-13, false},
+      {"mdev", {1, 2, 4096, kGps, true, true}, 1.3669e-12, 1.4891e-12, 1.6512e-12, true},
+      {"mdev", {0, 2, 8192, kGps, true, true}, 5.0462e-13, 5.6932e-13, 6.6765e-13, false},
+      {"mdev", {0, 2, 16384, kGps, true, true}, 4.3907e-13, 5.1913e-13, 6.6875e-13, false},
+      {"mdev", {0, 2, 32768, kGps, true, true}, 4.0404e-13, 5.1068e-13, 8.0246e-13, false},
+      {"tdev", {0, 2, 32768, kGps, true, true}, 7.6439e-09, 9.6613e-09, 1.5181e-08, false},
+      {"hdev", {2, 3, 2048, kGps, false, false}, 5.6705e-12, 6.2079e-12, 6.9343e-12, true},
+      {"hdev", {1, 3, 4096, kGps, false, false}, 2.9943e-12, 3.3872e-12, 3.9907e-12, true},
+      {"hdev", {0, 3, 16384, kGps, false, false}, 9.0738e-13, 1.1219e-12, 1.6317e-12, true},
+      {"hdev", {0, 3, 32768, kGps, false, false}, 7.8650e-13, 1.0379e-12, 2.0128e-12, false},
+      {"ohdev", {0, 3, 8192, kGps, true, false}, 1.5675e-12, 1.7436e-12, 1.9965e-12, true},
+      {"ohdev", {0, 3, 32768, kGps, true, false}, 6.5156e-13, 8.0438e-13, 1.1644e-12, false},
+  };
+  // Half a unit of the fifth printed digit, relative to the value.
+  const auto half_digit = [](double v) {
+    return 0.5e-4 * std::pow(10.0, std::floor(std::log10(v))) / v;
+  };
+  for (const auto& c : cases) {
+    const std::string what = std::string(c.what) + " m=" + std::to_string(c.query.m);
+    const std::optional<double> edf = EquivalentDegreesOfFreedom(c.query);
+    ASSERT_TRUE(edf.has_value()) << what;
+    ASSERT_LE(*edf, 100) << what;
+    const Bounds b = DeviationBounds(c.sigma, *edf);
+    for (const auto& [ours, printed] : {std::pair{b.min, c.min}, std::pair{b.max, c.max}}) {
+      const double tolerance =
+          half_digit(c.sigma) + half_digit(printed) + (c.exact ? 1e-9 : 2.5e-4);
+      EXPECT_NEAR(ours / printed, 1.0, tolerance) << what << " edf=" << *edf;
+    }
+  }
 }
 
 }  // namespace

@@ -82,6 +82,42 @@ TEST(Stability, Nbs14SetsReproduceThePublishedValues) {
   }
 }
 
+// Stable32 all-tau runs of the 1000-point set as 1001 phase points ("PHASE.DAT"), published
+// with the AllanTools test suite (github.com/aewallin/allantools, tests/phase.dat/ and
+// tests/phase_dat_mdev.txt): n, the identified alpha and the value to the five printed digits.
+// Up to m = 71 (15 or more decimated points) the noise is white FM (alpha 0) through m = 68 and
+// flicker PM (alpha 1) at 69 .. 71 for every deviation; beyond, with 14 points or fewer, that
+// tool's B1 choices differ between its own deviations and are not pinned here.
+TEST(Stability, Nbs14PhaseRunMatchesThePublishedNoiseTypes) {
+  const struct {
+    const char* deviation;
+    int64_t m;
+    int64_t n;
+    int alpha;
+    double published;
+  } cases[] = {
+      {"oadev", 2, 997, 0, 2.0102e-01}, {"oadev", 69, 863, 1, 3.5795e-02},
+      {"oadev", 71, 859, 1, 3.5638e-02}, {"mdev", 2, 996, 0, 1.5821e-01},
+      {"mdev", 70, 792, 1, 2.7081e-02},  {"hdev", 2, 498, 0, 2.0716e-01},
+      {"hdev", 51, 17, 0, 4.1385e-02},   {"hdev", 71, 12, 1, 4.0572e-02},
+  };
+  std::vector<int64_t> factors;
+  for (int64_t m = 1; m <= 71; ++m) factors.push_back(m);
+  const std::vector<StabilityRow> rows =
+      StabilityTable(PhaseFromFrequency(Nbs1000(), 1.0), 1.0, factors);
+  const auto table = ByKey(rows);
+  for (const auto& c : cases) {
+    const StabilityRow& row = table.at({c.deviation, c.m});
+    EXPECT_EQ(row.n, c.n) << c.deviation << " m=" << c.m;
+    EXPECT_EQ(row.alpha, c.alpha) << c.deviation << " m=" << c.m;
+    EXPECT_EQ(Printed(row.value, 5), Printed(c.published, 5)) << c.deviation << " m=" << c.m;
+  }
+  for (const StabilityRow& row : rows) {
+    if (row.deviation == Deviation::kTieRms || row.deviation == Deviation::kMtie) continue;
+    EXPECT_EQ(row.alpha, row.m >= 69 ? 1 : 0) << DeviationName(row.deviation) << " m=" << row.m;
+  }
+}
+
 // The small set as pulses: intervals of 40000 ticks plus the frequency values. The phase in
 // ticks is then the frequency set's phase less a line, so every row is the same up to the units:
 // deviations divided by tau0 in ticks, the figures in seconds multiplied by one tick.
@@ -232,19 +268,28 @@ TEST(Stability, FactorListsStopAtAQuarterOfTheRun) {
 
 // 10^7 intervals of about 2e9 ticks: stamps reach 2e16, beyond the 53 bits of a double. The
 // same jitter on 1000-tick intervals must give the same phase figures (and the same
-// deviations times tau0), digit for digit up to the last rounding.
+// deviations times tau0), digit for digit up to the last rounding. Only the large train goes
+// through BuildPulseTrain; the reference is the same train less the line k * (2e9 - 1000),
+// exact in integers, which saves a second pass over 10^7 intervals.
 TEST(Stability, LongRunWithLargeOffsetLosesNoDigits) {
   constexpr int64_t kCount = 10'000'000;
-  std::vector<int64_t> small(kCount), large(kCount);
+  constexpr int64_t kOffset = 2'000'000'000 - 1000;
+  std::vector<int64_t> large(kCount);
+  int64_t total = 0;
   uint64_t state = 12345;
   for (int64_t i = 0; i < kCount; ++i) {
     state = state * 6364136223846793005ULL + 1442695040888963407ULL;
     const int64_t jitter = static_cast<int64_t>((state >> 33) % 11) - 5;
-    small[static_cast<size_t>(i)] = 1000 + jitter;
     large[static_cast<size_t>(i)] = 2'000'000'000 + jitter;
+    total += large[static_cast<size_t>(i)];
   }
-  const PulseTrain a = BuildPulseTrain(std::move(small));
   const PulseTrain b = BuildPulseTrain(std::move(large));
+  ASSERT_EQ(b.LastIndex(), kCount);
+  ASSERT_EQ(b.missing_pulses + b.extra_pulses, 0);
+  ASSERT_EQ(b.LastStamp(), total);
+  PulseTrain a = b;
+  for (int64_t k = 0; k <= kCount; ++k) a.stamps[static_cast<size_t>(k)] -= k * kOffset;
+  a.nominal.twice -= 2 * kOffset;
   const std::vector<int64_t> factors = {1, 1 << 20};
   const std::vector<StabilityRow> ra = StabilityTable(a, factors);
   const std::vector<StabilityRow> rb = StabilityTable(b, factors);

@@ -1,0 +1,3 @@
+add_executable(bench_run_statistics ${CMAKE_CURRENT_SOURCE_DIR}/bench_run_statistics.cpp)
+target_link_libraries(bench_run_statistics PRIVATE k390_analysis benchmark::benchmark)
+k390_warnings(bench_run_statistics)

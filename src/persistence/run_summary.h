@@ -1,0 +1,61 @@
+#pragma once
+
+#include <chrono>
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+// The summary file a stream run leaves beside its log at every stop: one JSON object of the
+// run's whole figures, written by temp file and rename so a reader never sees half of it.
+// Any thread.
+namespace persistence {
+
+// One row of the stability table, with the columns of `k390tool stability`.
+struct SummaryStabilityRow {
+  std::string deviation;  // "oadev", "mdev", ...
+  int64_t af = 1;
+  double tau_s = 0;
+  int64_t n = 0;
+  std::optional<int> alpha;
+  double value = 0;
+  std::optional<double> min, max;
+};
+
+// The figures of a run. Doubles that are not finite are written as null.
+struct RunSummaryRecord {
+  std::chrono::system_clock::time_point start, stop;
+  int64_t words = 0;
+  double instrument_seconds = 0;
+  double mean_rate = 0;
+  int64_t lost_words = 0;
+  int64_t missing_pulses = 0;
+  int64_t extra_pulses = 0;
+  int64_t min_interval = 0;
+  int64_t min_interval_word = 0;
+  int64_t max_interval = 0;
+  int64_t max_interval_word = 0;
+  double mean_interval = 0;
+  double std_interval = 0;
+  int64_t pp_ticks = 0;
+  double pp_pct = 0;
+  std::optional<std::string> ended_early;  // why the run stopped before it was asked to
+  std::vector<SummaryStabilityRow> stability;
+};
+
+// "2026-12-09T15:38:20.125Z": UTC, milliseconds.
+std::string IsoTime(std::chrono::system_clock::time_point time);
+
+// The summary's path for a log: the log's name with ".summary.json" in place of its extension
+// ("run/stream.dat" -> "run/stream.summary.json"; a name without one gains it).
+std::string SummaryPath(std::string_view log_path);
+
+// The JSON text of a record (indented, one line end at the end).
+std::string RunSummaryJson(const RunSummaryRecord& record);
+
+// Writes the record beside the log and returns the summary's path. Throws common::Error as
+// ReplaceTextFile does.
+std::string WriteRunSummary(std::string_view log_path, const RunSummaryRecord& record);
+
+}  // namespace persistence

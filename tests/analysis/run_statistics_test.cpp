@@ -1,0 +1,227 @@
+#include "analysis/run_statistics.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cmath>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "analysis/pulse_train.h"
+#include "analysis/stability.h"
+#include "analysis/timing_input.h"
+
+namespace analysis {
+namespace {
+
+// A stream log's words: a first word before the run, then pulse intervals near 40000 ticks
+// with white jitter, missing pulses (two or three periods in one word), extra pulses (a period
+// split in two) and the 0 that three equal words in a row leave in the log.
+struct RunShape {
+  const char* name;
+  int intervals;
+  double missing, extra, zero;  // chance per word
+  uint32_t seed;
+};
+
+std::vector<int64_t> Words(const RunShape& shape) {
+  std::mt19937_64 rng(shape.seed);
+  std::normal_distribution<double> jitter(0, 6);
+  std::uniform_real_distribution<double> chance(0, 1);
+  std::vector<int64_t> words{987654321};
+  const auto period = [&] { return 40000 + static_cast<int64_t>(std::lround(jitter(rng))); };
+  while (static_cast<int>(words.size()) <= shape.intervals) {
+    const double c = chance(rng);
+    if (c < shape.missing) {
+      words.push_back(period() + period() + (chance(rng) < 0.5 ? period() : 0));
+    } else if (c < shape.missing + shape.extra) {
+      const int64_t d = period();
+      const int64_t cut = static_cast<int64_t>(static_cast<double>(d) * chance(rng));
+      words.push_back(cut);
+      words.push_back(d - cut);
+    } else if (c < shape.missing + shape.extra + shape.zero) {
+      words.push_back(0);
+    } else {
+      words.push_back(period());
+    }
+  }
+  words.resize(static_cast<size_t>(shape.intervals) + 1);
+  return words;
+}
+
+std::vector<StabilityRow> BatchRows(const PulseTrain& train, int deepest_octave) {
+  std::vector<int64_t> factors = OctaveFactors(train.LastIndex());
+  std::erase_if(factors, [&](int64_t m) { return m > (int64_t{1} << deepest_octave); });
+  std::vector<StabilityRow> rows;
+  for (const StabilityRow& row : StabilityTable(train, factors)) {
+    if (std::ranges::find(kRunDeviations, row.deviation) != std::end(kRunDeviations)) {
+      rows.push_back(row);
+    }
+  }
+  return rows;
+}
+
+void ExpectClose(double expected, double actual, double relative, const std::string& what) {
+  EXPECT_NEAR(expected, actual, std::abs(expected) * relative + 1e-300) << what;
+}
+
+// Every prefix checked is a log as it stood when a summary was taken during the run.
+TEST(RunStatistics, EqualsTheBatchTableOnEveryPrefixOfRandomRuns) {
+  const RunShape shapes[] = {
+      {"short clean", 300, 0, 0, 0, 1},
+      {"short with everything", 700, 0.02, 0.02, 0.01, 2},
+      {"nominal fixed at the last word", 1000, 0.01, 0.01, 0.01, 3},
+      {"long with gaps", 20000, 0.01, 0.005, 0.002, 4},
+      {"long, many extra and zero words", 9000, 0.002, 0.05, 0.03, 5},
+  };
+  // A cap of 4 holds only the 16 latest stamps, so the long runs wrap them many times over.
+  for (int deepest : {kDeepestOctave, 2}) {
+    for (const RunShape& shape : shapes) {
+      const std::vector<int64_t> words = Words(shape);
+      RunStatistics stats(deepest);
+      size_t fed = 0;
+      // One prefix ends on a short word, still waiting for the word it merges into.
+      const auto late_short =
+          std::find_if(words.begin() + 5, words.end(), [](int64_t w) { return w < 20000; });
+      std::vector<size_t> stops{5, words.size() / 3, words.size()};
+      if (late_short != words.end())
+        stops.push_back(static_cast<size_t>(late_short - words.begin()) + 1);
+      std::ranges::sort(stops);
+      for (size_t stop : stops) {
+        for (; fed < stop; ++fed) stats.AddWord(words[fed]);
+        stats.SetLostWords(static_cast<int64_t>(fed) / 7);
+        const std::string where = std::string(shape.name) + " at word " + std::to_string(stop) +
+                                  ", factors to 2^" + std::to_string(deepest);
+        const RunSummary s = stats.Summary();
+
+        // The batch side reads the log as `k390tool stability --stream` does.
+        std::string log;
+        for (size_t w = 0; w < stop; ++w) log += std::to_string(words[w]) + "\r\n";
+        const std::vector<int64_t> intervals = StreamLogIntervals(log);
+        ASSERT_EQ(std::ssize(intervals), static_cast<ptrdiff_t>(stop) - 1) << where;
+        const PulseTrain train = BuildPulseTrain(intervals);
+        EXPECT_EQ(s.words, static_cast<int64_t>(stop)) << where;
+        EXPECT_EQ(s.lost_words, static_cast<int64_t>(stop) / 7) << where;
+        EXPECT_EQ(s.extra_pulses, train.extra_pulses) << where;
+        EXPECT_EQ(s.missing_pulses, train.missing_pulses) << where;
+
+        const auto low = std::ranges::min_element(intervals);  // the first of equals, as logged
+        const auto high = std::ranges::max_element(intervals);
+        EXPECT_EQ(s.min_interval, *low) << where;
+        EXPECT_EQ(s.min_interval_word, low - intervals.begin() + 2) << where;
+        EXPECT_EQ(s.max_interval, *high) << where;
+        EXPECT_EQ(s.max_interval_word, high - intervals.begin() + 2) << where;
+        double sum = 0, sum2 = 0;
+        for (int64_t d : intervals) sum += static_cast<double>(d);
+        const double mean = sum / static_cast<double>(intervals.size());
+        for (int64_t d : intervals)
+          sum2 += (static_cast<double>(d) - mean) * (static_cast<double>(d) - mean);
+        ExpectClose(mean, s.mean_interval, 1e-12, where);
+        ExpectClose(std::sqrt(sum2 / static_cast<double>(intervals.size())), s.std_interval, 1e-9,
+                    where);
+        ExpectClose(sum * 2.5e-8, s.instrument_seconds, 1e-12, where);
+        ExpectClose(static_cast<double>(stop) / (sum * 2.5e-8), s.mean_rate, 1e-12, where);
+        ExpectClose((*high - *low) / mean * 100, s.pp_pct, 1e-12, where);
+
+        const std::vector<StabilityRow> batch = BatchRows(train, deepest);
+        ASSERT_EQ(batch.size(), s.stability.size()) << where;
+        // MTIE is taken against the mean period of a prefix of the run, from the one the nominal
+        // came from on: it may differ by m times the largest change of that mean.
+        const PulseTrain first = BuildPulseTrain(std::vector<int64_t>(
+            intervals.begin(),
+            intervals.begin() + std::min<ptrdiff_t>(std::ssize(intervals), kNominalIntervals)));
+        double tau0_drift = 0;
+        for (int64_t k = std::max<int64_t>(first.LastIndex(), 1); k <= train.LastIndex(); ++k) {
+          if (!train.Present(k)) continue;
+          const double prefix_tau0 =
+              static_cast<double>(train.stamps[static_cast<size_t>(k)]) / static_cast<double>(k);
+          tau0_drift = std::max(tau0_drift, std::abs(prefix_tau0 - train.Tau0Ticks()) * 2.5e-8);
+        }
+        for (size_t r = 0; r < batch.size(); ++r) {
+          const StabilityRow& want = batch[r];
+          const StabilityRow& got = s.stability[r];
+          const std::string row = where + " " + std::string(DeviationName(want.deviation)) +
+                                  " m=" + std::to_string(want.m);
+          ASSERT_EQ(want.deviation, got.deviation) << row;
+          ASSERT_EQ(want.m, got.m) << row;
+          EXPECT_EQ(want.n, got.n) << row;
+          ExpectClose(want.tau_s, got.tau_s, 1e-15, row);
+          if (want.deviation == Deviation::kMtie && stop > kNominalIntervals) {
+            EXPECT_NEAR(want.value, got.value,
+                        2 * static_cast<double>(want.m) * tau0_drift + want.value * 1e-12)
+                << row;
+          } else {
+            ExpectClose(want.value, got.value, 1e-12, row);
+          }
+          EXPECT_FALSE(got.alpha || got.min || got.max) << row;
+        }
+      }
+    }
+  }
+}
+
+// tau0 is taken again when the pulse count doubles (here at pulse 2000, the nominal having come
+// from 1000): a phase step of 500 ticks just there is in windows that were open at that moment.
+TEST(RunStatistics, MtieSeesAPhaseStepWhereTau0IsTakenAgain) {
+  std::vector<int64_t> words(2101, 40000);
+  words[2000] = 40500;
+  RunStatistics stats;
+  for (int64_t w : words) stats.AddWord(w);
+  const PulseTrain train = BuildPulseTrain(std::vector<int64_t>(words.begin() + 1, words.end()));
+  int checked = 0;
+  for (const StabilityRow& want : BatchRows(train, kDeepestOctave)) {
+    if (want.deviation != Deviation::kMtie) continue;
+    for (const StabilityRow& got : stats.Summary().stability) {
+      if (got.deviation != Deviation::kMtie || got.m != want.m) continue;
+      // Every mean period of a prefix lies within 0.25 ticks of the final one.
+      EXPECT_NEAR(want.value, got.value, 2 * static_cast<double>(want.m) * 0.25 * 2.5e-8) << want.m;
+      ++checked;
+    }
+  }
+  EXPECT_EQ(checked, 10);  // m = 1 .. 512
+}
+
+TEST(RunStatistics, RunsWithoutATrainHaveNoStabilityRows) {
+  struct Case {
+    const char* name;
+    std::vector<int64_t> words;
+  };
+  const Case cases[] = {
+      {"nothing logged", {}},
+      {"only the first word", {123}},
+      {"zeros only", {5, 0, 0, 0, 0, 0, 0}},
+      {"too few pulses for a factor", {5, 40000, 40001, 39999}},
+  };
+  for (const Case& c : cases) {
+    RunStatistics stats;
+    for (int64_t w : c.words) stats.AddWord(w);
+    const RunSummary s = stats.Summary();
+    EXPECT_EQ(s.words, std::ssize(c.words)) << c.name;
+    EXPECT_TRUE(s.stability.empty()) << c.name;
+  }
+}
+
+TEST(RunStatistics, GivenNoiseTypesBoundOnlyTheAllanRows) {
+  RunShape shape{"bounds", 2000, 0, 0, 0, 9};
+  RunStatistics stats;
+  for (int64_t w : Words(shape)) stats.AddWord(w);
+  const RunSummary s =
+      stats.Summary([](int64_t m) { return m < 8 ? std::optional<int>(2) : std::nullopt; });
+  int bounded = 0;
+  for (const StabilityRow& row : s.stability) {
+    const bool allan = row.deviation == Deviation::kOadev || row.deviation == Deviation::kMdev ||
+                       row.deviation == Deviation::kTdev;
+    EXPECT_EQ(row.alpha.has_value(), row.m < 8) << DeviationName(row.deviation) << row.m;
+    EXPECT_EQ(row.min.has_value(), allan && row.m < 8) << DeviationName(row.deviation) << row.m;
+    if (row.min) {
+      EXPECT_LT(*row.min, row.value);
+      EXPECT_GT(*row.max, row.value);
+      ++bounded;
+    }
+  }
+  EXPECT_EQ(bounded, 9);  // OADEV, MDEV, TDEV at m = 1, 2, 4
+}
+
+}  // namespace
+}  // namespace analysis
