@@ -12,9 +12,7 @@ namespace acquisition {
 
 CaptureCycle::CaptureCycle(std::string exe_dir) : exe_dir_(std::move(exe_dir)) {}
 
-std::string CaptureCycle::StreamLogPath() const {
-  return exe_dir_ + std::string(kStreamLogName);
-}
+std::string CaptureCycle::StreamLogPath() const { return exe_dir_ + std::string(kStreamLogName); }
 
 CycleState CaptureCycle::State() const {
   if (streaming_) return CycleState::kStreaming;
@@ -80,7 +78,7 @@ CycleSteps CaptureCycle::Sample(const CycleInputs& in) {
 }
 
 void CaptureCycle::AutoSampleOff(CycleSteps& out) {
-  out.push_back(step::ChartTitle{kChartTitleText});
+  out.push_back(step::ChartTitle{false});
   out.push_back(step::Enable{CycleControl::kSample, true});
   Timer(false, out);
   out.push_back(step::UnlockFileButtons{});
@@ -97,14 +95,15 @@ CycleSteps CaptureCycle::AutoSampleToggled(const CycleInputs& in) {
   out.push_back(step::ResetQualityPeak{});
   // No test of the active flag: the same endpoint on an active link changes nothing, a new one
   // is refused.
-  StopAt(step::OpenLink{in.host, in.port},
-         [this](CycleInputs now, CycleSteps& more) {
-           Arm(more);
-           rx_buffer_.clear();
-           more.push_back(step::LockFileButtons{});
-           QueueSampleRequest(now);
-         },
-         out);
+  StopAt(
+      step::OpenLink{in.host, in.port},
+      [this](CycleInputs now, CycleSteps& more) {
+        Arm(more);
+        rx_buffer_.clear();
+        more.push_back(step::LockFileButtons{});
+        QueueSampleRequest(now);
+      },
+      out);
   return out;
 }
 
@@ -119,25 +118,26 @@ CycleSteps CaptureCycle::StreamToggled(const CycleInputs& in) {
   CycleSteps out = Begin();
   if (!in.stream) {
     // The receiver goes first, so the tail the path logs is the last word it will get.
-    StopAt(step::UdpActive{false},
-           [this](CycleInputs now, CycleSteps& more) {
-             std::string tail_error;
-             try {
-               tail_error = path_.StopStream();
-             } catch (const std::exception& error) {
-               more.push_back(step::Raise{error.what()});
-               return;
-             }
-             streaming_ = false;
-             ApplyNotices(more);
-             more.push_back(step::Enable{CycleControl::kAutoSample, true});
-             more.push_back(step::Enable{CycleControl::kSample, true});
-             more.push_back(step::UnlockFileButtons{});
-             // A failed resample must not keep the instrument streaming: its error waits.
-             more.push_back(step::ResampleStreamLog{});
-             StreamTail(now, false, tail_error, more);
-           },
-           out);
+    StopAt(
+        step::UdpActive{false},
+        [this](CycleInputs now, CycleSteps& more) {
+          std::string tail_error;
+          try {
+            tail_error = path_.StopStream();
+          } catch (const std::exception& error) {
+            more.push_back(step::Raise{error.what()});
+            return;
+          }
+          streaming_ = false;
+          ApplyNotices(more);
+          more.push_back(step::Enable{CycleControl::kAutoSample, true});
+          more.push_back(step::Enable{CycleControl::kSample, true});
+          more.push_back(step::UnlockFileButtons{});
+          // A failed resample must not keep the instrument streaming: its error waits.
+          more.push_back(step::ResampleStreamLog{});
+          StreamTail(now, false, tail_error, more);
+        },
+        out);
     return out;
   }
   try {
@@ -154,8 +154,9 @@ CycleSteps CaptureCycle::StreamToggled(const CycleInputs& in) {
   stream_tick_ = in.now;
   stream_binary_ = false;
   out.push_back(step::LockFileButtons{});
-  StopAt(step::UdpActive{transport_ == StreamTransport::kUdp},
-         [this](CycleInputs now, CycleSteps& more) { StreamTail(now, true, {}, more); }, out);
+  StopAt(
+      step::UdpActive{transport_ == StreamTransport::kUdp},
+      [this](CycleInputs now, CycleSteps& more) { StreamTail(now, true, {}, more); }, out);
   return out;
 }
 
@@ -208,16 +209,17 @@ CycleSteps CaptureCycle::Tick(const CycleInputs& event) {
     Interval(kReplyTimeoutMs, out);
     Timer(true, out);
     if (in.auto_sample) {
-      out.push_back(step::ChartTitle{kLiveChartTitleText});
+      out.push_back(step::ChartTitle{true});
       QueueSampleRequest(in);
     }
-    StopAt(step::Send{pending_command_},
-           [this](CycleInputs now, CycleSteps& more) {
-             pending_command_.clear();
-             reply_due_ = true;
-             StreamTrigger(now, more);
-           },
-           out);
+    StopAt(
+        step::Send{pending_command_},
+        [this](CycleInputs now, CycleSteps& more) {
+          pending_command_.clear();
+          reply_due_ = true;
+          StreamTrigger(now, more);
+        },
+        out);
     return out;
   }
   StreamTrigger(in, out);
@@ -241,8 +243,9 @@ CycleSteps CaptureCycle::BytesArrived(const CycleInputs& in, std::string_view by
       stream_binary_ = AckSetsBinary(rx_buffer_);
       AfterReply(in, out);
     } else {
-      StopAt(step::RunPass{}, [this](CycleInputs now, CycleSteps& more) { AfterReply(now, more); },
-             out);
+      StopAt(
+          step::RunPass{}, [this](CycleInputs now, CycleSteps& more) { AfterReply(now, more); },
+          out);
     }
     return out;
   }

@@ -44,30 +44,54 @@ enum class CycleControl { kAutoSample, kSample, kStream };
 // Steps for the caller. Those marked "may fail" may throw; the caller then drops the rest of the
 // event, which is how an error ends a handler part-way.
 namespace step {
-struct TimerEnabled { bool on; };
+struct TimerEnabled {
+  bool on;
+};
 // A change of an enabled timer's interval restarts its countdown.
-struct TimerInterval { int ms; };
+struct TimerInterval {
+  int ms;
+};
 // Resolve the host, set the link's address and the port text as a decimal integer, open the
 // link. May fail (a bad port text, a new endpoint while the link is active).
-struct OpenLink { std::string host; std::string port; };
+struct OpenLink {
+  std::string host;
+  std::string port;
+};
 struct CloseLink {};
-struct Send { std::string bytes; };  // may fail
-struct RunPass {};                   // the processing pass; may fail
-struct UdpActive { bool on; };       // may fail when switching on
+struct Send {
+  std::string bytes;
+};                  // may fail
+struct RunPass {};  // the processing pass; may fail
+struct UdpActive {
+  bool on;
+};  // may fail when switching on
 // The offline resample of the stream log, if the settings ask for it. A failure is raised only
 // after the rest of the event, and only when nothing else was raised.
 struct ResampleStreamLog {};
-struct Raise { std::string message; };  // end the handler with this error
-struct ShowError { std::string message; };  // report without ending anything
+struct Raise {
+  std::string message;
+};  // end the handler with this error
+struct ShowError {
+  std::string message;
+};                            // report without ending anything
 struct UncheckAutoSample {};  // the box only: its off steps are in this list already
-struct Enable { CycleControl control; bool on; };
+struct Enable {
+  CycleControl control;
+  bool on;
+};
 struct LockFileButtons {};
 struct UnlockFileButtons {};
-struct ChartTitle { std::string first_line; };
+struct ChartTitle {
+  bool live;
+};  // the chart title for AutoSample running, or the plain one
 struct ResetPeaks {};
 struct ResetQualityPeak {};
-struct Beep { int count; };
-struct LostWords { uint64_t words; };
+struct Beep {
+  int count;
+};
+struct LostWords {
+  uint64_t words;
+};
 }  // namespace step
 
 using CycleStep =
@@ -82,8 +106,6 @@ inline constexpr int kTickIntervalMs = 50;
 inline constexpr int kReplyTimeoutMs = 4000;
 inline constexpr int kMinSamples = 10;
 inline constexpr int kStreamPassMs = 250;
-inline constexpr char kChartTitleText[] = "K390 Jitter Data";
-inline constexpr char kLiveChartTitleText[] = "K390 Jitter Data [Live]";
 
 // One thread only. The stream path inside is also fed from the UDP receiver's thread.
 class CaptureCycle {

@@ -1,6 +1,5 @@
 #include "app/capture_cycle.h"
 
-#include <type_traits>
 #include <utility>
 #include <variant>
 

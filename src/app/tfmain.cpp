@@ -381,7 +381,8 @@ void TFmain::ProcessSamples() {
   // From here on the end steps run however the pass ends; an error then goes on to the caller.
   try {
     if (pass_.Decode(rx_copy, cycle_->FromFile())) {
-      if (ui_.CBstream->isChecked() && pass_.Data().Ch1Count == 0) cycle_->TakeStreamWindow(pass_.Data());
+      const bool stream = ui_.CBstream->isChecked();
+      if (stream && pass_.Data().Ch1Count == 0) cycle_->TakeStreamWindow(pass_.Data());
       display_.Apply(analysis::Compute(pass_.Data(), options), options.view);
     }
   } catch (...) {
@@ -401,9 +402,7 @@ analysis::PassOptions TFmain::CurrentPassOptions() const {
   return options;
 }
 
-void TFmain::EndSteps() {
-  cycle_->PassEnding();
-}
+void TFmain::EndSteps() { cycle_->PassEnding(); }
 
 void TFmain::FillMemo() {
   if (!memo_stale_) return;
@@ -447,7 +446,7 @@ void TFmain::ApplyCycleStep(const acquisition::CycleStep& s) {
   } else if (std::holds_alternative<step::UnlockFileButtons>(s)) {
     UnlockFileButtons();
   } else if (auto* x = std::get_if<step::ChartTitle>(&s)) {
-    SetChartTitle(QString::fromStdString(x->first_line));
+    SetChartTitle(QString::fromLatin1(x->live ? texts::kLiveChartTitle : texts::kChartTitle));
   } else if (std::holds_alternative<step::RunPass>(s)) {
     ProcessSamples();
   } else if (std::holds_alternative<step::ResetPeaks>(s)) {

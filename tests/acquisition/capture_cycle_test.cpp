@@ -33,7 +33,7 @@ std::string Text(const CycleStep& s) {
   }
   if (std::holds_alternative<LockFileButtons>(s)) return "lock";
   if (std::holds_alternative<UnlockFileButtons>(s)) return "unlock";
-  if (auto* x = std::get_if<ChartTitle>(&s)) return "title " + x->first_line;
+  if (auto* x = std::get_if<ChartTitle>(&s)) return x->live ? "title live" : "title";
   if (std::holds_alternative<ResetPeaks>(s)) return "reset peaks";
   if (std::holds_alternative<ResetQualityPeak>(s)) return "reset quality";
   if (auto* x = std::get_if<Beep>(&s)) return "beep " + std::to_string(x->count);
@@ -77,11 +77,15 @@ TEST(CaptureCycle, OperatorCommandsGiveTheirSteps) {
     Lines steps;
   };
   const Case cases[] = {
-      {"sample, link closed", false, false,
+      {"sample, link closed",
+       false,
+       false,
        {"timer off", "open 127.0.0.1:38253", "interval 50", "timer on", "lock"}},
       {"sample, link open", true, false, {"timer off", "interval 50", "timer on", "lock"}},
       // AutoSample opens without looking at the active flag; the link refuses a new endpoint.
-      {"auto on, link open", true, true,
+      {"auto on, link open",
+       true,
+       true,
        {"disable stream", "reset quality", "open 127.0.0.1:38253", "interval 50", "timer on",
         "lock"}},
   };
@@ -112,6 +116,20 @@ TEST(CaptureCycle, AFailedOpenLeavesTheRestUndoneUntilTheNextEvent) {
   EXPECT_TRUE(cycle.PendingCommand().empty());
 }
 
+TEST(CaptureCycle, AutoSampleOffLeavesTheLinkAndItsRequestForALaterTick) {
+  CaptureCycle cycle("");
+  CycleInputs in = Controls();
+  in.auto_sample = true;
+  Drive(cycle, in, cycle.AutoSampleToggled(in));
+  in.auto_sample = false;
+  EXPECT_EQ(Drive(cycle, in, cycle.AutoSampleToggled(in)),
+            (Lines{"title", "enable sample", "timer off", "unlock", "enable stream"}));
+  EXPECT_EQ(cycle.State(), CycleState::kIdle);
+  // A display pass switches the timer on again; its tick finds the request and the open link.
+  Drive(cycle, in, cycle.PassEnding(in));
+  EXPECT_EQ(Drive(cycle, in, cycle.Tick(in)).back(), "send " + kRequest50);
+}
+
 TEST(CaptureCycle, TicksSendTimeOutAndHoldBack) {
   struct Case {
     const char* name;
@@ -122,11 +140,14 @@ TEST(CaptureCycle, TicksSendTimeOutAndHoldBack) {
     Lines second_tick;     // the tick after the send
   };
   const Case cases[] = {
-      {"single sample times out", false, false, "50", true,
-       {"timer off", "interval 50", "close"}},
-      {"AutoSample times out and switches off", true, false, "50", true,
-       {"timer off", "interval 50", "uncheck auto", "title K390 Jitter Data", "enable sample",
-        "timer off", "unlock", "enable stream", "close"}},
+      {"single sample times out", false, false, "50", true, {"timer off", "interval 50", "close"}},
+      {"AutoSample times out and switches off",
+       true,
+       false,
+       "50",
+       true,
+       {"timer off", "interval 50", "uncheck auto", "title", "enable sample", "timer off", "unlock",
+        "enable stream", "close"}},
       {"peer gone: no close", false, false, "50", false, {"timer off", "interval 50"}},
   };
   for (const Case& c : cases) {
@@ -155,8 +176,10 @@ TEST(CaptureCycle, TheSendRuleNeedsCountLinkAndARequest) {
     bool sent;
   };
   const Case cases[] = {
-      {"all hold", 10, true, true, false, true},   {"count below 10", 9, true, true, false, false},
-      {"link down", 50, false, true, false, false}, {"nothing queued", 50, true, false, false, false},
+      {"all hold", 10, true, true, false, true},
+      {"count below 10", 9, true, true, false, false},
+      {"link down", 50, false, true, false, false},
+      {"nothing queued", 50, true, false, false, false},
       {"AutoSample queues its own", 50, true, false, true, true},
   };
   for (const Case& c : cases) {
@@ -191,16 +214,33 @@ TEST(CaptureCycle, BytesCompleteRepliesKeepWordsAndStopAtTheLimit) {
   };
   const std::string big(CaptureCycle::kMaxRxBytes + 1, 'x');
   const Case cases[] = {
-      {"split reply", false, false, {"<K390><SAM", SampleReply().substr(10)},
-       {"pass", "interval 50", "timer off", "close"}, ""},
-      {"AutoSample keeps the link", true, false, {SampleReply() + "TR"},
-       {"pass", "interval 50", "timer on"}, "TR"},
-      {"over the limit", false, false, {big},
-       {"close", "raise No reply end tag in 1048577 received bytes; the receive buffer was "
-                 "emptied and the link closed"}, ""},
+      {"split reply",
+       false,
+       false,
+       {"<K390><SAM", SampleReply().substr(10)},
+       {"pass", "interval 50", "timer off", "close"},
+       ""},
+      {"AutoSample keeps the link",
+       true,
+       false,
+       {SampleReply() + "TR"},
+       {"pass", "interval 50", "timer on"},
+       "TR"},
+      {"over the limit",
+       false,
+       false,
+       {big},
+       {"close",
+        "raise No reply end tag in 1048577 received bytes; the receive buffer was "
+        "emptied and the link closed"},
+       ""},
       {"at the limit: still waiting", false, false, {big.substr(1)}, {}, big.substr(1)},
-      {"binary: whole words go, a part word stays", false, true, {"\x01\x02\x03\x04\x05\x06"},
-       {}, "\x05\x06"},
+      {"binary: whole words go, a part word stays",
+       false,
+       true,
+       {"\x01\x02\x03\x04\x05\x06"},
+       {},
+       "\x05\x06"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
@@ -216,7 +256,8 @@ TEST(CaptureCycle, BytesCompleteRepliesKeepWordsAndStopAtTheLimit) {
     }
     cycle.SetFromFile(true);  // a Load before: a complete reply wins over the loaded list
     Lines steps;
-    for (const std::string& bytes : c.arrivals) steps = Drive(cycle, in, cycle.BytesArrived(in, bytes));
+    for (const std::string& bytes : c.arrivals)
+      steps = Drive(cycle, in, cycle.BytesArrived(in, bytes));
     EXPECT_EQ(steps, c.last_steps);
     EXPECT_EQ(cycle.RxBuffer(), c.rx_after);
     EXPECT_EQ(cycle.FromFile(), c.last_steps.empty() || c.last_steps[0] != "pass");
@@ -277,9 +318,9 @@ TEST(CaptureCycle, TheStreamTriggerRunsByCountAndByTime) {
 
     in.stream = false;
     const Lines stop = Drive(cycle, in, cycle.StreamToggled(in));
-    EXPECT_EQ(stop, (Lines{"udp off", "lost 0", "enable auto", "enable sample", "unlock",
-                           "resample", "timer off", "open 127.0.0.1:38253", "interval 50",
-                           "timer on"}));
+    EXPECT_EQ(stop,
+              (Lines{"udp off", "lost 0", "enable auto", "enable sample", "unlock", "resample",
+                     "timer off", "open 127.0.0.1:38253", "interval 50", "timer on"}));
     EXPECT_EQ(cycle.PendingCommand(), "<K390><STREAM>0</STREAM></K390>");
     EXPECT_FALSE(cycle.Path().LogOpen());
   }

@@ -101,7 +101,7 @@ class FakeView {
       file_buttons_enabled = true;
       sample_enabled = !stream_checked;
     } else if (auto* x = std::get_if<step::ChartTitle>(&s)) {
-      title = QString::fromStdString(x->first_line);
+      title = x->live ? "K390 Jitter Data [Live]" : "K390 Jitter Data";
     } else if (std::holds_alternative<step::RunPass>(s)) {
       ProcessSamples();
     } else if (auto* x = std::get_if<step::ShowError>(&s)) {
