@@ -1,68 +1,39 @@
 #pragma once
 
 #include <QObject>
-#include <QString>
 #include <cstddef>
 #include <cstdint>
-#include <memory>
+#include <functional>
+#include <optional>
 #include <span>
 #include <string>
 
+#include "acquisition/capture_cycle.h"
 #include "acquisition/pulse_data.h"
-
-namespace analysis {
-class ProcessingPass;
-}
+#include "app/capture_timer.h"
+#include "app/instrument_link.h"
+#include "app/udp_receiver.h"
 
 namespace app {
 
-class CaptureTimer;
-class InstrumentLink;
-class UdpReceiver;
-
-// What the capture cycle and the stream path need of the window. Setting AutoSample's checked
-// state runs CBactiveClick when the state changes, as the operator's click would.
-class CycleView {
- public:
-  virtual ~CycleView() = default;
-
-  virtual QString HostText() const = 0;        // Eip
-  virtual QString PortText() const = 0;        // Eport
-  virtual QString SamplesText() const = 0;     // SEsamples, as typed
-  virtual int SamplesValue() const = 0;        // SEsamples: the text as an integer, or 10
-  virtual bool DualChecked() const = 0;        // CBdual
-  virtual bool AutoSampleChecked() const = 0;  // CBactive
-  virtual bool StreamChecked() const = 0;      // CBstream
-
-  virtual void SetAutoSampleChecked(bool checked) = 0;
-  virtual void SetAutoSampleEnabled(bool enabled) = 0;
-  virtual void SetSampleEnabled(bool enabled) = 0;  // Bsample
-  virtual void SetStreamEnabled(bool enabled) = 0;  // CBstream
-  virtual void SetChartTitle(const QString& first_line) = 0;
-  virtual void LockFileButtons() = 0;
-  virtual void UnlockFileButtons() = 0;
-  virtual void ProcessSamples() = 0;
-  // Errors that no handler raised (the socket layer's own reports).
-  virtual void ReportError(const QString& message) = 0;
-  // A repeated word met by the stream log.
-  virtual void Beep() = 0;
-  // Words overwritten in the ring before the log took them, since streaming started.
-  virtual void ShowLostWords(uint64_t lost) = 0;
+// What the cycle's ports need of the window: the controls as they stand (the link and the clock
+// are filled in here), and the steps that only the window carries out.
+struct CycleWindow {
+  std::function<acquisition::CycleInputs()> controls;
+  std::function<void(const acquisition::CycleStep& step)> apply;
 };
 
-// The capture cycle over the instrument link and the stream path: request queueing and sending
-// from the capture timer, the reply timeout, reply completion, the stream ring with its window
-// and log steps, and the UDP receiver. The window forwards its handlers here. Window thread
-// only. Handlers throw common::Error for the standard error display.
+// The Qt ports of the capture cycle: the capture timer, the instrument link and the UDP receiver
+// turn their signals into the cycle's events and carry out the timer, link and receiver steps
+// it gives back; the window gets the rest. Handlers are named after the window's controls and
+// events and throw common::Error for the standard error display. Window thread only.
 class CaptureCycle : public QObject {
   Q_OBJECT
 
  public:
-  CaptureCycle(CycleView& view, analysis::ProcessingPass& pass, std::string exe_dir,
-               QObject* parent = nullptr);
+  CaptureCycle(CycleWindow window, std::string exe_dir, QObject* parent = nullptr);
   ~CaptureCycle() override;
 
-  // Handlers, named after the window's controls and events.
   void BsampleClick();
   void CBactiveClick();
   void CBstreamClick();
@@ -71,46 +42,61 @@ class CaptureCycle : public QObject {
   void IdUDPServer1UDPRead(std::span<const uint8_t> datagram);
   void FormClose();
 
-  // The stream window and log steps of a pass (called through the pass's view).
+  // The processing pass's cycle steps: at its start, at its end however it ends, and the stream
+  // window and log steps in between.
+  void PassStarting();
+  void PassEnding();
   void TakeStreamWindow(acquisition::PulseData& data);
 
   // Start-up: ring cursors to 0.
-  void ResetRing();
+  void ResetRing() { machine_.ResetRing(); }
 
-  // Cycle state shared with the pass, Load and the display handlers.
-  std::string& RxBuffer();
-  bool FromFile() const;
-  void SetFromFile(bool from_file);
-  void SetClearRxOnNext(bool clear);
-  int StreamTransport() const;
+  acquisition::CaptureCycle& Machine() { return machine_; }
+  const acquisition::CaptureCycle& Machine() const { return machine_; }
+  std::string& RxBuffer() { return machine_.RxBuffer(); }
+  bool FromFile() const { return machine_.FromFile(); }
+  void SetFromFile(bool from_file) { machine_.SetFromFile(from_file); }
+  int StreamTransport() const { return static_cast<int>(machine_.Transport()); }
   void SetStreamTransport(int transport);  // 0 none, 1 UDP, 2 TCP
 
-  CaptureTimer& Timer1();
-  InstrumentLink& ClientSocket1();
-  UdpReceiver& IdUDPServer1();
+  CaptureTimer& Timer1() { return timer_; }
+  InstrumentLink& ClientSocket1() { return link_; }
+  UdpReceiver& IdUDPServer1() { return udp_; }
 
   // Read-only views of the cycle and stream state, for the window and the tests.
-  const std::string& PendingCommand() const;
-  bool StreamBinary() const;
-  bool ClearRxOnNext() const;
-  bool SkipNextDatagram() const;
-  int RingWrite() const;
-  int RingDisplay() const;
-  int RingLog() const;
-  int RingFillCount() const;
+  const std::string& PendingCommand() const { return machine_.PendingCommand(); }
+  bool StreamBinary() const { return machine_.StreamBinary(); }
+  bool ClearRxOnNext() const { return machine_.ClearRxOnNext(); }
+  bool SkipNextDatagram() const { return machine_.Path().SkipNextDatagram(); }
+  int RingWrite() const { return machine_.Path().RingWrite(); }
+  int RingDisplay() const { return machine_.Path().RingDisplay(); }
+  int RingLog() const { return machine_.Path().RingLog(); }
+  int RingFillCount() const { return machine_.Path().RingFillCount(); }
   // Words overwritten in the ring before the log took them, since streaming started.
-  uint64_t LostWords() const;
+  uint64_t LostWords() const { return machine_.Path().LostWords(); }
   // Words that entered the ring since streaming started, over either transport.
-  uint64_t StreamWordsIn() const;
-  bool StreamLogOpen() const;
-  std::string StreamLogPath() const;
+  uint64_t StreamWordsIn() const { return machine_.Path().WordsIn(); }
+  bool StreamLogOpen() const { return machine_.Path().LogOpen(); }
+  std::string StreamLogPath() const { return machine_.StreamLogPath(); }
 
-  // RxBuffer is emptied with an error when it grows past this without a complete reply.
-  static constexpr size_t kMaxRxBytes = 1024 * 1024;
+  static constexpr size_t kMaxRxBytes = acquisition::CaptureCycle::kMaxRxBytes;
 
  private:
-  struct Impl;
-  std::unique_ptr<Impl> impl_;
+  acquisition::CycleInputs Inputs() const;
+  // An event's steps with every rest the cycle has for it; a step that throws ends the event.
+  void Carry(acquisition::CycleSteps steps);
+  // Steps inside a running event (the pass's own): no rest is asked for.
+  void Apply(const acquisition::CycleSteps& steps);
+  void Execute(const acquisition::CycleStep& step);
+
+  CycleWindow window_;
+  std::string exe_dir_;
+  // The receiver's thread feeds the machine's stream path, so the machine outlives it.
+  acquisition::CaptureCycle machine_;
+  CaptureTimer timer_;
+  InstrumentLink link_;
+  UdpReceiver udp_{machine_.Path()};
+  std::optional<std::string> deferred_error_;
 };
 
 }  // namespace app

@@ -5,7 +5,7 @@
 
 namespace app {
 
-// The capture timer (Timer1): enabled flag, interval in ms and an integer tag. Enabling a
+// The capture timer (Timer1): enabled flag and interval in ms. Enabling a
 // disabled timer, or changing the interval of an enabled one, starts a fresh countdown of the
 // full interval; enabling an enabled timer or setting the interval it already has leaves the
 // running countdown alone. Starts disabled at 1,000 ms. Window thread only.
@@ -21,8 +21,6 @@ class CaptureTimer : public QObject {
   void SetInterval(int interval_ms);
   // Milliseconds until the next tick; -1 while disabled.
   int RemainingTime() const { return enabled_ ? timer_.remainingTime() : -1; }
-  int Tag() const { return tag_; }
-  void SetTag(int tag) { tag_ = tag; }
 
  signals:
   void Tick();
@@ -31,7 +29,6 @@ class CaptureTimer : public QObject {
   QTimer timer_;
   bool enabled_ = false;
   int interval_ = 1000;
-  int tag_ = 0;
 };
 
 }  // namespace app

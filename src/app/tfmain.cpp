@@ -14,7 +14,9 @@
 #include <QPushButton>
 #include <QRadioButton>
 #include <QResizeEvent>
+#include <QSignalBlocker>
 #include <exception>
+#include <variant>
 
 #include "analysis/resample.h"
 #include "app/capture_timer.h"
@@ -51,7 +53,10 @@ TFmain::TFmain(QString exe_dir, Hooks hooks, QWidget* parent)
     : QWidget(parent),
       exe_dir_((exe_dir.isEmpty() ? DefaultExeDir() : exe_dir).toStdString()),
       hooks_(std::move(hooks)) {
-  cycle_ = std::make_unique<CaptureCycle>(*this, pass_, exe_dir_);
+  cycle_ = std::make_unique<CaptureCycle>(
+      CycleWindow{[this] { return CycleControls(); },
+                  [this](const acquisition::CycleStep& step) { ApplyCycleStep(step); }},
+      exe_dir_);
   ui_.SetupUi(this);
   ui_.Memo1->installEventFilter(this);
   WireControls();
@@ -157,8 +162,6 @@ void TFmain::ShowError(const QString& message) {
     errors_.Post(this, ErrorText(message));
   }
 }
-
-void TFmain::ReportError(const QString& message) { ShowError(message); }
 
 QString TFmain::ChooseFile(FileDialog dialog) {
   if (hooks_.choose_file) return hooks_.choose_file(dialog);
@@ -381,11 +384,12 @@ void TFmain::ProcessSamples() {
   const analysis::PassOptions options = CurrentPassOptions();
   // The axis follows the view even when the input then fails to decode.
   ui_.Chart1->SetLeftAxisTitle(Latin1(analysis::LeftAxisTitle(options.view)));
-  cycle_->Timer1().SetEnabled(false);
+  cycle_->PassStarting();
   // From here on the end steps run however the pass ends; an error then goes on to the caller.
   try {
     if (pass_.Decode(rx_copy, cycle_->FromFile())) {
-      if (StreamChecked() && pass_.Data().Ch1Count == 0) cycle_->TakeStreamWindow(pass_.Data());
+      const bool stream = ui_.CBstream->isChecked();
+      if (stream && pass_.Data().Ch1Count == 0) cycle_->TakeStreamWindow(pass_.Data());
       display_.Apply(analysis::Compute(pass_.Data(), options), options.view);
     }
   } catch (...) {
@@ -405,11 +409,7 @@ analysis::PassOptions TFmain::CurrentPassOptions() const {
   return options;
 }
 
-void TFmain::EndSteps() {
-  if (!ui_.CBactive->isChecked() && !ui_.CBstream->isChecked()) UnlockFileButtons();
-  cycle_->SetClearRxOnNext(true);
-  cycle_->Timer1().SetEnabled(true);
-}
+void TFmain::EndSteps() { cycle_->PassEnding(); }
 
 void TFmain::FillMemo() {
   if (!memo_stale_) return;
@@ -424,24 +424,55 @@ bool TFmain::eventFilter(QObject* watched, QEvent* event) {
   return QWidget::eventFilter(watched, event);
 }
 
-QString TFmain::HostText() const { return ui_.Eip->text(); }
-QString TFmain::PortText() const { return ui_.Eport->text(); }
-QString TFmain::SamplesText() const { return ui_.SEsamples->text(); }
-int TFmain::SamplesValue() const { return ui_.SEsamples->Value(); }
-bool TFmain::DualChecked() const { return ui_.CBdual->isChecked(); }
-bool TFmain::AutoSampleChecked() const { return ui_.CBactive->isChecked(); }
-bool TFmain::StreamChecked() const { return ui_.CBstream->isChecked(); }
-void TFmain::SetAutoSampleChecked(bool checked) { SetChecked(ui_.CBactive, checked); }
-void TFmain::SetAutoSampleEnabled(bool enabled) { ui_.CBactive->setEnabled(enabled); }
-void TFmain::SetSampleEnabled(bool enabled) { ui_.Bsample->setEnabled(enabled); }
-void TFmain::SetStreamEnabled(bool enabled) { ui_.CBstream->setEnabled(enabled); }
+acquisition::CycleInputs TFmain::CycleControls() const {
+  acquisition::CycleInputs in;
+  in.host = ui_.Eip->text().toStdString();
+  in.port = ui_.Eport->text().toStdString();
+  const QByteArray count = ui_.SEsamples->text().toLatin1();
+  in.samples_text.assign(count.constData(), static_cast<size_t>(count.size()));
+  in.samples_value = ui_.SEsamples->Value();
+  in.dual = ui_.CBdual->isChecked();
+  in.auto_sample = ui_.CBactive->isChecked();
+  in.stream = ui_.CBstream->isChecked();
+  return in;
+}
+
+void TFmain::ApplyCycleStep(const acquisition::CycleStep& s) {
+  namespace step = acquisition::step;
+  if (auto* x = std::get_if<step::Enable>(&s)) {
+    QWidget* control = ui_.CBstream;
+    if (x->control == acquisition::CycleControl::kAutoSample) control = ui_.CBactive;
+    if (x->control == acquisition::CycleControl::kSample) control = ui_.Bsample;
+    control->setEnabled(x->on);
+  } else if (std::holds_alternative<step::UncheckAutoSample>(s)) {
+    // The cycle has listed the box's off steps itself.
+    const QSignalBlocker block(ui_.CBactive);
+    ui_.CBactive->setChecked(false);
+  } else if (std::holds_alternative<step::LockFileButtons>(s)) {
+    LockFileButtons();
+  } else if (std::holds_alternative<step::UnlockFileButtons>(s)) {
+    UnlockFileButtons();
+  } else if (auto* x = std::get_if<step::ChartTitle>(&s)) {
+    SetChartTitle(QString::fromLatin1(x->live ? texts::kLiveChartTitle : texts::kChartTitle));
+  } else if (std::holds_alternative<step::RunPass>(s)) {
+    ProcessSamples();
+  } else if (std::holds_alternative<step::ResetPeaks>(s)) {
+    pass_.ResetPeaks();
+  } else if (std::holds_alternative<step::ResetQualityPeak>(s)) {
+    pass_.ResetQualityPeak();
+  } else if (auto* x = std::get_if<step::ShowError>(&s)) {
+    ShowError(QString::fromStdString(x->message));
+  } else if (auto* x = std::get_if<step::Beep>(&s)) {
+    for (int i = 0; i < x->count; ++i) QApplication::beep();
+  } else if (auto* x = std::get_if<step::LostWords>(&s)) {
+    ShowLostWords(x->words);
+  }
+}
 
 void TFmain::SetChartTitle(const QString& first_line) {
   ui_.Chart1->SetTitle(first_line);
   ui_.Chart1->Widget()->setAccessibleName(first_line);
 }
-
-void TFmain::Beep() { QApplication::beep(); }
 
 void TFmain::ShowLostWords(uint64_t lost) { ui_.ShowLostWords(lost); }
 

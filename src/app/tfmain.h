@@ -34,7 +34,7 @@ class SpinEdit;
 // the handler under the error display; a change from code goes through SetText / SetChecked /
 // SetValue / SetGraph, which run the handler directly when what the control shows changes, so
 // that an error propagates to the handler that made the change.
-class TFmain : public QWidget, public CycleView {
+class TFmain : public QWidget {
   Q_OBJECT
 
  public:
@@ -91,9 +91,10 @@ class TFmain : public QWidget, public CycleView {
   void SetGraph(analysis::GraphView view);
 
   // The processing pass on RxBuffer and FromFile as they stand: decode, compute, apply.
-  void ProcessSamples() override;
-  void LockFileButtons() override;
-  void UnlockFileButtons() override;
+  // Virtual so that a benchmark can time the passes the cycle runs.
+  virtual void ProcessSamples();
+  void LockFileButtons();
+  void UnlockFileButtons();
   // Unlock the file buttons unless AutoSample or Stream is checked, set ClearRxOnNext, switch
   // Timer1 on. Runs at the end of every pass, after an early end or an error too.
   void EndSteps();
@@ -101,22 +102,9 @@ class TFmain : public QWidget, public CycleView {
   // The view the graph selector shows.
   analysis::GraphView Graph() const { return ui_.CheckedGraph(); }
 
-  // app::CycleView
-  QString HostText() const override;
-  QString PortText() const override;
-  QString SamplesText() const override;
-  int SamplesValue() const override;
-  bool DualChecked() const override;
-  bool AutoSampleChecked() const override;
-  bool StreamChecked() const override;
-  void SetAutoSampleChecked(bool checked) override;
-  void SetAutoSampleEnabled(bool enabled) override;
-  void SetSampleEnabled(bool enabled) override;
-  void SetStreamEnabled(bool enabled) override;
-  void SetChartTitle(const QString& first_line) override;
-  void ReportError(const QString& message) override;
-  void Beep() override;
-  void ShowLostWords(uint64_t lost) override;
+  void SetChartTitle(const QString& first_line);
+  // Words overwritten in the ring before the log took them, since streaming started.
+  void ShowLostWords(uint64_t lost);
 
   // What the rest of the program and the tests reach.
   const FmainForm& Form() const { return ui_; }
@@ -141,6 +129,9 @@ class TFmain : public QWidget, public CycleView {
   void WireControls();
   void WireButtons();
   void WireCapture();
+  // The controls the capture cycle reads at each of its events, and the steps it gives the window.
+  acquisition::CycleInputs CycleControls() const;
+  void ApplyCycleStep(const acquisition::CycleStep& step);
   // Runs `action` under the standard error display.
   void Guarded(const std::function<void()>& action);
   // Runs the handler attached to `control`, if any, under the error display.

@@ -3,7 +3,6 @@
 #include <QTest>
 #include <memory>
 
-#include "analysis/processing_pass.h"
 #include "app/capture_cycle.h"
 #include "app/capture_timer.h"
 #include "app/instrument_link.h"
@@ -30,7 +29,6 @@ class CaptureCycleTest : public QObject {
  private:
   std::unique_ptr<FakeInstrument> instrument_;
   std::unique_ptr<FakeView> view_;
-  std::unique_ptr<analysis::ProcessingPass> pass_;
   std::unique_ptr<CaptureCycle> cycle_;
 
  private slots:
@@ -38,13 +36,11 @@ class CaptureCycleTest : public QObject {
     instrument_ = std::make_unique<FakeInstrument>();
     view_ = std::make_unique<FakeView>();
     view_->port = instrument_->PortText();
-    pass_ = std::make_unique<analysis::ProcessingPass>();
-    cycle_ = std::make_unique<CaptureCycle>(*view_, *pass_, QDir::tempPath().toStdString() + "/");
+    cycle_ = std::make_unique<CaptureCycle>(view_->Window(), QDir::tempPath().toStdString() + "/");
     app::testing::Wire(*cycle_, *view_);
   }
   void cleanup() {
     cycle_.reset();
-    pass_.reset();
     view_.reset();
     instrument_.reset();
   }
@@ -112,19 +108,19 @@ class CaptureCycleTest : public QObject {
     QCOMPARE(QByteArray::fromStdString(cycle_->PendingCommand()), kRequest50);
     QVERIFY(cycle_->Timer1().Enabled());
     QCOMPARE(cycle_->Timer1().Interval(), 50);
-    QCOMPARE(cycle_->Timer1().Tag(), 0);
+    QVERIFY(!cycle_->Machine().ReplyDue());
     QVERIFY(!view_->file_buttons_enabled);
     QVERIFY(!view_->sample_enabled);
 
     // A tick before the connection is made sends nothing.
     QVERIFY(!cycle_->ClientSocket1().Active());
     cycle_->Timer1Timer();
-    QCOMPARE(cycle_->Timer1().Tag(), 0);
+    QVERIFY(!cycle_->Machine().ReplyDue());
     QCOMPARE(QByteArray::fromStdString(cycle_->PendingCommand()), kRequest50);
 
     QTRY_COMPARE_WITH_TIMEOUT(instrument_->requests.size(), 1, kWait);
     QCOMPARE(instrument_->requests[0], kRequest50);
-    QCOMPARE(cycle_->Timer1().Tag(), 1);
+    QVERIFY(cycle_->Machine().ReplyDue());
     QCOMPARE(cycle_->Timer1().Interval(), 4000);
     QVERIFY(cycle_->PendingCommand().empty());
 
@@ -134,121 +130,10 @@ class CaptureCycleTest : public QObject {
     QVERIFY(!cycle_->ClientSocket1().Active());
     QVERIFY(!cycle_->Timer1().Enabled());
     QCOMPARE(cycle_->Timer1().Interval(), 50);
-    QCOMPARE(cycle_->Timer1().Tag(), 1);
+    QVERIFY(cycle_->Machine().ReplyDue());
     QVERIFY(cycle_->RxBuffer().empty());
     QVERIFY(view_->file_buttons_enabled);
     QVERIFY(view_->errors.isEmpty());
-  }
-
-  void AutoSampleRebuildsEachRequestAtItsSend() {
-    instrument_->reply = FakeInstrument::Answer;
-    view_->on_pass = [this](size_t n) {
-      if (n == 1) view_->samples = "75";
-      if (n == 2) view_->dual = true;
-      if (n == 3) instrument_->reply = nullptr;  // the fourth request stays outstanding
-    };
-    view_->auto_checked = true;
-    cycle_->CBactiveClick();
-    QVERIFY(!view_->stream_enabled);
-    QVERIFY(!view_->file_buttons_enabled);
-
-    QTRY_COMPARE_WITH_TIMEOUT(instrument_->requests.size(), 4, kWait);
-    QCOMPARE(instrument_->requests[0], kRequest50);
-    QCOMPARE(instrument_->requests[1],
-             QByteArray("<K390><CH1><HEXPULSE>75</HEXPULSE></CH1></K390>"));
-    QCOMPARE(instrument_->requests[2], QByteArray("<K390><HEXPULSE>75</HEXPULSE></K390>"));
-    QCOMPARE(view_->title, QString("K390 Jitter Data [Live]"));
-    QVERIFY(!view_->file_buttons_enabled);  // passes leave the buttons locked in AutoSample
-    QCOMPARE(instrument_->connections, 1);
-    QCOMPARE(cycle_->Timer1().Tag(), 1);
-
-    view_->auto_checked = false;
-    cycle_->CBactiveClick();
-    QCOMPARE(view_->title, QString("K390 Jitter Data"));
-    QVERIFY(view_->stream_enabled);
-    QVERIFY(view_->file_buttons_enabled);
-    QVERIFY(view_->sample_enabled);
-    QVERIFY(!cycle_->Timer1().Enabled());
-    QVERIFY(cycle_->ClientSocket1().Active());  // switching off does not close the link
-
-    // The outstanding reply is still handled; its continue rule closes the link.
-    instrument_->Send(SampleReply(5));
-    QTRY_COMPARE_WITH_TIMEOUT(view_->passes.size(), size_t{4}, kWait);
-    QVERIFY(!cycle_->ClientSocket1().Active());
-    QVERIFY(!cycle_->Timer1().Enabled());
-    QCOMPARE(instrument_->requests.size(), 4);
-    QVERIFY(view_->errors.isEmpty());
-  }
-
-  void ReplyTimeoutEndsTheCycle_data() {
-    QTest::addColumn<bool>("auto_sample");
-    QTest::newRow("single sample") << false;
-    QTest::newRow("AutoSample") << true;
-  }
-  void ReplyTimeoutEndsTheCycle() {
-    QFETCH(bool, auto_sample);
-    // The instrument never answers.
-    if (auto_sample) {
-      view_->auto_checked = true;
-      cycle_->CBactiveClick();
-    } else {
-      cycle_->BsampleClick();
-    }
-    QTRY_COMPARE_WITH_TIMEOUT(instrument_->requests.size(), 1, kWait);
-    QTRY_VERIFY_WITH_TIMEOUT(!cycle_->Timer1().Enabled(), 3 * kWait);
-    QVERIFY(!cycle_->ClientSocket1().Active());
-    QCOMPARE(cycle_->Timer1().Interval(), 50);
-    QVERIFY(!view_->auto_checked);
-    QVERIFY(view_->passes.empty());
-    QVERIFY(view_->errors.isEmpty());
-    if (auto_sample) {
-      QCOMPARE(view_->title, QString("K390 Jitter Data"));
-      QVERIFY(view_->file_buttons_enabled);
-      QVERIFY(view_->sample_enabled);
-      QVERIFY(view_->stream_enabled);
-    } else {
-      // Nothing unlocks the buttons after a single-sample timeout.
-      QVERIFY(!view_->file_buttons_enabled);
-      QVERIFY(!view_->sample_enabled);
-    }
-    QCOMPARE(instrument_->requests.size(), 1);
-  }
-
-  void AReplySplitOverManyReadsCompletesWithItsEndTag() {
-    cycle_->BsampleClick();
-    QTRY_COMPARE_WITH_TIMEOUT(instrument_->requests.size(), 1, kWait);
-    const QByteArray reply = SampleReply(40);
-    size_t sent = 0;
-    for (qsizetype at = 0; at < reply.size(); at += 37) {
-      const QByteArray chunk = reply.mid(at, 37);
-      instrument_->Send(chunk);
-      sent += static_cast<size_t>(chunk.size());
-      if (at + 37 < reply.size()) {
-        QTRY_COMPARE_WITH_TIMEOUT(cycle_->RxBuffer().size(), sent, kWait);
-        QVERIFY(view_->passes.empty());
-      }
-    }
-    QTRY_COMPARE_WITH_TIMEOUT(view_->passes.size(), size_t{1}, kWait);
-    QCOMPARE(QByteArray::fromStdString(view_->passes[0]), reply);
-  }
-
-  void BytesAfterTheEndTagAreDroppedWithTheNextArrival() {
-    instrument_->reply = [](const QByteArray&) { return SampleReply(3) + "TRAIL"; };
-    cycle_->SetFromFile(true);  // a Load before: the reply must win over the loaded list
-    cycle_->BsampleClick();
-    QTRY_COMPARE_WITH_TIMEOUT(view_->passes.size(), size_t{1}, kWait);
-    // The pass saw the trailing bytes with the reply; they stay until bytes next arrive.
-    QCOMPARE(QByteArray::fromStdString(view_->passes[0]), SampleReply(3) + "TRAIL");
-    QCOMPARE(cycle_->RxBuffer(), std::string("TRAIL"));
-    QVERIFY(cycle_->ClearRxOnNext());
-    QVERIFY(!cycle_->FromFile());
-
-    instrument_->reply = [](const QByteArray&) { return SampleReply(4); };
-    QTRY_VERIFY_WITH_TIMEOUT(!cycle_->ClientSocket1().Active(), kWait);
-    cycle_->BsampleClick();
-    QTRY_COMPARE_WITH_TIMEOUT(view_->passes.size(), size_t{2}, kWait);
-    QCOMPARE(QByteArray::fromStdString(view_->passes[1]), SampleReply(4));
-    QVERIFY(cycle_->RxBuffer().empty());
   }
 
   void ARefusedConnectionIsReportedAndTheRequestStaysQueued() {
@@ -260,7 +145,7 @@ class CaptureCycleTest : public QObject {
     QTRY_VERIFY_WITH_TIMEOUT(ticks.count() >= 3, kWait);
     QVERIFY(!cycle_->ClientSocket1().Active());
     QCOMPARE(QByteArray::fromStdString(cycle_->PendingCommand()), kRequest50);
-    QCOMPARE(cycle_->Timer1().Tag(), 0);
+    QVERIFY(!cycle_->Machine().ReplyDue());
     QVERIFY(cycle_->Timer1().Enabled());
     QCOMPARE(view_->errors.size(), 1);  // nothing retries on its own
   }
@@ -287,41 +172,6 @@ class CaptureCycleTest : public QObject {
     QVERIFY(cycle_->PendingCommand().empty());
   }
 
-  void TheSendRuleNeedsACountOfAtLeastTen_data() {
-    QTest::addColumn<QString>("count");
-    QTest::addColumn<bool>("sent");
-    QTest::newRow("below the minimum") << "5" << false;
-    QTest::newRow("negative") << "-20" << false;
-    QTest::newRow("the minimum") << "10" << true;
-    QTest::newRow("empty counts as 10") << "" << true;
-    QTest::newRow("not a number counts as 10") << "1a" << true;
-    QTest::newRow("above the box's maximum") << "9999" << true;
-  }
-  void TheSendRuleNeedsACountOfAtLeastTen() {
-    QFETCH(QString, count);
-    QFETCH(bool, sent);
-    view_->samples = count;
-    cycle_->BsampleClick();
-    const QByteArray request =
-        "<K390><CH1><HEXPULSE>" + count.toLatin1() + "</HEXPULSE></CH1></K390>";
-    QTRY_VERIFY_WITH_TIMEOUT(cycle_->ClientSocket1().Active(), kWait);
-    if (sent) {
-      QTRY_COMPARE_WITH_TIMEOUT(instrument_->requests.size(), 1, kWait);
-      QCOMPARE(instrument_->requests[0], request);
-      return;
-    }
-    QSignalSpy ticks(&cycle_->Timer1(), &CaptureTimer::Tick);
-    QTRY_VERIFY_WITH_TIMEOUT(ticks.count() >= 5, kWait);
-    QVERIFY(instrument_->requests.isEmpty());
-    QCOMPARE(QByteArray::fromStdString(cycle_->PendingCommand()), request);
-    QCOMPARE(cycle_->Timer1().Tag(), 0);
-    QCOMPARE(cycle_->Timer1().Interval(), 50);
-    // Once the count is back in range the queued request goes out unchanged.
-    view_->samples = "12";
-    QTRY_COMPARE_WITH_TIMEOUT(instrument_->requests.size(), 1, kWait);
-    QCOMPARE(instrument_->requests[0], request);
-  }
-
   void TheLinkRefusesANewEndpointWhileActive_data() {
     QTest::addColumn<bool>("change_port");
     QTest::newRow("same endpoint") << false;
@@ -344,10 +194,10 @@ class CaptureCycleTest : public QObject {
     if (change_port) {
       QCOMPARE(message, QString("Can't change value while socket is active"));
       QVERIFY(cycle_->PendingCommand().empty());
-      QCOMPARE(cycle_->Timer1().Tag(), 1);
+      QVERIFY(cycle_->Machine().ReplyDue());
     } else {
       QVERIFY(message.isEmpty());
-      QCOMPARE(cycle_->Timer1().Tag(), 0);
+      QVERIFY(!cycle_->Machine().ReplyDue());
       QTRY_COMPARE_WITH_TIMEOUT(instrument_->requests.size(), 2, kWait);
     }
     QCOMPARE(instrument_->connections, 1);
@@ -376,46 +226,6 @@ class CaptureCycleTest : public QObject {
     QVERIFY(view_->errors.isEmpty());
   }
 
-  void AutoSampleStallsWhenTheInstrumentClosesAfterEachReply() {
-    instrument_->reply = FakeInstrument::Answer;
-    instrument_->close_after_reply = true;
-    view_->auto_checked = true;
-    cycle_->CBactiveClick();
-    // The reply that came with the close is still read and processed.
-    QTRY_COMPARE_WITH_TIMEOUT(view_->passes.size(), size_t{1}, kWait);
-    QCOMPARE(QByteArray::fromStdString(view_->passes[0]), SampleReply(5));
-    QTRY_VERIFY_WITH_TIMEOUT(!cycle_->ClientSocket1().Active(), kWait);
-    QSignalSpy ticks(&cycle_->Timer1(), &CaptureTimer::Tick);
-    QTRY_VERIFY_WITH_TIMEOUT(ticks.count() >= 5, kWait);
-    // Armed but stalled: nothing reopens the link, so nothing is sent and nothing times out.
-    QVERIFY(view_->auto_checked);
-    QVERIFY(cycle_->Timer1().Enabled());
-    QCOMPARE(cycle_->Timer1().Interval(), 50);
-    QCOMPARE(cycle_->Timer1().Tag(), 0);
-    QCOMPARE(instrument_->connections, 1);
-    QCOMPARE(instrument_->requests.size(), 1);
-    QVERIFY(view_->errors.isEmpty());
-  }
-
-  void ARequestLeftQueuedByAutoSampleOffGoesOutWithALaterTick() {
-    view_->auto_checked = true;
-    cycle_->CBactiveClick();
-    view_->auto_checked = false;
-    cycle_->CBactiveClick();
-    QVERIFY(!cycle_->Timer1().Enabled());
-    QCOMPARE(QByteArray::fromStdString(cycle_->PendingCommand()), kRequest50);
-    QTRY_VERIFY_WITH_TIMEOUT(cycle_->ClientSocket1().Active(), kWait);
-    QVERIFY(instrument_->requests.isEmpty());
-
-    // A display pass switches the timer on; its tick finds the link active and sends.
-    view_->ProcessSamples();
-    QTRY_COMPARE_WITH_TIMEOUT(instrument_->requests.size(), 1, kWait);
-    QCOMPARE(instrument_->requests[0], kRequest50);
-    QVERIFY(cycle_->PendingCommand().empty());
-    QCOMPARE(cycle_->Timer1().Tag(), 1);
-    QCOMPARE(cycle_->Timer1().Interval(), 4000);
-  }
-
   void AnEndlessReplyIsDiscardedAtTheLimit() {
     cycle_->BsampleClick();
     QTRY_COMPARE_WITH_TIMEOUT(instrument_->requests.size(), 1, kWait);
@@ -437,15 +247,6 @@ class CaptureCycleTest : public QObject {
     QCOMPARE(view_->errors.size(), 1);
   }
 
-  void TheLimitDoesNotApplyBelowIt() {
-    cycle_->BsampleClick();
-    QTRY_COMPARE_WITH_TIMEOUT(instrument_->requests.size(), 1, kWait);
-    const QByteArray reply = SampleReply(5001);  // the largest reply the arrays take
-    instrument_->Send(reply);
-    QTRY_COMPARE_WITH_TIMEOUT(view_->passes.size(), size_t{1}, kWait);
-    QCOMPARE(view_->passes[0].size(), static_cast<size_t>(reply.size()));
-    QVERIFY(view_->errors.isEmpty());
-  }
 };
 
 QTEST_MAIN(CaptureCycleTest)

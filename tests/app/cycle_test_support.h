@@ -1,7 +1,7 @@
 #pragma once
 
-// A window stand-in and a fake K390 instrument on 127.0.0.1 for driving the capture cycle and
-// the stream path through the real event loop.
+// A window stand-in and a fake K390 instrument on 127.0.0.1 for driving the capture cycle's
+// ports and the stream path through the real event loop.
 
 #include <QByteArray>
 #include <QHostAddress>
@@ -16,8 +16,10 @@
 #include <memory>
 #include <span>
 #include <string>
+#include <variant>
 #include <vector>
 
+#include "acquisition/capture_cycle.h"
 #include "acquisition/pulse_data.h"
 #include "app/capture_cycle.h"
 #include "app/capture_timer.h"
@@ -28,10 +30,10 @@
 
 namespace app::testing {
 
-// What the cycle needs of the window. The processing pass is reduced to what the cycle relies
-// on: the timer off at its start, the stream window and log steps in stream mode, and its end
-// steps however it ends. Every pass keeps a copy of RxBuffer.
-class FakeView : public CycleView {
+// The window's side of the cycle. The processing pass is reduced to what the cycle relies on:
+// its start and end steps however it ends, and the stream window and log steps in stream mode.
+// Every pass keeps a copy of RxBuffer.
+class FakeView {
  public:
   QString host = "127.0.0.1";
   QString port = "0";
@@ -58,36 +60,61 @@ class FakeView : public CycleView {
   CaptureCycle* cycle = nullptr;
   std::unique_ptr<acquisition::PulseData> data = std::make_unique<acquisition::PulseData>();
 
-  QString HostText() const override { return host; }
-  QString PortText() const override { return port; }
-  QString SamplesText() const override { return samples; }
-  int SamplesValue() const override {
-    const auto value = common::TryStrToInt(samples.toStdString());
-    return value ? *value : 10;
+  CycleWindow Window() {
+    return {[this] { return Controls(); },
+            [this](const acquisition::CycleStep& step) { Apply(step); }};
   }
-  bool DualChecked() const override { return dual; }
-  bool AutoSampleChecked() const override { return auto_checked; }
-  bool StreamChecked() const override { return stream_checked; }
 
-  void SetAutoSampleChecked(bool checked) override {
-    if (checked == auto_checked) return;
-    auto_checked = checked;
-    cycle->CBactiveClick();
+  acquisition::CycleInputs Controls() const {
+    acquisition::CycleInputs in;
+    in.host = host.toStdString();
+    in.port = port.toStdString();
+    in.samples_text = samples.toStdString();
+    const auto value = common::TryStrToInt(in.samples_text);
+    in.samples_value = value ? *value : 10;
+    in.dual = dual;
+    in.auto_sample = auto_checked;
+    in.stream = stream_checked;
+    return in;
   }
-  void SetAutoSampleEnabled(bool enabled) override { auto_enabled = enabled; }
-  void SetSampleEnabled(bool enabled) override { sample_enabled = enabled; }
-  void SetStreamEnabled(bool enabled) override { stream_enabled = enabled; }
-  void SetChartTitle(const QString& first_line) override { title = first_line; }
-  void LockFileButtons() override {
-    file_buttons_enabled = false;
-    sample_enabled = false;
+
+  void Apply(const acquisition::CycleStep& s) {
+    namespace step = acquisition::step;
+    if (auto* x = std::get_if<step::Enable>(&s)) {
+      switch (x->control) {
+        case acquisition::CycleControl::kAutoSample:
+          auto_enabled = x->on;
+          break;
+        case acquisition::CycleControl::kSample:
+          sample_enabled = x->on;
+          break;
+        case acquisition::CycleControl::kStream:
+          stream_enabled = x->on;
+          break;
+      }
+    } else if (std::holds_alternative<step::UncheckAutoSample>(s)) {
+      auto_checked = false;
+    } else if (std::holds_alternative<step::LockFileButtons>(s)) {
+      file_buttons_enabled = false;
+      sample_enabled = false;
+    } else if (std::holds_alternative<step::UnlockFileButtons>(s)) {
+      file_buttons_enabled = true;
+      sample_enabled = !stream_checked;
+    } else if (auto* x = std::get_if<step::ChartTitle>(&s)) {
+      title = x->live ? "K390 Jitter Data [Live]" : "K390 Jitter Data";
+    } else if (std::holds_alternative<step::RunPass>(s)) {
+      ProcessSamples();
+    } else if (auto* x = std::get_if<step::ShowError>(&s)) {
+      errors << QString::fromStdString(x->message);
+    } else if (auto* x = std::get_if<step::Beep>(&s)) {
+      beeps += x->count;
+    } else if (auto* x = std::get_if<step::LostWords>(&s)) {
+      lost_shown = x->words;
+    }
   }
-  void UnlockFileButtons() override {
-    file_buttons_enabled = true;
-    sample_enabled = !stream_checked;
-  }
-  void ProcessSamples() override {
-    cycle->Timer1().SetEnabled(false);
+
+  void ProcessSamples() {
+    cycle->PassStarting();
     try {
       passes.push_back(cycle->RxBuffer());
       if (on_pass) on_pass(passes.size());
@@ -99,19 +126,10 @@ class FakeView : public CycleView {
         window_counts.push_back(data->Ch1Count);
       }
     } catch (...) {
-      EndSteps();
+      cycle->PassEnding();
       throw;
     }
-    EndSteps();
-  }
-  void ReportError(const QString& message) override { errors << message; }
-  void Beep() override { ++beeps; }
-  void ShowLostWords(uint64_t lost) override { lost_shown = lost; }
-
-  void EndSteps() {
-    if (!auto_checked && !stream_checked) UnlockFileButtons();
-    cycle->SetClearRxOnNext(true);
-    cycle->Timer1().SetEnabled(true);
+    cycle->PassEnding();
   }
 
   // A handler whose error goes to the standard error display.

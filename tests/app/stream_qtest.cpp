@@ -73,7 +73,7 @@ class StreamTest : public QObject {
   std::string ExeDir() const { return dir_->path().toStdString() + "/"; }
 
   void MakeCycle(const std::string& exe_dir) {
-    cycle_ = std::make_unique<CaptureCycle>(*view_, *pass_, exe_dir);
+    cycle_ = std::make_unique<CaptureCycle>(view_->Window(), exe_dir);
     app::testing::Wire(*cycle_, *view_);
     cycle_->IdUDPServer1().SetPort(app::testing::FreeUdpPort());
   }
@@ -147,7 +147,7 @@ class StreamTest : public QObject {
     QTRY_VERIFY_WITH_TIMEOUT(!cycle_->ClientSocket1().Active(), kWait);
     QVERIFY(cycle_->StreamBinary());
     QVERIFY(cycle_->Timer1().Enabled());
-    QCOMPARE(cycle_->Timer1().Tag(), 1);
+    QVERIFY(cycle_->Machine().ReplyDue());
 
     QUdpSocket sender;
     const auto port = cycle_->IdUDPServer1().Port();
@@ -215,7 +215,7 @@ class StreamTest : public QObject {
     QVERIFY(cycle_->StreamBinary());
     QVERIFY(cycle_->RxBuffer().empty());
     QVERIFY(cycle_->ClientSocket1().Active());
-    QCOMPARE(cycle_->Timer1().Tag(), 0);
+    QVERIFY(!cycle_->Machine().ReplyDue());
     QCOMPARE(cycle_->Timer1().Interval(), 50);
 
     // A read ending inside a word, then a pass, then the rest of the word.
@@ -371,12 +371,12 @@ class StreamTest : public QObject {
     instrument_->reply = nullptr;  // the stream command is never acknowledged
     Start(2);
     QTRY_COMPARE_WITH_TIMEOUT(instrument_->requests.size(), 1, kWait);
-    QCOMPARE(cycle_->Timer1().Tag(), 1);
+    QVERIFY(cycle_->Machine().ReplyDue());
     QCOMPARE(cycle_->Timer1().Interval(), 4000);
     QTRY_COMPARE_WITH_TIMEOUT(cycle_->Timer1().Interval(), 50, 3 * kWait);
     QVERIFY(cycle_->Timer1().Enabled());
     QVERIFY(cycle_->ClientSocket1().Active());
-    QCOMPARE(cycle_->Timer1().Tag(), 1);
+    QVERIFY(cycle_->Machine().ReplyDue());
     QVERIFY(!cycle_->StreamBinary());
     // The stream trigger goes on at the short period.
     const size_t passes = view_->passes.size();
@@ -393,7 +393,7 @@ class StreamTest : public QObject {
     QTRY_VERIFY_WITH_TIMEOUT(ticks.count() >= 5, kWait);
     QVERIFY(instrument_->requests.isEmpty());
     QCOMPARE(cycle_->PendingCommand(), acquisition::StreamCommand(2));
-    QCOMPARE(cycle_->Timer1().Tag(), 0);
+    QVERIFY(!cycle_->Machine().ReplyDue());
     view_->samples = "10";
     QTRY_COMPARE_WITH_TIMEOUT(instrument_->requests.size(), 1, kWait);
     QCOMPARE(instrument_->requests[0], QByteArray::fromStdString(acquisition::StreamCommand(2)));

@@ -1,0 +1,335 @@
+#include "acquisition/capture_cycle.h"
+
+#include <exception>
+#include <utility>
+
+#include "acquisition/protocol.h"
+#include "acquisition/stream_log.h"
+#include "acquisition/stream_ring.h"
+#include "acquisition/tick_timer.h"
+
+namespace acquisition {
+
+CaptureCycle::CaptureCycle(std::string exe_dir) : exe_dir_(std::move(exe_dir)) {}
+
+std::string CaptureCycle::StreamLogPath() const { return exe_dir_ + std::string(kStreamLogName); }
+
+CycleState CaptureCycle::State() const {
+  if (streaming_) return CycleState::kStreaming;
+  if (!timer_on_) return CycleState::kIdle;
+  if (reply_due_ && timer_ms_ == kReplyTimeoutMs) return CycleState::kAwaitingReply;
+  return CycleState::kArmed;
+}
+
+CycleSteps CaptureCycle::Begin() {
+  rest_ = nullptr;
+  return {};
+}
+
+void CaptureCycle::StopAt(CycleStep step, Rest rest, CycleSteps& out) {
+  out.push_back(std::move(step));
+  rest_ = std::move(rest);
+}
+
+CycleSteps CaptureCycle::Continue(const CycleInputs& in) {
+  CycleSteps out;
+  Rest rest = std::exchange(rest_, nullptr);
+  if (rest) rest(in, out);
+  return out;
+}
+
+void CaptureCycle::Timer(bool on, CycleSteps& out) {
+  timer_on_ = on;
+  out.push_back(step::TimerEnabled{on});
+}
+
+void CaptureCycle::Interval(int ms, CycleSteps& out) {
+  timer_ms_ = ms;
+  out.push_back(step::TimerInterval{ms});
+}
+
+void CaptureCycle::Arm(CycleSteps& out) {
+  reply_due_ = false;
+  Interval(kTickIntervalMs, out);
+  Timer(true, out);
+}
+
+void CaptureCycle::QueueSampleRequest(const CycleInputs& in) {
+  pending_command_ = SampleRequest(in.dual, in.samples_text);
+}
+
+void CaptureCycle::OpenLinkIfClosed(const CycleInputs& in, Rest rest, CycleSteps& out) {
+  if (in.link_active) return rest(in, out);
+  StopAt(step::OpenLink{in.host, in.port}, std::move(rest), out);
+}
+
+CycleSteps CaptureCycle::Sample(const CycleInputs& in) {
+  CycleSteps out = Begin();
+  Timer(false, out);
+  OpenLinkIfClosed(
+      in,
+      [this](CycleInputs now, CycleSteps& more) {
+        Arm(more);
+        more.push_back(step::LockFileButtons{});
+        QueueSampleRequest(now);
+      },
+      out);
+  return out;
+}
+
+void CaptureCycle::AutoSampleOff(CycleSteps& out) {
+  out.push_back(step::ChartTitle{false});
+  out.push_back(step::Enable{CycleControl::kSample, true});
+  Timer(false, out);
+  out.push_back(step::UnlockFileButtons{});
+  out.push_back(step::Enable{CycleControl::kStream, true});
+}
+
+CycleSteps CaptureCycle::AutoSampleToggled(const CycleInputs& in) {
+  CycleSteps out = Begin();
+  if (!in.auto_sample) {
+    AutoSampleOff(out);
+    return out;
+  }
+  out.push_back(step::Enable{CycleControl::kStream, false});
+  out.push_back(step::ResetQualityPeak{});
+  // No test of the active flag: the same endpoint on an active link changes nothing, a new one
+  // is refused.
+  StopAt(
+      step::OpenLink{in.host, in.port},
+      [this](CycleInputs now, CycleSteps& more) {
+        Arm(more);
+        rx_buffer_.clear();
+        more.push_back(step::LockFileButtons{});
+        QueueSampleRequest(now);
+      },
+      out);
+  return out;
+}
+
+void CaptureCycle::ApplyNotices(CycleSteps& out) {
+  const StreamNotices notices = path_.TakeNotices();
+  if (notices.repeats > 0) out.push_back(step::Beep{notices.repeats});
+  out.push_back(step::LostWords{notices.lost_words});
+  for (const std::string& error : notices.errors) out.push_back(step::ShowError{error});
+}
+
+CycleSteps CaptureCycle::StreamToggled(const CycleInputs& in) {
+  CycleSteps out = Begin();
+  if (!in.stream) {
+    // The receiver goes first, so the tail the path logs is the last word it will get.
+    StopAt(
+        step::UdpActive{false},
+        [this](CycleInputs now, CycleSteps& more) {
+          std::string tail_error;
+          try {
+            tail_error = path_.StopStream();
+          } catch (const std::exception& error) {
+            more.push_back(step::Raise{error.what()});
+            return;
+          }
+          streaming_ = false;
+          ApplyNotices(more);
+          more.push_back(step::Enable{CycleControl::kAutoSample, true});
+          more.push_back(step::Enable{CycleControl::kSample, true});
+          more.push_back(step::UnlockFileButtons{});
+          // A failed resample must not keep the instrument streaming: its error waits.
+          more.push_back(step::ResampleStreamLog{});
+          StreamTail(now, false, tail_error, more);
+        },
+        out);
+    return out;
+  }
+  try {
+    path_.BeginStream();
+    out.push_back(step::ResetPeaks{});
+    path_.OpenLog(StreamLogPath());
+  } catch (const std::exception& error) {
+    out.push_back(step::Raise{error.what()});
+    return out;
+  }
+  streaming_ = true;
+  out.push_back(step::Enable{CycleControl::kAutoSample, false});
+  out.push_back(step::Enable{CycleControl::kSample, false});
+  stream_tick_ = in.now;
+  stream_binary_ = false;
+  out.push_back(step::LockFileButtons{});
+  StopAt(
+      step::UdpActive{transport_ == StreamTransport::kUdp},
+      [this](CycleInputs now, CycleSteps& more) { StreamTail(now, true, {}, more); }, out);
+  return out;
+}
+
+void CaptureCycle::StreamTail(const CycleInputs& in, bool streaming, std::string tail_error,
+                              CycleSteps& out) {
+  Timer(false, out);
+  OpenLinkIfClosed(
+      in,
+      [this, streaming, tail_error](CycleInputs, CycleSteps& more) {
+        Arm(more);
+        pending_command_ = StreamCommand(streaming ? static_cast<int>(transport_) : 0);
+        if (!tail_error.empty()) more.push_back(step::Raise{tail_error});
+      },
+      out);
+}
+
+void CaptureCycle::StreamTrigger(const CycleInputs& in, CycleSteps& out) {
+  if (!in.stream) return;
+  const int n = ClampWindow(in.samples_value);
+  ApplyNotices(out);
+  if (path_.RingFillCount() >= n || TickElapsed(stream_tick_, in.now) > kStreamPassMs) {
+    from_file_ = false;
+    stream_tick_ = in.now;
+    Timer(false, out);
+    out.push_back(step::RunPass{});
+  }
+}
+
+CycleSteps CaptureCycle::Tick(const CycleInputs& event) {
+  CycleSteps out = Begin();
+  CycleInputs in = event;
+  if (reply_due_) {
+    // The reply timeout ran out.
+    if (!in.stream) Timer(false, out);
+    Interval(kTickIntervalMs, out);
+    if (in.auto_sample) {
+      out.push_back(step::UncheckAutoSample{});
+      in.auto_sample = false;
+      AutoSampleOff(out);
+    }
+    if (in.link_active && !in.stream) {
+      out.push_back(step::CloseLink{});
+      in.link_active = false;
+    }
+  }
+
+  if (in.samples_value >= kMinSamples && (!pending_command_.empty() || in.auto_sample) &&
+      in.link_active) {
+    Timer(false, out);
+    Interval(kReplyTimeoutMs, out);
+    Timer(true, out);
+    if (in.auto_sample) {
+      out.push_back(step::ChartTitle{true});
+      QueueSampleRequest(in);
+    }
+    StopAt(
+        step::Send{pending_command_},
+        [this](CycleInputs now, CycleSteps& more) {
+          pending_command_.clear();
+          reply_due_ = true;
+          StreamTrigger(now, more);
+        },
+        out);
+    return out;
+  }
+  StreamTrigger(in, out);
+  return out;
+}
+
+CycleSteps CaptureCycle::BytesArrived(const CycleInputs& in, std::string_view bytes) {
+  CycleSteps out = Begin();
+  if (bytes.empty()) return out;
+  if (clear_rx_on_next_) {
+    // In binary stream mode the bytes left here are the start of the next word; throwing them
+    // away would shift every later word.
+    if (!(stream_binary_ && rx_buffer_.size() < 4)) rx_buffer_.clear();
+    clear_rx_on_next_ = false;
+  }
+  rx_buffer_ += bytes;
+
+  if (IsCompleteReply(rx_buffer_)) {
+    from_file_ = false;
+    if (IsStreamAck(rx_buffer_)) {
+      stream_binary_ = AckSetsBinary(rx_buffer_);
+      AfterReply(in, out);
+    } else {
+      StopAt(
+          step::RunPass{}, [this](CycleInputs now, CycleSteps& more) { AfterReply(now, more); },
+          out);
+    }
+    return out;
+  }
+  if (!stream_binary_ && rx_buffer_.size() > kMaxRxBytes) {
+    // A peer that never ends its reply must not make the buffer grow without bound. Closing the
+    // link stops the flood; the reply, if any, ends by its timeout.
+    const size_t held = rx_buffer_.size();
+    rx_buffer_.clear();
+    rx_buffer_.shrink_to_fit();
+    out.push_back(step::CloseLink{});
+    out.push_back(step::Raise{"No reply end tag in " + std::to_string(held) +
+                              " received bytes; the receive buffer was emptied and the link "
+                              "closed"});
+    return out;
+  }
+  BinaryStep();
+  return out;
+}
+
+void CaptureCycle::AfterReply(const CycleInputs& in, CycleSteps& out) {
+  if (in.auto_sample || (transport_ == StreamTransport::kTcp && in.stream)) {
+    Arm(out);
+  } else {
+    Interval(kTickIntervalMs, out);
+    if (!in.stream) Timer(false, out);
+    out.push_back(step::CloseLink{});
+  }
+  rx_buffer_.erase(0, ReplyLength(rx_buffer_));
+  BinaryStep();
+}
+
+void CaptureCycle::BinaryStep() {
+  if (stream_binary_) path_.MoveWords(rx_buffer_);
+}
+
+CycleSteps CaptureCycle::LinkError(const std::string& message) {
+  // The socket layer may report while another event's steps are being carried out: that
+  // event's rest stays.
+  CycleSteps out;
+  out.push_back(step::ShowError{message});
+  return out;
+}
+
+size_t CaptureCycle::Datagram(std::span<const uint8_t> datagram) {
+  return path_.Datagram(datagram);
+}
+
+CycleSteps CaptureCycle::WindowClosing(const CycleInputs& in) {
+  CycleSteps out = Begin();
+  if (in.link_active) out.push_back(step::CloseLink{});
+  out.push_back(step::UdpActive{false});
+  try {
+    if (path_.LogOpen()) path_.CloseLog();
+  } catch (const std::exception& error) {
+    out.push_back(step::Raise{error.what()});
+  }
+  return out;
+}
+
+CycleSteps CaptureCycle::PassStarting() {
+  CycleSteps out;
+  Timer(false, out);
+  return out;
+}
+
+CycleSteps CaptureCycle::PassEnding(const CycleInputs& in) {
+  CycleSteps out;
+  if (!in.auto_sample && !in.stream) out.push_back(step::UnlockFileButtons{});
+  clear_rx_on_next_ = true;
+  Timer(true, out);
+  return out;
+}
+
+CycleSteps CaptureCycle::TakeStreamWindow(int n, PulseData& data) {
+  CycleSteps out;
+  std::string failure;
+  try {
+    path_.TakeWindow(n, data);
+  } catch (const std::exception& error) {
+    failure = error.what();
+  }
+  ApplyNotices(out);
+  if (!failure.empty()) out.push_back(step::Raise{failure});
+  return out;
+}
+
+}  // namespace acquisition

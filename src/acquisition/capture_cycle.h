@@ -1,0 +1,197 @@
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <span>
+#include <string>
+#include <string_view>
+#include <variant>
+#include <vector>
+
+#include "acquisition/pulse_data.h"
+#include "acquisition/stream_path.h"
+
+// The capture cycle as a state machine without sockets, timers or widgets. Each event comes
+// with the control values and the link state as they are at that moment, and gives back the
+// steps to carry out, in order. The caller owns the real timer, link and UDP receiver.
+namespace acquisition {
+
+enum class CycleState {
+  kIdle,           // nothing in progress (the timer may still run idle after a display pass)
+  kArmed,          // a request is queued or AutoSample will queue one; the next tick sends
+  kAwaitingReply,  // one request sent, its 4,000 ms timeout running
+  kStreaming,      // Stream is checked: the stream trigger runs at every tick
+};
+
+enum class StreamTransport { kNone = 0, kUdp = 1, kTcp = 2 };
+
+// What the cycle reads at an event: the window's controls, the link and the clock.
+struct CycleInputs {
+  std::string host;          // the instrument's host name or address, as typed
+  std::string port;          // the instrument's TCP port, as typed
+  std::string samples_text;  // the sample count, as typed
+  int samples_value = 10;    // the sample count as an integer, 10 when the text is none
+  bool dual = false;
+  bool auto_sample = false;
+  bool stream = false;
+  bool link_active = false;
+  int32_t now = 0;  // TickNow
+};
+
+enum class CycleControl { kAutoSample, kSample, kStream };
+
+// Steps for the caller. Those marked "may fail" may throw; the caller then drops the rest of the
+// event, which is how an error ends a handler part-way.
+namespace step {
+struct TimerEnabled {
+  bool on;
+};
+// A change of an enabled timer's interval restarts its countdown.
+struct TimerInterval {
+  int ms;
+};
+// Resolve the host, set the link's address and the port text as a decimal integer, open the
+// link. May fail (a bad port text, a new endpoint while the link is active).
+struct OpenLink {
+  std::string host;
+  std::string port;
+};
+struct CloseLink {};
+struct Send {
+  std::string bytes;
+};                  // may fail
+struct RunPass {};  // the processing pass; may fail
+struct UdpActive {
+  bool on;
+};  // may fail when switching on
+// The offline resample of the stream log, if the settings ask for it. A failure is raised only
+// after the rest of the event, and only when nothing else was raised.
+struct ResampleStreamLog {};
+struct Raise {
+  std::string message;
+};  // end the handler with this error
+struct ShowError {
+  std::string message;
+};                            // report without ending anything
+struct UncheckAutoSample {};  // the box only: its off steps are in this list already
+struct Enable {
+  CycleControl control;
+  bool on;
+};
+struct LockFileButtons {};
+struct UnlockFileButtons {};
+struct ChartTitle {
+  bool live;
+};  // the chart title for AutoSample running, or the plain one
+struct ResetPeaks {};
+struct ResetQualityPeak {};
+struct Beep {
+  int count;
+};
+struct LostWords {
+  uint64_t words;
+};
+}  // namespace step
+
+using CycleStep =
+    std::variant<step::TimerEnabled, step::TimerInterval, step::OpenLink, step::CloseLink,
+                 step::Send, step::RunPass, step::UdpActive, step::ResampleStreamLog, step::Raise,
+                 step::ShowError, step::UncheckAutoSample, step::Enable, step::LockFileButtons,
+                 step::UnlockFileButtons, step::ChartTitle, step::ResetPeaks,
+                 step::ResetQualityPeak, step::Beep, step::LostWords>;
+using CycleSteps = std::vector<CycleStep>;
+
+inline constexpr int kTickIntervalMs = 50;
+inline constexpr int kReplyTimeoutMs = 4000;
+inline constexpr int kMinSamples = 10;
+inline constexpr int kStreamPassMs = 250;
+
+// One thread only. The stream path inside is also fed from the UDP receiver's thread.
+class CaptureCycle {
+ public:
+  // `exe_dir` holds the stream log, ending with a separator.
+  explicit CaptureCycle(std::string exe_dir);
+
+  // Operator commands.
+  CycleSteps Sample(const CycleInputs& in);
+  CycleSteps AutoSampleToggled(const CycleInputs& in);  // in.auto_sample: the box's new state
+  CycleSteps StreamToggled(const CycleInputs& in);      // in.stream: the box's new state
+  CycleSteps WindowClosing(const CycleInputs& in);
+
+  // Link, timer and receiver events.
+  CycleSteps Tick(const CycleInputs& in);
+  CycleSteps BytesArrived(const CycleInputs& in, std::string_view bytes);
+  CycleSteps LinkError(const std::string& message);
+  size_t Datagram(std::span<const uint8_t> datagram);
+
+  // A list may stop after a step that may fail; once that step went through, Continue gives
+  // the rest of the same event. Any new event drops a rest left behind by a failure.
+  bool HasRest() const { return static_cast<bool>(rest_); }
+  CycleSteps Continue(const CycleInputs& in);
+
+  // The processing pass's own cycle steps: the timer off at its start, and at its end (however
+  // it ends) the file buttons unlocked unless AutoSample or Stream is on, ClearRxOnNext set, the
+  // timer on. They leave an unfinished event alone.
+  CycleSteps PassStarting();
+  CycleSteps PassEnding(const CycleInputs& in);
+  // The stream window and log steps of a pass, with what the stream path met since.
+  CycleSteps TakeStreamWindow(int n, PulseData& data);
+
+  // Start-up: ring cursors to 0.
+  void ResetRing() { path_.ResetCursors(); }
+
+  CycleState State() const;
+  std::string& RxBuffer() { return rx_buffer_; }
+  bool FromFile() const { return from_file_; }
+  void SetFromFile(bool from_file) { from_file_ = from_file; }
+  bool ClearRxOnNext() const { return clear_rx_on_next_; }
+  void SetClearRxOnNext(bool clear) { clear_rx_on_next_ = clear; }
+  StreamTransport Transport() const { return transport_; }
+  void SetTransport(StreamTransport transport) { transport_ = transport; }
+  const std::string& PendingCommand() const { return pending_command_; }
+  bool StreamBinary() const { return stream_binary_; }
+  // A request was sent and no reply or timeout has re-armed the cycle since.
+  bool ReplyDue() const { return reply_due_; }
+  StreamPath& Path() { return path_; }
+  const StreamPath& Path() const { return path_; }
+  std::string StreamLogPath() const;
+
+  // RxBuffer is emptied with an error when it grows past this without a complete reply.
+  static constexpr size_t kMaxRxBytes = 1024 * 1024;
+
+ private:
+  using Rest = std::function<void(CycleInputs in, CycleSteps& out)>;
+
+  CycleSteps Begin();
+  void StopAt(CycleStep step, Rest rest, CycleSteps& out);
+  void Timer(bool on, CycleSteps& out);
+  void Interval(int ms, CycleSteps& out);
+  void Arm(CycleSteps& out);
+  void QueueSampleRequest(const CycleInputs& in);
+  // Either opens the link (stopping there) and then runs `rest`, or runs `rest` at once.
+  void OpenLinkIfClosed(const CycleInputs& in, Rest rest, CycleSteps& out);
+  void AutoSampleOff(CycleSteps& out);
+  void ApplyNotices(CycleSteps& out);
+  void StreamTail(const CycleInputs& in, bool streaming, std::string tail_error, CycleSteps& out);
+  void StreamTrigger(const CycleInputs& in, CycleSteps& out);
+  void AfterReply(const CycleInputs& in, CycleSteps& out);
+  void BinaryStep();
+
+  std::string exe_dir_;
+  StreamPath path_;
+  Rest rest_;
+  std::string pending_command_;
+  std::string rx_buffer_;
+  bool clear_rx_on_next_ = false;
+  bool stream_binary_ = false;
+  bool from_file_ = false;
+  bool streaming_ = false;
+  bool reply_due_ = false;
+  bool timer_on_ = false;
+  int timer_ms_ = 1000;
+  StreamTransport transport_ = StreamTransport::kNone;
+  int32_t stream_tick_ = 0;
+};
+
+}  // namespace acquisition
