@@ -433,6 +433,37 @@ void FmainForm::ShowReadout(const QString& figures, const QString& pulse_counts)
   Lpulses->setVisible(!pulse_counts.isEmpty());
 }
 
+acquisition::CycleInputs FmainForm::CycleInputs() const {
+  acquisition::CycleInputs in;
+  in.host = Eip->text().toStdString();
+  in.port = Eport->text().toStdString();
+  const QByteArray count = SEsamples->text().toLatin1();
+  in.samples_text.assign(count.constData(), static_cast<size_t>(count.size()));
+  in.samples_value = SEsamples->Value();
+  in.dual = CBdual->isChecked();
+  in.auto_sample = CBactive->isChecked();
+  in.stream = CBstream->isChecked();
+  return in;
+}
+
+void FmainForm::EnableCycleControl(acquisition::CycleControl control, bool on) const {
+  QWidget* widget = CBstream;
+  if (control == acquisition::CycleControl::kAutoSample) widget = CBactive;
+  if (control == acquisition::CycleControl::kSample) widget = Bsample;
+  widget->setEnabled(on);
+}
+
+void FmainForm::SetFileButtonsLocked(bool locked) const {
+  Bload->setEnabled(!locked);
+  Bsave->setEnabled(!locked);
+  Bsample->setEnabled(!locked && !CBstream->isChecked());
+}
+
+void FmainForm::SetChartTitle(const QString& first_line) const {
+  Chart1->SetTitle(first_line);
+  Chart1->Widget()->setAccessibleName(first_line);
+}
+
 // A log with holes must not pass for a complete one: the count stays on screen, in red, from
 // the first lost word until the next start.
 void FmainForm::ShowLostWords(uint64_t lost) {

@@ -6,6 +6,7 @@
 #include <memory>
 #include <vector>
 
+#include "acquisition/capture_cycle.h"
 #include "analysis/figures.h"
 #include "analysis/processing_pass.h"
 
@@ -70,6 +71,16 @@ class FmainForm {
   void ShowTimingChart(analysis::GraphView view);
   // The readout's figures, and "Missing N / Extra N" in red beside them (hidden when empty).
   void ShowReadout(const QString& figures, const QString& pulse_counts) const;
+
+  // The capture controls as a cycle event carries them: host, port, samples as typed and as a
+  // value, Dual Channel, AutoSample and Stream.
+  acquisition::CycleInputs CycleInputs() const;
+  // Enables or disables the capture control the cycle names.
+  void EnableCycleControl(acquisition::CycleControl control, bool on) const;
+  // Load, Save and Sample off; or Load and Save on, with Sample on unless Stream is checked.
+  void SetFileButtonsLocked(bool locked) const;
+  // The pulse chart's title, which is also its accessible name.
+  void SetChartTitle(const QString& first_line) const;
 
   // "Lost N" in red beside the Stream box, with N in its tooltip and accessible name; hidden
   // for 0.

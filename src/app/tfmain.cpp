@@ -1,6 +1,5 @@
 #include "app/tfmain.h"
 
-#include <QAbstractButton>
 #include <QApplication>
 #include <QButtonGroup>
 #include <QCheckBox>
@@ -29,8 +28,6 @@
 #include "common/text_forms.h"
 #include "persistence/jit_file.h"
 #include "persistence/text_file.h"
-#include "presentation/chart_maths.h"
-#include "presentation/feed_steps.h"
 #include "presentation/pulse_chart.h"
 
 namespace app {
@@ -54,7 +51,7 @@ TFmain::TFmain(QString exe_dir, Hooks hooks, QWidget* parent)
       exe_dir_((exe_dir.isEmpty() ? DefaultExeDir() : exe_dir).toStdString()),
       hooks_(std::move(hooks)) {
   cycle_ = std::make_unique<CaptureCycle>(
-      CycleWindow{[this] { return CycleControls(); },
+      CycleWindow{[this] { return ui_.CycleInputs(); },
                   [this](const acquisition::CycleStep& step) { ApplyCycleStep(step); }},
       exe_dir_);
   ui_.SetupUi(this);
@@ -243,17 +240,9 @@ void TFmain::WriteSetting(std::string_view key, std::string_view value) const {
 
 void TFmain::FormClose() { cycle_->FormClose(); }
 
-void TFmain::LockFileButtons() {
-  ui_.Bload->setEnabled(false);
-  ui_.Bsave->setEnabled(false);
-  ui_.Bsample->setEnabled(false);
-}
+void TFmain::LockFileButtons() { ui_.SetFileButtonsLocked(true); }
 
-void TFmain::UnlockFileButtons() {
-  ui_.Bload->setEnabled(true);
-  ui_.Bsave->setEnabled(true);
-  ui_.Bsample->setEnabled(!ui_.CBstream->isChecked());
-}
+void TFmain::UnlockFileButtons() { ui_.SetFileButtonsLocked(false); }
 
 void TFmain::EipChange() { WriteSetting(persistence::kKeyIp, ui_.Eip->text().toStdString()); }
 
@@ -424,26 +413,10 @@ bool TFmain::eventFilter(QObject* watched, QEvent* event) {
   return QWidget::eventFilter(watched, event);
 }
 
-acquisition::CycleInputs TFmain::CycleControls() const {
-  acquisition::CycleInputs in;
-  in.host = ui_.Eip->text().toStdString();
-  in.port = ui_.Eport->text().toStdString();
-  const QByteArray count = ui_.SEsamples->text().toLatin1();
-  in.samples_text.assign(count.constData(), static_cast<size_t>(count.size()));
-  in.samples_value = ui_.SEsamples->Value();
-  in.dual = ui_.CBdual->isChecked();
-  in.auto_sample = ui_.CBactive->isChecked();
-  in.stream = ui_.CBstream->isChecked();
-  return in;
-}
-
 void TFmain::ApplyCycleStep(const acquisition::CycleStep& s) {
   namespace step = acquisition::step;
   if (auto* x = std::get_if<step::Enable>(&s)) {
-    QWidget* control = ui_.CBstream;
-    if (x->control == acquisition::CycleControl::kAutoSample) control = ui_.CBactive;
-    if (x->control == acquisition::CycleControl::kSample) control = ui_.Bsample;
-    control->setEnabled(x->on);
+    ui_.EnableCycleControl(x->control, x->on);
   } else if (std::holds_alternative<step::UncheckAutoSample>(s)) {
     // The cycle has listed the box's off steps itself.
     const QSignalBlocker block(ui_.CBactive);
@@ -469,10 +442,7 @@ void TFmain::ApplyCycleStep(const acquisition::CycleStep& s) {
   }
 }
 
-void TFmain::SetChartTitle(const QString& first_line) {
-  ui_.Chart1->SetTitle(first_line);
-  ui_.Chart1->Widget()->setAccessibleName(first_line);
-}
+void TFmain::SetChartTitle(const QString& first_line) { ui_.SetChartTitle(first_line); }
 
 void TFmain::ShowLostWords(uint64_t lost) { ui_.ShowLostWords(lost); }
 

@@ -129,8 +129,7 @@ class TFmain : public QWidget {
   void WireControls();
   void WireButtons();
   void WireCapture();
-  // The controls the capture cycle reads at each of its events, and the steps it gives the window.
-  acquisition::CycleInputs CycleControls() const;
+  // The steps of the capture cycle that fall to the window.
   void ApplyCycleStep(const acquisition::CycleStep& step);
   // Runs `action` under the standard error display.
   void Guarded(const std::function<void()>& action);
