@@ -17,18 +17,6 @@ bool Has(int64_t stamp) { return stamp != kNoPulse; }
 
 }  // namespace
 
-void RunStatistics::Squares::Add(__int128 v) {
-  // The split matches the batch table's, so the sums agree to the last bit.
-  constexpr __int128 kExactLimit = __int128{1} << 40;
-  if (v < kExactLimit && v > -kExactLimit) {
-    exact += v * v;
-  } else {
-    const long double r = static_cast<long double>(v);
-    rest += r * r;
-  }
-  ++n;
-}
-
 RunStatistics::RunStatistics(int deepest_octave)
     : deepest_octave_(std::clamp(deepest_octave, 0, kDeepestOctave)),
       // Room for the 3 m + 1 latest points the deepest factor needs.

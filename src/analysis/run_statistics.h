@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "analysis/pulse_train.h"
+#include "analysis/squares_sum.h"
 #include "analysis/stability.h"
 #include "persistence/run_summary.h"
 
@@ -94,13 +95,7 @@ class RunStatistics {
 
  private:
   // Sums of squares: integer terms of moderate size exactly, others in extended precision.
-  struct Squares {
-    __int128 exact = 0;
-    long double rest = 0;
-    int64_t n = 0;
-    void Add(__int128 v);
-    long double Sum() const { return static_cast<long double>(exact) + rest; }
-  };
+  using Squares = SquaresSum;
   // Indices of a sliding window whose levels rise (minima) or fall (maxima) from the front;
   // indices are held by their low 32 bits, enough for a window of up to 2^20 + 1 points.
   struct ExtremeQueue {

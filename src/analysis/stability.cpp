@@ -7,6 +7,7 @@
 
 #include "analysis/edf.h"
 #include "analysis/noise_id.h"
+#include "analysis/squares_sum.h"
 #include "common/ticks.h"
 
 namespace analysis {
@@ -192,31 +193,7 @@ class SecondsSource {
   bool gapless_ = true;
 };
 
-// A sum of squares: integer terms of moderate size exactly in 128 bits (no rounding and no
-// conversion in the loop), anything else in extended precision.
-struct Accumulated {
-  __int128 exact = 0;
-  long double rest = 0;
-  int64_t n = 0;
-
-  static constexpr __int128 kExactLimit = __int128{1} << 40;
-  void Add(__int128 v) {
-    if (v < kExactLimit && v > -kExactLimit) {
-      exact += v * v;
-    } else {
-      const long double r = static_cast<long double>(v);
-      rest += r * r;
-    }
-    ++n;
-  }
-  void Add(int64_t v) { Add(static_cast<__int128>(v)); }
-  void Add(long double v) {
-    rest += v * v;
-    ++n;
-  }
-  void Add(double v) { Add(static_cast<long double>(v)); }
-  long double Sum() const { return static_cast<long double>(exact) + rest; }
-};
+using Accumulated = SquaresSum;
 
 // Sums of squared differences of order d (2 or 3) at stride `stride`.
 // kGapless: the record has no missing point, and the loops skip the checks.

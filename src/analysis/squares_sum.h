@@ -1,0 +1,34 @@
+#pragma once
+
+#include <cstdint>
+
+namespace analysis {
+
+// A sum of squares: integer terms of moderate size exactly in 128 bits (no rounding and no
+// conversion in the loop), anything else in extended precision. The batch stability table and
+// the whole-run statistics of a stream both sum with it, so the two agree to the last bit.
+struct SquaresSum {
+  __int128 exact = 0;
+  long double rest = 0;
+  int64_t n = 0;
+
+  static constexpr __int128 kExactLimit = __int128{1} << 40;
+  void Add(__int128 v) {
+    if (v < kExactLimit && v > -kExactLimit) {
+      exact += v * v;
+    } else {
+      const long double r = static_cast<long double>(v);
+      rest += r * r;
+    }
+    ++n;
+  }
+  void Add(int64_t v) { Add(static_cast<__int128>(v)); }
+  void Add(long double v) {
+    rest += v * v;
+    ++n;
+  }
+  void Add(double v) { Add(static_cast<long double>(v)); }
+  long double Sum() const { return static_cast<long double>(exact) + rest; }
+};
+
+}  // namespace analysis
