@@ -6,6 +6,8 @@
 set -euo pipefail
 
 root="$(cd "$(dirname "$0")/.." && pwd)"
+# shellcheck source=scripts/sim-common.sh
+source "$root/scripts/sim-common.sh"
 build="${K390_PERF_BUILD:-$root/build-perf}"
 seconds="${1:-20}"
 
@@ -25,17 +27,7 @@ trap cleanup EXIT
 # Channel 1 at 1 kHz, channel 2 at 999 Hz: both traces differ, as on the bench.
 "$build/bin/k390sim" --port 0 --freq 1000 --ch2-freq 999 >"$work/sim.out" 2>"$work/sim.err" &
 sim_pid=$!
-port=""
-for _ in $(seq 100); do
-  port="$(sed -n 's/^listening on .*:\([0-9]*\)$/\1/p' "$work/sim.out")"
-  [ -n "$port" ] && break
-  sleep 0.05
-done
-if [ -z "$port" ]; then
-  echo "k390sim did not start" >&2
-  cat "$work/sim.err" >&2
-  exit 1
-fi
+port="$(sim_port "$work")"
 
 echo "== perf_autosample: k390sim on 127.0.0.1:$port, $seconds s"
 QT_QPA_PLATFORM=offscreen "$build/bin/perf_autosample" --port "$port" --samples 3000 \

@@ -19,6 +19,8 @@
 set -euo pipefail
 
 root="$(cd "$(dirname "$0")/.." && pwd)"
+# shellcheck source=scripts/sim-common.sh
+source "$root/scripts/sim-common.sh"
 build="${K390_PERF_BUILD:-$root/build-perf}"
 seconds="${1:-20}"
 shift || true
@@ -49,12 +51,7 @@ trap 'stop_sim; rm -rf "$work"' EXIT
 udp_errors() { awk '/^Udp:/ { if (++n == 2) print $6 }' /proc/net/snmp; }
 
 # The window's command line, on a virtual display with an accessibility bus or offscreen.
-if [ "$window" = "xvfb" ]; then
-  window_cmd=(xvfb-run -a -s "-screen 0 1280x1024x24" dbus-run-session --
-    env QT_QPA_PLATFORM=xcb QT_LINUX_ACCESSIBILITY_ALWAYS_ON=1 "$build/bin/perf_stream" --on-screen)
-else
-  window_cmd=("$build/bin/perf_stream")
-fi
+stream_window_command "$window" "$build"
 
 echo "transport $transport; receive buffer limit (net.core.rmem_max): $(cat /proc/sys/net/core/rmem_max)" \
      "bytes, window asks for ${rcvbuf}; $words_per_datagram words per datagram; $seconds s per rate;" \
@@ -67,17 +64,7 @@ for rate in "${rates[@]}"; do
     --words-per-datagram "$words_per_datagram" --log-words "$work/words.txt" \
     >"$work/sim.out" 2>"$work/sim.err" &
   sim_pid=$!
-  port=""
-  for _ in $(seq 100); do
-    port="$(sed -n 's/^listening on .*:\([0-9]*\)$/\1/p' "$work/sim.out")"
-    [ -n "$port" ] && break
-    sleep 0.05
-  done
-  if [ -z "$port" ]; then
-    echo "k390sim did not start" >&2
-    cat "$work/sim.err" >&2
-    exit 1
-  fi
+  port="$(sim_port "$work")"
   echo "== perf_stream at $rate words/s"
   rcvbuf_before="$(udp_errors)"
   "${window_cmd[@]}" --port "$port" --udp-port "$udp_port" --transport "$transport" \

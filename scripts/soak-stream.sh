@@ -21,6 +21,8 @@ rate="$2"
 words_per_datagram="$3"
 transport="${4:-udp}"
 root="$(cd "$(dirname "$0")/.." && pwd)"
+# shellcheck source=scripts/sim-common.sh
+source "$root/scripts/sim-common.sh"
 build="${K390_PERF_BUILD:-$root/build-perf}"
 rcvbuf="${RCVBUF:-212992}"
 window="${WINDOW:-xvfb}"
@@ -47,24 +49,9 @@ words=$((rate * seconds))
   --words-per-datagram "$words_per_datagram" --log-words "$work/words.txt" \
   >"$work/sim.out" 2>"$work/sim.err" &
 sim_pid=$!
-port=""
-for _ in $(seq 100); do
-  port="$(sed -n 's/^listening on .*:\([0-9]*\)$/\1/p' "$work/sim.out")"
-  [ -n "$port" ] && break
-  sleep 0.05
-done
-if [ -z "$port" ]; then
-  echo "k390sim did not start" >&2
-  cat "$work/sim.err" >&2
-  exit 1
-fi
+port="$(sim_port "$work")"
 
-if [ "$window" = "xvfb" ]; then
-  window_cmd=(xvfb-run -a -s "-screen 0 1280x1024x24" dbus-run-session --
-    env QT_QPA_PLATFORM=xcb QT_LINUX_ACCESSIBILITY_ALWAYS_ON=1 "$build/bin/perf_stream" --on-screen)
-else
-  window_cmd=("$build/bin/perf_stream")
-fi
+stream_window_command "$window" "$build"
 
 echo "soak: $transport, $rate words/s for $seconds s ($words words), $words_per_datagram words per" \
      "datagram, window $window, receive buffer asked ${rcvbuf} (rmem_max" \
