@@ -227,14 +227,14 @@ void RunStatistics::Rebase(int64_t j, int64_t stamp) {
 void RunStatistics::Slide(const Grid& g, Octave& o, ExtremeQueue& q, int64_t j, __int128 level,
                           bool highs) {
   const size_t cap = static_cast<size_t>(o.m) + 1;
-  if (q.slots.empty()) q.slots.resize(std::min<size_t>(cap, 64));
+  if (q.tags.empty()) q.tags.resize(std::min<size_t>(cap, 64));
   // Slots wrap by a compare, not a division: this runs for every octave at every point.
   const auto at = [&](size_t n) {
     const size_t pos = q.head + n;
-    return pos < q.slots.size() ? pos : pos - q.slots.size();
+    return pos < q.tags.size() ? pos : pos - q.tags.size();
   };
   const auto index = [&](size_t n) {  // the n-th held index from the front
-    const uint32_t tag = q.slots[at(n)];
+    const uint32_t tag = q.tags[at(n)];
     return j - static_cast<int64_t>(static_cast<uint32_t>(static_cast<uint32_t>(j) - tag));
   };
   while (q.size > 0 && index(0) < j - o.m) {
@@ -247,13 +247,13 @@ void RunStatistics::Slide(const Grid& g, Octave& o, ExtremeQueue& q, int64_t j, 
     if (highs ? back > level : back < level) break;
     --q.size;
   }
-  if (q.size == q.slots.size()) {  // grow toward m + 1, keeping the order
-    std::vector<uint32_t> grown(std::min(cap, q.slots.size() * 2));
-    for (size_t n = 0; n < q.size; ++n) grown[n] = q.slots[at(n)];
-    q.slots.swap(grown);
+  if (q.size == q.tags.size()) {  // grow toward m + 1, keeping the order
+    std::vector<uint32_t> grown(std::min(cap, q.tags.size() * 2));
+    for (size_t n = 0; n < q.size; ++n) grown[n] = q.tags[at(n)];
+    q.tags.swap(grown);
     q.head = 0;
   }
-  q.slots[at(q.size)] = static_cast<uint32_t>(j);
+  q.tags[at(q.size)] = static_cast<uint32_t>(j);
   ++q.size;
 }
 
@@ -274,7 +274,7 @@ void RunStatistics::Step(const Grid& g, Octave& o, int64_t j, __int128 level,
     o.tie_sum += a;
     o.tie_sum2 += a * a;
     ++o.tie_n;
-    const auto slot = [](const ExtremeQueue& q) { return q.slots[q.head]; };
+    const auto slot = [](const ExtremeQueue& q) { return q.tags[q.head]; };
     const auto full = [&](uint32_t tag) {
       return j - static_cast<int64_t>(static_cast<uint32_t>(static_cast<uint32_t>(j) - tag));
     };
@@ -432,7 +432,7 @@ RunSummary RunStatistics::Summary(const std::function<std::optional<int>(int64_t
 
 size_t RunStatistics::HeldBytes() const {
   const auto queues = [](const Octave& o) {
-    return (o.highs.slots.capacity() + o.lows.slots.capacity()) * sizeof(uint32_t);
+    return (o.highs.tags.capacity() + o.lows.tags.capacity()) * sizeof(uint32_t);
   };
   size_t bytes = held_.capacity() * sizeof(int64_t) + grid_.ring.capacity() * sizeof(int64_t) +
                  octaves_.capacity() * sizeof(Octave) + stages_.capacity() * sizeof(Stage);
@@ -446,7 +446,7 @@ size_t RunStatistics::HeldBytes() const {
 
 size_t RunStatistics::MaxHeldBytes(int deepest_octave) {
   const int d = std::clamp(deepest_octave, 0, kDeepestOctave);
-  // A window queue grows to at most m + 1 slots.
+  // A window queue grows to at most m + 1 ring.
   const auto queues = [](size_t m) { return 2 * (m + 1) * sizeof(uint32_t); };
   size_t bytes = static_cast<size_t>(kNominalIntervals) * sizeof(int64_t) +
                  (size_t{4} << d) * sizeof(int64_t) +

@@ -114,7 +114,7 @@ class RunStatistics {
   // Indices of a sliding window whose levels rise (minima) or fall (maxima) from the front;
   // indices are held by their low 32 bits, enough for a window of up to 2^20 + 1 points.
   struct ExtremeQueue {
-    std::vector<uint32_t> slots;
+    std::vector<uint32_t> tags;
     size_t head = 0;
     size_t size = 0;
   };
