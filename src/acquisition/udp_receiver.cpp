@@ -2,8 +2,10 @@
 
 #include <netinet/in.h>
 #include <poll.h>
+#include <sched.h>
 #include <sys/eventfd.h>
 #include <sys/socket.h>
+#include <sys/syscall.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -21,6 +23,31 @@ namespace {
 void CloseFd(int& fd) {
   if (fd >= 0) ::close(fd);
   fd = -1;
+}
+
+// Asks the scheduler for a short time slice for the calling thread. A thread that sleeps on its
+// socket and works for microseconds at a wake then runs as soon as a datagram wakes it, ahead of
+// threads that are busy for milliseconds on the same core (Linux 6.12 and later; earlier kernels
+// take the value and leave the slice as it was). It takes no privilege and leaves the thread's
+// nice value as it is; a refusal leaves the thread as it was.
+void AskForShortSlice() {
+  // The kernel's first sched_attr layout (48 bytes); glibc has no wrapper for these calls.
+  struct {
+    uint32_t size;
+    uint32_t sched_policy;
+    uint64_t sched_flags;
+    int32_t sched_nice;
+    uint32_t sched_priority;
+    uint64_t sched_runtime;
+    uint64_t sched_deadline;
+    uint64_t sched_period;
+  } attr{};
+  if (::syscall(SYS_sched_getattr, 0, &attr, sizeof attr, 0) != 0) return;
+  if (attr.sched_policy != SCHED_OTHER) return;
+  attr.size = sizeof attr;
+  attr.sched_flags = 0;
+  attr.sched_runtime = 100000;  // ns: the shortest the kernel grants
+  ::syscall(SYS_sched_setattr, 0, &attr, 0);
 }
 
 }  // namespace
@@ -106,6 +133,7 @@ void UdpReceiver::Receive() {
   mmsghdr messages[kBatch];
   uint32_t kernel_drops = 0;  // the socket's running count of datagrams dropped for want of room
   DatagramQueue& queue = *queue_;
+  AskForShortSlice();
 
   // Reads what is queued in the socket, at most `batches` calls; false on a socket error.
   auto read_queued = [&](int batches) {
