@@ -64,32 +64,15 @@ TEST(DatagramQueue, AFullQueueRefusesWholeDatagramsAndCountsThem) {
   EXPECT_FALSE(queue.Push(std::vector<uint8_t>(DatagramQueue::kMaxRecordBytes + 4)));
   EXPECT_EQ(queue.RefusedDatagrams(), 4u);
   EXPECT_EQ(queue.RefusedWords(), 250u + 1u + 0u + DatagramQueue::kMaxRecordBytes / 4 + 1u);
-  // The records held are untouched, and the room they leave is whole again: the buffer's end
-  // fell exactly after the last one.
-  for (uint32_t i = 0; i < 10; ++i) EXPECT_EQ(PopOne(queue), Datagram(i, 1000));
-  for (uint32_t i = 20; i < 30; ++i) ASSERT_TRUE(queue.Push(Datagram(i, 1000)));
-  for (uint32_t i = 20; i < 30; ++i) EXPECT_EQ(PopOne(queue), Datagram(i, 1000));
-  EXPECT_EQ(queue.RefusedDatagrams(), 4u);
-}
-
-TEST(DatagramQueue, APopMakesRoomAgainAndTheWrapGapCountsAsHeld) {
-  DatagramQueue queue(4000);
-  ASSERT_TRUE(queue.Push(Datagram(0, 1500)));
-  ASSERT_TRUE(queue.Push(Datagram(1, 1500)));
-  // 3,008 bytes held, 992 left at the end: too short for a 996-byte record.
-  EXPECT_FALSE(queue.Push(Datagram(2, 992)));
-  EXPECT_EQ(PopOne(queue), Datagram(0, 1500));
-  // Now it goes in at the front, and the skipped end counts until it is taken.
-  ASSERT_TRUE(queue.Push(Datagram(2, 992)));
-  EXPECT_EQ(queue.HighWaterBytes(), 1504u + 992u + 996u);
-  EXPECT_EQ(PopOne(queue), Datagram(1, 1500));
-  EXPECT_EQ(PopOne(queue), Datagram(2, 992));
-  EXPECT_EQ(queue.RefusedDatagrams(), 1u);
-  EXPECT_EQ(queue.RefusedWords(), 248u);
+  // The records held are untouched, and one taken makes room for one more.
+  EXPECT_EQ(PopOne(queue), Datagram(0, 1000));
+  EXPECT_TRUE(queue.Push(Datagram(12, 1000)));
+  for (uint32_t i : {1u, 2u, 3u, 4u, 5u, 6u, 7u, 8u, 9u, 12u})
+    EXPECT_EQ(PopOne(queue), Datagram(i, 1000));
 }
 
 TEST(DatagramQueue, AProducerAndAConsumerThreadPassEveryDatagramInOrder) {
-  constexpr uint32_t kCount = 100000;
+  constexpr uint32_t kCount = 50000;
   // Small, so the producer keeps running into a full queue and the consumer into an empty one.
   DatagramQueue queue(8192);
   auto size_of = [](uint32_t seq) { return static_cast<size_t>(4 * (1 + seq % 300)); };
