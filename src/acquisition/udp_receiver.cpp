@@ -191,7 +191,8 @@ void UdpReceiver::Receive() {
       read_queued(kStopBatches);
       break;
     }
-    if (!read_queued(1 << 30)) break;
+    // Back to poll now and then even while datagrams keep coming, so a flood cannot hide a stop.
+    if (!read_queued(64)) break;
   }
   queue.Close();
 }
