@@ -10,8 +10,7 @@
 // that a table saved from the window and one printed by the tool read the same. Any thread.
 namespace persistence {
 
-inline constexpr std::string_view kStabilityCsvHeader =
-    "deviation,af,tau_s,n,alpha,value,min,max";
+inline constexpr std::string_view kStabilityCsvHeader = "deviation,af,tau_s,n,alpha,value,min,max";
 
 // One row as it is written: the deviation's short name ("oadev"), the averaging factor, tau in
 // seconds, the terms used, the noise exponent and the value with its bounds where known.
