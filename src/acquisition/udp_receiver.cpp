@@ -135,7 +135,7 @@ void UdpReceiver::Receive() {
   DatagramQueue& queue = *queue_;
   AskForShortSlice();
 
-  // Reads what is queued in the socket, at most `batches` calls; false on a socket error.
+  // Reads what is queued in the socket, at most `batches` calls.
   auto read_queued = [&](int batches) {
     for (int batch = 0; batch < batches; ++batch) {
       for (size_t i = 0; i < kBatch; ++i) {
@@ -150,7 +150,7 @@ void UdpReceiver::Receive() {
       const int count = ::recvmmsg(socket_, messages, kBatch, MSG_DONTWAIT, nullptr);
       if (count < 0) {
         if (errno == EINTR) continue;
-        return errno == EAGAIN || errno == EWOULDBLOCK;
+        return;  // EAGAIN: nothing more queued; any other error: poll again, as for a lull
       }
       for (int k = 0; k < count; ++k) {
         msghdr& message = messages[k].msg_hdr;
@@ -176,9 +176,8 @@ void UdpReceiver::Receive() {
         }
       }
       queue.Notify();
-      if (static_cast<size_t>(count) < kBatch) return true;
+      if (static_cast<size_t>(count) < kBatch) return;
     }
-    return true;
   };
 
   pollfd fds[2] = {{socket_, POLLIN, 0}, {wake_, POLLIN, 0}};
@@ -192,7 +191,7 @@ void UdpReceiver::Receive() {
       break;
     }
     // Back to poll now and then even while datagrams keep coming, so a flood cannot hide a stop.
-    if (!read_queued(64)) break;
+    read_queued(64);
   }
   queue.Close();
 }
