@@ -6,3 +6,12 @@ target_compile_definitions(k390tool_test PRIVATE K390TOOL_PATH="$<TARGET_FILE:k3
 add_dependencies(k390tool_test k390tool k390sim)
 k390_warnings(k390tool_test)
 gtest_discover_tests(k390tool_test DISCOVERY_TIMEOUT 60 PROPERTIES TIMEOUT 120)
+
+# k390tool capture and stream against k390sim on 127.0.0.1.
+add_executable(k390tool_acquire_test ${CMAKE_CURRENT_LIST_DIR}/k390tool_acquire_test.cpp)
+target_link_libraries(k390tool_acquire_test PRIVATE GTest::gtest GTest::gtest_main)
+target_compile_definitions(k390tool_acquire_test PRIVATE K390TOOL_PATH="$<TARGET_FILE:k390tool>"
+                                                         K390SIM_PATH="$<TARGET_FILE:k390sim>")
+add_dependencies(k390tool_acquire_test k390tool k390sim)
+k390_warnings(k390tool_acquire_test)
+gtest_discover_tests(k390tool_acquire_test DISCOVERY_TIMEOUT 60 PROPERTIES TIMEOUT 120)
