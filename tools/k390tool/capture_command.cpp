@@ -66,8 +66,10 @@ std::vector<double> DrawnIntervals(const acquisition::PulseData& data) {
 std::optional<std::string> PrepareFolder(const std::string& dir) {
   std::error_code error;
   fs::create_directories(dir, error);
-  if (!error && !fs::is_directory(dir, error)) error = std::make_error_code(std::errc::not_a_directory);
-  if (!error && ::access(dir.c_str(), W_OK) != 0) error = std::error_code(errno, std::generic_category());
+  if (!error && !fs::is_directory(dir, error))
+    error = std::make_error_code(std::errc::not_a_directory);
+  if (!error && ::access(dir.c_str(), W_OK) != 0)
+    error = std::error_code(errno, std::generic_category());
   if (!error) return std::nullopt;
   return "Cannot create \"" + common::Printable(dir) + "\": " + error.message();
 }
@@ -84,9 +86,10 @@ CaptureCommand::CaptureCommand(CLI::App& app) {
   command_->add_option("--samples", samples_, "stamps per block, 10 to 3000 (50)")
       ->check(CLI::Range(acquisition::kMinSamples, 3000));
   command_->add_flag("--dual", dual_, "both channels");
-  CLI::Option* count = command_->add_option("--count", count_, "blocks (1)")->check(CLI::PositiveNumber);
-  CLI::Option* seconds =
-      command_->add_option("--seconds", seconds_, "run time in seconds")->check(CLI::PositiveNumber);
+  CLI::Option* count =
+      command_->add_option("--count", count_, "blocks (1)")->check(CLI::PositiveNumber);
+  CLI::Option* seconds = command_->add_option("--seconds", seconds_, "run time in seconds")
+                             ->check(CLI::PositiveNumber);
   count->excludes(seconds);
   command_->add_option("--out", out_, "folder of the .JIT files (.)");
   command_->footer("\n" + std::string(kHelp));
@@ -112,7 +115,8 @@ int CaptureCommand::Run() const {
     const bool decoded = pass->Decode(cycle.RxBuffer(), false);
     const analysis::PassResult result =
         decoded ? analysis::Compute(pass->Data(), options) : analysis::PassResult{};
-    const std::vector<double> saved = decoded ? DrawnIntervals(pass->Data()) : std::vector<double>{};
+    const std::vector<double> saved =
+        decoded ? DrawnIntervals(pass->Data()) : std::vector<double>{};
     persistence::WriteTextFile(path, persistence::FormatJit(saved, true));
     std::cout << "File=" << path << '\n';
     if (result.outcome == analysis::PassOutcome::kFigures) {
@@ -142,11 +146,11 @@ int CaptureCommand::Run() const {
   controls.auto_sample = true;
 
   const int64_t wanted = count_.value_or(seconds_ ? INT64_MAX : 1);
-  const auto deadline =
-      seconds_ ? std::chrono::steady_clock::now() +
-                     std::chrono::duration_cast<std::chrono::steady_clock::duration>(
-                         std::chrono::duration<double>(*seconds_))
-               : std::chrono::steady_clock::time_point::max();
+  const auto deadline = seconds_
+                            ? std::chrono::steady_clock::now() +
+                                  std::chrono::duration_cast<std::chrono::steady_clock::duration>(
+                                      std::chrono::duration<double>(*seconds_))
+                            : std::chrono::steady_clock::time_point::max();
   try {
     runner.Carry(cycle.AutoSampleToggled(runner.Inputs()));
     while (!failure && !timed_out && !runner.Interrupted() && blocks < wanted &&

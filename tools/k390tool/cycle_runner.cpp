@@ -124,8 +124,8 @@ void CycleRunner::SetInterval(int ms) {
 
 int CycleRunner::MsToTick() const {
   if (!timer_on_) return -1;
-  const auto left = std::chrono::ceil<std::chrono::milliseconds>(next_tick_ -
-                                                                 std::chrono::steady_clock::now());
+  const auto left =
+      std::chrono::ceil<std::chrono::milliseconds>(next_tick_ - std::chrono::steady_clock::now());
   return std::max<int>(0, static_cast<int>(left.count()));
 }
 

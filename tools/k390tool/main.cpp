@@ -13,12 +13,13 @@
 #include "acquisition/pulse_data.h"
 #include "analysis/processing_pass.h"
 #include "analysis/resample.h"
-#include "common/error.h"
-#include "persistence/jit_file.h"
-#include "persistence/text_file.h"
 #include "capture_command.h"
+#include "common/error.h"
 #include "figure_lines.h"
 #include "messages.h"
+#include "persistence/jit_file.h"
+#include "persistence/text_file.h"
+#include "stream_command.h"
 #include "timing_commands.h"
 
 namespace {
@@ -80,9 +81,10 @@ std::string FullHelp() {
   std::string help(kUsageHelp);
   help += k390tool::TimingUsage();
   help += k390tool::CaptureUsage();
+  help += k390tool::StreamUsage();
   help += kHelpUsage;
   for (std::string_view part : {kFiguresHelp, kResampleHelp, k390tool::TimingHelp(),
-                                k390tool::CaptureHelp(), kExitHelp}) {
+                                k390tool::CaptureHelp(), k390tool::StreamHelp(), kExitHelp}) {
     help += '\n';
     help += part;
   }
@@ -136,7 +138,8 @@ int Figures(const FiguresArgs& args) {
       const analysis::PassResult result =
           decoded ? analysis::Compute(pass->Data(), options) : analysis::PassResult{};
       if (result.outcome != analysis::PassOutcome::kFigures) {
-        std::cout << "NoFigures=" << k390tool::NoFiguresReason(pass->Data(), decoded, from_file) << '\n';
+        std::cout << "NoFigures=" << k390tool::NoFiguresReason(pass->Data(), decoded, from_file)
+                  << '\n';
         continue;
       }
       if (result.flight.error) return Fail(*result.flight.error);
@@ -200,6 +203,7 @@ int main(int argc, char** argv) {
 
   const k390tool::TimingCommands timing(app, kExitHelp);
   const k390tool::CaptureCommand capture(app);
+  const k390tool::StreamCommand stream(app);
 
   const auto named = [&](CLI::App* command) { return command->check_name(argv[1]); };
   if (argc >= 2 && argv[1][0] != '-' && app.get_subcommands(named).empty()) {
@@ -216,5 +220,6 @@ int main(int argc, char** argv) {
   if (resample->parsed()) return Resample(resample_args);
   if (const std::optional<int> status = timing.Run()) return *status;
   if (capture.Parsed()) return capture.Run();
+  if (stream.Parsed()) return stream.Run();
   return Usage("no command given");
 }

@@ -87,8 +87,8 @@ void TcpLink::Fail(int error_number) {
   if (fd_ >= 0) ::close(fd_);
   fd_ = -1;
   connecting_ = false;
-  failure_ = connecting ? ConnectFailureText(error_number)
-                        : TransferFailureText(error_number, "recv");
+  failure_ =
+      connecting ? ConnectFailureText(error_number) : TransferFailureText(error_number, "recv");
 }
 
 short TcpLink::Events() const {
