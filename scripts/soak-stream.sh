@@ -99,8 +99,8 @@ soak_tool() {
 
   # Word for word: the log's deltas summed modulo 2^32 against the simulator's words after skip.
   logged="$(wc -l <"$work/stream.dat")"
-  mismatched="$(tail -n +$((skip + 1)) "$work/words.txt" | head -n "$logged" |
-    paste -d' ' - "$work/stream.dat" |
+  mismatched="$(awk -v from="$skip" -v n="$logged" 'NR > from && NR <= from + n' \
+    "$work/words.txt" | paste -d' ' - "$work/stream.dat" |
     awk '{ w = (w + $2) % 4294967296; if ($1 + 0 != w) bad++ } END { print bad + 0 }')"
   # Word i (from 1) is pulse i + (i - 1) / (d - 1): the pulses left out between the first and
   # the last logged word are the multiples of d strictly between theirs.

@@ -18,6 +18,7 @@
 #include "cycle_runner.h"
 #include "messages.h"
 #include "persistence/run_summary.h"
+#include "tracker_feed.h"
 
 namespace k390tool {
 namespace {
@@ -89,19 +90,22 @@ int StreamCommand::Run() const {
                                          : acquisition::StreamTransport::kTcp);
   cycle.ResetRing();
   analysis::RunTracker tracker;
-  cycle.Path().SetLogSink([&tracker](std::span<const int64_t> deltas) { tracker.Add(deltas); });
+  TrackerFeed feed(tracker);
+  cycle.Path().SetLogSink([&feed](std::span<const int64_t> deltas) { feed.Add(deltas); });
   // The receiver's thread feeds the cycle's path, so it goes before the cycle does.
   acquisition::UdpReceiver udp(cycle.Path());
   udp.SetPort(static_cast<uint16_t>(udp_port_));
   auto window = std::make_unique<acquisition::PulseData>();
 
   bool started = false;
+  std::optional<step::RunStopped> stopped;
   std::optional<std::string> summary_path;
   std::optional<std::string> failure;  // why the run ends early
 
   // The first failure of the log itself is the run's reason to end early; else the link's.
   auto write_summary = [&](const std::string& log_path, const std::string& log_failure) {
     if (!log_failure.empty()) failure = log_failure;
+    feed.Drain();
     tracker.SetLostWords(static_cast<int64_t>(cycle.Path().LostWords()));
     try {
       summary_path = persistence::WriteRunSummary(
@@ -124,7 +128,8 @@ int StreamCommand::Run() const {
       started = true;
       tracker.Begin(std::chrono::system_clock::now());
     } else if (auto* x = std::get_if<step::RunStopped>(&s)) {
-      write_summary(x->log_path, x->failure);
+      // Summed up once the stop command is out: the figures may still be catching up.
+      stopped = *x;
     }
   };
   runner = std::make_unique<CycleRunner>(cycle, hooks);
@@ -193,7 +198,9 @@ int StreamCommand::Run() const {
     if (!failure) failure = error.Message();
   }
   runner->Link().Close();
-  if (started && !summary_path) write_summary(out_, {});
+  if (started) {
+    write_summary(stopped ? stopped->log_path : out_, stopped ? stopped->failure : "");
+  }
 
   const analysis::RunSummary summary = tracker.Summary();
   std::printf("words=%" PRId64 "\nlost=%" PRId64 "\nmissing=%" PRId64 "\nextra=%" PRId64
