@@ -43,7 +43,7 @@ constexpr std::string_view kHelp = R"help(stream
   effect), S seconds have passed, or SIGINT or SIGTERM arrives: each is a normal stop.
   While standard error is a terminal, a line once a second shows the words so far, the
   word rate, and the lost words and missing pulses. At the end, always:
-    words=<lines of the log>
+    words=<words the log took>
     lost=<words lost before the log>
     missing=<missing pulses>
     extra=<extra pulses>
@@ -52,9 +52,10 @@ constexpr std::string_view kHelp = R"help(stream
   and, when the run ended before it was asked to, ended_early=<why>.
   Exit status: 0 done (also after SIGINT or SIGTERM); 1 the link refused or failed
   ("Asynchronous socket error N", 111 refused, 110 no answer), the UDP port in use ("UDP
-  port U is in use by another program"), a log write that failed mid-run (the disk full):
-  the log keeps what was written, the summary says why the run ended early; 2 bad arguments
-  or a log that cannot be created at the start.
+  port U is in use by another program"), the instrument closing the link of a TCP stream
+  ("The instrument closed the link"), a log write that failed mid-run (the disk full): the
+  log keeps what was written, the summary says why the run ended early; 2 bad arguments or
+  a log that cannot be created at the start.
 )help";
 
 constexpr int kWindowWords = 3000;  // the pass's window: the largest sample count

@@ -134,11 +134,10 @@ analysis::PulseTrain PulseTrainOf(const std::string& path, bool stream) {
   }
   analysis::PulseTrain train = analysis::BuildPulseTrain(std::move(intervals));
   if (train.stamps.empty() && train.missing_pulses > 0) {
-    throw std::invalid_argument(path + ": " + std::to_string(train.missing_pulses) +
-                                " missing pulses among " + std::to_string(train.intervals) +
-                                " intervals; at most " +
-                                std::to_string(analysis::MostMissingPulses(train.intervals)) +
-                                " are indexed");
+    throw std::invalid_argument(
+        path + ": " + std::to_string(train.missing_pulses) + " missing pulses among " +
+        std::to_string(train.intervals) + " intervals; at most " +
+        std::to_string(analysis::MostMissingPulses(train.intervals)) + " are indexed");
   }
   if (count < kFewestIntervals || train.intervals < kFewestIntervals) {
     throw std::invalid_argument(path + ": " + std::to_string(train.intervals) +
