@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <bit>
 #include <cmath>
+#include <deque>
 #include <limits>
 
 #include "analysis/edf.h"
@@ -12,8 +13,13 @@ namespace analysis {
 namespace {
 
 constexpr size_t kRingStart = 1024;
+constexpr __int128 kNoBlock = static_cast<__int128>(static_cast<unsigned __int128>(1) << 127);
+constexpr int kMaxStages = 64;
+constexpr double kInfinity = std::numeric_limits<double>::infinity();
 
 bool Has(int64_t stamp) { return stamp != kNoPulse; }
+
+int DeepPointsOctave(int deepest_octave) { return std::min(kDeepPointsOctave, deepest_octave); }
 
 }  // namespace
 
@@ -81,8 +87,8 @@ void RunStatistics::FixNominal() {
     o.step_offset = static_cast<int64_t>(static_cast<__int128>(o.m) * nominal_.twice / 2);
     octaves_.push_back(std::move(o));
   }
-  ring_.assign(std::min(kRingStart, ring_limit_), kNoPulse);
-  ring_mask_ = ring_.size() - 1;
+  grid_.ring.assign(std::min(kRingStart, ring_limit_), kNoPulse);
+  grid_.mask = grid_.ring.size() - 1;
   AddPoint(0);
   std::vector<int64_t> held;
   held.swap(held_);
@@ -110,112 +116,270 @@ void RunStatistics::Place(int64_t interval) {
   AddPoint(last_stamp_);
 }
 
-__int128 RunStatistics::Level(int64_t k) const {
-  return static_cast<__int128>(ref_k_) * Stamp(k) - static_cast<__int128>(k) * ref_t_;
+__int128 RunStatistics::Level(const Grid& g, int64_t k) const {
+  return static_cast<__int128>(ref_k_) * g.Stamp(k) - static_cast<__int128>(k) * g.stride * ref_t_;
 }
 
 void RunStatistics::AddPoint(int64_t stamp) {
-  const int64_t j = ++last_index_;
-  if (static_cast<size_t>(j) > ring_mask_ && ring_.size() < ring_limit_) {
+  Grid& g = grid_;
+  const int64_t j = ++g.last;
+  if (static_cast<size_t>(j) > g.mask && g.ring.size() < ring_limit_) {
     // Every index so far is still held: lay them out again for the wider mask.
-    std::vector<int64_t> wider(ring_.size() * 2, kNoPulse);
-    for (int64_t k = 0; k < j; ++k) wider[static_cast<size_t>(k) & (wider.size() - 1)] = Stamp(k);
-    ring_.swap(wider);
-    ring_mask_ = ring_.size() - 1;
+    std::vector<int64_t> wider(g.ring.size() * 2, kNoPulse);
+    for (int64_t k = 0; k < j; ++k) wider[static_cast<size_t>(k) & (wider.size() - 1)] = g.Stamp(k);
+    g.ring.swap(wider);
+    g.mask = g.ring.size() - 1;
   }
-  ring_[static_cast<size_t>(j) & ring_mask_] = stamp;
-  if (!Has(stamp)) last_missing_ = j;
+  g.ring[static_cast<size_t>(j) & g.mask] = stamp;
+  if (!Has(stamp)) g.last_missing = j;
   if (Has(stamp) && j >= 2 * ref_k_) Rebase(j, stamp);
-  const __int128 level = Has(stamp) ? Level(j) : 0;
-  for (Octave& o : octaves_) Step(o, j, level);
+  Spans(j, stamp);
+  // MDEV sums the same second differences of the points as OADEV.
+  const auto second = [&g](int64_t i, int64_t m) -> std::optional<__int128> {
+    const int64_t a = g.Stamp(i), b = g.Stamp(i + m), c = g.Stamp(i + 2 * m);
+    if (!Has(a) || !Has(b) || !Has(c)) return std::nullopt;
+    return static_cast<__int128>((c - b) - (b - a));
+  };
+  for (Octave& o : octaves_) Step(g, o, j, 0, second, false);
+  Decimate(stamp);
+}
+
+void RunStatistics::Decimate(int64_t stamp) {
+  int64_t point = stamp;
+  __int128 block = stamp;
+  bool gap = !Has(stamp);
+  // Each stage passes on every other block; O(1) per point over all stages.
+  for (size_t i = 0; i < static_cast<size_t>(kMaxStages); ++i) {
+    if (i == stages_.size()) {
+      Stage st;
+      // The stage whose blocks are s = 2^(i + 1) points long serves the factor s * 2^q.
+      const int q = DeepPointsOctave(deepest_octave_);
+      const int64_t m = int64_t{1} << q;
+      st.hosts = static_cast<int>(i) + 1 + q > deepest_octave_ && static_cast<int>(i) + 1 + q < 63;
+      if (st.hosts) {
+        st.grid.stride = int64_t{2} << i;
+        st.grid.ring.assign(static_cast<size_t>(4 * m), kNoPulse);
+        st.grid.mask = st.grid.ring.size() - 1;
+        st.blocks.assign(st.grid.ring.size(), kNoBlock);
+        st.octave.m = m;
+        st.octave.step_offset =
+            static_cast<int64_t>(static_cast<__int128>(st.grid.stride) * m * nominal_.twice / 2);
+      }
+      stages_.push_back(std::move(st));
+    }
+    Stage& st = stages_[i];
+    if (!st.half) {
+      st.half = true;
+      st.point = point;
+      st.block = block;
+      st.gap = gap;
+      return;
+    }
+    st.half = false;
+    point = st.point;
+    block += st.block;
+    gap = gap || st.gap;
+    if (st.hosts) Enter(st, point, block, gap);
+  }
+}
+
+void RunStatistics::Enter(Stage& st, int64_t point, __int128 block, bool gap) {
+  Grid& g = st.grid;
+  const int64_t k = ++g.last;
+  g.ring[static_cast<size_t>(k) & g.mask] = point;
+  st.blocks[static_cast<size_t>(k) & g.mask] = gap ? kNoBlock : block;
+  // A TIE window k - m .. k spans the points of blocks k - m .. k - 1 and point k.
+  g.last_missing = Has(point) ? std::max(g.last_missing, st.last_gap) : k;
+  if (gap) st.last_gap = k;
+  // Second differences of block sums: s times those of the block means, which are the phase
+  // averages the full MDEV takes.
+  const auto second = [&st, &g](int64_t i, int64_t m) -> std::optional<__int128> {
+    const __int128 a = st.blocks[static_cast<size_t>(i) & g.mask];
+    const __int128 b = st.blocks[static_cast<size_t>(i + m) & g.mask];
+    const __int128 c = st.blocks[static_cast<size_t>(i + 2 * m) & g.mask];
+    if (a == kNoBlock || b == kNoBlock || c == kNoBlock) return std::nullopt;
+    return (c - b) - (b - a);
+  };
+  Step(g, st.octave, k, Has(point) ? Level(g, k) : 0, second, true);
+}
+
+void RunStatistics::Rescan(const Grid& g, Octave& o, int64_t j, long double old_k) {
+  o.earlier = std::max(o.earlier, static_cast<long double>(o.widest) / old_k);
+  o.widest = 0;
+  for (ExtremeQueue* q : {&o.highs, &o.lows}) {
+    q->head = 0;
+    q->size = 0;
+    for (int64_t k = std::max<int64_t>(0, j - o.m); k < j; ++k) {
+      if (Has(g.Stamp(k))) Slide(g, o, *q, k, Level(g, k), q == &o.highs);
+    }
+  }
+}
+
+double RunStatistics::Phase(int64_t k) const {
+  if (!Has(grid_.Stamp(k))) return std::numeric_limits<double>::quiet_NaN();
+  return static_cast<double>(static_cast<long double>(Level(grid_, k)) /
+                             static_cast<long double>(ref_k_));
+}
+
+// A window of m + 1 points ending at j is the two of m / 2 + 1 points ending at j and at
+// j - m / 2, so each factor takes its extremes from the one below: two reads and two compares
+// per factor and point, where a queue per factor cost several times that.
+void RunStatistics::Spans(int64_t j, int64_t stamp) {
+  const double phase = Has(stamp) ? Phase(j) : std::numeric_limits<double>::quiet_NaN();
+  double high = std::isnan(phase) ? -kInfinity : phase;
+  double low = std::isnan(phase) ? kInfinity : phase;
+  if (!std::isnan(last_phase_) && j > 0) {
+    high = std::max(high, last_phase_);
+    low = std::min(low, last_phase_);
+  }
+  last_phase_ = phase;
+  for (size_t p = 0; p < octaves_.size(); ++p) {
+    Octave& o = octaves_[p];
+    if (p > 0 && !octaves_[p - 1].highest.empty()) {
+      // Its oldest slot: the window ending at j - m / 2.
+      const Octave& below = octaves_[p - 1];
+      high = std::max(high, below.highest[below.slot]);
+      low = std::min(low, below.lowest[below.slot]);
+    }
+    // The factor above takes its windows from these; it needs none that ended before point m,
+    // so they are held from there on and a short run holds few.
+    if (o.highest.empty() && j >= o.m && p + 1 < octaves_.size()) {
+      o.highest.assign(static_cast<size_t>(o.m) + 1, -kInfinity);
+      o.lowest.assign(static_cast<size_t>(o.m) + 1, kInfinity);
+    }
+    if (!o.highest.empty()) {
+      o.highest[o.slot] = high;
+      o.lowest[o.slot] = low;
+      o.slot = o.slot + 1 == o.highest.size() ? 0 : o.slot + 1;
+    }
+    if (j >= o.m && grid_.last_missing < j - o.m) o.span = std::max(o.span, high - low);
+  }
+}
+
+// tau0 changed: the windows that end at the points before j are taken again with the new
+// phases, each by a sliding-window sweep over the points it spans.
+void RunStatistics::Refill(int64_t j) {
+  last_phase_ = j > 0 ? Phase(j - 1) : std::numeric_limits<double>::quiet_NaN();
+  struct Held {
+    int64_t k;
+    double phase;
+  };
+  std::deque<Held> highs, lows;
+  for (Octave& o : octaves_) {
+    if (o.highest.empty()) continue;
+    const int64_t size = static_cast<int64_t>(o.highest.size());  // m + 1
+    const int64_t first = j - size;                                // the oldest window's end
+    highs.clear();
+    lows.clear();
+    for (int64_t k = std::max<int64_t>(0, first - o.m); k < j; ++k) {
+      while (!highs.empty() && highs.front().k < k - o.m) highs.pop_front();
+      while (!lows.empty() && lows.front().k < k - o.m) lows.pop_front();
+      const double phase = Phase(k);
+      if (!std::isnan(phase)) {
+        while (!highs.empty() && highs.back().phase <= phase) highs.pop_back();
+        while (!lows.empty() && lows.back().phase >= phase) lows.pop_back();
+        highs.push_back({k, phase});
+        lows.push_back({k, phase});
+      }
+      if (k < first) continue;
+      const size_t at = static_cast<size_t>((static_cast<int64_t>(o.slot) + size - (j - k)) % size);
+      o.highest[at] = highs.empty() ? -kInfinity : highs.front().phase;
+      o.lowest[at] = lows.empty() ? kInfinity : lows.front().phase;
+    }
+    for (int64_t k = first; k < 0; ++k) {  // windows ending before the first point
+      const size_t at = static_cast<size_t>((static_cast<int64_t>(o.slot) + size - (j - k)) % size);
+      o.highest[at] = -kInfinity;
+      o.lowest[at] = kInfinity;
+    }
+  }
 }
 
 void RunStatistics::Rebase(int64_t j, int64_t stamp) {
   const long double old_k = static_cast<long double>(ref_k_);
   ref_t_ = stamp;
   ref_k_ = j;
-  // The windows still open are scanned again against the new levels; the ring holds them all.
-  for (Octave& o : octaves_) {
-    o.earlier = std::max(o.earlier, static_cast<long double>(o.widest) / old_k);
-    o.widest = 0;
-    for (ExtremeQueue* q : {&o.highs, &o.lows}) {
-      q->head = 0;
-      q->size = 0;
-      for (int64_t k = std::max<int64_t>(0, j - o.m); k < j; ++k) {
-        if (Has(Stamp(k))) Slide(o, *q, k, Level(k), q == &o.highs);
-      }
-    }
+  // The windows still open are scanned again against the new levels; the rings hold them all.
+  Refill(j);
+  for (Stage& st : stages_) {
+    if (st.hosts && st.grid.last >= 0) Rescan(st.grid, st.octave, st.grid.last + 1, old_k);
   }
 }
 
-void RunStatistics::Slide(Octave& o, ExtremeQueue& q, int64_t j, __int128 level, bool highs) {
+void RunStatistics::Slide(const Grid& g, Octave& o, ExtremeQueue& q, int64_t j, __int128 level,
+                          bool highs) {
   const size_t cap = static_cast<size_t>(o.m) + 1;
-  if (q.slots.empty()) q.slots.resize(std::min<size_t>(cap, 64));
+  if (q.tags.empty()) q.tags.resize(std::min<size_t>(cap, 64));
   // Slots wrap by a compare, not a division: this runs for every octave at every point.
   const auto at = [&](size_t n) {
     const size_t pos = q.head + n;
-    return pos < q.slots.size() ? pos : pos - q.slots.size();
+    return pos < q.tags.size() ? pos : pos - q.tags.size();
   };
   const auto index = [&](size_t n) {  // the n-th held index from the front
-    const uint32_t tag = q.slots[at(n)];
+    const uint32_t tag = q.tags[at(n)];
     return j - static_cast<int64_t>(static_cast<uint32_t>(static_cast<uint32_t>(j) - tag));
   };
   while (q.size > 0 && index(0) < j - o.m) {
     q.head = at(1);
     --q.size;
   }
-  if (!Has(Stamp(j))) return;  // no window that holds it is used
+  if (!Has(g.Stamp(j))) return;  // no window that holds it is used
   while (q.size > 0) {
-    const __int128 back = Level(index(q.size - 1));
+    const __int128 back = Level(g, index(q.size - 1));
     if (highs ? back > level : back < level) break;
     --q.size;
   }
-  if (q.size == q.slots.size()) {  // grow toward m + 1, keeping the order
-    std::vector<uint32_t> grown(std::min(cap, q.slots.size() * 2));
-    for (size_t n = 0; n < q.size; ++n) grown[n] = q.slots[at(n)];
-    q.slots.swap(grown);
+  if (q.size == q.tags.size()) {  // grow toward m + 1, keeping the order
+    std::vector<uint32_t> grown(std::min(cap, q.tags.size() * 2));
+    for (size_t n = 0; n < q.size; ++n) grown[n] = q.tags[at(n)];
+    q.tags.swap(grown);
     q.head = 0;
   }
-  q.slots[at(q.size)] = static_cast<uint32_t>(j);
+  q.tags[at(q.size)] = static_cast<uint32_t>(j);
   ++q.size;
 }
 
-void RunStatistics::Step(Octave& o, int64_t j, __int128 level) {
+// `modified(i, m)`: the second difference started at i that the MDEV window sums, nullopt
+// where it touches a missing point.
+template <class Second>
+void RunStatistics::Step(const Grid& g, Octave& o, int64_t j, __int128 level,
+                         const Second& modified, bool queues) {
   const int64_t m = o.m;
-  Slide(o, o.highs, j, level, true);
-  Slide(o, o.lows, j, level, false);
+  if (queues) {
+    Slide(g, o, o.highs, j, level, true);
+    Slide(g, o, o.lows, j, level, false);
+  }
   if (j < m) return;
-  const int64_t now = Stamp(j);
-  const int64_t back = Stamp(j - m);
+  const int64_t now = g.Stamp(j);
+  const int64_t back = g.Stamp(j - m);
   // The window j - m .. j: TIE step and MTIE span, when no point in it is missing.
-  if (last_missing_ < j - m) {
+  if (g.last_missing < j - m) {
     const __int128 a = static_cast<__int128>(now - back) - o.step_offset;
     o.tie_sum += a;
     o.tie_sum2 += a * a;
     ++o.tie_n;
-    const auto slot = [](const ExtremeQueue& q) { return q.slots[q.head]; };
-    const auto full = [&](uint32_t tag) {
-      return j - static_cast<int64_t>(static_cast<uint32_t>(static_cast<uint32_t>(j) - tag));
-    };
-    o.widest = std::max(o.widest, Level(full(slot(o.highs))) - Level(full(slot(o.lows))));
+    if (queues) {
+      const auto slot = [](const ExtremeQueue& q) { return q.tags[q.head]; };
+      const auto full = [&](uint32_t tag) {
+        return j - static_cast<int64_t>(static_cast<uint32_t>(static_cast<uint32_t>(j) - tag));
+      };
+      o.widest =
+          std::max(o.widest, Level(g, full(slot(o.highs))) - Level(g, full(slot(o.lows))));
+    }
   }
   if (j < 2 * m) return;
   // The second difference that ends at j, started at i = j - 2m.
-  const int64_t first = Stamp(j - 2 * m);
-  const bool defined = Has(now) && Has(back) && Has(first);
-  const int64_t d2 = defined ? (now - back) - (back - first) : 0;
-  if (defined) o.oadev.Add(d2);
+  const int64_t first = g.Stamp(j - 2 * m);
+  if (Has(now) && Has(back) && Has(first)) o.oadev.Add((now - back) - (back - first));
   // MDEV: the sum of the last m second differences, i = j - 2m back to j - 3m + 1.
   const int64_t i = j - 2 * m;
-  if (defined) {
-    o.window += d2;
+  if (const std::optional<__int128> d2 = modified(i, m)) {
+    o.window += *d2;
   } else {
     ++o.gaps;
   }
   if (i >= m) {
-    const int64_t a = Stamp(i - m), b = Stamp(i), c = Stamp(i + m);
-    if (Has(a) && Has(b) && Has(c)) {
-      o.window -= (c - b) - (b - a);
+    if (const std::optional<__int128> d2 = modified(i - m, m)) {
+      o.window -= *d2;
     } else {
       --o.gaps;
     }
@@ -223,10 +387,17 @@ void RunStatistics::Step(Octave& o, int64_t j, __int128 level) {
   if (i + 1 >= m && o.gaps == 0) o.mdev.Add(o.window);
 }
 
+const RunStatistics::Octave* RunStatistics::OctaveOf(int64_t m) const {
+  const int p = std::countr_zero(static_cast<uint64_t>(m));
+  if (p <= deepest_octave_) return &octaves_[static_cast<size_t>(p)];
+  const size_t i = static_cast<size_t>(p - DeepPointsOctave(deepest_octave_) - 1);
+  return i < stages_.size() && stages_[i].hosts ? &stages_[i].octave : nullptr;
+}
+
 std::vector<StabilityRow> RunStatistics::Rows(
     const std::function<std::optional<int>(int64_t m)>& noise) const {
   std::vector<StabilityRow> rows;
-  const int64_t k_last = last_index_;
+  const int64_t k_last = grid_.last;
   if (k_last < 1) return rows;
   const int64_t t_last = last_stamp_;
   // The same steps as the batch table, so the figures agree to the last digits.
@@ -237,11 +408,12 @@ std::vector<StabilityRow> RunStatistics::Rows(
     return static_cast<double>(std::sqrt(s.Sum() / (scale * static_cast<long double>(s.n))) * unit /
                                tau);
   };
-  std::vector<int64_t> factors = OctaveFactors(k_last);
-  std::erase_if(factors, [&](int64_t m) { return m > (int64_t{1} << deepest_octave_); });
+  const std::vector<int64_t> factors = OctaveFactors(k_last);
   for (Deviation deviation : kRunDeviations) {
     for (int64_t m : factors) {
-      const Octave& o = octaves_[static_cast<size_t>(std::countr_zero(static_cast<uint64_t>(m)))];
+      const Octave* deep = OctaveOf(m);
+      if (!deep) continue;
+      const Octave& o = *deep;
       const double tau = static_cast<double>(m) * tau0_s;
       const long double mm = static_cast<long double>(m);
       StabilityRow row{deviation, m, tau, 0, std::nullopt, 0, std::nullopt, std::nullopt};
@@ -280,6 +452,10 @@ std::vector<StabilityRow> RunStatistics::Rows(
         }
         case Deviation::kMtie:
           row.n = o.tie_n;
+          if (m <= (int64_t{1} << deepest_octave_)) {
+            row.value = o.span * common::kTickSeconds;
+            break;
+          }
           // The batch figure's steps where tau0 never changed, so short runs agree exactly.
           row.value = o.earlier > 0
                           ? static_cast<double>(
@@ -345,11 +521,33 @@ RunSummary RunStatistics::Summary(const std::function<std::optional<int>(int64_t
 }
 
 size_t RunStatistics::HeldBytes() const {
-  size_t bytes = held_.capacity() * sizeof(int64_t) + ring_.capacity() * sizeof(int64_t) +
-                 octaves_.capacity() * sizeof(Octave);
-  for (const Octave& o : octaves_) {
-    bytes += (o.highs.slots.capacity() + o.lows.slots.capacity()) * sizeof(uint32_t);
+  const auto queues = [](const Octave& o) {
+    return (o.highs.tags.capacity() + o.lows.tags.capacity()) * sizeof(uint32_t) +
+           (o.highest.capacity() + o.lowest.capacity()) * sizeof(double);
+  };
+  size_t bytes = held_.capacity() * sizeof(int64_t) + grid_.ring.capacity() * sizeof(int64_t) +
+                 octaves_.capacity() * sizeof(Octave) + stages_.capacity() * sizeof(Stage);
+  for (const Octave& o : octaves_) bytes += queues(o);
+  for (const Stage& st : stages_) {
+    bytes += st.grid.ring.capacity() * sizeof(int64_t) + st.blocks.capacity() * sizeof(__int128) +
+             queues(st.octave);
   }
+  return bytes;
+}
+
+size_t RunStatistics::MaxHeldBytes(int deepest_octave) {
+  const int d = std::clamp(deepest_octave, 0, kDeepestOctave);
+  // A window queue grows to at most m + 1 ring.
+  const auto queues = [](size_t m) { return 2 * (m + 1) * sizeof(uint32_t); };
+  size_t bytes = static_cast<size_t>(kNominalIntervals) * sizeof(int64_t) +
+                 (size_t{4} << d) * sizeof(int64_t) +
+                 std::bit_ceil(static_cast<size_t>(d) + 1) * sizeof(Octave) +
+                 static_cast<size_t>(kMaxStages) * sizeof(Stage);
+  // The window extremes of each factor below the deepest taken on every point.
+  for (int p = 0; p < d; ++p) bytes += 2 * ((size_t{1} << p) + 1) * sizeof(double);
+  const size_t kept = size_t{1} << DeepPointsOctave(d);
+  bytes += static_cast<size_t>(kMaxStages) *
+           (4 * kept * (sizeof(int64_t) + sizeof(__int128)) + queues(kept));
   return bytes;
 }
 

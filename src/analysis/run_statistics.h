@@ -37,15 +37,30 @@
 //   batch figure by at most m times the largest change of that mean since. In a run no longer
 //   than the nominal's intervals it is exact. The rows
 //   carry no noise type and no bounds unless the caller passes the noise of each factor.
-// - Factors m = 1, 2, 4 ... up to 2^kDeepestOctave while m <= K / 4; deeper factors are left out.
-//   The memory held stays under 49 MiB whatever the run length: 32 MiB of latest stamps (2^22)
-//   and, at worst, 16 MiB of MTIE window indices.
+// - Factors m = 1, 2, 4 ... while m <= K / 4. Up to 2^deepest_octave (2^20) they come from
+//   every point as above. A deeper factor is taken on the points decimated by s = m / 256
+//   (every s-th index, 256 kept points per factor): its rows are the batch formulas with their
+//   sums over the starts i = 0, s, 2s ... only, so n is about 1/s of the batch's, and the
+//   values are estimates of the same deviations from that subset (mean of fewer, strongly
+//   overlapping terms). OADEV and TIE rms take the points at those starts; MDEV and TDEV take
+//   sums of s consecutive stamps (blocks), so each of their terms is the batch's own term at
+//   that start, phase averaged over all m points, not a decimated average that would
+//   overstate white phase noise by sqrt(s). MTIE looks only at the kept points, so it is a
+//   lower bound of the batch's. They trail the log by up to s points (a block counts once
+//   complete), and their bounds are taken as for the full set.
+//   MTIE of a factor taken on every point comes from the window extremes of the factor below
+//   (a window of m + 1 points is two of m / 2 + 1), with phases in double precision; it may
+//   differ from the exact levels in the last digits.
+//   The memory held stays under 51 MiB whatever the run length: 32 MiB of latest stamps
+//   (2^22), 16 MiB of MTIE window extremes and about 26 KiB per deep factor.
 //
 // A plain value: one thread feeds it and takes summaries, or the caller holds a lock.
 namespace analysis {
 
 inline constexpr int64_t kNominalIntervals = 1000;
 inline constexpr int kDeepestOctave = 20;
+// Deeper factors keep 2^kDeepPointsOctave points per factor (fewer when deepest_octave is).
+inline constexpr int kDeepPointsOctave = 8;
 
 struct RunSummary {
   int64_t words = 0;              // lines of the log
@@ -75,8 +90,9 @@ inline constexpr Deviation kRunDeviations[] = {
 
 class RunStatistics {
  public:
-  // `deepest_octave` (0 .. kDeepestOctave) caps the factors at 2^deepest_octave, and with them
-  // the stamps held (4 times the cap); a smaller cap is for tests of a short log that wraps.
+  // `deepest_octave` (0 .. kDeepestOctave) is the deepest factor 2^deepest_octave taken on
+  // every point, and with it the stamps held (4 times that); deeper factors are decimated. A
+  // smaller value is for tests of a short log that wraps and decimates.
   explicit RunStatistics(int deepest_octave = kDeepestOctave);
 
   // One word as written to the log (ticks). O(number of octaves) per grid point; the word that
@@ -92,6 +108,8 @@ class RunStatistics {
 
   // Bytes held by the buffers, for the memory figures.
   size_t HeldBytes() const;
+  // The most HeldBytes can reach, whatever the run length.
+  static size_t MaxHeldBytes(int deepest_octave = kDeepestOctave);
 
  private:
   // Sums of squares: integer terms of moderate size exactly, others in extended precision.
@@ -99,7 +117,7 @@ class RunStatistics {
   // Indices of a sliding window whose levels rise (minima) or fall (maxima) from the front;
   // indices are held by their low 32 bits, enough for a window of up to 2^20 + 1 points.
   struct ExtremeQueue {
-    std::vector<uint32_t> slots;
+    std::vector<uint32_t> tags;
     size_t head = 0;
     size_t size = 0;
   };
@@ -113,20 +131,59 @@ class RunStatistics {
     __int128 tie_sum = 0;
     __int128 tie_sum2 = 0;
     int64_t tie_n = 0;
+    // MTIE of a decimated factor: window queues over its grid.
     ExtremeQueue highs, lows;
     __int128 widest = 0;      // MTIE since the last change of tau0, in levels
     long double earlier = 0;  // MTIE before it, ticks
+    // MTIE of a factor taken on every point: the highest and lowest phase (ticks) of the
+    // windows of m + 1 points that ended at the latest m + 1 points, for the factor above,
+    // whose window is two of these; and the widest span seen.
+    std::vector<double> highest, lowest;
+    size_t slot = 0;  // where the window ending at the next point goes
+    double span = 0;
+  };
+
+  // Points on a grid of indices, each index `stride` points of the run apart.
+  struct Grid {
+    std::vector<int64_t> ring;  // the latest stamps by index
+    size_t mask = 0;
+    int64_t stride = 1;
+    int64_t last = -1;  // the last index entered
+    int64_t last_missing = -1;
+    int64_t Stamp(int64_t k) const { return ring[static_cast<size_t>(k) & mask]; }
+  };
+  // One halving of the points: it pairs what the stage below hands on (the point at the start
+  // of a block and the block's sum of stamps), so its blocks are 2^(index + 1) points long.
+  // The stages of deep factors keep a grid of those points and blocks.
+  struct Stage {
+    bool half = false;  // the first of a pair is waiting
+    int64_t point = 0;
+    __int128 block = 0;
+    bool gap = false;  // the block holds a missing point
+    bool hosts = false;
+    Grid grid;
+    std::vector<__int128> blocks;  // by index, as the grid's ring; kNoBlock for a gap
+    int64_t last_gap = -1;
+    Octave octave;
   };
 
   void FixNominal();
   void Merge(int64_t interval);
   void Place(int64_t interval);
   void AddPoint(int64_t stamp);
-  int64_t Stamp(int64_t k) const { return ring_[static_cast<size_t>(k) & ring_mask_]; }
-  __int128 Level(int64_t k) const;
-  void Slide(Octave& o, ExtremeQueue& q, int64_t j, __int128 level, bool highs);
-  void Step(Octave& o, int64_t j, __int128 level);
+  void Decimate(int64_t stamp);
+  void Enter(Stage& stage, int64_t point, __int128 block, bool gap);
+  __int128 Level(const Grid& g, int64_t k) const;
+  void Slide(const Grid& g, Octave& o, ExtremeQueue& q, int64_t j, __int128 level, bool highs);
+  template <class Second>
+  void Step(const Grid& g, Octave& o, int64_t j, __int128 level, const Second& modified,
+            bool queues);
+  void Rescan(const Grid& g, Octave& o, int64_t j, long double old_k);
+  double Phase(int64_t k) const;  // of point k of the full grid, ticks; none: NaN
+  void Spans(int64_t j, int64_t stamp);
+  void Refill(int64_t j);
   void Rebase(int64_t j, int64_t stamp);
+  const Octave* OctaveOf(int64_t m) const;
   std::vector<StabilityRow> Rows(const std::function<std::optional<int>(int64_t m)>& noise) const;
 
   int deepest_octave_;
@@ -151,15 +208,14 @@ class RunStatistics {
   int64_t extra_ = 0;
   int64_t missing_ = 0;
 
-  // The grid: last index K, its stamp t_last, and the latest stamps by index.
-  int64_t last_index_ = -1;
+  // The grid of every point: last index K, its stamp t_last and the latest stamps.
+  Grid grid_;
   int64_t last_stamp_ = 0;
-  int64_t last_missing_ = -1;
-  std::vector<int64_t> ring_;
-  size_t ring_mask_ = 0;
+  std::vector<Stage> stages_;  // stage i halves the points i + 1 times
   // The phase levels of MTIE: ref_k t(k) - k ref_t, against tau0 = ref_t / ref_k.
   int64_t ref_t_ = 0;
   int64_t ref_k_ = 1;
+  double last_phase_ = 0;  // of the latest point of the full grid; NaN when it is missing
   std::vector<Octave> octaves_;
 };
 

@@ -30,6 +30,8 @@ class PassDisplay {
   // frequencies of the intervals last drawn, so that the values always match the frequency
   // header whichever view drew the pulse chart last.
   std::vector<double> SavedValues(analysis::GraphView view) const;
+  // Channel 1 of the last pass that drew, in ticks.
+  const std::vector<double>& DrawnIntervals() const { return drawn_intervals_; }
 
  private:
   void FeedChart(const analysis::ChartInput& input, analysis::GraphView view);

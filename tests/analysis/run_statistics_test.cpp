@@ -62,8 +62,30 @@ std::vector<StabilityRow> BatchRows(const PulseTrain& train, int deepest_octave)
   return rows;
 }
 
+// The rows of factors taken on every point.
+std::vector<StabilityRow> Shallow(std::vector<StabilityRow> rows, int deepest_octave) {
+  std::erase_if(rows, [&](const StabilityRow& r) { return r.m > (int64_t{1} << deepest_octave); });
+  return rows;
+}
+
 void ExpectClose(double expected, double actual, double relative, const std::string& what) {
   EXPECT_NEAR(expected, actual, std::abs(expected) * relative + 1e-300) << what;
+}
+
+// MTIE is taken against the mean period of a prefix of the run, from the one the nominal came
+// from on: it may differ from the batch's by m times the largest change of that mean (s).
+double Tau0Drift(const std::vector<int64_t>& intervals, const PulseTrain& train) {
+  const PulseTrain first = BuildPulseTrain(std::vector<int64_t>(
+      intervals.begin(),
+      intervals.begin() + std::min<ptrdiff_t>(std::ssize(intervals), kNominalIntervals)));
+  double tau0_drift = 0;
+  for (int64_t k = std::max<int64_t>(first.LastIndex(), 1); k <= train.LastIndex(); ++k) {
+    if (!train.Present(k)) continue;
+    const double prefix_tau0 =
+        static_cast<double>(train.stamps[static_cast<size_t>(k)]) / static_cast<double>(k);
+    tau0_drift = std::max(tau0_drift, std::abs(prefix_tau0 - train.Tau0Ticks()) * 2.5e-8);
+  }
+  return tau0_drift;
 }
 
 // Every prefix checked is a log as it stood when a summary was taken during the run.
@@ -125,22 +147,12 @@ TEST(RunStatistics, EqualsTheBatchTableOnEveryPrefixOfRandomRuns) {
         ExpectClose((*high - *low) / mean * 100, s.pp_pct, 1e-12, where);
 
         const std::vector<StabilityRow> batch = BatchRows(train, deepest);
-        ASSERT_EQ(batch.size(), s.stability.size()) << where;
-        // MTIE is taken against the mean period of a prefix of the run, from the one the nominal
-        // came from on: it may differ by m times the largest change of that mean.
-        const PulseTrain first = BuildPulseTrain(std::vector<int64_t>(
-            intervals.begin(),
-            intervals.begin() + std::min<ptrdiff_t>(std::ssize(intervals), kNominalIntervals)));
-        double tau0_drift = 0;
-        for (int64_t k = std::max<int64_t>(first.LastIndex(), 1); k <= train.LastIndex(); ++k) {
-          if (!train.Present(k)) continue;
-          const double prefix_tau0 =
-              static_cast<double>(train.stamps[static_cast<size_t>(k)]) / static_cast<double>(k);
-          tau0_drift = std::max(tau0_drift, std::abs(prefix_tau0 - train.Tau0Ticks()) * 2.5e-8);
-        }
+        const std::vector<StabilityRow> shallow = Shallow(s.stability, deepest);
+        ASSERT_EQ(batch.size(), shallow.size()) << where;
+        const double tau0_drift = Tau0Drift(intervals, train);
         for (size_t r = 0; r < batch.size(); ++r) {
           const StabilityRow& want = batch[r];
-          const StabilityRow& got = s.stability[r];
+          const StabilityRow& got = shallow[r];
           const std::string row = where + " " + std::string(DeviationName(want.deviation)) +
                                   " m=" + std::to_string(want.m);
           ASSERT_EQ(want.deviation, got.deviation) << row;
@@ -159,6 +171,118 @@ TEST(RunStatistics, EqualsTheBatchTableOnEveryPrefixOfRandomRuns) {
       }
     }
   }
+}
+
+// A deep factor m is taken on every s-th index (s = m / 4 with factors to 2^2 on every point):
+// the batch formulas summed over the starts 0, s, 2s ... of the blocks complete so far, the
+// MDEV windows over all m points.
+TEST(RunStatistics, DeepFactorsSumTheBatchTermsAtEveryStrideOfDecimatedStarts) {
+  constexpr int kDeepest = 2;
+  for (const RunShape& shape : {RunShape{"clean", 30000, 0, 0, 0, 11},
+                                RunShape{"with gaps", 30000, 0.004, 0.003, 0.002, 12}}) {
+    const std::vector<int64_t> words = Words(shape);
+    RunStatistics stats(kDeepest);
+    for (int64_t w : words) stats.AddWord(w);
+    const std::vector<int64_t> intervals(words.begin() + 1, words.end());
+    const PulseTrain train = BuildPulseTrain(intervals);
+    const std::vector<StabilityRow> batch = BatchRows(train, 62);
+    const double tau0_drift = Tau0Drift(intervals, train);
+    const int64_t last = train.LastIndex();
+    const double tau0 = train.Tau0Ticks();
+    const auto x = [&](int64_t k) { return train.stamps[static_cast<size_t>(k)]; };
+    const auto present = [&](int64_t from, int64_t to) {  // every point from .. to
+      for (int64_t k = from; k <= to; ++k)
+        if (!train.Present(k)) return false;
+      return true;
+    };
+    int deep = 0;
+    for (const StabilityRow& got : stats.Summary().stability) {
+      if (got.m <= 4) continue;
+      const std::string row = std::string(shape.name) + " " +
+                              std::string(DeviationName(got.deviation)) +
+                              " m=" + std::to_string(got.m);
+      const int64_t m = got.m, s = m / 4, blocks = (last + 1) / s;
+      double sum = 0;
+      int64_t n = 0;
+      for (int64_t i = 0; i / s < blocks; i += s) {
+        const auto second = [&](int64_t j) {
+          return static_cast<double>((x(j + 2 * m) - x(j + m)) - (x(j + m) - x(j)));
+        };
+        switch (got.deviation) {
+          case Deviation::kOadev:
+            if ((i + 2 * m) / s < blocks && train.Present(i) && train.Present(i + m) &&
+                train.Present(i + 2 * m)) {
+              sum += second(i) * second(i);
+              ++n;
+            }
+            break;
+          case Deviation::kMdev:
+          case Deviation::kTdev:
+            if ((i + 3 * m) / s <= blocks && present(i, i + 3 * m - 1)) {
+              double window = 0;
+              for (int64_t j = i; j < i + m; ++j) window += second(j);
+              sum += window * window / static_cast<double>(m * m);
+              ++n;
+            }
+            break;
+          case Deviation::kTieRms:
+            if ((i + m) / s < blocks && present(i, i + m)) {
+              const double a = static_cast<double>(x(i + m) - x(i)) - static_cast<double>(m) * tau0;
+              sum += a * a;
+              ++n;
+            }
+            break;
+          default:
+            break;
+        }
+      }
+      const double tau_ticks = static_cast<double>(m) * tau0;
+      double want = 0;
+      if (got.deviation == Deviation::kOadev || got.deviation == Deviation::kMdev) {
+        want = std::sqrt(sum / (2.0 * static_cast<double>(n))) / tau_ticks;
+      } else if (got.deviation == Deviation::kTdev) {
+        want = std::sqrt(sum / (2.0 * static_cast<double>(n))) / std::sqrt(3.0) * 2.5e-8;
+      } else if (got.deviation == Deviation::kTieRms) {
+        want = std::sqrt(sum / static_cast<double>(n)) * 2.5e-8;
+      }
+      if (got.deviation == Deviation::kMtie) {
+        // Extremes of the kept points only: never above those of every point.
+        const auto full = std::ranges::find_if(batch, [&](const StabilityRow& b) {
+          return b.deviation == Deviation::kMtie && b.m == m;
+        });
+        ASSERT_NE(full, batch.end()) << row;
+        EXPECT_LE(got.value, full->value + 2 * static_cast<double>(m) * tau0_drift) << row;
+        EXPECT_GT(got.value, 0) << row;
+      } else {
+        EXPECT_EQ(got.n, n) << row;
+        ExpectClose(want, got.value, 1e-9, row);
+      }
+      ++deep;
+    }
+    const auto batch_deep =
+        std::ranges::count_if(batch, [](const StabilityRow& b) { return b.m > 4; });
+    // Where gaps fall, a deep factor may lack windows the batch has.
+    if (shape.missing == 0) {
+      EXPECT_EQ(deep, batch_deep) << shape.name;
+    } else {
+      EXPECT_GT(deep, batch_deep / 2) << shape.name;
+    }
+  }
+}
+
+// Runs far longer than the deepest factor taken on every point hold no more than the bound.
+TEST(RunStatistics, HeldMemoryIsBoundedWhateverTheRunLength) {
+  EXPECT_LT(RunStatistics::MaxHeldBytes(), size_t{64} << 20);
+  const std::vector<int64_t> words = Words({"long", 400000, 0.001, 0.001, 0.001, 13});
+  RunStatistics stats(2);
+  size_t fed = 0;
+  for (size_t stop : {size_t{1000}, size_t{50000}, words.size()}) {
+    for (; fed < stop; ++fed) stats.AddWord(words[fed]);
+    EXPECT_LE(stats.HeldBytes(), RunStatistics::MaxHeldBytes(2)) << stop;
+  }
+  int64_t deepest = 0;
+  for (const StabilityRow& row : stats.Summary().stability) deepest = std::max(deepest, row.m);
+  EXPECT_EQ(deepest, 65536);  // every factor the run reached, 2^14 times the points' deepest
 }
 
 // tau0 is taken again when the pulse count doubles (here at pulse 2000, the nominal having come
