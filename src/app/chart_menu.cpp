@@ -116,13 +116,8 @@ std::vector<persistence::StabilityCsvRow> StabilityCsvRows(std::span<const doubl
   if (static_cast<int64_t>(ticks.size()) < kFewestIntervals) return {};
   const analysis::PulseTrain train = analysis::BuildPulseTrain(std::move(ticks));
   if (train.stamps.empty() || train.intervals < kFewestIntervals) return {};
-  std::vector<persistence::StabilityCsvRow> rows;
-  const std::vector<int64_t> factors = analysis::OctaveFactors(train.LastIndex());
-  for (const analysis::StabilityRow& r : analysis::StabilityTable(train, factors)) {
-    rows.push_back({std::string(analysis::DeviationName(r.deviation)), r.m, r.tau_s, r.n, r.alpha,
-                    r.value, r.min, r.max});
-  }
-  return rows;
+  return analysis::TableRows(
+      analysis::StabilityTable(train, analysis::OctaveFactors(train.LastIndex())));
 }
 
 ChartMenu::ChartMenu(const FmainForm& ui, std::function<std::vector<double>()> shown_intervals,

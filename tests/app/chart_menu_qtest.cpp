@@ -144,9 +144,7 @@ void ChartMenuTest::StabilityTableIsThatOfTheTool() {
   s.next_file = s.File("table.csv");
   QVERIFY(Run(s.w(), s.w().Form().Chart4->Widget(), "Save stability table..."));
   QVERIFY(s.errors.isEmpty());
-  const QByteArray table = ReadBytes(s.next_file);
-  QVERIFY(table.startsWith("deviation,af,tau_s,n,alpha,value,min,max\nadev,1,"));
-  QCOMPARE(table, Tool({"stability", Example()}));
+  QCOMPARE(ReadBytes(s.next_file), Tool({"stability", Example()}));
 }
 
 QTEST_MAIN(ChartMenuTest)
