@@ -13,14 +13,16 @@
 #include "acquisition/pulse_data.h"
 #include "analysis/processing_pass.h"
 #include "analysis/resample.h"
+#include "capture_command.h"
 #include "common/error.h"
+#include "figure_lines.h"
+#include "messages.h"
 #include "persistence/jit_file.h"
 #include "persistence/text_file.h"
+#include "stream_command.h"
 #include "timing_commands.h"
 
 namespace {
-
-using analysis::Figure;
 
 constexpr int kExitOk = 0;
 constexpr int kExitFailed = 2;
@@ -68,64 +70,35 @@ constexpr std::string_view kResampleHelp = R"help(resample
 )help";
 
 constexpr std::string_view kExitHelp =
-    R"help(Exit status: 0 on success. 2 when a file cannot be read or written, when a value does not
-convert (the message is printed to standard error as the window shows it) or when the
-arguments are wrong; the files after a failing one are not processed.
+    R"help(Exit status (capture and stream have their own, above): 0 on success. 2 when a file
+cannot be read or written, when a value does not convert (the message is printed to
+standard error as the window shows it) or when the arguments are wrong; the files after a
+failing one are not processed.
 )help";
 
 // The whole tool's help: the usage lines, each command's part, the exit status.
 std::string FullHelp() {
   std::string help(kUsageHelp);
   help += k390tool::TimingUsage();
+  help += k390tool::CaptureUsage();
+  help += k390tool::StreamUsage();
   help += kHelpUsage;
-  for (std::string_view part : {kFiguresHelp, kResampleHelp, k390tool::TimingHelp(), kExitHelp}) {
+  for (std::string_view part : {kFiguresHelp, kResampleHelp, k390tool::TimingHelp(),
+                                k390tool::CaptureHelp(), k390tool::StreamHelp(), kExitHelp}) {
     help += '\n';
     help += part;
   }
   return help;
 }
 
-constexpr Figure kFlightOrder[] = {Figure::kLpcycles, Figure::kEprove_err, Figure::kEpqf};
-
-// The message as the window's error display shows it: a full stop is added after a last
-// character above ".".
-std::string Displayed(std::string message) {
-  if (!message.empty() && static_cast<unsigned char>(message.back()) > '.') message += '.';
-  return message;
-}
-
 int Fail(const std::string& message) {
-  std::cerr << Displayed(message) << '\n';
+  std::cerr << k390tool::Displayed(message) << '\n';
   return kExitFailed;
 }
 
 int Usage(const std::string& problem) {
   std::cerr << "k390tool: " << problem << "\n\n" << FullHelp();
   return kExitFailed;
-}
-
-// What the pass made of one input, when it wrote no figures.
-std::string NoFiguresReason(const acquisition::PulseData& data, bool decoded, bool from_file) {
-  if (!decoded) return "reply ended early";
-  const int64_t count = data.Ch1Count;
-  if (count <= 0 || (from_file && count <= 1)) return "no records";
-  if (count == 1) return "too few records";
-  return "average not above 0";
-}
-
-// The figure lines of one pass, in the order of the window's boxes: the flight-time figures
-// only when a flight time was given and they have a text.
-void PrintFigures(const analysis::PassResult& result, bool with_flight) {
-  for (size_t f = 0; f < analysis::FigureIndex(Figure::kLpcycles); ++f)
-    std::cout << analysis::FigureName(Figure(f)) << '=' << result.texts[f] << '\n';
-  if (!with_flight) return;
-  const analysis::FlightFigures& flight = result.flight;
-  for (Figure figure : kFlightOrder) {
-    const std::string& text = figure == Figure::kLpcycles     ? flight.pulses
-                              : figure == Figure::kEprove_err ? flight.quality
-                                                              : flight.quality_peak.value_or("");
-    if (!text.empty()) std::cout << analysis::FigureName(figure) << '=' << text << '\n';
-  }
 }
 
 bool IsDigits(std::string_view text) {
@@ -165,11 +138,12 @@ int Figures(const FiguresArgs& args) {
       const analysis::PassResult result =
           decoded ? analysis::Compute(pass->Data(), options) : analysis::PassResult{};
       if (result.outcome != analysis::PassOutcome::kFigures) {
-        std::cout << "NoFigures=" << NoFiguresReason(pass->Data(), decoded, from_file) << '\n';
+        std::cout << "NoFigures=" << k390tool::NoFiguresReason(pass->Data(), decoded, from_file)
+                  << '\n';
         continue;
       }
       if (result.flight.error) return Fail(*result.flight.error);
-      PrintFigures(result, flight_ms.has_value());
+      k390tool::PrintFigures(std::cout, result, flight_ms.has_value());
       pass->Hold(result.held);
     } catch (const common::Error& e) {
       std::cout.flush();
@@ -228,6 +202,8 @@ int main(int argc, char** argv) {
   resample->footer(std::string("\n") + std::string(kResampleHelp) + "\n" + std::string(kExitHelp));
 
   const k390tool::TimingCommands timing(app, kExitHelp);
+  const k390tool::CaptureCommand capture(app);
+  const k390tool::StreamCommand stream(app);
 
   const auto named = [&](CLI::App* command) { return command->check_name(argv[1]); };
   if (argc >= 2 && argv[1][0] != '-' && app.get_subcommands(named).empty()) {
@@ -243,5 +219,7 @@ int main(int argc, char** argv) {
   if (figures->parsed()) return Figures(figures_args);
   if (resample->parsed()) return Resample(resample_args);
   if (const std::optional<int> status = timing.Run()) return *status;
+  if (capture.Parsed()) return capture.Run();
+  if (stream.Parsed()) return stream.Run();
   return Usage("no command given");
 }

@@ -1,0 +1,465 @@
+// k390tool capture and stream run against k390sim on 127.0.0.1, as the programs that call them
+// see them: exit statuses, printed lines and the files left behind.
+#include <arpa/inet.h>
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <signal.h>
+#include <sys/resource.h>
+#include <sys/socket.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdint>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <map>
+#include <nlohmann/json.hpp>
+#include <sstream>
+#include <string>
+#include <vector>
+
+namespace {
+
+namespace fs = std::filesystem;
+
+struct Outcome {
+  int status = -1;
+  std::string out;
+  std::string err;
+};
+
+std::string Slurp(const fs::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+std::vector<std::string> Lines(const std::string& text) {
+  std::vector<std::string> lines;
+  std::istringstream in(text);
+  for (std::string line; std::getline(in, line);) {
+    if (!line.empty() && line.back() == '\r') line.pop_back();
+    lines.push_back(line);
+  }
+  return lines;
+}
+
+// "key=value" lines of the tool's final summary.
+std::map<std::string, std::string> KeyValues(const std::string& text) {
+  std::map<std::string, std::string> values;
+  for (const std::string& line : Lines(text)) {
+    const size_t equals = line.find('=');
+    if (equals != std::string::npos) values[line.substr(0, equals)] = line.substr(equals + 1);
+  }
+  return values;
+}
+
+// A TCP port on 127.0.0.1 that nothing listens on (bound, then released).
+int ClosedPort() {
+  const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  ::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address);
+  socklen_t size = sizeof address;
+  ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &size);
+  ::close(fd);
+  return ntohs(address.sin_port);
+}
+
+// A free UDP port, and a socket holding one when `keep` is given.
+int UdpPort(int* keep = nullptr) {
+  const int fd = ::socket(AF_INET, SOCK_DGRAM, 0);
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  ::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address);
+  socklen_t size = sizeof address;
+  ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &size);
+  if (keep != nullptr) {
+    *keep = fd;
+  } else {
+    ::close(fd);
+  }
+  return ntohs(address.sin_port);
+}
+
+class AcquireTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    dir_ = fs::temp_directory_path() /
+           ("k390acquire_" + std::to_string(::getpid()) + "_" +
+            ::testing::UnitTest::GetInstance()->current_test_info()->name());
+    fs::remove_all(dir_);
+    fs::create_directories(dir_);
+  }
+  void TearDown() override {
+    StopSim();
+    fs::remove_all(dir_);
+  }
+
+  // Starts k390sim on a free port with these options; returns its TCP port.
+  int StartSim(const std::vector<std::string>& options) {
+    int out[2];
+    EXPECT_EQ(::pipe(out), 0);
+    sim_ = ::fork();
+    if (sim_ == 0) {
+      ::chdir(dir_.c_str());
+      ::dup2(out[1], STDOUT_FILENO);
+      const int err = ::open((dir_ / "sim.err").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+      ::dup2(err, STDERR_FILENO);
+      ::close(out[0]);
+      std::vector<std::string> args = {K390SIM_PATH, "--port", "0"};
+      args.insert(args.end(), options.begin(), options.end());
+      std::vector<char*> argv;
+      for (std::string& arg : args) argv.push_back(arg.data());
+      argv.push_back(nullptr);
+      ::execv(K390SIM_PATH, argv.data());
+      ::_exit(127);
+    }
+    ::close(out[1]);
+    std::string banner;
+    char c;
+    while (::read(out[0], &c, 1) == 1 && c != '\n') banner += c;
+    ::close(out[0]);
+    const size_t colon = banner.rfind(':');
+    return colon == std::string::npos ? 0 : std::stoi(banner.substr(colon + 1));
+  }
+
+  void StopSim() {
+    if (sim_ <= 0) return;
+    ::kill(sim_, SIGTERM);
+    ::waitpid(sim_, nullptr, 0);
+    sim_ = -1;
+  }
+
+  // Starts the tool in the test folder with its output in files there; `before_exec` runs in
+  // the child.
+  pid_t Spawn(const std::vector<std::string>& options, void (*before_exec)() = nullptr) const {
+    const pid_t pid = ::fork();
+    if (pid == 0) {
+      ::chdir(dir_.c_str());
+      const int out = ::open("stdout", O_WRONLY | O_CREAT | O_TRUNC, 0644);
+      const int err = ::open("stderr", O_WRONLY | O_CREAT | O_TRUNC, 0644);
+      ::dup2(out, STDOUT_FILENO);
+      ::dup2(err, STDERR_FILENO);
+      if (before_exec != nullptr) before_exec();
+      std::vector<std::string> args = {K390TOOL_PATH};
+      args.insert(args.end(), options.begin(), options.end());
+      std::vector<char*> argv;
+      for (std::string& arg : args) argv.push_back(arg.data());
+      argv.push_back(nullptr);
+      ::execv(K390TOOL_PATH, argv.data());
+      ::_exit(127);
+    }
+    return pid;
+  }
+
+  Outcome Wait(pid_t pid) const {
+    int raw = 0;
+    ::waitpid(pid, &raw, 0);
+    Outcome outcome;
+    outcome.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
+    outcome.out = Slurp(dir_ / "stdout");
+    outcome.err = Slurp(dir_ / "stderr");
+    return outcome;
+  }
+
+  Outcome Run(const std::vector<std::string>& options, void (*before_exec)() = nullptr) const {
+    return Wait(Spawn(options, before_exec));
+  }
+
+  fs::path dir_;
+  pid_t sim_ = -1;
+};
+
+// ---------------------------------------------------------------------------------------------
+// capture
+
+TEST_F(AcquireTest, CapturedBlocksAreSavedAndPrintedAsFiguresPrintsTheSavedFiles) {
+  const int port = StartSim({"--jitter-ticks", "5"});
+  const Outcome got = Run({"capture", "--host", "127.0.0.1", "--port", std::to_string(port),
+                           "--count", "3", "--samples", "200", "--out", "blocks"});
+  ASSERT_EQ(got.status, 0) << got.err;
+  EXPECT_EQ(got.err, "");
+  std::vector<std::string> files;
+  for (int k = 1; k <= 3; ++k) {
+    files.push_back("blocks/capture-000" + std::to_string(k) + ".JIT");
+    const std::vector<std::string> lines = Lines(Slurp(dir_ / files.back()));
+    ASSERT_EQ(lines.size(), 200u) << files.back();
+    EXPECT_EQ(lines.front(), ";Sample,TDelta(x25ns)");
+  }
+  // The same pass over the saved intervals, the held maximum carried the same way, gives the
+  // same lines: the blocks were saved whole and printed by the figures command's rules.
+  std::vector<std::string> figures_args = {"figures"};
+  figures_args.insert(figures_args.end(), files.begin(), files.end());
+  const Outcome figures = Run(figures_args);
+  ASSERT_EQ(figures.status, 0) << figures.err;
+  EXPECT_EQ(got.out, figures.out);
+
+  const Outcome dual = Run({"capture", "--host", "127.0.0.1", "--port", std::to_string(port),
+                            "--dual", "--samples", "20", "--out", "dual"});
+  ASSERT_EQ(dual.status, 0) << dual.err;
+  const std::map<std::string, std::string> values = KeyValues(dual.out);
+  EXPECT_EQ(values.at("File"), "dual/capture-0001.JIT");
+  // Channel 2 runs at the simulator's channel 1 rate, 1000 Hz; a single-channel block has 0.
+  EXPECT_NEAR(std::stod(values.at("Efreq2")), 1000, 1) << dual.out;
+}
+
+TEST_F(AcquireTest, CaptureFailuresGiveTheirMessageAndStatus) {
+  const int silent = StartSim({"--no-reply"});
+  // A listener whose queue is full answers no connection attempt: an unreachable host.
+  const int full = ::socket(AF_INET, SOCK_STREAM, 0);
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  ASSERT_EQ(::bind(full, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+  ASSERT_EQ(::listen(full, 0), 0);
+  socklen_t size = sizeof address;
+  ::getsockname(full, reinterpret_cast<sockaddr*>(&address), &size);
+  std::vector<int> queued;
+  for (int i = 0; i < 3; ++i) {
+    queued.push_back(::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK, 0));
+    ::connect(queued.back(), reinterpret_cast<sockaddr*>(&address), sizeof address);
+  }
+  std::ofstream(dir_ / "plain") << "x";
+
+  const struct {
+    const char* name;
+    std::vector<std::string> args;
+    int status;
+    std::string err;
+  } cases[] = {
+      {"refused", {"--port", std::to_string(ClosedPort())}, 1, "Asynchronous socket error 111.\n"},
+      {"no answer to the connection",
+       {"--port", std::to_string(ntohs(address.sin_port))},
+       1,
+       "Asynchronous socket error 110.\n"},
+      {"no reply", {"--port", std::to_string(silent)}, 1, "No reply within 4000 ms.\n"},
+      {"folder under a file",
+       {"--port", std::to_string(silent), "--out", "plain/blocks"},
+       2,
+       "Cannot create \"plain/blocks\": Not a directory.\n"},
+  };
+  for (const auto& c : cases) {
+    std::vector<std::string> args = {"capture", "--host", "127.0.0.1"};
+    args.insert(args.end(), c.args.begin(), c.args.end());
+    const Outcome got = Run(args);
+    EXPECT_EQ(got.status, c.status) << c.name;
+    EXPECT_EQ(got.err, c.err) << c.name;
+    EXPECT_EQ(got.out, "") << c.name;
+  }
+  for (int fd : queued) ::close(fd);
+  ::close(full);
+
+  for (const std::vector<std::string>& args : std::vector<std::vector<std::string>>{
+           {"capture", "--port", "1"},
+           {"capture", "--host", "h", "--samples", "9"},
+           {"capture", "--host", "h", "--count", "2", "--seconds", "1"},
+           {"capture", "--host", "h", "--port", "70000"},
+       }) {
+    const Outcome got = Run(args);
+    EXPECT_EQ(got.status, 2) << testing::PrintToString(args);
+    EXPECT_NE(got.err.find("Usage:"), std::string::npos) << testing::PrintToString(args);
+  }
+}
+
+// ---------------------------------------------------------------------------------------------
+// stream
+
+// The words a log holds: each line's delta added to the word before, the first to 0, modulo
+// 2^32 as the instrument's counter runs.
+std::vector<uint32_t> LoggedWords(const std::string& log) {
+  std::vector<uint32_t> words;
+  uint32_t word = 0;
+  for (const std::string& line : Lines(log)) {
+    word += static_cast<uint32_t>(std::stoull(line));
+    words.push_back(word);
+  }
+  return words;
+}
+
+std::vector<uint32_t> SimWords(const std::string& text) {
+  std::vector<uint32_t> words;
+  for (const std::string& line : Lines(text))
+    words.push_back(static_cast<uint32_t>(std::stoull(line)));
+  return words;
+}
+
+// With every d-th pulse left out, the simulator's word i (from 1) is pulse i + (i - 1) / (d - 1).
+int64_t PulseOfWord(int64_t i, int64_t d) { return i + (i - 1) / (d - 1); }
+
+TEST_F(AcquireTest, StreamLogsEveryWordAndSumsTheRunUpAsTheBatchToolsDo) {
+  constexpr int64_t kSimWords = 24000;
+  constexpr int64_t kDatagramWords = 250;
+  constexpr int64_t kDropEvery = 7;
+  for (const std::string transport : {"udp", "tcp"}) {
+    SCOPED_TRACE(transport);
+    const int udp_port = UdpPort();
+    const int port = StartSim({"--freq", "200000", "--jitter-ticks", "3", "--drop-every",
+                               std::to_string(kDropEvery), "--words", std::to_string(kSimWords),
+                               "--words-per-datagram", std::to_string(kDatagramWords), "--udp-port",
+                               std::to_string(udp_port), "--log-words", "sim.txt"});
+    // The first datagram of a start is dropped; the TCP link loses nothing.
+    const int64_t skipped = transport == "udp" ? kDatagramWords : 0;
+    const int64_t logged = kSimWords - skipped;
+    fs::create_directories(dir_ / "run");
+    const Outcome got = Run({"stream", "--host", "127.0.0.1", "--port", std::to_string(port),
+                             "--transport", transport, "--udp-port", std::to_string(udp_port),
+                             "--words", std::to_string(logged), "--out", "run/log.dat"});
+    StopSim();
+    ASSERT_EQ(got.status, 0) << got.err;
+
+    const std::vector<uint32_t> words = LoggedWords(Slurp(dir_ / "run/log.dat"));
+    const std::vector<uint32_t> sent = SimWords(Slurp(dir_ / "sim.txt"));
+    ASSERT_EQ(words.size(), static_cast<size_t>(logged));
+    ASSERT_EQ(sent.size(), static_cast<size_t>(kSimWords));
+    EXPECT_TRUE(std::equal(words.begin(), words.end(), sent.begin() + skipped));
+    EXPECT_NE(Slurp(dir_ / "sim.err").find("stream mode=0"), std::string::npos);
+
+    const int64_t first = PulseOfWord(skipped + 1, kDropEvery);
+    const int64_t last = PulseOfWord(kSimWords, kDropEvery);
+    const int64_t missing = (last - 1) / kDropEvery - first / kDropEvery;
+    const std::map<std::string, std::string> printed = KeyValues(got.out);
+    EXPECT_EQ(printed.at("words"), std::to_string(logged));
+    EXPECT_EQ(printed.at("missing"), std::to_string(missing));
+    EXPECT_EQ(printed.at("lost"), "0");
+    EXPECT_EQ(printed.at("summary"), "run/log.summary.json");
+    EXPECT_EQ(printed.count("ended_early"), 0u);
+
+    const nlohmann::json summary = nlohmann::json::parse(Slurp(dir_ / "run/log.summary.json"));
+    EXPECT_EQ(summary.at("words"), logged);
+    EXPECT_EQ(summary.at("missing_pulses"), missing);
+    EXPECT_EQ(summary.at("extra_pulses"), 0);
+    EXPECT_TRUE(summary.at("ended_early").is_null());
+
+    // Every row but MTIE (which the run takes against a running tau0) is the batch figure.
+    const Outcome batch = Run({"stability", "--stream", "run/log.dat"});
+    ASSERT_EQ(batch.status, 0) << batch.err;
+    std::map<std::string, std::vector<std::string>> rows;
+    for (const std::string& line : Lines(batch.out)) {
+      std::vector<std::string> fields;
+      std::istringstream in(line);
+      for (std::string field; std::getline(in, field, ',');) fields.push_back(field);
+      if (fields.size() >= 6) rows[fields[0] + "/" + fields[1]] = fields;
+    }
+    int compared = 0;
+    for (const nlohmann::json& row : summary.at("stability")) {
+      if (row.at("deviation") == "mtie") continue;
+      const std::string key = row.at("deviation").get<std::string>() + "/" +
+                              std::to_string(row.at("af").get<int64_t>());
+      ASSERT_EQ(rows.count(key), 1u) << key;
+      EXPECT_EQ(rows[key][3], std::to_string(row.at("n").get<int64_t>())) << key;
+      const double value = std::stod(rows[key][5]);
+      EXPECT_NEAR(row.at("value").get<double>(), value, std::abs(value) * 1e-9) << key;
+      ++compared;
+    }
+    EXPECT_GE(compared, 4);  // every deviation but MTIE has its first row at least
+  }
+}
+
+// SIGTERM in the middle of an endless stream: the stop command goes out, the log and the
+// summary are complete, the status is 0.
+TEST_F(AcquireTest, StreamStopsCleanlyOnSigterm) {
+  const int port = StartSim({"--freq", "50000", "--log-words", "sim.txt"});
+  const pid_t tool = Spawn({"stream", "--host", "127.0.0.1", "--port", std::to_string(port),
+                            "--transport", "tcp", "--out", "endless"});
+  // Wait for words to reach the log (its 64 KiB buffer written out at least once).
+  for (int i = 0;
+       i < 200 && (!fs::exists(dir_ / "endless") || fs::file_size(dir_ / "endless") == 0); ++i) {
+    ::usleep(50000);
+  }
+  ASSERT_GT(fs::file_size(dir_ / "endless"), 0u);
+  ::kill(tool, SIGTERM);
+  const Outcome got = Wait(tool);
+  StopSim();
+  EXPECT_EQ(got.status, 0) << got.err;
+  EXPECT_NE(Slurp(dir_ / "sim.err").find("stream mode=0"), std::string::npos);
+  const std::vector<uint32_t> words = LoggedWords(Slurp(dir_ / "endless"));
+  const std::vector<uint32_t> sent = SimWords(Slurp(dir_ / "sim.txt"));
+  ASSERT_LE(words.size(), sent.size());
+  EXPECT_TRUE(std::equal(words.begin(), words.end(), sent.begin()));
+  const nlohmann::json summary = nlohmann::json::parse(Slurp(dir_ / "endless.summary.json"));
+  EXPECT_EQ(summary.at("words"), static_cast<int64_t>(words.size()));
+  EXPECT_TRUE(summary.at("ended_early").is_null());
+  EXPECT_EQ(KeyValues(got.out).at("words"), std::to_string(words.size()));
+}
+
+void LimitFileSize() {
+  const rlimit limit{200000, 200000};
+  ::setrlimit(RLIMIT_FSIZE, &limit);
+  ::signal(SIGXFSZ, SIG_IGN);
+}
+
+TEST_F(AcquireTest, StreamFailuresGiveTheirMessageStatusAndSummary) {
+  int held = -1;
+  const int busy_udp = UdpPort(&held);
+  const int free_udp = UdpPort();
+  const int port = StartSim(
+      {"--freq", "200000", "--udp-port", std::to_string(free_udp), "--log-words", "sim.txt"});
+  std::ofstream(dir_ / "plain") << "x";
+  const struct {
+    const char* name;
+    std::vector<std::string> args;
+    void (*before_exec)();
+    int status;
+    std::string err;
+  } cases[] = {
+      {"refused",
+       {"--port", std::to_string(ClosedPort()), "--transport", "tcp"},
+       nullptr,
+       1,
+       "Asynchronous socket error 111.\n"},
+      {"port in use",
+       {"--port", std::to_string(port), "--transport", "udp", "--udp-port",
+        std::to_string(busy_udp)},
+       nullptr,
+       1,
+       "UDP port " + std::to_string(busy_udp) + " is in use by another program.\n"},
+      {"disk full",
+       {"--port", std::to_string(port), "--transport", "udp", "--udp-port",
+        std::to_string(free_udp)},
+       LimitFileSize,
+       1,
+       ""},
+      {"folder under a file",
+       {"--port", std::to_string(port), "--transport", "tcp", "--out", "plain/x.dat"},
+       nullptr,
+       2,
+       "Cannot create \"plain/x.dat\": Not a directory.\n"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    fs::remove(dir_ / "stream.dat");
+    fs::remove(dir_ / "stream.summary.json");
+    std::vector<std::string> args = {"stream", "--host", "127.0.0.1", "--seconds", "3"};
+    args.insert(args.end(), c.args.begin(), c.args.end());
+    const Outcome got = Run(args, c.before_exec);
+    EXPECT_EQ(got.status, c.status);
+    if (c.status == 2) {
+      EXPECT_EQ(got.err, c.err);
+      EXPECT_EQ(got.out, "");
+      continue;
+    }
+    // The run ended early: the summary says why, the log keeps what was written.
+    const nlohmann::json summary = nlohmann::json::parse(Slurp(dir_ / "stream.summary.json"));
+    const std::string why = summary.at("ended_early").get<std::string>();
+    EXPECT_EQ(KeyValues(got.out).at("ended_early"), why);
+    if (!c.err.empty()) {
+      EXPECT_EQ(got.err, c.err);
+      EXPECT_EQ(why + ".\n", c.err);
+      continue;
+    }
+    // What reached the disk before it filled is the stream's first words, whole lines.
+    EXPECT_NE(why.find("File too large"), std::string::npos) << why;
+    EXPECT_EQ(got.err, why + ".\n");
+    const std::vector<uint32_t> words = LoggedWords(Slurp(dir_ / "stream.dat"));
+    const std::vector<uint32_t> sent = SimWords(Slurp(dir_ / "sim.txt"));
+    ASSERT_GT(words.size(), 1000u);
+    ASSERT_LE(words.size() + 250, sent.size());
+    EXPECT_TRUE(std::equal(words.begin(), words.end(), sent.begin() + 250));
+  }
+  ::close(held);
+}
+
+}  // namespace

@@ -1,0 +1,179 @@
+#include "capture_command.h"
+
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <filesystem>
+#include <iostream>
+#include <memory>
+#include <variant>
+#include <vector>
+
+#include "acquisition/capture_cycle.h"
+#include "analysis/processing_pass.h"
+#include "common/error.h"
+#include "cycle_runner.h"
+#include "figure_lines.h"
+#include "messages.h"
+#include "persistence/jit_file.h"
+#include "persistence/text_file.h"
+
+namespace k390tool {
+namespace {
+
+namespace fs = std::filesystem;
+namespace step = acquisition::step;
+
+constexpr std::string_view kUsage =
+    R"help(  k390tool capture --host H [--port P] [--samples N] [--dual] [--count K | --seconds S]
+                   [--out DIR]
+)help";
+
+constexpr std::string_view kHelp = R"help(capture
+  AutoSample without the window: asks the instrument at H:P (default port 38253) for blocks
+  of N stamps (10 to 3000, default 50; --dual for both channels) as the window's AutoSample
+  does, one request after each reply, each reply within 4 s. Stops after K blocks (default
+  1) or, with --seconds, when S seconds have passed (a reply still on its way is dropped).
+  Block k is saved as DIR/capture-000k.JIT (default DIR ".", created when missing) in the
+  interval form of the window's Save, and printed as `k390tool figures` prints a file:
+    File=DIR/capture-000k.JIT
+  then the figure lines or NoFigures=<reason>. The held maxima (Ejitpp_max) carry over from
+  block to block. SIGINT or SIGTERM ends the run at once, the blocks so far kept (status 0).
+  Exit status: 0 done; 1 no reply within 4 s ("No reply within 4000 ms"), a refused or
+  failed link ("Asynchronous socket error N", N the system's error number, 111 refused), a
+  reply that does not decode or a block that cannot be saved; 2 bad arguments or a DIR that
+  cannot be created. The message goes to standard error.
+)help";
+
+constexpr std::string_view kTimeoutMessage = "No reply within 4000 ms";
+
+std::string BlockPath(const std::string& dir, int64_t block) {
+  char name[32];
+  std::snprintf(name, sizeof name, "capture-%04lld.JIT", static_cast<long long>(block));
+  return (fs::path(dir) / name).string();
+}
+
+// The intervals the interval chart draws after a pass, which is what Save writes.
+std::vector<double> DrawnIntervals(const acquisition::PulseData& data) {
+  const int64_t last = std::min<int64_t>(data.Ch1Count - 1, acquisition::kMaxIntervals);
+  if (last <= 0) return {};
+  return {data.Ch1Intervals.begin() + 1, data.Ch1Intervals.begin() + 1 + last};
+}
+
+// A folder the blocks can go to, or the reason there is none.
+std::optional<std::string> PrepareFolder(const std::string& dir) {
+  std::error_code error;
+  fs::create_directories(dir, error);
+  if (!error && !fs::is_directory(dir, error))
+    error = std::make_error_code(std::errc::not_a_directory);
+  if (!error && ::access(dir.c_str(), W_OK) != 0)
+    error = std::error_code(errno, std::generic_category());
+  if (!error) return std::nullopt;
+  return "Cannot create \"" + common::Printable(dir) + "\": " + error.message();
+}
+
+}  // namespace
+
+std::string_view CaptureUsage() { return kUsage; }
+std::string_view CaptureHelp() { return kHelp; }
+
+CaptureCommand::CaptureCommand(CLI::App& app) {
+  command_ = app.add_subcommand("capture", "AutoSample blocks saved as .JIT, with their figures");
+  command_->add_option("--host", host_, "instrument address or name")->required();
+  command_->add_option("--port", port_, "instrument TCP port (38253)")->check(CLI::Range(1, 65535));
+  command_->add_option("--samples", samples_, "stamps per block, 10 to 3000 (50)")
+      ->check(CLI::Range(acquisition::kMinSamples, 3000));
+  command_->add_flag("--dual", dual_, "both channels");
+  CLI::Option* count =
+      command_->add_option("--count", count_, "blocks (1)")->check(CLI::PositiveNumber);
+  CLI::Option* seconds = command_->add_option("--seconds", seconds_, "run time in seconds")
+                             ->check(CLI::PositiveNumber);
+  count->excludes(seconds);
+  command_->add_option("--out", out_, "folder of the .JIT files (.)");
+  command_->footer("\n" + std::string(kHelp));
+}
+
+int CaptureCommand::Run() const {
+  if (const std::optional<std::string> problem = PrepareFolder(out_)) {
+    std::cerr << Displayed(*problem) << '\n';
+    return kExitBadStart;
+  }
+  acquisition::CaptureCycle cycle(out_ + "/");
+  // One pass object for the whole run, as the window has one for its whole life.
+  auto pass = std::make_unique<analysis::ProcessingPass>();
+  int64_t blocks = 0;
+  bool timed_out = false;
+  std::optional<std::string> failure;
+
+  RunnerHooks hooks;
+  hooks.run_pass = [&] {
+    const std::string path = BlockPath(out_, ++blocks);
+    analysis::PassOptions options;
+    options.held = pass->Held();
+    const bool decoded = pass->Decode(cycle.RxBuffer(), false);
+    const analysis::PassResult result =
+        decoded ? analysis::Compute(pass->Data(), options) : analysis::PassResult{};
+    const std::vector<double> saved =
+        decoded ? DrawnIntervals(pass->Data()) : std::vector<double>{};
+    persistence::WriteTextFile(path, persistence::FormatJit(saved, true));
+    std::cout << "File=" << path << '\n';
+    if (result.outcome == analysis::PassOutcome::kFigures) {
+      PrintFigures(std::cout, result, false);
+      pass->Hold(result.held);
+    } else {
+      std::cout << "NoFigures=" << NoFiguresReason(pass->Data(), decoded, false) << '\n';
+    }
+    std::cout.flush();
+  };
+  hooks.show_error = [&](const std::string& message) {
+    if (!failure) failure = message;
+  };
+  hooks.other = [&](const acquisition::CycleStep& s) {
+    if (std::holds_alternative<step::UncheckAutoSample>(s)) timed_out = true;
+    if (std::holds_alternative<step::ResetPeaks>(s)) pass->ResetPeaks();
+    if (std::holds_alternative<step::ResetQualityPeak>(s)) pass->ResetQualityPeak();
+  };
+
+  CycleRunner runner(cycle, hooks);
+  acquisition::CycleInputs& controls = runner.Controls();
+  controls.host = host_;
+  controls.port = std::to_string(port_);
+  controls.samples_text = std::to_string(samples_);
+  controls.samples_value = samples_;
+  controls.dual = dual_;
+  controls.auto_sample = true;
+
+  const int64_t wanted = count_.value_or(seconds_ ? INT64_MAX : 1);
+  const auto deadline = seconds_
+                            ? std::chrono::steady_clock::now() +
+                                  std::chrono::duration_cast<std::chrono::steady_clock::duration>(
+                                      std::chrono::duration<double>(*seconds_))
+                            : std::chrono::steady_clock::time_point::max();
+  try {
+    runner.Carry(cycle.AutoSampleToggled(runner.Inputs()));
+    while (!failure && !timed_out && !runner.Interrupted() && blocks < wanted &&
+           std::chrono::steady_clock::now() < deadline) {
+      runner.PollOnce(acquisition::kTickIntervalMs);
+    }
+  } catch (const common::Error& error) {
+    if (!failure) failure = error.Message();
+  }
+  // Unchecking AutoSample ends the cycle as the operator would; the link goes with the run.
+  controls.auto_sample = false;
+  try {
+    runner.Carry(cycle.AutoSampleToggled(runner.Inputs()));
+  } catch (const common::Error&) {
+  }
+  runner.Link().Close();
+  if (timed_out && !failure) failure = std::string(kTimeoutMessage);
+  if (failure) {
+    std::cout.flush();
+    std::cerr << Displayed(*failure) << '\n';
+    return kExitRunFailed;
+  }
+  return kExitDone;
+}
+
+}  // namespace k390tool

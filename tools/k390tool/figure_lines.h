@@ -1,0 +1,21 @@
+#pragma once
+
+#include <ostream>
+#include <string>
+
+#include "acquisition/pulse_data.h"
+#include "analysis/processing_pass.h"
+
+// The figure lines k390tool prints for one processing pass, shared by the commands that run a
+// pass (a saved capture or a block just received).
+namespace k390tool {
+
+// What the pass made of one input, when it wrote no figures: "reply ended early", "no records",
+// "too few records" or "average not above 0".
+std::string NoFiguresReason(const acquisition::PulseData& data, bool decoded, bool from_file);
+
+// The figure lines of one pass, in the order of the window's boxes: the flight-time figures
+// only when a flight time was given and they have a text.
+void PrintFigures(std::ostream& out, const analysis::PassResult& result, bool with_flight);
+
+}  // namespace k390tool

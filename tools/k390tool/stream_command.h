@@ -1,0 +1,33 @@
+#pragma once
+
+#include <CLI/CLI.hpp>
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+
+// k390tool stream: the window's stream session without the window, logging every word to the
+// stream log and leaving the run's summary beside it.
+namespace k390tool {
+
+std::string_view StreamUsage();
+std::string_view StreamHelp();
+
+class StreamCommand {
+ public:
+  explicit StreamCommand(CLI::App& app);
+  bool Parsed() const { return command_->parsed(); }
+  int Run() const;
+
+ private:
+  CLI::App* command_ = nullptr;
+  std::string host_;
+  int port_ = 38253;
+  std::string transport_;
+  int udp_port_ = 38257;
+  std::optional<double> seconds_;
+  std::optional<int64_t> words_;
+  std::string out_ = "stream.dat";
+};
+
+}  // namespace k390tool
