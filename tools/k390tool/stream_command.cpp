@@ -18,7 +18,6 @@
 #include "cycle_runner.h"
 #include "messages.h"
 #include "persistence/run_summary.h"
-#include "tracker_feed.h"
 
 namespace k390tool {
 namespace {
@@ -91,8 +90,7 @@ int StreamCommand::Run() const {
                                          : acquisition::StreamTransport::kTcp);
   cycle.ResetRing();
   analysis::RunTracker tracker;
-  TrackerFeed feed(tracker);
-  cycle.Path().SetLogSink([&feed](std::span<const int64_t> deltas) { feed.Add(deltas); });
+  cycle.Path().SetLogSink([&tracker](std::span<const int64_t> deltas) { tracker.Add(deltas); });
   // The receiver's thread feeds the cycle's path, so it goes before the cycle does.
   acquisition::UdpReceiver udp(cycle.Path());
   udp.SetPort(static_cast<uint16_t>(udp_port_));
@@ -106,7 +104,6 @@ int StreamCommand::Run() const {
   // The first failure of the log itself is the run's reason to end early; else the link's.
   auto write_summary = [&](const std::string& log_path, const std::string& log_failure) {
     if (!log_failure.empty()) failure = log_failure;
-    feed.Drain();
     tracker.SetLostWords(static_cast<int64_t>(cycle.Path().LostWords()));
     try {
       summary_path = persistence::WriteRunSummary(
