@@ -63,13 +63,16 @@ TEST(TimingView, FiguresAreInNanosecondsAndOnlyThePlottedDeviationsKept) {
   for (const analysis::StabilityRow& row : view.stability) {
     ASSERT_TRUE(row.deviation == Deviation::kOadev || row.deviation == Deviation::kMdev ||
                 row.deviation == Deviation::kOhdev);
-    ++per_deviation[row.deviation == Deviation::kOadev ? 0 : row.deviation == Deviation::kMdev ? 1 : 2];
+    ++per_deviation[row.deviation == Deviation::kOadev  ? 0
+                    : row.deviation == Deviation::kMdev ? 1
+                                                        : 2];
   }
   EXPECT_EQ(per_deviation[0], 7);  // m = 1 .. 64 for K = 256
   EXPECT_EQ(per_deviation[1], 7);
   EXPECT_GT(per_deviation[2], 0);
   // The readout alone leaves the views' parts out and keeps its figures.
-  const TimingView readout_only = ComputeTimingView(Jittered(256), {.tie = false, .stability = false});
+  const TimingView readout_only =
+      ComputeTimingView(Jittered(256), {.tie = false, .stability = false});
   EXPECT_TRUE(readout_only.tie_ns.empty() && readout_only.stability.empty());
   EXPECT_EQ(ReadoutText(readout_only.jitter), ReadoutText(view.jitter));
   const std::string readout = ReadoutText(view.jitter);
@@ -84,6 +87,36 @@ TEST(TimingView, InputsWithoutATrainGiveNothing) {
     EXPECT_FALSE(view.valid);
     EXPECT_TRUE(view.tie_ns.empty() && view.stability.empty());
   }
+}
+
+TEST(TimingView, RunLineGroupsCountsAndScalesTheRate) {
+  struct Case {
+    int64_t words;
+    double rate;
+    int64_t missing, lost, pp;
+    double pp_pct;
+    const char* line;
+  };
+  const Case cases[] = {
+      {1234567, 1.0e6, 3, 0, 12, 0.03,
+       "Run 1,234,567 words  1.00 MHz  missing 3  lost 0  P-P 12 ticks (0.03 %)"},
+      {999, 999.5, 0, 1000, 0, 0,
+       "Run 999 words  999.50 Hz  missing 0  lost 1,000  P-P 0 ticks (0.00 %)"},
+      {1000, 2500, 12345, 0, 80012, 200.03,
+       "Run 1,000 words  2.50 kHz  missing 12,345  lost 0  P-P 80,012 ticks (200.03 %)"},
+      {1, std::nan(""), 0, 0, 0, 0, "Run 1 words  - Hz  missing 0  lost 0  P-P 0 ticks (0.00 %)"},
+  };
+  for (const Case& c : cases) {
+    analysis::RunSummary run;
+    run.words = c.words;
+    run.mean_rate = c.rate;
+    run.missing_pulses = c.missing;
+    run.lost_words = c.lost;
+    run.pp_ticks = c.pp;
+    run.pp_pct = c.pp_pct;
+    EXPECT_EQ(RunLineText(run), c.line);
+  }
+  EXPECT_EQ(WholeRunTitle(1234566), "K390 Stability  (whole run, 1,234,566 intervals)");
 }
 
 TEST(TimingView, StabilityPointTextNamesBoundsOnlyWhenKnown) {
@@ -106,8 +139,8 @@ TEST(LogAxisMaths, DecadesHoldEveryDrawableValue) {
   };
   const Case cases[] = {
       {{3e-7, 2e-5}, 1e-7, 1e-4},
-      {{1.0000001e-3}, 1e-4, 1e-2},  // on the frame: one more decade below
-      {{9.9e-4, 2e-4}, 1e-4, 1e-2},  // and above
+      {{1.0000001e-3}, 1e-4, 1e-2},      // on the frame: one more decade below
+      {{9.9e-4, 2e-4}, 1e-4, 1e-2},      // and above
       {{5e-6, 0, -1, NAN}, 1e-6, 1e-5},  // values a log axis cannot draw are left out
       {{0, NAN}, 1, 10},
   };
