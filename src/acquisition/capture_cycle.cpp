@@ -10,9 +10,10 @@
 
 namespace acquisition {
 
-CaptureCycle::CaptureCycle(std::string exe_dir) : exe_dir_(std::move(exe_dir)) {}
+CaptureCycle::CaptureCycle(std::string exe_dir)
+    : exe_dir_(std::move(exe_dir)), log_path_(exe_dir_ + std::string(kStreamLogName)) {}
 
-std::string CaptureCycle::StreamLogPath() const { return exe_dir_ + std::string(kStreamLogName); }
+std::string CaptureCycle::StreamLogPath() const { return log_path_; }
 
 CycleState CaptureCycle::State() const {
   if (streaming_) return CycleState::kStreaming;
@@ -107,6 +108,11 @@ CycleSteps CaptureCycle::AutoSampleToggled(const CycleInputs& in) {
   return out;
 }
 
+std::string CaptureCycle::RunFailure(const std::string& stop_failure) const {
+  const std::string& first = path_.LogFailure();
+  return first.empty() ? stop_failure : first;
+}
+
 void CaptureCycle::ApplyNotices(CycleSteps& out) {
   const StreamNotices notices = path_.TakeNotices();
   if (notices.repeats > 0) out.push_back(step::Beep{notices.repeats});
@@ -122,12 +128,15 @@ CycleSteps CaptureCycle::StreamToggled(const CycleInputs& in) {
         step::UdpActive{false},
         [this](CycleInputs now, CycleSteps& more) {
           std::string tail_error;
+          const std::string log_path = path_.LogPath();
           try {
             tail_error = path_.StopStream();
           } catch (const std::exception& error) {
+            more.push_back(step::RunStopped{log_path, RunFailure(error.what())});
             more.push_back(step::Raise{error.what()});
             return;
           }
+          more.push_back(step::RunStopped{log_path, RunFailure(tail_error)});
           streaming_ = false;
           ApplyNotices(more);
           more.push_back(step::Enable{CycleControl::kAutoSample, true});
@@ -148,6 +157,7 @@ CycleSteps CaptureCycle::StreamToggled(const CycleInputs& in) {
     out.push_back(step::Raise{error.what()});
     return out;
   }
+  out.push_back(step::RunStarted{StreamLogPath()});
   streaming_ = true;
   out.push_back(step::Enable{CycleControl::kAutoSample, false});
   out.push_back(step::Enable{CycleControl::kSample, false});
@@ -297,11 +307,16 @@ CycleSteps CaptureCycle::WindowClosing(const CycleInputs& in) {
   CycleSteps out = Begin();
   if (in.link_active) out.push_back(step::CloseLink{});
   out.push_back(step::UdpActive{false});
+  if (!path_.LogOpen()) return out;
+  const std::string log_path = path_.LogPath();
   try {
-    if (path_.LogOpen()) path_.CloseLog();
+    path_.CloseLog();
   } catch (const std::exception& error) {
+    out.push_back(step::RunStopped{log_path, RunFailure(error.what())});
     out.push_back(step::Raise{error.what()});
+    return out;
   }
+  out.push_back(step::RunStopped{log_path, RunFailure({})});
   return out;
 }
 

@@ -92,6 +92,16 @@ struct Beep {
 struct LostWords {
   uint64_t words;
 };
+// A stream run began: its log is open and empty, no word has reached it yet.
+struct RunStarted {
+  std::string log_path;
+};
+// A stream run ended: its log holds every word it will get and is closed. `failure` is why the
+// run ended early (the first failed log write or close), empty when it ran until asked to stop.
+struct RunStopped {
+  std::string log_path;
+  std::string failure;
+};
 }  // namespace step
 
 using CycleStep =
@@ -99,7 +109,8 @@ using CycleStep =
                  step::Send, step::RunPass, step::UdpActive, step::ResampleStreamLog, step::Raise,
                  step::ShowError, step::UncheckAutoSample, step::Enable, step::LockFileButtons,
                  step::UnlockFileButtons, step::ChartTitle, step::ResetPeaks,
-                 step::ResetQualityPeak, step::Beep, step::LostWords>;
+                 step::ResetQualityPeak, step::Beep, step::LostWords, step::RunStarted,
+                 step::RunStopped>;
 using CycleSteps = std::vector<CycleStep>;
 
 inline constexpr int kTickIntervalMs = 50;
@@ -155,7 +166,9 @@ class CaptureCycle {
   bool ReplyDue() const { return reply_due_; }
   StreamPath& Path() { return path_; }
   const StreamPath& Path() const { return path_; }
+  // The stream log; exe_dir + "stream.dat" unless set. Takes effect at the next start.
   std::string StreamLogPath() const;
+  void SetStreamLogPath(std::string path) { log_path_ = std::move(path); }
 
   // RxBuffer is emptied with an error when it grows past this without a complete reply.
   static constexpr size_t kMaxRxBytes = 1024 * 1024;
@@ -173,12 +186,16 @@ class CaptureCycle {
   void OpenLinkIfClosed(const CycleInputs& in, Rest rest, CycleSteps& out);
   void AutoSampleOff(CycleSteps& out);
   void ApplyNotices(CycleSteps& out);
+  // Why the run that is stopping ended early: the run's first failed log write, else the
+  // failure of the stop itself (`stop_failure`, empty when none).
+  std::string RunFailure(const std::string& stop_failure) const;
   void StreamTail(const CycleInputs& in, bool streaming, std::string tail_error, CycleSteps& out);
   void StreamTrigger(const CycleInputs& in, CycleSteps& out);
   void AfterReply(const CycleInputs& in, CycleSteps& out);
   void BinaryStep();
 
   std::string exe_dir_;
+  std::string log_path_;
   StreamPath path_;
   Rest rest_;
   std::string pending_command_;

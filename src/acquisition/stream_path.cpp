@@ -23,7 +23,18 @@ void StreamPath::BeginStream() {
 
 void StreamPath::OpenLog(const std::string& path) {
   std::lock_guard lock(mutex_);
+  first_failure_.clear();
   log_.Open(path);
+}
+
+void StreamPath::SetLogSink(LogSink sink) {
+  std::lock_guard lock(mutex_);
+  sink_ = std::move(sink);
+}
+
+std::string StreamPath::LogFailure() const {
+  std::lock_guard lock(mutex_);
+  return first_failure_;
 }
 
 bool StreamPath::LogOpen() const {
@@ -112,12 +123,23 @@ void StreamPath::LogStep() {
 }
 
 void StreamPath::LogStepLocked(bool throw_errors) {
+  // The sink hears of a word once the log has taken it, and of none after the log first failed:
+  // the words it counts are the run's lines up to the failure.
+  const bool to_sink = sink_ && first_failure_.empty();
+  logged_.clear();
   try {
     acquisition::LogStep(
-        ring_, log_prev_stamp_, [this](uint64_t delta) { log_.WriteDelta(delta); },
+        ring_, log_prev_stamp_,
+        [this, to_sink](uint64_t delta) {
+          log_.WriteDelta(delta);
+          if (to_sink) logged_.push_back(static_cast<int64_t>(delta));
+        },
         [this] { ++repeats_; });
+    if (!logged_.empty()) sink_(logged_);
   } catch (const common::Error& error) {
+    if (!logged_.empty()) sink_(logged_);
     const std::string text = error.Message();
+    if (first_failure_.empty()) first_failure_ = text;
     // A full disk fails every later write the same way; the operator hears of it once.
     if (std::find(reported_.begin(), reported_.end(), text) != reported_.end()) return;
     reported_.push_back(text);

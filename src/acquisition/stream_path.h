@@ -2,6 +2,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <mutex>
 #include <span>
 #include <string>
@@ -30,8 +31,16 @@ struct StreamNotices {
   uint64_t lost_words = 0;
 };
 
+// Hears every word the log step writes, in order, as the log's line values: the first line
+// of a run included. Called with the path's lock held, on the thread that runs the log step;
+// it must not call back into the path.
+using LogSink = std::function<void(std::span<const int64_t> deltas)>;
+
 class StreamPath {
  public:
+  // The sink of the logged words, for the whole-run figures; none unless set.
+  void SetLogSink(LogSink sink);
+
   // Start-up: ring cursors to 0; the slots keep their words.
   void ResetCursors();
 
@@ -81,6 +90,8 @@ class StreamPath {
   uint64_t LostWords() const;
   bool SkipNextDatagram() const;
   std::string LogPath() const;
+  // The first failed log write or close since the log was opened, empty when none.
+  std::string LogFailure() const;
 
  private:
   void LogStepLocked(bool throw_errors);
@@ -97,6 +108,9 @@ class StreamPath {
   int repeats_ = 0;
   std::vector<std::string> errors_;
   std::vector<std::string> reported_;  // failure texts already handed out in this period
+  std::string first_failure_;
+  LogSink sink_;
+  std::vector<int64_t> logged_;  // the words of the current log step, for the sink
 };
 
 }  // namespace acquisition

@@ -12,7 +12,7 @@
 #include "acquisition/pulse_data.h"
 #include "app/capture_timer.h"
 #include "app/instrument_link.h"
-#include "app/udp_receiver.h"
+#include "acquisition/udp_receiver.h"
 
 namespace app {
 
@@ -61,7 +61,7 @@ class CaptureCycle : public QObject {
 
   CaptureTimer& Timer1() { return timer_; }
   InstrumentLink& ClientSocket1() { return link_; }
-  UdpReceiver& IdUDPServer1() { return udp_; }
+  acquisition::UdpReceiver& IdUDPServer1() { return udp_; }
 
   // Read-only views of the cycle and stream state, for the window and the tests.
   const std::string& PendingCommand() const { return machine_.PendingCommand(); }
@@ -95,7 +95,7 @@ class CaptureCycle : public QObject {
   acquisition::CaptureCycle machine_;
   CaptureTimer timer_;
   InstrumentLink link_;
-  UdpReceiver udp_{machine_.Path()};
+  acquisition::UdpReceiver udp_{machine_.Path()};
   std::optional<std::string> deferred_error_;
 };
 

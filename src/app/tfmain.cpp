@@ -21,7 +21,7 @@
 #include "app/capture_timer.h"
 #include "app/instrument_link.h"
 #include "app/spin_edit.h"
-#include "app/udp_receiver.h"
+#include "acquisition/udp_receiver.h"
 #include "app/window_dialogs.h"
 #include "app/window_texts.h"
 #include "common/error.h"

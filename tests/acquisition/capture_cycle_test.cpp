@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <string>
 #include <vector>
@@ -37,6 +38,8 @@ std::string Text(const CycleStep& s) {
   if (std::holds_alternative<ResetPeaks>(s)) return "reset peaks";
   if (std::holds_alternative<ResetQualityPeak>(s)) return "reset quality";
   if (auto* x = std::get_if<Beep>(&s)) return "beep " + std::to_string(x->count);
+  if (auto* x = std::get_if<RunStarted>(&s)) return "run started " + x->log_path;
+  if (auto* x = std::get_if<RunStopped>(&s)) return "run stopped " + x->log_path + x->failure;
   return "lost " + std::to_string(std::get<LostWords>(s).words);
 }
 
@@ -283,6 +286,7 @@ TEST(CaptureCycle, ThePassEndDiscardsLeftoversExceptAPartWordInBinaryMode) {
 
 TEST(CaptureCycle, TheStreamTriggerRunsByCountAndByTime) {
   const std::string dir = ::testing::TempDir();
+  const std::string log = dir + "stream.dat";
   struct Case {
     const char* name;
     int words;
@@ -303,8 +307,9 @@ TEST(CaptureCycle, TheStreamTriggerRunsByCountAndByTime) {
     in.stream = true;
     in.now = kTickWrap - 100;
     const Lines start = Drive(cycle, in, cycle.StreamToggled(in));
-    EXPECT_EQ(start, (Lines{"reset peaks", "disable auto", "disable sample", "lock", "udp on",
-                            "timer off", "open 127.0.0.1:38253", "interval 50", "timer on"}));
+    EXPECT_EQ(start, (Lines{"reset peaks", "run started " + log, "disable auto", "disable sample",
+                            "lock", "udp on", "timer off", "open 127.0.0.1:38253", "interval 50",
+                            "timer on"}));
     EXPECT_EQ(cycle.PendingCommand(), "<K390><STREAM>1</STREAM></K390>");
     std::vector<uint8_t> bytes(4 * static_cast<size_t>(c.words));
     for (size_t i = 0; i < bytes.size(); i += 4) bytes[i] = static_cast<uint8_t>(i + 1);
@@ -318,13 +323,42 @@ TEST(CaptureCycle, TheStreamTriggerRunsByCountAndByTime) {
 
     in.stream = false;
     const Lines stop = Drive(cycle, in, cycle.StreamToggled(in));
-    EXPECT_EQ(stop,
-              (Lines{"udp off", "lost 0", "enable auto", "enable sample", "unlock", "resample",
-                     "timer off", "open 127.0.0.1:38253", "interval 50", "timer on"}));
+    EXPECT_EQ(stop, (Lines{"udp off", "run stopped " + log, "lost 0", "enable auto",
+                           "enable sample", "unlock", "resample", "timer off",
+                           "open 127.0.0.1:38253", "interval 50", "timer on"}));
     EXPECT_EQ(cycle.PendingCommand(), "<K390><STREAM>0</STREAM></K390>");
     EXPECT_FALSE(cycle.Path().LogOpen());
   }
   std::filesystem::remove(dir + "stream.dat");
+}
+
+// A run whose log fails part-way ends early: the stop says why, whether the stop itself fails
+// again or not, and so does closing the window mid-run.
+TEST(CaptureCycle, ARunStopSaysWhyTheRunEndedEarly) {
+  for (const bool closing : {false, true}) {
+    SCOPED_TRACE(closing ? "window closing" : "stream unchecked");
+    CaptureCycle cycle("");
+    cycle.SetStreamLogPath("/dev/full");
+    cycle.SetTransport(StreamTransport::kUdp);
+    CycleInputs in = Controls();
+    in.stream = true;
+    const Lines start = Drive(cycle, in, cycle.StreamToggled(in));
+    EXPECT_EQ(start.at(1), "run started /dev/full");
+    std::vector<uint8_t> bytes(4 * 20000);
+    for (size_t i = 0; i < bytes.size(); i += 4) bytes[i + 1] = static_cast<uint8_t>(i);
+    cycle.Datagram(std::vector<uint8_t>(4, 9));
+    cycle.Datagram(bytes);
+    cycle.Datagram(bytes);
+    cycle.Path().LogStep();
+    in.stream = false;
+    const Lines stop =
+        Drive(cycle, in, closing ? cycle.WindowClosing(in) : cycle.StreamToggled(in));
+    const auto stopped = std::find_if(stop.begin(), stop.end(), [](const std::string& line) {
+      return line.starts_with("run stopped /dev/full");
+    });
+    ASSERT_NE(stopped, stop.end());
+    EXPECT_NE(stopped->find("Cannot write \"/dev/full\""), std::string::npos);
+  }
 }
 
 }  // namespace

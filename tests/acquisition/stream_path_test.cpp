@@ -115,6 +115,48 @@ TEST_F(StreamPathTest, NoPieceSizeLetsTheRingOverwriteAnUnloggedWord) {
   }
 }
 
+// The whole-run figures are fed from the sink: it must hear exactly the log's lines, in order,
+// and nothing after the log first failed.
+TEST_F(StreamPathTest, SinkHearsTheLogsLinesUntilItsFirstFailure) {
+  StreamPath path;
+  std::vector<uint64_t> heard;
+  path.SetLogSink([&](std::span<const int64_t> deltas) {
+    for (int64_t d : deltas) heard.push_back(static_cast<uint64_t>(d));
+  });
+  path.BeginStream();
+  path.OpenLog(log_);
+  const std::string words = Bytes(Words(30000));
+  const std::string repeats = Bytes({100, 200, 200, 300, 300, 300, 400});
+  path.Feed(Span(words));
+  path.Feed(Span(repeats));
+  EXPECT_EQ(path.StopStream(), "");
+  EXPECT_EQ(heard, Lines());
+  EXPECT_EQ(path.LogFailure(), "");
+
+  heard.clear();
+  path.BeginStream();
+  path.OpenLog("/dev/full");
+  path.Feed(Span(words));  // more lines than the 64 KiB file buffer
+  path.LogStep();
+  const std::string failure = path.LogFailure();
+  EXPECT_NE(failure.find("Cannot write \"/dev/full\""), std::string::npos);
+  const size_t at_failure = heard.size();
+  EXPECT_LT(at_failure, 30000u);
+  path.Feed(Span(words));
+  path.LogStep();
+  EXPECT_EQ(heard.size(), at_failure);
+  try {
+    path.StopStream();
+  } catch (const common::Error&) {
+    // Closing /dev/full may fail as well.
+  }
+  EXPECT_EQ(path.LogFailure(), failure);  // kept for the run's summary until the next open
+  path.BeginStream();
+  path.OpenLog(log_);
+  EXPECT_EQ(path.LogFailure(), "");
+  path.CloseLog();
+}
+
 TEST_F(StreamPathTest, NoticesCarryTonesLossAndAFailedWriteOnce) {
   StreamPath path;
   path.BeginStream();

@@ -24,7 +24,7 @@
 #include "app/capture_cycle.h"
 #include "app/capture_timer.h"
 #include "app/instrument_link.h"
-#include "app/udp_receiver.h"
+#include "acquisition/udp_receiver.h"
 #include "common/convert.h"
 #include "common/error.h"
 

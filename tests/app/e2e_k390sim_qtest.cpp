@@ -13,7 +13,7 @@
 
 #include "app/capture_timer.h"
 #include "app/instrument_link.h"
-#include "app/udp_receiver.h"
+#include "acquisition/udp_receiver.h"
 #include "cycle_test_support.h"
 #include "tfmain_session.h"
 

@@ -20,7 +20,7 @@
 #include "app/capture_cycle.h"
 #include "app/capture_timer.h"
 #include "app/instrument_link.h"
-#include "app/udp_receiver.h"
+#include "acquisition/udp_receiver.h"
 #include "common/ticks.h"
 #include "cycle_test_support.h"
 
@@ -486,7 +486,7 @@ class StreamTest : public QObject {
     path.BeginStream();
     path.OpenLog(fifo);
     {
-      app::UdpReceiver receiver(path);
+      acquisition::UdpReceiver receiver(path);
       receiver.SetPort(app::testing::FreeUdpPort());
       receiver.SetReceiveBufferBytes(4096);
       receiver.SetActive(true);

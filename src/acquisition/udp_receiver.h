@@ -1,18 +1,15 @@
 #pragma once
 
-#include <QtGlobal>
 #include <atomic>
 #include <cstdint>
 #include <thread>
 
 namespace acquisition {
+
 class StreamPath;
-}
 
-namespace app {
-
-inline constexpr quint16 kStreamUdpPort = 38257;
-inline constexpr qint64 kMaxDatagramBytes = 100000;
+inline constexpr uint16_t kStreamUdpPort = 38257;
+inline constexpr int64_t kMaxDatagramBytes = 100000;
 
 // The UDP receiver of the stream (IdUDPServer1): a socket of its own on 0.0.0.0 with broadcast
 // enabled and no address sharing, so no other local socket can take a share of the words while
@@ -23,7 +20,7 @@ inline constexpr qint64 kMaxDatagramBytes = 100000;
 // touches only the path and the counters.
 class UdpReceiver {
  public:
-  explicit UdpReceiver(acquisition::StreamPath& path);
+  explicit UdpReceiver(StreamPath& path);
   UdpReceiver(const UdpReceiver&) = delete;
   UdpReceiver& operator=(const UdpReceiver&) = delete;
   ~UdpReceiver();
@@ -36,8 +33,8 @@ class UdpReceiver {
   bool Active() const { return socket_ >= 0; }
 
   // The port to bind at the next SetActive(true); 38257 unless changed.
-  void SetPort(quint16 port) { port_ = port; }
-  quint16 Port() const { return port_; }
+  void SetPort(uint16_t port) { port_ = port; }
+  uint16_t Port() const { return port_; }
 
   // The socket receive buffer requested at the next SetActive(true), in bytes; 8 MiB unless
   // changed. The kernel caps it at net.core.rmem_max (and doubles it for its bookkeeping).
@@ -54,8 +51,8 @@ class UdpReceiver {
  private:
   void Run();
 
-  acquisition::StreamPath& path_;
-  quint16 port_ = kStreamUdpPort;
+  StreamPath& path_;
+  uint16_t port_ = kStreamUdpPort;
   int receive_buffer_bytes_ = 8 * 1024 * 1024;
   int socket_ = -1;
   int wake_ = -1;  // an eventfd that ends the receiving thread
@@ -66,4 +63,4 @@ class UdpReceiver {
   std::atomic<int64_t> first_datagram_words_{-1};
 };
 
-}  // namespace app
+}  // namespace acquisition

@@ -1,4 +1,4 @@
-#include "app/udp_receiver.h"
+#include "acquisition/udp_receiver.h"
 
 #include <netinet/in.h>
 #include <poll.h>
@@ -14,7 +14,7 @@
 #include "acquisition/stream_path.h"
 #include "common/error.h"
 
-namespace app {
+namespace acquisition {
 namespace {
 
 void CloseFd(int& fd) {
@@ -24,7 +24,7 @@ void CloseFd(int& fd) {
 
 }  // namespace
 
-UdpReceiver::UdpReceiver(acquisition::StreamPath& path) : path_(path) {}
+UdpReceiver::UdpReceiver(StreamPath& path) : path_(path) {}
 
 UdpReceiver::~UdpReceiver() { SetActive(false); }
 
@@ -138,4 +138,4 @@ void UdpReceiver::Run() {
   }
 }
 
-}  // namespace app
+}  // namespace acquisition
