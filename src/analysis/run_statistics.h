@@ -45,11 +45,11 @@
 //   overlapping terms). OADEV and TIE rms take the points at those starts; MDEV and TDEV take
 //   sums of s consecutive stamps (blocks), so each of their terms is the batch's own term at
 //   that start, phase averaged over all m points, not a decimated average that would
-//   overstate white phase noise by sqrt(s). MTIE looks only at the kept points, so it is a
-//   lower bound of the batch's. They trail the log by up to s points (a block counts once
-//   complete), and their bounds are taken as for the full set.
-//   The memory held stays under 51 MiB whatever the run length: 32 MiB of latest stamps
-//   (2^22), at worst 16 MiB of MTIE window indices and about 26 KiB per deep factor.
+//   overstate white phase noise by sqrt(s). MTIE looks only at the kept points, so it stays
+//   below the batch's (but for the drift of tau0 above). They trail the log by up to s points (a
+//   block counts once complete), and their bounds are taken as for the full set. The memory held
+//   stays under 50 MiB whatever the run length: 32 MiB of latest stamps (2^22), at worst 16 MiB of
+//   MTIE window indices and about 26 KiB per deep factor.
 //
 // A plain value: one thread feeds it and takes summaries, or the caller holds a lock.
 namespace analysis {
