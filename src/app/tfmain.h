@@ -5,12 +5,14 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <span>
 #include <string>
 #include <string_view>
 #include <vector>
 
 #include "analysis/processing_pass.h"
+#include "analysis/run_tracker.h"
 #include "app/capture_cycle.h"
 #include "app/control_handlers.h"
 #include "app/fmain_form.h"
@@ -103,6 +105,8 @@ class TFmain : public QWidget {
   analysis::GraphView Graph() const { return ui_.CheckedGraph(); }
 
   void SetChartTitle(const QString& first_line);
+  // The whole run of the stream being logged (or the last one), as the Run line shows it.
+  const analysis::RunTracker& Run() const { return tracker_; }
   // Words overwritten in the ring before the log took them, since streaming started.
   void ShowLostWords(uint64_t lost);
 
@@ -149,6 +153,16 @@ class TFmain : public QWidget {
   void WriteSetting(std::string_view key, std::string_view value) const;
   void ApplyUnits(persistence::ScaleUnits units);
 
+  // The whole run of a stream: the tracker hears every logged word; each stream pass refreshes
+  // the Run line and the Stability view's whole-run curve, which stay after the stop until a
+  // pass of a block; every stop writes the run's summary beside its log.
+  void WireRunTracker();
+  void RunStarted();
+  void RunStopped(const acquisition::step::RunStopped& stop);
+  void ShowRun(bool stream_pass);
+  void ShowRunView();
+  std::function<std::optional<int>(int64_t m)> RunNoise() const;
+
   analysis::PassOptions CurrentPassOptions() const;
   void FillMemo();
 
@@ -158,6 +172,8 @@ class TFmain : public QWidget {
   Hooks hooks_;
   ErrorQueue errors_;
   analysis::ProcessingPass pass_;
+  analysis::RunTracker tracker_;             // before the cycle, whose log step feeds it
+  std::optional<analysis::RunSummary> run_;  // the whole run shown, until a pass of a block
   std::unique_ptr<CaptureCycle> cycle_;
   ControlHandlers controls_;
   PassDisplay display_{ui_, pass_};
