@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <bit>
 #include <cmath>
+#include <deque>
 #include <limits>
 
 #include "analysis/edf.h"
@@ -14,6 +15,7 @@ namespace {
 constexpr size_t kRingStart = 1024;
 constexpr __int128 kNoBlock = static_cast<__int128>(static_cast<unsigned __int128>(1) << 127);
 constexpr int kMaxStages = 64;
+constexpr double kInfinity = std::numeric_limits<double>::infinity();
 
 bool Has(int64_t stamp) { return stamp != kNoPulse; }
 
@@ -131,14 +133,14 @@ void RunStatistics::AddPoint(int64_t stamp) {
   g.ring[static_cast<size_t>(j) & g.mask] = stamp;
   if (!Has(stamp)) g.last_missing = j;
   if (Has(stamp) && j >= 2 * ref_k_) Rebase(j, stamp);
-  const __int128 level = Has(stamp) ? Level(g, j) : 0;
+  Spans(j, stamp);
   // MDEV sums the same second differences of the points as OADEV.
   const auto second = [&g](int64_t i, int64_t m) -> std::optional<__int128> {
     const int64_t a = g.Stamp(i), b = g.Stamp(i + m), c = g.Stamp(i + 2 * m);
     if (!Has(a) || !Has(b) || !Has(c)) return std::nullopt;
     return static_cast<__int128>((c - b) - (b - a));
   };
-  for (Octave& o : octaves_) Step(g, o, j, level, second);
+  for (Octave& o : octaves_) Step(g, o, j, 0, second, false);
   Decimate(stamp);
 }
 
@@ -198,7 +200,7 @@ void RunStatistics::Enter(Stage& st, int64_t point, __int128 block, bool gap) {
     if (a == kNoBlock || b == kNoBlock || c == kNoBlock) return std::nullopt;
     return (c - b) - (b - a);
   };
-  Step(g, st.octave, k, Has(point) ? Level(g, k) : 0, second);
+  Step(g, st.octave, k, Has(point) ? Level(g, k) : 0, second, true);
 }
 
 void RunStatistics::Rescan(const Grid& g, Octave& o, int64_t j, long double old_k) {
@@ -213,12 +215,91 @@ void RunStatistics::Rescan(const Grid& g, Octave& o, int64_t j, long double old_
   }
 }
 
+double RunStatistics::Phase(int64_t k) const {
+  if (!Has(grid_.Stamp(k))) return std::numeric_limits<double>::quiet_NaN();
+  return static_cast<double>(static_cast<long double>(Level(grid_, k)) /
+                             static_cast<long double>(ref_k_));
+}
+
+// A window of m + 1 points ending at j is the two of m / 2 + 1 points ending at j and at
+// j - m / 2, so each factor takes its extremes from the one below: two reads and two compares
+// per factor and point, where a queue per factor cost several times that.
+void RunStatistics::Spans(int64_t j, int64_t stamp) {
+  const double phase = Has(stamp) ? Phase(j) : std::numeric_limits<double>::quiet_NaN();
+  double high = std::isnan(phase) ? -kInfinity : phase;
+  double low = std::isnan(phase) ? kInfinity : phase;
+  if (!std::isnan(last_phase_) && j > 0) {
+    high = std::max(high, last_phase_);
+    low = std::min(low, last_phase_);
+  }
+  last_phase_ = phase;
+  for (size_t p = 0; p < octaves_.size(); ++p) {
+    Octave& o = octaves_[p];
+    if (p > 0 && !octaves_[p - 1].highest.empty()) {
+      // Its oldest slot: the window ending at j - m / 2.
+      const Octave& below = octaves_[p - 1];
+      high = std::max(high, below.highest[below.slot]);
+      low = std::min(low, below.lowest[below.slot]);
+    }
+    // The factor above takes its windows from these; it needs none that ended before point m,
+    // so they are held from there on and a short run holds few.
+    if (o.highest.empty() && j >= o.m && p + 1 < octaves_.size()) {
+      o.highest.assign(static_cast<size_t>(o.m) + 1, -kInfinity);
+      o.lowest.assign(static_cast<size_t>(o.m) + 1, kInfinity);
+    }
+    if (!o.highest.empty()) {
+      o.highest[o.slot] = high;
+      o.lowest[o.slot] = low;
+      o.slot = o.slot + 1 == o.highest.size() ? 0 : o.slot + 1;
+    }
+    if (j >= o.m && grid_.last_missing < j - o.m) o.span = std::max(o.span, high - low);
+  }
+}
+
+// tau0 changed: the windows that end at the points before j are taken again with the new
+// phases, each by a sliding-window sweep over the points it spans.
+void RunStatistics::Refill(int64_t j) {
+  last_phase_ = j > 0 ? Phase(j - 1) : std::numeric_limits<double>::quiet_NaN();
+  struct Held {
+    int64_t k;
+    double phase;
+  };
+  std::deque<Held> highs, lows;
+  for (Octave& o : octaves_) {
+    if (o.highest.empty()) continue;
+    const int64_t size = static_cast<int64_t>(o.highest.size());  // m + 1
+    const int64_t first = j - size;                                // the oldest window's end
+    highs.clear();
+    lows.clear();
+    for (int64_t k = std::max<int64_t>(0, first - o.m); k < j; ++k) {
+      while (!highs.empty() && highs.front().k < k - o.m) highs.pop_front();
+      while (!lows.empty() && lows.front().k < k - o.m) lows.pop_front();
+      const double phase = Phase(k);
+      if (!std::isnan(phase)) {
+        while (!highs.empty() && highs.back().phase <= phase) highs.pop_back();
+        while (!lows.empty() && lows.back().phase >= phase) lows.pop_back();
+        highs.push_back({k, phase});
+        lows.push_back({k, phase});
+      }
+      if (k < first) continue;
+      const size_t at = static_cast<size_t>((static_cast<int64_t>(o.slot) + size - (j - k)) % size);
+      o.highest[at] = highs.empty() ? -kInfinity : highs.front().phase;
+      o.lowest[at] = lows.empty() ? kInfinity : lows.front().phase;
+    }
+    for (int64_t k = first; k < 0; ++k) {  // windows ending before the first point
+      const size_t at = static_cast<size_t>((static_cast<int64_t>(o.slot) + size - (j - k)) % size);
+      o.highest[at] = -kInfinity;
+      o.lowest[at] = kInfinity;
+    }
+  }
+}
+
 void RunStatistics::Rebase(int64_t j, int64_t stamp) {
   const long double old_k = static_cast<long double>(ref_k_);
   ref_t_ = stamp;
   ref_k_ = j;
   // The windows still open are scanned again against the new levels; the rings hold them all.
-  for (Octave& o : octaves_) Rescan(grid_, o, j, old_k);
+  Refill(j);
   for (Stage& st : stages_) {
     if (st.hosts && st.grid.last >= 0) Rescan(st.grid, st.octave, st.grid.last + 1, old_k);
   }
@@ -261,10 +342,12 @@ void RunStatistics::Slide(const Grid& g, Octave& o, ExtremeQueue& q, int64_t j, 
 // where it touches a missing point.
 template <class Second>
 void RunStatistics::Step(const Grid& g, Octave& o, int64_t j, __int128 level,
-                         const Second& modified) {
+                         const Second& modified, bool queues) {
   const int64_t m = o.m;
-  Slide(g, o, o.highs, j, level, true);
-  Slide(g, o, o.lows, j, level, false);
+  if (queues) {
+    Slide(g, o, o.highs, j, level, true);
+    Slide(g, o, o.lows, j, level, false);
+  }
   if (j < m) return;
   const int64_t now = g.Stamp(j);
   const int64_t back = g.Stamp(j - m);
@@ -274,11 +357,14 @@ void RunStatistics::Step(const Grid& g, Octave& o, int64_t j, __int128 level,
     o.tie_sum += a;
     o.tie_sum2 += a * a;
     ++o.tie_n;
-    const auto slot = [](const ExtremeQueue& q) { return q.tags[q.head]; };
-    const auto full = [&](uint32_t tag) {
-      return j - static_cast<int64_t>(static_cast<uint32_t>(static_cast<uint32_t>(j) - tag));
-    };
-    o.widest = std::max(o.widest, Level(g, full(slot(o.highs))) - Level(g, full(slot(o.lows))));
+    if (queues) {
+      const auto slot = [](const ExtremeQueue& q) { return q.tags[q.head]; };
+      const auto full = [&](uint32_t tag) {
+        return j - static_cast<int64_t>(static_cast<uint32_t>(static_cast<uint32_t>(j) - tag));
+      };
+      o.widest =
+          std::max(o.widest, Level(g, full(slot(o.highs))) - Level(g, full(slot(o.lows))));
+    }
   }
   if (j < 2 * m) return;
   // The second difference that ends at j, started at i = j - 2m.
@@ -366,6 +452,10 @@ std::vector<StabilityRow> RunStatistics::Rows(
         }
         case Deviation::kMtie:
           row.n = o.tie_n;
+          if (m <= (int64_t{1} << deepest_octave_)) {
+            row.value = o.span * common::kTickSeconds;
+            break;
+          }
           // The batch figure's steps where tau0 never changed, so short runs agree exactly.
           row.value = o.earlier > 0
                           ? static_cast<double>(
@@ -432,7 +522,8 @@ RunSummary RunStatistics::Summary(const std::function<std::optional<int>(int64_t
 
 size_t RunStatistics::HeldBytes() const {
   const auto queues = [](const Octave& o) {
-    return (o.highs.tags.capacity() + o.lows.tags.capacity()) * sizeof(uint32_t);
+    return (o.highs.tags.capacity() + o.lows.tags.capacity()) * sizeof(uint32_t) +
+           (o.highest.capacity() + o.lowest.capacity()) * sizeof(double);
   };
   size_t bytes = held_.capacity() * sizeof(int64_t) + grid_.ring.capacity() * sizeof(int64_t) +
                  octaves_.capacity() * sizeof(Octave) + stages_.capacity() * sizeof(Stage);
@@ -452,7 +543,8 @@ size_t RunStatistics::MaxHeldBytes(int deepest_octave) {
                  (size_t{4} << d) * sizeof(int64_t) +
                  std::bit_ceil(static_cast<size_t>(d) + 1) * sizeof(Octave) +
                  static_cast<size_t>(kMaxStages) * sizeof(Stage);
-  for (int p = 0; p <= d; ++p) bytes += queues(size_t{1} << p);
+  // The window extremes of each factor below the deepest taken on every point.
+  for (int p = 0; p < d; ++p) bytes += 2 * ((size_t{1} << p) + 1) * sizeof(double);
   const size_t kept = size_t{1} << DeepPointsOctave(d);
   bytes += static_cast<size_t>(kMaxStages) *
            (4 * kept * (sizeof(int64_t) + sizeof(__int128)) + queues(kept));

@@ -45,11 +45,14 @@
 //   overlapping terms). OADEV and TIE rms take the points at those starts; MDEV and TDEV take
 //   sums of s consecutive stamps (blocks), so each of their terms is the batch's own term at
 //   that start, phase averaged over all m points, not a decimated average that would
-//   overstate white phase noise by sqrt(s). MTIE looks only at the kept points, so it stays
-//   below the batch's (but for the drift of tau0 above). They trail the log by up to s points (a
-//   block counts once complete), and their bounds are taken as for the full set. The memory held
-//   stays under 50 MiB whatever the run length: 32 MiB of latest stamps (2^22), at worst 16 MiB of
-//   MTIE window indices and about 26 KiB per deep factor.
+//   overstate white phase noise by sqrt(s). MTIE looks only at the kept points, so it is a
+//   lower bound of the batch's. They trail the log by up to s points (a block counts once
+//   complete), and their bounds are taken as for the full set.
+//   MTIE of a factor taken on every point comes from the window extremes of the factor below
+//   (a window of m + 1 points is two of m / 2 + 1), with phases in double precision; it may
+//   differ from the exact levels in the last digits.
+//   The memory held stays under 51 MiB whatever the run length: 32 MiB of latest stamps
+//   (2^22), 16 MiB of MTIE window extremes and about 26 KiB per deep factor.
 //
 // A plain value: one thread feeds it and takes summaries, or the caller holds a lock.
 namespace analysis {
@@ -128,9 +131,16 @@ class RunStatistics {
     __int128 tie_sum = 0;
     __int128 tie_sum2 = 0;
     int64_t tie_n = 0;
+    // MTIE of a decimated factor: window queues over its grid.
     ExtremeQueue highs, lows;
     __int128 widest = 0;      // MTIE since the last change of tau0, in levels
     long double earlier = 0;  // MTIE before it, ticks
+    // MTIE of a factor taken on every point: the highest and lowest phase (ticks) of the
+    // windows of m + 1 points that ended at the latest m + 1 points, for the factor above,
+    // whose window is two of these; and the widest span seen.
+    std::vector<double> highest, lowest;
+    size_t slot = 0;  // where the window ending at the next point goes
+    double span = 0;
   };
 
   // Points on a grid of indices, each index `stride` points of the run apart.
@@ -166,8 +176,12 @@ class RunStatistics {
   __int128 Level(const Grid& g, int64_t k) const;
   void Slide(const Grid& g, Octave& o, ExtremeQueue& q, int64_t j, __int128 level, bool highs);
   template <class Second>
-  void Step(const Grid& g, Octave& o, int64_t j, __int128 level, const Second& modified);
+  void Step(const Grid& g, Octave& o, int64_t j, __int128 level, const Second& modified,
+            bool queues);
   void Rescan(const Grid& g, Octave& o, int64_t j, long double old_k);
+  double Phase(int64_t k) const;  // of point k of the full grid, ticks; none: NaN
+  void Spans(int64_t j, int64_t stamp);
+  void Refill(int64_t j);
   void Rebase(int64_t j, int64_t stamp);
   const Octave* OctaveOf(int64_t m) const;
   std::vector<StabilityRow> Rows(const std::function<std::optional<int>(int64_t m)>& noise) const;
@@ -201,6 +215,7 @@ class RunStatistics {
   // The phase levels of MTIE: ref_k t(k) - k ref_t, against tau0 = ref_t / ref_k.
   int64_t ref_t_ = 0;
   int64_t ref_k_ = 1;
+  double last_phase_ = 0;  // of the latest point of the full grid; NaN when it is missing
   std::vector<Octave> octaves_;
 };
 

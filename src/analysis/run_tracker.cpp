@@ -1,41 +1,114 @@
 #include "analysis/run_tracker.h"
 
+#include <algorithm>
+
 namespace analysis {
+namespace {
+
+// Words fed per hold of the figures' lock, so a summary waits milliseconds at most.
+constexpr size_t kFeedPiece = 4096;
+
+}  // namespace
+
+RunTracker::RunTracker(int deepest_octave, size_t queue_words)
+    : deepest_octave_(deepest_octave), queue_words_(queue_words), worker_([this] { Work(); }) {}
+
+RunTracker::~RunTracker() {
+  {
+    std::lock_guard lock(queue_mutex_);
+    quit_ = true;
+  }
+  queue_changed_.notify_all();
+  worker_.join();
+}
 
 void RunTracker::Begin(Clock::time_point start) {
-  std::lock_guard lock(mutex_);
+  std::unique_lock lock(queue_mutex_);
+  queue_.clear();
+  queue_changed_.wait(lock, [this] { return !busy_; });
+  behind_ = false;
+  heard_ = 0;
+  uncounted_ = 0;
+  std::lock_guard figures(figures_mutex_);
   run_.emplace(deepest_octave_);
   start_ = start;
 }
 
 void RunTracker::Add(std::span<const int64_t> deltas) {
-  std::lock_guard lock(mutex_);
-  if (!run_) return;
-  for (const int64_t delta : deltas) run_->AddWord(delta);
+  {
+    std::lock_guard lock(queue_mutex_);
+    heard_ += static_cast<int64_t>(deltas.size());
+    if (!behind_ && queue_.size() + deltas.size() > queue_words_) behind_ = true;
+    if (behind_) {
+      uncounted_ += static_cast<int64_t>(deltas.size());
+      return;
+    }
+    for (const int64_t d : deltas) queue_.push_back(static_cast<uint32_t>(d));
+  }
+  queue_changed_.notify_all();
+}
+
+void RunTracker::Work() {
+  std::vector<uint32_t> taken;
+  std::unique_lock lock(queue_mutex_);
+  for (;;) {
+    queue_changed_.wait(lock, [this] { return quit_ || !queue_.empty(); });
+    if (quit_) return;
+    taken.swap(queue_);
+    queue_.clear();
+    busy_ = true;
+    lock.unlock();
+    for (size_t at = 0; at < taken.size(); at += kFeedPiece) {
+      std::lock_guard figures(figures_mutex_);
+      if (!run_) break;
+      const size_t end = std::min(taken.size(), at + kFeedPiece);
+      for (size_t i = at; i < end; ++i) run_->AddWord(taken[i]);
+    }
+    lock.lock();
+    busy_ = false;
+    queue_changed_.notify_all();
+  }
 }
 
 void RunTracker::SetLostWords(int64_t lost) {
-  std::lock_guard lock(mutex_);
+  std::lock_guard lock(figures_mutex_);
   if (run_) run_->SetLostWords(lost);
 }
 
 bool RunTracker::Started() const {
-  std::lock_guard lock(mutex_);
+  std::lock_guard lock(figures_mutex_);
   return run_.has_value();
 }
 
-RunSummary RunTracker::Summary(const std::function<std::optional<int>(int64_t m)>& noise) const {
-  std::lock_guard lock(mutex_);
+RunSummary RunTracker::Summary(const Noise& noise) const {
+  std::lock_guard lock(figures_mutex_);
   return run_ ? run_->Summary(noise) : RunSummary{};
 }
 
-persistence::RunSummaryRecord RunTracker::Record(
-    Clock::time_point stop, const std::string& ended_early,
-    const std::function<std::optional<int>(int64_t m)>& noise) const {
+int64_t RunTracker::UncountedWords() const {
+  std::lock_guard lock(queue_mutex_);
+  return uncounted_;
+}
+
+persistence::RunSummaryRecord RunTracker::Record(Clock::time_point stop,
+                                                 const std::string& ended_early,
+                                                 const Noise& noise) {
+  int64_t heard = 0;
+  int64_t uncounted = 0;
+  {
+    std::unique_lock lock(queue_mutex_);
+    queue_changed_.wait(lock, [this] { return queue_.empty() && !busy_; });
+    heard = heard_;
+    uncounted = uncounted_;
+  }
   std::optional<std::string> why;
   if (!ended_early.empty()) why = ended_early;
-  std::lock_guard lock(mutex_);
-  return SummaryRecord(run_ ? run_->Summary(noise) : RunSummary{}, start_, stop, why);
+  std::lock_guard lock(figures_mutex_);
+  persistence::RunSummaryRecord record =
+      SummaryRecord(run_ ? run_->Summary(noise) : RunSummary{}, start_, stop, why);
+  record.words = heard;
+  record.uncounted_words = uncounted;
+  return record;
 }
 
 }  // namespace analysis

@@ -1,47 +1,77 @@
 #pragma once
 
 #include <chrono>
+#include <condition_variable>
 #include <cstdint>
 #include <functional>
 #include <mutex>
 #include <optional>
 #include <span>
 #include <string>
+#include <thread>
+#include <vector>
 
 #include "analysis/run_statistics.h"
 #include "persistence/run_summary.h"
 
-// The whole-run figures of a stream as the program sees them: a RunStatistics fed from the
-// stream path's log step on the receiving thread and read by the window or the logger on
-// another, behind a lock of its own. A summary costs microseconds, so the lock is never held
-// long enough to slow the words down.
+// The whole-run figures of a stream as the program sees them. The stream path's log step hands
+// each logged word to Add on the receiving side; the figures are worked out on a thread of their
+// own, so their cost (about a microsecond a word at a million words a second) never holds up the
+// log. The words wait in a bounded queue: should the figures fall that far behind, they stop for
+// the rest of the run and the words they did not take are counted, never silently skipped (a
+// gap would make every later figure wrong). Summaries come from the window or logger thread.
 namespace analysis {
+
+// Words that may wait for the figures: some 8 s at a million words a second, 32 MiB.
+inline constexpr size_t kRunQueueWords = size_t{8} << 20;
 
 class RunTracker {
  public:
   using Clock = std::chrono::system_clock;
+  using Noise = std::function<std::optional<int>(int64_t m)>;
 
-  explicit RunTracker(int deepest_octave = kDeepestOctave) : deepest_octave_(deepest_octave) {}
+  explicit RunTracker(int deepest_octave = kDeepestOctave, size_t queue_words = kRunQueueWords);
+  RunTracker(const RunTracker&) = delete;
+  RunTracker& operator=(const RunTracker&) = delete;
+  ~RunTracker();
 
   // A new run: the figures start from nothing.
   void Begin(Clock::time_point start);
-  // Words as the log took them (the path's log sink).
+  // Words as the log took them (the path's log sink). Never waits for the figures.
   void Add(std::span<const int64_t> deltas);
   void SetLostWords(int64_t lost);
 
   bool Started() const;
-  RunSummary Summary(const std::function<std::optional<int>(int64_t m)>& noise = {}) const;
-  // The summary file's record of the run up to now, stopped at `stop`; `ended_early` empty
-  // when the run ran until it was asked to stop.
+  // The figures of the words taken so far (a few words may still wait in the queue).
+  RunSummary Summary(const Noise& noise = {}) const;
+  // The summary file's record of the run, once every queued word is in, stopped at `stop`;
+  // `ended_early` empty when the run ran until it was asked to stop. The record's words are
+  // every word the log took; `uncounted_words` those the figures could not keep up with.
   persistence::RunSummaryRecord Record(Clock::time_point stop, const std::string& ended_early,
-                                       const std::function<std::optional<int>(int64_t m)>& noise =
-                                           {}) const;
+                                       const Noise& noise = {});
+  // Words the figures gave up on in this run.
+  int64_t UncountedWords() const;
 
  private:
+  void Work();
+
   int deepest_octave_;
-  mutable std::mutex mutex_;
+  size_t queue_words_;
+
+  mutable std::mutex queue_mutex_;
+  std::condition_variable queue_changed_;
+  std::vector<uint32_t> queue_;  // log deltas are below 2^32
+  bool busy_ = false;            // the worker holds words taken from the queue
+  bool behind_ = false;          // the queue overflowed in this run
+  int64_t heard_ = 0;
+  int64_t uncounted_ = 0;
+  bool quit_ = false;
+
+  mutable std::mutex figures_mutex_;
   std::optional<RunStatistics> run_;
   Clock::time_point start_{};
+
+  std::thread worker_;
 };
 
 }  // namespace analysis

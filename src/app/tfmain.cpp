@@ -469,13 +469,15 @@ void TFmain::RunStarted() {
 void TFmain::RunStopped(const acquisition::step::RunStopped& stop) {
   tracker_.SetLostWords(static_cast<int64_t>(cycle_->LostWords()));
   const auto noise = RunNoise();
+  // The record waits for every word still queued for the figures; the view then shows them all.
+  const persistence::RunSummaryRecord record =
+      tracker_.Record(analysis::RunTracker::Clock::now(), stop.failure, noise);
   if (ui_.AnalysisShown()) {
     run_ = tracker_.Summary(noise);
     ShowRunView();
   }
   try {
-    persistence::WriteRunSummary(
-        stop.log_path, tracker_.Record(analysis::RunTracker::Clock::now(), stop.failure, noise));
+    persistence::WriteRunSummary(stop.log_path, record);
   } catch (const common::Error& error) {
     ShowError(QString::fromStdString(error.Message()));
   } catch (const std::exception& error) {
@@ -503,7 +505,7 @@ void TFmain::ShowRunView() {
 }
 
 // The noise types the last pass identified at each factor give the run's rows their bounds.
-std::function<std::optional<int>(int64_t m)> TFmain::RunNoise() const {
+analysis::RunTracker::Noise TFmain::RunNoise() const {
   std::vector<std::pair<int64_t, int>> alphas;
   for (const analysis::StabilityRow& row : display_.StabilityRows()) {
     if (row.alpha) alphas.emplace_back(row.m, *row.alpha);

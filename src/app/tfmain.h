@@ -161,7 +161,7 @@ class TFmain : public QWidget {
   void RunStopped(const acquisition::step::RunStopped& stop);
   void ShowRun(bool stream_pass);
   void ShowRunView();
-  std::function<std::optional<int>(int64_t m)> RunNoise() const;
+  analysis::RunTracker::Noise RunNoise() const;
 
   analysis::PassOptions CurrentPassOptions() const;
   void FillMemo();
