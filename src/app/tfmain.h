@@ -105,8 +105,6 @@ class TFmain : public QWidget {
   analysis::GraphView Graph() const { return ui_.CheckedGraph(); }
 
   void SetChartTitle(const QString& first_line);
-  // The whole run of the stream being logged (or the last one), as the Run line shows it.
-  const analysis::RunTracker& Run() const { return tracker_; }
   // Words overwritten in the ring before the log took them, since streaming started.
   void ShowLostWords(uint64_t lost);
 
