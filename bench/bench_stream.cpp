@@ -163,9 +163,9 @@ int main(int argc, char* argv[]) {
   g_chart = window.Chart1().Widget();
   QCoreApplication::processEvents();
 
-  // Words that left the window's UDP socket, counted by the receiver's thread after the stream
-  // path has taken each datagram, or the words the TCP link brought into the ring; read here
-  // every 10 ms.
+  // Words that left the window's UDP socket, counted by the receiver once the stream path has
+  // taken each datagram (or the full queue refused it), or the words the TCP link brought into
+  // the ring; read here every 10 ms.
   int64_t& socket_words = g_socket_words;
   int64_t first_datagram_words = -1;
   double first_datagram_ms = -1;
@@ -276,6 +276,11 @@ int main(int argc, char* argv[]) {
   std::printf("  words at the window's socket %lld (lost before the socket: %lld)\n",
               static_cast<long long>(socket_words),
               static_cast<long long>(sim_count - socket_words));
+  if (!tcp) {
+    std::printf("  refused by the full queue    %llu datagrams (queue held at most %.1f MiB)\n",
+                static_cast<unsigned long long>(receiver.DatagramsRefused()),
+                static_cast<double>(receiver.QueueHighWaterBytes()) / (1024.0 * 1024.0));
+  }
   std::printf("  first datagram (dropped)     %lld words\n",
               static_cast<long long>(first_datagram_words));
   std::printf("  lost words counted (shown)   %llu\n",

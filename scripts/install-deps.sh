@@ -5,7 +5,7 @@ set -euo pipefail
 
 packages=(
   cmake ninja-build g++ pkg-config
-  qt6-base-dev libgl-dev libqcustomplot-dev libqcustomplot2.1-qt6
+  qt6-base-dev qt6-svg-dev libgl-dev libqcustomplot-dev libqcustomplot2.1-qt6
   libgtest-dev libgmock-dev libbenchmark-dev
   libcli11-dev libboost-math-dev nlohmann-json3-dev
   clang libclang-rt-14-dev llvm-14

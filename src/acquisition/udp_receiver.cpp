@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "acquisition/datagram_queue.h"
 #include "acquisition/stream_path.h"
 #include "common/error.h"
 
@@ -28,6 +29,10 @@ UdpReceiver::UdpReceiver(StreamPath& path) : path_(path) {}
 
 UdpReceiver::~UdpReceiver() { SetActive(false); }
 
+uint64_t UdpReceiver::DatagramsRefused() const { return queue_ ? queue_->RefusedDatagrams() : 0; }
+
+uint64_t UdpReceiver::QueueHighWaterBytes() const { return queue_ ? queue_->HighWaterBytes() : 0; }
+
 void UdpReceiver::SetActive(bool active) {
   if (active == Active()) return;
   if (!active) {
@@ -35,7 +40,10 @@ void UdpReceiver::SetActive(bool active) {
     if (::write(wake_, &one, sizeof one) < 0) {
       // An eventfd write fails only on counter overflow; the thread is already woken then.
     }
-    if (thread_.joinable()) thread_.join();
+    // The receiving thread closes the queue as it ends, and the delivering thread ends once it
+    // has handed over every datagram in it.
+    if (receiving_.joinable()) receiving_.join();
+    if (delivering_.joinable()) delivering_.join();
     CloseFd(socket_);
     CloseFd(wake_);
     return;
@@ -46,8 +54,9 @@ void UdpReceiver::SetActive(bool active) {
   const int on = 1;
   ::setsockopt(fd, SOL_SOCKET, SO_BROADCAST, &on, sizeof on);
   ::setsockopt(fd, SOL_SOCKET, SO_RXQ_OVFL, &on, sizeof on);
-  // The kernel caps the request at net.core.rmem_max (212,992 bytes unless raised); the thread
-  // reads promptly, so the stock limit is enough, and a raised one only adds slack.
+  // The kernel caps the request at net.core.rmem_max (212,992 bytes unless raised); the
+  // receiving thread only copies each datagram into the queue, so the stock limit is enough,
+  // and a raised one only adds slack.
   ::setsockopt(fd, SOL_SOCKET, SO_RCVBUF, &receive_buffer_bytes_, sizeof receive_buffer_bytes_);
   // No SO_REUSEADDR or SO_REUSEPORT: the port is this window's alone, and a socket that holds
   // it already, shared or not, makes the bind fail instead of splitting the stream.
@@ -74,29 +83,33 @@ void UdpReceiver::SetActive(bool active) {
   datagrams_ = 0;
   words_ = 0;
   dropped_ = 0;
+  dropped_words_ = 0;
   first_datagram_words_ = -1;
-  thread_ = std::thread([this] { Run(); });
+  // A fresh queue each start: its counters start at 0, and its pages are the kernel's until
+  // the words reach them.
+  queue_ = std::make_unique<DatagramQueue>(queue_bytes_);
+  delivering_ = std::thread([this] { Deliver(); });
+  receiving_ = std::thread([this] { Receive(); });
 }
 
-void UdpReceiver::Run() {
+void UdpReceiver::Receive() {
   // Up to kBatch datagrams per system call: at a few thousand datagrams a second the calls, not
   // the words, are what the thread spends its time on.
   constexpr size_t kBatch = 16;
   constexpr size_t kControlBytes = CMSG_SPACE(sizeof(uint32_t));
+  // At a stop, what the socket still holds is read too, but no more than this many batches, so
+  // a sender that keeps sending cannot hold the stop.
+  constexpr int kStopBatches = 1024;
   std::vector<uint8_t> buffers(kBatch * static_cast<size_t>(kMaxDatagramBytes));
   std::vector<char> controls(kBatch * kControlBytes);
   iovec parts[kBatch];
   mmsghdr messages[kBatch];
   uint32_t kernel_drops = 0;  // the socket's running count of datagrams dropped for want of room
-  pollfd fds[2] = {{socket_, POLLIN, 0}, {wake_, POLLIN, 0}};
-  for (;;) {
-    if (::poll(fds, 2, -1) < 0) {
-      if (errno == EINTR) continue;
-      return;
-    }
-    if (fds[1].revents != 0) return;
-    // Drain what is queued, then log in the lull, so the file keeps up with the words.
-    for (;;) {
+  DatagramQueue& queue = *queue_;
+
+  // Reads what is queued in the socket, at most `batches` calls; false on a socket error.
+  auto read_queued = [&](int batches) {
+    for (int batch = 0; batch < batches; ++batch) {
       for (size_t i = 0; i < kBatch; ++i) {
         parts[i] = {buffers.data() + i * static_cast<size_t>(kMaxDatagramBytes),
                     static_cast<size_t>(kMaxDatagramBytes)};
@@ -109,7 +122,7 @@ void UdpReceiver::Run() {
       const int count = ::recvmmsg(socket_, messages, kBatch, MSG_DONTWAIT, nullptr);
       if (count < 0) {
         if (errno == EINTR) continue;
-        break;  // EAGAIN: nothing more queued
+        return errno == EAGAIN || errno == EWOULDBLOCK;
       }
       for (int k = 0; k < count; ++k) {
         msghdr& message = messages[k].msg_hdr;
@@ -121,21 +134,67 @@ void UdpReceiver::Run() {
           std::memcpy(&drops, CMSG_DATA(c), sizeof drops);
           // The dropped datagrams' sizes are gone; the instrument sends equal ones.
           if (drops != kernel_drops) {
-            path_.AddSocketDrops(drops - kernel_drops, words);
+            dropped_words_.fetch_add(uint64_t{drops - kernel_drops} * words);
             dropped_.fetch_add(drops - kernel_drops);
           }
           kernel_drops = drops;
         }
         int64_t none = -1;
         first_datagram_words_.compare_exchange_strong(none, static_cast<int64_t>(words));
-        path_.Datagram(std::span(static_cast<const uint8_t*>(parts[k].iov_base), size));
-        datagrams_.fetch_add(1);
-        words_.fetch_add(words);
+        if (!queue.Push(std::span(static_cast<const uint8_t*>(parts[k].iov_base), size))) {
+          // Refused: it left the socket all the same; the delivering thread counts it as lost.
+          datagrams_.fetch_add(1);
+          words_.fetch_add(words);
+        }
       }
-      if (static_cast<size_t>(count) < kBatch) break;
+      queue.Notify();
+      if (static_cast<size_t>(count) < kBatch) return true;
     }
-    path_.LogStep();
+    return true;
+  };
+
+  pollfd fds[2] = {{socket_, POLLIN, 0}, {wake_, POLLIN, 0}};
+  for (;;) {
+    if (::poll(fds, 2, -1) < 0) {
+      if (errno == EINTR) continue;
+      break;
+    }
+    if (fds[1].revents != 0) {
+      read_queued(kStopBatches);
+      break;
+    }
+    if (!read_queued(1 << 30)) break;
   }
+  queue.Close();
+}
+
+void UdpReceiver::Deliver() {
+  DatagramQueue& queue = *queue_;
+  uint64_t lost_reported = 0;
+  // Words lost before the path, counted on the other thread, go in here: the path's lock is
+  // this thread's alone.
+  auto report_lost = [&] {
+    const uint64_t lost = dropped_words_.load() + queue.RefusedWords();
+    // Already in words, so one word each.
+    if (lost != lost_reported) path_.AddSocketDrops(lost - lost_reported, 1);
+    lost_reported = lost;
+  };
+  for (;;) {
+    // Take what is queued, then log in the lull, so the file keeps up with the words.
+    bool took = false;
+    while (queue.Pop([&](std::span<const uint8_t> bytes) {
+      path_.Datagram(bytes);
+      datagrams_.fetch_add(1);
+      words_.fetch_add(bytes.size() / 4);
+    })) {
+      took = true;
+    }
+    report_lost();
+    if (took) path_.LogStep();
+    if (queue.Finished()) break;
+    queue.Wait();
+  }
+  report_lost();
 }
 
 }  // namespace acquisition

@@ -1,11 +1,14 @@
 #pragma once
 
 #include <atomic>
+#include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <thread>
 
 namespace acquisition {
 
+class DatagramQueue;
 class StreamPath;
 
 inline constexpr uint16_t kStreamUdpPort = 38257;
@@ -13,11 +16,13 @@ inline constexpr int64_t kMaxDatagramBytes = 100000;
 
 // The UDP receiver of the stream (IdUDPServer1): a socket of its own on 0.0.0.0 with broadcast
 // enabled and no address sharing, so no other local socket can take a share of the words while
-// the window streams. While active, a thread of its own reads each datagram whole (up to
-// 100,000 bytes), in arrival order, and hands it to the stream path, which appends and logs the
-// words; so a busy window thread costs no datagram. Datagrams the kernel had to drop are counted
-// into the path's lost words. SetActive and the counters: window thread; the receiving thread
-// touches only the path and the counters.
+// the window streams. While active, a receiving thread does nothing but read each datagram whole
+// (up to 100,000 bytes), in arrival order, into a large queue, and a delivering thread hands the
+// datagrams from that queue to the stream path, which appends and logs the words. So neither a
+// busy window thread nor a slow log write holds up the socket: the kernel's small receive
+// buffer only has to cover the receiving thread's own wait for a core. Datagrams the kernel had
+// to drop, and datagrams a full queue refused, are counted into the path's lost words. SetActive,
+// the setters and the counters: window thread; only the delivering thread touches the path.
 class UdpReceiver {
  public:
   explicit UdpReceiver(StreamPath& path);
@@ -25,8 +30,9 @@ class UdpReceiver {
   UdpReceiver& operator=(const UdpReceiver&) = delete;
   ~UdpReceiver();
 
-  // Binds the port and starts the receiving thread, or stops the thread (after the datagram it
-  // is handing over) and releases the port. A port in use throws
+  // Binds the port and starts the threads, or stops them and releases the port. Stopping takes
+  // what the socket still holds and hands every datagram read to the path before it returns, so
+  // a log tail written right after holds every word that arrived. A port in use throws
   // common::Error("UDP port <port> is in use by another program"); other bind failures throw
   // with the system's reason. Nothing is left bound after a throw.
   void SetActive(bool active);
@@ -40,26 +46,41 @@ class UdpReceiver {
   // changed. The kernel caps it at net.core.rmem_max (and doubles it for its bookkeeping).
   void SetReceiveBufferBytes(int bytes) { receive_buffer_bytes_ = bytes; }
 
-  // Since the last SetActive(true): datagrams and their whole words as they left the socket,
-  // and the words of the first datagram (-1 before it), for figures.
+  // The queue between the two threads from the next SetActive(true), in bytes; 32 MiB unless
+  // changed (some 4 s of words at 2 million words per second). Each datagram takes its length
+  // rounded up to 4 bytes, plus 4.
+  void SetQueueBytes(size_t bytes) { queue_bytes_ = bytes; }
+
+  // Since the last SetActive(true): datagrams and their whole words that left the socket and
+  // were handed to the path or refused by the full queue, and the words of the first datagram
+  // (-1 before it), for figures.
   uint64_t DatagramsReceived() const { return datagrams_.load(); }
   uint64_t WordsReceived() const { return words_.load(); }
   int64_t FirstDatagramWords() const { return first_datagram_words_.load(); }
-  // Datagrams the kernel dropped for want of buffer room, as of the last datagram taken.
+  // Datagrams the kernel dropped for want of buffer room, as of the last datagram read.
   uint64_t DatagramsDropped() const { return dropped_.load(); }
+  // Datagrams the full queue refused, and the most bytes the queue held at once, since the last
+  // SetActive(true); 0 before it.
+  uint64_t DatagramsRefused() const;
+  uint64_t QueueHighWaterBytes() const;
 
  private:
-  void Run();
+  void Receive();
+  void Deliver();
 
   StreamPath& path_;
   uint16_t port_ = kStreamUdpPort;
   int receive_buffer_bytes_ = 8 * 1024 * 1024;
+  size_t queue_bytes_ = 32 * 1024 * 1024;
   int socket_ = -1;
   int wake_ = -1;  // an eventfd that ends the receiving thread
-  std::thread thread_;
+  std::unique_ptr<DatagramQueue> queue_;
+  std::thread receiving_;
+  std::thread delivering_;
   std::atomic<uint64_t> datagrams_{0};
   std::atomic<uint64_t> words_{0};
   std::atomic<uint64_t> dropped_{0};
+  std::atomic<uint64_t> dropped_words_{0};  // the kernel's drops, in words
   std::atomic<int64_t> first_datagram_words_{-1};
 };
 

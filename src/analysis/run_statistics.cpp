@@ -573,10 +573,7 @@ persistence::RunSummaryRecord SummaryRecord(const RunSummary& summary,
   r.pp_ticks = summary.pp_ticks;
   r.pp_pct = summary.pp_pct;
   r.ended_early = std::move(ended_early);
-  for (const StabilityRow& row : summary.stability) {
-    r.stability.push_back({std::string(DeviationName(row.deviation)), row.m, row.tau_s, row.n,
-                           row.alpha, row.value, row.min, row.max});
-  }
+  r.stability = TableRows(summary.stability);
   return r;
 }
 

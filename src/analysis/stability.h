@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "analysis/pulse_train.h"
+#include "persistence/stability_csv.h"
 
 // The Allan family of a phase record, with 68.3 % chi-squared bounds: ADEV, overlapping ADEV,
 // MDEV, TDEV, HDEV, overlapping HDEV, and the TIE rms and MTIE of the same windows. Each is
@@ -50,5 +51,8 @@ std::vector<StabilityRow> StabilityTable(std::span<const double> phase_s, double
 
 // The phase of fractional frequencies: the running sum times tau0, from 0 (N + 1 points).
 std::vector<double> PhaseFromFrequency(std::span<const double> frequency, double tau0_s);
+
+// The rows as the table is written out (CSV, the run summary), in the same order.
+std::vector<persistence::StabilityCsvRow> TableRows(std::span<const StabilityRow> rows);
 
 }  // namespace analysis

@@ -33,6 +33,8 @@ class PassDisplay {
   std::vector<double> SavedValues(analysis::GraphView view) const;
   // The stability rows of the last pass in the Stability view, with the noise types found.
   const std::vector<analysis::StabilityRow>& StabilityRows() const { return stability_; }
+  // Channel 1 of the last pass that drew, in ticks.
+  const std::vector<double>& DrawnIntervals() const { return drawn_intervals_; }
 
  private:
   void FeedChart(const analysis::ChartInput& input, analysis::GraphView view);

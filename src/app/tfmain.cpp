@@ -19,6 +19,7 @@
 
 #include "analysis/resample.h"
 #include "app/capture_timer.h"
+#include "app/chart_menu.h"
 #include "app/instrument_link.h"
 #include "app/spin_edit.h"
 #include "acquisition/udp_receiver.h"
@@ -63,6 +64,10 @@ TFmain::TFmain(QString exe_dir, Hooks hooks, QWidget* parent)
   WireCapture();
   WireRunTracker();
   Guarded([this] { FormCreate(); });
+  chart_menu_ = new ChartMenu(
+      ui_, [this] { return display_.DrawnIntervals(); },
+      [this](const std::function<void()>& action) { Guarded(action); }, this);
+  chart_menu_->Attach();
 }
 
 TFmain::~TFmain() = default;

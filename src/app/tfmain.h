@@ -25,6 +25,7 @@ class QLineEdit;
 
 namespace app {
 
+class ChartMenu;
 class SpinEdit;
 
 // The one window of the system: it wires the form's controls to the handlers, named after the
@@ -118,6 +119,7 @@ class TFmain : public QWidget {
   presentation::HistogramChart& Chart2() { return *ui_.Chart2; }
   bool PulseChartInFront() const { return ui_.PulseChartInFront(); }
   int GraphItemCount() const;
+  ChartMenu& Menu() { return *chart_menu_; }
   void SetHooks(Hooks hooks);
 
  protected:
@@ -175,6 +177,7 @@ class TFmain : public QWidget {
   std::unique_ptr<CaptureCycle> cycle_;
   ControlHandlers controls_;
   PassDisplay display_{ui_, pass_};
+  ChartMenu* chart_menu_ = nullptr;  // the charts' right-click menu; a child of the window
   bool memo_stale_ = false;  // Memo1 lags the last pass's reply log until it is shown
 };
 

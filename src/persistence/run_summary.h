@@ -7,21 +7,15 @@
 #include <string_view>
 #include <vector>
 
+#include "persistence/stability_csv.h"
+
 // The summary file a stream run leaves beside its log at every stop: one JSON object of the
 // run's whole figures, written by temp file and rename so a reader never sees half of it.
 // Any thread.
 namespace persistence {
 
 // One row of the stability table, with the columns of `k390tool stability`.
-struct SummaryStabilityRow {
-  std::string deviation;  // "oadev", "mdev", ...
-  int64_t af = 1;
-  double tau_s = 0;
-  int64_t n = 0;
-  std::optional<int> alpha;
-  double value = 0;
-  std::optional<double> min, max;
-};
+using SummaryStabilityRow = StabilityCsvRow;
 
 // The figures of a run. Doubles that are not finite are written as null.
 struct RunSummaryRecord {

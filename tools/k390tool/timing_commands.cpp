@@ -12,6 +12,7 @@
 #include "common/convert.h"
 #include "common/error.h"
 #include "persistence/jit_file.h"
+#include "persistence/stability_csv.h"
 #include "persistence/text_file.h"
 
 namespace k390tool {
@@ -168,17 +169,7 @@ std::vector<int64_t> ParseTaus(const std::string& taus, int64_t last_index) {
 }
 
 void PrintRows(const std::vector<analysis::StabilityRow>& rows) {
-  std::string out = "deviation,af,tau_s,n,alpha,value,min,max\n";
-  for (const analysis::StabilityRow& r : rows) {
-    out += analysis::DeviationName(r.deviation);
-    out += ',' + std::to_string(r.m) + ',' + Number("%.10g", r.tau_s) + ',' + std::to_string(r.n);
-    out += ',' + (r.alpha ? std::to_string(*r.alpha) : std::string());
-    out += ',' + Number("%.10g", r.value);
-    out += ',' + (r.min ? Number("%.10g", *r.min) : std::string());
-    out += ',' + (r.max ? Number("%.10g", *r.max) : std::string());
-    out += '\n';
-  }
-  std::cout << out;
+  std::cout << persistence::FormatStabilityCsv(analysis::TableRows(rows));
 }
 
 }  // namespace

@@ -1,0 +1,195 @@
+#include "app/chart_menu.h"
+
+#include <QClipboard>
+#include <QDialog>
+#include <QDialogButtonBox>
+#include <QFileDialog>
+#include <QFormLayout>
+#include <QGuiApplication>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMenu>
+#include <QSpinBox>
+#include <QWidget>
+#include <cmath>
+
+#include "analysis/figures.h"
+#include "analysis/pulse_train.h"
+#include "analysis/stability.h"
+#include "app/fmain_form.h"
+#include "common/error.h"
+#include "presentation/chart_export.h"
+#include "presentation/histogram_chart.h"
+#include "presentation/pulse_chart.h"
+#include "presentation/timing_charts.h"
+
+namespace app {
+namespace {
+
+using analysis::Figure;
+
+// The figures as the window shows them, top bar first.
+constexpr Figure kWindowOrder[] = {
+    Figure::kEint1,      Figure::kEfreq1,     Figure::kEint2,   Figure::kEfreq2,
+    Figure::kEsampavg,   Figure::kEpkpos,     Figure::kEpkneg,  Figure::kEjitpp,
+    Figure::kEjitpp_pct, Figure::kEjitpp_max, Figure::kEjitrms, Figure::kEjitrms_pct,
+    Figure::kLpcycles,   Figure::kEprove_err, Figure::kEpqf,
+};
+static_assert(std::size(kWindowOrder) == analysis::kFigureCount);
+
+// A picture of more than 10000 pixels a side would take gigabytes to draw.
+constexpr int kLargestPictureSide = 10000;
+constexpr int64_t kFewestIntervals = 3;
+
+QString ChoosePictureFile(QWidget* parent) {
+  QFileDialog chooser(parent, QStringLiteral("Save picture"));
+  chooser.setObjectName(QStringLiteral("PictureDialog"));
+  const QStringList filters = {QStringLiteral("PNG picture (*.png)"),
+                               QStringLiteral("PDF document (*.pdf)"),
+                               QStringLiteral("SVG drawing (*.svg)")};
+  chooser.setNameFilters(filters);
+  chooser.setAcceptMode(QFileDialog::AcceptSave);
+  chooser.setDefaultSuffix(QStringLiteral("png"));
+  // A name typed without an extension takes the one of the filter shown.
+  QObject::connect(&chooser, &QFileDialog::filterSelected, &chooser, [&chooser](const QString& f) {
+    chooser.setDefaultSuffix(f.section(QLatin1String("*."), 1).chopped(1));
+  });
+  if (chooser.exec() != QDialog::Accepted || chooser.selectedFiles().isEmpty()) return {};
+  return chooser.selectedFiles().constFirst();
+}
+
+QString ChooseTableFile(QWidget* parent) {
+  QFileDialog chooser(parent, QStringLiteral("Save stability table"));
+  chooser.setObjectName(QStringLiteral("TableDialog"));
+  chooser.setNameFilter(QStringLiteral("Comma-separated table (*.csv)"));
+  chooser.setAcceptMode(QFileDialog::AcceptSave);
+  chooser.setDefaultSuffix(QStringLiteral("csv"));
+  if (chooser.exec() != QDialog::Accepted || chooser.selectedFiles().isEmpty()) return {};
+  return chooser.selectedFiles().constFirst();
+}
+
+std::optional<QSize> ChoosePictureSize(QWidget* parent, QSize shown) {
+  QDialog dialog(parent);
+  dialog.setObjectName(QStringLiteral("PictureSizeDialog"));
+  dialog.setWindowTitle(QStringLiteral("Picture size"));
+  auto* form = new QFormLayout(&dialog);
+  auto side = [&](const char* caption, int value) {
+    auto* box = new QSpinBox(&dialog);
+    box->setRange(1, kLargestPictureSide);
+    box->setValue(value);
+    box->setSuffix(QStringLiteral(" px"));
+    box->setAccessibleName(QString::fromLatin1(caption));
+    form->addRow(QString::fromLatin1(caption), box);
+    return box;
+  };
+  QSpinBox* width = side("Width", shown.width());
+  QSpinBox* height = side("Height", shown.height());
+  auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, &dialog);
+  QObject::connect(buttons, &QDialogButtonBox::accepted, &dialog, &QDialog::accept);
+  QObject::connect(buttons, &QDialogButtonBox::rejected, &dialog, &QDialog::reject);
+  form->addRow(buttons);
+  if (dialog.exec() != QDialog::Accepted) return std::nullopt;
+  return QSize(width->value(), height->value());
+}
+
+}  // namespace
+
+QString FiguresText(const FmainForm& ui) {
+  QString text;
+  for (Figure figure : kWindowOrder) {
+    const std::string_view name = analysis::FigureName(figure);
+    text += QString::fromLatin1(name.data(), static_cast<qsizetype>(name.size()));
+    text += QLatin1Char('\t');
+    text += figure == Figure::kLpcycles ? ui.Lpcycles->text() : ui.FigureBox(figure)->text();
+    text += QLatin1Char('\n');
+  }
+  return text;
+}
+
+std::vector<persistence::StabilityCsvRow> StabilityCsvRows(std::span<const double> intervals) {
+  std::vector<int64_t> ticks;
+  ticks.reserve(intervals.size());
+  for (double d : intervals) {
+    if (!std::isfinite(d)) return {};
+    ticks.push_back(std::llround(d));
+  }
+  if (static_cast<int64_t>(ticks.size()) < kFewestIntervals) return {};
+  const analysis::PulseTrain train = analysis::BuildPulseTrain(std::move(ticks));
+  if (train.stamps.empty() || train.intervals < kFewestIntervals) return {};
+  return analysis::TableRows(
+      analysis::StabilityTable(train, analysis::OctaveFactors(train.LastIndex())));
+}
+
+ChartMenu::ChartMenu(const FmainForm& ui, std::function<std::vector<double>()> shown_intervals,
+                     Guard guard, QWidget* window)
+    : QObject(window),
+      ui_(ui),
+      shown_intervals_(std::move(shown_intervals)),
+      guard_(std::move(guard)),
+      window_(window) {}
+
+void ChartMenu::Attach() {
+  std::vector<QWidget*> charts = {ui_.Chart1->Widget(), ui_.Chart2->Widget()};
+  if (ui_.Chart3) charts.push_back(ui_.Chart3->Widget());
+  if (ui_.Chart4) charts.push_back(ui_.Chart4->Widget());
+  for (QWidget* chart : charts) {
+    chart->setContextMenuPolicy(Qt::CustomContextMenu);
+    connect(chart, &QWidget::customContextMenuRequested, this,
+            [this, chart](QPoint at) { Popup(chart, chart->mapToGlobal(at)); });
+  }
+}
+
+QMenu* ChartMenu::Popup(QWidget* chart, QPoint global) {
+  auto* menu = new QMenu(window_);
+  menu->setObjectName(QStringLiteral("ChartMenu"));
+  menu->setAttribute(Qt::WA_DeleteOnClose);
+  auto entry = [&](const char* caption, std::function<void()> work) {
+    connect(menu->addAction(QString::fromLatin1(caption)), &QAction::triggered, this,
+            [this, work = std::move(work)] { guard_(work); });
+  };
+  entry("Save picture...", [this, chart] { SavePicture(chart, false); });
+  entry("Save picture at size...", [this, chart] { SavePicture(chart, true); });
+  menu->addSeparator();
+  entry("Copy figures", [this] { CopyFigures(); });
+  if (ui_.AnalysisShown()) entry("Save stability table...", [this] { SaveStabilityTable(); });
+  menu->popup(global);
+  return menu;
+}
+
+void ChartMenu::SavePicture(QWidget* chart, bool choose_size) {
+  QSize size = presentation::ShownChartSize(chart);
+  if (choose_size) {
+    const std::optional<QSize> chosen = ChooseSize(size);
+    if (!chosen) return;
+    size = *chosen;
+  }
+  const QString path = ChooseFile(File::kPicture);
+  if (path.isEmpty()) return;
+  presentation::SaveChartPicture(chart, path, size);
+}
+
+void ChartMenu::CopyFigures() const { QGuiApplication::clipboard()->setText(FiguresText(ui_)); }
+
+void ChartMenu::SaveStabilityTable() {
+  const std::vector<double> intervals = shown_intervals_();
+  const std::vector<persistence::StabilityCsvRow> rows = StabilityCsvRows(intervals);
+  if (rows.empty()) {
+    throw common::Error("No stability table: the data shown make no pulse train of at least " +
+                        std::to_string(kFewestIntervals) + " intervals");
+  }
+  const QString path = ChooseFile(File::kStabilityTable);
+  if (path.isEmpty()) return;
+  persistence::WriteStabilityCsv(path.toStdString(), rows);
+}
+
+QString ChartMenu::ChooseFile(File file) {
+  if (hooks_.choose_file) return hooks_.choose_file(file);
+  return file == File::kPicture ? ChoosePictureFile(window_) : ChooseTableFile(window_);
+}
+
+std::optional<QSize> ChartMenu::ChooseSize(QSize shown) {
+  if (hooks_.choose_size) return hooks_.choose_size(shown);
+  return ChoosePictureSize(window_, shown);
+}
+
+}  // namespace app
