@@ -377,6 +377,10 @@ void FmainForm::PlaceEdgeControls(QWidget* window) {
 
   QRect area = ChartArea->rect();
   if (AnalysisShown()) {
+    if (!Lrun->isHidden()) {
+      area.setHeight(std::max(0, area.height() - kReadoutHeight));
+      Lrun->setGeometry(4, area.height(), std::max(0, area.width() - 8), kReadoutHeight);
+    }
     area.setHeight(std::max(0, area.height() - kReadoutHeight));
     Lreadout->setGeometry(4, area.height(), std::max(0, area.width() - kPulsesWidth - 8),
                           kReadoutHeight);
@@ -410,6 +414,10 @@ void FmainForm::ShowAnalysis(QWidget* window) {
   Lpulses->setStyleSheet(QStringLiteral("color: #c00000; font-weight: bold"));
   Lpulses->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
   Lpulses->hide();
+  Lrun = new QLabel(ChartArea);
+  SetNames(Lrun, "Lrun", QStringLiteral("Whole run"));
+  Lrun->setStyleSheet(QStringLiteral("color: #00308c"));
+  Lrun->hide();
   AddGraphItem(analysis::GraphView::kTie, QString::fromLatin1(texts::kTieView));
   AddGraphItem(analysis::GraphView::kStability, QString::fromLatin1(texts::kStabilityView));
   PlaceEdgeControls(window);
@@ -431,6 +439,16 @@ void FmainForm::ShowReadout(const QString& figures, const QString& pulse_counts)
   Lpulses->setText(pulse_counts);
   Lpulses->setAccessibleName(pulse_counts);
   Lpulses->setVisible(!pulse_counts.isEmpty());
+}
+
+void FmainForm::ShowRunLine(const QString& text) {
+  if (!AnalysisShown()) return;
+  Lrun->setText(text);
+  Lrun->setAccessibleName(text.isEmpty() ? QStringLiteral("Whole run") : text);
+  if (Lrun->isHidden() != text.isEmpty()) {
+    Lrun->setVisible(!text.isEmpty());
+    PlaceEdgeControls(ChartArea->parentWidget());  // the window
+  }
 }
 
 acquisition::CycleInputs FmainForm::CycleInputs() const {

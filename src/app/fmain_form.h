@@ -71,6 +71,8 @@ class FmainForm {
   void ShowTimingChart(analysis::GraphView view);
   // The readout's figures, and "Missing N / Extra N" in red beside them (hidden when empty).
   void ShowReadout(const QString& figures, const QString& pulse_counts) const;
+  // The Run line under the readout, which takes a line of the chart area while it has a text.
+  void ShowRunLine(const QString& text);
 
   // The capture controls as a cycle event carries them: host, port, samples as typed and as a
   // value, Dual Channel, AutoSample and Stream.
@@ -171,6 +173,7 @@ class FmainForm {
   std::unique_ptr<presentation::StabilityChart> Chart4;
   QLabel* Lreadout = nullptr;
   QLabel* Lpulses = nullptr;
+  QLabel* Lrun = nullptr;  // the whole run of a stream
 
  private:
   void BuildRegions(QWidget* window);

@@ -66,7 +66,10 @@ void PassDisplay::ShowTiming(const acquisition::PulseData& data, GraphView view)
     ui_.ShowReadout({}, {});
   }
   if (view == GraphView::kTie) ui_.Chart3->Show(timing);
-  if (view == GraphView::kStability) ui_.Chart4->Show(timing.stability);
+  if (view == GraphView::kStability) {
+    ui_.Chart4->Show(timing.stability);
+    stability_ = timing.stability;
+  }
   if (!PulseView(view)) KeepDrawnIntervals(data);
 }
 

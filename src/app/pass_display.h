@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "analysis/processing_pass.h"
+#include "analysis/stability.h"
 
 namespace app {
 
@@ -30,6 +31,8 @@ class PassDisplay {
   // frequencies of the intervals last drawn, so that the values always match the frequency
   // header whichever view drew the pulse chart last.
   std::vector<double> SavedValues(analysis::GraphView view) const;
+  // The stability rows of the last pass in the Stability view, with the noise types found.
+  const std::vector<analysis::StabilityRow>& StabilityRows() const { return stability_; }
   // Channel 1 of the last pass that drew, in ticks.
   const std::vector<double>& DrawnIntervals() const { return drawn_intervals_; }
 
@@ -42,6 +45,7 @@ class PassDisplay {
   const FmainForm& ui_;
   analysis::ProcessingPass& pass_;
   std::vector<double> drawn_intervals_;  // channel 1 of the last pass that drew, in ticks
+  std::vector<analysis::StabilityRow> stability_;
 };
 
 }  // namespace app

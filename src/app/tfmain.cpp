@@ -30,6 +30,8 @@
 #include "persistence/jit_file.h"
 #include "persistence/text_file.h"
 #include "presentation/pulse_chart.h"
+#include "presentation/timing_charts.h"
+#include "presentation/timing_view.h"
 
 namespace app {
 namespace {
@@ -60,6 +62,7 @@ TFmain::TFmain(QString exe_dir, Hooks hooks, QWidget* parent)
   WireControls();
   WireButtons();
   WireCapture();
+  WireRunTracker();
   Guarded([this] { FormCreate(); });
   chart_menu_ = new ChartMenu(
       ui_, [this] { return display_.DrawnIntervals(); },
@@ -309,6 +312,7 @@ void TFmain::RGgselClick() {
   ui_.SEvscale->setAccessibleName(ui_.Lscale->text());
   ui_.Lscale->setAccessibleName(ui_.Lscale->text());
   ProcessSamples();
+  ShowRunView();
 }
 
 void TFmain::Chart1ClickSeries(int series, int index) {
@@ -385,6 +389,7 @@ void TFmain::ProcessSamples() {
       const bool stream = ui_.CBstream->isChecked();
       if (stream && pass_.Data().Ch1Count == 0) cycle_->TakeStreamWindow(pass_.Data());
       display_.Apply(analysis::Compute(pass_.Data(), options), options.view);
+      ShowRun(stream);
     }
   } catch (...) {
     EndSteps();
@@ -444,7 +449,78 @@ void TFmain::ApplyCycleStep(const acquisition::CycleStep& s) {
     for (int i = 0; i < x->count; ++i) QApplication::beep();
   } else if (auto* x = std::get_if<step::LostWords>(&s)) {
     ShowLostWords(x->words);
+    tracker_.SetLostWords(static_cast<int64_t>(x->words));
+  } else if (std::holds_alternative<step::RunStarted>(s)) {
+    RunStarted();
+  } else if (auto* x = std::get_if<step::RunStopped>(&s)) {
+    RunStopped(*x);
   }
+}
+
+void TFmain::WireRunTracker() {
+  // Runs on the receiving thread under the path's lock; the tracker has a lock of its own.
+  cycle_->Machine().Path().SetLogSink(
+      [this](std::span<const int64_t> deltas) { tracker_.Add(deltas); });
+}
+
+void TFmain::RunStarted() {
+  tracker_.Begin(analysis::RunTracker::Clock::now());
+  run_.reset();
+  ShowRunView();
+}
+
+// Called while a stop's steps are applied: a summary that cannot be written is queued for the
+// error display, so the rest of the stop still runs.
+void TFmain::RunStopped(const acquisition::step::RunStopped& stop) {
+  tracker_.SetLostWords(static_cast<int64_t>(cycle_->LostWords()));
+  const auto noise = RunNoise();
+  // The record waits for every word still queued for the figures; the view then shows them all.
+  const persistence::RunSummaryRecord record =
+      tracker_.Record(analysis::RunTracker::Clock::now(), stop.failure, noise);
+  if (ui_.AnalysisShown()) {
+    run_ = tracker_.Summary(noise);
+    ShowRunView();
+  }
+  try {
+    persistence::WriteRunSummary(stop.log_path, record);
+  } catch (const common::Error& error) {
+    ShowError(QString::fromStdString(error.Message()));
+  } catch (const std::exception& error) {
+    ShowError(QString::fromStdString(error.what()));
+  }
+}
+
+void TFmain::ShowRun(bool stream_pass) {
+  if (!ui_.AnalysisShown()) return;
+  if (!stream_pass) {
+    run_.reset();  // a block's own figures again
+  } else if (tracker_.Started()) {
+    run_ = tracker_.Summary(RunNoise());
+  }
+  ShowRunView();
+}
+
+void TFmain::ShowRunView() {
+  if (!ui_.AnalysisShown()) return;
+  ui_.ShowRunLine(run_ ? QString::fromStdString(presentation::RunLineText(*run_)) : QString());
+  if (run_ && Graph() == GraphView::kStability) {
+    ui_.Chart4->Show(run_->stability,
+                     QString::fromStdString(presentation::WholeRunTitle(run_->intervals)));
+  }
+}
+
+// The noise types the last pass identified at each factor give the run's rows their bounds.
+analysis::RunTracker::Noise TFmain::RunNoise() const {
+  std::vector<std::pair<int64_t, int>> alphas;
+  for (const analysis::StabilityRow& row : display_.StabilityRows()) {
+    if (row.alpha) alphas.emplace_back(row.m, *row.alpha);
+  }
+  return [alphas = std::move(alphas)](int64_t m) -> std::optional<int> {
+    for (const auto& [factor, alpha] : alphas) {
+      if (factor == m) return alpha;
+    }
+    return std::nullopt;
+  };
 }
 
 void TFmain::SetChartTitle(const QString& first_line) { ui_.SetChartTitle(first_line); }

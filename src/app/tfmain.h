@@ -5,12 +5,14 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <span>
 #include <string>
 #include <string_view>
 #include <vector>
 
 #include "analysis/processing_pass.h"
+#include "analysis/run_tracker.h"
 #include "app/capture_cycle.h"
 #include "app/control_handlers.h"
 #include "app/fmain_form.h"
@@ -151,6 +153,16 @@ class TFmain : public QWidget {
   void WriteSetting(std::string_view key, std::string_view value) const;
   void ApplyUnits(persistence::ScaleUnits units);
 
+  // The whole run of a stream: the tracker hears every logged word; each stream pass refreshes
+  // the Run line and the Stability view's whole-run curve, which stay after the stop until a
+  // pass of a block; every stop writes the run's summary beside its log.
+  void WireRunTracker();
+  void RunStarted();
+  void RunStopped(const acquisition::step::RunStopped& stop);
+  void ShowRun(bool stream_pass);
+  void ShowRunView();
+  analysis::RunTracker::Noise RunNoise() const;
+
   analysis::PassOptions CurrentPassOptions() const;
   void FillMemo();
 
@@ -160,6 +172,8 @@ class TFmain : public QWidget {
   Hooks hooks_;
   ErrorQueue errors_;
   analysis::ProcessingPass pass_;
+  analysis::RunTracker tracker_;             // before the cycle, whose log step feeds it
+  std::optional<analysis::RunSummary> run_;  // the whole run shown, until a pass of a block
   std::unique_ptr<CaptureCycle> cycle_;
   ControlHandlers controls_;
   PassDisplay display_{ui_, pass_};

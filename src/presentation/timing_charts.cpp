@@ -11,6 +11,7 @@
 namespace presentation {
 namespace {
 
+constexpr char kStabilityTitle[] = "K390 Stability";
 constexpr int kDeviationCount = static_cast<int>(std::size(kPlottedDeviations));
 const std::array<QColor, kDeviationCount> kDeviationColours = {QColor(0, 0, 200), QColor(0, 140, 0),
                                                                QColor(200, 0, 0)};
@@ -108,7 +109,7 @@ struct StabilityChart::Impl {
 
 StabilityChart::StabilityChart(QWidget* parent) : impl_(std::make_unique<Impl>()) {
   Impl& d = *impl_;
-  d.plot = NewPlot(parent, QStringLiteral("K390 Stability"), &d.title);
+  d.plot = NewPlot(parent, QString::fromLatin1(kStabilityTitle), &d.title);
   QCustomPlot* plot = d.plot;
   plot->xAxis->setLabel(QStringLiteral("tau (s)"));
   plot->yAxis->setLabel(QStringLiteral("Deviation"));
@@ -122,8 +123,8 @@ StabilityChart::StabilityChart(QWidget* parent) : impl_(std::make_unique<Impl>()
   plot->legend->setFillOrder(QCPLegend::foColumnsFirst);
   for (int s = 0; s < kDeviationCount; ++s) {
     QCPGraph* graph = plot->addGraph();
-    graph->setName(QString::fromLatin1(analysis::DeviationName(kPlottedDeviations[s]).data())
-                       .toUpper());
+    graph->setName(
+        QString::fromLatin1(analysis::DeviationName(kPlottedDeviations[s]).data()).toUpper());
     graph->setPen(QPen(kDeviationColours[static_cast<size_t>(s)], 1));
     graph->setScatterStyle(QCPScatterStyle(QCPScatterStyle::ssCircle, 7));
     auto* bars = new QCPErrorBars(plot->xAxis, plot->yAxis);
@@ -162,8 +163,9 @@ StabilityChart::~StabilityChart() { delete impl_->plot; }
 QWidget* StabilityChart::Widget() const { return impl_->plot; }
 QString StabilityChart::Title() const { return impl_->title->text(); }
 
-void StabilityChart::Show(const std::vector<analysis::StabilityRow>& rows) {
+void StabilityChart::Show(const std::vector<analysis::StabilityRow>& rows, const QString& title) {
   Impl& d = *impl_;
+  d.title->setText(title.isEmpty() ? QString::fromLatin1(kStabilityTitle) : title);
   for (auto& series : d.rows) series.clear();
   for (const analysis::StabilityRow& row : rows) {
     for (int s = 0; s < kDeviationCount; ++s) {
@@ -185,8 +187,14 @@ void StabilityChart::Show(const std::vector<analysis::StabilityRow>& rows) {
       extents.push_back(row.value - bar.below);
       extents.push_back(row.value + bar.above);
     }
-    d.graphs[static_cast<size_t>(s)]->setData(keys, values, true);
+    QCPGraph* graph = d.graphs[static_cast<size_t>(s)];
+    graph->setData(keys, values, true);
     d.bars[static_cast<size_t>(s)]->setData(below, above);
+    if (keys.isEmpty()) {
+      graph->removeFromLegend();
+    } else {
+      graph->addToLegend();
+    }
   }
   const AxisRange x = LogDecades(taus);
   const AxisRange y = LogDecades(extents);

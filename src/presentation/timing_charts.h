@@ -49,8 +49,9 @@ class StabilityChart : public QObject {
   QWidget* Widget() const;
   QString Title() const;
 
-  // Draws the rows of kPlottedDeviations (others are left out) and hides the shown values.
-  void Show(const std::vector<analysis::StabilityRow>& rows);
+  // Draws the rows of kPlottedDeviations (others are left out) and hides the shown values. The
+  // legend names only the deviations drawn; `title` replaces the chart's own while shown.
+  void Show(const std::vector<analysis::StabilityRow>& rows, const QString& title = {});
   // Series are numbered as kPlottedDeviations.
   int PointCount(int series) const;
   // Where point k of a series is drawn, in the chart widget; (-1, -1) when there is none.

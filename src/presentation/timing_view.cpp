@@ -24,6 +24,22 @@ std::string Upper(std::string_view text) {
   return upper;
 }
 
+// A count: 1234567 -> "1,234,567".
+std::string Grouped(int64_t count) {
+  std::string digits = std::to_string(count);
+  const ptrdiff_t first = count < 0 ? 1 : 0;
+  for (ptrdiff_t at = std::ssize(digits) - 3; at > first; at -= 3)
+    digits.insert(static_cast<size_t>(at), ",");
+  return digits;
+}
+
+std::string RateText(double hz) {
+  if (!std::isfinite(hz)) return "- Hz";
+  if (hz >= 1e6) return Format("%.2f MHz", hz / 1e6);
+  if (hz >= 1e3) return Format("%.2f kHz", hz / 1e3);
+  return Format("%.2f Hz", hz);
+}
+
 bool Plotted(analysis::Deviation deviation) {
   return std::find(std::begin(kPlottedDeviations), std::end(kPlottedDeviations), deviation) !=
          std::end(kPlottedDeviations);
@@ -98,9 +114,20 @@ std::string PulseCountText(const analysis::TimingJitter& jitter) {
                 static_cast<long long>(jitter.extra_pulses));
 }
 
+std::string RunLineText(const analysis::RunSummary& run) {
+  return "Run " + Grouped(run.words) + " words  " + RateText(run.mean_rate) + "  missing " +
+         Grouped(run.missing_pulses) + "  lost " + Grouped(run.lost_words) + "  P-P " +
+         Grouped(run.pp_ticks) + Format(" ticks (%.2f %%)", run.pp_pct);
+}
+
+std::string WholeRunTitle(int64_t intervals) {
+  return "K390 Stability  (whole run, " + Grouped(intervals) + " intervals)";
+}
+
 std::string StabilityPointText(const analysis::StabilityRow& row) {
-  std::string text = Format("%s  tau %.4g s  %.4g", Upper(analysis::DeviationName(row.deviation)).c_str(),
-                            row.tau_s, row.value);
+  std::string text =
+      Format("%s  tau %.4g s  %.4g", Upper(analysis::DeviationName(row.deviation)).c_str(),
+             row.tau_s, row.value);
   if (row.min && row.max) text += Format("  [%.4g .. %.4g]", *row.min, *row.max);
   text += Format("  n %lld", static_cast<long long>(row.n));
   return text;

@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "analysis/run_statistics.h"
 #include "analysis/stability.h"
 #include "analysis/timing_jitter.h"
 
@@ -49,6 +50,14 @@ std::string ReadoutText(const analysis::TimingJitter& jitter);
 
 // "Missing N / Extra N", or empty when the train has neither.
 std::string PulseCountText(const analysis::TimingJitter& jitter);
+
+// The Run line of a streamed run: "Run 1,234,567 words  1.00 MHz  missing 3  lost 0  P-P 12
+// ticks (0.03 %)"; the rate is "-" without instrument time.
+std::string RunLineText(const analysis::RunSummary& run);
+
+// The Stability view's title over a whole run's curve: "K390 Stability  (whole run, 1,234,566
+// intervals)".
+std::string WholeRunTitle(int64_t intervals);
 
 // The text a clicked stability point shows: deviation, tau, value and its bounds where known.
 std::string StabilityPointText(const analysis::StabilityRow& row);

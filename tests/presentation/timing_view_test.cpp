@@ -63,13 +63,16 @@ TEST(TimingView, FiguresAreInNanosecondsAndOnlyThePlottedDeviationsKept) {
   for (const analysis::StabilityRow& row : view.stability) {
     ASSERT_TRUE(row.deviation == Deviation::kOadev || row.deviation == Deviation::kMdev ||
                 row.deviation == Deviation::kOhdev);
-    ++per_deviation[row.deviation == Deviation::kOadev ? 0 : row.deviation == Deviation::kMdev ? 1 : 2];
+    ++per_deviation[row.deviation == Deviation::kOadev  ? 0
+                    : row.deviation == Deviation::kMdev ? 1
+                                                        : 2];
   }
   EXPECT_EQ(per_deviation[0], 7);  // m = 1 .. 64 for K = 256
   EXPECT_EQ(per_deviation[1], 7);
   EXPECT_GT(per_deviation[2], 0);
   // The readout alone leaves the views' parts out and keeps its figures.
-  const TimingView readout_only = ComputeTimingView(Jittered(256), {.tie = false, .stability = false});
+  const TimingView readout_only =
+      ComputeTimingView(Jittered(256), {.tie = false, .stability = false});
   EXPECT_TRUE(readout_only.tie_ns.empty() && readout_only.stability.empty());
   EXPECT_EQ(ReadoutText(readout_only.jitter), ReadoutText(view.jitter));
   const std::string readout = ReadoutText(view.jitter);
@@ -84,6 +87,23 @@ TEST(TimingView, InputsWithoutATrainGiveNothing) {
     EXPECT_FALSE(view.valid);
     EXPECT_TRUE(view.tie_ns.empty() && view.stability.empty());
   }
+}
+
+TEST(TimingView, RunLineGroupsCountsAndScalesTheRate) {
+  analysis::RunSummary run;
+  run.words = 1234567;
+  run.mean_rate = 1.0e6;
+  run.missing_pulses = 3;
+  run.lost_words = 12345;
+  run.pp_ticks = 80012;
+  run.pp_pct = 0.03;
+  EXPECT_EQ(RunLineText(run),
+            "Run 1,234,567 words  1.00 MHz  missing 3  lost 12,345  P-P 80,012 ticks (0.03 %)");
+  run.mean_rate = 2500;
+  EXPECT_NE(RunLineText(run).find("  2.50 kHz  "), std::string::npos);
+  run.mean_rate = std::nan("");  // no instrument time yet
+  EXPECT_NE(RunLineText(run).find("  - Hz  "), std::string::npos);
+  EXPECT_EQ(WholeRunTitle(999), "K390 Stability  (whole run, 999 intervals)");
 }
 
 TEST(TimingView, StabilityPointTextNamesBoundsOnlyWhenKnown) {
@@ -106,8 +126,8 @@ TEST(LogAxisMaths, DecadesHoldEveryDrawableValue) {
   };
   const Case cases[] = {
       {{3e-7, 2e-5}, 1e-7, 1e-4},
-      {{1.0000001e-3}, 1e-4, 1e-2},  // on the frame: one more decade below
-      {{9.9e-4, 2e-4}, 1e-4, 1e-2},  // and above
+      {{1.0000001e-3}, 1e-4, 1e-2},      // on the frame: one more decade below
+      {{9.9e-4, 2e-4}, 1e-4, 1e-2},      // and above
       {{5e-6, 0, -1, NAN}, 1e-6, 1e-5},  // values a log axis cannot draw are left out
       {{0, NAN}, 1, 10},
   };

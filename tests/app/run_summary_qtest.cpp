@@ -1,0 +1,148 @@
+// The whole run of a stream as the window keeps it, against k390sim on 127.0.0.1: the Run line
+// and the whole-run Stability curve while streaming and after the stop, and the summary file
+// every stop leaves beside the log, also when the log or the summary cannot be written.
+#include <QCheckBox>
+#include <QDir>
+#include <QFile>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QLabel>
+#include <QLocale>
+#include <QtTest>
+
+#include "app/tfmain.h"
+#include "k390sim_process.h"
+#include "presentation/timing_charts.h"
+#include "tfmain_session.h"
+
+using namespace tfmain_test;
+
+namespace {
+
+constexpr int kPeriod = 40000;  // ticks at 1 kHz
+
+QJsonObject ReadSummary(const Session& s) {
+  return QJsonDocument::fromJson(ReadBytes(s.File("stream.summary.json"))).object();
+}
+
+// Streams until the ring holds `words` words, then stops: the stop has closed the log when
+// the click returns.
+void StreamAndStop(Session& s, int words) {
+  TFmain& w = s.w();
+  w.Form().CBstream->click();
+  QVERIFY(w.Form().CBstream->isChecked());
+  QTRY_VERIFY_WITH_TIMEOUT(w.Cycle().RingWrite() == words, kWaitMs);
+  w.Form().CBstream->click();
+  QVERIFY(!w.Cycle().StreamLogOpen());
+}
+
+}  // namespace
+
+class RunSummaryTest : public QObject {
+  Q_OBJECT
+
+ private slots:
+  void StreamedRunShowsTheWholeRunAndLeavesItsSummary();
+  void RunThatCannotBeWrittenSaysSo();
+};
+
+void RunSummaryTest::StreamedRunShowsTheWholeRunAndLeavesItsSummary() {
+  constexpr int kWords = 3000;
+  QTemporaryDir sim_dir;
+  const QString words_path = sim_dir.filePath("words.txt");
+  Simulator sim;
+  QVERIFY(sim.Start({"--freq", "1000", "--jitter-ticks", "3", "--drop-every", "97", "--words",
+                     QString::number(kWords), "--log-words", words_path}));
+  Session s(Settings(sim.Port(), "SAMPLES=50\r\nSTREAM=TCP\r\nANALYSIS=TRUE\r\n").constData());
+  TFmain& w = s.w();
+  w.SetGraph(analysis::GraphView::kStability);
+  QLabel* run_line = w.Form().Lrun;
+  QVERIFY(run_line->isHidden());
+
+  // The pulses the simulator left out, from the words it sent.
+  const auto injected = [&] {
+    const std::vector<uint32_t> sent = ReadWords(words_path);
+    int missing = 0;
+    for (size_t i = 1; i < sent.size(); ++i) missing += (sent[i] - sent[i - 1]) > 1.5 * kPeriod;
+    return missing;
+  };
+  const QLocale english(QLocale::English);
+  w.Form().CBstream->click();
+  QTRY_VERIFY_WITH_TIMEOUT(w.Cycle().RingWrite() == kWords, kWaitMs);
+  // A stream pass after the last word shows the whole run, not the window of 50.
+  const QString words = QString("Run %1 words  ").arg(english.toString(kWords));
+  const QString counts = QString("  missing %1  lost 0  P-P ").arg(injected());
+  const auto shows_run = [&] {
+    return run_line->text().startsWith(words) && run_line->text().contains(counts);
+  };
+  QTRY_VERIFY2_WITH_TIMEOUT(shows_run(), qPrintable(run_line->text()), kWaitMs);
+  QVERIFY(!run_line->isHidden());
+  QVERIFY(run_line->geometry().bottom() < w.Form().ChartArea->height());
+  const QString whole =
+      QString("K390 Stability  (whole run, %1 intervals)").arg(english.toString(kWords - 1));
+  QCOMPARE(w.Form().Chart4->Title(), whole);
+  // OADEV and MDEV of the whole run reach factors past the 50 intervals a window holds.
+  QVERIFY(w.Form().Chart4->PointCount(0) > 4);
+  QVERIFY(w.Form().Chart4->PointCount(1) > 4);
+  QCOMPARE(w.Form().Chart4->PointCount(2), 0);
+
+  w.Form().CBstream->click();
+  QTRY_VERIFY_WITH_TIMEOUT(!w.Cycle().Timer1().Enabled(), kWaitMs);
+  QVERIFY2(s.errors.isEmpty(), qPrintable(s.errors.join('\n')));
+  const QJsonObject summary = ReadSummary(s);
+  QCOMPARE(summary["words"].toInt(), static_cast<int>(ReadLogLines(s.File("stream.dat")).size()));
+  QCOMPARE(summary["words"].toInt(), kWords);
+  QCOMPARE(summary["missing_pulses"].toInt(), injected());
+  QVERIFY(injected() > 0);
+  QCOMPARE(summary["extra_pulses"].toInt(), 0);
+  QCOMPARE(summary["lost_words"].toInt(), 0);
+  QVERIFY(summary["ended_early"].isNull());
+  QVERIFY(!summary["stability"].toArray().isEmpty());
+  // The last run stays in view after the stop ...
+  QVERIFY(shows_run());
+  QCOMPARE(w.Form().Chart4->Title(), whole);
+
+  // ... until a pass of a block.
+  QByteArray file(";Sample,TDelta(x25ns)\r\n");
+  for (int k = 0; k < 200; ++k)
+    file += QByteArray::number(k) + ',' + QByteArray::number(kPeriod + k % 3) + "\r\n";
+  s.Load(file);
+  QCOMPARE(w.Form().Chart4->Title(), QString("K390 Stability"));
+  QVERIFY(run_line->isHidden());
+}
+
+// A log on a full disk: the summary says why the run ended early. A summary whose place is
+// taken: the stop still completes and the failure is shown as a window error.
+void RunSummaryTest::RunThatCannotBeWrittenSaysSo() {
+  struct Case {
+    const char* name;
+    bool full_disk;
+    const char* ended_early;  // a part of it, or null for none
+    const char* error;        // a part of the window error, or null for none
+  };
+  const Case cases[] = {
+      {"log on a full disk", true, "Cannot write", "Cannot write"},
+      {"summary path is a folder", false, nullptr, "stream.summary.json"},
+  };
+  for (const Case& c : cases) {
+    if (c.full_disk && !QFile::exists("/dev/full")) QSKIP("no /dev/full");
+    Simulator sim;
+    QVERIFY(sim.Start({"--freq", "1000", "--words", "500"}));
+    Session s(Settings(sim.Port(), "SAMPLES=50\r\nSTREAM=TCP\r\nANALYSIS=TRUE\r\n").constData());
+    if (c.full_disk) {
+      QVERIFY(QFile::link("/dev/full", s.File("stream.dat")));
+    } else {
+      QVERIFY(QDir(s.dir.path()).mkdir("stream.summary.json"));
+    }
+    StreamAndStop(s, 500);
+    QVERIFY2(!s.errors.isEmpty(), c.name);
+    QVERIFY2(s.errors.join('\n').contains(c.error), qPrintable(s.errors.join('\n')));
+    if (!c.ended_early) continue;
+    const QJsonValue why = ReadSummary(s)["ended_early"];
+    QVERIFY2(why.toString().contains(c.ended_early), qPrintable(why.toString()));
+  }
+}
+
+QTEST_MAIN(RunSummaryTest)
+#include "run_summary_qtest.moc"
