@@ -32,6 +32,8 @@ void StreamLog::Open(const std::string& path) {
   }
   path_ = path;
   buffer_.clear();
+  lines_buffered_ = 0;
+  lines_written_ = 0;
   errno = 0;
   file_ = std::fopen(path.c_str(), "wb");
   if (file_ == nullptr) throw common::FileError("Cannot create", path, errno);
@@ -44,6 +46,7 @@ void StreamLog::WriteDelta(uint64_t delta) {
   const auto result = std::to_chars(text, text + sizeof text, delta);
   buffer_.append(text, result.ptr);
   buffer_.append("\r\n");
+  ++lines_buffered_;
   if (buffer_.size() >= kBufferSize) WriteOut();
 }
 
@@ -56,6 +59,8 @@ void StreamLog::WriteOut() {
   // Whatever failed to go out is dropped: keeping it would retry the same bytes after later
   // lines had been written behind them.
   buffer_.clear();
+  if (!failed) lines_written_ += lines_buffered_;
+  lines_buffered_ = 0;
   if (failed) throw common::FileError("Cannot write", path_, error);
 }
 

@@ -32,6 +32,9 @@ class StreamLog {
   void Close();
 
   bool IsOpen() const { return file_ != nullptr; }
+  // Lines handed to the file without an error since the log was opened; the lines of a buffer
+  // whose write failed are not among them. Kept after the close.
+  int64_t LinesWritten() const { return lines_written_; }
   const std::string& Path() const { return path_; }
 
  private:
@@ -41,6 +44,8 @@ class StreamLog {
   std::FILE* file_ = nullptr;
   std::string path_;
   std::string buffer_;
+  int64_t lines_buffered_ = 0;
+  int64_t lines_written_ = 0;
 };
 
 }  // namespace acquisition

@@ -32,6 +32,11 @@ void StreamPath::SetLogSink(LogSink sink) {
   sink_ = std::move(sink);
 }
 
+int64_t StreamPath::LogLines() const {
+  std::lock_guard lock(mutex_);
+  return log_.LinesWritten();
+}
+
 std::string StreamPath::LogFailure() const {
   std::lock_guard lock(mutex_);
   return first_failure_;

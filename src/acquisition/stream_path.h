@@ -90,6 +90,8 @@ class StreamPath {
   uint64_t LostWords() const;
   bool SkipNextDatagram() const;
   std::string LogPath() const;
+  // Lines the log's file holds (as StreamLog::LinesWritten), kept after the close.
+  int64_t LogLines() const;
   // The first failed log write or close since the log was opened, empty when none.
   std::string LogFailure() const;
 

@@ -99,22 +99,18 @@ int64_t RunTracker::UncountedWords() const {
 
 persistence::RunSummaryRecord RunTracker::Record(Clock::time_point stop,
                                                  const std::string& ended_early,
-                                                 const Noise& noise) {
-  int64_t heard = 0;
-  int64_t uncounted = 0;
+                                                 int64_t log_lines, const Noise& noise) {
   {
     std::unique_lock lock(queue_mutex_);
     queue_changed_.wait(lock, [this] { return queue_.empty() && !busy_; });
-    heard = heard_;
-    uncounted = uncounted_;
   }
   std::optional<std::string> why;
   if (!ended_early.empty()) why = ended_early;
   std::lock_guard lock(figures_mutex_);
   persistence::RunSummaryRecord record =
       SummaryRecord(run_ ? run_->Summary(noise) : RunSummary{}, start_, stop, why);
-  record.words = heard;
-  record.uncounted_words = uncounted;
+  record.uncounted_words = std::max<int64_t>(0, log_lines - record.words);
+  record.words = log_lines;
   return record;
 }
 

@@ -46,9 +46,10 @@ class RunTracker {
   RunSummary Summary(const Noise& noise = {}) const;
   // The summary file's record of the run, once every queued word is in, stopped at `stop`;
   // `ended_early` empty when the run ran until it was asked to stop. The record's words are
-  // every word the log took; `uncounted_words` those the figures could not keep up with.
+  // the `log_lines` the log's file holds (after a failed write, fewer than the figures heard
+  // of: its buffer was lost); `uncounted_words` those the figures could not keep up with.
   persistence::RunSummaryRecord Record(Clock::time_point stop, const std::string& ended_early,
-                                       const Noise& noise = {});
+                                       int64_t log_lines, const Noise& noise = {});
   // Words the figures gave up on in this run.
   int64_t UncountedWords() const;
 

@@ -476,7 +476,8 @@ void TFmain::RunStopped(const acquisition::step::RunStopped& stop) {
   const auto noise = RunNoise();
   // The record waits for every word still queued for the figures; the view then shows them all.
   const persistence::RunSummaryRecord record =
-      tracker_.Record(analysis::RunTracker::Clock::now(), stop.failure, noise);
+      tracker_.Record(analysis::RunTracker::Clock::now(), stop.failure,
+                      cycle_->Machine().Path().LogLines(), noise);
   if (ui_.AnalysisShown()) {
     run_ = tracker_.Summary(noise);
     ShowRunView();

@@ -131,6 +131,7 @@ TEST_F(StreamPathTest, SinkHearsTheLogsLinesUntilItsFirstFailure) {
   path.Feed(Span(repeats));
   EXPECT_EQ(path.StopStream(), "");
   EXPECT_EQ(heard, Lines());
+  EXPECT_EQ(path.LogLines(), static_cast<int64_t>(heard.size()));
   EXPECT_EQ(path.LogFailure(), "");
 
   heard.clear();
@@ -151,6 +152,7 @@ TEST_F(StreamPathTest, SinkHearsTheLogsLinesUntilItsFirstFailure) {
     // Closing /dev/full may fail as well.
   }
   EXPECT_EQ(path.LogFailure(), failure);  // kept for the run's summary until the next open
+  EXPECT_EQ(path.LogLines(), 0);  // the words heard before the failure never reached the file
   path.BeginStream();
   path.OpenLog(log_);
   EXPECT_EQ(path.LogFailure(), "");

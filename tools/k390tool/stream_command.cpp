@@ -98,6 +98,7 @@ int StreamCommand::Run() const {
 
   bool started = false;
   std::optional<step::RunStopped> stopped;
+  persistence::RunSummaryRecord record;
   std::optional<std::string> summary_path;
   std::optional<std::string> failure;  // why the run ends early
 
@@ -106,8 +107,9 @@ int StreamCommand::Run() const {
     if (!log_failure.empty()) failure = log_failure;
     tracker.SetLostWords(static_cast<int64_t>(cycle.Path().LostWords()));
     try {
-      summary_path = persistence::WriteRunSummary(
-          log_path, tracker.Record(std::chrono::system_clock::now(), failure.value_or("")));
+      record = tracker.Record(std::chrono::system_clock::now(), failure.value_or(""),
+                              cycle.Path().LogLines());
+      summary_path = persistence::WriteRunSummary(log_path, record);
     } catch (const common::Error& error) {
       if (!failure) failure = error.Message();
       std::cerr << Displayed(error.Message()) << '\n';
@@ -200,11 +202,10 @@ int StreamCommand::Run() const {
     write_summary(stopped ? stopped->log_path : out_, stopped ? stopped->failure : "");
   }
 
-  const analysis::RunSummary summary = tracker.Summary();
   std::printf("words=%" PRId64 "\nlost=%" PRId64 "\nmissing=%" PRId64 "\nextra=%" PRId64
               "\nmean_rate=%.3f\nsummary=%s\n",
-              summary.words, summary.lost_words, summary.missing_pulses, summary.extra_pulses,
-              summary.mean_rate, summary_path.value_or("").c_str());
+              record.words, record.lost_words, record.missing_pulses, record.extra_pulses,
+              record.mean_rate, summary_path.value_or("").c_str());
   if (failure) {
     std::printf("ended_early=%s\n", failure->c_str());
     std::fflush(stdout);
