@@ -135,6 +135,8 @@ int main(int argc, char* argv[]) {
   const double seconds = std::atof(Arg(argc, argv, "--seconds", "20"));
   const int64_t expect_words = std::atoll(Arg(argc, argv, "--expect-words", "0"));
   const QString sim_log = QString::fromLocal8Bit(Arg(argc, argv, "--sim-log", ""));
+  // Where to keep the window's run summary (stream.summary.json), which goes with its folder.
+  const QString summary_out = QString::fromLocal8Bit(Arg(argc, argv, "--summary-out", ""));
   if (port <= 0 || udp_port <= 0 || expect_words <= 0 || sim_log.isEmpty()) {
     std::fprintf(stderr,
                  "perf_stream: --port, --udp-port, --sim-log and --expect-words are required\n");
@@ -300,12 +302,17 @@ int main(int argc, char* argv[]) {
   // Words the log should hold and does not: the simulator's words after the dropped first
   // datagram, less the log's lines.
   const int64_t missing = std::max<int64_t>(expected_in_log - log_count, 0);
+  if (!summary_out.isEmpty()) {
+    QFile::remove(summary_out);
+    if (!QFile::copy(dir.filePath(QStringLiteral("stream.summary.json")), summary_out))
+      std::fprintf(stderr, "perf_stream: no stream.summary.json to keep\n");
+  }
   std::printf(
-      "RESULT words=%lld log=%lld socket_lost=%lld ring_lost=%llu missing=%lld "
+      "RESULT words=%lld log=%lld socket_lost=%lld ring_lost=%llu missing=%lld start=%lld "
       "complete=%s\n",
       static_cast<long long>(sim_count), static_cast<long long>(log_count),
       static_cast<long long>(sim_count - socket_words),
       static_cast<unsigned long long>(lost_ring_words), static_cast<long long>(missing),
-      complete ? "yes" : "no");
+      static_cast<long long>(start), complete ? "yes" : "no");
   return 0;
 }

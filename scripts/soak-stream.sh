@@ -15,8 +15,11 @@
 # against the pulses the simulator left out, no lost words, and the tool's resident memory,
 # sampled every 10 s, as for the window.
 #
+# The window's run summary is checked the same way: its words against the log's lines and its
+# missing pulses against those the simulator left out.
+#
 # Environment: RCVBUF (212992), WINDOW=xvfb|offscreen (xvfb), UDP_PORT (48257), as for
-# scripts/bench-stream.sh; DROP_EVERY (7) and JITTER (0 ticks) for the tool.
+# scripts/bench-stream.sh; DROP_EVERY (7) and JITTER (0 ticks) for both.
 set -euo pipefail
 
 if [ $# -lt 3 ]; then
@@ -157,8 +160,11 @@ cleanup() {
 trap cleanup EXIT
 
 words=$((rate * seconds))
+drop_every="${DROP_EVERY:-7}"
+jitter="${JITTER:-0}"
 "$build/bin/k390sim" --port 0 --freq "$rate" --udp-port "$udp_port" --words "$words" \
-  --words-per-datagram "$words_per_datagram" --log-words "$work/words.txt" \
+  --words-per-datagram "$words_per_datagram" --drop-every "$drop_every" \
+  --jitter-ticks "$jitter" --log-words "$work/words.txt" \
   >"$work/sim.out" 2>"$work/sim.err" &
 sim_pid=$!
 port="$(sim_port "$work")"
@@ -170,7 +176,7 @@ echo "soak: $transport, $rate words/s for $seconds s ($words words), $words_per_
      "$(cat /proc/sys/net/core/rmem_max)), load $(cut -d' ' -f1-3 /proc/loadavg)"
 "${window_cmd[@]}" --port "$port" --udp-port "$udp_port" --transport "$transport" \
   --rcvbuf "$rcvbuf" --samples 3000 --seconds "$seconds" --expect-words "$words" \
-  --sim-log "$work/words.txt" >"$work/result.txt" \
+  --sim-log "$work/words.txt" --summary-out "$work/stream.summary.json" >"$work/result.txt" \
   2> >(grep -v -e propagateSizeHints -e ^QStandardPaths -e "Failed to set fd limit" >&2) &
 window_pid=$!
 
@@ -202,12 +208,30 @@ cat "$work/result.txt"
 result="$(grep '^RESULT' "$work/result.txt" || true)"
 missing="$(sed -n 's/.* missing=\([0-9]*\).*/\1/p' <<<"$result")"
 complete="$(sed -n 's/.* complete=\([a-z]*\).*/\1/p' <<<"$result")"
+skip="$(sed -n 's/.* start=\([0-9]*\).*/\1/p' <<<"$result")"
+logged="$(sed -n 's/.* log=\([0-9]*\).*/\1/p' <<<"$result")"
+# The pulses the simulator left out between the first and the last logged word, as for the tool.
+expect_missing=0
+if [ "$drop_every" -gt 1 ] && [ "${logged:-0}" -gt 0 ] && [ -n "$skip" ]; then
+  first=$((skip + 1))
+  last=$((skip + logged))
+  p_first=$((first + (first - 1) / (drop_every - 1)))
+  p_last=$((last + (last - 1) / (drop_every - 1)))
+  expect_missing=$(((p_last - 1) / drop_every - p_first / drop_every))
+fi
+summary="$work/stream.summary.json"
+summary_missing="$(sed -n 's/^ *"missing_pulses": \([0-9]*\),*$/\1/p' "$summary" 2>/dev/null || true)"
+summary_words="$(sed -n 's/^ *"words": \([0-9]*\),*$/\1/p' "$summary" 2>/dev/null || true)"
 rss_settled="${rss_settled:-${rss_first:-0}}"
 growth=$((rss_max - rss_settled))
 verdict=pass
 [ "$complete" = "yes" ] || verdict=fail
 [ "$growth" -le 65536 ] || verdict=fail
+[ "${summary_missing:-x}" = "$expect_missing" ] && [ "${summary_words:-x}" = "${logged:-y}" ] ||
+  verdict=fail
 echo "SOAK transport=$transport rate=$rate seconds=$seconds words=$words missing=${missing:-?}" \
+     "summary_words=${summary_words:-?} summary_missing=${summary_missing:-?}" \
+     "expected_missing=$expect_missing" \
      "rss_first_kB=${rss_first:-?} rss_settled_kB=$rss_settled rss_max_kB=$rss_max" \
      "growth_after_settling_kB=$growth verdict=$verdict"
 [ "$verdict" = pass ]
