@@ -17,6 +17,8 @@ constexpr int kStreamTickMs = 5;
 constexpr int64_t kMaxPulsesPerTick = 200000;
 // A TCP stream whose reader has stopped reading is paused rather than buffered without bound.
 constexpr qint64 kMaxTcpBacklog = 8 * 1024 * 1024;
+// Words waiting for room in the UDP send buffer before no new ones are made.
+constexpr size_t kMaxUdpBacklogWords = 2 * 1024 * 1024;
 // Requests are a few dozen bytes; a peer that sends this much without an end tag is not a
 // desktop tool and is disconnected.
 constexpr size_t kMaxRequestBytes = 64 * 1024;
@@ -237,6 +239,10 @@ void Server::StartStream(QTcpSocket* socket, int mode) {
 void Server::StopStream(const QString& why) {
   if (!stream_) return;
   Log(QString("stream stopped after %1 words: %2").arg(stream_->words.WordsSent()).arg(why));
+  if (send_retries_ > 0) {
+    Log(QString("datagrams sent again after a full send buffer: %1").arg(send_retries_));
+    send_retries_ = 0;
+  }
   stream_.reset();
   stream_timer_.stop();
   word_log_.flush();
@@ -251,6 +257,10 @@ void Server::OnStreamTick() {
       return;
     }
     if (stream.tcp->bytesToWrite() > kMaxTcpBacklog) return;
+  } else if (stream.pending.size() > kMaxUdpBacklogWords) {
+    // The socket's send buffer has been full for a while: send, but make no new words.
+    SendDatagrams(stream, false);
+    return;
   }
 
   const double elapsed_s = static_cast<double>(stream.clock.nsecsElapsed()) * 1e-9;
@@ -275,22 +285,34 @@ void Server::OnStreamTick() {
     AppendWordBytes(stream.pending, bytes);
     stream.pending.clear();
     if (!bytes.empty()) stream.tcp->write(bytes.data(), static_cast<qint64>(bytes.size()));
-  } else {
-    const auto per_datagram = static_cast<size_t>(options_.words_per_datagram);
-    size_t sent = 0;
-    while (stream.pending.size() - sent >= per_datagram ||
-           (finished && sent < stream.pending.size())) {
-      const size_t count = std::min(per_datagram, stream.pending.size() - sent);
-      std::string bytes;
-      AppendWordBytes(std::span(stream.pending).subspan(sent, count), bytes);
-      udp_.writeDatagram(bytes.data(), static_cast<qint64>(bytes.size()), stream.udp_to,
-                         options_.udp_port);
-      sent += count;
-    }
-    stream.pending.erase(stream.pending.begin(),
-                         stream.pending.begin() + static_cast<std::ptrdiff_t>(sent));
+  } else if (!SendDatagrams(stream, finished)) {
+    return;  // the last words wait for room in the send buffer
   }
   if (finished) StopStream("word limit reached");
+}
+
+bool Server::SendDatagrams(Stream& stream, bool finished) {
+  const auto per_datagram = static_cast<size_t>(options_.words_per_datagram);
+  size_t sent = 0;
+  bool all = true;
+  while (stream.pending.size() - sent >= per_datagram ||
+         (finished && sent < stream.pending.size())) {
+    const size_t count = std::min(per_datagram, stream.pending.size() - sent);
+    std::string bytes;
+    AppendWordBytes(std::span(stream.pending).subspan(sent, count), bytes);
+    // A full send buffer refuses the datagram: its words stay pending for the next tick, so
+    // every word in the word log does leave this socket, in order.
+    if (udp_.writeDatagram(bytes.data(), static_cast<qint64>(bytes.size()), stream.udp_to,
+                           options_.udp_port) < 0) {
+      ++send_retries_;
+      all = false;
+      break;
+    }
+    sent += count;
+  }
+  stream.pending.erase(stream.pending.begin(),
+                       stream.pending.begin() + static_cast<std::ptrdiff_t>(sent));
+  return all;
 }
 
 }  // namespace k390sim

@@ -85,6 +85,9 @@ class Server : public QObject {
   void StartStream(QTcpSocket* socket, int mode);
   void StopStream(const QString& why);
   void OnStreamTick();
+  // Sends the pending words as datagrams (the last short one too when `finished`); false when
+  // the send buffer refused one, its words and those after it staying pending.
+  bool SendDatagrams(Stream& stream, bool finished);
   void Log(const QString& line) const;
 
   ServerOptions options_;
@@ -95,6 +98,7 @@ class Server : public QObject {
   std::unordered_map<QTcpSocket*, Connection> connections_;  // references stay valid
   std::optional<Stream> stream_;
   std::ofstream word_log_;
+  uint64_t send_retries_ = 0;
 };
 
 }  // namespace k390sim
