@@ -15,20 +15,14 @@
 #include <string>
 #include <vector>
 
+#include "tool_process.h"
+
 namespace {
 
 namespace fs = std::filesystem;
 
-struct Outcome {
-  int status = -1;
-  std::string out;
-  std::string err;
-};
-
-std::string Slurp(const fs::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
+using tool_test::Outcome;
+using tool_test::Slurp;
 
 class K390toolTest : public ::testing::Test {
  protected:

@@ -50,7 +50,7 @@ constexpr std::string_view kHelp = R"help(capture
 constexpr std::string_view kTimeoutMessage = "No reply within 4000 ms";
 
 std::string BlockPath(const std::string& dir, int64_t block) {
-  char name[32];
+  char name[48];  // room for any int64_t
   std::snprintf(name, sizeof name, "capture-%04lld.JIT", static_cast<long long>(block));
   return (fs::path(dir) / name).string();
 }
