@@ -39,6 +39,31 @@ rcvbuf="${RCVBUF:-212992}"
 window="${WINDOW:-xvfb}"
 udp_port="${UDP_PORT:-48257}"
 
+# The words k390sim makes in SECONDS: RATE is its pulse rate, and with every DROP_EVERY-th pulse
+# left out only DROP_EVERY - 1 of each DROP_EVERY pulses are words.
+sim_words() {
+  local rate="$1" seconds="$2" drop="$3"
+  if [ "$drop" -gt 1 ]; then
+    echo $((rate * seconds / drop * (drop - 1)))
+  else
+    echo $((rate * seconds))
+  fi
+}
+
+# The pulses k390sim left out between the first and the last logged word, the log holding LOGGED
+# words after the first SKIP it sent: word i (from 1) is pulse i + (i - 1) / (d - 1), so they are
+# the multiples of d strictly between those two pulses.
+pulses_left_out() {
+  local skip="$1" logged="$2" drop="$3"
+  if [ "$drop" -le 1 ] || [ "$logged" -le 0 ]; then
+    echo 0
+    return
+  fi
+  local first=$((skip + 1)) last=$((skip + logged))
+  local p_first=$((first + (first - 1) / (drop - 1))) p_last=$((last + (last - 1) / (drop - 1)))
+  echo $(((p_last - 1) / drop - p_first / drop))
+}
+
 # The soak of `k390tool stream`: the simulator, the tool, the RSS samples, the checks.
 soak_tool() {
   drop_every="${DROP_EVERY:-7}"
@@ -57,7 +82,7 @@ soak_tool() {
   }
   trap cleanup EXIT
 
-  words=$((rate * seconds))
+  words="$(sim_words "$rate" "$seconds" "$drop_every")"
   "$build/bin/k390sim" --port 0 --freq "$rate" --udp-port "$udp_port" --words "$words" \
     --words-per-datagram "$words_per_datagram" --drop-every "$drop_every" \
     --jitter-ticks "$jitter" \
@@ -110,16 +135,7 @@ soak_tool() {
   mismatched="$(awk -v from="$skip" -v n="$logged" 'NR > from && NR <= from + n' \
     "$work/words.txt" | paste -d' ' - "$work/stream.dat" |
     awk '{ w = (w + $2) % 4294967296; if ($1 + 0 != w) bad++ } END { print bad + 0 }')"
-  # Word i (from 1) is pulse i + (i - 1) / (d - 1): the pulses left out between the first and
-  # the last logged word are the multiples of d strictly between theirs.
-  expect_missing=0
-  if [ "$drop_every" -gt 1 ] && [ "$logged" -gt 0 ]; then
-    first=$((skip + 1))
-    last=$((skip + logged))
-    p_first=$((first + (first - 1) / (drop_every - 1)))
-    p_last=$((last + (last - 1) / (drop_every - 1)))
-    expect_missing=$(((p_last - 1) / drop_every - p_first / drop_every))
-  fi
+  expect_missing="$(pulses_left_out "$skip" "$logged" "$drop_every")"
   summary="$work/stream.summary.json"
   missing="$(sed -n 's/^ *"missing_pulses": \([0-9]*\),*$/\1/p' "$summary" 2>/dev/null || true)"
   lost="$(sed -n 's/^ *"lost_words": \([0-9]*\),*$/\1/p' "$summary" 2>/dev/null || true)"
@@ -159,9 +175,9 @@ cleanup() {
 }
 trap cleanup EXIT
 
-words=$((rate * seconds))
 drop_every="${DROP_EVERY:-7}"
 jitter="${JITTER:-0}"
+words="$(sim_words "$rate" "$seconds" "$drop_every")"
 "$build/bin/k390sim" --port 0 --freq "$rate" --udp-port "$udp_port" --words "$words" \
   --words-per-datagram "$words_per_datagram" --drop-every "$drop_every" \
   --jitter-ticks "$jitter" --log-words "$work/words.txt" \
@@ -211,14 +227,7 @@ complete="$(sed -n 's/.* complete=\([a-z]*\).*/\1/p' <<<"$result")"
 skip="$(sed -n 's/.* start=\([0-9]*\).*/\1/p' <<<"$result")"
 logged="$(sed -n 's/.* log=\([0-9]*\).*/\1/p' <<<"$result")"
 # The pulses the simulator left out between the first and the last logged word, as for the tool.
-expect_missing=0
-if [ "$drop_every" -gt 1 ] && [ "${logged:-0}" -gt 0 ] && [ -n "$skip" ]; then
-  first=$((skip + 1))
-  last=$((skip + logged))
-  p_first=$((first + (first - 1) / (drop_every - 1)))
-  p_last=$((last + (last - 1) / (drop_every - 1)))
-  expect_missing=$(((p_last - 1) / drop_every - p_first / drop_every))
-fi
+expect_missing="$(pulses_left_out "${skip:-0}" "${logged:-0}" "$drop_every")"
 summary="$work/stream.summary.json"
 summary_missing="$(sed -n 's/^ *"missing_pulses": \([0-9]*\),*$/\1/p' "$summary" 2>/dev/null || true)"
 summary_words="$(sed -n 's/^ *"words": \([0-9]*\),*$/\1/p' "$summary" 2>/dev/null || true)"
