@@ -2,8 +2,11 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <tuple>
+#include <utility>
 
 #include "common/convert.h"
+#include "common/error.h"
 #include "common/ticks.h"
 
 namespace acquisition {
@@ -157,6 +160,99 @@ DecodeOutcome DecodeSampleReply(std::string_view work, PulseData& data,
 
   if (memo != nullptr) memo->push_back(std::to_string(k));
   return DecodeOutcome::kDecoded;
+}
+
+namespace {
+
+// One channel's stamps made continuous across the wraps of a 32-bit counter.
+class ChannelUnwrap {
+ public:
+  explicit ChannelUnwrap(std::vector<int64_t>& out) : out_(out) {}
+
+  void Add(int64_t raw, int64_t first_value) {
+    value_ = out_.empty() ? first_value : value_ + common::DeltaRule(previous_, raw);
+    previous_ = raw;
+    out_.push_back(value_);
+  }
+
+ private:
+  std::vector<int64_t>& out_;
+  int64_t previous_ = 0;
+  int64_t value_ = 0;
+};
+
+// Where a channel's first stamp lies against the first stamp of channel 1. Stamps that both
+// fit in 32 bits may come from a counter that wraps there, and the two channels' first pulses
+// lie far less than 2^31 ticks (53 s) apart, so the short way round is the true one.
+int64_t FirstStampAgainst(int64_t reference, int64_t raw) {
+  const bool narrow =
+      reference >= 0 && reference < common::kWrap32 && raw >= 0 && raw < common::kWrap32;
+  if (!narrow) return raw;
+  int64_t d = (raw - reference) & (common::kWrap32 - 1);
+  if (d >= common::kWrap32 / 2) d -= common::kWrap32;
+  return reference + d;
+}
+
+std::string LineError(int64_t number, const common::Error& e) {
+  return "line " + std::to_string(number) + ": " + e.Message();
+}
+
+bool HasOnlyBlanks(std::string_view line) {
+  return line.find_first_not_of(" \t") == std::string_view::npos;
+}
+
+// The two header counts, a negative one read as 0.
+std::pair<int64_t, int64_t> HeaderCounts(std::string_view line, size_t tag) {
+  const size_t from = tag + kSamplesTag.size();
+  const size_t comma = line.find(',', from);
+  const size_t end_tag = line.find(kSamplesEndTag, from);
+  const int64_t count1 = common::HexToInt32(Cut(line, from, comma));
+  const size_t from2 = comma == std::string_view::npos ? 0 : comma + 1;
+  const int64_t count2 = common::HexToInt32(Cut(line, from2, end_tag));
+  return {std::max<int64_t>(count1, 0), std::max<int64_t>(count2, 0)};
+}
+
+}  // namespace
+
+DualStamps DecodeDualStamps(std::string_view reply) {
+  DualStamps stamps;
+  ChannelUnwrap ch1(stamps.ch1);
+  ChannelUnwrap ch2(stamps.ch2);
+  int64_t count1 = 0;
+  int64_t count2 = 0;
+  int64_t k = 0;
+  int64_t reference = 0;  // channel 1's first raw stamp
+  int64_t number = 0;
+  size_t pos = 0;
+  while (pos < reply.size()) {
+    size_t end = reply.find_first_of("\r\n", pos);
+    if (end == std::string_view::npos) end = reply.size();
+    const std::string_view line = reply.substr(pos, end - pos);
+    pos = end + 1;
+    if (end < reply.size() && reply[end] == '\r' && pos < reply.size() && reply[pos] == '\n') ++pos;
+    ++number;
+    try {
+      if (number == 1) {
+        const size_t tag = line.find(kSamplesTag);
+        if (tag == std::string_view::npos) return {};
+        std::tie(count1, count2) = HeaderCounts(line, tag);
+        continue;
+      }
+      if (line.find(kEndTag) != std::string_view::npos) break;
+      if (HasOnlyBlanks(line)) continue;
+      std::string_view fields = line;
+      if (common::HexToInt32(PopField(fields)) != k) continue;
+      const int64_t raw1 = common::HexToInt64(PopField(fields));
+      const int64_t raw2 = common::HexToInt64(PopField(fields));
+      if (k == 0) reference = raw1;
+      if (k < count1) ch1.Add(raw1, raw1);
+      if (k < count2) ch2.Add(raw2, count1 > 0 ? FirstStampAgainst(reference, raw2) : raw2);
+      ++k;
+    } catch (const common::Error& e) {
+      throw common::Error(LineError(number, e));
+    }
+  }
+  return stamps;
 }
 
 }  // namespace acquisition

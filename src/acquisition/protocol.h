@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -55,5 +56,25 @@ enum class DecodeOutcome { kDecoded, kEndedEarly };
 // what was written before stays written.
 DecodeOutcome DecodeSampleReply(std::string_view work, PulseData& data,
                                 std::vector<std::string>* memo);
+
+// The stamps of both channels of a sample reply, in ticks on the one 40 MHz clock, for the
+// analyses that relate the channels. Record k holds the k-th stamp of each channel side by
+// side, so a channel's stamps are those of records 0 to its header count - 1 (fewer when fewer
+// records came); the index of a stamp in its vector is its record index.
+struct DualStamps {
+  std::vector<int64_t> ch1;
+  std::vector<int64_t> ch2;
+};
+
+// Reads a raw reply as kept in a file or received: the "<SAMPLES>" header line, then
+// "index,stamp1,stamp2" records (hexadecimal), a record whose index is not the next one skipped
+// as the decoder does; LF, CR LF or CR end a line, blank lines are skipped, and a line holding
+// "</K390>" ends the reply. No record limit. Each channel is unwrapped by the 32-bit delta rule
+// from its first stamp; the first channel 2 stamp is placed against the first channel 1 stamp
+// the short way round 2^32 when both fit in 32 bits (a wrapping counter), else by their plain
+// difference, so both channels keep one time origin. A negative count reads as 0. A first line
+// without "<SAMPLES>" gives no stamps. Throws common::Error("line N: <conversion message>") on a
+// malformed count or field. Any thread.
+DualStamps DecodeDualStamps(std::string_view reply);
 
 }  // namespace acquisition
