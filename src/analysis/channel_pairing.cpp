@@ -1,0 +1,315 @@
+#include "analysis/channel_pairing.h"
+
+#include <algorithm>
+#include <cmath>
+#include <numbers>
+
+#include "common/ticks.h"
+
+namespace analysis {
+namespace {
+
+// How far an interval sits from the grid: from the nearest whole number (at least one) of
+// periods.
+double GridError(int64_t interval, double period) {
+  const double d = static_cast<double>(interval);
+  return std::abs(d - std::max(1.0, std::round(d / period)) * period);
+}
+
+// Of the last gridded pulse and pulse `i`, which lie closer than half a period, whether pulse
+// `i` sits better on the grid: against the gridded pulse before them, or else against the
+// pulse after them. An extra pulse just ahead of a true one is then the one left out.
+bool LaterSitsBetter(std::span<const int64_t> stamps, const std::vector<size_t>& kept, size_t i,
+                     double period) {
+  const int64_t last = stamps[kept.back()];
+  if (kept.size() >= 2) {
+    const int64_t before = stamps[kept[kept.size() - 2]];
+    return GridError(stamps[i] - before, period) < GridError(last - before, period);
+  }
+  if (i + 1 < stamps.size()) {
+    const int64_t after = stamps[i + 1];
+    return GridError(after - stamps[i], period) < GridError(after - last, period);
+  }
+  return false;
+}
+
+// Grid indices and missing slots of the kept pulses. A gap wider than MostMissingPulses allows
+// for the whole line (a corrupt stamp) is left as one long interval.
+void PlaceOnGrid(std::span<const int64_t> stamps, const std::vector<size_t>& kept,
+                 LinePulses& line) {
+  const int64_t most_missing = MostMissingPulses(static_cast<int64_t>(stamps.size()));
+  int64_t grid = 0;
+  for (size_t j = 0; j < kept.size(); ++j) {
+    if (j > 0) {
+      const int64_t before = stamps[kept[j - 1]];
+      const int64_t d = stamps[kept[j]] - before;
+      int64_t r = SpannedPeriods(d, line.nominal);
+      if (static_cast<int64_t>(line.missing.size()) + r - 1 > most_missing) r = 1;
+      for (int64_t m = 1; m < r; ++m) {
+        const double at = static_cast<double>(before) +
+                          static_cast<double>(d) * static_cast<double>(m) / static_cast<double>(r);
+        line.missing.push_back({grid + m, static_cast<int64_t>(kept[j]), at});
+      }
+      grid += r;
+    }
+    line.records.push_back(static_cast<int64_t>(kept[j]));
+    line.stamps.push_back(stamps[kept[j]]);
+    line.grid.push_back(grid);
+  }
+}
+
+// The index in `values` (ascending, read through `at`) nearest to `t`, -1 when empty.
+template <class Values, class At>
+int64_t NearestOf(const Values& values, double t, At at) {
+  if (values.empty()) return -1;
+  const auto it = std::lower_bound(values.begin(), values.end(), t,
+                                   [&](const auto& v, double x) { return at(v) < x; });
+  auto j = static_cast<int64_t>(it - values.begin());
+  if (j == static_cast<int64_t>(values.size())) return j - 1;
+  if (j > 0 &&
+      t - at(values[static_cast<size_t>(j - 1)]) <= at(values[static_cast<size_t>(j)]) - t) {
+    --j;
+  }
+  return j;
+}
+
+double PhaseDeg(const ChannelPairing& p, int64_t t1, int64_t t2) {
+  return 360.0 * static_cast<double>(t2 - t1) / p.ch1.LocalPeriod(static_cast<double>(t2));
+}
+
+// Pulses per second over the line's stamps, 0 without time between the first and the last.
+double MeanFrequency(std::span<const int64_t> stamps) {
+  const int64_t span = stamps.back() - stamps.front();
+  if (span <= 0) return 0;
+  return static_cast<double>(stamps.size() - 1) /
+         (static_cast<double>(span) * common::kTickSeconds);
+}
+
+// Sets the whole number the nominal intervals keep; false when they keep none.
+bool SetMultiple(ChannelPairing& p) {
+  const double r = p.ch1.nominal.Ticks() / p.ch2.nominal.Ticks();  // f2 / f1
+  const double whole = r >= 1 ? r : 1 / r;
+  p.multiple = std::llround(whole);
+  p.ch2_faster = r >= 1 && p.multiple >= 2;
+  return std::abs(whole - static_cast<double>(p.multiple)) <=
+         kRatioTolerance * static_cast<double>(p.multiple);
+}
+
+// The circular mean, on the faster line's circle, of each slower pulse's phase against the
+// nearest faster pulse: the phase the partners are expected at.
+double ExpectedPhase(const ChannelPairing& p) {
+  const LinePulses& slow = p.Slow();
+  const LinePulses& fast = p.Fast();
+  const double turns = 360.0 / p.CircleDeg();
+  const double to_rad = std::numbers::pi / 180.0;
+  double c = 0;
+  double s = 0;
+  for (int64_t t : slow.stamps) {
+    const int64_t other = fast.stamps[static_cast<size_t>(fast.Nearest(static_cast<double>(t)))];
+    const double phase = p.ch2_faster ? PhaseDeg(p, t, other) : PhaseDeg(p, other, t);
+    c += std::cos(phase * turns * to_rad);
+    s += std::sin(phase * turns * to_rad);
+  }
+  if (c == 0 && s == 0) return 0;
+  return std::atan2(s, c) / to_rad / turns;
+}
+
+PulsePair MakePair(const ChannelPairing& p, size_t i1, size_t i2) {
+  PulsePair pair;
+  pair.ch1_index = static_cast<int64_t>(i1);
+  pair.ch2_index = static_cast<int64_t>(i2);
+  pair.ch1_record = p.ch1.records[i1];
+  pair.ch2_record = p.ch2.records[i2];
+  const int64_t t1 = p.ch1.stamps[i1];
+  const int64_t t2 = p.ch2.stamps[i2];
+  pair.difference_ticks = t2 - t1;
+  pair.time_s = p.Seconds(static_cast<double>(t2));
+  const double phase = PhaseDeg(p, t1, t2);
+  pair.phase_deg = WrapPhase(phase, 360.0);
+  pair.deviation_deg = WrapPhase(phase - p.expected_phase_deg, p.CircleDeg());
+  pair.slow_grid = p.ch2_faster ? p.ch1.grid[i1] : p.ch2.grid[i2];
+  pair.judged = p.Judged(static_cast<double>(t1)) || p.Judged(static_cast<double>(t2));
+  return pair;
+}
+
+// Each slower pulse takes the faster pulse nearest to where its partner is looked for, within
+// half the faster line's nominal period; of two claims on one pulse the closer one holds.
+void MatchPulses(ChannelPairing& p) {
+  const LinePulses& slow = p.Slow();
+  const LinePulses& fast = p.Fast();
+  std::vector<int64_t> slow_partner(slow.stamps.size(), -1);
+  std::vector<int64_t> fast_partner(fast.stamps.size(), -1);
+  const double reach = fast.nominal.Ticks() / 2;
+  const auto miss = [&](size_t i, int64_t j) {
+    return std::abs(static_cast<double>(fast.stamps[static_cast<size_t>(j)]) -
+                    p.PartnerTime(static_cast<double>(slow.stamps[i]), p.search_phase_deg));
+  };
+  for (size_t i = 0; i < slow.stamps.size(); ++i) {
+    const int64_t j =
+        fast.Nearest(p.PartnerTime(static_cast<double>(slow.stamps[i]), p.search_phase_deg));
+    if (miss(i, j) > reach) continue;
+    const int64_t rival = fast_partner[static_cast<size_t>(j)];
+    if (rival >= 0) {
+      if (miss(static_cast<size_t>(rival), j) <= miss(i, j)) continue;
+      slow_partner[static_cast<size_t>(rival)] = -1;
+    }
+    fast_partner[static_cast<size_t>(j)] = static_cast<int64_t>(i);
+    slow_partner[i] = j;
+  }
+  std::vector<int64_t>& slow_pairs = p.ch2_faster ? p.ch1_partner : p.ch2_partner;
+  std::vector<int64_t>& fast_pairs = p.ch2_faster ? p.ch2_partner : p.ch1_partner;
+  slow_pairs.assign(slow.stamps.size(), -1);
+  fast_pairs.assign(fast.stamps.size(), -1);
+  for (size_t i = 0; i < slow.stamps.size(); ++i) {
+    const int64_t j = slow_partner[i];
+    if (j < 0) continue;
+    slow_pairs[i] = fast_pairs[static_cast<size_t>(j)] = static_cast<int64_t>(p.pairs.size());
+    const auto fast_index = static_cast<size_t>(j);
+    p.pairs.push_back(p.ch2_faster ? MakePair(p, i, fast_index) : MakePair(p, fast_index, i));
+  }
+}
+
+// The least-squares slope of y over x; NaN without two distinct x.
+double Slope(const std::vector<double>& x, const std::vector<double>& y) {
+  if (x.size() < 2) return kNoFigure;
+  double mx = 0;
+  double my = 0;
+  for (size_t i = 0; i < x.size(); ++i) {
+    mx += x[i];
+    my += y[i];
+  }
+  mx /= static_cast<double>(x.size());
+  my /= static_cast<double>(y.size());
+  double sxy = 0;
+  double sxx = 0;
+  for (size_t i = 0; i < x.size(); ++i) {
+    sxy += (x[i] - mx) * (y[i] - my);
+    sxx += (x[i] - mx) * (x[i] - mx);
+  }
+  return sxx > 0 ? sxy / sxx : kNoFigure;
+}
+
+// The figures of the judged pairs. Deviations from the expected phase stay continuous where
+// the phase itself wraps at +/-180, so a pair near antiphase does not read as a 360 degree jump.
+PhaseFigures Figures(const ChannelPairing& p) {
+  PhaseFigures f;
+  std::vector<double> times;
+  std::vector<double> deviations;
+  double difference_sum = 0;
+  for (const PulsePair& pair : p.pairs) {
+    if (!pair.judged) continue;
+    times.push_back(pair.time_s);
+    deviations.push_back(pair.deviation_deg);
+    difference_sum += static_cast<double>(pair.difference_ticks);
+  }
+  if (deviations.empty()) return f;
+  const auto n = static_cast<double>(deviations.size());
+  double mean = 0;
+  for (double d : deviations) mean += d;
+  mean /= n;
+  double square_sum = 0;
+  for (double d : deviations) square_sum += (d - mean) * (d - mean);
+  const auto [low, high] = std::minmax_element(deviations.begin(), deviations.end());
+  f.mean_deg = WrapPhase(p.expected_phase_deg + mean, 360.0);
+  f.pp_deg = *high - *low;
+  f.rms_deg = std::sqrt(square_sum / n);
+  f.drift_deg_per_s = Slope(times, deviations);
+  f.difference_mean_s = difference_sum / n * common::kTickSeconds;
+  return f;
+}
+
+}  // namespace
+
+double WrapPhase(double deg, double circle) {
+  double w = std::fmod(deg, circle);
+  if (w > circle / 2) w -= circle;
+  if (w <= -circle / 2) w += circle;
+  return w;
+}
+
+double LinePulses::LocalPeriod(double t) const {
+  if (stamps.size() < 2) return nominal.Ticks();
+  const auto it = std::upper_bound(stamps.begin(), stamps.end(), t,
+                                   [](double x, int64_t s) { return x < static_cast<double>(s); });
+  const auto last = static_cast<ptrdiff_t>(stamps.size()) - 2;
+  const auto j = static_cast<size_t>(std::clamp<ptrdiff_t>(it - stamps.begin() - 1, 0, last));
+  return static_cast<double>(stamps[j + 1] - stamps[j]) /
+         static_cast<double>(grid[j + 1] - grid[j]);
+}
+
+int64_t LinePulses::Nearest(double t) const {
+  return NearestOf(stamps, t, [](int64_t s) { return static_cast<double>(s); });
+}
+
+int64_t LinePulses::NearestMissing(double t) const {
+  return NearestOf(missing, t, [](const MissingSlot& m) { return m.stamp; });
+}
+
+LinePulses SortLine(std::span<const int64_t> stamps) {
+  LinePulses line;
+  if (stamps.empty()) return line;
+  std::vector<int64_t> intervals;
+  intervals.reserve(stamps.size());
+  for (size_t i = 1; i < stamps.size(); ++i) intervals.push_back(stamps[i] - stamps[i - 1]);
+  if (!intervals.empty()) line.nominal = NominalInterval(intervals);
+  std::vector<size_t> kept{0};
+  std::vector<size_t> extra;
+  for (size_t i = 1; i < stamps.size(); ++i) {
+    if (!IsShort(stamps[i] - stamps[kept.back()], line.nominal)) {
+      kept.push_back(i);
+    } else if (LaterSitsBetter(stamps, kept, i, line.nominal.Ticks())) {
+      extra.push_back(kept.back());
+      kept.back() = i;
+    } else {
+      extra.push_back(i);
+    }
+  }
+  std::sort(extra.begin(), extra.end());
+  for (size_t i : extra) {
+    line.extra_records.push_back(static_cast<int64_t>(i));
+    line.extra_stamps.push_back(stamps[i]);
+  }
+  PlaceOnGrid(stamps, kept, line);
+  return line;
+}
+
+double ChannelPairing::PartnerTime(double t, double phase_deg) const {
+  const double offset = phase_deg / 360.0 * ch1.LocalPeriod(t);
+  return ch2_faster ? t + offset : t - offset;
+}
+
+double ChannelPairing::Seconds(double t) const {
+  return (t - static_cast<double>(origin)) * common::kTickSeconds;
+}
+
+ChannelPairing PairChannels(std::span<const int64_t> ch1, std::span<const int64_t> ch2) {
+  ChannelPairing p;
+  if (ch1.size() < 2 || ch2.size() < 2) return p;
+  const double f1 = MeanFrequency(ch1);
+  const double f2 = MeanFrequency(ch2);
+  if (f1 <= 0 || f2 <= 0) return p;
+  p.ratio = f2 / f1;
+  p.ch1 = SortLine(ch1);
+  p.ch2 = SortLine(ch2);
+  if (p.ch1.nominal.twice <= 0 || p.ch2.nominal.twice <= 0) return p;
+  const auto [low1, high1] = std::minmax_element(ch1.begin(), ch1.end());
+  const auto [low2, high2] = std::minmax_element(ch2.begin(), ch2.end());
+  p.origin = std::min(*low1, *low2);
+  p.span_from = std::max(*low1, *low2);
+  p.span_to = std::min(*high1, *high2);
+  if (!SetMultiple(p)) {
+    p.status = PairingStatus::kRatioNotWhole;
+    return p;
+  }
+  p.status = PairingStatus::kPaired;
+  p.expected_phase_deg = ExpectedPhase(p);
+  const double circle = p.CircleDeg();
+  p.search_phase_deg = std::abs(p.expected_phase_deg) <= circle * 3 / 8 ? 0 : circle / 2;
+  MatchPulses(p);
+  p.paired =
+      std::count_if(p.pairs.begin(), p.pairs.end(), [](const PulsePair& x) { return x.judged; });
+  p.phase = Figures(p);
+  return p;
+}
+
+}  // namespace analysis

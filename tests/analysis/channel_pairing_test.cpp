@@ -1,0 +1,254 @@
+#include "analysis/channel_pairing.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstdint>
+#include <random>
+#include <set>
+#include <vector>
+
+#include "analysis/pulse_security.h"
+
+namespace analysis {
+namespace {
+
+constexpr double kTick = 25e-9;
+
+// Exact edge times in ticks rounded to the clock, as the instrument stamps them.
+std::vector<int64_t> Stamps(std::vector<double> edges) {
+  std::sort(edges.begin(), edges.end());
+  std::vector<int64_t> stamps;
+  for (double t : edges) stamps.push_back(std::llround(t));
+  return stamps;
+}
+
+// n edges at first + k * period (ticks), less the dropped ones, plus extra edges at the given
+// times in periods after `first`.
+std::vector<double> Edges(double first, double period, int n, const std::set<int>& dropped = {},
+                          const std::vector<double>& extra = {}) {
+  std::vector<double> edges;
+  for (int k = 0; k < n; ++k) {
+    if (!dropped.contains(k)) edges.push_back(first + k * period);
+  }
+  for (double x : extra) edges.push_back(first + x * period);
+  return edges;
+}
+
+struct Expected {
+  ChannelError error;
+  int64_t record;
+  double at_periods;  // after channel 1's first edge
+};
+
+// A 1 kHz quadrature pair, 100 pulses a line, with faults on one line, the other or both.
+TEST(PulseSecurity, QuadratureFaultsAreToldApartAtTheirRecords) {
+  const double period = 40000.37;
+  const double first = 1000;
+  const struct {
+    const char* name;
+    double ch2_phase;  // periods after channel 1
+    std::set<int> drop1, drop2;
+    std::vector<double> extra1, extra2;  // periods after channel 1's first edge
+    int swapped;                         // channel 2 pulse moved to lead its partner, or -1
+    std::vector<Expected> errors;
+    int64_t paired;
+    Direction direction;
+  } cases[] = {
+      {"channel 2 loses one, channel 1 gains one",
+       0.25,
+       {},
+       {40},
+       {60.4},
+       {},
+       -1,
+       {{ChannelError::kMissingCh2, 40, 40.25}, {ChannelError::kExtraCh1, 61, 60.4}},
+       99,
+       Direction::kForward},
+      {"an extra just ahead of a true pulse",
+       0.25,
+       {},
+       {},
+       {60.6},
+       {},
+       -1,
+       {{ChannelError::kExtraCh1, 61, 60.6}},
+       100,
+       Direction::kForward},
+      {"channel 1 loses one, channel 2 gains one",
+       0.25,
+       {30},
+       {},
+       {},
+       {70.7},
+       -1,
+       {{ChannelError::kMissingCh1, 30, 30}, {ChannelError::kExtraCh2, 71, 70.7}},
+       99,
+       Direction::kForward},
+      {"both lines lose the same pulse", 0.25, {50}, {50}, {}, {}, -1, {}, 99, Direction::kForward},
+      {"a pair in the wrong order",
+       0.25,
+       {},
+       {},
+       {},
+       {},
+       20,
+       {{ChannelError::kSequence, 20, 19.75}},
+       100,
+       Direction::kMixed},
+      {"channel 2 leading, reverse flow",
+       -0.25,
+       {},
+       {70},
+       {},
+       {},
+       -1,
+       {{ChannelError::kMissingCh2, 70, 69.75}},
+       99,
+       Direction::kReverse},
+  };
+  for (const auto& c : cases) {
+    std::vector<double> edges2 = Edges(first + c.ch2_phase * period, period, 100, c.drop2);
+    for (double x : c.extra2) edges2.push_back(first + x * period);
+    if (c.swapped >= 0) edges2[static_cast<size_t>(c.swapped)] -= 2 * c.ch2_phase * period;
+    const ChannelsReport report =
+        AnalyseChannels(Stamps(Edges(first, period, 100, c.drop1, c.extra1)), Stamps(edges2));
+    const SecurityCounts& counts = report.security.counts;
+    ASSERT_EQ(report.pairing.status, PairingStatus::kPaired) << c.name;
+    EXPECT_EQ(counts.paired, c.paired) << c.name;
+    EXPECT_EQ(counts.DirectionSeen(), c.direction) << c.name;
+    ASSERT_EQ(report.security.errors.size(), c.errors.size()) << c.name;
+    for (size_t i = 0; i < c.errors.size(); ++i) {
+      const ChannelErrorEntry& got = report.security.errors[i];
+      EXPECT_EQ(got.error, c.errors[i].error) << c.name << " #" << i;
+      EXPECT_EQ(got.record, c.errors[i].record) << c.name << " #" << i;
+      const double from_origin = c.errors[i].at_periods - std::min(0.0, c.ch2_phase);
+      EXPECT_NEAR(got.time_s, from_origin * period * kTick, kTick) << c.name;
+    }
+    const auto count = [&](ChannelError e) {
+      return std::count_if(c.errors.begin(), c.errors.end(),
+                           [&](const Expected& x) { return x.error == e; });
+    };
+    EXPECT_EQ(counts.unpaired_ch1,
+              count(ChannelError::kMissingCh2) + count(ChannelError::kExtraCh1))
+        << c.name;
+    EXPECT_EQ(counts.unpaired_ch2,
+              count(ChannelError::kMissingCh1) + count(ChannelError::kExtraCh2))
+        << c.name;
+    EXPECT_EQ(counts.sequence_errors, count(ChannelError::kSequence)) << c.name;
+    EXPECT_NEAR(report.pairing.phase.mean_deg, 360 * c.ch2_phase, c.swapped >= 0 ? 2 : 0.01)
+        << c.name;
+  }
+}
+
+// Lines at whole-number ratios pair; others are refused. Phases in degrees of channel 1.
+TEST(ChannelPairing, RatiosOfTheRates) {
+  const struct {
+    const char* name;
+    double period1, period2, ch2_phase;  // ticks; periods of channel 1
+    int n1, n2;
+    PairingStatus status;
+    int64_t multiple;
+    bool ch2_faster;
+    int64_t paired;
+  } cases[] = {
+      {"channel 1 at twice channel 2's rate", 20000.3, 40000.6, 0.25, 200, 100,
+       PairingStatus::kPaired, 2, false, 100},
+      {"channel 2 at twice channel 1's rate", 40000.6, 20000.3, 0.1, 100, 200,
+       PairingStatus::kPaired, 2, true, 100},
+      {"three to one", 40000.6, 40000.6 / 3, -0.05, 100, 300, PairingStatus::kPaired, 3, true, 100},
+      {"three halves", 40000.6, 40000.6 / 1.5, 0.25, 100, 150, PairingStatus::kRatioNotWhole, 0,
+       false, 0},
+  };
+  for (const auto& c : cases) {
+    const std::vector<int64_t> ch1 = Stamps(Edges(0, c.period1, c.n1));
+    const std::vector<int64_t> ch2 = Stamps(Edges(c.ch2_phase * c.period1, c.period2, c.n2));
+    const ChannelsReport report = AnalyseChannels(ch1, ch2);
+    EXPECT_EQ(report.pairing.status, c.status) << c.name;
+    EXPECT_NEAR(report.pairing.ratio, c.period1 / c.period2, 1e-6) << c.name;
+    EXPECT_EQ(report.security.counts.paired, c.paired) << c.name;
+    EXPECT_TRUE(report.security.errors.empty()) << c.name;
+    if (c.status != PairingStatus::kPaired) continue;
+    EXPECT_EQ(report.pairing.multiple, c.multiple) << c.name;
+    EXPECT_EQ(report.pairing.ch2_faster, c.ch2_faster) << c.name;
+    EXPECT_NEAR(report.pairing.phase.mean_deg, 360 * c.ch2_phase, 0.01) << c.name;
+    EXPECT_NEAR(report.pairing.phase.difference_mean_s, c.ch2_phase * c.period1 * kTick, kTick / 2)
+        << c.name;
+  }
+}
+
+// Lines in antiphase with jitter across +/-180: the pairing must not flip between neighbours.
+TEST(ChannelPairing, AntiphaseJitterKeepsOnePartnerEach) {
+  std::mt19937_64 random(11);
+  std::normal_distribution<double> jitter(0, 300);  // ticks, 2.7 degrees at 40000
+  std::vector<double> edges1 = Edges(0, 40000, 500);
+  std::vector<double> edges2 = Edges(20000, 40000, 500);
+  for (double& t : edges2) t += jitter(random);
+  const ChannelsReport report = AnalyseChannels(Stamps(edges1), Stamps(edges2));
+  EXPECT_EQ(report.security.counts.paired, 500);
+  EXPECT_TRUE(report.security.errors.empty());
+  EXPECT_NEAR(WrapPhase(report.pairing.phase.mean_deg - 180, 360), 0, 0.5);
+  EXPECT_LT(report.pairing.phase.pp_deg, 30);
+  EXPECT_NEAR(report.pairing.phase.rms_deg, 300.0 / 40000 * 360, 0.3);
+}
+
+// Channel 2 slips against channel 1 at a steady rate: the phase ramps, and its slope in degrees
+// per second is 360 (P2 - P1) / P1 per P2 ticks, that is 360 (P2 - P1) / (P1 P2 25 ns).
+TEST(ChannelPairing, PhaseRampGivesItsDrift) {
+  const double period1 = 40000;
+  const int n = 1000;
+  for (double slip : {4.0, -4.0, 0.0}) {  // ticks per pulse
+    const double period2 = period1 + slip;
+    const ChannelsReport report =
+        AnalyseChannels(Stamps(Edges(0, period1, n)), Stamps(Edges(10000, period2, n)));
+    const double drift = 360 * slip / (period1 * period2 * kTick);
+    const double range = 360 * slip * (n - 1) / period1;  // degrees over the block
+    EXPECT_NEAR(report.pairing.phase.drift_deg_per_s, drift, 0.01) << slip;
+    EXPECT_NEAR(report.pairing.phase.pp_deg, std::abs(range), 0.05) << slip;
+    EXPECT_NEAR(report.pairing.phase.rms_deg, std::abs(range) / std::sqrt(12.0), 0.05) << slip;
+    EXPECT_NEAR(report.pairing.phase.mean_deg, 90 + range / 2, 0.05) << slip;
+  }
+}
+
+// Sequence errors against the operator's window around the mean phase.
+TEST(PulseSecurity, PhaseWindowAroundTheMean) {
+  std::vector<double> edges2 = Edges(10000, 40000, 100);
+  edges2[30] += 4900;  // 44.1 degrees late
+  edges2[60] -= 6000;  // 54 degrees early
+  const std::vector<int64_t> ch1 = Stamps(Edges(0, 40000, 100));
+  const std::vector<int64_t> ch2 = Stamps(edges2);
+  const struct {
+    double window;
+    std::vector<int64_t> records;
+  } cases[] = {{45, {60}}, {40, {30, 60}}, {60, {}}};
+  for (const auto& c : cases) {
+    const PulseSecurity security = AnalyseChannels(ch1, ch2, c.window).security;
+    std::vector<int64_t> records;
+    for (const ChannelErrorEntry& e : security.errors) {
+      EXPECT_EQ(e.error, ChannelError::kSequence);
+      records.push_back(e.record);
+    }
+    EXPECT_EQ(records, c.records) << c.window;
+  }
+}
+
+TEST(PulseSecurity, RunCountsAddUpBlockByBlock) {
+  const std::vector<int64_t> ch1 = Stamps(Edges(0, 40000, 50));
+  const PulseSecurity forward =
+      AnalyseChannels(ch1, Stamps(Edges(10000, 40000, 50, {20}))).security;
+  const PulseSecurity reverse = AnalyseChannels(ch1, Stamps(Edges(-10000, 40000, 50))).security;
+  SecurityCounts run;
+  run.Add(forward.counts);
+  EXPECT_EQ(run, forward.counts);
+  EXPECT_EQ(run.DirectionSeen(), Direction::kForward);
+  run.Add(reverse.counts);
+  EXPECT_EQ(run.blocks, 2);
+  EXPECT_EQ(run.paired, forward.counts.paired + reverse.counts.paired);
+  EXPECT_EQ(run.missing_ch2, 1);
+  EXPECT_EQ(run.unpaired_ch1, 1);
+  EXPECT_EQ(run.DirectionSeen(), Direction::kMixed);
+}
+
+}  // namespace
+}  // namespace analysis
