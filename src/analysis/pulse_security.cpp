@@ -11,6 +11,11 @@ namespace {
 ChannelError Missing(bool ch1) {
   return ch1 ? ChannelError::kMissingCh1 : ChannelError::kMissingCh2;
 }
+bool KeepsOrder(double phase_deg) {
+  const double a = std::abs(phase_deg);
+  return a >= kOrderMarginDeg && a <= 180 - kOrderMarginDeg;
+}
+
 ChannelError Extra(bool ch1) { return ch1 ? ChannelError::kExtraCh1 : ChannelError::kExtraCh2; }
 
 // One block's judgement, line by line: the slower line's pulses each expect one partner, the
@@ -82,11 +87,12 @@ class Judge {
     for (const PulsePair& pair : p_.pairs) {
       if (!pair.judged) continue;
       ++out_.counts.paired;
-      if (pair.phase_deg > 0 && pair.phase_deg < 180) ++out_.counts.lagging;
-      if (pair.phase_deg < 0) ++out_.counts.leading;
+      if (KeepsOrder(pair.phase_deg))
+        ++(pair.phase_deg > 0 ? out_.counts.lagging : out_.counts.leading);
       const double off = WrapPhase(pair.phase_deg - mean, p_.CircleDeg());
       const double unwrapped = mean + off;
-      const bool flipped = (mean > 0 && unwrapped <= 0) || (mean < 0 && unwrapped >= 0);
+      const bool flipped = std::abs(mean) >= kOrderMarginDeg &&
+                           ((mean > 0 && unwrapped <= 0) || (mean < 0 && unwrapped >= 0));
       if (std::abs(off) > window_deg || flipped) {
         const double t2 = static_cast<double>(p_.ch2.stamps[static_cast<size_t>(pair.ch2_index)]);
         Count(ChannelError::kSequence, pair.ch2_record, t2);

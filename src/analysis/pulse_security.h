@@ -41,8 +41,13 @@ struct ChannelErrorEntry {
   bool operator==(const ChannelErrorEntry&) const = default;
 };
 
-// forward: channel 2 lags channel 1 in every judged pair; reverse: it leads in every one;
-// mixed: both are seen; none: no pair with a phase strictly between 0 and +/-180.
+// Lines whose phase lies within this of 0 or +/-180 degrees keep no order: a meter with two
+// identical outputs, or lines in antiphase. Their jitter crosses 0 (or 180) all the time, so
+// such a pair neither shows a direction nor breaks the order.
+inline constexpr double kOrderMarginDeg = 10;
+
+// forward: channel 2 lags channel 1 in every judged pair that shows an order; reverse: it leads
+// in every one; mixed: both are seen; none: no pair shows an order.
 enum class Direction { kNone, kForward, kReverse, kMixed };
 
 // "none", "forward", "reverse", "mixed".
@@ -59,8 +64,8 @@ struct SecurityCounts {
   int64_t extra_ch1 = 0;
   int64_t extra_ch2 = 0;
   int64_t sequence_errors = 0;
-  int64_t lagging = 0;  // pairs with channel 2 after channel 1 (phase in (0, 180))
-  int64_t leading = 0;  // phase in (-180, 0)
+  int64_t lagging = 0;  // pairs with channel 2 after channel 1: phase in [10, 170]
+  int64_t leading = 0;  // phase in [-170, -10]
 
   void Add(const SecurityCounts& block);
   Direction DirectionSeen() const;
@@ -73,9 +78,10 @@ struct PulseSecurity {
 };
 
 // Judges the pairs and pulses of a pairing that lie in the span both lines cover. A judged pair
-// is a sequence error when its phase lies more than `window_deg` from the mean phase, or on the
-// other side of 0 from the mean (channel 2 leading where it lags, or lagging where it leads).
-// A pairing that did not pair gives no counts beyond the block and no errors.
+// is a sequence error when its phase lies more than `window_deg` from the mean phase, or, when
+// the mean keeps an order (kOrderMarginDeg or more from 0), on the other side of 0 from it
+// (channel 2 leading where it lags, or lagging where it leads). A pairing that did not pair
+// gives no counts beyond the block and no errors.
 PulseSecurity JudgePulseSecurity(const ChannelPairing& pairing,
                                  double window_deg = kDefaultPhaseWindowDeg);
 

@@ -5,10 +5,13 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
+#include <cstdio>
 #include <random>
 #include <set>
+#include <string>
 #include <vector>
 
+#include "acquisition/protocol.h"
 #include "analysis/pulse_security.h"
 
 namespace analysis {
@@ -42,78 +45,70 @@ struct Expected {
   double at_periods;  // after channel 1's first edge
 };
 
+// Faults put on a line pair: pulses dropped, extra edges (periods after channel 1's first
+// edge), and a channel 2 pulse moved to lead its partner by as much as it should lag.
+struct Faults {
+  std::set<int> drop1{}, drop2{};
+  std::vector<double> extra1{}, extra2{};
+  int swapped = -1;
+};
+
 // A 1 kHz quadrature pair, 100 pulses a line, with faults on one line, the other or both.
 TEST(PulseSecurity, QuadratureFaultsAreToldApartAtTheirRecords) {
   const double period = 40000.37;
   const double first = 1000;
+  using E = ChannelError;
   const struct {
     const char* name;
     double ch2_phase;  // periods after channel 1
-    std::set<int> drop1, drop2;
-    std::vector<double> extra1, extra2;  // periods after channel 1's first edge
-    int swapped;                         // channel 2 pulse moved to lead its partner, or -1
+    Faults f;
     std::vector<Expected> errors;
     int64_t paired;
     Direction direction;
   } cases[] = {
       {"channel 2 loses one, channel 1 gains one",
        0.25,
-       {},
-       {40},
-       {60.4},
-       {},
-       -1,
-       {{ChannelError::kMissingCh2, 40, 40.25}, {ChannelError::kExtraCh1, 61, 60.4}},
+       {.drop2 = {40}, .extra1 = {60.4}},
+       {{E::kMissingCh2, 40, 40.25}, {E::kExtraCh1, 61, 60.4}},
        99,
        Direction::kForward},
       {"an extra just ahead of a true pulse",
        0.25,
-       {},
-       {},
-       {60.6},
-       {},
-       -1,
-       {{ChannelError::kExtraCh1, 61, 60.6}},
+       {.extra1 = {60.6}},
+       {{E::kExtraCh1, 61, 60.6}},
        100,
        Direction::kForward},
       {"channel 1 loses one, channel 2 gains one",
        0.25,
-       {30},
-       {},
-       {},
-       {70.7},
-       -1,
-       {{ChannelError::kMissingCh1, 30, 30}, {ChannelError::kExtraCh2, 71, 70.7}},
+       {.drop1 = {30}, .extra2 = {70.7}},
+       {{E::kMissingCh1, 30, 30}, {E::kExtraCh2, 71, 70.7}},
        99,
        Direction::kForward},
-      {"both lines lose the same pulse", 0.25, {50}, {50}, {}, {}, -1, {}, 99, Direction::kForward},
+      {"both lines lose the same pulse",
+       0.25,
+       {.drop1 = {50}, .drop2 = {50}},
+       {},
+       99,
+       Direction::kForward},
       {"a pair in the wrong order",
        0.25,
-       {},
-       {},
-       {},
-       {},
-       20,
-       {{ChannelError::kSequence, 20, 19.75}},
+       {.swapped = 20},
+       {{E::kSequence, 20, 19.75}},
        100,
        Direction::kMixed},
       {"channel 2 leading, reverse flow",
        -0.25,
-       {},
-       {70},
-       {},
-       {},
-       -1,
-       {{ChannelError::kMissingCh2, 70, 69.75}},
+       {.drop2 = {70}},
+       {{E::kMissingCh2, 70, 69.75}},
        99,
        Direction::kReverse},
   };
   for (const auto& c : cases) {
-    std::vector<double> edges2 = Edges(first + c.ch2_phase * period, period, 100, c.drop2);
-    for (double x : c.extra2) edges2.push_back(first + x * period);
-    if (c.swapped >= 0) edges2[static_cast<size_t>(c.swapped)] -= 2 * c.ch2_phase * period;
+    std::vector<double> edges2 = Edges(first + c.ch2_phase * period, period, 100, c.f.drop2);
+    for (double x : c.f.extra2) edges2.push_back(first + x * period);
+    if (c.f.swapped >= 0) edges2[static_cast<size_t>(c.f.swapped)] -= 2 * c.ch2_phase * period;
     const ChannelsReport report =
-        AnalyseChannels(Stamps(Edges(first, period, 100, c.drop1, c.extra1)), Stamps(edges2));
+        AnalyseChannels(Stamps(Edges(first, period, 100, c.f.drop1, c.f.extra1)), Stamps(edges2));
     const SecurityCounts& counts = report.security.counts;
     ASSERT_EQ(report.pairing.status, PairingStatus::kPaired) << c.name;
     EXPECT_EQ(counts.paired, c.paired) << c.name;
@@ -121,8 +116,8 @@ TEST(PulseSecurity, QuadratureFaultsAreToldApartAtTheirRecords) {
     ASSERT_EQ(report.security.errors.size(), c.errors.size()) << c.name;
     for (size_t i = 0; i < c.errors.size(); ++i) {
       const ChannelErrorEntry& got = report.security.errors[i];
-      EXPECT_EQ(got.error, c.errors[i].error) << c.name << " #" << i;
-      EXPECT_EQ(got.record, c.errors[i].record) << c.name << " #" << i;
+      EXPECT_EQ(ChannelErrorName(got.error), ChannelErrorName(c.errors[i].error)) << c.name;
+      EXPECT_EQ(got.record, c.errors[i].record) << c.name;
       const double from_origin = c.errors[i].at_periods - std::min(0.0, c.ch2_phase);
       EXPECT_NEAR(got.time_s, from_origin * period * kTick, kTick) << c.name;
     }
@@ -137,9 +132,34 @@ TEST(PulseSecurity, QuadratureFaultsAreToldApartAtTheirRecords) {
               count(ChannelError::kMissingCh1) + count(ChannelError::kExtraCh2))
         << c.name;
     EXPECT_EQ(counts.sequence_errors, count(ChannelError::kSequence)) << c.name;
-    EXPECT_NEAR(report.pairing.phase.mean_deg, 360 * c.ch2_phase, c.swapped >= 0 ? 2 : 0.01)
+    EXPECT_NEAR(report.pairing.phase.mean_deg, 360 * c.ch2_phase, c.f.swapped >= 0 ? 2 : 0.01)
         << c.name;
   }
+}
+
+// A dual reply from a 32-bit counter that wraps mid-block, channel 2 one pulse short: record k
+// holds the k-th stamp of each channel, so every channel 2 stamp after the lost one sits a record
+// early. Pairing by time still finds the one lost pulse, where it would have been.
+TEST(PulseSecurity, DualReplyWithALostPulseAcrossTheWrap) {
+  const double start = 4294967296.0 - 12.5 * 40000;
+  std::vector<int64_t> ch1 = Stamps(Edges(start, 40000.4, 30));
+  std::vector<int64_t> ch2 = Stamps(Edges(start + 10000, 40000.4, 30, {7}));
+  char line[64];
+  std::string reply = "<K390><SAMPLES>1E,1D</SAMPLES>\r\n";
+  for (size_t k = 0; k < ch1.size(); ++k) {
+    const auto wrap = [](int64_t t) { return static_cast<unsigned long long>(t) & 0xFFFFFFFFull; };
+    std::snprintf(line, sizeof line, "%zX,%llX,%llX\r\n", k, wrap(ch1[k]),
+                  k < ch2.size() ? wrap(ch2[k]) : 0ull);
+    reply += line;
+  }
+  reply += "</K390>";
+  const acquisition::DualStamps stamps = acquisition::DecodeDualStamps(reply);
+  const ChannelsReport report = AnalyseChannels(stamps.ch1, stamps.ch2);
+  EXPECT_EQ(report.security.counts.paired, 29);
+  ASSERT_EQ(report.security.errors.size(), 1u);
+  EXPECT_EQ(report.security.errors[0].error, ChannelError::kMissingCh2);
+  EXPECT_EQ(report.security.errors[0].record, 7);
+  EXPECT_NEAR(report.pairing.phase.mean_deg, 90, 0.01);
 }
 
 // Lines at whole-number ratios pair; others are refused. Phases in degrees of channel 1.
@@ -178,19 +198,32 @@ TEST(ChannelPairing, RatiosOfTheRates) {
   }
 }
 
-// Lines in antiphase with jitter across +/-180: the pairing must not flip between neighbours.
-TEST(ChannelPairing, AntiphaseJitterKeepsOnePartnerEach) {
-  std::mt19937_64 random(11);
-  std::normal_distribution<double> jitter(0, 300);  // ticks, 2.7 degrees at 40000
-  std::vector<double> edges1 = Edges(0, 40000, 500);
-  std::vector<double> edges2 = Edges(20000, 40000, 500);
-  for (double& t : edges2) t += jitter(random);
-  const ChannelsReport report = AnalyseChannels(Stamps(edges1), Stamps(edges2));
-  EXPECT_EQ(report.security.counts.paired, 500);
-  EXPECT_TRUE(report.security.errors.empty());
-  EXPECT_NEAR(WrapPhase(report.pairing.phase.mean_deg - 180, 360), 0, 0.5);
-  EXPECT_LT(report.pairing.phase.pp_deg, 30);
-  EXPECT_NEAR(report.pairing.phase.rms_deg, 300.0 / 40000 * 360, 0.3);
+// Lines whose jitter crosses +/-180 or 0: the pairing must not flip between neighbours, and
+// lines with no order to keep show neither a direction nor sequence errors.
+TEST(ChannelPairing, JitterAcrossTheFlipPoints) {
+  const struct {
+    const char* name;
+    double offset;  // ticks of channel 2 after channel 1
+    double mean_deg;
+    Direction direction;
+  } cases[] = {
+      {"antiphase", 20000, 180, Direction::kNone},
+      {"in phase", 0, 0, Direction::kNone},
+      {"quadrature", 10000, 90, Direction::kForward},
+  };
+  for (const auto& c : cases) {
+    std::mt19937_64 random(11);
+    std::normal_distribution<double> jitter(0, 300);  // ticks, 2.7 degrees at 40000
+    std::vector<double> edges2 = Edges(c.offset, 40000, 500);
+    for (double& t : edges2) t += jitter(random);
+    const ChannelsReport report = AnalyseChannels(Stamps(Edges(0, 40000, 500)), Stamps(edges2));
+    EXPECT_EQ(report.pairing.pairs.size(), 500u) << c.name;
+    EXPECT_TRUE(report.security.errors.empty()) << c.name;
+    EXPECT_EQ(report.security.counts.DirectionSeen(), c.direction) << c.name;
+    EXPECT_NEAR(WrapPhase(report.pairing.phase.mean_deg - c.mean_deg, 360), 0, 0.5) << c.name;
+    EXPECT_LT(report.pairing.phase.pp_deg, 30) << c.name;
+    EXPECT_NEAR(report.pairing.phase.rms_deg, 300.0 / 40000 * 360, 0.3) << c.name;
+  }
 }
 
 // Channel 2 slips against channel 1 at a steady rate: the phase ramps, and its slope in degrees
