@@ -91,12 +91,14 @@ bool SetMultiple(ChannelPairing& p) {
   const double whole = r >= 1 ? r : 1 / r;
   p.multiple = std::llround(whole);
   p.ch2_faster = r >= 1 && p.multiple >= 2;
-  return std::abs(whole - static_cast<double>(p.multiple)) <=
-         kRatioTolerance * static_cast<double>(p.multiple);
+  const double tolerance = std::min(kRatioTolerance * static_cast<double>(p.multiple), 0.25);
+  return std::abs(whole - static_cast<double>(p.multiple)) <= tolerance;
 }
 
 // The circular mean, on the faster line's circle, of each slower pulse's phase against the
-// nearest faster pulse: the phase the partners are expected at.
+// nearest faster pulse: the phase the partners are expected at. Only pulses inside the span
+// both lines cover and with a faster pulse within a nominal period count, so a line that starts
+// early or a gap on the faster line adds no phase that means nothing.
 double ExpectedPhase(const ChannelPairing& p) {
   const LinePulses& slow = p.Slow();
   const LinePulses& fast = p.Fast();
@@ -106,6 +108,8 @@ double ExpectedPhase(const ChannelPairing& p) {
   double s = 0;
   for (int64_t t : slow.stamps) {
     const int64_t other = fast.stamps[static_cast<size_t>(fast.Nearest(static_cast<double>(t)))];
+    const bool near = std::abs(static_cast<double>(other - t)) <= fast.nominal.Ticks();
+    if (!near || !p.Judged(static_cast<double>(t))) continue;
     const double phase = p.ch2_faster ? PhaseDeg(p, t, other) : PhaseDeg(p, other, t);
     c += std::cos(phase * turns * to_rad);
     s += std::sin(phase * turns * to_rad);
@@ -298,6 +302,8 @@ ChannelPairing PairChannels(std::span<const int64_t> ch1, std::span<const int64_
   p.span_from = std::max(*low1, *low2);
   p.span_to = std::min(*high1, *high2);
   if (!SetMultiple(p)) {
+    p.multiple = 0;
+    p.ch2_faster = false;
     p.status = PairingStatus::kRatioNotWhole;
     return p;
   }

@@ -15,9 +15,9 @@
 namespace analysis {
 
 // How far the ratio of the two lines' nominal intervals may lie from a whole number n (or its
-// inverse 1/n) for the lines to be paired: 2 % of n. Wider would pair a 1.5 ratio with one of
-// the neighbouring whole numbers once jitter moves the nominal; the nominal is a median, so one
-// lost or added pulse in a block does not move it.
+// inverse 1/n) for the lines to be paired: 2 % of n, and never more than a quarter, so a ratio
+// halfway between two whole numbers is never paired. The nominal is a median, so a pulse lost or
+// added in a block does not move it.
 inline constexpr double kRatioTolerance = 0.02;
 
 // A pulse the line's own period rule says is missing: where it should have been.

@@ -266,22 +266,5 @@ TEST(PulseSecurity, PhaseWindowAroundTheMean) {
   }
 }
 
-TEST(PulseSecurity, RunCountsAddUpBlockByBlock) {
-  const std::vector<int64_t> ch1 = Stamps(Edges(0, 40000, 50));
-  const PulseSecurity forward =
-      AnalyseChannels(ch1, Stamps(Edges(10000, 40000, 50, {20}))).security;
-  const PulseSecurity reverse = AnalyseChannels(ch1, Stamps(Edges(-10000, 40000, 50))).security;
-  SecurityCounts run;
-  run.Add(forward.counts);
-  EXPECT_EQ(run, forward.counts);
-  EXPECT_EQ(run.DirectionSeen(), Direction::kForward);
-  run.Add(reverse.counts);
-  EXPECT_EQ(run.blocks, 2);
-  EXPECT_EQ(run.paired, forward.counts.paired + reverse.counts.paired);
-  EXPECT_EQ(run.missing_ch2, 1);
-  EXPECT_EQ(run.unpaired_ch1, 1);
-  EXPECT_EQ(run.DirectionSeen(), Direction::kMixed);
-}
-
 }  // namespace
 }  // namespace analysis
