@@ -4,6 +4,7 @@
 #include <cstdint>
 
 #include "common/convert.h"
+#include "common/error.h"
 #include "common/ticks.h"
 
 namespace acquisition {
@@ -48,6 +49,33 @@ class NextByte {
   char c_;
   size_t found_ = std::string_view::npos;
   bool searched_ = false;
+};
+
+// The hexadecimal fields of one reply line; a field that does not convert is reported with its
+// line (counted from 1, the header first) and its name, so the operator can find it.
+struct FieldReader {
+  int64_t line;
+
+  int32_t Hex32(std::string_view text, const char* name) const {
+    try {
+      return common::HexToInt32(text);
+    } catch (const common::Error& error) {
+      throw Named(error, name);
+    }
+  }
+  int64_t Hex64(std::string_view text, const char* name) const {
+    try {
+      return common::HexToInt64(text);
+    } catch (const common::Error& error) {
+      throw Named(error, name);
+    }
+  }
+
+ private:
+  common::Error Named(const common::Error& error, const char* name) const {
+    return common::Error("Reply line " + std::to_string(line) + ", " + name + ": " +
+                         error.Message());
+  }
 };
 
 }  // namespace
@@ -96,7 +124,10 @@ DecodeOutcome DecodeSampleReply(std::string_view work, PulseData& data,
                                 std::vector<std::string>* memo) {
   data.Ch1Count = 0;
   data.Ch2Count = 0;
+  data.reply = {};
   bool header_expected = true;
+  int64_t line_number = 0;
+  int64_t announced = 0;
   int64_t k = 0;
   int64_t previous1 = 0;
   int64_t previous2 = 0;
@@ -120,7 +151,9 @@ DecodeOutcome DecodeSampleReply(std::string_view work, PulseData& data,
     // ahead of the CR makes the bytes between them come round again as the next line.
     const std::string_view line = work.substr(pos, cr - pos);
     pos = lf + 1;
+    ++line_number;
     Log(memo, line);
+    const FieldReader read{line_number};
 
     if (header_expected) {
       const size_t tag = line.find(kSamplesTag);
@@ -128,18 +161,21 @@ DecodeOutcome DecodeSampleReply(std::string_view work, PulseData& data,
       const size_t comma = line.find(',');
       const size_t end_tag = line.find(kSamplesEndTag);
       const size_t count1_from = tag + kSamplesTag.size();
-      data.Ch1Count = StoredCount(common::HexToInt32(Cut(line, count1_from, comma)));
+      const int32_t count1 = read.Hex32(Cut(line, count1_from, comma), "count 1");
       const size_t count2_from = comma == std::string_view::npos ? 0 : comma + 1;
-      data.Ch2Count = StoredCount(common::HexToInt32(Cut(line, count2_from, end_tag)));
+      const int32_t count2 = read.Hex32(Cut(line, count2_from, end_tag), "count 2");
+      data.Ch1Count = StoredCount(count1);
+      data.Ch2Count = StoredCount(count2);
       if (data.Ch1Count == 0 && data.Ch2Count == 0) return DecodeOutcome::kEndedEarly;
+      announced = std::max<int64_t>(count1, count2);
     } else {
       std::string_view fields = line;
-      const int64_t index = common::HexToInt32(PopField(fields));
+      const int64_t index = read.Hex32(PopField(fields), "index");
       if (index == k) {
         previous1 = current1;
         previous2 = current2;
-        current1 = common::HexToInt64(PopField(fields));
-        current2 = common::HexToInt64(PopField(fields));
+        current1 = read.Hex64(PopField(fields), "stamp 1");
+        current2 = read.Hex64(PopField(fields), "stamp 2");
         // Record 0 only sets the starting stamps; its differences against 0 mean nothing.
         if (k >= 1 && k <= kMaxIntervals) {
           const int64_t d1 = common::DeltaRule(previous1, current1);
@@ -155,8 +191,21 @@ DecodeOutcome DecodeSampleReply(std::string_view work, PulseData& data,
     header_expected = false;
   }
 
+  // A reply that ends before its announced records is taken for what it holds: the counts
+  // shrink to the records that came, so no slot of an earlier pass (or a zero) passes for an
+  // interval. The sums already hold exactly those records' intervals.
+  data.reply = {k, announced};
+  if (data.reply.Short()) {
+    data.Ch1Count = std::min(data.Ch1Count, k);
+    data.Ch2Count = std::min(data.Ch2Count, k);
+  }
   if (memo != nullptr) memo->push_back(std::to_string(k));
   return DecodeOutcome::kDecoded;
+}
+
+std::string ShortReplyText(const ReplyRecords& reply) {
+  return "reply ended early: " + std::to_string(reply.held) + " of " +
+         std::to_string(reply.announced) + " records";
 }
 
 }  // namespace acquisition
