@@ -108,9 +108,9 @@ void InstrumentLink::Open(const QString& host_text) {
     const QString host = host_text.trimmed();
     QHostAddress literal;
     const bool name = !host.isEmpty() && !literal.setAddress(host);
-    return ReportConnectFailure(name ? QString::fromStdString(common::HostNotFoundMessage(
-                                           host_text.toStdString()))
-                                     : ConnectErrorText(EADDRNOTAVAIL));
+    return ReportConnectFailure(
+        name ? QString::fromStdString(common::HostNotFoundMessage(host_text.toStdString()))
+             : ConnectErrorText(EADDRNOTAVAIL));
   }
   if (port_ <= 0 || port_ > 65535) return ReportConnectFailure(ConnectErrorText(EINVAL));
   socket_.connectToHost(address_, static_cast<quint16>(port_));

@@ -18,12 +18,12 @@
 #include <variant>
 
 #include "acquisition/protocol.h"
+#include "acquisition/udp_receiver.h"
 #include "analysis/resample.h"
 #include "app/capture_timer.h"
 #include "app/chart_menu.h"
 #include "app/instrument_link.h"
 #include "app/spin_edit.h"
-#include "acquisition/udp_receiver.h"
 #include "app/window_dialogs.h"
 #include "app/window_texts.h"
 #include "common/error.h"

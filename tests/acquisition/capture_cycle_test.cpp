@@ -280,7 +280,7 @@ TEST(CaptureCycle, TheInstrumentClosingTheLinkEndsAWaitingCycleAtOnce) {
   };
   const std::string error = "error The instrument closed the link";
   const Lines sample_ends = {error, "interval 50", "timer off", "unlock"};
-  const Lines auto_ends = {error,         "interval 50", "uncheck auto", "title",
+  const Lines auto_ends = {error,           "interval 50", "uncheck auto", "title",
                            "enable sample", "timer off",   "unlock",       "enable stream"};
   const Case cases[] = {
       {"sample queued", false, kQueued, false, sample_ends},

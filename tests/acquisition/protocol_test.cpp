@@ -272,8 +272,7 @@ TEST(DecodeSampleReply, ReportsMalformedFieldsWithTheirLineNameAndText) {
       {Header("3", "0") + Record("-0", "1", "0") + "</K390>", "line 2, index", "-0"},
       {Header("3", "0") + Record("0", "1", "0") + Record("0x1", "1", "0") + "</K390>",
        "line 3, index", "0x1"},
-      {Header("3", "0") + Record("100000000", "1", "0") + "</K390>", "line 2, index",
-       "100000000"},
+      {Header("3", "0") + Record("100000000", "1", "0") + "</K390>", "line 2, index", "100000000"},
       {Header("3", "0") + Record("0", "1", "10000000000000000") + "</K390>", "line 2, stamp 2",
        "10000000000000000"},
       {Header("100000000", "0") + "</K390>", "line 1, count 1", "100000000"},
@@ -288,8 +287,8 @@ TEST(DecodeSampleReply, ReportsMalformedFieldsWithTheirLineNameAndText) {
   };
   for (const auto& c : cases) {
     PulseData data = FilledData();
-    EXPECT_EQ(ErrorOf(c.reply, data), "Reply " + std::string(c.where) + ": '$" + c.text +
-                                          "' is not a valid integer value")
+    EXPECT_EQ(ErrorOf(c.reply, data),
+              "Reply " + std::string(c.where) + ": '$" + c.text + "' is not a valid integer value")
         << c.reply;
   }
 }

@@ -124,8 +124,9 @@ TEST_F(K390toolTest, SingleFilesGiveTheirFiguresOrTheReasonForNone) {
        "NoFigures=too few records\n"},
       // 10 of the 3000 records announced: the figures of the 9 intervals they make (worked
       // out apart from the tool: deviations 0 +4 -4 +10 -10 0 -10 +10 0 around 40000).
-      {"reply cut short", ShortReply({0, 0x9C40, 0x13884, 0x1D4C0, 0x2710A, 0x30D40, 0x3A980,
-                                      0x445B6, 0x4E200, 0x57E40}),
+      {"reply cut short",
+       ShortReply(
+           {0, 0x9C40, 0x13884, 0x1D4C0, 0x2710A, 0x30D40, 0x3A980, 0x445B6, 0x4E200, 0x57E40}),
        "Warning=reply ended early: 10 of 3000 records\nEsampavg=40000\nEpkpos=+10\n"
        "Epkneg=-10\nEjitpp=20\nEjitpp_pct=0.0500\nEjitpp_max=0.0500\nEjitrms=14\n"
        "Ejitrms_pct=0.0346\nEint1=0.001000000000\nEfreq1=1000.0000\n"
@@ -342,7 +343,8 @@ TEST_F(K390toolTest, OutputsThatAreInputsAreRefusedAndLeftAsTheyWere) {
        taken + "hard.dat\": it is the pulse data being read\n"},
       {{"phase", "--stream", "s.dat", "s"},
        taken + "s\": its temporary file \"s.tmp\" is the pulse data being read\n"},
-      {{"resample", "link.dat", "s.dat"}, "Cannot create \"s.dat\": it is the stream log being read.\n"},
+      {{"resample", "link.dat", "s.dat"},
+       "Cannot create \"s.dat\": it is the stream log being read.\n"},
       {{"resample", "s.dat", "s"},
        "Cannot create \"s\": its temporary file \"s.tmp\" is the stream log being read.\n"},
       {{"phase", "--stream", "s.dat", "other.txt"}, ""},

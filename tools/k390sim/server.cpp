@@ -174,8 +174,8 @@ void Server::AnswerSamples(QTcpSocket* socket, const Request& request, const QSt
       FormatSampleReply(ch1, ch2, options_.malformed,
                         cut ? static_cast<size_t>(options_.short_reply_records) : ch1.size());
   ++sample_replies_;
-  const bool last = options_.close_after_replies > 0 &&
-                    sample_replies_ == options_.close_after_replies;
+  const bool last =
+      options_.close_after_replies > 0 && sample_replies_ == options_.close_after_replies;
   Log(what + " -> " + QString::number(reply.size()) + " bytes, first stamp " +
       QString::number(ch1.front(), 16).toUpper() + (options_.malformed ? ", malformed" : "") +
       (cut ? ", cut short" : "") + (last ? ", then the link closed" : ""));

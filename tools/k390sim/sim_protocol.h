@@ -43,8 +43,7 @@ Request ParseRequest(std::string_view text);
 // desktop tool must reject with a conversion error. `records` (when below the stamp count)
 // ends the records early while the header still announces every stamp: a reply cut short.
 std::string FormatSampleReply(std::span<const uint64_t> ch1, std::span<const uint64_t> ch2,
-                              bool malformed,
-                              size_t records = std::numeric_limits<size_t>::max());
+                              bool malformed, size_t records = std::numeric_limits<size_t>::max());
 
 // "<K390><STREAM>" CR LF status CR LF "</STREAM></K390>": the status digit is the third byte
 // after the tag's ">". It is 1 while a stream runs, over either transport, and 0 once stopped:

@@ -21,8 +21,8 @@ class TcpLink {
 
   // Starts connecting to host:port. The host is a dotted IPv4 address or a name (its first IPv4
   // address); a name that does not resolve, or a port outside 1..65535, fails as a refused
-  // attempt does, reported by the next Handle (the name with its own message). A link that is open or connecting to the same
-  // endpoint is left alone; another endpoint starts over.
+  // attempt does, reported by the next Handle (the name with its own message). A link that is open
+  // or connecting to the same endpoint is left alone; another endpoint starts over.
   void Open(const std::string& host, int port);
   void Close();
 

@@ -11,10 +11,10 @@
 #include "analysis/timing_jitter.h"
 #include "common/convert.h"
 #include "common/error.h"
+#include "output_check.h"
 #include "persistence/jit_file.h"
 #include "persistence/stability_csv.h"
 #include "persistence/text_file.h"
-#include "output_check.h"
 
 namespace k390tool {
 namespace {
