@@ -7,6 +7,7 @@
 #include "acquisition/stream_log.h"
 #include "acquisition/stream_ring.h"
 #include "acquisition/tick_timer.h"
+#include "common/error.h"
 
 namespace acquisition {
 
@@ -296,6 +297,24 @@ CycleSteps CaptureCycle::LinkError(const std::string& message) {
   // event's rest stays.
   CycleSteps out;
   out.push_back(step::ShowError{message});
+  return out;
+}
+
+CycleSteps CaptureCycle::LinkClosed(const CycleInputs& in) {
+  CycleSteps out = Begin();
+  const bool waiting = State() == CycleState::kAwaitingReply || !pending_command_.empty();
+  if (in.stream || !(waiting || in.auto_sample)) return out;
+  reply_due_ = false;
+  pending_command_.clear();
+  out.push_back(step::ShowError{std::string(common::kLinkClosedByInstrument)});
+  Interval(kTickIntervalMs, out);
+  if (in.auto_sample) {
+    out.push_back(step::UncheckAutoSample{});
+    AutoSampleOff(out);
+  } else {
+    Timer(false, out);
+    out.push_back(step::UnlockFileButtons{});
+  }
   return out;
 }
 

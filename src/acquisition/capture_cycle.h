@@ -134,6 +134,11 @@ class CaptureCycle {
   CycleSteps Tick(const CycleInputs& in);
   CycleSteps BytesArrived(const CycleInputs& in, std::string_view bytes);
   CycleSteps LinkError(const std::string& message);
+  // The instrument closed the link (after its last bytes went through BytesArrived). A reply
+  // that was due, a queued request or AutoSample's next one can no longer go through: the cycle
+  // says so and stops as a reply timeout would, at once, with the file buttons free again.
+  // Nothing happens while Stream is checked or when nothing was to come.
+  CycleSteps LinkClosed(const CycleInputs& in);
   size_t Datagram(std::span<const uint8_t> datagram);
 
   // A list may stop after a step that may fail; once that step went through, Continue gives

@@ -53,6 +53,33 @@ class NextByte {
   bool searched_ = false;
 };
 
+// The hexadecimal fields of one reply line; a field that does not convert is reported with its
+// line (counted from 1, the header first) and its name, so the operator can find it.
+struct FieldReader {
+  int64_t line;
+
+  int32_t Hex32(std::string_view text, const char* name) const {
+    try {
+      return common::HexToInt32(text);
+    } catch (const common::Error& error) {
+      throw Named(error, name);
+    }
+  }
+  int64_t Hex64(std::string_view text, const char* name) const {
+    try {
+      return common::HexToInt64(text);
+    } catch (const common::Error& error) {
+      throw Named(error, name);
+    }
+  }
+
+ private:
+  common::Error Named(const common::Error& error, const char* name) const {
+    return common::Error("Reply line " + std::to_string(line) + ", " + name + ": " +
+                         error.Message());
+  }
+};
+
 }  // namespace
 
 std::string SampleRequest(bool dual, std::string_view count_text) {
@@ -95,16 +122,82 @@ std::string_view PopField(std::string_view& rest) {
   return field;
 }
 
+namespace {
+
+// One decoding's lines after the text is cut into them: the header's counts, then the records
+// accepted in index order, their intervals stored and summed.
+class ReplyLines {
+ public:
+  explicit ReplyLines(PulseData& data) : data_(data) {}
+
+  // False when the reply ends early: no "<SAMPLES>" in the line, or both counts 0.
+  bool Header(std::string_view line, const FieldReader& read) {
+    const size_t tag = line.find(kSamplesTag);
+    if (tag == std::string_view::npos) return false;
+    const size_t comma = line.find(',');
+    const size_t end_tag = line.find(kSamplesEndTag);
+    const size_t count1_from = tag + kSamplesTag.size();
+    const int32_t count1 = read.Hex32(Cut(line, count1_from, comma), "count 1");
+    const size_t count2_from = comma == std::string_view::npos ? 0 : comma + 1;
+    const int32_t count2 = read.Hex32(Cut(line, count2_from, end_tag), "count 2");
+    data_.Ch1Count = StoredCount(count1);
+    data_.Ch2Count = StoredCount(count2);
+    announced_ = std::max<int64_t>(count1, count2);
+    return data_.Ch1Count != 0 || data_.Ch2Count != 0;
+  }
+
+  void Record(std::string_view line, const FieldReader& read) {
+    std::string_view fields = line;
+    const int64_t index = read.Hex32(PopField(fields), "index");
+    if (index != k_) return;
+    previous1_ = current1_;
+    previous2_ = current2_;
+    current1_ = read.Hex64(PopField(fields), "stamp 1");
+    current2_ = read.Hex64(PopField(fields), "stamp 2");
+    // Record 0 only sets the starting stamps; its differences against 0 mean nothing.
+    if (k_ >= 1 && k_ <= kMaxIntervals) {
+      const int64_t d1 = common::DeltaRule(previous1_, current1_);
+      const int64_t d2 = common::DeltaRule(previous2_, current2_);
+      if (k_ < data_.Ch1Count) data_.Ch1Average += static_cast<double>(d1);
+      if (k_ < data_.Ch2Count) data_.Ch2Average += static_cast<double>(d2);
+      data_.Ch1Intervals[static_cast<size_t>(k_)] = static_cast<double>(d1);
+      data_.Ch2Intervals[static_cast<size_t>(k_)] = static_cast<double>(d2);
+    }
+    ++k_;
+  }
+
+  // A reply that ends before its announced records is taken for what it holds: the counts
+  // shrink to the records that came, so no slot of an earlier pass (or a zero) passes for an
+  // interval. The sums already hold exactly those records' intervals.
+  int64_t Finish() {
+    data_.reply = {k_, announced_};
+    if (data_.reply.Short()) {
+      data_.Ch1Count = std::min(data_.Ch1Count, k_);
+      data_.Ch2Count = std::min(data_.Ch2Count, k_);
+    }
+    return k_;
+  }
+
+ private:
+  PulseData& data_;
+  int64_t announced_ = 0;
+  int64_t k_ = 0;  // the record counter: records accepted so far
+  int64_t previous1_ = 0;
+  int64_t previous2_ = 0;
+  int64_t current1_ = 0;
+  int64_t current2_ = 0;
+};
+
+}  // namespace
+
 DecodeOutcome DecodeSampleReply(std::string_view work, PulseData& data,
                                 std::vector<std::string>* memo) {
   data.Ch1Count = 0;
   data.Ch2Count = 0;
+  data.reply = {};
+  ReplyLines lines(data);
   bool header_expected = true;
-  int64_t k = 0;
-  int64_t previous1 = 0;
-  int64_t previous2 = 0;
-  int64_t current1 = 0;
-  int64_t current2 = 0;
+  int64_t line_number = 0;
 
   NextByte next_cr(work, '\r');
   NextByte next_lf(work, '\n');
@@ -124,41 +217,16 @@ DecodeOutcome DecodeSampleReply(std::string_view work, PulseData& data,
     const std::string_view line = work.substr(pos, cr - pos);
     pos = lf + 1;
     Log(memo, line);
-
+    const FieldReader read{++line_number};
     if (header_expected) {
-      const size_t tag = line.find(kSamplesTag);
-      if (tag == std::string_view::npos) return DecodeOutcome::kEndedEarly;
-      const size_t comma = line.find(',');
-      const size_t end_tag = line.find(kSamplesEndTag);
-      const size_t count1_from = tag + kSamplesTag.size();
-      data.Ch1Count = StoredCount(common::HexToInt32(Cut(line, count1_from, comma)));
-      const size_t count2_from = comma == std::string_view::npos ? 0 : comma + 1;
-      data.Ch2Count = StoredCount(common::HexToInt32(Cut(line, count2_from, end_tag)));
-      if (data.Ch1Count == 0 && data.Ch2Count == 0) return DecodeOutcome::kEndedEarly;
+      if (!lines.Header(line, read)) return DecodeOutcome::kEndedEarly;
     } else {
-      std::string_view fields = line;
-      const int64_t index = common::HexToInt32(PopField(fields));
-      if (index == k) {
-        previous1 = current1;
-        previous2 = current2;
-        current1 = common::HexToInt64(PopField(fields));
-        current2 = common::HexToInt64(PopField(fields));
-        // Record 0 only sets the starting stamps; its differences against 0 mean nothing.
-        if (k >= 1 && k <= kMaxIntervals) {
-          const int64_t d1 = common::DeltaRule(previous1, current1);
-          const int64_t d2 = common::DeltaRule(previous2, current2);
-          if (k < data.Ch1Count) data.Ch1Average += static_cast<double>(d1);
-          if (k < data.Ch2Count) data.Ch2Average += static_cast<double>(d2);
-          data.Ch1Intervals[static_cast<size_t>(k)] = static_cast<double>(d1);
-          data.Ch2Intervals[static_cast<size_t>(k)] = static_cast<double>(d2);
-        }
-        ++k;
-      }
+      lines.Record(line, read);
     }
     header_expected = false;
   }
-
-  if (memo != nullptr) memo->push_back(std::to_string(k));
+  const int64_t accepted = lines.Finish();
+  if (memo != nullptr) memo->push_back(std::to_string(accepted));
   return DecodeOutcome::kDecoded;
 }
 
@@ -253,6 +321,11 @@ DualStamps DecodeDualStamps(std::string_view reply) {
     }
   }
   return stamps;
+}
+
+std::string ShortReplyText(const ReplyRecords& reply) {
+  return "reply ended early: " + std::to_string(reply.held) + " of " +
+         std::to_string(reply.announced) + " records";
 }
 
 }  // namespace acquisition

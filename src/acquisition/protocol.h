@@ -50,10 +50,12 @@ enum class DecodeOutcome { kDecoded, kEndedEarly };
 // Adds to the sums it is given (the pass zeroes them first). A line ends at its first CR and
 // the text is consumed through the first LF; a rest with no CR, or with a CR but no LF, is the
 // closing remainder, logged and not parsed. Records beyond slot 5000 are counted but not
-// stored, and the counts used for the statistics never exceed 5001. Ends early, without the
+// stored, and the counts used for the statistics never exceed 5001. A reply that holds fewer
+// records than its header announces is taken for what it holds: both counts are cut to the
+// records accepted, and `data.reply` says so (see ShortReplyText). Ends early, without the
 // record count in the memo, when the first line has no "<SAMPLES>" or both counts are 0.
-// Throws common::Error ("'$<field>' is not a valid integer value") on a malformed field;
-// what was written before stays written.
+// Throws common::Error ("Reply line 3, stamp 1: '$<field>' is not a valid integer value") on a
+// malformed field; what was written before stays written.
 DecodeOutcome DecodeSampleReply(std::string_view work, PulseData& data,
                                 std::vector<std::string>* memo);
 
@@ -76,5 +78,8 @@ struct DualStamps {
 // without "<SAMPLES>" gives no stamps. Throws common::Error("line N: <conversion message>") on a
 // malformed count or field. Any thread.
 DualStamps DecodeDualStamps(std::string_view reply);
+
+// "reply ended early: <held> of <announced> records", for a reply whose records stopped short.
+std::string ShortReplyText(const ReplyRecords& reply);
 
 }  // namespace acquisition

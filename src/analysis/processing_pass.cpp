@@ -108,6 +108,7 @@ bool Decode(std::string_view rx, bool from_file, PulseData& data, std::vector<st
   data.Ch2Average = 0;
   data.Ch1Count = 0;
   data.Ch2Count = 0;
+  data.reply = {};
   if (from_file) {
     DecodeLoadedList(rx, data);
     return true;

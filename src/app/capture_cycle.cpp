@@ -1,5 +1,6 @@
 #include "app/capture_cycle.h"
 
+#include <exception>
 #include <utility>
 #include <variant>
 
@@ -48,6 +49,17 @@ void CaptureCycle::ClientSocket1Read() {
   Carry(machine_.BytesArrived(Inputs(), bytes));
 }
 
+void CaptureCycle::ClientSocket1Disconnect() {
+  std::exception_ptr read_failure;
+  try {
+    ClientSocket1Read();
+  } catch (...) {
+    read_failure = std::current_exception();  // the close is still the cycle's to handle
+  }
+  Carry(machine_.LinkClosed(Inputs()));
+  if (read_failure) std::rethrow_exception(read_failure);
+}
+
 void CaptureCycle::IdUDPServer1UDPRead(std::span<const uint8_t> datagram) {
   machine_.Datagram(datagram);
 }
@@ -79,9 +91,10 @@ void CaptureCycle::Execute(const acquisition::CycleStep& s) {
   } else if (auto* x = std::get_if<step::TimerInterval>(&s)) {
     timer_.SetInterval(x->ms);
   } else if (auto* x = std::get_if<step::OpenLink>(&s)) {
-    link_.SetAddress(ResolveHost(QString::fromStdString(x->host)));
+    const QString host = QString::fromStdString(x->host);
+    link_.SetAddress(ResolveHost(host));
     link_.SetPort(common::StrToInt(x->port));
-    link_.Open();
+    link_.Open(host);
   } else if (std::holds_alternative<step::CloseLink>(s)) {
     link_.Close();
   } else if (auto* x = std::get_if<step::Send>(&s)) {

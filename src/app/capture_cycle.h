@@ -39,6 +39,8 @@ class CaptureCycle : public QObject {
   void CBstreamClick();
   void Timer1Timer();
   void ClientSocket1Read();
+  // The instrument ended the connection: what it sent before goes through first.
+  void ClientSocket1Disconnect();
   void IdUDPServer1UDPRead(std::span<const uint8_t> datagram);
   void FormClose();
 

@@ -40,6 +40,10 @@ int ErrorNumber(QAbstractSocket::SocketError error) {
   }
 }
 
+QString ConnectErrorText(int number) {
+  return QStringLiteral("Asynchronous socket error %1").arg(number);
+}
+
 QString TransferErrorText(const QString& text, int number, const char* api) {
   return QStringLiteral("Socket error: %1 (%2), on API '%3'").arg(text).arg(number).arg(api);
 }
@@ -87,19 +91,28 @@ void InstrumentLink::SetPort(int port) {
   port_ = port;
 }
 
-void InstrumentLink::Open() {
+void InstrumentLink::Open(const QString& host_text) {
   if (active_) return;
   if (connecting_ && connecting_address_ == address_ && connecting_port_ == port_) return;
   if (socket_.state() != QAbstractSocket::UnconnectedState) socket_.abort();
   connecting_ = true;
   connecting_address_ = address_;
   connecting_port_ = port_;
+  ++connection_;
 
   // The unresolved address and impossible ports fail as a refused attempt would, reported from
-  // the event loop like every other connection failure.
+  // the event loop like every other connection failure. A name that did not resolve is said
+  // as such; an address typed as 0.0.0.0 (or one of another family) stays a socket error.
   const QHostAddress target(address_);
-  if (target == QHostAddress::AnyIPv4) return ReportConnectFailure(EADDRNOTAVAIL);
-  if (port_ <= 0 || port_ > 65535) return ReportConnectFailure(EINVAL);
+  if (target == QHostAddress::AnyIPv4) {
+    const QString host = host_text.trimmed();
+    QHostAddress literal;
+    const bool name = !host.isEmpty() && !literal.setAddress(host);
+    return ReportConnectFailure(
+        name ? QString::fromStdString(common::HostNotFoundMessage(host_text.toStdString()))
+             : ConnectErrorText(EADDRNOTAVAIL));
+  }
+  if (port_ <= 0 || port_ > 65535) return ReportConnectFailure(ConnectErrorText(EINVAL));
   socket_.connectToHost(address_, static_cast<quint16>(port_));
 }
 
@@ -142,38 +155,52 @@ void InstrumentLink::OnConnected() {
 }
 
 void InstrumentLink::OnDisconnected() {
-  active_ = false;
   connecting_ = false;
+  // Close() marks the link inactive before the socket lets go, so only the peer's end is
+  // still active here.
+  LostToPeer();
+}
+
+void InstrumentLink::LostToPeer() {
+  if (!active_) return;
+  active_ = false;
+  const quint64 connection = connection_;
+  QMetaObject::invokeMethod(
+      this,
+      [this, connection] {
+        if (connection == connection_ && !active_ && !connecting_) emit PeerClosed();
+      },
+      Qt::QueuedConnection);
 }
 
 void InstrumentLink::OnError(QAbstractSocket::SocketError error) {
   if (connecting_ && !active_) {
     connecting_ = false;
     socket_.abort();
-    emit ErrorReported(QStringLiteral("Asynchronous socket error %1").arg(ErrorNumber(error)));
+    emit ErrorReported(ConnectErrorText(ErrorNumber(error)));
     return;
   }
   if (!active_) return;
-  active_ = false;
-  // The peer closing the connection is the normal end of a conversation, not a failure. The
+  // The peer closing the connection is the end of the conversation, not a socket failure. The
   // bytes it sent before closing stay readable.
-  if (error == QAbstractSocket::RemoteHostClosedError) return;
+  if (error == QAbstractSocket::RemoteHostClosedError) return LostToPeer();
+  active_ = false;
   const char* api = socket_.bytesToWrite() > 0 ? "send" : "recv";
   const QString message = TransferErrorText(socket_.errorString(), ErrorNumber(error), api);
   socket_.abort();
   emit ErrorReported(message);
 }
 
-void InstrumentLink::ReportConnectFailure(int error_number) {
+void InstrumentLink::ReportConnectFailure(const QString& message) {
   const QString address = connecting_address_;
   const int port = connecting_port_;
   QMetaObject::invokeMethod(
       this,
-      [this, address, port, error_number] {
+      [this, address, port, message] {
         // A Close or a new attempt in between withdraws this report.
         if (!connecting_ || connecting_address_ != address || connecting_port_ != port) return;
         connecting_ = false;
-        emit ErrorReported(QStringLiteral("Asynchronous socket error %1").arg(error_number));
+        emit ErrorReported(message);
       },
       Qt::QueuedConnection);
 }

@@ -14,7 +14,9 @@ QString ResolveHost(const QString& host);
 // The instrument link (ClientSocket1): a non-blocking TCP client. Active only from the moment
 // the connection is established until it closes from either side. Errors the socket layer meets
 // on its own are reported through ErrorReported; a failed connection attempt reads
-// "Asynchronous socket error <errno>". Window thread only.
+// "Asynchronous socket error <errno>", one towards a name that did not resolve "Host name not
+// found: <name>". The peer ending an established connection is announced by PeerClosed, from
+// the event loop once the socket's own handler has returned. Window thread only.
 class InstrumentLink : public QObject {
   Q_OBJECT
 
@@ -31,8 +33,9 @@ class InstrumentLink : public QObject {
   int Port() const { return port_; }
 
   // Starts a connection attempt towards the address and port and returns at once. Does nothing
-  // while the link is active or already connecting to the same endpoint.
-  void Open();
+  // while the link is active or already connecting to the same endpoint. `host_text` is what
+  // the address was resolved from, named when the lookup failed (the address is 0.0.0.0).
+  void Open(const QString& host_text = {});
   // Ends the connection, or abandons a connection attempt.
   void Close();
   bool Active() const { return active_; }
@@ -48,12 +51,15 @@ class InstrumentLink : public QObject {
   void Readable();
   void Connected();
   void ErrorReported(const QString& message);
+  void PeerClosed();
 
  private:
   void OnConnected();
   void OnDisconnected();
   void OnError(QAbstractSocket::SocketError error);
-  void ReportConnectFailure(int error_number);
+  void ReportConnectFailure(const QString& message);
+  // The established connection ended from the peer's side: announced once, queued.
+  void LostToPeer();
 
   QTcpSocket socket_;
   QString address_;
@@ -62,6 +68,9 @@ class InstrumentLink : public QObject {
   bool connecting_ = false;
   QString connecting_address_;
   int connecting_port_ = 0;
+  // Counts the connections opened, so that a queued announcement of an old one's end is
+  // dropped once another has begun.
+  quint64 connection_ = 0;
 };
 
 }  // namespace app

@@ -17,12 +17,13 @@
 #include <exception>
 #include <variant>
 
+#include "acquisition/protocol.h"
+#include "acquisition/udp_receiver.h"
 #include "analysis/resample.h"
 #include "app/capture_timer.h"
 #include "app/chart_menu.h"
 #include "app/instrument_link.h"
 #include "app/spin_edit.h"
-#include "acquisition/udp_receiver.h"
 #include "app/window_dialogs.h"
 #include "app/window_texts.h"
 #include "common/error.h"
@@ -140,6 +141,8 @@ void TFmain::WireCapture() {
           [this] { Guarded([this] { Timer1Timer(); }); });
   connect(&cycle_->ClientSocket1(), &InstrumentLink::Readable, this,
           [this] { Guarded([this] { ClientSocket1Read(); }); });
+  connect(&cycle_->ClientSocket1(), &InstrumentLink::PeerClosed, this,
+          [this] { Guarded([this] { cycle_->ClientSocket1Disconnect(); }); });
   // Datagrams go from the receiver's own thread straight into the stream path; the timer's
   // ticks bring what the path met (tones, lost words, log errors) to the window.
 }
@@ -181,29 +184,97 @@ void TFmain::SetGraph(GraphView view) {
 
 int TFmain::GraphItemCount() const { return static_cast<int>(ui_.RGgselGroup->buttons().size()); }
 
-// The settings apply in a fixed order; a value that does not convert ends the start-up there.
+// The settings apply in a fixed order; a value that does not convert, or a settings write that
+// fails, ends the start-up there. What that step and the steps after it would have set is then
+// shown as a start without a settings file shows it: no control is left as the layout drew it,
+// and nothing is written or sent that the operator did not ask for.
 void TFmain::FormCreate() {
   cycle_->ResetRing();
   ini_path_ = exe_dir_ + persistence::kSettingsFileName;
-  const persistence::WindowSettings settings = persistence::ReadWindowSettings(ini_path_);
+  StartStep done = StartStep::kNone;
+  try {
+    ApplySettings(persistence::ReadWindowSettings(ini_path_), done);
+  } catch (...) {
+    ShowDefaultsAfter(done);
+    throw;
+  }
+}
+
+void TFmain::ApplySettings(const persistence::WindowSettings& settings, StartStep& done) {
   SetText(ui_.Eip, QString::fromStdString(settings.ip));
+  done = StartStep::kAddress;
   SetText(ui_.Eport, QString::fromStdString(settings.port));
+  done = StartStep::kPort;
   SetValue(ui_.SEsamples, settings.samples.Value());
+  done = StartStep::kSamples;
   SetValue(ui_.SEvscale, settings.scale_bits.Value());
   ShowStreamBox(settings.stream);
+  done = StartStep::kStream;
   ShowFilterBox(settings.filter_length.Value());
+  done = StartStep::kFilter;
   SetChecked(settings.units == ScaleUnits::kBits ? ui_.RBbits : ui_.RBpct, true);
   ApplyUnits(settings.units);
+  done = StartStep::kUnits;
   ShowDualBox(settings);
+  done = StartStep::kDual;
   ui_.SetPulseChartInFront(true);
   if (settings.histogram) ui_.AddGraphItem(GraphView::kHistogram, QStringLiteral("Histogram"));
   if (settings.analysis) ui_.ShowAnalysis(this);
+  ShowScaleOnAxis();
+  done = StartStep::kAll;
+}
 
+void TFmain::ShowScaleOnAxis() {
   pass_.Data().Ch1Average = 0;
   pass_.Data().Ch2Average = 0;
   const double scale = ui_.SEvscale->Value();
   ui_.Chart1->SetLeftAxisMaximum(scale);
   ui_.Chart1->SetLeftAxisMinimum(-scale);
+}
+
+// Controls are set directly here, with their signals held: no handler runs, so nothing is
+// written to the settings file and no command goes to the instrument. The address, port and
+// sample boxes need nothing: the layout draws them with the defaults, and a step that failed
+// at its write keeps what it showed, as the settings file's rule has it.
+void TFmain::ShowDefaultsAfter(StartStep done) {
+  const persistence::WindowSettings defaults;
+  if (done < StartStep::kStream) {
+    cycle_->SetStreamTransport(static_cast<int>(StreamTransport::kNone));
+    const QSignalBlocker block(ui_.CBstream);
+    ui_.CBstream->setChecked(false);
+    ui_.CBstream->hide();
+  }
+  if (done < StartStep::kFilter) {
+    ui_.Lfilter->hide();
+    ui_.SEfilter->hide();
+    pass_.Filter().SetLength(defaults.filter_length.Value());
+  }
+  if (done < StartStep::kUnits) ShowDefaultScale(defaults);
+  if (done < StartStep::kDual) {
+    ui_.CBdual->hide();
+    controls_.Detach(ui_.CBdual);
+    const QSignalBlocker block(ui_.CBdual);
+    ui_.CBdual->setChecked(false);
+  }
+  if (done == StartStep::kAll) return;
+  ui_.SetPulseChartInFront(true);
+  ui_.Chart1->SetLeftAxisTitle(Latin1(analysis::LeftAxisTitle(Graph())));
+  ShowScaleOnAxis();
+  UnlockFileButtons();
+}
+
+// The unit the failed start-up checked, Bits/Hz when it checked none, with its limits and the
+// scale a missing key gives.
+void TFmain::ShowDefaultScale(const persistence::WindowSettings& defaults) {
+  const bool percent = ui_.RBpct->isChecked();
+  if (!percent) {
+    const QSignalBlocker block_bits(ui_.RBbits);
+    const QSignalBlocker block_percent(ui_.RBpct);
+    ui_.RBbits->setChecked(true);
+  }
+  ui_.SEvscale->SetLimits(percent ? kPercentMinimum : kBitsMinimum,
+                          percent ? kPercentMaximum : kBitsMaximum);
+  ui_.SEvscale->SetValue(percent ? defaults.scale_percent.Value() : defaults.scale_bits.Value());
 }
 
 void TFmain::ShowStreamBox(StreamTransport transport) {
@@ -385,7 +456,12 @@ void TFmain::ProcessSamples() {
   cycle_->PassStarting();
   // From here on the end steps run however the pass ends; an error then goes on to the caller.
   try {
-    if (pass_.Decode(rx_copy, cycle_->FromFile())) {
+    const bool decoded = pass_.Decode(rx_copy, cycle_->FromFile());
+    // Queued for the error display like every message of a socket or timer handler.
+    if (pass_.Data().reply.Short()) {
+      ShowError(QString::fromStdString(acquisition::ShortReplyText(pass_.Data().reply)));
+    }
+    if (decoded) {
       const bool stream = ui_.CBstream->isChecked();
       if (stream && pass_.Data().Ch1Count == 0) cycle_->TakeStreamWindow(pass_.Data());
       display_.Apply(analysis::Compute(pass_.Data(), options), options.view);

@@ -146,7 +146,13 @@ class TFmain : public QWidget {
   void ShowError(const QString& message);
   QString ChooseFile(FileDialog dialog);
 
-  // Start-up steps, in the order the settings file is applied.
+  // Start-up steps, in the order the settings file is applied; `done` follows them, so that a
+  // step that fails leaves its own and the later controls to ShowDefaultsAfter.
+  enum class StartStep { kNone, kAddress, kPort, kSamples, kStream, kFilter, kUnits, kDual, kAll };
+  void ApplySettings(const persistence::WindowSettings& settings, StartStep& done);
+  void ShowDefaultsAfter(StartStep done);
+  void ShowDefaultScale(const persistence::WindowSettings& defaults);
+  void ShowScaleOnAxis();
   void ShowStreamBox(persistence::StreamTransport transport);
   void ShowFilterBox(int length);
   void ShowDualBox(const persistence::WindowSettings& settings);

@@ -96,6 +96,10 @@ std::string NotAFloatMessage(std::string_view text) {
   return Quoted(text, " is not a valid floating point value");
 }
 
+std::string HostNotFoundMessage(std::string_view name) {
+  return "Host name not found: " + Printable(name);
+}
+
 Error FileError(std::string_view action, std::string_view path, int error_number) {
   std::string message(action);
   message += " \"";

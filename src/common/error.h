@@ -38,6 +38,13 @@ std::string NotAFloatMessage(std::string_view text);
 // The path is made Printable. `error_number` is an errno value; 0 reads as a plain I/O error.
 Error FileError(std::string_view action, std::string_view path, int error_number);
 
+// "Host name not found: <name>", the name made Printable: a name the lookup could not turn into
+// an IPv4 address, said as such rather than as the socket error its 0.0.0.0 would give.
+std::string HostNotFoundMessage(std::string_view name);
+
+// The instrument ended the conversation while a reply was due or AutoSample was to ask again.
+inline constexpr std::string_view kLinkClosedByInstrument = "The instrument closed the link";
+
 inline constexpr std::string_view kDivisionByZero = "Floating point division by zero";
 inline constexpr std::string_view kInvalidFloatOperation = "Invalid floating point operation";
 

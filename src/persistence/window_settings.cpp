@@ -42,8 +42,8 @@ WindowSettings ReadWindowSettings(const std::string& ini_path) {
     return ReadSetting(ini_path, kSettingsSection, key, default_value);
   };
   WindowSettings s;
-  s.ip = read(kKeyIp, "10.0.98.108");
-  s.port = read(kKeyPort, "38253");
+  s.ip = read(kKeyIp, s.ip);
+  s.port = read(kKeyPort, s.port);
   s.samples = IntSetting(read(kKeySamples, "50"));
   s.scale_bits = ReadUnitScale(ini_path, ScaleUnits::kBits);
   s.scale_percent = ReadUnitScale(ini_path, ScaleUnits::kPercent);

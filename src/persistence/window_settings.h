@@ -39,9 +39,10 @@ class IntSetting {
   std::optional<std::string> error_;
 };
 
+// Default-constructed, the settings of a missing file: what the window shows when no key applies.
 struct WindowSettings {
-  std::string ip;                        // IP, default 10.0.98.108
-  std::string port;                      // PORT, default 38253
+  std::string ip = "10.0.98.108";        // IP
+  std::string port = "38253";            // PORT
   IntSetting samples{"50"};              // SAMPLES
   IntSetting scale_bits{"100"};          // VSCALE
   IntSetting scale_percent{"10"};        // VSCALE%

@@ -267,6 +267,47 @@ TEST(CaptureCycle, BytesCompleteRepliesKeepWordsAndStopAtTheLimit) {
   }
 }
 
+// The instrument closing the link ends whatever waited on it at once, with the reason; a close
+// with nothing to come, or while streaming, is left to the stream side.
+TEST(CaptureCycle, TheInstrumentClosingTheLinkEndsAWaitingCycleAtOnce) {
+  enum Stage { kQueued, kSent, kAnswered };
+  struct Case {
+    const char* name;
+    bool auto_sample;
+    Stage stage;
+    bool stream;
+    Lines steps;
+  };
+  const std::string error = "error The instrument closed the link";
+  const Lines sample_ends = {error, "interval 50", "timer off", "unlock"};
+  const Lines auto_ends = {error,           "interval 50", "uncheck auto", "title",
+                           "enable sample", "timer off",   "unlock",       "enable stream"};
+  const Case cases[] = {
+      {"sample queued", false, kQueued, false, sample_ends},
+      {"sample awaiting its reply", false, kSent, false, sample_ends},
+      {"sample answered", false, kAnswered, false, {}},
+      {"auto awaiting a reply", true, kSent, false, auto_ends},
+      {"auto between replies", true, kAnswered, false, auto_ends},
+      {"streaming", false, kSent, true, {}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    CaptureCycle cycle("");
+    CycleInputs in = Controls();
+    in.auto_sample = c.auto_sample;
+    Drive(cycle, in, c.auto_sample ? cycle.AutoSampleToggled(in) : cycle.Sample(in));
+    if (c.stage != kQueued) Drive(cycle, in, cycle.Tick(in));
+    if (c.stage == kAnswered) Drive(cycle, in, cycle.BytesArrived(in, SampleReply()));
+    in.stream = c.stream;
+    in.link_active = false;
+    EXPECT_EQ(Drive(cycle, in, cycle.LinkClosed(in)), c.steps);
+    if (!c.steps.empty()) {
+      EXPECT_FALSE(cycle.ReplyDue());
+      EXPECT_TRUE(cycle.PendingCommand().empty());
+    }
+  }
+}
+
 TEST(CaptureCycle, ThePassEndDiscardsLeftoversExceptAPartWordInBinaryMode) {
   for (const bool binary : {false, true}) {
     SCOPED_TRACE(binary ? "binary" : "text");

@@ -155,7 +155,7 @@ TEST(DecodeSampleReply, SumsOnlyTheIntervalsBelowTheHeaderCounts) {
       {"4", "0", 4, 0, 130, 0},
       {"2", "3", 2, 3, 30, 3},
       {"FFFFFFFF", "80000000", -1, INT32_MIN, 0, 0},  // counts are signed 32-bit
-      {"0004", "a", 4, 10, 130, 7},
+      {"0004", "a", 4, 4, 130, 7},  // channel 2 announced 10 records: cut to the 4 held
   };
   for (const auto& c : cases) {
     PulseData data = FilledData();
@@ -257,38 +257,72 @@ TEST(DecodeSampleReply, EndsEarlyWithoutAUsableHeader) {
   }
 }
 
-TEST(DecodeSampleReply, ReportsMalformedFieldsWithTheFieldText) {
+TEST(DecodeSampleReply, ReportsMalformedFieldsWithTheirLineNameAndText) {
   const struct {
     std::string reply;
-    const char* message;
+    const char* where;  // line and field
+    const char* text;   // the field as taken
   } cases[] = {
-      {Header("3", "0") + "0,5\r\n</K390>", "'$' is not a valid integer value"},
-      {Header("3", "0") + "0\r\n</K390>", "'$' is not a valid integer value"},
+      {Header("3", "0") + "0,5\r\n</K390>", "line 2, stamp 2", ""},
+      {Header("3", "0") + "0\r\n</K390>", "line 2, stamp 1", ""},
       {Header("2", "0") + Record("0", "1", "2") + Record("1", "3", "4") + "</K390>\r\n",
-       "'$</K390>' is not a valid integer value"},
-      {Header("3", "0") + Record("0", "12G", "0") + "</K390>",
-       "'$12G' is not a valid integer value"},
-      {Header("3", "0") + Record(" 0", "1", "0") + "</K390>", "'$ 0' is not a valid integer value"},
-      {Header("3", "0") + Record("-0", "1", "0") + "</K390>", "'$-0' is not a valid integer value"},
-      {Header("3", "0") + Record("0x0", "1", "0") + "</K390>",
-       "'$0x0' is not a valid integer value"},
-      {Header("3", "0") + Record("100000000", "1", "0") + "</K390>",
-       "'$100000000' is not a valid integer value"},
-      {Header("3", "0") + Record("0", "1", "10000000000000000") + "</K390>",
-       "'$10000000000000000' is not a valid integer value"},
-      {Header("100000000", "0") + "</K390>", "'$100000000' is not a valid integer value"},
-      {"<SAMPLES>3</SAMPLES>\r\n</K390>", "'$' is not a valid integer value"},
-      {"<SAMPLES>3,0\r\n</K390>", "'$' is not a valid integer value"},
-      {"<SAMPLES>3,0</SAMPLES\r\n</K390>", "'$' is not a valid integer value"},
-      {"<SAMPLES>,3</SAMPLES>\r\n</K390>", "'$' is not a valid integer value"},
-      {"<SAMPLES>3,</SAMPLES>\r\n</K390>", "'$' is not a valid integer value"},
-      {"x,y<SAMPLES>3,0</SAMPLES>\r\n</K390>", "'$' is not a valid integer value"},
-      {"<SAMPLES>3,0,1</SAMPLES>\r\n</K390>", "'$0,1' is not a valid integer value"},
-      {"<SAMPLES> 3,0</SAMPLES>\r\n</K390>", "'$ 3' is not a valid integer value"},
+       "line 4, index", "</K390>"},
+      {Header("3", "0") + Record("0", "12G", "0") + "</K390>", "line 2, stamp 1", "12G"},
+      {Header("3", "0") + Record(" 0", "1", "0") + "</K390>", "line 2, index", " 0"},
+      {Header("3", "0") + Record("-0", "1", "0") + "</K390>", "line 2, index", "-0"},
+      {Header("3", "0") + Record("0", "1", "0") + Record("0x1", "1", "0") + "</K390>",
+       "line 3, index", "0x1"},
+      {Header("3", "0") + Record("100000000", "1", "0") + "</K390>", "line 2, index", "100000000"},
+      {Header("3", "0") + Record("0", "1", "10000000000000000") + "</K390>", "line 2, stamp 2",
+       "10000000000000000"},
+      {Header("100000000", "0") + "</K390>", "line 1, count 1", "100000000"},
+      {"<SAMPLES>3</SAMPLES>\r\n</K390>", "line 1, count 1", ""},
+      {"<SAMPLES>3,0\r\n</K390>", "line 1, count 2", ""},
+      {"<SAMPLES>3,0</SAMPLES\r\n</K390>", "line 1, count 2", ""},
+      {"<SAMPLES>,3</SAMPLES>\r\n</K390>", "line 1, count 1", ""},
+      {"<SAMPLES>3,</SAMPLES>\r\n</K390>", "line 1, count 2", ""},
+      {"x,y<SAMPLES>3,0</SAMPLES>\r\n</K390>", "line 1, count 1", ""},
+      {"<SAMPLES>3,0,1</SAMPLES>\r\n</K390>", "line 1, count 2", "0,1"},
+      {"<SAMPLES> 3,0</SAMPLES>\r\n</K390>", "line 1, count 1", " 3"},
   };
   for (const auto& c : cases) {
     PulseData data = FilledData();
-    EXPECT_EQ(ErrorOf(c.reply, data), c.message) << c.reply;
+    EXPECT_EQ(ErrorOf(c.reply, data),
+              "Reply " + std::string(c.where) + ": '$" + c.text + "' is not a valid integer value")
+        << c.reply;
+  }
+}
+
+// A reply is what it holds: records that never came are not intervals, whatever the header
+// announced, and the shortfall is named.
+TEST(DecodeSampleReply, AShortReplyGivesTheFiguresOfTheRecordsItHolds) {
+  const std::vector<uint64_t> stamps = {100, 130, 170, 230};
+  const struct {
+    const char* count1;
+    const char* count2;
+    size_t records;
+    int64_t ch1_count;
+    int64_t ch2_count;
+    double ch1_sum;
+    const char* note;  // empty: not short
+  } cases[] = {
+      {"BB8", "0", 4, 4, 0, 130, "reply ended early: 4 of 3000 records"},
+      {"BB8", "BB8", 3, 3, 3, 70, "reply ended early: 3 of 3000 records"},
+      {"3", "A", 4, 3, 4, 70, "reply ended early: 4 of 10 records"},
+      {"4", "0", 4, 4, 0, 130, ""},
+      {"2", "0", 4, 2, 0, 30, ""},  // more than announced: the header still rules the sums
+      {"5", "0", 0, 0, 0, 0, "reply ended early: 0 of 5 records"},
+      {"FFFFFFFF", "0", 2, -1, 0, 0, ""},  // a negative count announces nothing
+  };
+  for (const auto& c : cases) {
+    const std::vector<uint64_t> held(stamps.begin(), stamps.begin() + c.records);
+    PulseData data = FilledData();
+    ASSERT_EQ(DecodeSampleReply(Reply(c.count1, c.count2, held, held), data, nullptr),
+              DecodeOutcome::kDecoded);
+    EXPECT_EQ(data.Ch1Count, c.ch1_count) << c.count1 << " " << c.records;
+    EXPECT_EQ(data.Ch2Count, c.ch2_count) << c.count2 << " " << c.records;
+    EXPECT_EQ(data.Ch1Average, c.ch1_sum) << c.count1 << " " << c.records;
+    EXPECT_EQ(data.reply.Short() ? ShortReplyText(data.reply) : "", c.note) << c.count1;
   }
 }
 
@@ -395,11 +429,12 @@ TEST(DecodeSampleReply, NeverWritesPastSlot5000) {
   EXPECT_EQ(data.Ch2Average, 3 * 5000);
 }
 
-TEST(DecodeSampleReply, ClampsLargeHeaderCountsToTheArrayCapacity) {
+TEST(DecodeSampleReply, CutsLargeHeaderCountsToTheRecordsHeld) {
   PulseData data = FilledData();
   DecodeSampleReply(Reply("FFFF", "7FFFFFFF", {0, 10, 30}, {0, 1, 3}), data, nullptr);
-  EXPECT_EQ(data.Ch1Count, 5001);
-  EXPECT_EQ(data.Ch2Count, 5001);
+  EXPECT_EQ(data.Ch1Count, 3);
+  EXPECT_EQ(data.Ch2Count, 3);
+  EXPECT_EQ(ShortReplyText(data.reply), "reply ended early: 3 of 2147483647 records");
   EXPECT_EQ(data.Ch1Average, 30);
   EXPECT_EQ(data.Ch2Average, 3);
   EXPECT_EQ(data.Ch1Intervals[3], kUntouched);

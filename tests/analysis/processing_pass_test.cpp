@@ -368,7 +368,7 @@ TEST(ProcessingPass, AMalformedReplyRaisesTheConversionError) {
     pass.Decode("<SAMPLES>5,0</SAMPLES>\r\n0,0\r\n</K390>", false);
     ADD_FAILURE() << "no error";
   } catch (const common::Error& e) {
-    EXPECT_EQ(std::string(e.what()), "'$' is not a valid integer value");
+    EXPECT_EQ(std::string(e.what()), "Reply line 2, stamp 2: '$' is not a valid integer value");
   }
 }
 

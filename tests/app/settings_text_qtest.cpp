@@ -1,9 +1,13 @@
 // The settings file at start-up, as the operator sees it in the error display: a file the window
 // cannot read as 8-bit text with LF or CR LF line ends gives one error and is never written, and
 // a value with a NUL byte is quoted whole.
+#include <QCheckBox>
 #include <QLineEdit>
+#include <QPushButton>
+#include <QRadioButton>
 #include <QtTest>
 
+#include "app/spin_edit.h"
 #include "tfmain_session.h"
 
 using tfmain_test::ReadBytes;
@@ -26,8 +30,16 @@ void SettingsTextTest::CrOnlyFileGivesOneStartUpErrorAndIsNeverAppendedTo() {
   QCOMPARE(s.errors.front(), QStringLiteral("Cannot read \"") + s.IniPath() +
                                  "\": the settings file has lines ended by CR alone; save it "
                                  "with LF or CR LF line ends.");
-  // Start-up ended at the first read: nothing of the file was taken.
-  QVERIFY(s.w().Form().Eip->text() != QStringLiteral("1.2.3.4"));
+  // Start-up ended at the first read: nothing of the file was taken, and the window is a
+  // start without settings, not the layout: no Stream box to check, a unit with its scale.
+  const auto& form = s.w().Form();
+  QCOMPARE(form.Eip->text(), QStringLiteral("10.0.98.108"));
+  QVERIFY(form.CBstream->isHidden());
+  QCOMPARE(s.w().Cycle().StreamTransport(), 0);
+  QVERIFY(form.CBdual->isHidden());
+  QVERIFY(form.RBbits->isChecked());
+  QCOMPARE(form.SEvscale->text(), QStringLiteral("100"));
+  QVERIFY(form.Bsave->isEnabled());
 
   QTest::keyClicks(s.w().Form().Eip, "9");
   QCOMPARE(s.errors.size(), 2);

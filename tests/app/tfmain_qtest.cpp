@@ -241,34 +241,50 @@ const std::vector<StartupCase>& StartupCases() {
       s.file = {{"VSCALE", "5"}};
       c.push_back(s);
     }
+    // A start-up that stops at an error leaves the rest as a start without a settings file
+    // would: a unit and its scale, no Stream or Dual Channel box, Save free, nothing written.
     {
       StartupCase s = Case("samples not an integer", "SAMPLES=abc\r\nSTREAM=TCP\r\nVSCALE=300\r\n");
       s.error = "'abc' is not a valid integer value.";
       s.samples = "50";
-      s.vscale = "25";
-      s.units = kNoUnits;
+      s.vscale = "100";
+      s.units = kBits;
+      s.vscale_limits = {{10, 1000000}};
       s.axis = {{-100, 100}};
-      s.axis_title = "Cycle Time (x25ns)";
-      s.stream_caption = "Stream";
-      s.dual_visible = true;
-      s.save_enabled = false;
+      s.axis_title = "Pulse-Pulse Interval (x25ns)";
+      s.stream_caption = "";
+      s.transport = 0;
+      s.dual_visible = false;
+      s.dual_checked = false;
+      s.graph_items = 2;
+      s.save_enabled = true;
+      s.file = {{"VSCALEUNITS", kAbsent}, {"SAMPLES", "abc"}};
+      c.push_back(s);
+    }
+    {
+      StartupCase s = Case("vscale not an integer", "VSCALE=1e3\r\nSAMPLES=70\r\nFILTERLEN=5\r\n");
+      s.error = "'1e3' is not a valid integer value.";
+      s.samples = "70";
+      s.vscale = "100";
+      s.units = kBits;
+      s.stream_caption = "";
+      s.filter_text = "";
+      s.filter_length = 0;
+      s.save_enabled = true;
       s.file = {{"VSCALEUNITS", kAbsent}};
       c.push_back(s);
     }
     {
-      StartupCase s = Case("vscale not an integer", "VSCALE=1e3\r\nSAMPLES=70\r\n");
-      s.error = "'1e3' is not a valid integer value.";
-      s.samples = "70";
-      s.units = kNoUnits;
-      s.save_enabled = false;
-      c.push_back(s);
-    }
-    {
-      StartupCase s = Case("filter not an integer", "FILTERLEN=x\r\nSTREAM=UDP\r\n");
+      StartupCase s = Case("filter not an integer",
+                           "FILTERLEN=x\r\nSTREAM=UDP\r\nVSCALE=300\r\nDUALCHANNEL=TRUE\r\n");
       s.error = "'x' is not a valid integer value.";
-      s.stream_caption = "Stream-UDP";
+      s.stream_caption = "Stream-UDP";  // its step came before the error
+      s.transport = 1;
       s.filter_text = "";
-      s.units = kNoUnits;
+      s.units = kBits;
+      s.vscale = "100";
+      s.axis = {{-100, 100}};
+      s.dual_visible = false;
       s.graph_items = 2;
       c.push_back(s);
     }
@@ -280,12 +296,14 @@ const std::vector<StartupCase>& StartupCases() {
                            "DUALCHANNEL=TRUE\r\n");
       s.error = "'big' is not a valid integer value.";
       s.units = kPercent;
-      // The new limits apply to later settings only: the bits scale stays shown beyond them.
       s.vscale_limits = {{1, 100}};
-      s.vscale = "300";
+      s.vscale = "10";
+      s.axis = {{-10, 10}};
+      s.axis_title = "Pulse-Pulse Interval (x25ns)";
+      s.dual_visible = false;
       s.dual_checked = false;
-      s.save_enabled = false;
-      s.file = {{"VSCALEUNITS", "PERCENT"}};
+      s.save_enabled = true;
+      s.file = {{"VSCALEUNITS", "PERCENT"}, {"VSCALE%", "big"}};
       c.push_back(s);
     }
     return c;
@@ -426,11 +444,14 @@ void TFmainTest::StartupEndsAtAFailedWrite() {
   Session s(nullptr, true);
   TFmain& w = s.w();
   QCOMPARE(s.errors, QStringList{"Unable to write to " + s.IniPath() + "."});
-  // The units step failed at its write: the button keeps its new state, the rest is skipped.
+  // The units step failed at its write: the button keeps its new state, the rest shows its
+  // defaults.
   QVERIFY(w.Form().RBbits->isChecked());
-  QVERIFY(!w.Form().CBdual->isHidden());
-  QVERIFY(!w.Form().Bsave->isEnabled());
-  QCOMPARE(s.chart().LeftAxisTitle(), QString("Cycle Time (x25ns)"));
+  QCOMPARE(w.Form().SEvscale->text(), QString("100"));
+  QVERIFY(w.Form().CBdual->isHidden());
+  QVERIFY(w.Form().CBstream->isHidden());
+  QVERIFY(w.Form().Bsave->isEnabled());
+  QCOMPARE(s.chart().LeftAxisTitle(), QString("Pulse-Pulse Interval (x25ns)"));
 }
 
 void TFmainTest::ChangesFromCodeRunHandlersOnlyWhenShownChanges() {

@@ -10,6 +10,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <filesystem>
 #include <fstream>
@@ -256,6 +257,88 @@ TEST_F(AcquireTest, CaptureFailuresGiveTheirMessageAndStatus) {
     EXPECT_EQ(got.status, 2) << testing::PrintToString(args);
     EXPECT_NE(got.err.find("Usage:"), std::string::npos) << testing::PrintToString(args);
   }
+}
+
+// A run that cannot go on ends at once with the reason, whatever --count or --seconds ask for;
+// what the instrument sent before is kept, and a reply cut short is what it holds.
+TEST_F(AcquireTest, CaptureEndsAtOnceWithTheReasonWhenTheInstrumentFails) {
+  fs::create_directory(dir_ / "ro");
+  fs::permissions(dir_ / "ro", fs::perms::owner_read | fs::perms::owner_exec |
+                                   fs::perms::others_read | fs::perms::others_exec);
+  const std::string closed = "The instrument closed the link.\n";
+  const struct {
+    const char* name;
+    std::vector<std::string> sim;  // empty: no simulator
+    std::vector<std::string> args;
+    int status;
+    std::string err;
+    int blocks;
+  } cases[] = {
+      {"closes the link mid-run", {"--close-after", "2"}, {"--count", "1000"}, 1, closed, 2},
+      {"closes the link in a timed run",
+       {"--close-after", "2"},
+       {"--seconds", "3600"},
+       1,
+       closed,
+       2},
+      {"closes the link after the last block", {"--close-after", "2"}, {"--count", "2"}, 0, "", 2},
+      {"stops answering mid-run",
+       {"--silent-after", "1"},
+       {"--count", "1000"},
+       1,
+       "No reply within 4000 ms.\n",
+       1},
+      {"host name not found",
+       {},
+       {"--host", "k390-no-such-host.invalid"},
+       1,
+       "Host name not found: k390-no-such-host.invalid.\n",
+       0},
+      {"folder that takes no files",
+       {"--no-reply"},
+       {"--out", "ro"},
+       2,
+       "Cannot write to \"ro\": Permission denied.\n",
+       0},
+      {"reply cut short",
+       {"--short-reply", "10", "--jitter-ticks", "0"},
+       {"--samples", "3000"},
+       0,
+       "",
+       1},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    std::vector<std::string> args = {"capture"};
+    if (c.args.front() != "--out") args.insert(args.end(), {"--out", "blocks"});
+    if (!c.sim.empty()) {
+      const int port = StartSim(c.sim);
+      args.insert(args.end(), {"--host", "127.0.0.1", "--port", std::to_string(port)});
+    }
+    args.insert(args.end(), c.args.begin(), c.args.end());
+    fs::remove_all(dir_ / "blocks");
+    // A folder without write permission holds back every user but root: the tool then runs
+    // as another user.
+    void (*as_user)() = [] {
+      if (::geteuid() == 0 && (::setgid(65534) != 0 || ::setuid(65534) != 0)) ::_exit(126);
+    };
+    const Outcome got = Run(args, c.args.back() == "ro" ? as_user : nullptr);
+    StopSim();
+    EXPECT_EQ(got.status, c.status);
+    EXPECT_EQ(got.err, c.err);
+    const std::vector<std::string> lines = Lines(got.out);
+    EXPECT_EQ(std::count_if(lines.begin(), lines.end(),
+                            [](const std::string& line) { return line.rfind("File=", 0) == 0; }),
+              c.blocks);
+  }
+  // The last case: 9 intervals of 40000 ticks, saved and printed, none invented.
+  const std::map<std::string, std::string> values = KeyValues(Slurp(dir_ / "stdout"));
+  EXPECT_EQ(values.at("Warning"), "reply ended early: 10 of 3000 records");
+  EXPECT_EQ(values.at("Esampavg"), "40000");
+  EXPECT_EQ(values.at("Ejitpp"), "0");
+  const std::vector<std::string> saved = Lines(Slurp(dir_ / "blocks/capture-0001.JIT"));
+  ASSERT_EQ(saved.size(), 10u);
+  for (size_t i = 1; i < saved.size(); ++i) EXPECT_EQ(saved[i], std::to_string(i - 1) + ",40000");
 }
 
 // ---------------------------------------------------------------------------------------------

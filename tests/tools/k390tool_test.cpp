@@ -66,6 +66,18 @@ std::string IntervalFile(const std::vector<std::string>& values) {
   return text;
 }
 
+// A single-channel reply whose header announces 3000 records (BB8) and holds these stamps.
+std::string ShortReply(const std::vector<uint64_t>& stamps) {
+  std::string text = "<K390><SAMPLES>BB8,0</SAMPLES>\r\n";
+  char record[64];
+  for (size_t i = 0; i < stamps.size(); ++i) {
+    std::snprintf(record, sizeof record, "%zX,%llX,0\r\n", i,
+                  static_cast<unsigned long long>(stamps[i]));
+    text += record;
+  }
+  return text + "</K390>";
+}
+
 const char kWorkedExampleFigures[] =
     "Esampavg=40000\n"
     "Epkpos=+4\n"
@@ -110,6 +122,15 @@ TEST_F(K390toolTest, SingleFilesGiveTheirFiguresOrTheReasonForNone) {
        "NoFigures=reply ended early\n"},
       {"reply with a single record", "<K390><SAMPLES>1,0</SAMPLES>\r\n0,10,0\r\n</K390>",
        "NoFigures=too few records\n"},
+      // 10 of the 3000 records announced: the figures of the 9 intervals they make (worked
+      // out apart from the tool: deviations 0 +4 -4 +10 -10 0 -10 +10 0 around 40000).
+      {"reply cut short",
+       ShortReply(
+           {0, 0x9C40, 0x13884, 0x1D4C0, 0x2710A, 0x30D40, 0x3A980, 0x445B6, 0x4E200, 0x57E40}),
+       "Warning=reply ended early: 10 of 3000 records\nEsampavg=40000\nEpkpos=+10\n"
+       "Epkneg=-10\nEjitpp=20\nEjitpp_pct=0.0500\nEjitpp_max=0.0500\nEjitrms=14\n"
+       "Ejitrms_pct=0.0346\nEint1=0.001000000000\nEfreq1=1000.0000\n"
+       "Eint2=0.000000000000\nEfreq2=0.0000\n"},
       {"average not above 0", IntervalFile({"-5", "3"}), "NoFigures=average not above 0\n"},
   };
   for (const auto& c : cases) {
@@ -139,7 +160,7 @@ TEST_F(K390toolTest, FailuresPrintTheWindowsMessageAndExit2) {
       {"list value beyond 32 bits", IntervalFile({"2147483648"}),
        "'2147483648' is not a valid integer value.\n"},
       {"reply field that is no hex", "<K390><SAMPLES>2,0</SAMPLES>\r\n0,10,0\r\n1,2G,0\r\n</K390>",
-       "'$2G' is not a valid integer value.\n"},
+       "Reply line 3, stamp 1: '$2G' is not a valid integer value.\n"},
       {"frequency of 0", ";Sample,Frequency(Hz)\r\n0,1000\r\n1,0\r\n",
        "Floating point division by zero.\n"},
       {"frequency that is no number", ";Sample,Frequency(Hz)\r\n0,1k\r\n",
@@ -295,6 +316,49 @@ std::vector<std::string> Lines(const std::string& text) {
 }
 
 }  // namespace
+
+// An output is never an input of the same command, whatever name or link reaches it; both
+// files stay as they were. An output that exists and is another file is replaced whole.
+TEST_F(K390toolTest, OutputsThatAreInputsAreRefusedAndLeftAsTheyWere) {
+  std::string log = "123456\r\n";
+  for (int i = 0; i < 12; ++i) log += "40000\r\n";
+  const std::string input = Put("s.dat", log);
+  fs::create_symlink("s.dat", dir_ / "link.dat");
+  fs::create_hard_link(input, dir_ / "hard.dat");
+  fs::create_hard_link(input, dir_ / "s.tmp");
+  const std::string other = Put("other.txt", "old");
+  // The timing commands' messages begin with the tool's name; resample's end as the window's.
+  const std::string taken = "k390tool: Cannot create \"";
+  const struct {
+    std::vector<std::string> args;
+    std::string err;  // empty: done, status 0
+  } cases[] = {
+      {{"phase", "--stream", "s.dat", "s.dat"},
+       taken + "s.dat\": it is the pulse data being read\n"},
+      {{"phase", "--stream", "s.dat", "link.dat"},
+       taken + "link.dat\": it is the pulse data being read\n"},
+      {{"phase", "--stream", "link.dat", input},
+       taken + input + "\": it is the pulse data being read\n"},
+      {{"phase", "--stream", "s.dat", "hard.dat"},
+       taken + "hard.dat\": it is the pulse data being read\n"},
+      {{"phase", "--stream", "s.dat", "s"},
+       taken + "s\": its temporary file \"s.tmp\" is the pulse data being read\n"},
+      {{"resample", "link.dat", "s.dat"},
+       "Cannot create \"s.dat\": it is the stream log being read.\n"},
+      {{"resample", "s.dat", "s"},
+       "Cannot create \"s\": its temporary file \"s.tmp\" is the stream log being read.\n"},
+      {{"phase", "--stream", "s.dat", "other.txt"}, ""},
+  };
+  for (const auto& c : cases) {
+    const Outcome got = Run(c.args);
+    EXPECT_EQ(got.status, c.err.empty() ? 0 : 2) << testing::PrintToString(c.args);
+    EXPECT_EQ(got.err, c.err) << testing::PrintToString(c.args);
+    EXPECT_EQ(Slurp(input), log) << testing::PrintToString(c.args);
+  }
+  EXPECT_TRUE(fs::is_symlink(dir_ / "link.dat"));
+  EXPECT_EQ(Lines(Slurp(other)).size(), 13u);  // one phase point per pulse, replaced whole
+  EXPECT_FALSE(fs::exists(dir_ / "other.txt.tmp"));
+}
 
 TEST_F(K390toolTest, StabilityRowsFromFrequencyPhaseAndPulseInput) {
   std::string freq = "# NBS14, 9 values\n", pulses = ";Sample,TDelta(x25ns)\r";

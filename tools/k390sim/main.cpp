@@ -92,6 +92,11 @@ k390sim::ServerOptions ReadOptions(const QCommandLineParser& parser) {
   options.no_reply = parser.isSet("no-reply");
   options.close_after_reply = parser.isSet("close-after-reply");
   options.malformed = parser.isSet("malformed");
+  options.close_after_replies = IntegerOption(parser, "close-after", 0, kIntMax);
+  options.silent_after_replies = IntegerOption(parser, "silent-after", 0, kIntMax);
+  if (parser.isSet("short-reply")) {
+    options.short_reply_records = IntegerOption(parser, "short-reply", 0, k390sim::kMaxSamples);
+  }
   return options;
 }
 
@@ -149,6 +154,18 @@ int main(int argc, char* argv[]) {
       {"no-reply", "Read requests but never answer or stream."},
       {"close-after-reply", "Close the connection after each reply."},
       {"malformed", "Give the middle record of each sample reply only two fields."},
+      {"close-after",
+       "Close the link right after the Nth sample reply, counted over every link (default 0: "
+       "never): an instrument that goes away mid-run.",
+       "N", "0"},
+      {"silent-after",
+       "Answer only the first N sample requests, counted over every link; read later ones but "
+       "never answer (default 0: answer all).",
+       "N", "0"},
+      {"short-reply",
+       "End each sample reply after N records while its header still announces the count "
+       "asked for.",
+       "N"},
   });
   // parse() rather than process(): process() ends the program with status 1 on a bad option,
   // where every bad option is to exit 2.

@@ -154,7 +154,14 @@ void Server::Handle(QTcpSocket* socket, const Request& request) {
     Log(peer + " " + what + " -> no reply while streaming");
     return;
   }
+  if (options_.silent_after_replies > 0 && sample_replies_ >= options_.silent_after_replies) {
+    Log(peer + " " + what + " -> no reply after " + QString::number(sample_replies_));
+    return;
+  }
+  AnswerSamples(socket, request, peer + " " + what);
+}
 
+void Server::AnswerSamples(QTcpSocket* socket, const Request& request, const QString& what) {
   Samples samples = model_.TakeSamples(request.count, request.dual);
   std::vector<uint64_t>& ch1 = samples.ch1;
   std::vector<uint64_t>& ch2 = samples.ch2;
@@ -162,10 +169,20 @@ void Server::Handle(QTcpSocket* socket, const Request& request) {
     for (uint64_t& stamp : ch1) stamp &= 0xFFFFFFFFu;
     for (uint64_t& stamp : ch2) stamp &= 0xFFFFFFFFu;
   }
-  std::string reply = FormatSampleReply(ch1, ch2, options_.malformed);
-  Log(peer + " " + what + " -> " + QString::number(reply.size()) + " bytes, first stamp " +
-      QString::number(ch1.front(), 16).toUpper() + (options_.malformed ? ", malformed" : ""));
-  Reply(socket, std::move(reply));
+  const bool cut = options_.short_reply_records >= 0;
+  std::string reply =
+      FormatSampleReply(ch1, ch2, options_.malformed,
+                        cut ? static_cast<size_t>(options_.short_reply_records) : ch1.size());
+  ++sample_replies_;
+  const bool last =
+      options_.close_after_replies > 0 && sample_replies_ == options_.close_after_replies;
+  Log(what + " -> " + QString::number(reply.size()) + " bytes, first stamp " +
+      QString::number(ch1.front(), 16).toUpper() + (options_.malformed ? ", malformed" : "") +
+      (cut ? ", cut short" : "") + (last ? ", then the link closed" : ""));
+  QPointer<QTcpSocket> guard(socket);
+  Reply(socket, std::move(reply), [guard, last] {
+    if (last && guard) guard->disconnectFromHost();
+  });
 }
 
 void Server::Reply(QTcpSocket* socket, std::string reply, std::function<void()> after) {

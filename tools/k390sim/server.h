@@ -39,6 +39,13 @@ struct ServerOptions {
   bool no_reply = false;
   bool close_after_reply = false;
   bool malformed = false;
+  // The instrument going away mid-run: after this many sample replies (counted over all links),
+  // close the link that got the last one, or stop answering sample requests. 0: never.
+  int64_t close_after_replies = 0;
+  int64_t silent_after_replies = 0;
+  // Sample replies that stop short: the header announces the count asked for, the records end
+  // after this many. -1: whole replies.
+  int64_t short_reply_records = -1;
 };
 
 // The simulated instrument: answers sample requests from the pulse model and sends the stream
@@ -80,6 +87,7 @@ class Server : public QObject {
   void OnReadyRead(QTcpSocket* socket);
   void OnDisconnected(QTcpSocket* socket);
   void Handle(QTcpSocket* socket, const Request& request);
+  void AnswerSamples(QTcpSocket* socket, const Request& request, const QString& what);
   void Reply(QTcpSocket* socket, std::string reply, std::function<void()> after = {});
   void Pump(QTcpSocket* socket);
   void StartStream(QTcpSocket* socket, int mode);
@@ -99,6 +107,7 @@ class Server : public QObject {
   std::optional<Stream> stream_;
   std::ofstream word_log_;
   uint64_t send_retries_ = 0;
+  int64_t sample_replies_ = 0;
 };
 
 }  // namespace k390sim

@@ -1,5 +1,6 @@
 #include "sim_protocol.h"
 
+#include <algorithm>
 #include <cstdio>
 
 namespace k390sim {
@@ -95,7 +96,7 @@ Request ParseRequest(std::string_view text) {
 }
 
 std::string FormatSampleReply(std::span<const uint64_t> ch1, std::span<const uint64_t> ch2,
-                              bool malformed) {
+                              bool malformed, size_t records) {
   const bool dual = !ch2.empty();
   std::string reply = "<K390><SAMPLES>";
   AppendHex(ch1.size(), reply);
@@ -104,7 +105,7 @@ std::string FormatSampleReply(std::span<const uint64_t> ch1, std::span<const uin
   reply += "</SAMPLES>\r\n";
   reply.reserve(reply.size() + ch1.size() * 40 + kEndTag.size());
   const size_t broken = ch1.size() / 2;
-  for (size_t i = 0; i < ch1.size(); ++i) {
+  for (size_t i = 0; i < std::min(ch1.size(), records); ++i) {
     AppendHex(i, reply);
     reply += ',';
     AppendHex(ch1[i], reply);

@@ -2,6 +2,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <limits>
 #include <span>
 #include <string>
 #include <string_view>
@@ -39,9 +40,10 @@ Request ParseRequest(std::string_view text);
 // "index,stamp1,stamp2" CR LF in uppercase hex, then "</K390>" with no line break. With `ch2`
 // empty the reply is for channel 1 only: count 2 and every stamp 2 are 0. Otherwise `ch2`
 // must be as long as `ch1`. `malformed` cuts the middle record down to two fields, which the
-// desktop tool must reject with a conversion error.
+// desktop tool must reject with a conversion error. `records` (when below the stamp count)
+// ends the records early while the header still announces every stamp: a reply cut short.
 std::string FormatSampleReply(std::span<const uint64_t> ch1, std::span<const uint64_t> ch2,
-                              bool malformed);
+                              bool malformed, size_t records = std::numeric_limits<size_t>::max());
 
 // "<K390><STREAM>" CR LF status CR LF "</STREAM></K390>": the status digit is the third byte
 // after the tag's ">". It is 1 while a stream runs, over either transport, and 0 once stopped:

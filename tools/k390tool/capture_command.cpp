@@ -39,12 +39,20 @@ constexpr std::string_view kHelp = R"help(capture
   Block k is saved as DIR/capture-000k.JIT (default DIR ".", created when missing) in the
   interval form of the window's Save, and printed as `k390tool figures` prints a file:
     File=DIR/capture-000k.JIT
-  then the figure lines or NoFigures=<reason>. The held maxima (Ejitpp_max) carry over from
-  block to block. SIGINT or SIGTERM ends the run at once, the blocks so far kept (status 0).
-  Exit status: 0 done; 1 no reply within 4 s ("No reply within 4000 ms"), a refused or
-  failed link ("Asynchronous socket error N", N the system's error number, 111 refused), a
-  reply that does not decode or a block that cannot be saved; 2 bad arguments or a DIR that
-  cannot be created. The message goes to standard error.
+  then the figure lines or NoFigures=<reason>. A reply that holds fewer records than its
+  header announced is taken for the records it holds (nothing else is saved or counted), and
+  a line after File= says so:
+    Warning=reply ended early: <held> of <announced> records
+  The held maxima (Ejitpp_max) carry over from block to block. A block file is replaced only
+  once it is written whole (through DIR/capture-000k.JIT.tmp). SIGINT or SIGTERM ends the run
+  at once, the blocks so far kept (status 0).
+  Exit status: 0 done; 1 as soon as the run cannot go on, whatever --count or --seconds say:
+  no reply within 4 s ("No reply within 4000 ms"), the instrument closing the link ("The
+  instrument closed the link"), a host name that does not resolve ("Host name not found: H"),
+  a refused or failed link ("Asynchronous socket error N", N the system's error number, 111
+  refused), a reply that does not decode or a block that cannot be saved; 2 bad arguments or
+  a DIR that cannot be created or written to ("Cannot write to DIR"). The message goes to
+  standard error.
 )help";
 
 constexpr std::string_view kTimeoutMessage = "No reply within 4000 ms";
@@ -62,16 +70,45 @@ std::vector<double> DrawnIntervals(const acquisition::PulseData& data) {
   return {data.Ch1Intervals.begin() + 1, data.Ch1Intervals.begin() + 1 + last};
 }
 
-// A folder the blocks can go to, or the reason there is none.
+// A folder the blocks can go to, or the reason there is none: one that cannot be made, or one
+// that is there but takes no files.
 std::optional<std::string> PrepareFolder(const std::string& dir) {
   std::error_code error;
   fs::create_directories(dir, error);
   if (!error && !fs::is_directory(dir, error))
     error = std::make_error_code(std::errc::not_a_directory);
-  if (!error && ::access(dir.c_str(), W_OK) != 0)
-    error = std::error_code(errno, std::generic_category());
-  if (!error) return std::nullopt;
-  return "Cannot create \"" + common::Printable(dir) + "\": " + error.message();
+  if (error) return "Cannot create \"" + common::Printable(dir) + "\": " + error.message();
+  if (::access(dir.c_str(), W_OK) != 0) {
+    return common::FileError("Cannot write to", dir, errno).Message();
+  }
+  return std::nullopt;
+}
+
+std::chrono::steady_clock::time_point Deadline(std::optional<double> seconds) {
+  if (!seconds) return std::chrono::steady_clock::time_point::max();
+  return std::chrono::steady_clock::now() +
+         std::chrono::duration_cast<std::chrono::steady_clock::duration>(
+             std::chrono::duration<double>(*seconds));
+}
+
+// One reply's pass: the block saved whole, then printed as `k390tool figures` prints that file.
+void SaveBlock(analysis::ProcessingPass& pass, const std::string& reply, const std::string& path) {
+  analysis::PassOptions options;
+  options.held = pass.Held();
+  const bool decoded = pass.Decode(reply, false);
+  const analysis::PassResult result =
+      decoded ? analysis::Compute(pass.Data(), options) : analysis::PassResult{};
+  const std::vector<double> saved = decoded ? DrawnIntervals(pass.Data()) : std::vector<double>{};
+  persistence::ReplaceTextFile(path, persistence::FormatJit(saved, true));
+  std::cout << "File=" << path << '\n';
+  PrintReplyWarning(std::cout, pass.Data());
+  if (result.outcome == analysis::PassOutcome::kFigures) {
+    PrintFigures(std::cout, result, false);
+    pass.Hold(result.held);
+  } else {
+    std::cout << "NoFigures=" << NoFiguresReason(pass.Data(), decoded, false) << '\n';
+  }
+  std::cout.flush();
 }
 
 }  // namespace
@@ -103,32 +140,17 @@ int CaptureCommand::Run() const {
   acquisition::CaptureCycle cycle(out_ + "/");
   // One pass object for the whole run, as the window has one for its whole life.
   auto pass = std::make_unique<analysis::ProcessingPass>();
+  const int64_t wanted = count_.value_or(seconds_ ? INT64_MAX : 1);
   int64_t blocks = 0;
   bool timed_out = false;
   std::optional<std::string> failure;
 
   RunnerHooks hooks;
-  hooks.run_pass = [&] {
-    const std::string path = BlockPath(out_, ++blocks);
-    analysis::PassOptions options;
-    options.held = pass->Held();
-    const bool decoded = pass->Decode(cycle.RxBuffer(), false);
-    const analysis::PassResult result =
-        decoded ? analysis::Compute(pass->Data(), options) : analysis::PassResult{};
-    const std::vector<double> saved =
-        decoded ? DrawnIntervals(pass->Data()) : std::vector<double>{};
-    persistence::WriteTextFile(path, persistence::FormatJit(saved, true));
-    std::cout << "File=" << path << '\n';
-    if (result.outcome == analysis::PassOutcome::kFigures) {
-      PrintFigures(std::cout, result, false);
-      pass->Hold(result.held);
-    } else {
-      std::cout << "NoFigures=" << NoFiguresReason(pass->Data(), decoded, false) << '\n';
-    }
-    std::cout.flush();
-  };
+  hooks.run_pass = [&] { SaveBlock(*pass, cycle.RxBuffer(), BlockPath(out_, ++blocks)); };
+  // What the link meets once every block asked for is in (the instrument closing after the
+  // last reply) is no failure of the run.
   hooks.show_error = [&](const std::string& message) {
-    if (!failure) failure = message;
+    if (!failure && blocks < wanted) failure = message;
   };
   hooks.other = [&](const acquisition::CycleStep& s) {
     if (std::holds_alternative<step::UncheckAutoSample>(s)) timed_out = true;
@@ -145,12 +167,7 @@ int CaptureCommand::Run() const {
   controls.dual = dual_;
   controls.auto_sample = true;
 
-  const int64_t wanted = count_.value_or(seconds_ ? INT64_MAX : 1);
-  const auto deadline = seconds_
-                            ? std::chrono::steady_clock::now() +
-                                  std::chrono::duration_cast<std::chrono::steady_clock::duration>(
-                                      std::chrono::duration<double>(*seconds_))
-                            : std::chrono::steady_clock::time_point::max();
+  const auto deadline = Deadline(seconds_);
   try {
     runner.Carry(cycle.AutoSampleToggled(runner.Inputs()));
     while (!failure && !timed_out && !runner.Interrupted() && blocks < wanted &&

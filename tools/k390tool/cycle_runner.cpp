@@ -151,6 +151,7 @@ void CycleRunner::PollOnce(int max_ms) {
     TcpLink::Outcome outcome = link_.Handle(revents, kReadBytes);
     if (!outcome.bytes.empty()) Carry(cycle_.BytesArrived(Inputs(), outcome.bytes));
     if (outcome.failure) Apply(cycle_.LinkError(*outcome.failure));
+    if (outcome.peer_closed) Carry(cycle_.LinkClosed(Inputs()));
   }
   if (timer_on_ && MsToTick() == 0) {
     next_tick_ += std::chrono::milliseconds(interval_ms_);

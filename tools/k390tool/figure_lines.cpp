@@ -1,5 +1,7 @@
 #include "figure_lines.h"
 
+#include "acquisition/protocol.h"
+
 namespace k390tool {
 namespace {
 
@@ -15,6 +17,10 @@ std::string NoFiguresReason(const acquisition::PulseData& data, bool decoded, bo
   if (count <= 0 || (from_file && count <= 1)) return "no records";
   if (count == 1) return "too few records";
   return "average not above 0";
+}
+
+void PrintReplyWarning(std::ostream& out, const acquisition::PulseData& data) {
+  if (data.reply.Short()) out << "Warning=" << acquisition::ShortReplyText(data.reply) << '\n';
 }
 
 void PrintFigures(std::ostream& out, const analysis::PassResult& result, bool with_flight) {

@@ -14,6 +14,10 @@ namespace k390tool {
 // "too few records" or "average not above 0".
 std::string NoFiguresReason(const acquisition::PulseData& data, bool decoded, bool from_file);
 
+// "Warning=reply ended early: <held> of <announced> records" when the decoded reply held fewer
+// records than its header announced; nothing otherwise.
+void PrintReplyWarning(std::ostream& out, const acquisition::PulseData& data);
+
 // The figure lines of one pass, in the order of the window's boxes: the flight-time figures
 // only when a flight time was given and they have a text.
 void PrintFigures(std::ostream& out, const analysis::PassResult& result, bool with_flight);

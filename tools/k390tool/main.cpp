@@ -17,6 +17,7 @@
 #include "common/error.h"
 #include "figure_lines.h"
 #include "messages.h"
+#include "output_check.h"
 #include "persistence/jit_file.h"
 #include "persistence/text_file.h"
 #include "stream_command.h"
@@ -51,6 +52,9 @@ constexpr std::string_view kFiguresHelp =
 
   For each FILE it prints
     File=<FILE as given>
+  then, for a reply that holds fewer records than its header announced (its figures are
+  those of the records it holds),
+    Warning=reply ended early: <held> of <announced> records
   then one NAME=TEXT line per figure box the pass wrote, in this order:
     Esampavg, Epkpos, Epkneg, Ejitpp, Ejitpp_pct, Ejitpp_max, Ejitrms, Ejitrms_pct,
     Eint1, Efreq1, Eint2, Efreq2
@@ -66,7 +70,7 @@ constexpr std::string_view kResampleHelp = R"help(resample
   Smooths the stream log STREAM_FILE (default "stream.dat") into OUT_FILE (default
   "resampled.dat"), as the window does when Stream is unchecked. The log is read whole
   (CR LF, LF or a lone CR ends a line) before OUT_FILE is replaced through OUT_FILE.tmp;
-  an OUT_FILE that is the log itself is refused.
+  an OUT_FILE (or OUT_FILE.tmp) that is the log itself, under any name or link, is refused.
 )help";
 
 constexpr std::string_view kExitHelp =
@@ -135,6 +139,7 @@ int Figures(const FiguresArgs& args) {
       options.flight_ms = flight_ms.value_or("");
       options.held = pass->Held();
       const bool decoded = pass->Decode(input, from_file);
+      k390tool::PrintReplyWarning(std::cout, pass->Data());
       const analysis::PassResult result =
           decoded ? analysis::Compute(pass->Data(), options) : analysis::PassResult{};
       if (result.outcome != analysis::PassOutcome::kFigures) {
@@ -160,6 +165,8 @@ struct ResampleArgs {
 
 int Resample(const ResampleArgs& args) {
   try {
+    k390tool::RefuseOutputThatIsInput(args.out_path,
+                                      {{args.stream_path, "the stream log being read"}});
     analysis::ResampleLog(args.stream_path, args.out_path);
   } catch (const common::Error& e) {
     return Fail(e.Message());

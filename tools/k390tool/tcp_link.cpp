@@ -54,6 +54,7 @@ void TcpLink::Open(const std::string& host, int port) {
   host_ = host;
   port_ = port;
   const std::optional<in_addr> address = Resolve(host);
+  if (!address && !host.empty()) return Fail(common::HostNotFoundMessage(host));
   // 0.0.0.0 is where the window's lookup sends a name it cannot resolve.
   if (!address || address->s_addr == INADDR_ANY) return Fail(EADDRNOTAVAIL);
   if (port <= 0 || port > 65535) return Fail(EINVAL);
@@ -84,11 +85,14 @@ void TcpLink::Close() {
 
 void TcpLink::Fail(int error_number) {
   const bool connecting = fd_ < 0 || connecting_;
+  Fail(connecting ? ConnectFailureText(error_number) : TransferFailureText(error_number, "recv"));
+}
+
+void TcpLink::Fail(std::string message) {
   if (fd_ >= 0) ::close(fd_);
   fd_ = -1;
   connecting_ = false;
-  failure_ =
-      connecting ? ConnectFailureText(error_number) : TransferFailureText(error_number, "recv");
+  failure_ = std::move(message);
 }
 
 short TcpLink::Events() const {
@@ -126,7 +130,8 @@ TcpLink::Outcome TcpLink::Handle(short revents, size_t max_bytes) {
     } else {
       outcome.bytes.clear();
       if (got == 0) {
-        Close();  // the peer's normal end of the conversation
+        Close();
+        outcome.peer_closed = true;
       } else if (errno != EAGAIN && errno != EINTR) {
         Fail(errno);
       }

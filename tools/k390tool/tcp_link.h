@@ -6,9 +6,10 @@
 #include <string_view>
 
 // The instrument's TCP link for the command-line tool: a non-blocking client socket that the
-// tool's poll loop watches. Failures read as the window's link reports them: "Asynchronous
-// socket error N" for a connection that cannot be made, "Socket error: <reason> (N), on API
-// '<send|recv>'" for one that breaks. The peer closing the link is no failure.
+// tool's poll loop watches. Failures read as the window's link reports them: "Host name not
+// found: NAME" for a name that does not resolve, "Asynchronous socket error N" for a connection
+// that cannot be made, "Socket error: <reason> (N), on API '<send|recv>'" for one that breaks.
+// The peer closing the link is no failure of the link; Handle reports it for the cycle.
 namespace k390tool {
 
 class TcpLink {
@@ -20,8 +21,8 @@ class TcpLink {
 
   // Starts connecting to host:port. The host is a dotted IPv4 address or a name (its first IPv4
   // address); a name that does not resolve, or a port outside 1..65535, fails as a refused
-  // attempt does, reported by the next Handle. A link that is open or connecting to the same
-  // endpoint is left alone; another endpoint starts over.
+  // attempt does, reported by the next Handle (the name with its own message). A link that is open
+  // or connecting to the same endpoint is left alone; another endpoint starts over.
   void Open(const std::string& host, int port);
   void Close();
 
@@ -38,6 +39,7 @@ class TcpLink {
   struct Outcome {
     std::string bytes;                   // received
     std::optional<std::string> failure;  // the link is closed
+    bool peer_closed = false;            // the peer ended the conversation; the link is closed
   };
   // After poll(): connects, reads what is waiting (at most `max_bytes`), or reports a failure.
   Outcome Handle(short revents, size_t max_bytes);
@@ -51,6 +53,7 @@ class TcpLink {
 
  private:
   void Fail(int error_number);
+  void Fail(std::string message);
 
   int fd_ = -1;
   bool connecting_ = false;

@@ -11,6 +11,7 @@
 #include "analysis/timing_jitter.h"
 #include "common/convert.h"
 #include "common/error.h"
+#include "output_check.h"
 #include "persistence/jit_file.h"
 #include "persistence/stability_csv.h"
 #include "persistence/text_file.h"
@@ -70,7 +71,9 @@ constexpr std::string_view kJitterHelp =
 constexpr std::string_view kPhaseHelp =
     R"help(phase
   The phase x(k) = (t(k) - k tau0) of every index k in seconds, one a line, NaN where a
-  pulse is missing; to OUT, or standard output without it.
+  pulse is missing; to OUT, or standard output without it. OUT is replaced only once it
+  is written whole (through OUT.tmp); an OUT that is FILE itself, under any name or link,
+  is refused and both are left as they were.
 )help";
 
 constexpr std::string_view kErrorsHelp =
@@ -293,6 +296,7 @@ int TimingCommands::Jitter() const {
 }
 
 int TimingCommands::Phase() const {
+  if (!out_.empty()) RefuseOutputThatIsInput(out_, {{file_, "the pulse data being read"}});
   const analysis::PulseTrain train = PulseTrainOf(file_, stream_);
   std::string out;
   out.reserve(train.stamps.size() * 24);
@@ -303,7 +307,7 @@ int TimingCommands::Phase() const {
   if (out_.empty()) {
     std::cout << out;
   } else {
-    persistence::WriteTextFile(out_, out);
+    persistence::ReplaceTextFile(out_, out);
   }
   return kExitOk;
 }
