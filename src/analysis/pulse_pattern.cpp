@@ -1,0 +1,152 @@
+#include "analysis/pulse_pattern.h"
+
+#include <algorithm>
+#include <cmath>
+#include <limits>
+#include <string>
+
+#include "common/error.h"
+
+namespace analysis {
+namespace {
+
+constexpr int64_t kSearchSpan = int64_t{1} << 18;  // grid positions folded when searching
+
+// The ordinary intervals (less a common offset, ticks) and the grid index each starts at.
+struct Folded {
+  std::vector<int64_t> start;
+  std::vector<double> deviation;
+};
+
+Folded OrdinaryIntervals(const TrainView& train, int64_t span) {
+  Folded f;
+  const int64_t offset = std::llround(train.Tau0Ticks());
+  for (size_t i = 0; i + 1 < train.Pulses() && train.index[i] < span; ++i) {
+    if (train.index[i + 1] != train.index[i] + 1) continue;
+    f.start.push_back(train.index[i]);
+    f.deviation.push_back(static_cast<double>(train.stamp[i + 1] - train.stamp[i] - offset));
+  }
+  return f;
+}
+
+// The share of the variance about the mean that B position means explain.
+double ExplainedShare(const Folded& f, int64_t b, double total_ss, double grand_sum,
+                      std::vector<double>& sum, std::vector<int64_t>& count) {
+  sum.assign(static_cast<size_t>(b), 0.0);
+  count.assign(static_cast<size_t>(b), 0);
+  int64_t position = f.start.front() % b;
+  int64_t previous = f.start.front();
+  for (size_t i = 0; i < f.start.size(); ++i) {
+    position += f.start[i] - previous;
+    previous = f.start[i];
+    while (position >= b) position -= b;
+    sum[static_cast<size_t>(position)] += f.deviation[i];
+    ++count[static_cast<size_t>(position)];
+  }
+  double between = 0;
+  for (size_t p = 0; p < sum.size(); ++p)
+    if (count[p] > 0) between += sum[p] * sum[p] / static_cast<double>(count[p]);
+  between -= grand_sum * grand_sum / static_cast<double>(f.start.size());
+  return between / total_ss;
+}
+
+}  // namespace
+
+std::optional<int64_t> FindPatternPositions(const TrainView& train, int64_t most_positions) {
+  if (train.Empty()) return std::nullopt;
+  const Folded f = OrdinaryIntervals(train, kSearchSpan);
+  const auto n = static_cast<double>(f.start.size());
+  most_positions = std::min<int64_t>(most_positions, static_cast<int64_t>(f.start.size()) / 4);
+  double grand_sum = 0, sum_sq = 0;
+  for (double d : f.deviation) grand_sum += d, sum_sq += d * d;
+  const double total_ss = n > 0 ? sum_sq - grand_sum * grand_sum / n : 0;
+  if (!(total_ss > 0)) return std::nullopt;
+
+  std::optional<int64_t> best;
+  double best_criterion = 0;  // a constant: no pattern
+  std::vector<double> sum;
+  std::vector<int64_t> count;
+  for (int64_t b = 2; b <= most_positions; ++b) {
+    const double unexplained = 1 - ExplainedShare(f, b, total_ss, grand_sum, sum, count);
+    // Below this the pattern holds to the rounding of the sums: a perfect fit.
+    const double criterion = (unexplained < 1e-12 ? -std::numeric_limits<double>::infinity()
+                                                  : n * std::log(unexplained)) +
+                             static_cast<double>(b - 1) * std::log(n);
+    if (criterion < best_criterion) best_criterion = criterion, best = b;
+  }
+  return best;
+}
+
+PulsePattern ComputePulsePattern(const TrainView& train, int64_t positions) {
+  if (positions < 1) throw common::Error("The pattern needs at least one position");
+  PulsePattern pattern;
+  pattern.positions = positions;
+  if (train.Empty()) throw common::Error("The pattern needs a train of at least two pulses");
+  const auto b = static_cast<size_t>(positions);
+  const int64_t offset = std::llround(train.Tau0Ticks());
+  std::vector<int64_t> sum(b, 0), count(b, 0);
+  for (size_t i = 0; i + 1 < train.Pulses(); ++i) {
+    if (train.index[i + 1] != train.index[i] + 1) continue;
+    const auto p = static_cast<size_t>(train.index[i] % positions);
+    sum[p] += train.stamp[i + 1] - train.stamp[i] - offset;
+    ++count[p];
+  }
+  std::vector<double> mean(b);
+  double mean_sum = 0;
+  for (size_t p = 0; p < b; ++p) {
+    if (count[p] == 0)
+      throw common::Error("No whole interval at pattern position " + std::to_string(p) + " of " +
+                          std::to_string(positions));
+    mean[p] = static_cast<double>(sum[p]) / static_cast<double>(count[p]);
+    mean_sum += mean[p];
+    pattern.intervals += count[p];
+  }
+  const double centre = mean_sum / static_cast<double>(positions);  // less the offset
+  pattern.mean_interval_ticks = centre + static_cast<double>(offset);
+  const double scale = 100 / pattern.mean_interval_ticks;
+  for (size_t p = 0; p < b; ++p) pattern.deviation_pct.push_back((mean[p] - centre) * scale);
+  const auto [lo, hi] =
+      std::minmax_element(pattern.deviation_pct.begin(), pattern.deviation_pct.end());
+  pattern.pattern_pp_pct = *hi - *lo;
+
+  double ss = 0, low = INFINITY, high = -INFINITY;
+  for (size_t i = 0; i + 1 < train.Pulses(); ++i) {
+    if (train.index[i + 1] != train.index[i] + 1) continue;
+    const auto p = static_cast<size_t>(train.index[i] % positions);
+    const double e = static_cast<double>(train.stamp[i + 1] - train.stamp[i] - offset) - mean[p];
+    ss += e * e;
+    low = std::min(low, e);
+    high = std::max(high, e);
+  }
+  const int64_t freedom = pattern.intervals - positions;
+  pattern.residual_rms_ticks = freedom > 0 ? std::sqrt(ss / static_cast<double>(freedom)) : 0;
+  pattern.residual_pp_ticks = high - low;
+  pattern.residual_rms_pct = pattern.residual_rms_ticks * scale;
+  pattern.residual_pp_pct = pattern.residual_pp_ticks * scale;
+  return pattern;
+}
+
+OwnedTrain RemovePattern(const TrainView& train, const PulsePattern& pattern) {
+  const int64_t b = pattern.positions;
+  // The edge offset at each position: the running sum of the deviations, which closes to 0
+  // after B positions.
+  std::vector<double> offset(static_cast<size_t>(b), 0.0);
+  for (int64_t p = 1; p < b; ++p)
+    offset[static_cast<size_t>(p)] =
+        offset[static_cast<size_t>(p - 1)] +
+        pattern.deviation_pct[static_cast<size_t>(p - 1)] / 100 * pattern.mean_interval_ticks;
+  const auto shift = [&](int64_t k) { return offset[static_cast<size_t>(k % b)]; };
+  OwnedTrain out;
+  out.index.assign(train.index.begin(), train.index.end());
+  out.stamp.resize(train.Pulses());
+  for (size_t i = 0; i < train.Pulses(); ++i)
+    out.stamp[i] = std::llround(static_cast<double>(train.stamp[i]) - shift(train.index[i]));
+  size_t i = 0;
+  for (int64_t e : train.extra_stamps) {
+    while (i + 1 < train.Pulses() && train.stamp[i + 1] <= e) ++i;
+    out.extra_stamps.push_back(std::llround(static_cast<double>(e) - shift(train.index[i])));
+  }
+  return out;
+}
+
+}  // namespace analysis
