@@ -26,53 +26,71 @@ struct Pass {
   bool gap = false;
 };
 
-// Peak-to-peak of the edges i1 .. i2 - 1 about their least-squares line on the grid index. The
-// stamps are taken less a line of the mean period first, so the sums stay small.
-double EdgePeakToPeak(const TrainView& t, size_t i1, size_t i2, double tau0) {
-  const size_t count = i2 - i1;
+// The running sums of a window's edges for their least-squares line: u counts pulses from the
+// window's first, v is its stamp less the first's and less u mean periods (small numbers).
+struct EdgeSums {
+  double sv = 0;
+  double suv = 0;
+};
+
+// Peak-to-peak of `count` consecutive edges about their least-squares line, ticks.
+double EdgePeakToPeak(const int64_t* stamp, size_t count, double tau0, const EdgeSums& s) {
   if (count < 3) return 0;
-  double su = 0, sv = 0, suu = 0, suv = 0;
-  const auto u_of = [&](size_t i) { return static_cast<double>(t.index[i] - t.index[i1]); };
-  const auto v_of = [&](size_t i, double u) {
-    return static_cast<double>(t.stamp[i] - t.stamp[i1]) - u * tau0;
-  };
-  for (size_t i = i1; i < i2; ++i) {
-    const double u = u_of(i), v = v_of(i, u);
-    su += u, sv += v, suu += u * u, suv += u * v;
+  const auto n = static_cast<double>(count);
+  const double su = n * (n - 1) / 2, suu = (n - 1) * n * (2 * n - 1) / 6;
+  const double slope = tau0 + (n * s.suv - su * s.sv) / (n * suu - su * su);
+  // Two running extremes each, so the loop is not one long chain of dependent steps.
+  double lo[2] = {0, 0}, hi[2] = {0, 0};  // the first edge's own residual is 0
+  size_t u = 1;
+  for (; u + 1 < count; u += 2) {
+    for (size_t k = 0; k < 2; ++k) {
+      const double r =
+          static_cast<double>(stamp[u + k] - stamp[0]) - static_cast<double>(u + k) * slope;
+      lo[k] = std::min(lo[k], r);
+      hi[k] = std::max(hi[k], r);
+    }
   }
-  const double n = static_cast<double>(count);
-  const double slope = (n * suv - su * sv) / (n * suu - su * su);
-  double lo = INFINITY, hi = -INFINITY;
-  for (size_t i = i1; i < i2; ++i) {
-    const double u = u_of(i), r = v_of(i, u) - slope * u;
-    lo = std::min(lo, r), hi = std::max(hi, r);
+  for (; u < count; ++u) {
+    const double r = static_cast<double>(stamp[u] - stamp[0]) - static_cast<double>(u) * slope;
+    lo[0] = std::min(lo[0], r);
+    hi[0] = std::max(hi[0], r);
   }
-  return hi - lo;
+  return std::max(hi[0], hi[1]) - std::min(lo[0], lo[1]);
 }
 
-// Every pass whose second switch falls before the last pulse, flight and pause in ticks.
+// Every pass whose second switch falls before the last pulse, flight and pause in ticks. A
+// stamp is after a switch time s exactly when it is after floor(s).
 std::vector<Pass> Passes(const TrainView& t, double flight, double pause) {
   std::vector<Pass> passes;
   const double tau0 = t.Tau0Ticks();
   const double t0 = static_cast<double>(t.stamp[0]) + tau0 / 2;
   const auto last = static_cast<double>(t.LastStamp());
+  const int64_t* stamp = t.stamp.data();
   size_t i1 = 0, extra = 0;
   for (int64_t j = 0;; ++j) {
     const double s1 = t0 + static_cast<double>(j) * (flight + pause);
     const double s2 = s1 + flight;
     if (!(s2 < last)) break;
-    while (static_cast<double>(t.stamp[i1]) <= s1) ++i1;
+    const auto after1 = static_cast<int64_t>(std::floor(s1));
+    const auto after2 = static_cast<int64_t>(std::floor(s2));
+    while (stamp[i1] <= after1) ++i1;
+    // The edges in (s1, s2] and, for a window without gaps, their sums.
+    EdgeSums sums;
     size_t i2 = i1;
-    while (static_cast<double>(t.stamp[i2]) <= s2) ++i2;
+    for (double u = 0; stamp[i2] <= after2; ++i2, u += 1) {
+      const double v = static_cast<double>(stamp[i2] - stamp[i1]) - u * tau0;
+      sums.sv += v;
+      sums.suv += u * v;
+    }
     Pass pass;
     const int64_t nm = t.index[i2] - t.index[i1];
-    const int64_t tp = t.stamp[i2] - t.stamp[i1];
+    const int64_t tp = stamp[i2] - stamp[i1];
     pass.pulses = static_cast<double>(nm) * flight / static_cast<double>(tp);
-    const int64_t before = t.stamp[i1 - 1];
+    const int64_t before = stamp[i1 - 1];
     while (extra < t.extra_stamps.size() && t.extra_stamps[extra] <= before) ++extra;
     pass.gap = t.index[i2] - t.index[i1 - 1] != static_cast<int64_t>(i2 - i1 + 1) ||
-               (extra < t.extra_stamps.size() && t.extra_stamps[extra] <= t.stamp[i2]);
-    if (!pass.gap) pass.edge_pp_ticks = EdgePeakToPeak(t, i1, i2, tau0);
+               (extra < t.extra_stamps.size() && t.extra_stamps[extra] <= stamp[i2]);
+    if (!pass.gap) pass.edge_pp_ticks = EdgePeakToPeak(stamp + i1, i2 - i1, tau0, sums);
     passes.push_back(pass);
   }
   return passes;

@@ -10,44 +10,67 @@
 namespace analysis {
 namespace {
 
-constexpr int64_t kSearchSpan = int64_t{1} << 18;  // grid positions folded when searching
+constexpr int64_t kSearchSpan = int64_t{1} << 20;  // grid positions folded when searching
 
-// The ordinary intervals (less a common offset, ticks) and the grid index each starts at.
+// The ordinary intervals of the first grid positions laid out densely by the index they start
+// at (less a common offset, ticks), with a weight of 1, and 0 and 0 where there is none: folding
+// at B is then a sum of rows of B, which vectorises.
 struct Folded {
-  std::vector<int64_t> start;
   std::vector<double> deviation;
+  std::vector<double> weight;
+  double n = 0, sum = 0, sum_sq = 0;
 };
 
 Folded OrdinaryIntervals(const TrainView& train, int64_t span) {
   Folded f;
+  const auto size = static_cast<size_t>(std::min(span, train.LastIndex()));
+  f.deviation.assign(size, 0.0);
+  f.weight.assign(size, 0.0);
   const int64_t offset = std::llround(train.Tau0Ticks());
-  for (size_t i = 0; i + 1 < train.Pulses() && train.index[i] < span; ++i) {
+  for (size_t i = 0; i + 1 < train.Pulses() && static_cast<size_t>(train.index[i]) < size; ++i) {
     if (train.index[i + 1] != train.index[i] + 1) continue;
-    f.start.push_back(train.index[i]);
-    f.deviation.push_back(static_cast<double>(train.stamp[i + 1] - train.stamp[i] - offset));
+    const double d = static_cast<double>(train.stamp[i + 1] - train.stamp[i] - offset);
+    const auto k = static_cast<size_t>(train.index[i]);
+    f.deviation[k] = d;
+    f.weight[k] = 1;
+    f.n += 1, f.sum += d, f.sum_sq += d * d;
   }
   return f;
 }
 
 // The share of the variance about the mean that B position means explain.
-double ExplainedShare(const Folded& f, int64_t b, double total_ss, double grand_sum,
-                      std::vector<double>& sum, std::vector<int64_t>& count) {
-  sum.assign(static_cast<size_t>(b), 0.0);
-  count.assign(static_cast<size_t>(b), 0);
-  int64_t position = f.start.front() % b;
-  int64_t previous = f.start.front();
-  for (size_t i = 0; i < f.start.size(); ++i) {
-    position += f.start[i] - previous;
-    previous = f.start[i];
-    while (position >= b) position -= b;
-    sum[static_cast<size_t>(position)] += f.deviation[i];
-    ++count[static_cast<size_t>(position)];
+double ExplainedShare(const Folded& f, size_t b, std::vector<double>& sum,
+                      std::vector<double>& count) {
+  sum.assign(b, 0.0);
+  count.assign(b, 0.0);
+  const size_t size = f.deviation.size();
+  size_t row = 0;
+  for (; row + b <= size; row += b) {
+    const double* d = f.deviation.data() + row;
+    const double* w = f.weight.data() + row;
+    for (size_t p = 0; p < b; ++p) sum[p] += d[p], count[p] += w[p];
   }
+  for (size_t p = 0; row + p < size; ++p)
+    sum[p] += f.deviation[row + p], count[p] += f.weight[row + p];
   double between = 0;
-  for (size_t p = 0; p < sum.size(); ++p)
-    if (count[p] > 0) between += sum[p] * sum[p] / static_cast<double>(count[p]);
-  between -= grand_sum * grand_sum / static_cast<double>(f.start.size());
-  return between / total_ss;
+  for (size_t p = 0; p < b; ++p)
+    if (count[p] > 0) between += sum[p] * sum[p] / count[p];
+  const double total_ss = f.sum_sq - f.sum * f.sum / f.n;
+  return (between - f.sum * f.sum / f.n) / total_ss;
+}
+
+// Calls f(position, interval less offset) for every ordinary interval, the position kept by
+// counting rather than by a division per interval.
+template <typename F>
+void ForEachOrdinary(const TrainView& train, int64_t b, int64_t offset, F&& f) {
+  int64_t position = 0, previous = 0;
+  for (size_t i = 0; i + 1 < train.Pulses(); ++i) {
+    position += train.index[i] - previous;
+    previous = train.index[i];
+    if (position >= b) position %= b;
+    if (train.index[i + 1] != train.index[i] + 1) continue;
+    f(static_cast<size_t>(position), train.stamp[i + 1] - train.stamp[i] - offset);
+  }
 }
 
 }  // namespace
@@ -55,23 +78,18 @@ double ExplainedShare(const Folded& f, int64_t b, double total_ss, double grand_
 std::optional<int64_t> FindPatternPositions(const TrainView& train, int64_t most_positions) {
   if (train.Empty()) return std::nullopt;
   const Folded f = OrdinaryIntervals(train, kSearchSpan);
-  const auto n = static_cast<double>(f.start.size());
-  most_positions = std::min<int64_t>(most_positions, static_cast<int64_t>(f.start.size()) / 4);
-  double grand_sum = 0, sum_sq = 0;
-  for (double d : f.deviation) grand_sum += d, sum_sq += d * d;
-  const double total_ss = n > 0 ? sum_sq - grand_sum * grand_sum / n : 0;
-  if (!(total_ss > 0)) return std::nullopt;
+  most_positions = std::min<int64_t>(most_positions, static_cast<int64_t>(f.n) / 4);
+  if (!(f.sum_sq - f.sum * f.sum / f.n > 0)) return std::nullopt;
 
   std::optional<int64_t> best;
   double best_criterion = 0;  // a constant: no pattern
-  std::vector<double> sum;
-  std::vector<int64_t> count;
+  std::vector<double> sum, count;
   for (int64_t b = 2; b <= most_positions; ++b) {
-    const double unexplained = 1 - ExplainedShare(f, b, total_ss, grand_sum, sum, count);
+    const double unexplained = 1 - ExplainedShare(f, static_cast<size_t>(b), sum, count);
     // Below this the pattern holds to the rounding of the sums: a perfect fit.
     const double criterion = (unexplained < 1e-12 ? -std::numeric_limits<double>::infinity()
-                                                  : n * std::log(unexplained)) +
-                             static_cast<double>(b - 1) * std::log(n);
+                                                  : f.n * std::log(unexplained)) +
+                             static_cast<double>(b - 1) * std::log(f.n);
     if (criterion < best_criterion) best_criterion = criterion, best = b;
   }
   return best;
@@ -85,12 +103,10 @@ PulsePattern ComputePulsePattern(const TrainView& train, int64_t positions) {
   const auto b = static_cast<size_t>(positions);
   const int64_t offset = std::llround(train.Tau0Ticks());
   std::vector<int64_t> sum(b, 0), count(b, 0);
-  for (size_t i = 0; i + 1 < train.Pulses(); ++i) {
-    if (train.index[i + 1] != train.index[i] + 1) continue;
-    const auto p = static_cast<size_t>(train.index[i] % positions);
-    sum[p] += train.stamp[i + 1] - train.stamp[i] - offset;
+  ForEachOrdinary(train, positions, offset, [&](size_t p, int64_t d) {
+    sum[p] += d;
     ++count[p];
-  }
+  });
   std::vector<double> mean(b);
   double mean_sum = 0;
   for (size_t p = 0; p < b; ++p) {
@@ -110,14 +126,12 @@ PulsePattern ComputePulsePattern(const TrainView& train, int64_t positions) {
   pattern.pattern_pp_pct = *hi - *lo;
 
   double ss = 0, low = INFINITY, high = -INFINITY;
-  for (size_t i = 0; i + 1 < train.Pulses(); ++i) {
-    if (train.index[i + 1] != train.index[i] + 1) continue;
-    const auto p = static_cast<size_t>(train.index[i] % positions);
-    const double e = static_cast<double>(train.stamp[i + 1] - train.stamp[i] - offset) - mean[p];
+  ForEachOrdinary(train, positions, offset, [&](size_t p, int64_t d) {
+    const double e = static_cast<double>(d) - mean[p];
     ss += e * e;
     low = std::min(low, e);
     high = std::max(high, e);
-  }
+  });
   const int64_t freedom = pattern.intervals - positions;
   pattern.residual_rms_ticks = freedom > 0 ? std::sqrt(ss / static_cast<double>(freedom)) : 0;
   pattern.residual_pp_ticks = high - low;

@@ -27,11 +27,11 @@ struct PulsePattern {
 
 // The number of positions B (2 .. most_positions) whose pattern best explains the intervals,
 // or none when no B explains them better than a constant. The ordinary intervals of the first
-// 2^18 grid positions are folded at every candidate B; the choice minimises the Bayesian
+// 2^20 grid positions are folded at every candidate B; the choice minimises the Bayesian
 // information criterion n ln(1 - F) + (B - 1) ln n, F the share of the interval variance that
 // the B position means explain. The penalty keeps multiples of the true B (which explain
 // slightly more by chance) and noise out; a pattern held exactly to the tick gives the smallest
-// B that explains it. O(min(N, 2^18) x most_positions).
+// B that explains it. O(min(N, 2^20) x most_positions).
 std::optional<int64_t> FindPatternPositions(const TrainView& train, int64_t most_positions = 128);
 
 // The pattern of `positions` B >= 1. Throws common::Error when a position holds no ordinary
