@@ -85,7 +85,8 @@ std::vector<Pass> Passes(const TrainView& t, double flight, double pause) {
     Pass pass;
     const int64_t nm = t.index[i2] - t.index[i1];
     const int64_t tp = stamp[i2] - stamp[i1];
-    pass.pulses = static_cast<double>(nm) * flight / static_cast<double>(tp);
+    // A flight shorter than the interval it falls in counts no pulse: Ni = 0, a failed run.
+    pass.pulses = nm > 0 ? static_cast<double>(nm) * flight / static_cast<double>(tp) : 0;
     const int64_t before = stamp[i1 - 1];
     while (extra < t.extra_stamps.size() && t.extra_stamps[extra] <= before) ++extra;
     pass.gap = t.index[i2] - t.index[i1 - 1] != static_cast<int64_t>(i2 - i1 + 1) ||
@@ -136,7 +137,7 @@ void Summarise(const std::vector<Pass>& passes, const ProvingOptions& o, Proving
       runs.push_back(run);
       lo = std::min(lo, run), hi = std::max(hi, run);
     }
-    repeats.push_back((hi - lo) / lo * 100);
+    repeats.push_back(lo > 0 ? (hi - lo) / lo * 100 : INFINITY);
     for (auto it = first; it != end; ++it) edges.push_back(it->edge_pp_ticks);
   }
   if (f.provings == 0) return;

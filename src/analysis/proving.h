@@ -67,7 +67,9 @@ struct ProvingFigures {
 };
 
 // One flight time (seconds). Throws common::Error on options outside their ranges or a flight
-// time that is not above 0. O(N + passes x log(extra pulses)).
+// time that is not above 0. A pass that counts no pulse (a flight shorter than the interval it
+// falls in) gives Ni = 0 and its proving an unbounded repeatability. O(N + extra pulses) per
+// flight time: every edge of every pass is visited twice.
 ProvingFigures Prove(const TrainView& train, double flight_s, const ProvingOptions& options);
 
 // The default scan: 30 flight times, log spaced from 10 ms to the longest that leaves 20

@@ -214,6 +214,16 @@ TEST(ProvingScan, ShortestPassingFlightAndWhereWholeRotationsMislead) {
   EXPECT_LT(clean.rows[2].sd_pct, 1e-12);
 }
 
+TEST(Proving, AFlightThatCanMissEveryPulseFailsItsProvings) {
+  // 0.3 ms flights on a 1 kHz train: most windows hold no pulse, and Ni = 0 is not a 0 / 0.
+  const OwnedTrain train =
+      TrainFromEdges(1000, [](int64_t k) { return static_cast<double>(k) * 40000; });
+  const ProvingFigures f = Prove(train.View(), 0.0003, {});
+  EXPECT_GT(f.provings, 0);
+  EXPECT_EQ(f.pass_share, 0.0);
+  EXPECT_TRUE(std::isfinite(f.mean_pulses));
+}
+
 TEST(Proving, RejectsOptionsOutOfRange) {
   const OwnedTrain train =
       TrainFromEdges(100, [](int64_t k) { return static_cast<double>(k) * 4000; });
