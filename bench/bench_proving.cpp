@@ -16,6 +16,12 @@
 
 namespace {
 
+struct OwnedTrain {
+  std::vector<int64_t> index;
+  std::vector<int64_t> stamp;
+  analysis::TrainView View() const { return {index, stamp, {}}; }
+};
+
 // Heap in use and its peak, counted by the global operator new and delete below. FFTW's own
 // buffers (one segment) come from malloc and are not counted.
 std::atomic<int64_t> heap_now{0};
@@ -31,9 +37,9 @@ void Track(int64_t delta) {
 // A 10 kHz train (4000 ticks) from a rotor of 8 blades (up to 100 ticks apart), with edge jitter
 // of up to 400 ticks (uniform, 231 rms), a slow 0.2 Hz wander of 50 ticks and every 100000th pulse
 // missing.
-analysis::OwnedTrain Train(int64_t count) {
+OwnedTrain Train(int64_t count) {
   static const int64_t kBlades[] = {60, -20, 0, -40, 30, -10, 0, -20};
-  analysis::OwnedTrain t;
+  OwnedTrain t;
   t.index.reserve(static_cast<size_t>(count));
   t.stamp.reserve(static_cast<size_t>(count));
   uint64_t state = 42;
@@ -55,7 +61,7 @@ analysis::OwnedTrain Train(int64_t count) {
 // The peak heap of one call over what was in use before it, with the caller's train (16 bytes
 // a pulse) added: that is what the call needs.
 template <typename F>
-double BytesPerPulse(const analysis::OwnedTrain& train, F&& call) {
+double BytesPerPulse(const OwnedTrain& train, F&& call) {
   heap_peak.store(heap_now.load());
   const int64_t before = heap_now.load();
   call();
@@ -64,7 +70,7 @@ double BytesPerPulse(const analysis::OwnedTrain& train, F&& call) {
 }
 
 void BM_ProvingScan(benchmark::State& state) {
-  const analysis::OwnedTrain train = Train(state.range(0));
+  const OwnedTrain train = Train(state.range(0));
   const analysis::ProvingOptions options;
   double bytes = 0, shortest = 0;
   for (auto _ : state) {
@@ -81,7 +87,7 @@ void BM_ProvingScan(benchmark::State& state) {
 BENCHMARK(BM_ProvingScan)->Arg(10'000'000)->Unit(benchmark::kMillisecond)->UseRealTime();
 
 void BM_JitterSpectrum(benchmark::State& state) {
-  const analysis::OwnedTrain train = Train(state.range(0));
+  const OwnedTrain train = Train(state.range(0));
   double bytes = 0, lines = 0;
   for (auto _ : state) {
     bytes = BytesPerPulse(train, [&] {
@@ -99,7 +105,7 @@ void BM_JitterSpectrum(benchmark::State& state) {
 BENCHMARK(BM_JitterSpectrum)->Arg(1'000'000)->Unit(benchmark::kMillisecond)->UseRealTime();
 
 void BM_PulsePattern(benchmark::State& state) {
-  const analysis::OwnedTrain train = Train(state.range(0));
+  const OwnedTrain train = Train(state.range(0));
   double bytes = 0, positions = 0;
   for (auto _ : state) {
     bytes = BytesPerPulse(train, [&] {
@@ -115,7 +121,7 @@ void BM_PulsePattern(benchmark::State& state) {
 BENCHMARK(BM_PulsePattern)->Arg(10'000'000)->Unit(benchmark::kMillisecond)->UseRealTime();
 
 void BM_ProvingScanWithoutPattern(benchmark::State& state) {
-  const analysis::OwnedTrain train = Train(state.range(0));
+  const OwnedTrain train = Train(state.range(0));
   const analysis::ProvingOptions options;
   const analysis::PulsePattern pattern = analysis::ComputePulsePattern(train.View(), 8);
   double bytes = 0;

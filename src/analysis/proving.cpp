@@ -259,8 +259,8 @@ ProvingScan ScanProving(const TrainView& train, std::span<const double> flight_s
 ProvingScan ScanProvingWithoutPattern(const TrainView& train, const PulsePattern& pattern,
                                       std::span<const double> flight_s,
                                       const ProvingOptions& options) {
-  const OwnedTrain cleaned = RemovePattern(train, pattern);
-  return ScanProving(cleaned.View(), flight_s, options);
+  const PatternFreeStamps cleaned = RemovePattern(train, pattern);
+  return ScanProving(cleaned.View(train), flight_s, options);
 }
 
 }  // namespace analysis

@@ -140,7 +140,7 @@ PulsePattern ComputePulsePattern(const TrainView& train, int64_t positions) {
   return pattern;
 }
 
-OwnedTrain RemovePattern(const TrainView& train, const PulsePattern& pattern) {
+PatternFreeStamps RemovePattern(const TrainView& train, const PulsePattern& pattern) {
   const int64_t b = pattern.positions;
   // The edge offset at each position: the running sum of the deviations, which closes to 0
   // after B positions.
@@ -149,16 +149,21 @@ OwnedTrain RemovePattern(const TrainView& train, const PulsePattern& pattern) {
     offset[static_cast<size_t>(p)] =
         offset[static_cast<size_t>(p - 1)] +
         pattern.deviation_pct[static_cast<size_t>(p - 1)] / 100 * pattern.mean_interval_ticks;
-  const auto shift = [&](int64_t k) { return offset[static_cast<size_t>(k % b)]; };
-  OwnedTrain out;
-  out.index.assign(train.index.begin(), train.index.end());
-  out.stamp.resize(train.Pulses());
-  for (size_t i = 0; i < train.Pulses(); ++i)
-    out.stamp[i] = std::llround(static_cast<double>(train.stamp[i]) - shift(train.index[i]));
+  PatternFreeStamps out;
+  out.stamp.reserve(train.Pulses());
+  int64_t position = 0, previous = 0;
+  for (size_t i = 0; i < train.Pulses(); ++i) {
+    position += train.index[i] - previous;
+    previous = train.index[i];
+    if (position >= b) position %= b;
+    const double s = offset[static_cast<size_t>(position)];
+    out.stamp.push_back(std::llround(static_cast<double>(train.stamp[i]) - s));
+  }
   size_t i = 0;
   for (int64_t e : train.extra_stamps) {
     while (i + 1 < train.Pulses() && train.stamp[i + 1] <= e) ++i;
-    out.extra_stamps.push_back(std::llround(static_cast<double>(e) - shift(train.index[i])));
+    const double s = offset[static_cast<size_t>(train.index[i] % b)];
+    out.extra_stamps.push_back(std::llround(static_cast<double>(e) - s));
   }
   return out;
 }

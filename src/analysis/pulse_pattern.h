@@ -38,18 +38,18 @@ std::optional<int64_t> FindPatternPositions(const TrainView& train, int64_t most
 // interval (a record shorter than B + 1 pulses, or gaps that always fall on it). O(N).
 PulsePattern ComputePulsePattern(const TrainView& train, int64_t positions);
 
-// A pulse train held in full, with its view.
-struct OwnedTrain {
-  std::vector<int64_t> index;
+// The stamps of a train with its pattern taken out of its edges: each stamp less the running
+// sum of the position deviations (ticks) up to its index, rounded to the tick; an extra pulse
+// moves with the pulse before it. The grid indices stay the train's. Provings of it show what
+// the train would do without the pattern.
+struct PatternFreeStamps {
   std::vector<int64_t> stamp;
   std::vector<int64_t> extra_stamps;
-  TrainView View() const { return {index, stamp, extra_stamps}; }
+  // These stamps on `train`'s indices; `train`'s spans must outlive the view.
+  TrainView View(const TrainView& train) const { return {train.index, stamp, extra_stamps}; }
 };
 
-// The train with the pattern taken out of its edges: each stamp less the running sum of the
-// position deviations (in ticks) up to its index, rounded to the tick; an extra pulse moves with
-// the pulse before it. Its provings show what the train would do without the pattern. 16 bytes
-// per pulse.
-OwnedTrain RemovePattern(const TrainView& train, const PulsePattern& pattern);
+// 8 bytes per pulse. `pattern` must be one of `train`.
+PatternFreeStamps RemovePattern(const TrainView& train, const PulsePattern& pattern);
 
 }  // namespace analysis

@@ -15,6 +15,8 @@
 namespace analysis {
 namespace {
 
+using testing::OwnedTrain;
+
 constexpr double kTick = 25e-9;
 constexpr int64_t kSegment = 4096;  // at 1 kHz: bins of 1000 / 4096 Hz
 constexpr double kBinHz = 1000.0 / kSegment;

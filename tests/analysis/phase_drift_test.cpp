@@ -12,6 +12,8 @@
 namespace analysis {
 namespace {
 
+using testing::OwnedTrain;
+
 constexpr double kTick = 25e-9;
 
 double Rms(const std::vector<double>& x) {

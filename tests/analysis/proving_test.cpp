@@ -12,6 +12,8 @@
 namespace analysis {
 namespace {
 
+using testing::OwnedTrain;
+
 using testing::JitteredTrain;
 using testing::PatternTrain;
 using testing::TrainFromEdges;

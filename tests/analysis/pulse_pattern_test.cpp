@@ -12,6 +12,8 @@
 namespace analysis {
 namespace {
 
+using testing::OwnedTrain;
+
 using testing::TrainFromEdges;
 
 constexpr int64_t kPulses = 50000;
@@ -61,10 +63,10 @@ TEST(PulsePattern, RecoversTheBladesOfARotor) {
     EXPECT_NEAR(p.residual_rms_pct, p.residual_rms_ticks / 400, 1e-6) << b;
     if (c.rms == 0) {
       EXPECT_EQ(p.residual_pp_ticks, 0);
-      const OwnedTrain clean = RemovePattern(train.View(), p);
-      EXPECT_EQ(clean.index, train.index);
+      const PatternFreeStamps clean = RemovePattern(train.View(), p);
+      ASSERT_EQ(clean.stamp.size(), train.index.size());
       for (size_t i = 0; i < clean.stamp.size(); ++i)
-        ASSERT_EQ(clean.stamp[i], clean.index[i] * 40000) << b << " pulse " << i;
+        ASSERT_EQ(clean.stamp[i], train.index[i] * 40000) << b << " pulse " << i;
     }
   }
 }

@@ -7,11 +7,19 @@
 #include <random>
 #include <vector>
 
-#include "analysis/pulse_pattern.h"
+#include "analysis/train_view.h"
 
 // Pulse trains built from exact real-valued edge times (ticks), rounded to the tick as the
 // instrument would stamp them: the truth the analyses are held against.
 namespace analysis::testing {
+
+// A pulse train held in full, with its view.
+struct OwnedTrain {
+  std::vector<int64_t> index;
+  std::vector<int64_t> stamp;
+  std::vector<int64_t> extra_stamps;
+  TrainView View() const { return {index, stamp, extra_stamps}; }
+};
 
 // Pulses 0 .. count - 1 at edge(k) ticks, stamps from the first; the grid indices in `missing`
 // are left out and `extra` (real times, ticks from pulse 0) are added as merged extra pulses.
