@@ -251,4 +251,10 @@ JitterSpectrum ComputeJitterSpectrum(std::span<const double> phase_s, double tau
   return s;
 }
 
+JitterSpectrum ComputeJitterSpectrum(const TrainView& train, DriftRemoval removal,
+                                     const SpectrumOptions& options) {
+  const PhaseRecord phase = DetrendedPhase(train, removal);
+  return ComputeJitterSpectrum(phase.phase_s, phase.tau0_s, options);
+}
+
 }  // namespace analysis

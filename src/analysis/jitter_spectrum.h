@@ -5,6 +5,9 @@
 #include <span>
 #include <vector>
 
+#include "analysis/phase_drift.h"
+#include "analysis/train_view.h"
+
 // The amplitude spectrum of the time interval error of a pulse train, and the periodic lines in
 // it: a rotor's blade pattern at the pulse rate over its blade count and the harmonics, the
 // update rate of a meter that synthesises its pulse output, a mains hum. Pure functions; any
@@ -60,6 +63,11 @@ struct JitterSpectrum {
 //   of the others.
 // A record shorter than 16 points gives an empty spectrum. O(N log segment).
 JitterSpectrum ComputeJitterSpectrum(std::span<const double> phase_s, double tau0_s,
+                                     const SpectrumOptions& options);
+
+// The spectrum of a train's time interval error with `removal` taken out of its phase
+// (DetrendedPhase): the spectrum view and command in one call.
+JitterSpectrum ComputeJitterSpectrum(const TrainView& train, DriftRemoval removal,
                                      const SpectrumOptions& options);
 
 }  // namespace analysis

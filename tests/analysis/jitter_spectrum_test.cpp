@@ -22,10 +22,9 @@ constexpr int64_t kSegment = 4096;  // at 1 kHz: bins of 1000 / 4096 Hz
 constexpr double kBinHz = 1000.0 / kSegment;
 
 JitterSpectrum SpectrumOf(const OwnedTrain& train) {
-  const PhaseRecord phase = DetrendedPhase(train.View(), DriftRemoval::kLinear);
   SpectrumOptions options;
   options.segment = kSegment;
-  return ComputeJitterSpectrum(phase.phase_s, phase.tau0_s, options);
+  return ComputeJitterSpectrum(train.View(), DriftRemoval::kLinear, options);
 }
 
 TEST(JitterSpectrum, SinusoidalJitterGivesOneLineOfItsAmplitude) {
