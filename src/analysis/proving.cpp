@@ -26,36 +26,64 @@ struct Pass {
   bool gap = false;
 };
 
-// The running sums of a window's edges for their least-squares line: u counts pulses from the
-// window's first, v is its stamp less the first's and less u mean periods (small numbers).
-struct EdgeSums {
-  double sv = 0;
-  double suv = 0;
-};
-
-// Peak-to-peak of `count` consecutive edges about their least-squares line, ticks.
-double EdgePeakToPeak(const int64_t* stamp, size_t count, double tau0, const EdgeSums& s) {
+// Peak-to-peak of `count` consecutive edges about their least-squares line, ticks. The fit runs
+// on u, the pulses from the first edge, and v, the stamp less the first's and less u mean
+// periods (small numbers). Each sweep keeps two running sums or extremes, so that it is not
+// one long chain of dependent steps.
+double EdgePeakToPeak(const int64_t* stamp, size_t count, double tau0) {
   if (count < 3) return 0;
-  const auto n = static_cast<double>(count);
-  const double su = n * (n - 1) / 2, suu = (n - 1) * n * (2 * n - 1) / 6;
-  const double slope = tau0 + (n * s.suv - su * s.sv) / (n * suu - su * su);
-  // Two running extremes each, so the loop is not one long chain of dependent steps.
-  double lo[2] = {0, 0}, hi[2] = {0, 0};  // the first edge's own residual is 0
-  size_t u = 1;
+  double sv[2] = {0, 0}, suv[2] = {0, 0};
+  const auto v_at = [&](size_t u) {
+    return static_cast<double>(stamp[u] - stamp[0]) - static_cast<double>(u) * tau0;
+  };
+  size_t u = 0;
   for (; u + 1 < count; u += 2) {
     for (size_t k = 0; k < 2; ++k) {
-      const double r =
-          static_cast<double>(stamp[u + k] - stamp[0]) - static_cast<double>(u + k) * slope;
+      const double v = v_at(u + k);
+      sv[k] += v;
+      suv[k] += static_cast<double>(u + k) * v;
+    }
+  }
+  if (u < count) sv[0] += v_at(u), suv[0] += static_cast<double>(u) * v_at(u);
+  const auto n = static_cast<double>(count);
+  const double su = n * (n - 1) / 2, suu = (n - 1) * n * (2 * n - 1) / 6;
+  const double slope = (n * (suv[0] + suv[1]) - su * (sv[0] + sv[1])) / (n * suu - su * su);
+  double lo[2] = {0, 0}, hi[2] = {0, 0};  // the first edge's own residual is 0
+  for (u = 1; u + 1 < count; u += 2) {
+    for (size_t k = 0; k < 2; ++k) {
+      const double r = v_at(u + k) - static_cast<double>(u + k) * slope;
       lo[k] = std::min(lo[k], r);
       hi[k] = std::max(hi[k], r);
     }
   }
-  for (; u < count; ++u) {
-    const double r = static_cast<double>(stamp[u] - stamp[0]) - static_cast<double>(u) * slope;
+  if (u < count) {
+    const double r = v_at(u) - static_cast<double>(u) * slope;
     lo[0] = std::min(lo[0], r);
     hi[0] = std::max(hi[0], r);
   }
   return std::max(hi[0], hi[1]) - std::min(lo[0], lo[1]);
+}
+
+// The first pulse at or after `from` whose stamp is after `limit`: from `guess` outwards in
+// doubling steps, then by bisection. The last stamp must be after `limit`.
+size_t FirstAfter(std::span<const int64_t> stamp, size_t from, size_t guess, int64_t limit) {
+  size_t lo = from, hi = stamp.size() - 1;  // the answer lies in [lo, hi]
+  guess = std::clamp(guess, lo, hi);
+  if (stamp[guess] > limit) {
+    hi = guess;
+    size_t step = 1;
+    for (; hi - lo > step && stamp[hi - step] > limit; step *= 2) hi -= step;
+    if (hi - lo > step) lo = hi - step + 1;
+  } else {
+    lo = guess + 1;
+    size_t step = 1;
+    for (; hi - lo > step && stamp[lo + step] <= limit; step *= 2) lo += step + 1;
+    if (hi - lo > step) hi = lo + step;
+  }
+  return static_cast<size_t>(std::upper_bound(stamp.begin() + static_cast<std::ptrdiff_t>(lo),
+                                              stamp.begin() + static_cast<std::ptrdiff_t>(hi),
+                                              limit) -
+                             stamp.begin());
 }
 
 // Every pass whose second switch falls before the last pulse, flight and pause in ticks. A
@@ -65,23 +93,16 @@ std::vector<Pass> Passes(const TrainView& t, double flight, double pause) {
   const double tau0 = t.Tau0Ticks();
   const double t0 = static_cast<double>(t.stamp[0]) + tau0 / 2;
   const auto last = static_cast<double>(t.LastStamp());
+  const auto flight_pulses = static_cast<size_t>(flight / tau0);
+  const auto pause_pulses = static_cast<size_t>(pause / tau0);
   const int64_t* stamp = t.stamp.data();
-  size_t i1 = 0, extra = 0;
+  size_t i1 = 0, i2 = 0, extra = 0;
   for (int64_t j = 0;; ++j) {
     const double s1 = t0 + static_cast<double>(j) * (flight + pause);
     const double s2 = s1 + flight;
     if (!(s2 < last)) break;
-    const auto after1 = static_cast<int64_t>(std::floor(s1));
-    const auto after2 = static_cast<int64_t>(std::floor(s2));
-    while (stamp[i1] <= after1) ++i1;
-    // The edges in (s1, s2] and, for a window without gaps, their sums.
-    EdgeSums sums;
-    size_t i2 = i1;
-    for (double u = 0; stamp[i2] <= after2; ++i2, u += 1) {
-      const double v = static_cast<double>(stamp[i2] - stamp[i1]) - u * tau0;
-      sums.sv += v;
-      sums.suv += u * v;
-    }
+    i1 = FirstAfter(t.stamp, i1, i2 + pause_pulses, static_cast<int64_t>(std::floor(s1)));
+    i2 = FirstAfter(t.stamp, i1, i1 + flight_pulses, static_cast<int64_t>(std::floor(s2)));
     Pass pass;
     const int64_t nm = t.index[i2] - t.index[i1];
     const int64_t tp = stamp[i2] - stamp[i1];
@@ -91,7 +112,7 @@ std::vector<Pass> Passes(const TrainView& t, double flight, double pause) {
     while (extra < t.extra_stamps.size() && t.extra_stamps[extra] <= before) ++extra;
     pass.gap = t.index[i2] - t.index[i1 - 1] != static_cast<int64_t>(i2 - i1 + 1) ||
                (extra < t.extra_stamps.size() && t.extra_stamps[extra] <= stamp[i2]);
-    if (!pass.gap) pass.edge_pp_ticks = EdgePeakToPeak(stamp + i1, i2 - i1, tau0, sums);
+    if (!pass.gap) pass.edge_pp_ticks = EdgePeakToPeak(stamp + i1, i2 - i1, tau0);
     passes.push_back(pass);
   }
   return passes;
