@@ -3,7 +3,9 @@
 #include <fftw3.h>
 
 #include <algorithm>
+#include <boost/math/distributions/fisher_f.hpp>
 #include <cmath>
+#include <map>
 #include <mutex>
 #include <numbers>
 
@@ -11,7 +13,7 @@ namespace analysis {
 namespace {
 
 constexpr int64_t kMinPoints = 16;
-constexpr int64_t kFloorHalfWidth = 32;  // bins each side that give a line's floor
+constexpr int64_t kFloorHalfWidth = 64;  // bins each side that give a line's noise floor
 constexpr int64_t kLineHalfWidth = 8;    // bins each side of a line kept out of the random part
 // Below these bins lie the segment's mean and what its removal leaves under the window (a
 // sinusoid of a fractional number of cycles has a mean), and the slowest wander.
@@ -106,16 +108,6 @@ std::vector<double> WelchPower(const std::vector<double>& x, int64_t length, int
 // Bins 0 and L/2 have no mirror image; every other bin holds half of its sinusoid.
 double SideFactor(int64_t bin, int64_t length) { return bin == 0 || bin == length / 2 ? 1 : 2; }
 
-double LocalMedian(const std::vector<double>& amplitude, int64_t bin) {
-  const auto top = static_cast<int64_t>(amplitude.size()) - 1;
-  const int64_t lo = std::max<int64_t>(1, bin - kFloorHalfWidth);
-  const int64_t hi = std::min(top, bin + kFloorHalfWidth);
-  std::vector<double> near(amplitude.begin() + lo, amplitude.begin() + hi + 1);
-  const auto mid = near.begin() + static_cast<std::ptrdiff_t>(near.size() / 2);
-  std::nth_element(near.begin(), mid, near.end());
-  return *mid;
-}
-
 // A sinusoid's position (bins) and amplitude from its peak bin and the larger neighbour.
 struct Peak {
   double position = 0;   // bins
@@ -153,27 +145,80 @@ double Skirt(double a, double d) {
   return a / (std::numbers::pi * d * (d * d - 1));
 }
 
+// The test of a bin's power against the mean of its neighbours. Noise power averaged over S
+// segments is chi-squared of nu degrees of freedom, so the ratio of a bin to the mean of m others
+// is F(nu, m nu); a Hann window makes neighbouring bins share their noise, so m counts as m / 1.5
+// (its noise bandwidth in bins). Ratios come from the quantile at 1 - false alarm / bins, one
+// per number of neighbours.
+class LineTest {
+ public:
+  LineTest(const std::vector<double>& power, int64_t segments, double false_alarm)
+      : power_(power),
+        cumulative_(power.size() + 1, 0.0),
+        top_(static_cast<int64_t>(power.size()) - 1) {
+    const auto s = static_cast<double>(segments);
+    nu_ = 36 * s * s / (19 * s - 1);
+    tail_ = std::clamp(false_alarm, 1e-300, 1.0) / static_cast<double>(top_);
+    for (size_t k = 0; k < power.size(); ++k) cumulative_[k + 1] = cumulative_[k] + power[k];
+  }
+
+  // The amplitude ratio a line must reach over the noise of a bin far from the ends.
+  double SkirtRatio() { return std::sqrt(Ratio(2 * (kFloorHalfWidth - kOwnLobe))); }
+
+  bool Stands(int64_t bin) {
+    const int64_t lo = std::max<int64_t>(1, bin - kFloorHalfWidth);
+    const int64_t hi = std::min(top_, bin + kFloorHalfWidth);
+    const int64_t own_lo = std::max(lo, bin - kOwnLobe), own_hi = std::min(hi, bin + kOwnLobe);
+    const int64_t count = (hi - lo + 1) - (own_hi - own_lo + 1);
+    const double sum = Sum(lo, hi) - Sum(own_lo, own_hi);
+    return count > 0 &&
+           power_[static_cast<size_t>(bin)] * static_cast<double>(count) > Ratio(count) * sum;
+  }
+
+ private:
+  static constexpr int64_t kOwnLobe = 3;  // bins each side of a candidate kept out of its floor
+
+  double Sum(int64_t lo, int64_t hi) const {
+    return cumulative_[static_cast<size_t>(hi + 1)] - cumulative_[static_cast<size_t>(lo)];
+  }
+  double Ratio(int64_t neighbours) {
+    double& r = ratios_[neighbours];
+    if (r == 0) {
+      const boost::math::fisher_f_distribution<double> f(
+          nu_, nu_ * static_cast<double>(neighbours) / 1.5);
+      r = boost::math::quantile(boost::math::complement(f, tail_));
+    }
+    return r;
+  }
+
+  const std::vector<double>& power_;
+  std::vector<double> cumulative_;
+  int64_t top_;
+  double nu_ = 2, tail_ = 0;
+  std::map<int64_t, double> ratios_;
+};
+
 std::vector<Peak> FindLines(const std::vector<double>& power, const std::vector<double>& amplitude,
-                            int64_t length, const SpectrumOptions& options) {
+                            int64_t length, int64_t segments, const SpectrumOptions& options) {
   const auto top = static_cast<int64_t>(amplitude.size()) - 1;
+  LineTest test(power, segments, options.false_alarm);
   std::vector<Peak> candidates;
   for (int64_t k = kFirstLineBin; k <= top; ++k) {
     // Peaks in |X|: the amplitude of bin L/2 is not doubled, so there it would tie its neighbour.
     const double p = power[static_cast<size_t>(k)];
     const double right = power[static_cast<size_t>(k < top ? k + 1 : k - 1)];
     if (!(p > power[static_cast<size_t>(k - 1)] && p >= right)) continue;
-    const double a = amplitude[static_cast<size_t>(k)];
-    if (a < options.min_line_s || a < options.line_ratio * LocalMedian(amplitude, k)) continue;
+    if (amplitude[static_cast<size_t>(k)] < options.min_line_s || !test.Stands(k)) continue;
     candidates.push_back(Interpolate(power, k, length));
   }
   std::sort(candidates.begin(), candidates.end(),
             [](const Peak& x, const Peak& y) { return x.amplitude > y.amplitude; });
+  const double skirt_ratio = test.SkirtRatio();
   std::vector<Peak> lines;
   for (const Peak& c : candidates) {
     double leak = 0;
     for (const Peak& l : lines) leak += Skirt(l.amplitude, c.position - l.position);
-    if (c.amplitude > options.line_ratio * leak && c.amplitude >= options.min_line_s)
-      lines.push_back(c);
+    if (c.amplitude > skirt_ratio * leak) lines.push_back(c);
   }
   return lines;
 }
@@ -235,7 +280,7 @@ JitterSpectrum ComputeJitterSpectrum(std::span<const double> phase_s, double tau
     s.amplitude_s[k] =
         SideFactor(static_cast<int64_t>(k), s.segment) * std::sqrt(power[k]) / sum_window;
 
-  const std::vector<Peak> peaks = FindLines(power, s.amplitude_s, s.segment, options);
+  const std::vector<Peak> peaks = FindLines(power, s.amplitude_s, s.segment, s.segments, options);
   const double rate_hz = 1 / tau0_s;
   for (const Peak& p : peaks) {
     SpectrumLine line;

@@ -16,7 +16,7 @@ namespace analysis {
 
 struct SpectrumOptions {
   int64_t segment = 65536;      // pulses per Welch segment; the whole record when it is shorter
-  double line_ratio = 10;       // a line's amplitude is at least this many times its local floor
+  double false_alarm = 1e-3;    // the chance that noise alone makes a line anywhere
   double min_line_s = 12.5e-9;  // and at least this (half a tick: not the stamps' own rounding)
 };
 
@@ -48,17 +48,24 @@ struct JitterSpectrum {
 //   line adds no line of its own to the spectrum.
 // - Welch's average of |FFT|^2 over half-overlapping segments, each with its mean removed and a
 //   periodic Hann window, scaled so that a sinusoid on a bin reads its amplitude.
-// - Lines: local maxima that stand `line_ratio` above the median of the amplitudes within 32
-//   bins and outside the skirt of a stronger line, from the third bin up. Frequency and
-//   amplitude come from the ratio of the peak bin to its larger neighbour, which is exact for a
-//   sinusoid under a Hann window wherever it falls between bins: with a = |X(k+1)| / |X(k)|,
-//   the offset d = (2a - 1) / (a + 1) bins and A = amp(k) pi d (1 - d^2) / sin(pi d); held to
-//   0.1 % from the third bin up to within 2 bins of half the pulse rate, and exact on the
-//   last bin (a pattern of 2 positions). Between those, the sinusoid's mirror image above half
-//   the pulse rate falls in the same bins and the amplitude reads up to a third low.
+// - Lines: local maxima from the third bin up whose power stands above the mean power of the
+//   bins within 64 (less its own 3 each side) by more than noise would reach once in
+//   1 / false_alarm spectra. Noise power averaged over S segments is chi-squared of
+//   nu = 36 S^2 / (19 S - 1) degrees of freedom (Hann, half overlap: Percival and Walden,
+//   "Spectral Analysis for Physical Applications", 1993, section 6.17), so the ratio of a bin
+//   to the mean of m others is F(nu, m nu / 1.5), the 1.5 for the neighbouring bins that a Hann
+//   window makes share their noise; its quantile at 1 - false_alarm / bins is the threshold
+//   (an amplitude 4.0 times the floor for one segment of 4096, 1.5 for 31). A maximum must also
+//   stand that far above the Hann skirts of the stronger lines. Frequency and amplitude come from
+//   the ratio of the peak bin to its larger neighbour, which is exact for a sinusoid under a Hann
+//   window wherever it falls between bins: with a = |X(k+1)| / |X(k)|, the offset d = (2a - 1) / (a
+//   + 1) bins and A = amp(k) pi d (1 - d^2) / sin(pi d); held to 0.1 % from the third bin up to
+//   within 2 bins of half the pulse rate, and exact on the last bin (a pattern of 2 positions).
+//   Between those, the sinusoid's mirror image above half the pulse rate falls in the same bins and
+//   the amplitude reads up to a third low.
 // - Divisor: B >= 2 when the line lies within half a bin of the pulse rate / B.
 // - Random rms: the power from the second bin up (below lie each segment's mean and the
-//   slowest wander), with the bins within 8 of a line replaced by the mean power of their 32
+//   slowest wander), with the bins within 8 of a line replaced by the mean power of their 64
 //   neighbours each side that are not near a line, and the Hann skirts of the lines taken out
 //   of the others.
 // A record shorter than 16 points gives an empty spectrum. O(N log segment).

@@ -110,6 +110,18 @@ TEST(JitterSpectrum, RotorPatternGivesLinesAtRateOverBladesAndHarmonics) {
   }
 }
 
+TEST(JitterSpectrum, WhiteJitterGivesNoLines) {
+  // One segment (power of 2 degrees of freedom) and 31 averaged, ten records each: the threshold
+  // lets noise through once in a thousand spectra.
+  for (const int64_t count : {kSegment, 16 * kSegment}) {
+    for (uint64_t seed = 1; seed <= 10; ++seed) {
+      const JitterSpectrum s = SpectrumOf(testing::JitteredTrain(count, 40000, 100, seed));
+      EXPECT_EQ(s.lines.size(), 0u) << count << " seed " << seed;
+      EXPECT_NEAR(s.random_rms_s / kTick, 100, count == kSegment ? 5 : 2) << count;
+    }
+  }
+}
+
 TEST(JitterSpectrum, SegmentIsTheRecordWhenShorter) {
   const OwnedTrain train = testing::JitteredTrain(1001, 40000, 10);
   const PhaseRecord phase = DetrendedPhase(train.View(), DriftRemoval::kLinear);
