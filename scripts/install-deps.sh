@@ -7,7 +7,7 @@ packages=(
   cmake ninja-build g++ pkg-config
   qt6-base-dev qt6-svg-dev libgl-dev libqcustomplot-dev libqcustomplot2.1-qt6
   libgtest-dev libgmock-dev libbenchmark-dev
-  libcli11-dev libboost-math-dev nlohmann-json3-dev
+  libcli11-dev libboost-math-dev nlohmann-json3-dev libfftw3-dev
   clang libclang-rt-14-dev llvm-14
   xvfb xauth imagemagick x11-utils fonts-dejavu-core
   dbus at-spi2-core
