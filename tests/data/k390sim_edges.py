@@ -63,8 +63,8 @@ class Line:
             k = (n - 1) % b
             return sum(self.devs[:k]) - self.centre
 
-        n = math.floor(x)
-        return at(n) + (x - n) * (at(n + 1) - at(n))
+        nearest = math.floor(x + 0.5)  # the later channel 1 pulse when halfway
+        return at(nearest)
 
     def edge(self, number, swapped=False):
         """Ticks after the start, before rounding."""
@@ -149,6 +149,8 @@ def measure(name, case, replies):
         per_position = [dev[j::b].mean() for j in range(b)]
         assert abs(max(per_position) - min(per_position) - pp) <= 1, per_position
         assert abs(ch1[b * 6] - ch1[0] - b * 6 * p) <= 1  # whole rotations keep the rate
+        ch2 = wrapped(replies[0]["ch2"]) - case.get("start", 0)
+        assert np.ptp(ch2 - ch1) <= 1  # the second pick-up sees each blade's error too
     if name == "sine":
         n = np.arange(1, len(ch1) + 1)
         t = n * p / TICKS_PER_S

@@ -175,15 +175,9 @@ PulseTrain::PulseTrain(const TrainConfig& config)
 
 double PulseTrain::PatternOffset(double reference_pulse) const {
   const auto positions = static_cast<int64_t>(pattern_edges_.size());
-  const auto edge = [&](double pulse) {
-    int64_t position = (static_cast<int64_t>(pulse) - 1) % positions;
-    if (position < 0) position += positions;
-    return pattern_edges_[static_cast<size_t>(position)];
-  };
-  const double whole = std::floor(reference_pulse);
-  const double part = reference_pulse - whole;
-  const double low = edge(whole);
-  return part == 0 ? low : low + part * (edge(whole + 1) - low);
+  int64_t position = static_cast<int64_t>(std::floor(reference_pulse + 0.5) - 1) % positions;
+  if (position < 0) position += positions;
+  return pattern_edges_[static_cast<size_t>(position)];
 }
 
 double PulseTrain::Displacement(double reference_pulse, double offset) const {

@@ -76,9 +76,10 @@ struct TrainConfig {
 //
 // A train at another rate than its reference follows the reference's shape at its own place on
 // the reference's pulse count: pulse i of a train at r times the reference rate sits at
-// reference pulse i / r + phase / 360, and the pattern's edge offsets are interpolated linearly
-// between two reference pulses. So both outputs of one meter carry the same pattern, sinusoid
-// and wander.
+// reference pulse i / r + phase / 360 and moves by the pattern's edge offset of the reference
+// pulse nearest that place (the later one when halfway), as a second pick-up on one rotor sees
+// each blade's error too. So both outputs of one meter carry the same pattern, sinusoid and
+// wander, and at a ratio of 1 the pattern leaves the phase between them alone.
 class PulseTrain {
  public:
   explicit PulseTrain(const TrainConfig& config);
