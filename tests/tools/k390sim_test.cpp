@@ -474,6 +474,88 @@ TEST(K390simBinary, AnswersSampleRequestsFromTheConfiguredModel) {
   EXPECT_TRUE(sim.LogHas("sample ch1+ch2 count=20"));
 }
 
+TEST(K390simBinary, MeterOptionsReachTheModel) {
+  Sim sim;
+  ASSERT_TRUE(sim.Start({"--freq",
+                         "2500",
+                         "--ch2-ratio",
+                         "0.5",
+                         "--jitter-ticks",
+                         "3",
+                         "--seed",
+                         "7",
+                         "--pattern-positions",
+                         "7",
+                         "--pattern-pp-ticks",
+                         "250",
+                         "--sine-hz",
+                         "113",
+                         "--sine-ticks",
+                         "80",
+                         "--wander-pct",
+                         "2",
+                         "--wander-period-s",
+                         "0.05",
+                         "--ch2-phase",
+                         "72",
+                         "--ch2-phase-drift",
+                         "-30",
+                         "--ch1-drop-every",
+                         "9",
+                         "--ch2-drop-every",
+                         "4",
+                         "--ch1-extra-every",
+                         "6",
+                         "--ch2-extra-every",
+                         "11",
+                         "--extra-at",
+                         "0.7",
+                         "--swap-every",
+                         "5"}));
+  MeterConfig meter;
+  meter.shape = {.pattern_positions = 7,
+                 .pattern_pp_ticks = 250,
+                 .sine_hz = 113,
+                 .sine_ticks = 80,
+                 .wander_pct = 2,
+                 .wander_period_s = 0.05};
+  meter.ch1_faults = {.drop_every = 9, .extra_every = 6, .extra_at = 0.7};
+  meter.ch2_faults = {.drop_every = 4, .extra_every = 11, .extra_at = 0.7, .swap_every = 5};
+  meter.ch2_phase_deg = 72;
+  meter.ch2_phase_drift_deg_per_s = -30;
+  PulseModel model(MakeModelConfig(2500, 1250, 3, 0, 7, meter));
+  for (bool dual : {true, false, true}) {
+    const Samples expected = model.TakeSamples(200, dual);
+    ASSERT_EQ(Exchange(sim.Port(), acquisition::SampleRequest(dual, "200")),
+              FormatSampleReply(expected.ch1, expected.ch2, false));
+  }
+}
+
+TEST(K390simBinary, MeterOptionsThatMakeNoSenseExit2) {
+  const struct {
+    QStringList args;
+    const char* message;
+  } cases[] = {
+      {{"--ch2-freq", "500", "--ch2-ratio", "0.5"},
+       "--ch2-freq and --ch2-ratio both set channel 2's rate: give one"},
+      {{"--ch2-ratio", "-1"}, "--ch2-ratio: '-1' is not a number above 0"},
+      {{"--pattern-pp-ticks", "40"},
+       "--pattern-positions and --pattern-pp-ticks go together: give both or neither"},
+      {{"--extra-at", "0.2"}, "--extra-at needs --ch1-extra-every or --ch2-extra-every"},
+      {{"--swap-every", "3"}, "--swap-every needs --ch2-phase: at phase 0 a pair has no order"},
+      {{"--ch2-extra-every", "1"}, "--ch2-extra-every: use 0 for none or 2 or more"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.args.join(' ').toStdString());
+    QProcess process;
+    process.start(K390SIM_PATH, c.args);
+    ASSERT_TRUE(process.waitForFinished(kWaitMs));
+    EXPECT_EQ(process.exitCode(), 2);
+    EXPECT_EQ(process.readAllStandardError().trimmed().toStdString(),
+              std::string("k390sim: ") + c.message);
+  }
+}
+
 TEST(K390simBinary, TakesRequestsInPiecesAndSeveralInOneWrite) {
   Sim sim;
   ASSERT_TRUE(sim.Start({"--jitter-ticks", "0"}));
