@@ -702,6 +702,7 @@ persistence::RunSummaryRecord SummaryRecord(const RunSummary& summary,
   r.pp_ticks = summary.pp_ticks;
   r.pp_pct = summary.pp_pct;
   r.ended_early = std::move(ended_early);
+  if (!summary.ambiguous.empty()) r.ambiguous = summary.ambiguous;
   r.stability = TableRows(summary.stability);
   return r;
 }

@@ -246,8 +246,10 @@ TEST(RunStatistics, AGapBeforeThePeriodIsKnownIsNamedInTheSummary) {
   RunStatistics stats(4);
   stats.AddWord(0);
   for (int64_t d : truth.intervals) stats.AddWord(d);
-  const std::string why = stats.Summary().ambiguous;
+  const RunSummary summary = stats.Summary();
+  const std::string& why = summary.ambiguous;
   EXPECT_NE(why.find("1 gap of up to 1048580 periods"), std::string::npos) << why;
+  EXPECT_EQ(SummaryRecord(summary, {}, {}, std::nullopt).ambiguous, why);
   const PulseTrain train = BuildPulseTrain(truth.intervals);
   EXPECT_EQ(train.missing_pulses, truth.missing);
   EXPECT_EQ(train.ambiguous, "");

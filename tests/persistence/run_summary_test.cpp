@@ -64,6 +64,7 @@ TEST(RunSummary, WrittenFileReadsBackWithEveryKeyAndType) {
   for (const std::optional<std::string>& ended :
        {std::optional<std::string>{}, std::optional<std::string>{"disk full"}}) {
     r.ended_early = ended;
+    r.ambiguous = ended;
     ASSERT_EQ(WriteRunSummary(log, r), (dir / "stream.summary.json").string());
     const json j = json::parse(ReadTextFile((dir / "stream.summary.json").string()));
     EXPECT_FALSE(fs::exists(dir / "stream.summary.json.tmp"));
@@ -80,12 +81,14 @@ TEST(RunSummary, WrittenFileReadsBackWithEveryKeyAndType) {
     EXPECT_EQ(j.at("max_interval_word"), 99);
     EXPECT_EQ(j.at("mean_interval"), 40000.5);
     EXPECT_TRUE(j.at("std_interval").is_null());
-    if (ended) {
-      EXPECT_EQ(j.at("ended_early"), *ended);
-    } else {
-      EXPECT_TRUE(j.at("ended_early").is_null());
+    for (const char* key : {"ended_early", "ambiguous"}) {
+      if (ended) {
+        EXPECT_EQ(j.at(key), *ended) << key;
+      } else {
+        EXPECT_TRUE(j.at(key).is_null()) << key;
+      }
     }
-    EXPECT_EQ(j.size(), 19u);
+    EXPECT_EQ(j.size(), 20u);
 
     const json& rows = j.at("stability");
     ASSERT_EQ(rows.size(), 2u);
