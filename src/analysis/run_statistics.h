@@ -30,8 +30,9 @@
 //   a rounding bound, which cannot happen where every gap's count was fixed by the pulses before
 //   it and no interval lies within that difference of half a period from a whole number of
 //   periods; a gap judged before the pulses fixed it is named in `ambiguous`.
-// - A pulse that may still move (after a short interval or a two-period one) waits for the next
-//   interval; a summary taken meanwhile settles it on a copy as the end of a log is settled.
+// - A pulse that may still move (a short interval or a two-period one) waits for the two
+//   intervals after it; a summary taken meanwhile settles it on a copy as the end of a log is
+//   settled.
 // - A gap of any length costs about as much as the widest factor's window (2^21 points at most):
 //   once every window holds no pulse, the rest of the gap is counted at once.
 // - OADEV, MDEV, TDEV and TIE rms come from exact integer sums of stamp differences, so they
@@ -110,8 +111,9 @@ class RunStatistics {
 
   // The figures so far: a few microseconds; under a millisecond while the run is still short
   // of the period's intervals (they are replayed on a copy); a copy of the held buffers (up to
-  // some 50 MiB) while the last pulse waits for the next interval. `noise`, when given, names the
-  // noise exponent at a factor (nullopt: none), from which the rows take alpha and bounds.
+  // some 50 MiB) while the last pulses wait for the intervals after them. `noise`, when given,
+  // names the noise exponent at a factor (nullopt: none), from which the rows take alpha and
+  // bounds.
   RunSummary Summary(const std::function<std::optional<int>(int64_t m)>& noise = {}) const;
 
   // Bytes held by the buffers, for the memory figures.

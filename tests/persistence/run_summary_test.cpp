@@ -72,7 +72,8 @@ TEST(RunSummary, WrittenFileReadsBackWithEveryKeyAndType) {
     EXPECT_EQ(j.at("start"), "1971-01-01T00:00:00.000Z");
     EXPECT_EQ(j.at("stop"), "1971-01-01T00:01:30.000Z");
     for (const char* key : {"words", "lost_words", "missing_pulses", "extra_pulses", "min_interval",
-                            "min_interval_word", "max_interval", "max_interval_word", "pp_ticks", "uncounted_words"}) {
+                            "min_interval_word", "max_interval", "max_interval_word", "pp_ticks",
+                            "uncounted_words"}) {
       EXPECT_TRUE(j.at(key).is_number_integer()) << key;
     }
     for (const char* key : {"instrument_seconds", "mean_rate", "mean_interval", "pp_pct"}) {

@@ -39,11 +39,14 @@ constexpr std::string_view kPulseInput =
   Pulses are indexed at any rate (periods from 8 ticks up), whatever the period's fraction
   of a tick. The period P is the sum of the intervals that span one period over their
   count, an exact ratio: first guessed from the median interval, then taken again from the
-  one-period intervals found with it until nothing changes. An interval d spans
-  r = round(d / P) periods: r - 1 pulses are missing inside it, however long the gap. An
-  interval under P / 2 that completes two periods with the interval before or after it
-  ends at an early or late pulse (jitter); any other is merged into the next (one extra
-  pulse each; a short last interval is dropped). tau0 = last stamp / last index.
+  one-period intervals found with it until nothing changes (intervals that took an extra
+  pulse in are left out). An interval d spans r = round(d / P) periods: r - 1 pulses are
+  missing inside it, however long the gap. An interval under P / 2 or of two periods may
+  belong to an early or late pulse: it and one or two neighbours that span as many periods
+  as there are of them, each inner pulse within 0.7 P of where the outer two put it, span
+  one period each (of the windows that fit, the one with the most such intervals). Any other
+  short interval is merged into the next (one extra pulse each; a short last interval is
+  dropped). tau0 = last stamp / last index.
   Where the decision is not sound, an Ambiguous=<why> line says so (on standard output
   after the jitter lines; on standard error for stability and phase, so that their output
   stays clean): a period under 8 ticks, an RMS spread of the one-period intervals over
@@ -168,13 +171,13 @@ void SayAmbiguous(const analysis::PulseTrain& train) {
 }
 
 // --tau0: a finite number of seconds above 0.
-std::string CheckTau0(const std::string& text) {
+double Tau0Of(const std::string& text) {
   try {
     const double value = common::StrToFloat(text);
-    if (std::isfinite(value) && value > 0) return {};
+    if (std::isfinite(value) && value > 0) return value;
   } catch (const common::Error&) {
   }
-  return "--tau0 " + text + ": not a finite number of seconds above 0";
+  throw std::invalid_argument("--tau0 " + text + ": not a finite number of seconds above 0");
 }
 
 // Standard output, or a file created at the start, written a block at a time.
@@ -263,21 +266,13 @@ TimingCommands::TimingCommands(CLI::App& app, std::string_view exit_help) {
   };
 
   stability_ = app.add_subcommand("stability", "Allan family of the phase, with bounds, as CSV");
-  stability_->add_option("--taus", taus_, "octave (default), all, or a list M,M,...")
-      ->check([](const std::string& value) -> std::string {
-        try {
-          if (value != "octave" && value != "all") ParseTaus(value, 0);
-        } catch (const CLI::ValidationError&) {
-          return "'" + value + "' is not octave, all or a list of m >= 1";
-        }
-        return {};
-      });
+  // Values are checked when the command runs, so that a bad one gets one short message.
+  stability_->add_option("--taus", taus_, "octave (default), all, or a list M,M,...");
   CLI::Option* phase_flag = stability_->add_flag("--phase", phase_input_, "FILE holds phase, s");
   CLI::Option* freq_flag =
       stability_->add_flag("--freq", freq_input_, "FILE holds fractional frequency");
   phase_flag->excludes(freq_flag);
-  stability_->add_option("--tau0", tau0_s_, "spacing of --phase or --freq values, s")
-      ->check(CheckTau0, "a finite number above 0");
+  stability_->add_option("--tau0", tau0_text_, "spacing of --phase or --freq values, s");
   CLI::Option* stability_stream = stability_->add_flag("--stream", stream_, "FILE is a stream log");
   stability_stream->excludes(phase_flag)->excludes(freq_flag);
   stability_->add_option("FILE", file_, "pulse data, stream log, phase or frequency")->required();
@@ -311,8 +306,10 @@ std::optional<int> TimingCommands::Run() const {
 }
 
 int TimingCommands::Stability() const {
-  if (tau0_s_ && !phase_input_ && !freq_input_) {
-    throw std::invalid_argument("--tau0 " + Number("%g", *tau0_s_) +
+  const double tau0_s = tau0_text_ ? Tau0Of(*tau0_text_) : 1.0;
+  if (taus_ != "octave" && taus_ != "all") ParseTaus(taus_, 0);
+  if (tau0_text_ && !phase_input_ && !freq_input_) {
+    throw std::invalid_argument("--tau0 " + *tau0_text_ +
                                 ": only --phase and --freq input take a tau0");
   }
   if (!phase_input_ && !freq_input_) {
@@ -324,7 +321,6 @@ int TimingCommands::Stability() const {
     SayAmbiguous(train);
     return kExitOk;
   }
-  const double tau0_s = tau0_s_.value_or(1.0);
   const std::vector<double> values = analysis::ValueLines(persistence::ReadTextFile(file_));
   std::vector<double> phase;
   if (freq_input_) {
