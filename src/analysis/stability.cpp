@@ -444,28 +444,45 @@ class GappedTrain {
     const int64_t k_last = train_.LastIndex();
     const StampSource whole(t, static_cast<int64_t>(n), 0, k_last, train_.LastStamp(), narrow_);
     const StampSource::Steps steps(whole, m);
+    // The pulse at index target, from the guess that holds without a gap between, else by a
+    // pointer that only moves forward.
     size_t q1 = 0, q2 = 0, q3 = 0;
-    const auto at = [&](size_t& q, int64_t target) {
+    const auto at = [&](size_t& q, size_t guess, int64_t target) {
+      if (guess < n && k[guess] == target) {
+        q = std::max(q, guess);
+        return true;
+      }
       while (q < n && k[q] < target) ++q;
       return q < n && k[q] == target;
+    };
+    sums.decimated.reserve(n / static_cast<size_t>(m) + 1);
+    int64_t before = 0, rest = 0;  // k[p - 1], and k[p] % m kept without a division per pulse
+    const auto decimated = [&](int64_t kp) {
+      const int64_t step = kp - before;
+      before = kp;
+      rest += step;
+      if (rest >= m) rest = step < m ? rest - m : kp % m;
+      return rest == 0;
     };
     size_t p = 0;
     for (; p < n && k[p] + m <= k_last; ++p) {
       const int64_t kp = k[p];
-      if (kp % m == 0) sums.decimated.push_back(train_.PhaseSeconds(p));
-      if (!at(q1, kp + m)) continue;
+      const bool whole = decimated(kp);
+      if (whole) sums.decimated.push_back(train_.PhaseSeconds(p));
+      const size_t step = static_cast<size_t>(m);
+      if (!at(q1, p + step, kp + m)) continue;
       steps.AddSpan(t[q1] - t[p], sums.tie);
-      if (kp + 2 * m > k_last || !at(q2, kp + 2 * m)) continue;
+      if (kp + 2 * m > k_last || !at(q2, q1 + step, kp + 2 * m)) continue;
       const int64_t d2 = StampSource::Second(t[p], t[q1], t[q2]);
       sums.oadev.Add(d2);
-      if (kp % m == 0) sums.adev.Add(d2);
-      if (kp + 3 * m > k_last || !at(q3, kp + 3 * m)) continue;
+      if (whole) sums.adev.Add(d2);
+      if (kp + 3 * m > k_last || !at(q3, q2 + step, kp + 3 * m)) continue;
       const int64_t d3 = StampSource::Third(t[p], t[q1], t[q2], t[q3]);
       sums.ohdev.Add(d3);
-      if (kp % m == 0) sums.hdev.Add(d3);
+      if (whole) sums.hdev.Add(d3);
     }
     for (; p < n; ++p) {  // the decimated points that begin no window
-      if (k[p] % m == 0) sums.decimated.push_back(train_.PhaseSeconds(p));
+      if (decimated(k[p])) sums.decimated.push_back(train_.PhaseSeconds(p));
     }
     TieSums unused;
     for (const auto& [first, size] : stretches_) {
