@@ -135,19 +135,24 @@ int64_t PulseIndexer::Periods(__int128 ticks) const {
 void PulseIndexer::SetBand() {
   lo_ = std::max<int64_t>(Bound(period_, 1), 1);
   hi_ = Bound(period_, 3);
+  const __int128 den = static_cast<__int128>(2) * period_.count;
+  lo_rest_ = lo_ * den - period_.sum;
+  hi_rest_ = hi_ * den - static_cast<__int128>(3) * period_.sum;
 }
 
-// The period moved by one interval: its bounds move by a tick or so, found without a division.
-void PulseIndexer::MoveBand() {
+// One interval of `added` ticks joined the one-period sums: the bounds move by a tick or so,
+// found from what they exceed their limits by, without a division or a multiplication.
+void PulseIndexer::MoveBand(int64_t added) {
   period_ = sums_.Ratio();
   const __int128 den = static_cast<__int128>(2) * period_.count;
-  const __int128 sum = period_.sum;
-  const auto settle = [&](int64_t& bound, __int128 num) {
-    while (static_cast<__int128>(bound) * den < num) ++bound;
-    while (bound > 1 && static_cast<__int128>(bound - 1) * den >= num) --bound;
+  lo_rest_ += 2 * static_cast<__int128>(lo_) - added;
+  hi_rest_ += 2 * static_cast<__int128>(hi_) - 3 * static_cast<__int128>(added);
+  const auto settle = [&](int64_t& bound, __int128& rest) {
+    for (; rest < 0; rest += den) ++bound;
+    for (; bound > 1 && rest >= den; rest -= den) --bound;
   };
-  settle(lo_, sum);
-  settle(hi_, 3 * sum);
+  settle(lo_, lo_rest_);
+  settle(hi_, hi_rest_);
 }
 
 // Consecutive intervals that span as many periods as there are of them, each inner pulse within
@@ -180,8 +185,10 @@ bool PulseIndexer::Window(std::span<Item* const> items) const {
 PulseIndexer::Fit PulseIndexer::FindWindow(bool last) {
   if (queued_ < 3 && !last) return Fit::kWait;
   Item* head = &queue_[0];
-  Item* p1 = recents_ >= 1 && !recent_[0].used ? &recent_[0] : nullptr;
-  Item* p2 = p1 && recents_ >= 2 && !recent_[1].used ? &recent_[1] : nullptr;
+  Item& latest = recent_[latest_];
+  Item& before = recent_[latest_ ^ 1];
+  Item* p1 = recents_ >= 1 && !latest.used ? &latest : nullptr;
+  Item* p2 = p1 && recents_ >= 2 && !before.used ? &before : nullptr;
   Item* a1 = queued_ >= 2 && !queue_[1].used ? &queue_[1] : nullptr;
   Item* a2 = a1 && queued_ >= 3 && !queue_[2].used ? &queue_[2] : nullptr;
   struct Candidate {

@@ -78,9 +78,9 @@ struct PeriodSums {
   void AddOne(int64_t interval) {
     sum += interval;
     ++count;
-    const __int128 e = static_cast<__int128>(interval) - base;
+    const int64_t e = interval - base;  // both within the 2^62 ticks a train may span
     deviation += e;
-    deviation2 += e * e;
+    deviation2 += static_cast<__int128>(e) * e;
   }
   Period Ratio() const { return {sum, count}; }
   // RMS of the one-period intervals about their mean (the period), ticks.
@@ -131,12 +131,12 @@ class PulseIndexer {
 
   int64_t Periods(__int128 ticks) const;
   void SetBand();
-  void MoveBand();
+  void MoveBand(int64_t added);
   bool Window(std::span<Item* const> items) const;
   Fit FindWindow(bool last);
   void Pop();
   template <class Sink>
-  void Place(int64_t periods, const Item& item, Sink& sink);
+  [[gnu::always_inline]] void Place(int64_t periods, const Item& item, Sink& sink);
   template <class Sink>
   void Settle(bool last, Sink& sink);
 
@@ -146,9 +146,12 @@ class PulseIndexer {
   bool following_ = false;
   int64_t lo_ = 1;  // one period: lo_ <= d < hi_; shorter than half a period: d < lo_
   int64_t hi_ = 2;
+  __int128 lo_rest_ = 0;  // 2 count lo_ - sum, in [0, 2 count) unless lo_ is 1
+  __int128 hi_rest_ = 0;  // 2 count hi_ - 3 sum, in [0, 2 count)
   int64_t t_ = 0;  // the latest raw pulse, ticks from the first
-  // The last two intervals placed since a gap, the latest first.
+  // The last two intervals placed since a gap: the latest at recent_[latest_].
   Item recent_[2];
+  int latest_ = 0;
   int recents_ = 0;
   // Intervals waiting behind a short or two-period one at the front.
   Item queue_[3];
@@ -197,15 +200,15 @@ PulseTrain BuildPulseTrain(std::span<const int64_t> intervals);
 // ---- PulseIndexer's steps ----
 
 template <class Sink>
-void PulseIndexer::Place(int64_t periods, const Item& item, Sink& sink) {
+inline void PulseIndexer::Place(int64_t periods, const Item& item, Sink& sink) {
   sink.Pulse(periods, item.end);
   if (periods == 1) {
     if (item.plain) {
       sums_.AddOne(item.value);
-      if (following_) MoveBand();
+      if (following_) MoveBand(item.value);
     }
-    recent_[1] = recent_[0];
-    recent_[0] = item;
+    latest_ ^= 1;
+    recent_[latest_] = item;
     recents_ = recents_ < 2 ? recents_ + 1 : 2;
     return;
   }

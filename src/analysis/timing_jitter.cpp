@@ -27,6 +27,16 @@ std::vector<bool> OrdinaryIntervals(const PulseTrain& train) {
   return ordinary;
 }
 
+// TIE P-P and RMS of the pulses present, s.
+void TieFigures(const PulseTrain& train, TimingJitter& j) {
+  const std::vector<double> tie = TiePerPulse(train);
+  const auto [lo, hi] = std::minmax_element(tie.begin(), tie.end());
+  long double sq = 0;
+  for (double e : tie) sq += static_cast<long double>(e) * e;
+  j.tie_pp = *hi - *lo;
+  j.tie_rms = static_cast<double>(std::sqrt(sq / static_cast<long double>(tie.size())));
+}
+
 }  // namespace
 
 std::vector<double> TiePerPulse(const PulseTrain& train) {
@@ -122,13 +132,7 @@ TimingJitter ComputeTimingJitter(const PulseTrain& train) {
     j.cycle_to_cycle_rms =
         static_cast<double>(std::sqrt(static_cast<long double>(c2c_sq) / pairs)) * tick;
   }
-
-  const std::vector<double> tie = TiePerPulse(train);
-  const auto [lo, hi] = std::minmax_element(tie.begin(), tie.end());
-  long double sq = 0;
-  for (double e : tie) sq += static_cast<long double>(e) * e;
-  j.tie_pp = *hi - *lo;
-  j.tie_rms = static_cast<double>(std::sqrt(sq / static_cast<long double>(tie.size())));
+  TieFigures(train, j);
   return j;
 }
 
