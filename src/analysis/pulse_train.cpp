@@ -120,10 +120,15 @@ PulseIndexer::PulseIndexer(Period period, const PeriodSums& judge)
 
 void PulseIndexer::FollowOwnSums() {
   following_ = true;
-  if (sums_.count > 0 && sums_.sum > 0) {
-    period_ = sums_.Ratio();
-    SetBand();
-  }
+  Follow();
+}
+
+void PulseIndexer::Follow() {
+  next_follow_ = sums_.count + std::clamp<int64_t>(sums_.count, 1, kFollowStep);
+  if (sums_.count == 0 || sums_.sum <= 0) return;
+  period_ = sums_.Ratio();
+  judge_ = sums_;
+  SetBand();
 }
 
 int64_t PulseIndexer::Periods(__int128 ticks) const {
@@ -135,24 +140,6 @@ int64_t PulseIndexer::Periods(__int128 ticks) const {
 void PulseIndexer::SetBand() {
   lo_ = std::max<int64_t>(Bound(period_, 1), 1);
   hi_ = Bound(period_, 3);
-  const __int128 den = static_cast<__int128>(2) * period_.count;
-  lo_rest_ = lo_ * den - period_.sum;
-  hi_rest_ = hi_ * den - static_cast<__int128>(3) * period_.sum;
-}
-
-// One interval of `added` ticks joined the one-period sums: the bounds move by a tick or so,
-// found from what they exceed their limits by, without a division or a multiplication.
-void PulseIndexer::MoveBand(int64_t added) {
-  period_ = sums_.Ratio();
-  const __int128 den = static_cast<__int128>(2) * period_.count;
-  lo_rest_ += 2 * static_cast<__int128>(lo_) - added;
-  hi_rest_ += 2 * static_cast<__int128>(hi_) - 3 * static_cast<__int128>(added);
-  const auto settle = [&](int64_t& bound, __int128& rest) {
-    for (; rest < 0; rest += den) ++bound;
-    for (; bound > 1 && rest >= den; rest -= den) --bound;
-  };
-  settle(lo_, lo_rest_);
-  settle(hi_, hi_rest_);
 }
 
 // Consecutive intervals that span as many periods as there are of them, each inner pulse within

@@ -97,12 +97,18 @@ struct PeriodSums {
 // is not handed on. A plain value; one thread at a time.
 class PulseIndexer {
  public:
+  // One-period intervals between two takings of a stream's period, at most.
+  static constexpr int64_t kFollowStep = int64_t{1} << 16;
+
   PulseIndexer() = default;
   // Decisions take `period` (valid); gaps are judged against `judge`.
   PulseIndexer(Period period, const PeriodSums& judge);
 
   // From here on, decisions and judgements take the one-period intervals placed so far: the
-  // rule of a stream, which cannot see ahead.
+  // rule of a stream, which cannot see ahead. The period is taken again each time their count
+  // has doubled or grown by kFollowStep, not at every interval: a period that moved between two
+  // neighbouring decisions could sort the same pair of intervals two ways (at an exact whole
+  // period, intervals of exactly half and one and a half periods are common).
   void FollowOwnSums();
 
   template <class Sink>
@@ -131,7 +137,7 @@ class PulseIndexer {
 
   int64_t Periods(__int128 ticks) const;
   void SetBand();
-  void MoveBand(int64_t added);
+  void Follow();
   bool Window(std::span<Item* const> items) const;
   Fit FindWindow(bool last);
   void Pop();
@@ -144,10 +150,9 @@ class PulseIndexer {
   PeriodSums judge_;
   PeriodSums sums_;
   bool following_ = false;
+  int64_t next_follow_ = 0;  // the one-period count at which the period is taken again
   int64_t lo_ = 1;  // one period: lo_ <= d < hi_; shorter than half a period: d < lo_
   int64_t hi_ = 2;
-  __int128 lo_rest_ = 0;  // 2 count lo_ - sum, in [0, 2 count) unless lo_ is 1
-  __int128 hi_rest_ = 0;  // 2 count hi_ - 3 sum, in [0, 2 count)
   int64_t t_ = 0;  // the latest raw pulse, ticks from the first
   // The last two intervals placed since a gap: the latest at recent_[latest_].
   Item recent_[2];
@@ -205,7 +210,7 @@ inline void PulseIndexer::Place(int64_t periods, const Item& item, Sink& sink) {
   if (periods == 1) {
     if (item.plain) {
       sums_.AddOne(item.value);
-      if (following_) MoveBand(item.value);
+      if (following_ && sums_.count >= next_follow_) Follow();
     }
     latest_ ^= 1;
     recent_[latest_] = item;
@@ -215,8 +220,7 @@ inline void PulseIndexer::Place(int64_t periods, const Item& item, Sink& sink) {
   recents_ = 0;
   missing_ += periods - 1;
   ++sums_.gaps;
-  const PeriodSums& judge = following_ ? sums_ : judge_;
-  if (!judge.Fixes(periods)) {
+  if (!judge_.Fixes(periods)) {
     ++unfixed_;
     if (periods > longest_unfixed_) longest_unfixed_ = periods;
   }

@@ -22,8 +22,9 @@
 //   the instrument time (their sum) and the pulse train. Word numbers are 1-based line numbers.
 // - The pulses are indexed by the rule of BuildPulseTrain (pulse_train.h), one interval at a
 //   time. The first kNominalIntervals intervals are held back and indexed together, exactly as
-//   the batch rule indexes them; from then on each interval is judged by the period of every
-//   one-period interval before it (their exact sum over their count), and so is each gap's count.
+//   the batch rule indexes them; from then on each interval is judged by the period of the
+//   one-period intervals before it (their exact sum over their count, taken again each time their
+//   count doubles or grows by 2^16), and so is each gap's count.
 //   A summary taken earlier, or at the stop of a shorter run, indexes what there is as the batch
 //   rule does. The batch rule takes its period from the whole log: the two agree on every
 //   interval unless it lies within the difference of the two periods (times its own periods) of
