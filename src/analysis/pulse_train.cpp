@@ -265,6 +265,11 @@ PulseTrain BuildPulseTrain(std::span<const int64_t> intervals) {
     settled = !last.Sums().Ratio().Valid() || last.Sums().Ratio().Same(period);
     sums = last.Sums();
   }
+  // In the order of the intervals they rise already; only intervals below 0 (a damaged list)
+  // can bring a stamp back.
+  if (!std::is_sorted(train.extra_stamps.begin(), train.extra_stamps.end())) {
+    std::sort(train.extra_stamps.begin(), train.extra_stamps.end());
+  }
   train.period = period;
   train.intervals = static_cast<int64_t>(train.stamp.size()) - 1;
   train.extra_pulses = last.ExtraPulses();

@@ -151,7 +151,7 @@ class PulseIndexer {
   PeriodSums sums_;
   bool following_ = false;
   int64_t next_follow_ = 0;  // the one-period count at which the period is taken again
-  int64_t lo_ = 1;  // one period: lo_ <= d < hi_; shorter than half a period: d < lo_
+  int64_t lo_ = 1;           // one period: lo_ <= d < hi_; shorter than half a period: d < lo_
   int64_t hi_ = 2;
   int64_t t_ = 0;  // the latest raw pulse, ticks from the first
   // The last two intervals placed since a gap: the latest at recent_[latest_].
