@@ -410,6 +410,8 @@ TEST_F(K390toolTest, TimingCommandsRefuseBadInputWithExit2AndNothingOnStdout) {
       {{"stability", "--tau0", "1e999", "--freq", good}, "--tau0 1e999: not a finite number"},
       {{"stability", "--tau0", "2", "--stream", good}, "--tau0 2"},
       {{"stability", "--phase", "--freq", good}, "--phase excludes --freq"},
+      {{"phase", "--stream", good, (dir_ / "none" / "x.txt").string()},
+       "Cannot create \"" + (dir_ / "none" / "x.txt").string() + "\""},
       {{"jitter", "--taus", "all", good}, "--taus"},
   };
   for (const auto& c : cases) {
@@ -451,6 +453,7 @@ TEST_F(K390toolTest, LongGapsAreIndexedAndDoubtsGoOnALineOfTheirOwn) {
   const Outcome phase = Run({"phase", "--stream", path, "phase.txt"});
   ASSERT_EQ(phase.status, 0) << phase.err;
   const std::vector<std::string> points = Lines(Slurp(dir_ / "phase.txt"));
+  EXPECT_FALSE(std::filesystem::exists(dir_ / "phase.txt.tmp"));
   EXPECT_EQ(points.size(), static_cast<size_t>(200'001 + kMissing));
   EXPECT_EQ(std::count(points.begin(), points.end(), "NaN"), kMissing);
 

@@ -91,7 +91,8 @@ constexpr std::string_view kPhaseHelp =
     R"help(phase
   The phase x(k) = (t(k) - k tau0) of every index k in seconds, one a line, NaN where a
   pulse is missing (written as it goes: a long gap is a long run of NaN lines); to OUT, or
-  standard output without it.
+  standard output without it. OUT is replaced only once it is written whole (through
+  OUT.tmp).
 )help";
 
 constexpr std::string_view kErrorsHelp =
@@ -180,39 +181,53 @@ double Tau0Of(const std::string& text) {
   throw std::invalid_argument("--tau0 " + text + ": not a finite number of seconds above 0");
 }
 
-// Standard output, or a file created at the start, written a block at a time.
+// Standard output, or OUT written a block at a time through OUT.tmp, which replaces OUT only once
+// it is whole: a failure leaves OUT as it was.
 class Output {
  public:
-  explicit Output(const std::string& path) : path_(path) {
+  explicit Output(const std::string& path) : path_(path), temp_(path + ".tmp") {
     if (path_.empty()) return;
     errno = 0;
-    file_ = std::fopen(path_.c_str(), "wb");
+    file_ = std::fopen(temp_.c_str(), "wb");
     if (!file_) throw common::FileError("Cannot create", path_, errno ? errno : EIO);
   }
   Output(const Output&) = delete;
   Output& operator=(const Output&) = delete;
   ~Output() {
-    if (file_) std::fclose(file_);
+    if (!file_) return;
+    std::fclose(file_);
+    std::remove(temp_.c_str());
   }
   std::string& Buffer() { return buffer_; }
   void Flush(bool last) {
     if (!last && buffer_.size() < kBlock) return;
-    if (file_) {
-      errno = 0;
-      if (std::fwrite(buffer_.data(), 1, buffer_.size(), file_) != buffer_.size() ||
-          (last && std::fflush(file_) != 0)) {
-        throw common::FileError("Cannot write", path_, errno ? errno : EIO);
-      }
-    } else {
+    if (path_.empty()) {
       std::cout << buffer_;
       if (last) std::cout.flush();
+      buffer_.clear();
+      return;
+    }
+    errno = 0;
+    if (std::fwrite(buffer_.data(), 1, buffer_.size(), file_) != buffer_.size() ||
+        (last && std::fflush(file_) != 0)) {
+      throw common::FileError("Cannot write", path_, errno ? errno : EIO);
     }
     buffer_.clear();
+    if (!last) return;
+    errno = 0;
+    const bool closed = std::fclose(file_) == 0;
+    file_ = nullptr;
+    if (!closed || std::rename(temp_.c_str(), path_.c_str()) != 0) {
+      const int error = errno ? errno : EIO;
+      std::remove(temp_.c_str());
+      throw common::FileError(closed ? "Cannot create" : "Cannot write", path_, error);
+    }
   }
 
  private:
   static constexpr size_t kBlock = size_t{1} << 20;
   std::string path_;
+  std::string temp_;
   std::FILE* file_ = nullptr;
   std::string buffer_;
 };
