@@ -1,5 +1,6 @@
 // The cost of the whole-run statistics while a stream is logged: time per word fed, the bytes
-// held after the run, and one summary as the window would take it a few times a second.
+// held after the run, one summary as the window would take it a few times a second, and one
+// word that spans a long dropout.
 #include <benchmark/benchmark.h>
 
 #include <cstdint>
@@ -31,9 +32,9 @@ void BM_RunStatisticsPerWord(benchmark::State& state) {
     benchmark::DoNotOptimize(held);
   }
   state.SetItemsProcessed(state.iterations() * state.range(0));
-  state.counters["ns_per_word"] = benchmark::Counter(
-      static_cast<double>(state.iterations() * state.range(0)),
-      benchmark::Counter::kIsRate | benchmark::Counter::kInvert);
+  state.counters["ns_per_word"] =
+      benchmark::Counter(static_cast<double>(state.iterations() * state.range(0)),
+                         benchmark::Counter::kIsRate | benchmark::Counter::kInvert);
   state.counters["held_MB"] = static_cast<double>(held) / 1e6;
 }
 BENCHMARK(BM_RunStatisticsPerWord)->Arg(100000)->Arg(10000000)->Unit(benchmark::kMillisecond);
@@ -46,8 +47,24 @@ void BM_RunSummary(benchmark::State& state) {
     benchmark::DoNotOptimize(s.stability.data());
   }
 }
-// 900 words: a run still short of the nominal's intervals, replayed on a copy at each summary.
+// 900 words: a run still short of the period's intervals, replayed on a copy at each summary.
 BENCHMARK(BM_RunSummary)->Arg(900)->Arg(1000000)->Unit(benchmark::kMicrosecond);
+
+// One word that spans a dropout of 10^8 periods, after 10^6 words of the 1 kHz train: the
+// figures count the gap at once once every window holds no pulse.
+void BM_RunStatisticsLongGap(benchmark::State& state) {
+  const std::vector<int64_t> words = Words(1'000'000);
+  for (auto _ : state) {
+    state.PauseTiming();
+    analysis::RunStatistics stats;
+    for (int64_t w : words) stats.AddWord(w);
+    state.ResumeTiming();
+    stats.AddWord(40000 * (state.range(0) + 1));
+    stats.AddWord(40000);  // the pulse after the gap, which takes tau0 again
+    benchmark::DoNotOptimize(&stats);
+  }
+}
+BENCHMARK(BM_RunStatisticsLongGap)->Arg(100'000'000)->Unit(benchmark::kMillisecond)->Iterations(3);
 
 }  // namespace
 

@@ -17,7 +17,20 @@ constexpr __int128 kNoBlock = static_cast<__int128>(static_cast<unsigned __int12
 constexpr int kMaxStages = 64;
 constexpr double kInfinity = std::numeric_limits<double>::infinity();
 
+// The stamp of a grid index without a pulse.
+constexpr int64_t kNoPulse = std::numeric_limits<int64_t>::min();
+
 bool Has(int64_t stamp) { return stamp != kNoPulse; }
+
+// MDEV sums the same second differences of the points as OADEV.
+template <class Grid>
+auto SecondOf(const Grid& g) {
+  return [&g](int64_t i, int64_t m) -> std::optional<__int128> {
+    const int64_t a = g.Stamp(i), b = g.Stamp(i + m), c = g.Stamp(i + 2 * m);
+    if (!Has(a) || !Has(b) || !Has(c)) return std::nullopt;
+    return static_cast<__int128>((c - b) - (b - a));
+  };
+}
 
 int DeepPointsOctave(int deepest_octave) { return std::min(kDeepPointsOctave, deepest_octave); }
 
@@ -55,36 +68,39 @@ void RunStatistics::AddWord(int64_t delta) {
     if (static_cast<int64_t>(held_.size()) >= kNominalIntervals) FixNominal();
     return;
   }
-  Merge(delta);
+  Placer placer{this};
+  indexer_.Add(delta, placer);
 }
 
 void RunStatistics::FixNominal() {
   fixed_ = true;
-  if (held_.empty() || (nominal_ = NominalInterval(held_)).twice <= 0) {
+  // The period and the pulses of the intervals held are the batch rule's on them.
+  const PulseTrain first = BuildPulseTrain(held_);
+  if (!first.period.Valid()) {
     no_train_ = true;
     held_ = {};
     return;
   }
+  PulseIndexer counter(first.period, PeriodSums{});
+  Placer none{nullptr};
+  for (int64_t d : held_) counter.Add(d, none);
+  counter.Finish(none);
+  settled_ = counter.Sums().Ratio().Same(first.period);
+  indexer_ = PulseIndexer(first.period, counter.Sums());
+  base_ = first.period.sum / first.period.count;
   // The MTIE levels need their tau0 before the first point enters: the mean period of the
-  // intervals held, merged and placed on the grid as they are about to be.
-  std::vector<int64_t> merged = held_;
-  MergeExtraPulses(merged, nominal_);
-  int64_t k = 0, t = 0;
-  for (int64_t d : merged) {
-    k += SpannedPeriods(d, nominal_);
-    t += d;
-  }
-  if (k > 0) {
-    ref_t_ = t;
-    ref_k_ = k;
+  // intervals held, placed on the grid as they are about to be.
+  if (!first.Empty()) {
+    ref_t_ = first.LastStamp();
+    ref_k_ = first.LastIndex();
   } else {
-    ref_t_ = nominal_.twice;
-    ref_k_ = 2;
+    ref_t_ = first.period.sum;
+    ref_k_ = first.period.count;
   }
   for (int p = 0; p <= deepest_octave_; ++p) {
     Octave o;
     o.m = int64_t{1} << p;
-    o.step_offset = static_cast<int64_t>(static_cast<__int128>(o.m) * nominal_.twice / 2);
+    o.step_offset = o.m * base_;
     octaves_.push_back(std::move(o));
   }
   grid_.ring.assign(std::min(kRingStart, ring_limit_), kNoPulse);
@@ -92,94 +108,193 @@ void RunStatistics::FixNominal() {
   AddPoint(0);
   std::vector<int64_t> held;
   held.swap(held_);
-  for (int64_t d : held) Merge(d);
+  Placer placer{this};
+  for (int64_t d : held) indexer_.Add(d, placer);
+  // From here on each interval is judged by the one-period intervals before it.
+  indexer_.FollowOwnSums();
 }
 
-void RunStatistics::Merge(int64_t interval) {
-  if (carrying_) {
-    interval += carry_;
-    ++extra_;
-  }
-  carrying_ = IsShort(interval, nominal_);
-  if (carrying_) {
-    carry_ = interval;
-  } else {
-    Place(interval);
-  }
-}
-
-void RunStatistics::Place(int64_t interval) {
-  const int64_t r = SpannedPeriods(interval, nominal_);
-  for (int64_t i = 1; i < r; ++i) AddPoint(kNoPulse);
-  missing_ += r - 1;
-  last_stamp_ += interval;
-  AddPoint(last_stamp_);
+void RunStatistics::Placer::Pulse(int64_t periods, int64_t stamp) {
+  if (!run) return;
+  if (periods > 1) run->AddGap(periods - 1);
+  run->last_stamp_ = stamp;
+  run->AddPoint(stamp);
 }
 
 __int128 RunStatistics::Level(const Grid& g, int64_t k) const {
   return static_cast<__int128>(ref_k_) * g.Stamp(k) - static_cast<__int128>(k) * g.stride * ref_t_;
 }
 
+// Index j is about to be written: while the ring is short of its limit, every index so far is
+// still held, so they are laid out again for a wider mask.
+void RunStatistics::Grow(int64_t j) {
+  Grid& g = grid_;
+  size_t size = g.ring.size();
+  while (static_cast<size_t>(j) > size - 1 && size < ring_limit_) size *= 2;
+  if (size == g.ring.size()) return;
+  std::vector<int64_t> wider(size, kNoPulse);
+  const int64_t oldest = std::max<int64_t>(0, j - static_cast<int64_t>(size) + 1);
+  for (int64_t k = oldest; k <= g.last && k < j; ++k)
+    wider[static_cast<size_t>(k) & (size - 1)] = g.Stamp(k);
+  g.ring.swap(wider);
+  g.mask = g.ring.size() - 1;
+}
+
 void RunStatistics::AddPoint(int64_t stamp) {
   Grid& g = grid_;
-  const int64_t j = ++g.last;
-  if (static_cast<size_t>(j) > g.mask && g.ring.size() < ring_limit_) {
-    // Every index so far is still held: lay them out again for the wider mask.
-    std::vector<int64_t> wider(g.ring.size() * 2, kNoPulse);
-    for (int64_t k = 0; k < j; ++k) wider[static_cast<size_t>(k) & (wider.size() - 1)] = g.Stamp(k);
-    g.ring.swap(wider);
-    g.mask = g.ring.size() - 1;
-  }
+  const int64_t j = g.last + 1;
+  Grow(j);
+  g.last = j;
   g.ring[static_cast<size_t>(j) & g.mask] = stamp;
   if (!Has(stamp)) g.last_missing = j;
   if (Has(stamp) && j >= 2 * ref_k_) Rebase(j, stamp);
   Spans(j, stamp);
-  // MDEV sums the same second differences of the points as OADEV.
-  const auto second = [&g](int64_t i, int64_t m) -> std::optional<__int128> {
-    const int64_t a = g.Stamp(i), b = g.Stamp(i + m), c = g.Stamp(i + 2 * m);
-    if (!Has(a) || !Has(b) || !Has(c)) return std::nullopt;
-    return static_cast<__int128>((c - b) - (b - a));
-  };
-  for (Octave& o : octaves_) Step(g, o, j, 0, second, false);
+  for (Octave& o : octaves_) Step(g, o, j, 0, SecondOf(g), false);
   Decimate(stamp);
 }
 
+// ---- A gap of any length costs about as much as the widest window's points ----
+//
+// Once the widest window of a grid holds no pulse, a further missing point changes nothing but
+// the counts of the index and of the MDEV terms that touch a gap, and the place in the rings: the
+// first points of a gap go through the figures one by one, the rest are counted at once.
+
+// MDEV terms of the missing points `from` + 1 .. `to` that touch a gap and whose window has yet
+// to lose one: second differences start at i = j - 2m, and a window drops one from i >= m.
+void RunStatistics::CountGapTerms(Octave& o, int64_t from, int64_t to) {
+  const int64_t lo = std::max(from + 1, 2 * o.m);
+  const int64_t hi = std::min(to, 3 * o.m - 1);
+  if (hi >= lo) o.gaps += hi - lo + 1;
+}
+
+void RunStatistics::AddGap(int64_t count) {
+  Grid& g = grid_;
+  const int64_t start = g.last;
+  const int64_t widest = octaves_.back().m;
+  const int64_t each = std::min(count, 2 * widest + 1);
+  size_t from = 0;  // octaves below have every window in the gap already
+  for (int64_t n = 1; n <= each; ++n) {
+    const int64_t j = g.last + 1;
+    Grow(j);
+    g.last = j;
+    g.ring[static_cast<size_t>(j) & g.mask] = kNoPulse;
+    g.last_missing = j;
+    while (from < octaves_.size() && 2 * octaves_[from].m + 1 < n) ++from;
+    Spans(j, kNoPulse, from);
+    for (Octave& o : octaves_) {
+      if (n <= o.m + 1) Step(g, o, j, 0, SecondOf(g), false);
+    }
+  }
+  const int64_t end = start + count;
+  for (Octave& o : octaves_) {
+    CountGapTerms(o, start + std::min(count, o.m + 1), end);
+    const int64_t skipped = count - std::min(count, 2 * o.m + 1);
+    if (skipped > 0 && !o.highest.empty()) {
+      o.slot = static_cast<size_t>((static_cast<int64_t>(o.slot) + skipped) %
+                                   static_cast<int64_t>(o.highest.size()));
+    }
+  }
+  if (end > g.last) {
+    Grow(end);
+    const int64_t first = std::max(g.last + 1, end - static_cast<int64_t>(g.ring.size()) + 1);
+    for (int64_t k = first; k <= end; ++k) g.ring[static_cast<size_t>(k) & g.mask] = kNoPulse;
+    g.last = end;
+    g.last_missing = end;
+  }
+  DecimateGap(count);
+}
+
+// `count` missing points into the stages: each stage pairs them, so it hands on half as many,
+// and at most one pair of a stage holds a pulse (one waiting from before the gap).
+void RunStatistics::DecimateGap(int64_t count) {
+  const Entry missing{kNoPulse, kNoPulse, true};
+  std::optional<Entry> first;
+  for (size_t i = 0; i < static_cast<size_t>(kMaxStages) && (first || count > 0); ++i) {
+    Stage& st = StageAt(i);
+    std::optional<Entry> out;
+    if (first) {
+      Entry e = *first;
+      if (Pair(st, e)) out = e;
+    }
+    if (count > 0 && st.half) {
+      Entry e = missing;
+      Pair(st, e);
+      out = e;
+      --count;
+    }
+    const int64_t pairs = count / 2;
+    if (count % 2 == 1) {
+      st.half = true;
+      st.point = missing.point;
+      st.block = missing.block;
+      st.gap = true;
+    }
+    if (st.hosts && pairs > 0) EnterMissing(st, pairs);
+    first = out;
+    count = pairs;
+  }
+}
+
+void RunStatistics::EnterMissing(Stage& st, int64_t count) {
+  Grid& g = st.grid;
+  const int64_t each = std::min(count, st.octave.m + 1);
+  for (int64_t n = 0; n < each; ++n) Enter(st, kNoPulse, 0, true);
+  const int64_t rest = count - each;
+  if (rest == 0) return;
+  CountGapTerms(st.octave, g.last, g.last + rest);
+  const int64_t end = g.last + rest;
+  const int64_t first = std::max(g.last + 1, end - static_cast<int64_t>(g.ring.size()) + 1);
+  for (int64_t k = first; k <= end; ++k) {
+    g.ring[static_cast<size_t>(k) & g.mask] = kNoPulse;
+    st.blocks[static_cast<size_t>(k) & g.mask] = kNoBlock;
+  }
+  g.last = end;
+  g.last_missing = end;
+  st.last_gap = end;
+}
+
+// ---- The stages of the deep factors ----
+
+RunStatistics::Stage& RunStatistics::StageAt(size_t i) {
+  if (i < stages_.size()) return stages_[i];
+  Stage st;
+  // The stage whose blocks are s = 2^(i + 1) points long serves the factor s * 2^q.
+  const int q = DeepPointsOctave(deepest_octave_);
+  const int64_t m = int64_t{1} << q;
+  st.hosts = static_cast<int>(i) + 1 + q > deepest_octave_ && static_cast<int>(i) + 1 + q < 63;
+  if (st.hosts) {
+    st.grid.stride = int64_t{2} << i;
+    st.grid.ring.assign(static_cast<size_t>(4 * m), kNoPulse);
+    st.grid.mask = st.grid.ring.size() - 1;
+    st.blocks.assign(st.grid.ring.size(), kNoBlock);
+    st.octave.m = m;
+    st.octave.step_offset = static_cast<int64_t>(static_cast<__int128>(st.grid.stride) * m * base_);
+  }
+  stages_.push_back(std::move(st));
+  return stages_.back();
+}
+
+// The stage takes one entry: the first of a pair waits; the second completes the pair, which
+// is entered on the stage's grid and handed on in `e`. True when a pair was completed.
+bool RunStatistics::Pair(Stage& st, Entry& e) {
+  if (!st.half) {
+    st.half = true;
+    st.point = e.point;
+    st.block = e.block;
+    st.gap = e.gap;
+    return false;
+  }
+  st.half = false;
+  e = {st.point, e.block + st.block, e.gap || st.gap};
+  if (st.hosts) Enter(st, e.point, e.block, e.gap);
+  return true;
+}
+
 void RunStatistics::Decimate(int64_t stamp) {
-  int64_t point = stamp;
-  __int128 block = stamp;
-  bool gap = !Has(stamp);
+  Entry e{stamp, stamp, !Has(stamp)};
   // Each stage passes on every other block; O(1) per point over all stages.
   for (size_t i = 0; i < static_cast<size_t>(kMaxStages); ++i) {
-    if (i == stages_.size()) {
-      Stage st;
-      // The stage whose blocks are s = 2^(i + 1) points long serves the factor s * 2^q.
-      const int q = DeepPointsOctave(deepest_octave_);
-      const int64_t m = int64_t{1} << q;
-      st.hosts = static_cast<int>(i) + 1 + q > deepest_octave_ && static_cast<int>(i) + 1 + q < 63;
-      if (st.hosts) {
-        st.grid.stride = int64_t{2} << i;
-        st.grid.ring.assign(static_cast<size_t>(4 * m), kNoPulse);
-        st.grid.mask = st.grid.ring.size() - 1;
-        st.blocks.assign(st.grid.ring.size(), kNoBlock);
-        st.octave.m = m;
-        st.octave.step_offset =
-            static_cast<int64_t>(static_cast<__int128>(st.grid.stride) * m * nominal_.twice / 2);
-      }
-      stages_.push_back(std::move(st));
-    }
-    Stage& st = stages_[i];
-    if (!st.half) {
-      st.half = true;
-      st.point = point;
-      st.block = block;
-      st.gap = gap;
-      return;
-    }
-    st.half = false;
-    point = st.point;
-    block += st.block;
-    gap = gap || st.gap;
-    if (st.hosts) Enter(st, point, block, gap);
+    if (!Pair(StageAt(i), e)) return;
   }
 }
 
@@ -224,7 +339,7 @@ double RunStatistics::Phase(int64_t k) const {
 // A window of m + 1 points ending at j is the two of m / 2 + 1 points ending at j and at
 // j - m / 2, so each factor takes its extremes from the one below: two reads and two compares
 // per factor and point, where a queue per factor cost several times that.
-void RunStatistics::Spans(int64_t j, int64_t stamp) {
+void RunStatistics::Spans(int64_t j, int64_t stamp, size_t from) {
   const double phase = Has(stamp) ? Phase(j) : std::numeric_limits<double>::quiet_NaN();
   double high = std::isnan(phase) ? -kInfinity : phase;
   double low = std::isnan(phase) ? kInfinity : phase;
@@ -233,7 +348,7 @@ void RunStatistics::Spans(int64_t j, int64_t stamp) {
     low = std::min(low, last_phase_);
   }
   last_phase_ = phase;
-  for (size_t p = 0; p < octaves_.size(); ++p) {
+  for (size_t p = from; p < octaves_.size(); ++p) {
     Octave& o = octaves_[p];
     if (p > 0 && !octaves_[p - 1].highest.empty()) {
       // Its oldest slot: the window ending at j - m / 2.
@@ -268,7 +383,7 @@ void RunStatistics::Refill(int64_t j) {
   for (Octave& o : octaves_) {
     if (o.highest.empty()) continue;
     const int64_t size = static_cast<int64_t>(o.highest.size());  // m + 1
-    const int64_t first = j - size;                                // the oldest window's end
+    const int64_t first = j - size;                               // the oldest window's end
     highs.clear();
     lows.clear();
     for (int64_t k = std::max<int64_t>(0, first - o.m); k < j; ++k) {
@@ -351,19 +466,22 @@ void RunStatistics::Step(const Grid& g, Octave& o, int64_t j, __int128 level,
   if (j < m) return;
   const int64_t now = g.Stamp(j);
   const int64_t back = g.Stamp(j - m);
-  // The window j - m .. j: TIE step and MTIE span, when no point in it is missing.
-  if (g.last_missing < j - m) {
+  // The window j - m .. j: the TIE step when both ends are present, the MTIE span when no point
+  // in it is missing.
+  if (Has(now) && Has(back)) {
     const __int128 a = static_cast<__int128>(now - back) - o.step_offset;
     o.tie_sum += a;
     o.tie_sum2 += a * a;
     ++o.tie_n;
+  }
+  if (g.last_missing < j - m) {
+    ++o.mtie_n;
     if (queues) {
       const auto slot = [](const ExtremeQueue& q) { return q.tags[q.head]; };
       const auto full = [&](uint32_t tag) {
         return j - static_cast<int64_t>(static_cast<uint32_t>(static_cast<uint32_t>(j) - tag));
       };
-      o.widest =
-          std::max(o.widest, Level(g, full(slot(o.highs))) - Level(g, full(slot(o.lows))));
+      o.widest = std::max(o.widest, Level(g, full(slot(o.highs))) - Level(g, full(slot(o.lows))));
     }
   }
   if (j < 2 * m) return;
@@ -451,7 +569,7 @@ std::vector<StabilityRow> RunStatistics::Rows(
           break;
         }
         case Deviation::kMtie:
-          row.n = o.tie_n;
+          row.n = o.mtie_n;
           if (m <= (int64_t{1} << deepest_octave_)) {
             row.value = o.span * common::kTickSeconds;
             break;
@@ -488,17 +606,28 @@ std::vector<StabilityRow> RunStatistics::Rows(
 
 RunSummary RunStatistics::Summary(const std::function<std::optional<int>(int64_t m)>& noise) const {
   if (!fixed_ && !held_.empty()) {
-    // A run still short of the nominal's intervals: its nominal is the median of what there is.
+    // A run still short of the period's intervals: its period is that of what there is.
     RunStatistics whole = *this;
     whole.FixNominal();
+    return whole.Summary(noise);
+  }
+  if (fixed_ && !no_train_ && indexer_.Pending()) {
+    // The last pulses wait for the next interval: settled as the end of a log settles them.
+    RunStatistics whole = *this;
+    Placer placer{&whole};
+    whole.indexer_.Finish(placer);
     return whole.Summary(noise);
   }
   RunSummary s;
   s.words = words_;
   s.intervals = std::max<int64_t>(words_ - 1, 0);
   s.lost_words = lost_words_;
-  s.extra_pulses = extra_ + (carrying_ ? 1 : 0);
-  s.missing_pulses = missing_;
+  s.extra_pulses = indexer_.ExtraPulses();
+  s.missing_pulses = indexer_.MissingPulses();
+  if (fixed_ && !no_train_) {
+    s.ambiguous =
+        Ambiguity(indexer_.Sums(), indexer_.UnfixedGaps(), indexer_.LongestUnfixedGap(), settled_);
+  }
   s.instrument_seconds = static_cast<double>(sum_) * common::kTickSeconds;
   s.mean_rate = s.instrument_seconds > 0 ? static_cast<double>(words_) / s.instrument_seconds
                                          : std::numeric_limits<double>::quiet_NaN();
@@ -573,6 +702,7 @@ persistence::RunSummaryRecord SummaryRecord(const RunSummary& summary,
   r.pp_ticks = summary.pp_ticks;
   r.pp_pct = summary.pp_pct;
   r.ended_early = std::move(ended_early);
+  if (!summary.ambiguous.empty()) r.ambiguous = summary.ambiguous;
   r.stability = TableRows(summary.stability);
   return r;
 }

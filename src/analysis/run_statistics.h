@@ -20,18 +20,25 @@
 // - Words are the lines of the log. The first is no pulse interval (it spans the time before the
 //   run); every later word is one interval in ticks, and only those enter the interval figures,
 //   the instrument time (their sum) and the pulse train. Word numbers are 1-based line numbers.
-// - The nominal interval is the median of the first kNominalIntervals intervals (the mean of the
-//   two middle values for an even count), as NominalInterval computes it. Until that many have
-//   arrived they are held back; a summary taken earlier, or at the stop of a shorter run, uses
-//   the median of all the intervals so far, which is then exactly the nominal the batch tool
-//   takes from the same log. (For a longer run the batch tool takes the median of every interval;
-//   the two agree on every extra and missing pulse unless an interval lies between the limits
-//   the two medians set.)
-// - Extra pulses are merged and missing pulses counted by MergeExtraPulses and SpannedPeriods;
-//   a short interval still waiting for its successor counts as an extra pulse, as a short last
-//   interval does in the batch rules.
+// - The pulses are indexed by the rule of BuildPulseTrain (pulse_train.h), one interval at a
+//   time. The first kNominalIntervals intervals are held back and indexed together, exactly as
+//   the batch rule indexes them; from then on each interval is judged by the period of the
+//   one-period intervals before it (their exact sum over their count, taken again each time their
+//   count doubles or grows by 2^16), and so is each gap's count.
+//   A summary taken earlier, or at the stop of a shorter run, indexes what there is as the batch
+//   rule does. The batch rule takes its period from the whole log: the two agree on every
+//   interval unless it lies within the difference of the two periods (times its own periods) of
+//   a rounding bound, which cannot happen where every gap's count was fixed by the pulses before
+//   it and no interval lies within that difference of half a period from a whole number of
+//   periods; a gap judged before the pulses fixed it is named in `ambiguous`.
+// - A pulse that may still move (a short interval or a two-period one) waits for the two
+//   intervals after it; a summary taken meanwhile settles it on a copy as the end of a log is
+//   settled.
+// - A gap of any length costs about as much as the widest factor's window (2^21 points at most):
+//   once every window holds no pulse, the rest of the gap is counted at once.
 // - OADEV, MDEV, TDEV and TIE rms come from exact integer sums of stamp differences, so they
-//   equal StabilityTable on the same train to the last digits. MTIE cannot wait for the run's
+//   equal StabilityTable on the same train to the last digits. A TIE rms term needs only its two
+//   ends present, an MTIE window every point in it. MTIE cannot wait for the run's
 //   final tau0: each window's phase is taken against the mean period of the pulses so far, fixed
 //   with the nominal and taken again each time the pulse count doubles, so it differs from the
 //   batch figure by at most m times the largest change of that mean since. In a run no longer
@@ -70,6 +77,7 @@ struct RunSummary {
   int64_t lost_words = 0;  // as the stream path reported them
   int64_t missing_pulses = 0;
   int64_t extra_pulses = 0;
+  std::string ambiguous;  // why the pulses' indexing is not sound; empty when it is
   // Raw intervals in ticks, before any merge; zero (words 0) without intervals.
   int64_t min_interval = 0;
   int64_t min_interval_word = 0;
@@ -95,15 +103,18 @@ class RunStatistics {
   // smaller value is for tests of a short log that wraps and decimates.
   explicit RunStatistics(int deepest_octave = kDeepestOctave);
 
-  // One word as written to the log (ticks). O(number of octaves) per grid point; the word that
-  // fixes the nominal replays the intervals held back until then.
+  // One word as written to the log (ticks). O(number of octaves) per grid point, a gap of any
+  // length at most some 2^21 point steps; the word that fixes the period replays the intervals
+  // held back until then.
   void AddWord(int64_t delta);
   // The stream path's count of words lost in its ring so far.
   void SetLostWords(int64_t lost) { lost_words_ = lost; }
 
   // The figures so far: a few microseconds; under a millisecond while the run is still short
-  // of the nominal's intervals (they are replayed on a copy). `noise`, when given, names the
-  // noise exponent at a factor (nullopt: none), from which the rows take alpha and bounds.
+  // of the period's intervals (they are replayed on a copy); a copy of the held buffers (up to
+  // some 50 MiB) while the last pulses wait for the intervals after them. `noise`, when given,
+  // names the noise exponent at a factor (nullopt: none), from which the rows take alpha and
+  // bounds.
   RunSummary Summary(const std::function<std::optional<int>(int64_t m)>& noise = {}) const;
 
   // Bytes held by the buffers, for the memory figures.
@@ -130,7 +141,8 @@ class RunStatistics {
     int64_t step_offset = 0;  // m nominal periods, taken off each TIE step so its sums stay small
     __int128 tie_sum = 0;
     __int128 tie_sum2 = 0;
-    int64_t tie_n = 0;
+    int64_t tie_n = 0;   // TIE steps: both ends present
+    int64_t mtie_n = 0;  // windows without a missing point
     // MTIE of a decimated factor: window queues over its grid.
     ExtremeQueue highs, lows;
     __int128 widest = 0;      // MTIE since the last change of tau0, in levels
@@ -167,10 +179,29 @@ class RunStatistics {
     Octave octave;
   };
 
+  // What a stage takes in and hands on: the point at the start of a block and the block's sum
+  // of stamps.
+  struct Entry {
+    int64_t point = 0;
+    __int128 block = 0;
+    bool gap = false;
+  };
+  // Where the indexing hands its pulses.
+  struct Placer {
+    RunStatistics* run;  // none: the pulses are only counted
+    void Pulse(int64_t periods, int64_t stamp);
+    void Extra(int64_t) {}
+  };
+
   void FixNominal();
-  void Merge(int64_t interval);
-  void Place(int64_t interval);
+  void Grow(int64_t j);
   void AddPoint(int64_t stamp);
+  void AddGap(int64_t count);
+  void CountGapTerms(Octave& o, int64_t from, int64_t to);
+  void DecimateGap(int64_t count);
+  void EnterMissing(Stage& st, int64_t count);
+  Stage& StageAt(size_t i);
+  bool Pair(Stage& st, Entry& e);
   void Decimate(int64_t stamp);
   void Enter(Stage& stage, int64_t point, __int128 block, bool gap);
   __int128 Level(const Grid& g, int64_t k) const;
@@ -180,7 +211,7 @@ class RunStatistics {
             bool queues);
   void Rescan(const Grid& g, Octave& o, int64_t j, long double old_k);
   double Phase(int64_t k) const;  // of point k of the full grid, ticks; none: NaN
-  void Spans(int64_t j, int64_t stamp);
+  void Spans(int64_t j, int64_t stamp, size_t from = 0);
   void Refill(int64_t j);
   void Rebase(int64_t j, int64_t stamp);
   const Octave* OctaveOf(int64_t m) const;
@@ -198,15 +229,13 @@ class RunStatistics {
   __int128 shifted_sum2_ = 0;
   int64_t min_ = 0, max_ = 0, min_word_ = 0, max_word_ = 0;
 
-  // The nominal and the merge.
-  std::vector<int64_t> held_;  // intervals before the nominal is fixed
+  // The indexing.
+  std::vector<int64_t> held_;  // intervals before the period is fixed
   bool fixed_ = false;
-  bool no_train_ = false;  // the nominal is not above 0: no pulse train, as in the batch rules
-  Nominal nominal_;
-  bool carrying_ = false;
-  int64_t carry_ = 0;
-  int64_t extra_ = 0;
-  int64_t missing_ = 0;
+  bool no_train_ = false;  // no period above 0: no pulse train, as in the batch rules
+  bool settled_ = true;    // the first period settled
+  PulseIndexer indexer_;
+  int64_t base_ = 0;  // the whole ticks of the first period, taken off the TIE steps
 
   // The grid of every point: last index K, its stamp t_last and the latest stamps.
   Grid grid_;

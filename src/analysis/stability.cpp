@@ -35,43 +35,49 @@ struct TieSums {
   }
 };
 
-// Phase of a pulse train: stamps in ticks, differences exact in 64 bits (their sums in 128).
+// Phase of a gap-free stretch of a pulse train: stamps in ticks, differences exact in 64 bits
+// (their sums in 128). Position k of the stretch is grid index first + k.
 class StampSource {
  public:
   using Diff = int64_t;
   using Sum = __int128;
   using Level = __int128;
 
-  explicit StampSource(const PulseTrain& train)
-      : t_(train.stamps.data()),
-        size_(static_cast<int64_t>(train.stamps.size())),
-        k_last_(train.LastIndex()),
-        t_last_(train.LastStamp()),
-        gapless_(train.missing_pulses == 0),
+  StampSource(const int64_t* stamps, int64_t size, int64_t first, int64_t k_last, int64_t t_last,
+              bool narrow)
+      : t_(stamps),
+        size_(size),
+        first_(first),
+        k_last_(k_last),
+        t_last_(t_last),
         q_(t_last_ / k_last_),
-        r_(t_last_ % k_last_) {
+        r_(t_last_ % k_last_),
+        narrow_(narrow) {}
+
+  // Whether every level of the train fits 63 bits, so the MTIE blocks can hold them in 64.
+  static bool Narrow(const PulseTrain& train) {
     constexpr __int128 kLimit = __int128{1} << 62;
-    narrow_ = k_last_ < (int64_t{1} << 30);
-    for (int64_t k = 0; k < size_ && narrow_; ++k) {
-      if (!Present(k)) continue;
-      const __int128 x = X(k);
-      narrow_ = x < kLimit && x > -kLimit;
+    if (train.LastIndex() >= (int64_t{1} << 30)) return false;
+    for (size_t i = 0; i < train.Pulses(); ++i) {
+      const __int128 x = train.ScaledPhase(i);
+      if (x >= kLimit || x <= -kLimit) return false;
     }
+    return true;
   }
 
   int64_t Size() const { return size_; }
-  // Every level fits 63 bits, so the MTIE blocks can hold them in 64.
   bool NarrowLevels() const { return narrow_; }
-  bool Gapless() const { return gapless_; }
-  bool Present(int64_t k) const { return t_[k] != kNoPulse; }
+  bool Gapless() const { return true; }
+  bool Present(int64_t) const { return true; }
   // The stamp's own index term cancels in every difference of equally spaced points. Formed
   // as differences of neighbours, so no intermediate exceeds the stamps' own range.
-  Diff D2(int64_t i, int64_t m) const { return (t_[i + 2 * m] - t_[i + m]) - (t_[i + m] - t_[i]); }
+  Diff D2(int64_t i, int64_t m) const { return Second(t_[i], t_[i + m], t_[i + 2 * m]); }
   Diff D3(int64_t i, int64_t m) const {
-    const int64_t a = t_[i + m] - t_[i];
-    const int64_t b = t_[i + 2 * m] - t_[i + m];
-    const int64_t c = t_[i + 3 * m] - t_[i + 2 * m];
-    return (c - b) - (b - a);
+    return Third(t_[i], t_[i + m], t_[i + 2 * m], t_[i + 3 * m]);
+  }
+  static Diff Second(int64_t a, int64_t b, int64_t c) { return (c - b) - (b - a); }
+  static Diff Third(int64_t a, int64_t b, int64_t c, int64_t d) {
+    return ((d - c) - (c - b)) - ((c - b) - (b - a));
   }
   static constexpr double kDiffSeconds = common::kTickSeconds;
 
@@ -79,14 +85,16 @@ class StampSource {
   // and a fraction below one tick that is the same for every i.
   class Steps {
    public:
-    Steps(const StampSource& source, int64_t m) : source_(source), m_(m) {
+    Steps(const StampSource& source, int64_t m) : t_(source.t_), m_(m) {
       const __int128 span = static_cast<__int128>(m) * source.t_last_;
       whole_ = static_cast<int64_t>(span / source.k_last_);
       const __int128 rest = span % source.k_last_;
       fraction_ = static_cast<long double>(rest) / static_cast<long double>(source.k_last_);
     }
-    void Add(int64_t i, TieSums& sums) const {
-      const int64_t a = source_.t_[i + m_] - source_.t_[i] - whole_;
+    void Add(int64_t i, TieSums& sums) const { AddSpan(t_[i + m_] - t_[i], sums); }
+    // A step whose two stamps are `span` ticks apart.
+    void AddSpan(int64_t span, TieSums& sums) const {
+      const int64_t a = span - whole_;
       constexpr int64_t kExactLimit = int64_t{1} << 40;  // the sums stay far inside 128 bits
       if (a < kExactLimit && a > -kExactLimit) {
         sums.sum_a += a;
@@ -101,7 +109,7 @@ class StampSource {
     }
 
    private:
-    const StampSource& source_;
+    const int64_t* t_;
     int64_t m_;
     int64_t whole_ = 0;
     long double fraction_ = 0;
@@ -109,36 +117,38 @@ class StampSource {
 
   // K x(k) in ticks, exact.
   Level X(int64_t k) const {
-    return static_cast<__int128>(k_last_) * t_[k] - static_cast<__int128>(k) * t_last_;
+    return static_cast<__int128>(k_last_) * t_[k] - static_cast<__int128>(first_ + k) * t_last_;
   }
   // The same in 64-bit arithmetic, for NarrowLevels(): with t_last = q K + r,
   // K x(k) = K (t(k) - k q) - k r, and every term stays below 2^63.
-  int64_t NarrowX(int64_t k) const { return k_last_ * (t_[k] - k * q_) - k * r_; }
+  int64_t NarrowX(int64_t k) const {
+    const int64_t index = first_ + k;
+    return k_last_ * (t_[k] - index * q_) - index * r_;
+  }
   double LevelSeconds(Level level) const {
     return static_cast<double>(level) / static_cast<double>(k_last_) * common::kTickSeconds;
   }
-  // x(0), x(m), x(2m) ... in seconds, the missing ones left out, as PulseTrain::PhaseSeconds
-  // gives them.
+  // x(0), x(m), x(2m) ... in seconds, as PulseTrain::PhaseSeconds gives them.
   std::vector<double> Decimated(int64_t m) const {
     std::vector<double> out;
     out.reserve(static_cast<size_t>(size_ / m + 1));
-    for (int64_t k = 0; k < size_; k += m) {
-      if (!Present(k)) continue;
-      const double level = narrow_ ? static_cast<double>(NarrowX(k)) : static_cast<double>(X(k));
-      out.push_back(level / static_cast<double>(k_last_) * common::kTickSeconds);
-    }
+    for (int64_t k = 0; k < size_; k += m) out.push_back(Seconds(k));
     return out;
+  }
+  double Seconds(int64_t k) const {
+    const double level = narrow_ ? static_cast<double>(NarrowX(k)) : static_cast<double>(X(k));
+    return level / static_cast<double>(k_last_) * common::kTickSeconds;
   }
 
  private:
   const int64_t* t_;
   int64_t size_;
+  int64_t first_;
   int64_t k_last_;
   int64_t t_last_;
-  bool gapless_;
   int64_t q_;
   int64_t r_;
-  bool narrow_ = true;
+  bool narrow_;
 };
 
 // Phase points in seconds; NaN where there is none.
@@ -264,11 +274,12 @@ struct BlockExtremes {
   }
 };
 
-// Windows x(i) .. x(i + m) without a missing point: the mean square of x(i + m) - x(i) (TIE
-// rms) and the largest max - min (MTIE). The extremes of each window come from blocks of
-// w = m + 1 levels (van Herk and Gil-Werman): a window starting in block b is the tail of b
-// (suffix extremes) and the head of b + 1 (prefix extremes). No branch depends on the data, and
-// only four block-long arrays are held. Levels are of type Level (narrower when they fit it).
+// Windows x(i) .. x(i + m): the mean square of x(i + m) - x(i) (TIE rms) over every window whose
+// two ends are present, and the largest max - min (MTIE) over those without a missing point. The
+// extremes of each window come from blocks of w = m + 1 levels (van Herk and Gil-Werman): a window
+// starting in block b is the tail of b (suffix extremes) and the head of b + 1 (prefix extremes).
+// No branch depends on the data, and only four block-long arrays are held. Levels are of type Level
+// (narrower when they fit it).
 template <bool kGapless, class Level, class Source>
 void TieWindows(const Source& src, int64_t m, BlockExtremes<Level>& blocks, TieSums& tie,
                 double& mtie, int64_t& windows) {
@@ -321,7 +332,10 @@ void TieWindows(const Source& src, int64_t m, BlockExtremes<Level>& blocks, TieS
         for (; scanned < i + m; ++scanned) {
           if (!src.Present(scanned + 1)) last_missing = scanned + 1;
         }
-        if (last_missing >= i) continue;
+        if (last_missing >= i) {
+          if (src.Present(i) && src.Present(i + m)) steps.Add(i, tie);
+          continue;
+        }
       }
       const size_t j = static_cast<size_t>(i - start);
       Level high = tail_max[j], low = tail_min[j];
@@ -362,16 +376,147 @@ std::optional<EdfKind> EdfOf(Deviation deviation) {
   }
 }
 
+// What the rows of one averaging factor are made of, in the source's difference unit.
+struct FactorSums {
+  Accumulated adev, oadev, mdev, hdev, ohdev;
+  TieSums tie;
+  double mtie = 0;  // seconds
+  int64_t windows = 0;
+  std::vector<double> decimated;  // x(0), x(m), x(2m) ... present, seconds
+};
+
+template <class Source>
+void MtieOf(const Source& src, int64_t m, BlockExtremes<int64_t>& narrow,
+            BlockExtremes<typename Source::Level>& wide, TieSums& tie, FactorSums& sums) {
+  double mtie = 0;
+  int64_t windows = 0;
+  if constexpr (std::is_same_v<typename Source::Level, __int128>) {
+    if (src.NarrowLevels()) {
+      TieWindows<true>(src, m, narrow, tie, mtie, windows);
+    } else {
+      TieWindows<true>(src, m, wide, tie, mtie, windows);
+    }
+  } else if (src.Gapless()) {
+    TieWindows<true>(src, m, wide, tie, mtie, windows);
+  } else {
+    TieWindows<false>(src, m, wide, tie, mtie, windows);
+  }
+  sums.mtie = std::max(sums.mtie, mtie);
+  sums.windows += windows;
+}
+
+// Every sum of one factor over an index space of points, all of them present when kGapless.
 template <bool kGapless, class Source>
-std::vector<StabilityRow> Table(const Source& src, double tau0_s,
-                                std::span<const int64_t> factors) {
+FactorSums DenseSums(const Source& src, int64_t m, BlockExtremes<int64_t>& narrow,
+                     BlockExtremes<typename Source::Level>& wide) {
+  FactorSums sums;
+  sums.adev = Differences<kGapless>(src, m, 2, m);
+  OverlappingDifferences<kGapless>(src, m, sums.oadev, sums.ohdev);
+  sums.mdev = ModifiedSums<kGapless>(src, m);
+  sums.hdev = Differences<kGapless>(src, m, 3, m);
+  MtieOf(src, m, narrow, wide, sums.tie, sums);
+  sums.decimated = src.Decimated(m);
+  return sums;
+}
+
+// A pulse train with missing pulses, walked over the pulses present: a term is taken wherever
+// its points are all present, found by pointers that only move forward, so a gap of any length
+// costs nothing. MDEV and MTIE, which need every point of a window, run on the gap-free
+// stretches.
+class GappedTrain {
+ public:
+  explicit GappedTrain(const PulseTrain& train)
+      : train_(train), narrow_(StampSource::Narrow(train)) {
+    const std::vector<int64_t>& k = train.index;
+    size_t first = 0;
+    for (size_t p = 1; p <= k.size(); ++p) {
+      if (p < k.size() && k[p] == k[p - 1] + 1) continue;
+      stretches_.push_back({first, p - first});
+      first = p;
+    }
+  }
+
+  FactorSums Sums(int64_t m, BlockExtremes<int64_t>& narrow, BlockExtremes<__int128>& wide) const {
+    FactorSums sums;
+    const int64_t* k = train_.index.data();
+    const int64_t* t = train_.stamp.data();
+    const size_t n = train_.Pulses();
+    const int64_t k_last = train_.LastIndex();
+    const StampSource whole(t, static_cast<int64_t>(n), 0, k_last, train_.LastStamp(), narrow_);
+    const StampSource::Steps steps(whole, m);
+    // The pulse at index target, from the guess that holds without a gap between, else by a
+    // pointer that only moves forward.
+    size_t q1 = 0, q2 = 0, q3 = 0;
+    const auto at = [&](size_t& q, size_t guess, int64_t target) {
+      if (guess < n && k[guess] == target) {
+        q = std::max(q, guess);
+        return true;
+      }
+      while (q < n && k[q] < target) ++q;
+      return q < n && k[q] == target;
+    };
+    sums.decimated.reserve(n / static_cast<size_t>(m) + 1);
+    int64_t before = 0, rest = 0;  // k[p - 1], and k[p] % m kept without a division per pulse
+    const auto decimated = [&](int64_t kp) {
+      const int64_t step = kp - before;
+      before = kp;
+      rest += step;
+      if (rest >= m) rest = step < m ? rest - m : kp % m;
+      return rest == 0;
+    };
+    size_t p = 0;
+    for (; p < n && k[p] + m <= k_last; ++p) {
+      const int64_t kp = k[p];
+      const bool whole = decimated(kp);
+      if (whole) sums.decimated.push_back(train_.PhaseSeconds(p));
+      const size_t step = static_cast<size_t>(m);
+      if (!at(q1, p + step, kp + m)) continue;
+      steps.AddSpan(t[q1] - t[p], sums.tie);
+      if (kp + 2 * m > k_last || !at(q2, q1 + step, kp + 2 * m)) continue;
+      const int64_t d2 = StampSource::Second(t[p], t[q1], t[q2]);
+      sums.oadev.Add(d2);
+      if (whole) sums.adev.Add(d2);
+      if (kp + 3 * m > k_last || !at(q3, q2 + step, kp + 3 * m)) continue;
+      const int64_t d3 = StampSource::Third(t[p], t[q1], t[q2], t[q3]);
+      sums.ohdev.Add(d3);
+      if (whole) sums.hdev.Add(d3);
+    }
+    for (; p < n; ++p) {  // the decimated points that begin no window
+      if (decimated(k[p])) sums.decimated.push_back(train_.PhaseSeconds(p));
+    }
+    TieSums unused;
+    for (const auto& [first, size] : stretches_) {
+      if (static_cast<int64_t>(size) <= m) continue;
+      const StampSource stretch(t + first, static_cast<int64_t>(size), k[first], k_last,
+                                train_.LastStamp(), narrow_);
+      const Accumulated mdev = ModifiedSums<true>(stretch, m);
+      sums.mdev.exact += mdev.exact;
+      sums.mdev.rest += mdev.rest;
+      sums.mdev.n += mdev.n;
+      MtieOf(stretch, m, narrow, wide, unused, sums);
+    }
+    return sums;
+  }
+
+ private:
+  struct Stretch {
+    size_t first;
+    size_t size;
+  };
+  const PulseTrain& train_;
+  bool narrow_;
+  std::vector<Stretch> stretches_;
+};
+
+// The rows of the factors, each from `sums_of(m)`, over an index space of `n_points` points.
+template <class SumsOf>
+std::vector<StabilityRow> Table(int64_t n_points, double tau0_s, long double unit,
+                                std::span<const int64_t> factors, SumsOf&& sums_of) {
   std::vector<StabilityRow> rows[std::size(kAllDeviations)];
-  const int64_t n_points = src.Size();
-  BlockExtremes<int64_t> narrow_blocks;
-  BlockExtremes<typename Source::Level> wide_blocks;
   for (int64_t m : factors) {
     if (m < 1 || m >= n_points) continue;  // not even one window
     const double tau = static_cast<double>(m) * tau0_s;
+    const FactorSums sums = sums_of(m);
     struct Found {
       Deviation deviation;
       int64_t n;
@@ -381,48 +526,32 @@ std::vector<StabilityRow> Table(const Source& src, double tau0_s,
     const auto add = [&](Deviation deviation, int64_t n, double value) {
       if (n >= 1) found.push_back({deviation, n, value});
     };
-    const long double unit = Source::kDiffSeconds;
     const long double tau_l = tau;
     const auto dev = [&](const Accumulated& a, long double scale) {
       return static_cast<double>(std::sqrt(a.Sum() / (scale * static_cast<long double>(a.n))) *
                                  unit / tau_l);
     };
 
-    const Accumulated adev = Differences<kGapless>(src, m, 2, m);
+    const Accumulated& adev = sums.adev;
     add(Deviation::kAdev, adev.n, adev.n ? dev(adev, 2) : 0);
-    Accumulated oadev, ohdev;
-    OverlappingDifferences<kGapless>(src, m, oadev, ohdev);
+    const Accumulated& oadev = sums.oadev;
     add(Deviation::kOadev, oadev.n, oadev.n ? dev(oadev, 2) : 0);
-    const Accumulated mdev = ModifiedSums<kGapless>(src, m);
+    const Accumulated& mdev = sums.mdev;
     const long double mm = static_cast<long double>(m);
     const double mdev_value = mdev.n ? dev(mdev, 2 * mm * mm) : 0;
     add(Deviation::kMdev, mdev.n, mdev_value);
     add(Deviation::kTdev, mdev.n, tau * mdev_value / std::sqrt(3.0));
-    const Accumulated hdev = Differences<kGapless>(src, m, 3, m);
-    add(Deviation::kHdev, hdev.n, hdev.n ? dev(hdev, 6) : 0);
-    add(Deviation::kOhdev, ohdev.n, ohdev.n ? dev(ohdev, 6) : 0);
-
-    TieSums tie;
-    double mtie = 0;
-    int64_t windows = 0;
-    if constexpr (std::is_same_v<typename Source::Level, __int128>) {
-      if (src.NarrowLevels()) {
-        TieWindows<kGapless>(src, m, narrow_blocks, tie, mtie, windows);
-      } else {
-        TieWindows<kGapless>(src, m, wide_blocks, tie, mtie, windows);
-      }
-    } else {
-      TieWindows<kGapless>(src, m, wide_blocks, tie, mtie, windows);
-    }
-    add(Deviation::kTieRms, tie.n, tie.n ? tie.Rms(Source::kDiffSeconds) : 0);
-    add(Deviation::kMtie, windows, mtie);
+    add(Deviation::kHdev, sums.hdev.n, sums.hdev.n ? dev(sums.hdev, 6) : 0);
+    add(Deviation::kOhdev, sums.ohdev.n, sums.ohdev.n ? dev(sums.ohdev, 6) : 0);
+    add(Deviation::kTieRms, sums.tie.n, sums.tie.n ? sums.tie.Rms(static_cast<double>(unit)) : 0);
+    add(Deviation::kMtie, sums.windows, sums.mtie);
 
     // The noise at m, then the bounds it gives each row. R(n) = MVAR / AVAR for the B1
     // fallback is the square of the ratio of the two deviations just found.
     std::optional<double> modified_ratio;
     const double oadev_value = oadev.n ? dev(oadev, 2) : 0;
     if (oadev_value > 0 && mdev.n) modified_ratio = std::pow(mdev_value / oadev_value, 2);
-    const std::optional<int> alpha = IdentifyDecimatedNoise(src.Decimated(m), m, modified_ratio);
+    const std::optional<int> alpha = IdentifyDecimatedNoise(sums.decimated, m, modified_ratio);
     for (const Found& f : found) {
       StabilityRow row{f.deviation, m, tau, f.n, alpha, f.value, std::nullopt, std::nullopt};
       const std::optional<EdfKind> kind = EdfOf(f.deviation);
@@ -478,18 +607,33 @@ std::vector<int64_t> AllFactors(int64_t last_index) { return Factors(last_index,
 
 std::vector<StabilityRow> StabilityTable(const PulseTrain& train,
                                          std::span<const int64_t> factors) {
-  if (train.stamps.size() < 2) return {};
-  const StampSource source(train);
+  if (train.Empty()) return {};
+  const int64_t n_points = train.LastIndex() + 1;
   const double tau0_s = train.Tau0Ticks() * common::kTickSeconds;
-  return source.Gapless() ? Table<true>(source, tau0_s, factors)
-                          : Table<false>(source, tau0_s, factors);
+  const long double unit = common::kTickSeconds;
+  BlockExtremes<int64_t> narrow;
+  BlockExtremes<__int128> wide;
+  if (train.missing_pulses > 0) {
+    const GappedTrain gapped(train);
+    return Table(n_points, tau0_s, unit, factors,
+                 [&](int64_t m) { return gapped.Sums(m, narrow, wide); });
+  }
+  // Every index holds a pulse: the stamps are the phase points themselves.
+  const StampSource source(train.stamp.data(), n_points, 0, train.LastIndex(), train.LastStamp(),
+                           StampSource::Narrow(train));
+  return Table(n_points, tau0_s, unit, factors,
+               [&](int64_t m) { return DenseSums<true>(source, m, narrow, wide); });
 }
 
 std::vector<StabilityRow> StabilityTable(std::span<const double> phase_s, double tau0_s,
                                          std::span<const int64_t> factors) {
   const SecondsSource source(phase_s);
-  return source.Gapless() ? Table<true>(source, tau0_s, factors)
-                          : Table<false>(source, tau0_s, factors);
+  BlockExtremes<int64_t> narrow;
+  BlockExtremes<double> wide;
+  return Table(source.Size(), tau0_s, SecondsSource::kDiffSeconds, factors, [&](int64_t m) {
+    return source.Gapless() ? DenseSums<true>(source, m, narrow, wide)
+                            : DenseSums<false>(source, m, narrow, wide);
+  });
 }
 
 std::vector<double> PhaseFromFrequency(std::span<const double> frequency, double tau0_s) {

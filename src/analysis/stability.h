@@ -11,9 +11,11 @@
 
 // The Allan family of a phase record, with 68.3 % chi-squared bounds: ADEV, overlapping ADEV,
 // MDEV, TDEV, HDEV, overlapping HDEV, and the TIE rms and MTIE of the same windows. Each is
-// O(N) per averaging factor (running sums; MTIE with monotonic queues). A term that needs a
-// missing phase point is left out; n counts the terms used, and a row exists only where n >= 1.
-// Pure functions; any thread.
+// O(N) per averaging factor (running sums; MTIE from block extremes). A term that needs a
+// missing phase point is left out: a TIE rms term needs only its two ends, x(i) and x(i + m); an
+// MTIE window every point from x(i) to x(i + m). n counts the terms used, and a row exists only
+// where n >= 1. A pulse train with missing pulses is walked over the pulses present, so a gap of
+// any length costs nothing. Pure functions; any thread.
 namespace analysis {
 
 enum class Deviation { kAdev, kOadev, kMdev, kTdev, kHdev, kOhdev, kTieRms, kMtie };
@@ -42,7 +44,7 @@ std::vector<int64_t> OctaveFactors(int64_t last_index);
 std::vector<int64_t> AllFactors(int64_t last_index);
 
 // The table of a pulse train: every figure from exact integer differences of the stamps,
-// tau0 = t_last / K ticks. Rows by deviation, then by m in the order given.
+// tau0 = t_last / K ticks (K the last grid index). Rows by deviation, then by m in the order given.
 std::vector<StabilityRow> StabilityTable(const PulseTrain& train, std::span<const int64_t> factors);
 
 // The same table of phase points in seconds (NaN at a missing point) spaced tau0_s apart.

@@ -7,40 +7,67 @@
 #include "common/ticks.h"
 
 namespace analysis {
+namespace {
+
+// Which intervals are ordinary: entry i for the interval that ends at pulse i (entry 0 unused).
+std::vector<bool> OrdinaryIntervals(const PulseTrain& train) {
+  const size_t n = train.Pulses();
+  std::vector<bool> ordinary(n, false);
+  const std::vector<int64_t>& t = train.stamp;
+  const std::vector<int64_t>& extra = train.extra_stamps;
+  size_t e = 0;  // the first extra pulse at or after the pulse before the interval's first
+  for (size_t i = 1; i < n; ++i) {
+    if (train.index[i] != train.index[i - 1] + 1) continue;
+    if (i >= 2) {
+      while (e < extra.size() && extra[e] < t[i - 2]) ++e;
+    }
+    const bool last = i + 1 == n;
+    ordinary[i] = e == extra.size() || (!last && extra[e] >= t[i + 1]);
+  }
+  return ordinary;
+}
+
+// TIE P-P and RMS of the pulses present, s.
+void TieFigures(const PulseTrain& train, TimingJitter& j) {
+  const std::vector<double> tie = TiePerPulse(train);
+  const auto [lo, hi] = std::minmax_element(tie.begin(), tie.end());
+  long double sq = 0;
+  for (double e : tie) sq += static_cast<long double>(e) * e;
+  j.tie_pp = *hi - *lo;
+  j.tie_rms = static_cast<double>(std::sqrt(sq / static_cast<long double>(tie.size())));
+}
+
+}  // namespace
 
 std::vector<double> TiePerPulse(const PulseTrain& train) {
-  const int64_t last = train.LastIndex();
-  std::vector<double> tie(train.stamps.size(), std::numeric_limits<double>::quiet_NaN());
-  if (last < 1) return tie;
+  const size_t n = train.Pulses();
+  std::vector<double> tie(n, 0.0);
+  if (train.Empty()) return tie;
   // The fit runs on the phase x(k) = t(k) - k tau0, formed exactly, so that the large common
   // slope never meets the small residuals in floating point. Removing a line leaves the
   // residuals of a least-squares line unchanged.
-  const long double k_last = static_cast<long double>(last);
-  const auto x_ticks = [&](int64_t k) {
-    return static_cast<long double>(train.ScaledPhase(k)) / k_last;
+  const long double k_last = static_cast<long double>(train.LastIndex());
+  const auto x_ticks = [&](size_t i) {
+    return static_cast<long double>(train.ScaledPhase(i)) / k_last;
   };
-  long double n = 0, sk = 0;
-  for (int64_t k = 0; k <= last; ++k) {
-    if (!train.Present(k)) continue;
-    n += 1;
-    sk += static_cast<long double>(k);
-  }
-  const long double k_mean = sk / n;
+  const auto k_of = [&](size_t i) { return static_cast<long double>(train.index[i]); };
+  long double sk = 0;
+  for (size_t i = 0; i < n; ++i) sk += k_of(i);
+  const long double count = static_cast<long double>(n);
+  const long double k_mean = sk / count;
   long double sx = 0, skk = 0, skx = 0;
-  for (int64_t k = 0; k <= last; ++k) {
-    if (!train.Present(k)) continue;
-    const long double u = static_cast<long double>(k) - k_mean;
-    const long double x = x_ticks(k);
+  for (size_t i = 0; i < n; ++i) {
+    const long double u = k_of(i) - k_mean;
+    const long double x = x_ticks(i);
     sx += x;
     skk += u * u;
     skx += u * x;
   }
-  const long double x_mean = sx / n;
+  const long double x_mean = sx / count;
   const long double slope = skk > 0 ? skx / skk : 0;
-  for (int64_t k = 0; k <= last; ++k) {
-    if (!train.Present(k)) continue;
-    const long double e = x_ticks(k) - x_mean - slope * (static_cast<long double>(k) - k_mean);
-    tie[static_cast<size_t>(k)] = static_cast<double>(e) * common::kTickSeconds;
+  for (size_t i = 0; i < n; ++i) {
+    const long double e = x_ticks(i) - x_mean - slope * (k_of(i) - k_mean);
+    tie[i] = static_cast<double>(e) * common::kTickSeconds;
   }
   return tie;
 }
@@ -50,26 +77,25 @@ TimingJitter ComputeTimingJitter(const PulseTrain& train) {
   j.intervals = train.intervals;
   j.missing_pulses = train.missing_pulses;
   j.extra_pulses = train.extra_pulses;
-  j.nominal_ticks = train.nominal.Ticks();
-  const int64_t last = train.LastIndex();
-  if (last < 1) return j;
+  j.nominal_ticks = train.period.Ticks();
+  j.ambiguous = train.ambiguous;
+  if (train.Empty()) return j;
   j.tau0_s = train.Tau0Ticks() * common::kTickSeconds;
 
   // Intervals less a common integer offset keep every sum exact and small.
-  const int64_t offset = train.nominal.twice / 2;
+  const int64_t offset = train.period.count > 0 ? train.period.sum / train.period.count : 0;
+  const std::vector<bool> ordinary = OrdinaryIntervals(train);
   __int128 sum = 0, sum_sq = 0, c2c_sq = 0;
   int64_t count = 0, pairs = 0;
   int64_t lowest = 0, highest = 0, c2c_max = 0;
-  int64_t before = 0;  // the ordinary interval ending at k - 1, when there is one
+  int64_t before = 0;  // the ordinary interval ending at the pulse before, when there is one
   bool before_ok = false;
-  for (int64_t k = 1; k <= last; ++k) {
-    const bool ordinary = train.Present(k) && train.Present(k - 1);
-    if (!ordinary) {
+  for (size_t i = 1; i < train.Pulses(); ++i) {
+    if (!ordinary[i]) {
       before_ok = false;
       continue;
     }
-    const int64_t d =
-        train.stamps[static_cast<size_t>(k)] - train.stamps[static_cast<size_t>(k - 1)];
+    const int64_t d = train.stamp[i] - train.stamp[i - 1];
     const int64_t e = d - offset;
     sum += e;
     sum_sq += static_cast<__int128>(e) * e;
@@ -86,35 +112,27 @@ TimingJitter ComputeTimingJitter(const PulseTrain& train) {
     before_ok = true;
   }
   const double tick = common::kTickSeconds;
+  j.ordinary = count;
+  if (count >= 1) {
+    j.period_mean_ticks = static_cast<double>(static_cast<long double>(offset) +
+                                              static_cast<long double>(sum) / count);
+    j.period_pp_ticks = highest - lowest;
+    j.period_jitter_pp = static_cast<double>(highest - lowest) * tick;
+  }
   if (count >= 2) {
     // (n sum e^2 - (sum e)^2) / (n (n - 1)), exact up to the last division.
     const __int128 spread = static_cast<__int128>(count) * sum_sq - sum * sum;
     const long double var = static_cast<long double>(spread) /
                             (static_cast<long double>(count) * static_cast<long double>(count - 1));
-    j.period_jitter_rms = static_cast<double>(std::sqrt(var)) * tick;
+    j.period_rms_ticks = static_cast<double>(std::sqrt(var));
+    j.period_jitter_rms = j.period_rms_ticks * tick;
   }
-  if (count >= 1) j.period_jitter_pp = static_cast<double>(highest - lowest) * tick;
   if (pairs >= 1) {
     j.cycle_to_cycle_max = static_cast<double>(c2c_max) * tick;
     j.cycle_to_cycle_rms =
         static_cast<double>(std::sqrt(static_cast<long double>(c2c_sq) / pairs)) * tick;
   }
-
-  const std::vector<double> tie = TiePerPulse(train);
-  double lo = 0, hi = 0;
-  long double sq = 0;
-  int64_t present = 0;
-  for (double e : tie) {
-    if (std::isnan(e)) continue;
-    lo = present == 0 ? e : std::min(lo, e);
-    hi = present == 0 ? e : std::max(hi, e);
-    sq += static_cast<long double>(e) * e;
-    ++present;
-  }
-  if (present >= 1) {
-    j.tie_pp = hi - lo;
-    j.tie_rms = static_cast<double>(std::sqrt(sq / present));
-  }
+  TieFigures(train, j);
   return j;
 }
 

@@ -114,8 +114,8 @@ std::vector<persistence::StabilityCsvRow> StabilityCsvRows(std::span<const doubl
     ticks.push_back(std::llround(d));
   }
   if (static_cast<int64_t>(ticks.size()) < kFewestIntervals) return {};
-  const analysis::PulseTrain train = analysis::BuildPulseTrain(std::move(ticks));
-  if (train.stamps.empty() || train.intervals < kFewestIntervals) return {};
+  const analysis::PulseTrain train = analysis::BuildPulseTrain(ticks);
+  if (train.Empty() || train.intervals < kFewestIntervals) return {};
   return analysis::TableRows(
       analysis::StabilityTable(train, analysis::OctaveFactors(train.LastIndex())));
 }

@@ -441,6 +441,24 @@ void FmainForm::ShowReadout(const QString& figures, const QString& pulse_counts)
   Lpulses->setVisible(!pulse_counts.isEmpty());
 }
 
+void FmainForm::MarkFigures(const QString& note) const {
+  using analysis::Figure;
+  static constexpr Figure kMarked[] = {
+      Figure::kEsampavg,   Figure::kEpkpos,     Figure::kEpkneg,     Figure::kEjitpp,
+      Figure::kEjitpp_pct, Figure::kEjitpp_max, Figure::kEjitrms,    Figure::kEjitrms_pct,
+      Figure::kEint1,      Figure::kEfreq1,     Figure::kEprove_err, Figure::kEpqf,
+  };
+  const QString frame =
+      note.isEmpty() ? QString() : QStringLiteral("QLineEdit { border: 1px solid #c00000; }");
+  for (Figure figure : kMarked) {
+    QLineEdit* box = FigureBox(figure);
+    if (!box || box->toolTip() == note) continue;
+    box->setStyleSheet(frame);
+    box->setToolTip(note);
+    box->setAccessibleDescription(note);
+  }
+}
+
 void FmainForm::ShowRunLine(const QString& text) {
   if (!AnalysisShown()) return;
   Lrun->setText(text);

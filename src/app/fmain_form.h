@@ -73,6 +73,9 @@ class FmainForm {
   void ShowReadout(const QString& figures, const QString& pulse_counts) const;
   // The Run line under the readout, which takes a line of the chart area while it has a text.
   void ShowRunLine(const QString& text);
+  // The boxes of the channel 1 figures and of the quality factor, which take in every interval
+  // of the pass: a red frame and `note` as their tooltip, or neither for an empty note.
+  void MarkFigures(const QString& note) const;
 
   // The capture controls as a cycle event carries them: host, port, samples as typed and as a
   // value, Dual Channel, AutoSample and Stream.

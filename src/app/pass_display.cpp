@@ -62,8 +62,10 @@ void PassDisplay::ShowTiming(const acquisition::PulseData& data, GraphView view)
   if (timing.valid) {
     ui_.ShowReadout(QString::fromStdString(presentation::ReadoutText(timing.jitter)),
                     QString::fromStdString(presentation::PulseCountText(timing.jitter)));
+    ui_.MarkFigures(QString::fromStdString(presentation::FigureMarkText(timing.jitter)));
   } else {
     ui_.ShowReadout({}, {});
+    ui_.MarkFigures({});
   }
   if (view == GraphView::kTie) ui_.Chart3->Show(timing);
   if (view == GraphView::kStability) {

@@ -76,6 +76,7 @@ std::string RunSummaryJson(const RunSummaryRecord& r) {
       {"pp_ticks", r.pp_ticks},
       {"pp_pct", Real(r.pp_pct)},
       {"ended_early", Maybe(r.ended_early)},
+      {"ambiguous", Maybe(r.ambiguous)},
       {"uncounted_words", r.uncounted_words},
       {"stability", std::move(rows)},
   };

@@ -35,6 +35,9 @@ struct RunSummaryRecord {
   int64_t pp_ticks = 0;
   double pp_pct = 0;
   std::optional<std::string> ended_early;  // why the run stopped before it was asked to
+  // Why the pulses' indexing is not sound (a gap the pulses before it did not fix, a period
+  // under 8 ticks ...); empty when it is.
+  std::optional<std::string> ambiguous;
   // Words of the log the figures do not cover: they could not keep up and gave up from there
   // on. 0 in a sound run.
   int64_t uncounted_words = 0;

@@ -68,12 +68,8 @@ void TieChart::Show(const TimingView& view) {
   Impl& d = *impl_;
   QVector<double> keys, values, mark_keys, mark_values;
   if (view.valid) {
-    keys.reserve(static_cast<qsizetype>(view.tie_ns.size()));
-    values.reserve(static_cast<qsizetype>(view.tie_ns.size()));
-    for (size_t k = 0; k < view.tie_ns.size(); ++k) {
-      keys.push_back(static_cast<double>(k));
-      values.push_back(view.tie_ns[k]);
-    }
+    keys = QVector<double>(view.tie_index.begin(), view.tie_index.end());
+    values = QVector<double>(view.tie_ns.begin(), view.tie_ns.end());
     for (const MissingMark& mark : view.missing) {
       mark_keys.push_back(static_cast<double>(mark.index));
       mark_values.push_back(mark.tie_ns);

@@ -40,34 +40,40 @@ std::string RateText(double hz) {
   return Format("%.2f Hz", hz);
 }
 
+std::string AmbiguousText(const std::string& why) { return "Ambiguous: " + why; }
+
 bool Plotted(analysis::Deviation deviation) {
   return std::find(std::begin(kPlottedDeviations), std::end(kPlottedDeviations), deviation) !=
          std::end(kPlottedDeviations);
 }
 
-// A run of missing pulses sits on the straight line between the pulses on either side; at an end
-// of the train only one neighbour exists, and none ever lacks both (the ends are pulses).
-void MarkMissing(TimingView& view) {
-  const auto count = static_cast<int64_t>(view.tie_ns.size());
-  int64_t before = -1;
-  for (int64_t k = 0; k < count; ++k) {
-    if (!std::isnan(view.tie_ns[static_cast<size_t>(k)])) {
-      before = k;
-      continue;
+// The TIE trace over the pulses present, broken at each gap, and the marks of the missing
+// pulses on the straight line between the pulses on either side (the ends of a train are pulses).
+void DrawTie(const analysis::PulseTrain& train, TimingView& view) {
+  std::vector<double> tie = analysis::TiePerPulse(train);
+  const size_t n = train.Pulses();
+  view.tie_index.reserve(n + 16);
+  view.tie_ns.reserve(n + 16);
+  for (size_t i = 0; i < n; ++i) {
+    const double y = tie[i] * kNsPerSecond;
+    const int64_t k = train.index[i];
+    const int64_t gap = i == 0 ? 0 : k - train.index[i - 1] - 1;
+    if (gap > 0) {
+      const int64_t before = train.index[i - 1];
+      const double a = view.tie_ns.back();
+      const auto mark = [&](int64_t at) {
+        const double f = static_cast<double>(at - before) / static_cast<double>(gap + 1);
+        view.missing.push_back({at, a + (y - a) * f});
+      };
+      for (int64_t at = before + 1; at < k; ++at) {
+        if (gap > kMarkedGap && at != before + 1 && at != k - 1) at = k - 1;
+        mark(at);
+      }
+      view.tie_index.push_back(static_cast<double>(before + 1));
+      view.tie_ns.push_back(std::numeric_limits<double>::quiet_NaN());
     }
-    int64_t after = k + 1;
-    while (after < count && std::isnan(view.tie_ns[static_cast<size_t>(after)])) ++after;
-    double y = 0;
-    if (before >= 0 && after < count) {
-      const double a = view.tie_ns[static_cast<size_t>(before)];
-      const double b = view.tie_ns[static_cast<size_t>(after)];
-      y = a + (b - a) * static_cast<double>(k - before) / static_cast<double>(after - before);
-    } else if (before >= 0) {
-      y = view.tie_ns[static_cast<size_t>(before)];
-    } else if (after < count) {
-      y = view.tie_ns[static_cast<size_t>(after)];
-    }
-    view.missing.push_back({k, y});
+    view.tie_index.push_back(static_cast<double>(k));
+    view.tie_ns.push_back(y);
   }
 }
 
@@ -81,16 +87,11 @@ TimingView ComputeTimingView(std::span<const double> intervals_ticks, TimingPart
     if (!std::isfinite(d)) return view;
     ticks.push_back(std::llround(d));
   }
-  if (ticks.empty()) return view;
-  const analysis::PulseTrain train = analysis::BuildPulseTrain(std::move(ticks));
-  if (train.stamps.empty()) return view;
+  const analysis::PulseTrain train = analysis::BuildPulseTrain(ticks);
+  if (train.Empty()) return view;
   view.valid = true;
   view.jitter = analysis::ComputeTimingJitter(train);
-  if (parts.tie) {
-    view.tie_ns = analysis::TiePerPulse(train);
-    for (double& tie : view.tie_ns) tie *= kNsPerSecond;
-    MarkMissing(view);
-  }
+  if (parts.tie) DrawTie(train, view);
   if (!parts.stability) return view;
   const std::vector<int64_t> factors = analysis::OctaveFactors(train.LastIndex());
   for (analysis::StabilityRow& row : analysis::StabilityTable(train, factors)) {
@@ -101,23 +102,47 @@ TimingView ComputeTimingView(std::span<const double> intervals_ticks, TimingPart
 
 std::string ReadoutText(const analysis::TimingJitter& j) {
   const double ns = kNsPerSecond;
-  return Format(
+  std::string text = Format(
       "Period jitter RMS %.3f ns  P-P %.3f ns   |   Cycle-to-cycle RMS %.3f ns  max %.3f ns"
       "   |   TIE P-P %.3f ns  RMS %.3f ns",
       j.period_jitter_rms * ns, j.period_jitter_pp * ns, j.cycle_to_cycle_rms * ns,
       j.cycle_to_cycle_max * ns, j.tie_pp * ns, j.tie_rms * ns);
+  if ((j.missing_pulses > 0 || j.extra_pulses > 0) && j.ordinary > 0) {
+    const double mean = j.period_mean_ticks;
+    const double rms = 2 * j.period_rms_ticks;
+    text += Format("   |   Without them: P-P %lld ticks (%.4f %%)  RMS %lld ticks (%.4f %%)",
+                   static_cast<long long>(j.period_pp_ticks),
+                   static_cast<double>(j.period_pp_ticks) / mean * 100,
+                   static_cast<long long>(std::nearbyint(rms)), rms / mean * 100);
+  }
+  return text;
 }
 
 std::string PulseCountText(const analysis::TimingJitter& jitter) {
+  std::string text;
+  if (jitter.missing_pulses != 0 || jitter.extra_pulses != 0) {
+    text = Format("Missing %lld / Extra %lld", static_cast<long long>(jitter.missing_pulses),
+                  static_cast<long long>(jitter.extra_pulses));
+  }
+  if (!jitter.ambiguous.empty())
+    text += (text.empty() ? "" : "  ") + AmbiguousText(jitter.ambiguous);
+  return text;
+}
+
+std::string FigureMarkText(const analysis::TimingJitter& jitter) {
   if (jitter.missing_pulses == 0 && jitter.extra_pulses == 0) return {};
-  return Format("Missing %lld / Extra %lld", static_cast<long long>(jitter.missing_pulses),
+  return Format("%lld missing and %lld extra pulses are in these figures",
+                static_cast<long long>(jitter.missing_pulses),
                 static_cast<long long>(jitter.extra_pulses));
 }
 
 std::string RunLineText(const analysis::RunSummary& run) {
-  return "Run " + Grouped(run.words) + " words  " + RateText(run.mean_rate) + "  missing " +
-         Grouped(run.missing_pulses) + "  lost " + Grouped(run.lost_words) + "  P-P " +
-         Grouped(run.pp_ticks) + Format(" ticks (%.2f %%)", run.pp_pct);
+  std::string text = "Run " + Grouped(run.words) + " words  " + RateText(run.mean_rate) +
+                     "  missing " + Grouped(run.missing_pulses) + "  lost " +
+                     Grouped(run.lost_words) + "  P-P " + Grouped(run.pp_ticks) +
+                     Format(" ticks (%.2f %%)", run.pp_pct);
+  if (!run.ambiguous.empty()) text += "  " + AmbiguousText(run.ambiguous);
+  return text;
 }
 
 std::string WholeRunTitle(int64_t intervals) {

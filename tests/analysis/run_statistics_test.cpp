@@ -11,6 +11,7 @@
 #include "analysis/pulse_train.h"
 #include "analysis/stability.h"
 #include "analysis/timing_input.h"
+#include "train_shapes.h"
 
 namespace analysis {
 namespace {
@@ -72,6 +73,16 @@ void ExpectClose(double expected, double actual, double relative, const std::str
   EXPECT_NEAR(expected, actual, std::abs(expected) * relative + 1e-300) << what;
 }
 
+// The train laid out on its grid, kNone where a pulse is missing: the reference sums below walk
+// the index space as the definitions do.
+constexpr int64_t kNone = INT64_MIN;
+std::vector<int64_t> Dense(const PulseTrain& train) {
+  std::vector<int64_t> x(static_cast<size_t>(train.LastIndex()) + 1, kNone);
+  for (size_t i = 0; i < train.Pulses(); ++i)
+    x[static_cast<size_t>(train.index[i])] = train.stamp[i];
+  return x;
+}
+
 // MTIE is taken against the mean period of a prefix of the run, from the one the nominal came
 // from on: it may differ from the batch's by m times the largest change of that mean (s).
 double Tau0Drift(const std::vector<int64_t>& intervals, const PulseTrain& train) {
@@ -79,10 +90,11 @@ double Tau0Drift(const std::vector<int64_t>& intervals, const PulseTrain& train)
       intervals.begin(),
       intervals.begin() + std::min<ptrdiff_t>(std::ssize(intervals), kNominalIntervals)));
   double tau0_drift = 0;
-  for (int64_t k = std::max<int64_t>(first.LastIndex(), 1); k <= train.LastIndex(); ++k) {
-    if (!train.Present(k)) continue;
-    const double prefix_tau0 =
-        static_cast<double>(train.stamps[static_cast<size_t>(k)]) / static_cast<double>(k);
+  const int64_t from = first.Empty() ? 1 : std::max<int64_t>(first.LastIndex(), 1);
+  for (size_t i = 0; i < train.Pulses(); ++i) {
+    const int64_t k = train.index[i];
+    if (k < from) continue;
+    const double prefix_tau0 = static_cast<double>(train.stamp[i]) / static_cast<double>(k);
     tau0_drift = std::max(tau0_drift, std::abs(prefix_tau0 - train.Tau0Ticks()) * 2.5e-8);
   }
   return tau0_drift;
@@ -173,14 +185,91 @@ TEST(RunStatistics, EqualsTheBatchTableOnEveryPrefixOfRandomRuns) {
   }
 }
 
+// The pulses of trains built from exact edge times, as k390tool reads them from a log: the stream
+// indexes them as the batch rule does, over gaps of any length (the factors to 2^4 on every
+// point, so that each long gap is counted at once past a few points).
+TEST(RunStatistics, IndexesAsTheBatchRuleAtEveryRateAndOverLongGaps) {
+  constexpr int kDeepest = 4;
+  const Shape shapes[] = {
+      // An exact 20-tick period: intervals of 10 and 30 ticks, at the rounding bounds, are
+      // many; a period that moved between two neighbouring decisions once sorted them two ways.
+      {"2 MHz, 2 ticks of jitter", 20, 2, 1'000'000, {}, {}},
+      {"3 MHz, gaps of 1 to 1000",
+       40e6 / 3e6,
+       0.3,
+       100'000,
+       {{5, 100}, {20'000, 1}, {40'000, 10}, {60'000, 100}, {80'000, 1000}},
+       {}},
+      {"4.7 MHz, extra pulses",
+       40e6 / 4.7e6,
+       0.3,
+       100'000,
+       {},
+       {{5000, 0.2}, {20'000, 0.8}, {30'000, 0.15}}},
+      {"30 kHz, a one-second dropout", 40e6 / 3e4, 5, 100'000, {{60'000, 30'000}}, {}},
+      {"1 MHz, a gap of 10^6", 40, 1, 1'400'000, {{300'000, 1'000'000}}, {}},
+      {"1 MHz, ending in a gap of 1000", 40, 1, 100'000, {{98'999, 1000}}, {}},
+  };
+  for (const Shape& shape : shapes) {
+    const Truth truth = Build(shape, 5);
+    RunStatistics stats(kDeepest);
+    stats.AddWord(123);
+    for (int64_t d : truth.intervals) stats.AddWord(d);
+    const RunSummary s = stats.Summary();
+    const PulseTrain train = BuildPulseTrain(truth.intervals);
+    EXPECT_EQ(s.missing_pulses, truth.missing) << shape.name;
+    EXPECT_EQ(s.extra_pulses, truth.extra) << shape.name;
+    EXPECT_EQ(train.missing_pulses, truth.missing) << shape.name;
+    EXPECT_EQ(s.ambiguous, "") << shape.name;
+    const std::vector<StabilityRow> batch = BatchRows(train, kDeepest);
+    const std::vector<StabilityRow> shallow = Shallow(s.stability, kDeepest);
+    ASSERT_EQ(batch.size(), shallow.size()) << shape.name;
+    const double tau0_drift = Tau0Drift(truth.intervals, train);
+    for (size_t r = 0; r < batch.size(); ++r) {
+      const std::string row = std::string(shape.name) + " " +
+                              std::string(DeviationName(batch[r].deviation)) +
+                              " m=" + std::to_string(batch[r].m);
+      EXPECT_EQ(batch[r].n, shallow[r].n) << row;
+      const double within = batch[r].deviation == Deviation::kMtie
+                                ? 2 * static_cast<double>(batch[r].m) * tau0_drift
+                                : 1e-12 * batch[r].value;
+      EXPECT_NEAR(batch[r].value, shallow[r].value, within + 1e-300) << row;
+    }
+  }
+}
+
+// A gap among the first intervals, held back and indexed together, is judged by the period of
+// those alone: over 2^20 periods the stream says the count is not fixed, while the batch rule,
+// with the period of the whole log, counts it exactly and soundly.
+TEST(RunStatistics, AGapBeforeThePeriodIsKnownIsNamedInTheSummary) {
+  const Shape shape{"1 MHz, a gap over 2^20 at the start", 40, 1, 1'500'000,
+                    {{500, (int64_t{1} << 20) + 3}},       {}};
+  const Truth truth = Build(shape, 6);
+  RunStatistics stats(4);
+  stats.AddWord(0);
+  for (int64_t d : truth.intervals) stats.AddWord(d);
+  const RunSummary summary = stats.Summary();
+  const std::string& why = summary.ambiguous;
+  EXPECT_NE(why.find("1 gap of up to 1048580 periods"), std::string::npos) << why;
+  EXPECT_EQ(SummaryRecord(summary, {}, {}, std::nullopt).ambiguous, why);
+  const PulseTrain train = BuildPulseTrain(truth.intervals);
+  EXPECT_EQ(train.missing_pulses, truth.missing);
+  EXPECT_EQ(train.ambiguous, "");
+}
+
 // A deep factor m is taken on every s-th index (s = m / 4 with factors to 2^2 on every point):
 // the batch formulas summed over the starts 0, s, 2s ... of the blocks complete so far, the
 // MDEV windows over all m points.
 TEST(RunStatistics, DeepFactorsSumTheBatchTermsAtEveryStrideOfDecimatedStarts) {
   constexpr int kDeepest = 2;
   for (const RunShape& shape : {RunShape{"clean", 30000, 0, 0, 0, 11},
-                                RunShape{"with gaps", 30000, 0.004, 0.003, 0.002, 12}}) {
-    const std::vector<int64_t> words = Words(shape);
+                                RunShape{"with gaps", 30000, 0.004, 0.003, 0.002, 12},
+                                RunShape{"with dropouts", 30000, 0.001, 0, 0, 13}}) {
+    std::vector<int64_t> words = Words(shape);
+    if (shape.seed == 13) {  // 300 and 5000 pulses left out: counted at once past a few points
+      words[10'000] = 40'000 * 301 + 5;
+      words[20'000] = 40'000 * 5001 - 7;
+    }
     RunStatistics stats(kDeepest);
     for (int64_t w : words) stats.AddWord(w);
     const std::vector<int64_t> intervals(words.begin() + 1, words.end());
@@ -189,10 +278,12 @@ TEST(RunStatistics, DeepFactorsSumTheBatchTermsAtEveryStrideOfDecimatedStarts) {
     const double tau0_drift = Tau0Drift(intervals, train);
     const int64_t last = train.LastIndex();
     const double tau0 = train.Tau0Ticks();
-    const auto x = [&](int64_t k) { return train.stamps[static_cast<size_t>(k)]; };
+    const std::vector<int64_t> dense = Dense(train);
+    const auto x = [&](int64_t k) { return dense[static_cast<size_t>(k)]; };
+    const auto has = [&](int64_t k) { return x(k) != kNone; };
     const auto present = [&](int64_t from, int64_t to) {  // every point from .. to
       for (int64_t k = from; k <= to; ++k)
-        if (!train.Present(k)) return false;
+        if (!has(k)) return false;
       return true;
     };
     int deep = 0;
@@ -210,8 +301,7 @@ TEST(RunStatistics, DeepFactorsSumTheBatchTermsAtEveryStrideOfDecimatedStarts) {
         };
         switch (got.deviation) {
           case Deviation::kOadev:
-            if ((i + 2 * m) / s < blocks && train.Present(i) && train.Present(i + m) &&
-                train.Present(i + 2 * m)) {
+            if ((i + 2 * m) / s < blocks && has(i) && has(i + m) && has(i + 2 * m)) {
               sum += second(i) * second(i);
               ++n;
             }
@@ -226,7 +316,7 @@ TEST(RunStatistics, DeepFactorsSumTheBatchTermsAtEveryStrideOfDecimatedStarts) {
             }
             break;
           case Deviation::kTieRms:
-            if ((i + m) / s < blocks && present(i, i + m)) {
+            if ((i + m) / s < blocks && has(i) && has(i + m)) {
               const double a = static_cast<double>(x(i + m) - x(i)) - static_cast<double>(m) * tau0;
               sum += a * a;
               ++n;
@@ -262,7 +352,7 @@ TEST(RunStatistics, DeepFactorsSumTheBatchTermsAtEveryStrideOfDecimatedStarts) {
     const auto batch_deep =
         std::ranges::count_if(batch, [](const StabilityRow& b) { return b.m > 4; });
     // Where gaps fall, a deep factor may lack windows the batch has.
-    if (shape.missing == 0) {
+    if (shape.missing == 0 && shape.seed != 13) {
       EXPECT_EQ(deep, batch_deep) << shape.name;
     } else {
       EXPECT_GT(deep, batch_deep / 2) << shape.name;

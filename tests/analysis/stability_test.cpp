@@ -96,7 +96,7 @@ TEST(Stability, Nbs14PhaseRunMatchesThePublishedNoiseTypes) {
     int alpha;
     double published;
   } cases[] = {
-      {"oadev", 2, 997, 0, 2.0102e-01}, {"oadev", 69, 863, 1, 3.5795e-02},
+      {"oadev", 2, 997, 0, 2.0102e-01},  {"oadev", 69, 863, 1, 3.5795e-02},
       {"oadev", 71, 859, 1, 3.5638e-02}, {"mdev", 2, 996, 0, 1.5821e-01},
       {"mdev", 70, 792, 1, 2.7081e-02},  {"hdev", 2, 498, 0, 2.0716e-01},
       {"hdev", 51, 17, 0, 4.1385e-02},   {"hdev", 71, 12, 1, 4.0572e-02},
@@ -173,7 +173,8 @@ TEST(Stability, PulsePhaseAndFrequencyInputsGiveTheSameRows) {
 }
 
 // Phase points 0 .. 20 of a train with a pulse missing at index 7: every term, window and sum
-// that would need x(7) is left out, and n counts what is left.
+// that would need x(7) is left out (a TIE rms term needs only its two ends), and n counts what
+// is left.
 TEST(Stability, TermsThatNeedAMissingPointAreLeftOut) {
   std::vector<double> x(21);
   for (size_t k = 0; k < x.size(); ++k) x[k] = 1e-9 * static_cast<double>((k * 7919) % 13);
@@ -199,8 +200,9 @@ TEST(Stability, TermsThatNeedAMissingPointAreLeftOut) {
       // MDEV m=6: j = 0 .. 3, each spanning x(j) .. x(j+17): none is left, so no row.
       {"mdev", 6, 4, 0},
       {"ohdev", 1, 18, 14},
-      // TIE windows m=6: i = 0 .. 14 spanning x(i) .. x(i+6): i = 1 .. 7 hold x(7).
-      {"tierms", 6, 15, 8},
+      // TIE rms m=6: steps x(i+6) - x(i), i = 0 .. 14: i = 1 and 7 end at x(7).
+      {"tierms", 6, 15, 13},
+      // MTIE windows m=6: i = 0 .. 14 spanning x(i) .. x(i+6): i = 1 .. 7 hold x(7).
       {"mtie", 6, 15, 8},
   };
   for (const auto& c : cases) {
@@ -228,6 +230,63 @@ TEST(Stability, TermsThatNeedAMissingPointAreLeftOut) {
   EXPECT_DOUBLE_EQ(gap.at({"mtie", 6}).value, widest);
 }
 
+// 1 kHz pulses with up to 3 ticks of jitter and one pulse in 500 missing. TIE rms takes every
+// step x(i + m) - x(i) whose two ends are present, at every factor OADEV reaches; the reference
+// is that sum taken directly over the phase in ticks. Every row of the train (walked over the
+// pulses present) equals the row of the same phase with NaN at the missing pulses (walked over
+// every index).
+TEST(Stability, TieRmsTakesEveryStepWhoseEndsArePresent) {
+  constexpr int64_t kIndices = 20'001;
+  std::vector<int64_t> stamps;
+  uint64_t state = 99;
+  for (int64_t k = 0; k < kIndices; ++k) {
+    state = state * 6364136223846793005ULL + 1442695040888963407ULL;
+    const int64_t jitter = static_cast<int64_t>((state >> 33) % 7) - 3;
+    if (k % 500 != 250) stamps.push_back(40'000 * k + jitter);
+  }
+  std::vector<int64_t> intervals;
+  for (size_t i = 1; i < stamps.size(); ++i) intervals.push_back(stamps[i] - stamps[i - 1]);
+  const PulseTrain train = BuildPulseTrain(intervals);
+  ASSERT_EQ(train.missing_pulses, 40);
+  const int64_t k_last = train.LastIndex();
+  std::vector<double> x(static_cast<size_t>(k_last) + 1, std::nan(""));
+  std::vector<double> phase_s(x.size(), std::nan(""));
+  const long double tau0 = static_cast<long double>(train.LastStamp()) / k_last;
+  for (size_t i = 0; i < train.Pulses(); ++i) {
+    const auto k = static_cast<size_t>(train.index[i]);
+    x[k] = static_cast<double>(static_cast<long double>(train.stamp[i]) - tau0 * train.index[i]);
+    phase_s[k] = train.PhaseSeconds(i);
+  }
+  const std::vector<int64_t> factors = OctaveFactors(k_last);
+  const std::vector<StabilityRow> rows = StabilityTable(train, factors);
+  const auto by_key = ByKey(rows);
+  for (int64_t m : factors) {
+    double sum = 0;
+    int64_t n = 0;
+    for (int64_t i = 0; i + m <= k_last; ++i) {
+      const double a = x[static_cast<size_t>(i)], b = x[static_cast<size_t>(i + m)];
+      if (std::isnan(a) || std::isnan(b)) continue;
+      sum += (b - a) * (b - a);
+      ++n;
+    }
+    ASSERT_TRUE(by_key.count({"oadev", m})) << m;
+    const StabilityRow& tie = by_key.at({"tierms", m});
+    EXPECT_EQ(tie.n, n) << m;
+    EXPECT_NEAR(tie.value, std::sqrt(sum / static_cast<double>(n)) * 25e-9, tie.value * 1e-9) << m;
+  }
+  const std::vector<StabilityRow> dense =
+      StabilityTable(phase_s, static_cast<double>(tau0) * 25e-9, factors);
+  ASSERT_EQ(dense.size(), rows.size());
+  for (size_t r = 0; r < rows.size(); ++r) {
+    const std::string what =
+        std::string(DeviationName(rows[r].deviation)) + " m=" + std::to_string(rows[r].m);
+    EXPECT_EQ(dense[r].deviation, rows[r].deviation) << what;
+    EXPECT_EQ(dense[r].n, rows[r].n) << what;
+    EXPECT_EQ(dense[r].alpha, rows[r].alpha) << what;
+    EXPECT_NEAR(dense[r].value, rows[r].value, rows[r].value * 1e-9) << what;
+  }
+}
+
 // A phase that only rises (then only falls) fills the extreme queues to the whole window.
 TEST(Stability, MtieOfAMonotonicPhaseIsTheRiseOverTheWindow) {
   std::vector<double> x;
@@ -240,22 +299,23 @@ TEST(Stability, MtieOfAMonotonicPhaseIsTheRiseOverTheWindow) {
   }
 }
 
-// Intervals of 1e15 then 3e15 ticks: the phase falls by 1e15 ticks per pulse, then rises, and
-// K x(k) reaches 5e18, beyond 64 bits, so MTIE takes its 128-bit path.
+// Intervals of 6e15 then 8.4e15 ticks, one period of 7.2e15 each: the phase falls by 1.2e15
+// ticks per pulse, then rises, and K x(k) reaches 6e18, beyond 63 bits, so MTIE takes its
+// 128-bit path.
 TEST(Stability, MtieAndTieBeyond64BitLevelsStayExact) {
-  std::vector<int64_t> intervals(100, 1'000'000'000'000'000);
-  std::fill(intervals.begin() + 50, intervals.end(), 3'000'000'000'000'000);
+  std::vector<int64_t> intervals(100, 6'000'000'000'000'000);
+  std::fill(intervals.begin() + 50, intervals.end(), 8'400'000'000'000'000);
   const PulseTrain train = BuildPulseTrain(intervals);
   ASSERT_EQ(train.LastIndex(), 100);
   const std::vector<int64_t> factors = {1, 10, 50};
   const auto rows = ByKey(StabilityTable(train, factors));
   for (int64_t m : factors) {
-    const double expected = static_cast<double>(m) * 1e15 * 25e-9;
+    const double expected = static_cast<double>(m) * 1.2e15 * 25e-9;
     EXPECT_NEAR(rows.at({"mtie", m}).value, expected, 1e-12 * expected) << m;
   }
-  // At m = 50 the steps are (2i - 50) 1e15 ticks for i = 0 .. 50: a mean square of
+  // At m = 50 the steps are (2i - 50) 1.2e15 ticks for i = 0 .. 50: a mean square of
   // 8 (1^2 + .. + 25^2) / 51 = 8 * 5525 / 51.
-  const double tie = std::sqrt(8.0 * 5525 / 51) * 1e15 * 25e-9;
+  const double tie = std::sqrt(8.0 * 5525 / 51) * 1.2e15 * 25e-9;
   EXPECT_NEAR(rows.at({"tierms", 50}).value, tie, 1e-12 * tie);
 }
 
@@ -288,8 +348,7 @@ TEST(Stability, LongRunWithLargeOffsetLosesNoDigits) {
   ASSERT_EQ(b.missing_pulses + b.extra_pulses, 0);
   ASSERT_EQ(b.LastStamp(), total);
   PulseTrain a = b;
-  for (int64_t k = 0; k <= kCount; ++k) a.stamps[static_cast<size_t>(k)] -= k * kOffset;
-  a.nominal.twice -= 2 * kOffset;
+  for (size_t i = 0; i < a.Pulses(); ++i) a.stamp[i] -= a.index[i] * kOffset;
   const std::vector<int64_t> factors = {1, 1 << 20};
   const std::vector<StabilityRow> ra = StabilityTable(a, factors);
   const std::vector<StabilityRow> rb = StabilityTable(b, factors);

@@ -2,6 +2,7 @@
 // ANALYSIS, the readout line and its red pulse counts, and a click on a stability point.
 #include <QButtonGroup>
 #include <QLabel>
+#include <QLineEdit>
 #include <QtTest>
 
 #include "app/tfmain.h"
@@ -80,11 +81,19 @@ void TFmainAnalysisTest::ReadoutNamesMissingPulsesInRed() {
   QVERIFY(!pulses->isHidden());
   pulses->ensurePolished();
   QCOMPARE(pulses->palette().color(pulses->foregroundRole()), QColor(0xc0, 0, 0));
+  // The figure boxes say that the gap is in their figures; the readout gives the jitter
+  // without it.
+  QLineEdit* pp = w.Form().FigureBox(analysis::Figure::kEjitpp);
+  QCOMPARE(pp->toolTip(), QString("1 missing and 0 extra pulses are in these figures"));
+  QVERIFY(!pp->styleSheet().isEmpty());
+  QVERIFY2(readout.contains("Without them: P-P 4 ticks"), qPrintable(readout));
 
   s.Load(IntervalFile(300, -1));
   QVERIFY(s.errors.isEmpty());
   QVERIFY(pulses->isHidden());
   QVERIFY(w.Form().Lreadout->text() != readout);
+  QVERIFY(!w.Form().Lreadout->text().contains("Without"));
+  QVERIFY(pp->toolTip().isEmpty() && pp->styleSheet().isEmpty());
 }
 
 void TFmainAnalysisTest::TimingViewsDrawTheLoadedTrainAndShowAClickedPoint() {

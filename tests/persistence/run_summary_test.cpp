@@ -64,6 +64,7 @@ TEST(RunSummary, WrittenFileReadsBackWithEveryKeyAndType) {
   for (const std::optional<std::string>& ended :
        {std::optional<std::string>{}, std::optional<std::string>{"disk full"}}) {
     r.ended_early = ended;
+    r.ambiguous = ended;
     ASSERT_EQ(WriteRunSummary(log, r), (dir / "stream.summary.json").string());
     const json j = json::parse(ReadTextFile((dir / "stream.summary.json").string()));
     EXPECT_FALSE(fs::exists(dir / "stream.summary.json.tmp"));
@@ -71,7 +72,8 @@ TEST(RunSummary, WrittenFileReadsBackWithEveryKeyAndType) {
     EXPECT_EQ(j.at("start"), "1971-01-01T00:00:00.000Z");
     EXPECT_EQ(j.at("stop"), "1971-01-01T00:01:30.000Z");
     for (const char* key : {"words", "lost_words", "missing_pulses", "extra_pulses", "min_interval",
-                            "min_interval_word", "max_interval", "max_interval_word", "pp_ticks", "uncounted_words"}) {
+                            "min_interval_word", "max_interval", "max_interval_word", "pp_ticks",
+                            "uncounted_words"}) {
       EXPECT_TRUE(j.at(key).is_number_integer()) << key;
     }
     for (const char* key : {"instrument_seconds", "mean_rate", "mean_interval", "pp_pct"}) {
@@ -80,12 +82,14 @@ TEST(RunSummary, WrittenFileReadsBackWithEveryKeyAndType) {
     EXPECT_EQ(j.at("max_interval_word"), 99);
     EXPECT_EQ(j.at("mean_interval"), 40000.5);
     EXPECT_TRUE(j.at("std_interval").is_null());
-    if (ended) {
-      EXPECT_EQ(j.at("ended_early"), *ended);
-    } else {
-      EXPECT_TRUE(j.at("ended_early").is_null());
+    for (const char* key : {"ended_early", "ambiguous"}) {
+      if (ended) {
+        EXPECT_EQ(j.at(key), *ended) << key;
+      } else {
+        EXPECT_TRUE(j.at(key).is_null()) << key;
+      }
     }
-    EXPECT_EQ(j.size(), 19u);
+    EXPECT_EQ(j.size(), 20u);
 
     const json& rows = j.at("stability");
     ASSERT_EQ(rows.size(), 2u);

@@ -2,7 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
+#include <cstdio>
 #include <vector>
 
 #include "presentation/chart_maths.h"
@@ -34,21 +36,45 @@ TEST(TimingView, MissingAndExtraPulsesAreCountedAndMarkedOnTheTrace) {
   EXPECT_EQ(view.missing[0].index, 11);
   EXPECT_EQ(view.missing[1].index, 22);
   EXPECT_EQ(view.missing[2].index, 23);
-  auto present = [&view](int64_t k, int step) {
-    while (std::isnan(view.tie_ns[static_cast<size_t>(k)])) k += step;
-    return view.tie_ns[static_cast<size_t>(k)];
+  // 64 pulses present and a NaN point that breaks the trace in each of the two gaps.
+  ASSERT_EQ(view.tie_index.size(), 66u);
+  ASSERT_EQ(view.tie_ns.size(), 66u);
+  const auto tie_at = [&view](double k) {
+    const auto at = std::find(view.tie_index.begin(), view.tie_index.end(), k);
+    return at == view.tie_index.end()
+               ? -1e300
+               : view.tie_ns[static_cast<size_t>(at - view.tie_index.begin())];
   };
-  for (const MissingMark& mark : view.missing) {
-    EXPECT_TRUE(std::isnan(view.tie_ns[static_cast<size_t>(mark.index)]));
-    const double a = present(mark.index, -1);
-    const double b = present(mark.index, 1);
-    EXPECT_GE(mark.tie_ns, std::min(a, b) - 1e-9);
-    EXPECT_LE(mark.tie_ns, std::max(a, b) + 1e-9);
-  }
-  // The two marks of one gap split it in thirds.
-  const double a = present(22, -1), b = present(23, 1);
-  EXPECT_NEAR(view.missing[1].tie_ns, a + (b - a) / 3, 1e-9);
+  EXPECT_TRUE(std::isnan(tie_at(11)) && std::isnan(tie_at(22)));
+  EXPECT_EQ(tie_at(23), -1e300);
+  // The marks sit on the straight line between the pulses on either side of their gap.
+  EXPECT_NEAR(view.missing[0].tie_ns, (tie_at(10) + tie_at(12)) / 2, 1e-9);
+  EXPECT_NEAR(view.missing[1].tie_ns, tie_at(21) + (tie_at(24) - tie_at(21)) / 3, 1e-9);
+  EXPECT_NEAR(view.missing[2].tie_ns, tie_at(21) + 2 * (tie_at(24) - tie_at(21)) / 3, 1e-9);
   EXPECT_EQ(PulseCountText(view.jitter), "Missing 3 / Extra 1");
+  EXPECT_EQ(FigureMarkText(view.jitter), "3 missing and 1 extra pulses are in these figures");
+}
+
+// The readout goes on with the period jitter of the ordinary intervals when the train has
+// missing or extra pulses: P-P of 1002 and 998 ticks, and twice the standard deviation (n - 1),
+// both as a percentage of the mean of the intervals left.
+TEST(TimingView, ReadoutGivesThePeriodJitterWithoutMissingAndExtraPulses) {
+  std::vector<double> d = Jittered(40);
+  d[20] = 2000;
+  const TimingView view = ComputeTimingView(d, {.tie = false, .stability = false});
+  ASSERT_TRUE(view.valid);
+  // 39 ordinary intervals: 19 of 1002 ticks (the 20th was the gap) and 20 of 998.
+  const double mean = (19 * 1002.0 + 20 * 998.0) / 39;
+  const double var = (19 * std::pow(1002 - mean, 2) + 20 * std::pow(998 - mean, 2)) / 38;
+  const double twice_sd = 2 * std::sqrt(var);
+  char expected[160];
+  std::snprintf(expected, sizeof expected,
+                "   |   Without them: P-P 4 ticks (%.4f %%)  RMS %d ticks (%.4f %%)",
+                4 / mean * 100, static_cast<int>(std::lround(twice_sd)), twice_sd / mean * 100);
+  const std::string readout = ReadoutText(view.jitter);
+  EXPECT_NE(readout.find(expected), std::string::npos) << readout;
+  EXPECT_EQ(ReadoutText(ComputeTimingView(Jittered(40)).jitter).find("Without"), std::string::npos);
+  EXPECT_EQ(FigureMarkText(ComputeTimingView(Jittered(40)).jitter), "");
 }
 
 TEST(TimingView, FiguresAreInNanosecondsAndOnlyThePlottedDeviationsKept) {
@@ -57,6 +83,7 @@ TEST(TimingView, FiguresAreInNanosecondsAndOnlyThePlottedDeviationsKept) {
   // Alternating 1002 / 998 ticks: every cycle-to-cycle step is 4 ticks = 100 ns.
   EXPECT_NEAR(view.jitter.cycle_to_cycle_max * 1e9, 100, 1e-6);
   EXPECT_EQ(view.tie_ns.size(), 257u);
+  EXPECT_EQ(view.tie_index.back(), 256.0);
   EXPECT_TRUE(view.missing.empty());
   EXPECT_EQ(PulseCountText(view.jitter), "");
   int per_deviation[3] = {};

@@ -463,18 +463,29 @@ TEST_F(K390toolTest, TimingCommandsRefuseBadInputWithExit2AndNothingOnStdout) {
       {{"jitter", missing}, "Cannot open \"" + missing + "\": No such file or directory"},
       {{"phase", Put("huge.JIT", IntervalFile({"4611686018427387904", "1", "1"}))},
        "huge.JIT: the intervals add up to more than 2^62 ticks"},
-      {{"jitter", Put("gap.JIT", IntervalFile({"1", "1", "1", "4000000000"}))},
-       "gap.JIT: 3999999999 missing pulses among 4 intervals; at most 1048576 are indexed"},
+      {{"stability", "--stream", Put("three.dat", "0\n40000\n40001\n39999\n")},
+       "three.dat: 3 intervals give no stability row"},
+      {{"stability", "--taus", "5", "--freq", Put("f4.txt", "1\n2\n3\n4\n")},
+       "f4.txt: 4 values give no stability row"},
       {{"stability", "--taus", "1,0", "--stream", good}, "--taus: '1,0'"},
-      {{"stability", "--tau0", "-1", "--phase", good}, "--tau0"},
+      {{"stability", "--tau0", "-1", "--phase", good}, "--tau0 -1: not a finite number"},
+      {{"stability", "--tau0", "nan", "--phase", good}, "--tau0 nan: not a finite number"},
+      {{"stability", "--tau0", "0", "--phase", good}, "--tau0 0: not a finite number"},
+      {{"stability", "--tau0", "1e999", "--freq", good}, "--tau0 1e999: not a finite number"},
       {{"stability", "--tau0", "2", "--stream", good}, "--tau0 2"},
       {{"stability", "--phase", "--freq", good}, "--phase excludes --freq"},
+      {{"phase", "--stream", good, (dir_ / "none" / "x.txt").string()},
+       "Cannot create \"" + (dir_ / "none" / "x.txt").string() + "\""},
       {{"jitter", "--taus", "all", good}, "--taus"},
   };
   for (const auto& c : cases) {
     const Outcome got = Run(c.args);
     EXPECT_EQ(got.status, 2) << testing::PrintToString(c.args);
     EXPECT_EQ(got.out, "") << testing::PrintToString(c.args);
+    // A value the command cannot take gets one line; an unknown option the usage.
+    if (c.err_holds.rfind("--tau0 ", 0) == 0 || c.err_holds.rfind("--taus: ", 0) == 0) {
+      EXPECT_EQ(std::count(got.err.begin(), got.err.end(), '\n'), 1) << got.err;
+    }
     EXPECT_NE(got.err.find(c.err_holds), std::string::npos)
         << testing::PrintToString(c.args) << "\n"
         << got.err;
@@ -482,6 +493,43 @@ TEST_F(K390toolTest, TimingCommandsRefuseBadInputWithExit2AndNothingOnStdout) {
   const Outcome help = Run({"stability", "--help"});
   EXPECT_EQ(help.status, 0);
   EXPECT_NE(help.out.find("deviation,af,tau_s,n,alpha,value,min,max"), std::string::npos);
+}
+
+// A 1 MHz stream log with one dropout of 2^20 + 5 pulses is indexed whole, and phase writes a
+// NaN for each missing index; a train of 4-tick periods says on a line of its own that its
+// indexing is not sound, and keeps exit status 0.
+TEST_F(K390toolTest, LongGapsAreIndexedAndDoubtsGoOnALineOfTheirOwn) {
+  constexpr int64_t kMissing = (int64_t{1} << 20) + 5;
+  std::string log = "7\r\n";
+  for (int k = 0; k < 200'000; ++k) {
+    log += k == 100'000 ? std::to_string(40 * (kMissing + 1)) : std::to_string(39 + k % 3);
+    log += "\r\n";
+  }
+  const std::string path = Put("dropout.dat", log);
+  const Outcome jitter = Run({"jitter", "--stream", path});
+  ASSERT_EQ(jitter.status, 0) << jitter.err;
+  const std::vector<std::string> lines = Lines(jitter.out);
+  ASSERT_EQ(lines.size(), 11u) << jitter.out;
+  EXPECT_EQ(lines[1], "MissingPulses=" + std::to_string(kMissing));
+  // 66667 intervals of 39 and 66666 each of 40 and 41 (one 40 gave way to the gap):
+  // 40 - 1 / 199999 ticks.
+  EXPECT_EQ(lines[3], "NominalInterval=39.999995");
+  const Outcome phase = Run({"phase", "--stream", path, "phase.txt"});
+  ASSERT_EQ(phase.status, 0) << phase.err;
+  const std::vector<std::string> points = Lines(Slurp(dir_ / "phase.txt"));
+  EXPECT_FALSE(std::filesystem::exists(dir_ / "phase.txt.tmp"));
+  EXPECT_EQ(points.size(), static_cast<size_t>(200'001 + kMissing));
+  EXPECT_EQ(std::count(points.begin(), points.end(), "NaN"), kMissing);
+
+  const std::string fast = Put("fast.dat", "0\n4\n4\n4\n4\n4\n4\n4\n4\n");
+  const Outcome doubt = Run({"jitter", "--stream", fast});
+  EXPECT_EQ(doubt.status, 0);
+  EXPECT_EQ(Lines(doubt.out).back(), "Ambiguous=the period, 4 ticks, is under 8");
+  const Outcome table = Run({"stability", "--stream", fast});
+  EXPECT_EQ(table.status, 0);
+  EXPECT_EQ(table.out.find("Ambiguous"), std::string::npos);
+  EXPECT_EQ(Lines(table.out)[0], "deviation,af,tau_s,n,alpha,value,min,max");
+  EXPECT_EQ(table.err, "Ambiguous=the period, 4 ticks, is under 8\n");
 }
 
 // The stream of k390sim with every 7th pulse left out, taken over TCP on 127.0.0.1 and logged

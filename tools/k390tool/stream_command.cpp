@@ -48,7 +48,9 @@ constexpr std::string_view kHelp = R"help(stream
     extra=<extra pulses>
     mean_rate=<words per second of instrument time>
     summary=<the summary file>
-  and, when the run ended before it was asked to, ended_early=<why>.
+  then ambiguous=<why> when the indexing of the run's pulses is not sound (the rule of
+  k390tool jitter, one interval at a time: a gap is judged by the pulses before it), and,
+  when the run ended before it was asked to, ended_early=<why>.
   Exit status: 0 done (also after SIGINT or SIGTERM); 1 the link refused or failed
   ("Asynchronous socket error N", 111 refused, 110 no answer), the UDP port in use ("UDP
   port U is in use by another program"), the instrument closing the link of a TCP stream
@@ -206,6 +208,7 @@ int StreamCommand::Run() const {
               "\nmean_rate=%.3f\nsummary=%s\n",
               record.words, record.lost_words, record.missing_pulses, record.extra_pulses,
               record.mean_rate, summary_path.value_or("").c_str());
+  if (record.ambiguous) std::printf("ambiguous=%s\n", record.ambiguous->c_str());
   if (failure) {
     std::printf("ended_early=%s\n", failure->c_str());
     std::fflush(stdout);

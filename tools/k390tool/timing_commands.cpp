@@ -1,5 +1,6 @@
 #include "timing_commands.h"
 
+#include <cerrno>
 #include <cmath>
 #include <cstdio>
 #include <iostream>
@@ -35,10 +36,25 @@ constexpr std::string_view kPulseInput =
   read as Load does (frequencies turned back into ticks); any other FILE is a raw
   instrument reply (its channel 1). --stream reads a stream log instead: every line after
   the first is an interval in ticks. Every value is read, however many there are.
-  The nominal interval is the median; an interval shorter than half of it is merged into
-  the next (one extra pulse each, a short last one dropped); an interval within a quarter
-  nominal of r >= 2 nominals spans r - 1 missing pulses. tau0 = last stamp / last index.
   LF, CR LF and CR all end a line.
+  Pulses are indexed at any rate (periods from 8 ticks up), whatever the period's fraction
+  of a tick. The period P is the sum of the intervals that span one period over their
+  count, an exact ratio: first guessed from the median interval, then taken again from the
+  one-period intervals found with it until nothing changes (intervals that took an extra
+  pulse in are left out). An interval d spans r = round(d / P) periods: r - 1 pulses are
+  missing inside it, however long the gap. An interval under P / 2 or of two periods may
+  belong to an early or late pulse: it and one or two neighbours that span as many periods
+  as there are of them, each inner pulse within 0.7 P of where the outer two put it, span
+  one period each (of the windows that fit, the one with the most such intervals). Any other
+  short interval is merged into the next (one extra pulse each; a short last interval is
+  dropped). tau0 = last stamp / last index.
+  Where the decision is not sound, an Ambiguous=<why> line says so (on standard output
+  after the jitter lines; on standard error for stability and phase, so that their output
+  stays clean): a period under 8 ticks, an RMS spread of the one-period intervals over
+  P / 4, a gap longer than the pulses present fix the period to half a pulse (2 standard
+  errors of P, taken as sqrt(gaps + 1) times the spread over the one-period count, times
+  the gap's periods, at least P / 2), or a period that does not settle. It changes
+  neither the other lines nor the exit status.
 )help";
 
 constexpr std::string_view kStabilityHelp =
@@ -46,7 +62,8 @@ constexpr std::string_view kStabilityHelp =
   The Allan family of the phase, one CSV row per deviation and averaging factor m:
     deviation,af,tau_s,n,alpha,value,min,max
   deviation: adev, oadev, mdev, tdev, hdev, ohdev, tierms, mtie; af = m; tau_s = m tau0;
-  n the terms (windows) used, leaving out every one that needs a missing pulse; alpha the
+  n the terms (windows) used, leaving out every one that needs a missing pulse (a TIE rms
+  term needs its two ends, an MTIE window every pulse in it); alpha the
   noise exponent identified at m (-2 .. 2, empty when none); min and max the 68.3 %
   chi-squared bounds (empty where there are none). TDEV, TIE rms and MTIE in seconds.
   --taus octave   m = 1, 2, 4 ... while m <= K / 4 (K the last phase index; the default)
@@ -56,30 +73,35 @@ constexpr std::string_view kStabilityHelp =
                   NaN a missing point)
   --freq          FILE holds fractional frequency one a line; the phase is its running
                   sum times tau0, from 0
-  --tau0 SECONDS  the spacing of --phase or --freq values (default 1)
+  --tau0 SECONDS  the spacing of --phase or --freq values (default 1), finite and above 0
+  A FILE too short for any row of the factors asked for is an error.
 )help";
 
 constexpr std::string_view kJitterHelp =
     R"help(jitter
   NAME=VALUE lines: Intervals (after extra pulses are merged), MissingPulses, ExtraPulses,
-  NominalInterval (ticks), Tau0, PeriodJitterRms (standard deviation of the ordinary
-  intervals), PeriodJitterPP, CycleToCycleMax and CycleToCycleRms (adjacent ordinary
-  intervals), TiePP and TieRms (against the least-squares line through every pulse
-  present); every figure after NominalInterval in seconds.
+  NominalInterval (the period P, ticks), Tau0, PeriodJitterRms (standard deviation of the
+  ordinary intervals: one period between neighbouring pulses, no extra pulse merged into
+  them or their neighbours), PeriodJitterPP, CycleToCycleMax and CycleToCycleRms (adjacent
+  ordinary intervals), TiePP and TieRms (against the least-squares line through every
+  pulse present); every figure after NominalInterval in seconds. Then Ambiguous=<why> when
+  the pulses' indexing is not sound.
 )help";
 
 constexpr std::string_view kPhaseHelp =
     R"help(phase
   The phase x(k) = (t(k) - k tau0) of every index k in seconds, one a line, NaN where a
-  pulse is missing; to OUT, or standard output without it. OUT is replaced only once it
-  is written whole (through OUT.tmp); an OUT that is FILE itself, under any name or link,
-  is refused and both are left as they were.
+  pulse is missing (written as it goes: a long gap is a long run of NaN lines); to OUT, or
+  standard output without it. OUT is replaced only once it is written whole (through
+  OUT.tmp); an OUT that is FILE itself, under any name or link, is refused and both are
+  left as they were.
 )help";
 
 constexpr std::string_view kErrorsHelp =
     R"help(  Fewer than 3 intervals, a value that does not convert, a file that cannot be read or
-  a bad option: a message naming the file and line (or the option) on standard error,
-  exit status 2, nothing on standard output.
+  a bad option (a --tau0 that is not a finite number above 0, a --taus m below 1): a
+  message naming the file and line (or the option) on standard error, exit status 2,
+  nothing on standard output.
 )help";
 
 std::string Number(const char* format, double value) {
@@ -128,7 +150,7 @@ std::vector<int64_t> PulseIntervals(const std::string& path, bool stream) {
 }
 
 analysis::PulseTrain PulseTrainOf(const std::string& path, bool stream) {
-  std::vector<int64_t> intervals = PulseIntervals(path, stream);
+  const std::vector<int64_t> intervals = PulseIntervals(path, stream);
   const auto count = static_cast<int64_t>(intervals.size());
   // Stamps are running sums in 64 bits; a run that could leave them is refused, not wrapped.
   __int128 span = 0;
@@ -136,21 +158,81 @@ analysis::PulseTrain PulseTrainOf(const std::string& path, bool stream) {
   if (span > (__int128{1} << 62)) {
     throw std::invalid_argument(path + ": the intervals add up to more than 2^62 ticks");
   }
-  analysis::PulseTrain train = analysis::BuildPulseTrain(std::move(intervals));
-  if (train.stamps.empty() && train.missing_pulses > 0) {
-    throw std::invalid_argument(path + ": " + std::to_string(train.missing_pulses) +
-                                " missing pulses among " + std::to_string(train.intervals) +
-                                " intervals; at most " +
-                                std::to_string(analysis::MostMissingPulses(train.intervals)) +
-                                " are indexed");
-  }
+  analysis::PulseTrain train = analysis::BuildPulseTrain(intervals);
   if (count < kFewestIntervals || train.intervals < kFewestIntervals) {
-    throw std::invalid_argument(path + ": " + std::to_string(train.intervals) +
+    throw std::invalid_argument(path + ": " +
+                                std::to_string(std::max<int64_t>(train.intervals, 0)) +
                                 " intervals after merging extra pulses (of " +
                                 std::to_string(count) + " read); at least 3 are needed");
   }
   return train;
 }
+
+// The indexing's doubt, on its own line of standard error.
+void SayAmbiguous(const analysis::PulseTrain& train) {
+  if (!train.ambiguous.empty()) std::cerr << "Ambiguous=" << train.ambiguous << '\n';
+}
+
+// --tau0: a finite number of seconds above 0.
+double Tau0Of(const std::string& text) {
+  try {
+    const double value = common::StrToFloat(text);
+    if (std::isfinite(value) && value > 0) return value;
+  } catch (const common::Error&) {
+  }
+  throw std::invalid_argument("--tau0 " + text + ": not a finite number of seconds above 0");
+}
+
+// Standard output, or OUT written a block at a time through OUT.tmp, which replaces OUT only once
+// it is whole: a failure leaves OUT as it was.
+class Output {
+ public:
+  explicit Output(const std::string& path) : path_(path), temp_(path + ".tmp") {
+    if (path_.empty()) return;
+    errno = 0;
+    file_ = std::fopen(temp_.c_str(), "wb");
+    if (!file_) throw common::FileError("Cannot create", path_, errno ? errno : EIO);
+  }
+  Output(const Output&) = delete;
+  Output& operator=(const Output&) = delete;
+  ~Output() {
+    if (!file_) return;
+    std::fclose(file_);
+    std::remove(temp_.c_str());
+  }
+  std::string& Buffer() { return buffer_; }
+  void Flush(bool last) {
+    if (!last && buffer_.size() < kBlock) return;
+    if (path_.empty()) {
+      std::cout << buffer_;
+      if (last) std::cout.flush();
+      buffer_.clear();
+      return;
+    }
+    errno = 0;
+    if (std::fwrite(buffer_.data(), 1, buffer_.size(), file_) != buffer_.size() ||
+        (last && std::fflush(file_) != 0)) {
+      throw common::FileError("Cannot write", path_, errno ? errno : EIO);
+    }
+    buffer_.clear();
+    if (!last) return;
+    errno = 0;
+    const bool closed = std::fclose(file_) == 0;
+    file_ = nullptr;
+    if (!closed || std::rename(temp_.c_str(), path_.c_str()) != 0) {
+      const int error = errno ? errno : EIO;
+      std::remove(temp_.c_str());
+      throw common::FileError(closed ? "Cannot create" : "Cannot write", path_, error);
+    }
+  }
+
+ private:
+  static constexpr size_t kBlock = size_t{1} << 20;
+  std::string path_;
+  std::string temp_;
+  std::FILE* file_ = nullptr;
+  std::string buffer_;
+};
 
 std::vector<int64_t> ParseTaus(const std::string& taus, int64_t last_index) {
   if (taus == "octave") return analysis::OctaveFactors(last_index);
@@ -169,6 +251,14 @@ std::vector<int64_t> ParseTaus(const std::string& taus, int64_t last_index) {
     rest.remove_prefix(comma + 1);
   }
   return factors;
+}
+
+// A table without rows tells nothing: the input is too short for the factors asked for.
+void RefuseNoRows(const std::vector<analysis::StabilityRow>& rows, const std::string& what) {
+  if (!rows.empty()) return;
+  throw std::invalid_argument(what +
+                              " give no stability row at these factors (m = 1 needs 4 "
+                              "intervals)");
 }
 
 void PrintRows(const std::vector<analysis::StabilityRow>& rows) {
@@ -193,21 +283,13 @@ TimingCommands::TimingCommands(CLI::App& app, std::string_view exit_help) {
   };
 
   stability_ = app.add_subcommand("stability", "Allan family of the phase, with bounds, as CSV");
-  stability_->add_option("--taus", taus_, "octave (default), all, or a list M,M,...")
-      ->check([](const std::string& value) -> std::string {
-        try {
-          if (value != "octave" && value != "all") ParseTaus(value, 0);
-        } catch (const CLI::ValidationError&) {
-          return "'" + value + "' is not octave, all or a list of m >= 1";
-        }
-        return {};
-      });
+  // Values are checked when the command runs, so that a bad one gets one short message.
+  stability_->add_option("--taus", taus_, "octave (default), all, or a list M,M,...");
   CLI::Option* phase_flag = stability_->add_flag("--phase", phase_input_, "FILE holds phase, s");
   CLI::Option* freq_flag =
       stability_->add_flag("--freq", freq_input_, "FILE holds fractional frequency");
   phase_flag->excludes(freq_flag);
-  stability_->add_option("--tau0", tau0_s_, "spacing of --phase or --freq values, s")
-      ->check(CLI::PositiveNumber);
+  stability_->add_option("--tau0", tau0_text_, "spacing of --phase or --freq values, s");
   CLI::Option* stability_stream = stability_->add_flag("--stream", stream_, "FILE is a stream log");
   stability_stream->excludes(phase_flag)->excludes(freq_flag);
   stability_->add_option("FILE", file_, "pulse data, stream log, phase or frequency")->required();
@@ -241,17 +323,21 @@ std::optional<int> TimingCommands::Run() const {
 }
 
 int TimingCommands::Stability() const {
-  if (tau0_s_ && !phase_input_ && !freq_input_) {
-    throw std::invalid_argument("--tau0 " + Number("%g", *tau0_s_) +
+  const double tau0_s = tau0_text_ ? Tau0Of(*tau0_text_) : 1.0;
+  if (taus_ != "octave" && taus_ != "all") ParseTaus(taus_, 0);
+  if (tau0_text_ && !phase_input_ && !freq_input_) {
+    throw std::invalid_argument("--tau0 " + *tau0_text_ +
                                 ": only --phase and --freq input take a tau0");
   }
   if (!phase_input_ && !freq_input_) {
     const analysis::PulseTrain train = PulseTrainOf(file_, stream_);
     const std::vector<int64_t> factors = ParseTaus(taus_, train.LastIndex());
-    PrintRows(analysis::StabilityTable(train, factors));
+    const std::vector<analysis::StabilityRow> rows = analysis::StabilityTable(train, factors);
+    RefuseNoRows(rows, file_ + ": " + std::to_string(train.intervals) + " intervals");
+    PrintRows(rows);
+    SayAmbiguous(train);
     return kExitOk;
   }
-  const double tau0_s = tau0_s_.value_or(1.0);
   const std::vector<double> values = analysis::ValueLines(persistence::ReadTextFile(file_));
   std::vector<double> phase;
   if (freq_input_) {
@@ -268,7 +354,9 @@ int TimingCommands::Stability() const {
                                 " values; at least 3 intervals are needed");
   }
   const std::vector<int64_t> factors = ParseTaus(taus_, intervals);
-  PrintRows(analysis::StabilityTable(phase, tau0_s, factors));
+  const std::vector<analysis::StabilityRow> rows = analysis::StabilityTable(phase, tau0_s, factors);
+  RefuseNoRows(rows, file_ + ": " + std::to_string(values.size()) + " values");
+  PrintRows(rows);
   return kExitOk;
 }
 
@@ -291,6 +379,7 @@ int TimingCommands::Jitter() const {
   };
   for (const auto& [name, value] : seconds)
     out += std::string(name) + '=' + Number("%.6e", value) + '\n';
+  if (!j.ambiguous.empty()) out += "Ambiguous=" + j.ambiguous + '\n';
   std::cout << out;
   return kExitOk;
 }
@@ -298,17 +387,20 @@ int TimingCommands::Jitter() const {
 int TimingCommands::Phase() const {
   if (!out_.empty()) RefuseOutputThatIsInput(out_, {{file_, "the pulse data being read"}});
   const analysis::PulseTrain train = PulseTrainOf(file_, stream_);
-  std::string out;
-  out.reserve(train.stamps.size() * 24);
-  for (int64_t k = 0; k <= train.LastIndex(); ++k) {
-    out += train.Present(k) ? Number("%.17g", train.PhaseSeconds(k)) : std::string("NaN");
+  Output output(out_);
+  std::string& out = output.Buffer();
+  for (size_t i = 0; i < train.Pulses(); ++i) {
+    // The missing indices before this pulse, however many.
+    for (int64_t k = i == 0 ? 0 : train.index[i - 1] + 1; k < train.index[i]; ++k) {
+      out += "NaN\n";
+      output.Flush(false);
+    }
+    out += Number("%.17g", train.PhaseSeconds(i));
     out += '\n';
+    output.Flush(false);
   }
-  if (out_.empty()) {
-    std::cout << out;
-  } else {
-    persistence::ReplaceTextFile(out_, out);
-  }
+  output.Flush(true);
+  SayAmbiguous(train);
   return kExitOk;
 }
 

@@ -34,7 +34,7 @@ class TimingCommands {
   std::string taus_ = "octave";
   bool phase_input_ = false;
   bool freq_input_ = false;
-  std::optional<double> tau0_s_;
+  std::optional<std::string> tau0_text_;
   bool stream_ = false;
   std::string file_;
   std::string out_;
