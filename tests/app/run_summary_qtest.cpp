@@ -1,6 +1,7 @@
 // The whole run of a stream as the window keeps it, against k390sim on 127.0.0.1: the Run line
-// and the whole-run Stability curve while streaming and after the stop, and the summary file
-// every stop leaves beside the log, also when the log or the summary cannot be written.
+// and the whole-run Stability curve while streaming and after the stop, the summary file every
+// stop leaves beside the log, also when the log or the summary cannot be written, and the log
+// and summary a start the instrument never answers leaves as they were.
 #include <QCheckBox>
 #include <QDir>
 #include <QFile>
@@ -8,6 +9,7 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QLabel>
+#include <QLineEdit>
 #include <QLocale>
 #include <QtTest>
 
@@ -49,6 +51,7 @@ class RunSummaryTest : public QObject {
  private slots:
   void StreamedRunShowsTheWholeRunAndLeavesItsSummary();
   void RunThatCannotBeWrittenSaysSo();
+  void StartNeverAnsweredShowsItWaitsThenEndsAndKeepsThePreviousRun();
 };
 
 void RunSummaryTest::StreamedRunShowsTheWholeRunAndLeavesItsSummary() {
@@ -148,6 +151,44 @@ void RunSummaryTest::RunThatCannotBeWrittenSaysSo() {
     QVERIFY2(why.toString().contains(c.ended_early), qPrintable(why.toString()));
     QCOMPARE(ReadSummary(s)["words"].toInt(), 0);
   }
+}
+
+// While the instrument is silent the window shows that it waits, and nothing of the previous
+// run; the reply timeout then ends the start with its message, and the previous run's log and
+// summary stay as they were.
+void RunSummaryTest::StartNeverAnsweredShowsItWaitsThenEndsAndKeepsThePreviousRun() {
+  Simulator sim;
+  QVERIFY(sim.Start({"--freq", "20000", "--drop-every", "7", "--words", "2000"}));
+  Session s(Settings(sim.Port(), "SAMPLES=50\r\nSTREAM=TCP\r\nANALYSIS=TRUE\r\n").constData());
+  TFmain& w = s.w();
+  StreamAndStop(s, 2000, false);
+  QTRY_VERIFY_WITH_TIMEOUT(!w.Cycle().Timer1().Enabled(), kWaitMs);
+  QVERIFY(!w.Form().Esampavg->text().isEmpty());
+  QVERIFY(!w.Form().Lpulses->text().isEmpty());  // the dropped pulses were named
+  const QByteArray log = ReadBytes(s.File("stream.dat"));
+  const QByteArray summary = ReadBytes(s.File("stream.summary.json"));
+  QVERIFY(!log.isEmpty() && !summary.isEmpty());
+
+  Simulator silent;
+  QVERIFY(silent.Start({"--no-reply"}));
+  w.SetText(w.Form().Eport, QString::number(silent.Port()));
+  w.Form().CBstream->click();
+  const auto waiting = [&] {
+    return w.Form().Chart1->Title() == "K390 Jitter Data [waiting for the instrument]" &&
+           w.Form().Esampavg->text().isEmpty() && w.Form().Ejitpp_max->text().isEmpty() &&
+           w.Form().Lpulses->isHidden() && w.Chart1().PointCount(0) == 0 &&
+           w.Pass().PPPercentPeak() == 0;
+  };
+  for (int i = 0; i < 20; ++i) {  // a second of ticks and 250 ms passes, were any to run
+    QVERIFY(waiting());
+    QTest::qWait(50);
+  }
+  QTRY_VERIFY_WITH_TIMEOUT(!w.Form().CBstream->isChecked(), kWaitMs);
+  QCOMPARE(s.errors, QStringList{"No stream words from the instrument within 4000 ms."});
+  QVERIFY(!w.Cycle().StreamLogOpen());
+  QCOMPARE(w.Form().Chart1->Title(), QString("K390 Jitter Data"));
+  QCOMPARE(ReadBytes(s.File("stream.dat")), log);
+  QCOMPARE(ReadBytes(s.File("stream.summary.json")), summary);
 }
 
 QTEST_MAIN(RunSummaryTest)
