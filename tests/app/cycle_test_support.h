@@ -53,7 +53,6 @@ class FakeView {
   QStringList errors;
   int beeps = 0;
   uint64_t lost_shown = 0;
-  acquisition::StreamCounts counts_shown;
   std::vector<acquisition::step::RunStopped> stops;
   // Runs inside pass number n (from 1), before its input is taken.
   std::function<void(size_t n)> on_pass;
@@ -113,7 +112,6 @@ class FakeView {
     } else if (auto* x = std::get_if<step::Beep>(&s)) {
       beeps += x->count;
     } else if (auto* x = std::get_if<step::ShowStreamCounts>(&s)) {
-      counts_shown = x->counts;
       lost_shown = x->counts.lost_words;
     } else if (auto* x = std::get_if<step::RunStopped>(&s)) {
       stops.push_back(*x);
