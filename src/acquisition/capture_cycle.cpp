@@ -117,37 +117,14 @@ std::string CaptureCycle::RunFailure(const std::string& stop_failure) const {
 void CaptureCycle::ApplyNotices(CycleSteps& out) {
   const StreamNotices notices = path_.TakeNotices();
   if (notices.repeats > 0) out.push_back(step::Beep{notices.repeats});
-  out.push_back(step::LostWords{notices.lost_words});
+  out.push_back(step::ShowStreamCounts{notices.counts});
   for (const std::string& error : notices.errors) out.push_back(step::ShowError{error});
 }
 
 CycleSteps CaptureCycle::StreamToggled(const CycleInputs& in) {
   CycleSteps out = Begin();
   if (!in.stream) {
-    // The receiver goes first, so the tail the path logs is the last word it will get.
-    StopAt(
-        step::UdpActive{false},
-        [this](CycleInputs now, CycleSteps& more) {
-          std::string tail_error;
-          const std::string log_path = path_.LogPath();
-          try {
-            tail_error = path_.StopStream();
-          } catch (const std::exception& error) {
-            more.push_back(step::RunStopped{log_path, RunFailure(error.what())});
-            more.push_back(step::Raise{error.what()});
-            return;
-          }
-          more.push_back(step::RunStopped{log_path, RunFailure(tail_error)});
-          streaming_ = false;
-          ApplyNotices(more);
-          more.push_back(step::Enable{CycleControl::kAutoSample, true});
-          more.push_back(step::Enable{CycleControl::kSample, true});
-          more.push_back(step::UnlockFileButtons{});
-          // A failed resample must not keep the instrument streaming: its error waits.
-          more.push_back(step::ResampleStreamLog{});
-          StreamTail(now, false, tail_error, more);
-        },
-        out);
+    StopStream({}, out);
     return out;
   }
   try {
@@ -160,15 +137,71 @@ CycleSteps CaptureCycle::StreamToggled(const CycleInputs& in) {
   }
   out.push_back(step::RunStarted{StreamLogPath()});
   streaming_ = true;
+  live_ = false;
+  stream_start_ = in.now;
   out.push_back(step::Enable{CycleControl::kAutoSample, false});
   out.push_back(step::Enable{CycleControl::kSample, false});
   stream_tick_ = in.now;
   stream_binary_ = false;
   out.push_back(step::LockFileButtons{});
+  const bool udp = transport_ == StreamTransport::kUdp;
   StopAt(
-      step::UdpActive{transport_ == StreamTransport::kUdp},
+      step::UdpActive{udp, udp ? in.host : std::string()},
       [this](CycleInputs now, CycleSteps& more) { StreamTail(now, true, {}, more); }, out);
   return out;
+}
+
+void CaptureCycle::StopStream(std::string final_error, CycleSteps& out) {
+  // The receiver goes first, so the tail the path logs is the last word it will get.
+  StopAt(
+      step::UdpActive{false, {}},
+      [this, final_error](CycleInputs now, CycleSteps& more) { StopSteps(now, final_error, more); },
+      out);
+}
+
+void CaptureCycle::StopSteps(const CycleInputs& in, const std::string& final_error,
+                             CycleSteps& out) {
+  // Part of a word left when a TCP stream's link has closed will never be completed.
+  if (transport_ == StreamTransport::kTcp && stream_binary_ && !in.link_active) {
+    path_.AddStrayBytes(rx_buffer_.size() % 4);
+  }
+  const std::string log_path = path_.LogPath();
+  std::string tail_error;
+  try {
+    tail_error = path_.StopStream();
+  } catch (const std::exception& error) {
+    out.push_back(
+        step::RunStopped{log_path, RunFailure(error.what()), path_.LogStarted(), path_.Counts()});
+    out.push_back(step::Raise{error.what()});
+    return;
+  }
+  const std::string raised = tail_error.empty() ? final_error : tail_error;
+  const bool logged = path_.LogStarted();
+  out.push_back(step::RunStopped{log_path, RunFailure(raised), logged, path_.Counts()});
+  streaming_ = false;
+  live_ = false;
+  ApplyNotices(out);
+  out.push_back(step::Enable{CycleControl::kAutoSample, true});
+  out.push_back(step::Enable{CycleControl::kSample, true});
+  out.push_back(step::UnlockFileButtons{});
+  // A failed resample must not keep the instrument streaming: its error waits. A run without a
+  // word left the previous log, which has been resampled already.
+  if (logged) out.push_back(step::ResampleStreamLog{});
+  StreamTail(in, false, raised, out);
+}
+
+bool CaptureCycle::EndStalledRun(const CycleInputs& in, CycleSteps& out) {
+  std::string why;
+  if (!path_.LogFailure().empty()) {
+    // Already reported where the write failed; the run ends without a second report.
+  } else if (!live_ && TickElapsed(stream_start_, in.now) > kReplyTimeoutMs) {
+    why = kSilentInstrument;
+  } else {
+    return false;
+  }
+  out.push_back(step::UncheckStream{});
+  StopStream(why, out);
+  return true;
 }
 
 void CaptureCycle::StreamTail(const CycleInputs& in, bool streaming, std::string tail_error,
@@ -188,6 +221,9 @@ void CaptureCycle::StreamTrigger(const CycleInputs& in, CycleSteps& out) {
   if (!in.stream) return;
   const int n = ClampWindow(in.samples_value);
   ApplyNotices(out);
+  // Until the instrument is heard from, a pass could only show what the ring kept of an earlier
+  // run.
+  if (!live_) return;
   if (path_.RingFillCount() >= n || TickElapsed(stream_tick_, in.now) > kStreamPassMs) {
     from_file_ = false;
     stream_tick_ = in.now;
@@ -198,6 +234,15 @@ void CaptureCycle::StreamTrigger(const CycleInputs& in, CycleSteps& out) {
 
 CycleSteps CaptureCycle::Tick(const CycleInputs& event) {
   CycleSteps out = Begin();
+  if (streaming_) {
+    // Words of a TCP stream reach the log here between passes; so the first word is seen.
+    path_.LogStep();
+    if (!live_ && path_.LogStarted()) {
+      live_ = true;
+      out.push_back(step::RunLive{path_.LogPath()});
+    }
+    if (EndStalledRun(event, out)) return out;
+  }
   CycleInputs in = event;
   if (reply_due_) {
     // The reply timeout ran out.
@@ -252,6 +297,7 @@ CycleSteps CaptureCycle::BytesArrived(const CycleInputs& in, std::string_view by
     from_file_ = false;
     if (IsStreamAck(rx_buffer_)) {
       stream_binary_ = AckSetsBinary(rx_buffer_);
+      reply_due_ = false;  // the acknowledgement was the reply; a UDP stream's ticks run on
       AfterReply(in, out);
     } else {
       StopAt(
@@ -325,17 +371,18 @@ size_t CaptureCycle::Datagram(std::span<const uint8_t> datagram) {
 CycleSteps CaptureCycle::WindowClosing(const CycleInputs& in) {
   CycleSteps out = Begin();
   if (in.link_active) out.push_back(step::CloseLink{});
-  out.push_back(step::UdpActive{false});
+  out.push_back(step::UdpActive{false, {}});
   if (!path_.LogOpen()) return out;
   const std::string log_path = path_.LogPath();
   try {
     path_.CloseLog();
   } catch (const std::exception& error) {
-    out.push_back(step::RunStopped{log_path, RunFailure(error.what())});
+    out.push_back(
+        step::RunStopped{log_path, RunFailure(error.what()), path_.LogStarted(), path_.Counts()});
     out.push_back(step::Raise{error.what()});
     return out;
   }
-  out.push_back(step::RunStopped{log_path, RunFailure({})});
+  out.push_back(step::RunStopped{log_path, RunFailure({}), path_.LogStarted(), path_.Counts()});
   return out;
 }
 

@@ -62,9 +62,12 @@ struct Send {
   std::string bytes;
 };                  // may fail
 struct RunPass {};  // the processing pass; may fail
+// The UDP receiver on, taking datagrams from the instrument at `host` only, or off. May fail
+// when switching on.
 struct UdpActive {
   bool on;
-};  // may fail when switching on
+  std::string host;
+};
 // The offline resample of the stream log, if the settings ask for it. A failure is raised only
 // after the rest of the event, and only when nothing else was raised.
 struct ResampleStreamLog {};
@@ -75,6 +78,7 @@ struct ShowError {
   std::string message;
 };                            // report without ending anything
 struct UncheckAutoSample {};  // the box only: its off steps are in this list already
+struct UncheckStream {};      // the box only: its off steps are in this list already
 struct Enable {
   CycleControl control;
   bool on;
@@ -89,18 +93,28 @@ struct ResetQualityPeak {};
 struct Beep {
   int count;
 };
-struct LostWords {
-  uint64_t words;
+// The run's counts as they stand (every tick while streaming).
+struct ShowStreamCounts {
+  StreamCounts counts;
 };
-// A stream run began: its log is open and empty, no word has reached it yet.
+// A stream run began: its log is open, no word has reached it yet, and the file at its path is
+// still the previous run's; the instrument has yet to be heard from.
 struct RunStarted {
   std::string log_path;
 };
+// The run's first word is in: its log has replaced the file at its path.
+struct RunLive {
+  std::string log_path;
+};
 // A stream run ended: its log holds every word it will get and is closed. `failure` is why the
-// run ended early (the first failed log write or close), empty when it ran until asked to stop.
+// run ended early (no word from the instrument, the first failed log write or close), empty
+// when it ran until asked to stop. Without `logged` no word came: the file at the path is the
+// previous run's, and so is any summary beside it.
 struct RunStopped {
   std::string log_path;
   std::string failure;
+  bool logged = false;
+  StreamCounts counts;
 };
 }  // namespace step
 
@@ -109,14 +123,17 @@ using CycleStep =
                  step::Send, step::RunPass, step::UdpActive, step::ResampleStreamLog, step::Raise,
                  step::ShowError, step::UncheckAutoSample, step::Enable, step::LockFileButtons,
                  step::UnlockFileButtons, step::ChartTitle, step::ResetPeaks,
-                 step::ResetQualityPeak, step::Beep, step::LostWords, step::RunStarted,
-                 step::RunStopped>;
+                 step::ResetQualityPeak, step::Beep, step::ShowStreamCounts, step::RunStarted,
+                 step::RunLive, step::RunStopped, step::UncheckStream>;
 using CycleSteps = std::vector<CycleStep>;
 
 inline constexpr int kTickIntervalMs = 50;
 inline constexpr int kReplyTimeoutMs = 4000;
 inline constexpr int kMinSamples = 10;
 inline constexpr int kStreamPassMs = 250;
+// A stream start that brings no word within the reply timeout ends with this.
+inline constexpr std::string_view kSilentInstrument =
+    "No stream words from the instrument within 4000 ms";
 
 // One thread only. The stream path inside is also fed from the UDP receiver's thread.
 class CaptureCycle {
@@ -194,6 +211,13 @@ class CaptureCycle {
   // Why the run that is stopping ended early: the run's first failed log write, else the
   // failure of the stop itself (`stop_failure`, empty when none).
   std::string RunFailure(const std::string& stop_failure) const;
+  // The stop of a stream run, from the receiver off to the stop command; `final_error` (or a
+  // failed tail write) is raised at the end.
+  void StopStream(std::string final_error, CycleSteps& out);
+  void StopSteps(const CycleInputs& in, const std::string& final_error, CycleSteps& out);
+  // A run that cannot go on ends as if Stream were unchecked: no word within the reply timeout
+  // of the start, or a failed log. True when it ended.
+  bool EndStalledRun(const CycleInputs& in, CycleSteps& out);
   void StreamTail(const CycleInputs& in, bool streaming, std::string tail_error, CycleSteps& out);
   void StreamTrigger(const CycleInputs& in, CycleSteps& out);
   void AfterReply(const CycleInputs& in, CycleSteps& out);
@@ -209,11 +233,13 @@ class CaptureCycle {
   bool stream_binary_ = false;
   bool from_file_ = false;
   bool streaming_ = false;
+  bool live_ = false;  // the running stream's first word is in
   bool reply_due_ = false;
   bool timer_on_ = false;
   int timer_ms_ = 1000;
   StreamTransport transport_ = StreamTransport::kNone;
   int32_t stream_tick_ = 0;
+  int32_t stream_start_ = 0;
 };
 
 }  // namespace acquisition

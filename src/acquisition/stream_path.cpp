@@ -16,6 +16,8 @@ void StreamPath::BeginStream() {
   ring_.ResetCursors();
   ring_.ResetLostWords();
   socket_lost_words_ = 0;
+  foreign_datagrams_ = 0;
+  stray_bytes_ = 0;
   words_in_ = 0;
   skip_next_datagram_ = true;
   reported_.clear();
@@ -24,6 +26,8 @@ void StreamPath::BeginStream() {
 void StreamPath::OpenLog(const std::string& path) {
   std::lock_guard lock(mutex_);
   first_failure_.clear();
+  unwritten_.clear();
+  handed_over_ = 0;
   log_.Open(path);
 }
 
@@ -47,66 +51,76 @@ bool StreamPath::LogOpen() const {
   return log_.IsOpen();
 }
 
-void StreamPath::LogTailAndClose() {
-  std::string tail_error;
-  if (log_.IsOpen()) {
-    try {
-      LogStepLocked(true);
-    } catch (const common::Error& error) {
-      tail_error = error.Message();
-    }
+bool StreamPath::LogStarted() const {
+  std::lock_guard lock(mutex_);
+  return log_.Started();
+}
+
+// Closes the log; a failed close is the run's failure too, and throws.
+void StreamPath::CloseLocked() {
+  try {
+    log_.Close();
+  } catch (const common::Error& error) {
+    if (first_failure_.empty()) first_failure_ = error.Message();
+    HandOverLines();
+    throw;
   }
-  log_.Close();
-  if (!tail_error.empty()) throw common::Error(tail_error);
+  HandOverLines();
+}
+
+std::string StreamPath::LogTail() {
+  if (!log_.IsOpen()) return {};
+  try {
+    LogStepLocked(true);
+  } catch (const common::Error& error) {
+    return error.Message();
+  }
+  return {};
 }
 
 std::string StreamPath::StopStream() {
   std::lock_guard lock(mutex_);
-  std::string tail_error;
-  if (log_.IsOpen()) {
-    try {
-      LogStepLocked(true);
-    } catch (const common::Error& error) {
-      tail_error = error.Message();
-    }
-  }
+  const std::string tail_error = LogTail();
   ring_.ResetCursors();
-  log_.Close();
+  CloseLocked();
   return tail_error;
 }
 
 void StreamPath::CloseLog() {
   std::lock_guard lock(mutex_);
-  LogTailAndClose();
+  const std::string tail_error = LogTail();
+  CloseLocked();
+  if (!tail_error.empty()) throw common::Error(tail_error);
 }
 
 size_t StreamPath::Datagram(std::span<const uint8_t> bytes) {
   {
     std::lock_guard lock(mutex_);
+    if (!log_.IsOpen()) return 0;
+    // An empty datagram carries nothing, so it cannot be the one a start leaves out.
+    if (bytes.empty()) return 0;
     if (skip_next_datagram_) {
       skip_next_datagram_ = false;
       return 0;
     }
+    stray_bytes_ += bytes.size() % 4;
   }
   return Feed(bytes);
 }
 
 size_t StreamPath::Feed(std::span<const uint8_t> bytes) {
   std::lock_guard lock(mutex_);
+  if (!log_.IsOpen()) return 0;
   const size_t words = bytes.size() / 4;
   size_t done = 0;
   while (done < words) {
     // Only as many words as keep the unlogged count within the limit; then the log makes room.
-    // Without an open log (TCP words after a stop) nothing makes room and the ring overwrites.
-    size_t room = words - done;
-    if (log_.IsOpen()) {
-      int free = kUnloggedLimit - UnloggedLocked();
-      if (free <= 0) {
-        LogStepLocked(false);
-        free = std::max(kUnloggedLimit - UnloggedLocked(), 1);
-      }
-      room = std::min(room, static_cast<size_t>(free));
+    int free = kUnloggedLimit - UnloggedLocked();
+    if (free <= 0) {
+      LogStepLocked(false);
+      free = std::max(kUnloggedLimit - UnloggedLocked(), 1);
     }
+    const size_t room = std::min(words - done, static_cast<size_t>(free));
     for (size_t i = 0; i < room; ++i) ring_.Append(WordFromBytes(bytes.data() + 4 * (done + i)));
     done += room;
   }
@@ -128,21 +142,10 @@ void StreamPath::LogStep() {
 }
 
 void StreamPath::LogStepLocked(bool throw_errors) {
-  // The sink hears of a word once the log has taken it, and of none after the log first failed:
-  // the words it counts are the run's lines up to the failure.
-  const bool to_sink = sink_ && first_failure_.empty();
-  logged_.clear();
   try {
-    acquisition::LogStep(
-        ring_, log_prev_stamp_,
-        [this, to_sink](uint64_t delta) {
-          log_.WriteDelta(delta);
-          if (to_sink) logged_.push_back(static_cast<int64_t>(delta));
-        },
-        [this] { ++repeats_; });
-    if (!logged_.empty()) sink_(logged_);
+    WriteLines();
   } catch (const common::Error& error) {
-    if (!logged_.empty()) sink_(logged_);
+    HandOverLines();
     const std::string text = error.Message();
     if (first_failure_.empty()) first_failure_ = text;
     // A full disk fails every later write the same way; the operator hears of it once.
@@ -150,12 +153,47 @@ void StreamPath::LogStepLocked(bool throw_errors) {
     reported_.push_back(text);
     if (throw_errors) throw;
     errors_.push_back(text);
+    return;
   }
+  HandOverLines();
+}
+
+// The words since the last step into the log. After the log has failed they leave the ring
+// unwritten: a line after a hole would pass for the next interval.
+void StreamPath::WriteLines() {
+  const bool failed = !log_.Failure().empty();
+  acquisition::LogStep(
+      ring_, log_prev_stamp_,
+      [this, failed](uint64_t delta) {
+        if (failed) return;
+        if (sink_) unwritten_.push_back(static_cast<int64_t>(delta));
+        log_.WriteDelta(delta);
+      },
+      [this] { ++repeats_; });
+  if (!failed && log_.FlushDue(StreamLog::Clock::now(), kLogFlushAfter)) log_.Flush();
+}
+
+// The sink hears the lines the file has taken since it last heard, and the lines a failed write
+// lost are dropped with it.
+void StreamPath::HandOverLines() {
+  const int64_t in_file = log_.LinesWritten();
+  const auto count = static_cast<size_t>(std::max<int64_t>(0, in_file - handed_over_));
+  if (sink_ && count > 0) {
+    sink_(std::span<const int64_t>(unwritten_.data(), std::min(count, unwritten_.size())));
+  }
+  const auto heard = static_cast<std::ptrdiff_t>(std::min(count, unwritten_.size()));
+  unwritten_.erase(unwritten_.begin(), unwritten_.begin() + heard);
+  handed_over_ = in_file;
+  if (!log_.Failure().empty()) unwritten_.clear();
 }
 
 void StreamPath::TakeWindow(int n, PulseData& data) {
   std::lock_guard lock(mutex_);
-  acquisition::TakeWindow(ring_, n, data);
+  // The slots before this run's first word hold an earlier run's words or zeros; a window that
+  // reached them would mix them into this run's figures.
+  const uint64_t available = std::min<uint64_t>(words_in_, kRingSlots);
+  const int longest = available < 11 ? -1 : static_cast<int>(available - 10);
+  if (longest >= 1) acquisition::TakeWindow(ring_, std::min(ClampWindow(n), longest), data);
   if (log_.IsOpen()) LogStepLocked(true);
 }
 
@@ -164,12 +202,26 @@ void StreamPath::AddSocketDrops(uint64_t datagrams, uint64_t words_each) {
   socket_lost_words_ += datagrams * words_each;
 }
 
+void StreamPath::AddForeignDatagrams(uint64_t datagrams) {
+  std::lock_guard lock(mutex_);
+  foreign_datagrams_ += datagrams;
+}
+
+void StreamPath::AddStrayBytes(uint64_t bytes) {
+  std::lock_guard lock(mutex_);
+  stray_bytes_ += bytes;
+}
+
+StreamCounts StreamPath::CountsLocked() const {
+  return {ring_.LostWords() + socket_lost_words_, foreign_datagrams_, stray_bytes_};
+}
+
 StreamNotices StreamPath::TakeNotices() {
   std::lock_guard lock(mutex_);
   StreamNotices notices;
   notices.repeats = repeats_;
   notices.errors.swap(errors_);
-  notices.lost_words = ring_.LostWords() + socket_lost_words_;
+  notices.counts = CountsLocked();
   repeats_ = 0;
   return notices;
 }
@@ -205,7 +257,11 @@ int StreamPath::Unlogged() const {
 }
 uint64_t StreamPath::LostWords() const {
   std::lock_guard lock(mutex_);
-  return ring_.LostWords() + socket_lost_words_;
+  return CountsLocked().lost_words;
+}
+StreamCounts StreamPath::Counts() const {
+  std::lock_guard lock(mutex_);
+  return CountsLocked();
 }
 bool StreamPath::SkipNextDatagram() const {
   std::lock_guard lock(mutex_);

@@ -1,5 +1,7 @@
 #include "acquisition/udp_receiver.h"
 
+#include <linux/sock_diag.h>
+#include <netdb.h>
 #include <netinet/in.h>
 #include <poll.h>
 #include <pthread.h>
@@ -11,6 +13,7 @@
 
 #include <cerrno>
 #include <cstring>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -64,6 +67,28 @@ void PreferReceivingThread() {
 }
 
 }  // namespace
+
+bool SenderFilter::Accept(uint32_t address, uint16_t port, size_t bytes) {
+  if (instrument_ == 0 || address != instrument_) return false;
+  if (port_known_) return port == port_;
+  if (bytes > 0) {
+    port_ = port;
+    port_known_ = true;
+  }
+  return true;
+}
+
+uint32_t ResolveIpv4(const std::string& host) {
+  addrinfo hints{};
+  hints.ai_family = AF_INET;
+  hints.ai_socktype = SOCK_DGRAM;
+  addrinfo* found = nullptr;
+  if (::getaddrinfo(host.c_str(), nullptr, &hints, &found) != 0 || found == nullptr) return 0;
+  const uint32_t address =
+      ntohl(reinterpret_cast<const sockaddr_in*>(found->ai_addr)->sin_addr.s_addr);
+  ::freeaddrinfo(found);
+  return address;
+}
 
 UdpReceiver::UdpReceiver(StreamPath& path) : path_(path) {}
 
@@ -120,6 +145,8 @@ void UdpReceiver::SetActive(bool active) {
   }
   socket_ = fd;
   wake_ = wake;
+  instrument_address_ = instrument_.empty() ? 0 : ResolveIpv4(instrument_);
+  foreign_ = 0;
   datagrams_ = 0;
   words_ = 0;
   dropped_ = 0;
@@ -132,67 +159,111 @@ void UdpReceiver::SetActive(bool active) {
   receiving_ = std::thread([this] { Receive(); });
 }
 
+namespace {
+
+// Up to kBatch datagrams per system call: at a few thousand datagrams a second the calls, not
+// the words, are what the thread spends its time on.
+constexpr size_t kBatch = 16;
+constexpr size_t kControlBytes = CMSG_SPACE(sizeof(uint32_t));
+
+// The kernel's running count of datagrams it dropped on this socket for want of room, as it
+// stood when the datagram came in (SO_RXQ_OVFL); none when the message carries no count.
+std::optional<uint32_t> DropsAtDatagram(msghdr& message) {
+  for (cmsghdr* c = CMSG_FIRSTHDR(&message); c != nullptr; c = CMSG_NXTHDR(&message, c)) {
+    if (c->cmsg_level != SOL_SOCKET || c->cmsg_type != SO_RXQ_OVFL) continue;
+    uint32_t drops = 0;
+    std::memcpy(&drops, CMSG_DATA(c), sizeof drops);
+    return drops;
+  }
+  return std::nullopt;
+}
+
+// The same count as it stands now: drops after the last datagram read come with no datagram.
+std::optional<uint32_t> DropsNow(int fd) {
+  uint32_t info[SK_MEMINFO_VARS] = {};
+  socklen_t size = sizeof info;
+  if (::getsockopt(fd, SOL_SOCKET, SO_MEMINFO, info, &size) != 0) return std::nullopt;
+  if (size <= SK_MEMINFO_DROPS * sizeof(uint32_t)) return std::nullopt;
+  return info[SK_MEMINFO_DROPS];
+}
+
+}  // namespace
+
+struct UdpReceiver::ReceiveState {
+  explicit ReceiveState(uint32_t instrument) : filter(instrument) {}
+  void Prepare() {
+    for (size_t i = 0; i < kBatch; ++i) {
+      parts[i] = {buffers.data() + i * static_cast<size_t>(kMaxDatagramBytes),
+                  static_cast<size_t>(kMaxDatagramBytes)};
+      messages[i] = {};
+      messages[i].msg_hdr.msg_name = &senders[i];
+      messages[i].msg_hdr.msg_namelen = sizeof senders[i];
+      messages[i].msg_hdr.msg_iov = &parts[i];
+      messages[i].msg_hdr.msg_iovlen = 1;
+      messages[i].msg_hdr.msg_control = controls.data() + i * kControlBytes;
+      messages[i].msg_hdr.msg_controllen = kControlBytes;
+    }
+  }
+
+  std::vector<uint8_t> buffers = std::vector<uint8_t>(kBatch * kMaxDatagramBytes);
+  std::vector<char> controls = std::vector<char>(kBatch * kControlBytes);
+  sockaddr_in senders[kBatch];
+  iovec parts[kBatch];
+  mmsghdr messages[kBatch];
+  SenderFilter filter;
+  uint32_t kernel_drops = 0;  // the kernel's count as last seen
+  uint64_t words_each = 0;    // words of the instrument's last datagram
+};
+
+void UdpReceiver::CountDrops(ReceiveState& state, uint32_t drops) {
+  // The dropped datagrams' sizes are gone; the instrument sends equal ones.
+  if (drops != state.kernel_drops) {
+    dropped_words_.fetch_add(uint64_t{drops - state.kernel_drops} * state.words_each);
+    dropped_.fetch_add(drops - state.kernel_drops);
+  }
+  state.kernel_drops = drops;
+}
+
+void UdpReceiver::ReadQueued(ReceiveState& state, int batches) {
+  DatagramQueue& queue = *queue_;
+  for (int batch = 0; batch < batches; ++batch) {
+    state.Prepare();
+    const int count = ::recvmmsg(socket_, state.messages, kBatch, MSG_DONTWAIT, nullptr);
+    if (count < 0) {
+      if (errno == EINTR) continue;
+      return;  // EAGAIN: nothing more queued; any other error: poll again, as for a lull
+    }
+    for (int k = 0; k < count; ++k) {
+      msghdr& message = state.messages[k].msg_hdr;
+      const size_t size = state.messages[k].msg_len;
+      const sockaddr_in& from = state.senders[k];
+      if (!state.filter.Accept(ntohl(from.sin_addr.s_addr), ntohs(from.sin_port), size)) {
+        foreign_.fetch_add(1);
+        continue;
+      }
+      const uint64_t words = size / 4;
+      if (size > 0) state.words_each = words;
+      if (const std::optional<uint32_t> drops = DropsAtDatagram(message)) CountDrops(state, *drops);
+      int64_t none = -1;
+      if (size > 0)
+        first_datagram_words_.compare_exchange_strong(none, static_cast<int64_t>(words));
+      if (!queue.Push(std::span(static_cast<const uint8_t*>(state.parts[k].iov_base), size))) {
+        // Refused: it left the socket all the same; the delivering thread counts it as lost.
+        datagrams_.fetch_add(1);
+        words_.fetch_add(words);
+      }
+    }
+    queue.Notify();
+    if (static_cast<size_t>(count) < kBatch) return;
+  }
+}
+
 void UdpReceiver::Receive() {
-  // Up to kBatch datagrams per system call: at a few thousand datagrams a second the calls, not
-  // the words, are what the thread spends its time on.
-  constexpr size_t kBatch = 16;
-  constexpr size_t kControlBytes = CMSG_SPACE(sizeof(uint32_t));
   // At a stop, what the socket still holds is read too, but no more than this many batches, so
   // a sender that keeps sending cannot hold the stop.
   constexpr int kStopBatches = 1024;
-  std::vector<uint8_t> buffers(kBatch * static_cast<size_t>(kMaxDatagramBytes));
-  std::vector<char> controls(kBatch * kControlBytes);
-  iovec parts[kBatch];
-  mmsghdr messages[kBatch];
-  uint32_t kernel_drops = 0;  // the socket's running count of datagrams dropped for want of room
-  DatagramQueue& queue = *queue_;
+  ReceiveState state(instrument_address_);
   PreferReceivingThread();
-
-  // Reads what is queued in the socket, at most `batches` calls.
-  auto read_queued = [&](int batches) {
-    for (int batch = 0; batch < batches; ++batch) {
-      for (size_t i = 0; i < kBatch; ++i) {
-        parts[i] = {buffers.data() + i * static_cast<size_t>(kMaxDatagramBytes),
-                    static_cast<size_t>(kMaxDatagramBytes)};
-        messages[i] = {};
-        messages[i].msg_hdr.msg_iov = &parts[i];
-        messages[i].msg_hdr.msg_iovlen = 1;
-        messages[i].msg_hdr.msg_control = controls.data() + i * kControlBytes;
-        messages[i].msg_hdr.msg_controllen = kControlBytes;
-      }
-      const int count = ::recvmmsg(socket_, messages, kBatch, MSG_DONTWAIT, nullptr);
-      if (count < 0) {
-        if (errno == EINTR) continue;
-        return;  // EAGAIN: nothing more queued; any other error: poll again, as for a lull
-      }
-      for (int k = 0; k < count; ++k) {
-        msghdr& message = messages[k].msg_hdr;
-        const size_t size = messages[k].msg_len;
-        const uint64_t words = size / 4;
-        for (cmsghdr* c = CMSG_FIRSTHDR(&message); c != nullptr; c = CMSG_NXTHDR(&message, c)) {
-          if (c->cmsg_level != SOL_SOCKET || c->cmsg_type != SO_RXQ_OVFL) continue;
-          uint32_t drops = 0;
-          std::memcpy(&drops, CMSG_DATA(c), sizeof drops);
-          // The dropped datagrams' sizes are gone; the instrument sends equal ones.
-          if (drops != kernel_drops) {
-            dropped_words_.fetch_add(uint64_t{drops - kernel_drops} * words);
-            dropped_.fetch_add(drops - kernel_drops);
-          }
-          kernel_drops = drops;
-        }
-        int64_t none = -1;
-        first_datagram_words_.compare_exchange_strong(none, static_cast<int64_t>(words));
-        if (!queue.Push(std::span(static_cast<const uint8_t*>(parts[k].iov_base), size))) {
-          // Refused: it left the socket all the same; the delivering thread counts it as lost.
-          datagrams_.fetch_add(1);
-          words_.fetch_add(words);
-        }
-      }
-      queue.Notify();
-      if (static_cast<size_t>(count) < kBatch) return;
-    }
-  };
-
   pollfd fds[2] = {{socket_, POLLIN, 0}, {wake_, POLLIN, 0}};
   for (;;) {
     if (::poll(fds, 2, -1) < 0) {
@@ -200,13 +271,14 @@ void UdpReceiver::Receive() {
       break;
     }
     if (fds[1].revents != 0) {
-      read_queued(kStopBatches);
+      ReadQueued(state, kStopBatches);
       break;
     }
     // Back to poll now and then even while datagrams keep coming, so a flood cannot hide a stop.
-    read_queued(64);
+    ReadQueued(state, 64);
   }
-  queue.Close();
+  if (const std::optional<uint32_t> drops = DropsNow(socket_)) CountDrops(state, *drops);
+  queue_->Close();
 }
 
 void UdpReceiver::Deliver() {
@@ -214,11 +286,15 @@ void UdpReceiver::Deliver() {
   uint64_t lost_reported = 0;
   // Words lost before the path, counted on the other thread, go in here: the path's lock is
   // this thread's alone.
+  uint64_t foreign_reported = 0;
   auto report_lost = [&] {
     const uint64_t lost = dropped_words_.load() + queue.RefusedWords();
     // Already in words, so one word each.
     if (lost != lost_reported) path_.AddSocketDrops(lost - lost_reported, 1);
     lost_reported = lost;
+    const uint64_t foreign = foreign_.load();
+    if (foreign != foreign_reported) path_.AddForeignDatagrams(foreign - foreign_reported);
+    foreign_reported = foreign;
   };
   for (;;) {
     // Take what is queued, then log in the lull, so the file keeps up with the words.

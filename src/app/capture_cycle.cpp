@@ -100,6 +100,7 @@ void CaptureCycle::Execute(const acquisition::CycleStep& s) {
   } else if (auto* x = std::get_if<step::Send>(&s)) {
     link_.Send(x->bytes);
   } else if (auto* x = std::get_if<step::UdpActive>(&s)) {
+    if (x->on) udp_.SetInstrument(x->host);
     udp_.SetActive(x->on);
   } else if (std::holds_alternative<step::ResampleStreamLog>(s)) {
     try {

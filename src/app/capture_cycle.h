@@ -74,8 +74,10 @@ class CaptureCycle : public QObject {
   int RingDisplay() const { return machine_.Path().RingDisplay(); }
   int RingLog() const { return machine_.Path().RingLog(); }
   int RingFillCount() const { return machine_.Path().RingFillCount(); }
-  // Words overwritten in the ring before the log took them, since streaming started.
+  // Words lost before the log took them, since streaming started.
   uint64_t LostWords() const { return machine_.Path().LostWords(); }
+  // What the stream met besides its words, since streaming started.
+  acquisition::StreamCounts StreamCounts() const { return machine_.Path().Counts(); }
   // Words that entered the ring since streaming started, over either transport.
   uint64_t StreamWordsIn() const { return machine_.Path().WordsIn(); }
   bool StreamLogOpen() const { return machine_.Path().LogOpen(); }

@@ -501,15 +501,25 @@ void FmainForm::SetChartTitle(const QString& first_line) const {
 }
 
 // A log with holes must not pass for a complete one: the count stays on screen, in red, from
-// the first lost word until the next start.
-void FmainForm::ShowLostWords(uint64_t lost) {
-  const QString text =
-      lost == 0 ? QString()
-                : QStringLiteral("%1 stream words lost since streaming started").arg(lost);
-  Llost->setText(lost == 0 ? QString() : QStringLiteral("Lost %1").arg(lost));
+// the first lost word until the next start. Refused datagrams and stray bytes are no holes in
+// the log, but they say that something else reached the port; the tooltip names each count.
+void FmainForm::ShowStreamCounts(const acquisition::StreamCounts& counts) {
+  QStringList lines;
+  if (counts.lost_words != 0) {
+    lines << QStringLiteral("%1 stream words lost since streaming started").arg(counts.lost_words);
+  }
+  if (counts.foreign_datagrams != 0) {
+    lines
+        << QStringLiteral("%1 datagrams from other senders refused").arg(counts.foreign_datagrams);
+  }
+  if (counts.stray_bytes != 0) {
+    lines << QStringLiteral("%1 bytes that made no whole word").arg(counts.stray_bytes);
+  }
+  const QString text = lines.join(QLatin1Char('\n'));
+  Llost->setText(lines.isEmpty() ? QString() : QStringLiteral("Lost %1").arg(counts.lost_words));
   Llost->setToolTip(text);
-  Llost->setAccessibleName(lost == 0 ? QStringLiteral("Lost stream words") : text);
-  Llost->setVisible(lost != 0);
+  Llost->setAccessibleName(lines.isEmpty() ? QStringLiteral("Lost stream words") : text);
+  Llost->setVisible(!lines.isEmpty());
   CBstream->setToolTip(text);
 }
 

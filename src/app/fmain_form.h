@@ -87,9 +87,9 @@ class FmainForm {
   // The pulse chart's title, which is also its accessible name.
   void SetChartTitle(const QString& first_line) const;
 
-  // "Lost N" in red beside the Stream box, with N in its tooltip and accessible name; hidden
-  // for 0.
-  void ShowLostWords(uint64_t lost);
+  // "Lost N" in red beside the Stream box, with N, the datagrams from other senders refused and
+  // the bytes that made no whole word in its tooltip and accessible name; hidden when all are 0.
+  void ShowStreamCounts(const acquisition::StreamCounts& counts);
 
   // The box that shows a figure; none for Lpcycles, which is a label.
   QLineEdit* FigureBox(analysis::Figure figure) const;

@@ -83,6 +83,24 @@ void PassDisplay::ApplyFlight(const analysis::FlightFigures& flight) {
   pass_.Hold({pass_.Held().pp_percent, flight.held_quality});
 }
 
+void PassDisplay::Clear() {
+  for (size_t f = 0; f < analysis::kFigureCount; ++f) SetFigureText(Figure(f), "");
+  for (int series :
+       {presentation::kSeriesCh1, presentation::kSeriesAverage, presentation::kSeriesCh2}) {
+    ui_.Chart1->ClearSeries(series);
+  }
+  ui_.Chart1->Replot();
+  ui_.Chart2->ClearBars();
+  ui_.Chart2->Replot();
+  if (ui_.AnalysisShown()) {
+    ui_.ShowReadout({}, {});
+    ui_.Chart3->Show(presentation::TimingView{});
+    ui_.Chart4->Show({});
+  }
+  drawn_intervals_.clear();
+  stability_.clear();
+}
+
 QString PassDisplay::FigureText(Figure figure) const {
   if (figure == Figure::kLpcycles) return ui_.Lpcycles->text();
   return ui_.FigureBox(figure)->text();

@@ -23,6 +23,9 @@ class PassDisplay {
   // convert; what was shown before the failure stays.
   void Apply(const analysis::PassResult& result, analysis::GraphView view);
   void ApplyFlight(const analysis::FlightFigures& flight);
+  // Empties every figure box, both charts and the timing readout: nothing of an earlier capture
+  // is left to pass for a new one's. The held maxima are the pass's and stay.
+  void Clear();
 
   QString FigureText(analysis::Figure figure) const;
   void SetFigureText(analysis::Figure figure, const std::string& text);

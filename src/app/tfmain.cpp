@@ -507,6 +507,9 @@ void TFmain::ApplyCycleStep(const acquisition::CycleStep& s) {
     // The cycle has listed the box's off steps itself.
     const QSignalBlocker block(ui_.CBactive);
     ui_.CBactive->setChecked(false);
+  } else if (std::holds_alternative<step::UncheckStream>(s)) {
+    const QSignalBlocker block(ui_.CBstream);
+    ui_.CBstream->setChecked(false);
   } else if (std::holds_alternative<step::LockFileButtons>(s)) {
     LockFileButtons();
   } else if (std::holds_alternative<step::UnlockFileButtons>(s)) {
@@ -523,11 +526,13 @@ void TFmain::ApplyCycleStep(const acquisition::CycleStep& s) {
     ShowError(QString::fromStdString(x->message));
   } else if (auto* x = std::get_if<step::Beep>(&s)) {
     for (int i = 0; i < x->count; ++i) QApplication::beep();
-  } else if (auto* x = std::get_if<step::LostWords>(&s)) {
-    ShowLostWords(x->words);
-    tracker_.SetLostWords(static_cast<int64_t>(x->words));
+  } else if (auto* x = std::get_if<step::ShowStreamCounts>(&s)) {
+    ShowStreamCounts(x->counts);
+    tracker_.SetLostWords(static_cast<int64_t>(x->counts.lost_words));
   } else if (std::holds_alternative<step::RunStarted>(s)) {
     RunStarted();
+  } else if (auto* x = std::get_if<step::RunLive>(&s)) {
+    RunLive(*x);
   } else if (auto* x = std::get_if<step::RunStopped>(&s)) {
     RunStopped(*x);
   }
@@ -542,29 +547,34 @@ void TFmain::WireRunTracker() {
 void TFmain::RunStarted() {
   tracker_.Begin(analysis::RunTracker::Clock::now());
   run_.reset();
+  display_.Clear();
+  SetChartTitle(QString::fromLatin1(texts::kWaitingChartTitle));
+  ShowStreamCounts({});
   ShowRunView();
+}
+
+void TFmain::RunLive(const acquisition::step::RunLive& live) {
+  SetChartTitle(QString::fromLatin1(texts::kChartTitle));
+  Guarded([&] { persistence::RemoveRunSummary(live.log_path); });
 }
 
 // Called while a stop's steps are applied: a summary that cannot be written is queued for the
 // error display, so the rest of the stop still runs.
 void TFmain::RunStopped(const acquisition::step::RunStopped& stop) {
-  tracker_.SetLostWords(static_cast<int64_t>(cycle_->LostWords()));
+  SetChartTitle(QString::fromLatin1(texts::kChartTitle));
+  if (!stop.logged) return;  // the previous log and its summary stand
+  tracker_.SetLostWords(static_cast<int64_t>(stop.counts.lost_words));
   const auto noise = RunNoise();
   // The record waits for every word still queued for the figures; the view then shows them all.
-  const persistence::RunSummaryRecord record =
-      tracker_.Record(analysis::RunTracker::Clock::now(), stop.failure,
-                      cycle_->Machine().Path().LogLines(), noise);
+  persistence::RunSummaryRecord record = tracker_.Record(
+      analysis::RunTracker::Clock::now(), stop.failure, cycle_->Machine().Path().LogLines(), noise);
+  record.foreign_datagrams = static_cast<int64_t>(stop.counts.foreign_datagrams);
+  record.stray_bytes = static_cast<int64_t>(stop.counts.stray_bytes);
   if (ui_.AnalysisShown()) {
     run_ = tracker_.Summary(noise);
     ShowRunView();
   }
-  try {
-    persistence::WriteRunSummary(stop.log_path, record);
-  } catch (const common::Error& error) {
-    ShowError(QString::fromStdString(error.Message()));
-  } catch (const std::exception& error) {
-    ShowError(QString::fromStdString(error.what()));
-  }
+  Guarded([&] { persistence::WriteRunSummary(stop.log_path, record); });
 }
 
 void TFmain::ShowRun(bool stream_pass) {
@@ -602,6 +612,8 @@ analysis::RunTracker::Noise TFmain::RunNoise() const {
 
 void TFmain::SetChartTitle(const QString& first_line) { ui_.SetChartTitle(first_line); }
 
-void TFmain::ShowLostWords(uint64_t lost) { ui_.ShowLostWords(lost); }
+void TFmain::ShowStreamCounts(const acquisition::StreamCounts& counts) {
+  ui_.ShowStreamCounts(counts);
+}
 
 }  // namespace app

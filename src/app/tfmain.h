@@ -106,8 +106,9 @@ class TFmain : public QWidget {
   analysis::GraphView Graph() const { return ui_.CheckedGraph(); }
 
   void SetChartTitle(const QString& first_line);
-  // Words overwritten in the ring before the log took them, since streaming started.
-  void ShowLostWords(uint64_t lost);
+  // What the stream met besides its words since streaming started: lost words, datagrams from
+  // other senders, bytes that made no whole word.
+  void ShowStreamCounts(const acquisition::StreamCounts& counts);
 
   // What the rest of the program and the tests reach.
   const FmainForm& Form() const { return ui_; }
@@ -161,9 +162,12 @@ class TFmain : public QWidget {
 
   // The whole run of a stream: the tracker hears every logged word; each stream pass refreshes
   // the Run line and the Stability view's whole-run curve, which stay after the stop until a
-  // pass of a block; every stop writes the run's summary beside its log.
+  // pass of a block. Until the run's first word the window shows that it waits for the
+  // instrument and nothing of an earlier capture; the first word replaces the previous log and
+  // drops its summary, and a stop after it writes the run's summary beside the log.
   void WireRunTracker();
   void RunStarted();
+  void RunLive(const acquisition::step::RunLive& live);
   void RunStopped(const acquisition::step::RunStopped& stop);
   void ShowRun(bool stream_pass);
   void ShowRunView();

@@ -7,6 +7,7 @@ inline constexpr char kApplicationName[] = "K390cap";  // also the error box's t
 inline constexpr char kCaption[] = "K390 Vantrix  -  Brantel Ltd  -  V1.0.15";
 inline constexpr char kChartTitle[] = "K390 Jitter Data";
 inline constexpr char kLiveChartTitle[] = "K390 Jitter Data [Live]";
+inline constexpr char kWaitingChartTitle[] = "K390 Jitter Data [waiting for the instrument]";
 inline constexpr char kVerticalScale[] = "Vertical Scale +/-";
 inline constexpr char kHorizontalScale[] = "Horizontal Scale";
 inline constexpr char kStreamUdp[] = "Stream-UDP";

@@ -1,11 +1,15 @@
 #include "persistence/run_summary.h"
 
+#include <unistd.h>
+
+#include <cerrno>
 #include <cmath>
 #include <cstdio>
 #include <ctime>
 #include <filesystem>
 #include <nlohmann/json.hpp>
 
+#include "common/error.h"
 #include "persistence/text_file.h"
 
 namespace persistence {
@@ -65,6 +69,8 @@ std::string RunSummaryJson(const RunSummaryRecord& r) {
       {"instrument_seconds", Real(r.instrument_seconds)},
       {"mean_rate", Real(r.mean_rate)},
       {"lost_words", r.lost_words},
+      {"foreign_datagrams", r.foreign_datagrams},
+      {"stray_bytes", r.stray_bytes},
       {"missing_pulses", r.missing_pulses},
       {"extra_pulses", r.extra_pulses},
       {"min_interval", r.min_interval},
@@ -87,6 +93,13 @@ std::string WriteRunSummary(std::string_view log_path, const RunSummaryRecord& r
   const std::string path = SummaryPath(log_path);
   ReplaceTextFile(path, RunSummaryJson(record));
   return path;
+}
+
+void RemoveRunSummary(std::string_view log_path) {
+  const std::string path = SummaryPath(log_path);
+  if (::unlink(path.c_str()) != 0 && errno != ENOENT) {
+    throw common::FileError("Cannot remove", path, errno);
+  }
 }
 
 }  // namespace persistence

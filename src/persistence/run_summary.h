@@ -24,6 +24,8 @@ struct RunSummaryRecord {
   double instrument_seconds = 0;
   double mean_rate = 0;
   int64_t lost_words = 0;
+  int64_t foreign_datagrams = 0;  // datagrams from other senders, refused
+  int64_t stray_bytes = 0;        // bytes that made no whole word
   int64_t missing_pulses = 0;
   int64_t extra_pulses = 0;
   int64_t min_interval = 0;
@@ -57,5 +59,9 @@ std::string RunSummaryJson(const RunSummaryRecord& record);
 // Writes the record beside the log and returns the summary's path. Throws common::Error as
 // ReplaceTextFile does.
 std::string WriteRunSummary(std::string_view log_path, const RunSummaryRecord& record);
+
+// Removes the summary beside the log, if there is one: a new run's log has replaced the one it
+// described. Throws common::Error("Cannot remove \"<path>\": <reason>").
+void RemoveRunSummary(std::string_view log_path);
 
 }  // namespace persistence

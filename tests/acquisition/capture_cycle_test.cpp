@@ -4,6 +4,8 @@
 
 #include <algorithm>
 #include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <string>
 #include <vector>
 
@@ -23,11 +25,12 @@ std::string Text(const CycleStep& s) {
   if (std::holds_alternative<CloseLink>(s)) return "close";
   if (auto* x = std::get_if<Send>(&s)) return "send " + x->bytes;
   if (std::holds_alternative<RunPass>(s)) return "pass";
-  if (auto* x = std::get_if<UdpActive>(&s)) return x->on ? "udp on" : "udp off";
+  if (auto* x = std::get_if<UdpActive>(&s)) return x->on ? "udp on " + x->host : "udp off";
   if (std::holds_alternative<ResampleStreamLog>(s)) return "resample";
   if (auto* x = std::get_if<Raise>(&s)) return "raise " + x->message;
   if (auto* x = std::get_if<ShowError>(&s)) return "error " + x->message;
   if (std::holds_alternative<UncheckAutoSample>(s)) return "uncheck auto";
+  if (std::holds_alternative<UncheckStream>(s)) return "uncheck stream";
   if (auto* x = std::get_if<Enable>(&s)) {
     static const char* names[] = {"auto", "sample", "stream"};
     return std::string(x->on ? "enable " : "disable ") + names[static_cast<int>(x->control)];
@@ -39,8 +42,13 @@ std::string Text(const CycleStep& s) {
   if (std::holds_alternative<ResetQualityPeak>(s)) return "reset quality";
   if (auto* x = std::get_if<Beep>(&s)) return "beep " + std::to_string(x->count);
   if (auto* x = std::get_if<RunStarted>(&s)) return "run started " + x->log_path;
-  if (auto* x = std::get_if<RunStopped>(&s)) return "run stopped " + x->log_path + x->failure;
-  return "lost " + std::to_string(std::get<LostWords>(s).words);
+  if (auto* x = std::get_if<RunLive>(&s)) return "run live " + x->log_path;
+  if (auto* x = std::get_if<RunStopped>(&s)) {
+    return "run stopped " + x->log_path + (x->logged ? "" : " (no word)") + x->failure;
+  }
+  const StreamCounts& counts = std::get<ShowStreamCounts>(s).counts;
+  return "counts " + std::to_string(counts.lost_words) + "/" +
+         std::to_string(counts.foreign_datagrams) + "/" + std::to_string(counts.stray_bytes);
 }
 
 // Carries an event out as a caller whose steps all succeed: opening the link makes it active,
@@ -320,9 +328,16 @@ TEST(CaptureCycle, ThePassEndDiscardsLeftoversExceptAPartWordInBinaryMode) {
     ASSERT_TRUE(cycle.ClearRxOnNext());
     Drive(cycle, in, cycle.BytesArrived(in, "\x03\x04"));
     EXPECT_FALSE(cycle.ClearRxOnNext());
-    EXPECT_EQ(cycle.RxBuffer(), binary ? "" : "\x03\x04");  // binary: the word went to the ring
-    EXPECT_EQ(cycle.Path().RingWrite(), binary ? 1 : 0);
+    EXPECT_EQ(cycle.RxBuffer(), binary ? "" : "\x03\x04");  // binary: the word was taken
   }
+}
+
+// Datagrams of `words` words (1, 2, ...) after the dropped first one.
+void FeedWords(CaptureCycle& cycle, int words) {
+  std::vector<uint8_t> bytes(4 * static_cast<size_t>(words));
+  for (size_t i = 0; i < bytes.size(); i += 4) bytes[i] = static_cast<uint8_t>(i + 1);
+  cycle.Datagram(std::vector<uint8_t>(4, 9));  // the first datagram of a start is dropped
+  cycle.Datagram(bytes);
 }
 
 TEST(CaptureCycle, TheStreamTriggerRunsByCountAndByTime) {
@@ -337,7 +352,7 @@ TEST(CaptureCycle, TheStreamTriggerRunsByCountAndByTime) {
   const Case cases[] = {
       {"neither", 5, kTickWrap - 100 + 250, false},
       {"N words in", 10, kTickWrap - 100 + 1, true},
-      {"over 250 ms, across the wrap", 0, 151, true},
+      {"over 250 ms, across the wrap", 5, 151, true},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
@@ -349,28 +364,113 @@ TEST(CaptureCycle, TheStreamTriggerRunsByCountAndByTime) {
     in.now = kTickWrap - 100;
     const Lines start = Drive(cycle, in, cycle.StreamToggled(in));
     EXPECT_EQ(start, (Lines{"reset peaks", "run started " + log, "disable auto", "disable sample",
-                            "lock", "udp on", "timer off", "open 127.0.0.1:38253", "interval 50",
-                            "timer on"}));
+                            "lock", "udp on 127.0.0.1", "timer off", "open 127.0.0.1:38253",
+                            "interval 50", "timer on"}));
     EXPECT_EQ(cycle.PendingCommand(), "<K390><STREAM>1</STREAM></K390>");
-    std::vector<uint8_t> bytes(4 * static_cast<size_t>(c.words));
-    for (size_t i = 0; i < bytes.size(); i += 4) bytes[i] = static_cast<uint8_t>(i + 1);
-    cycle.Datagram(std::vector<uint8_t>(4, 9));  // the first datagram of a start is dropped
-    cycle.Datagram(bytes);
+    FeedWords(cycle, c.words);
     in.now = c.now;
     in.link_active = false;  // the UDP transport: nothing to send on
     const Lines tick = Drive(cycle, in, cycle.Tick(in));
+    EXPECT_EQ(tick.front(), "run live " + log);
     EXPECT_EQ(!tick.empty() && tick.back() == "pass", c.pass);
     EXPECT_EQ(cycle.State(), CycleState::kStreaming);
 
     in.stream = false;
     const Lines stop = Drive(cycle, in, cycle.StreamToggled(in));
-    EXPECT_EQ(stop, (Lines{"udp off", "run stopped " + log, "lost 0", "enable auto",
+    EXPECT_EQ(stop, (Lines{"udp off", "run stopped " + log, "counts 0/0/0", "enable auto",
                            "enable sample", "unlock", "resample", "timer off",
                            "open 127.0.0.1:38253", "interval 50", "timer on"}));
     EXPECT_EQ(cycle.PendingCommand(), "<K390><STREAM>0</STREAM></K390>");
     EXPECT_FALSE(cycle.Path().LogOpen());
   }
   std::filesystem::remove(dir + "stream.dat");
+}
+
+// A start the instrument never answers with a word ends at the reply timeout, as if Stream were
+// unchecked, and leaves the previous log as it was; until then no pass shows the ring's old
+// words.
+TEST(CaptureCycle, AStreamNeverHeardFromEndsAtTheReplyTimeout) {
+  const std::string dir = ::testing::TempDir() + "silent/";
+  std::filesystem::create_directories(dir);
+  const std::string log = dir + "stream.dat";
+  const std::string silent(kSilentInstrument);
+  struct Case {
+    const char* name;
+    StreamTransport transport;
+    int words;
+    int32_t after_ms;
+    bool ends;
+  };
+  const Case cases[] = {
+      {"UDP, at the timeout", StreamTransport::kUdp, 0, 4000, false},
+      {"UDP, past it", StreamTransport::kUdp, 0, 4001, true},
+      {"TCP, past it", StreamTransport::kTcp, 0, 4001, true},
+      {"UDP, words in", StreamTransport::kUdp, 3, 4001, false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    { std::ofstream(log, std::ios::binary) << "7\r\n"; }
+    CaptureCycle cycle(dir);
+    cycle.SetTransport(c.transport);
+    CycleInputs in = Controls();
+    in.stream = true;
+    in.now = 1000;
+    Drive(cycle, in, cycle.StreamToggled(in));
+    if (c.words > 0) FeedWords(cycle, c.words);
+    in.now = 1000 + c.after_ms;
+    const Lines tick = Drive(cycle, in, cycle.Tick(in));
+    EXPECT_EQ(std::count(tick.begin(), tick.end(), "pass"), c.words > 0 ? 1 : 0);
+    EXPECT_EQ(cycle.State() == CycleState::kStreaming, !c.ends);
+    if (c.ends) {
+      EXPECT_EQ(tick.front(), "uncheck stream");
+      EXPECT_EQ(std::count(tick.begin(), tick.end(), "run stopped " + log + " (no word)" + silent),
+                1);
+      EXPECT_EQ(std::count(tick.begin(), tick.end(), "resample"), 0);
+      EXPECT_EQ(tick.back(), "raise " + silent);
+      EXPECT_EQ(cycle.PendingCommand(), "<K390><STREAM>0</STREAM></K390>");
+    } else {
+      in.stream = false;
+      Drive(cycle, in, cycle.StreamToggled(in));
+    }
+    std::ifstream kept(log, std::ios::binary);
+    const std::string content((std::istreambuf_iterator<char>(kept)), {});
+    EXPECT_EQ(content == "7\r\n", c.words == 0);
+    EXPECT_FALSE(std::filesystem::exists(log + ".tmp"));
+  }
+  std::filesystem::remove_all(dir);
+}
+
+TEST(CaptureCycle, TheAcknowledgementOfAUdpStartLeavesNoReplyDue) {
+  CaptureCycle cycle(::testing::TempDir());
+  cycle.SetTransport(StreamTransport::kUdp);
+  CycleInputs in = Controls();
+  in.stream = true;
+  Drive(cycle, in, cycle.StreamToggled(in));
+  Drive(cycle, in, cycle.Tick(in));
+  EXPECT_TRUE(cycle.ReplyDue());
+  Drive(cycle, in, cycle.BytesArrived(in, "<K390><STREAM>\r\n1</STREAM></K390>"));
+  EXPECT_FALSE(cycle.ReplyDue());
+  in.stream = false;
+  Drive(cycle, in, cycle.StreamToggled(in));
+}
+
+// A TCP stream's part word is counted when the link has closed under it; while the link is up
+// its rest may still come (and is not the run's: the stop came first).
+TEST(CaptureCycle, APartWordLeftAtTheCloseOfATcpStreamIsCounted) {
+  for (const bool closed : {false, true}) {
+    SCOPED_TRACE(closed ? "link closed" : "link up");
+    CaptureCycle cycle(::testing::TempDir());
+    cycle.SetTransport(StreamTransport::kTcp);
+    CycleInputs in = Controls();
+    in.stream = true;
+    Drive(cycle, in, cycle.StreamToggled(in));
+    Drive(cycle, in, cycle.BytesArrived(in, "<K390><STREAM>\r\n1</STREAM></K390>"));
+    Drive(cycle, in, cycle.BytesArrived(in, std::string("\x01\x02\x03\x04\x05\x06", 6)));
+    in.stream = false;
+    in.link_active = !closed;
+    const Lines stop = Drive(cycle, in, cycle.StreamToggled(in));
+    EXPECT_EQ(std::count(stop.begin(), stop.end(), closed ? "counts 0/0/2" : "counts 0/0/0"), 1);
+  }
 }
 
 // A run whose log fails part-way ends early: the stop says why, whether the stop itself fails

@@ -1,7 +1,9 @@
 #include "acquisition/stream_log.h"
 
 #include <gtest/gtest.h>
+#include <sys/resource.h>
 
+#include <csignal>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
@@ -51,15 +53,76 @@ TEST_F(StreamLogFile, LinesAreUnsignedDecimalWithCrLf) {
   EXPECT_EQ(Content(), "100\r\n0\r\n4294967295\r\n12\r\n");
 }
 
-TEST_F(StreamLogFile, OpeningEmptiesAnExistingLog) {
-  {
-    std::ofstream old(path_, std::ios::binary);
-    old << "stale content\r\n";
+// The previous log is the operator's data until a new run has a word to put in its place.
+TEST_F(StreamLogFile, ALogReplacesTheFileAtItsPathOnlyWithItsFirstLine) {
+  struct Case {
+    const char* name;
+    bool through_link;  // the path is a symbolic link to the previous log
+    int lines;
+    std::string after;
+  };
+  const Case cases[] = {
+      {"no line", false, 0, "old\r\n"},
+      {"no line, through a link", true, 0, "old\r\n"},
+      {"two lines", false, 2, "5\r\n5\r\n"},
+      {"two lines, through a link", true, 2, "5\r\n5\r\n"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    const std::string target = (dir_ / "kept.dat").string();
+    fs::remove(path_);
+    std::ofstream(c.through_link ? target : path_, std::ios::binary) << "old\r\n";
+    if (c.through_link) fs::create_symlink(target, path_);
+    StreamLog log;
+    log.Open(path_);
+    EXPECT_EQ(Content(), "old\r\n");
+    for (int i = 0; i < c.lines; ++i) log.WriteDelta(5);
+    EXPECT_EQ(log.Started(), c.lines > 0);
+    log.Close();
+    EXPECT_EQ(Content(), c.after);
+    EXPECT_EQ(fs::is_symlink(path_), c.through_link);
+    for (const auto& entry : fs::directory_iterator(dir_)) {
+      EXPECT_EQ(entry.path().extension(), ".dat") << entry.path();  // no temporary file left
+    }
   }
-  StreamLog log;
-  log.Open(path_);
-  log.Close();
-  EXPECT_EQ(Content(), "");
+}
+
+void LimitFileSize(rlim_t bytes) {
+  rlimit limit{};
+  ::getrlimit(RLIMIT_FSIZE, &limit);
+  limit.rlim_cur = bytes;
+  ::setrlimit(RLIMIT_FSIZE, &limit);
+}
+
+// A full disk: what reached the file is cut back to whole lines, the count is the file's, and
+// no later line follows the hole.
+TEST_F(StreamLogFile, AWriteThatFailsPartWayIsCutBackToItsLastWholeLine) {
+  rlimit saved{};
+  ::getrlimit(RLIMIT_FSIZE, &saved);
+  ::signal(SIGXFSZ, SIG_IGN);
+  for (const rlim_t limit : {rlim_t{5}, rlim_t{65536 + 7}, rlim_t{200003}}) {
+    SCOPED_TRACE(limit);
+    LimitFileSize(limit);
+    StreamLog log;
+    log.Open(path_);
+    std::string message;
+    try {
+      for (uint64_t i = 0; i < 50000; ++i) log.WriteDelta(1000000 + i);
+    } catch (const common::Error& error) {
+      message = error.what();
+    }
+    EXPECT_THROW(log.WriteDelta(7), common::Error);
+    EXPECT_NO_THROW(log.Close());
+    ::setrlimit(RLIMIT_FSIZE, &saved);
+    EXPECT_NE(message.find("File too large"), std::string::npos) << message;
+    const std::string content = Content();
+    EXPECT_LE(content.size(), limit);
+    EXPECT_GT(content.size() + 9, limit);  // one 9-byte line short of the limit at most
+    EXPECT_TRUE(content.empty() || content.ends_with("\r\n"));
+    EXPECT_EQ(log.LinesWritten(), static_cast<int64_t>(content.size() / 9));
+    EXPECT_EQ(content.substr(0, 18),
+              std::string("1000000\r\n1000001\r\n").substr(0, content.size()));
+  }
 }
 
 TEST_F(StreamLogFile, LongLogsKeepEveryLineInOrder) {

@@ -53,6 +53,7 @@ class FakeView {
   QStringList errors;
   int beeps = 0;
   uint64_t lost_shown = 0;
+  std::vector<acquisition::step::RunStopped> stops;
   // Runs inside pass number n (from 1), before its input is taken.
   std::function<void(size_t n)> on_pass;
   bool fail_pass = false;
@@ -94,6 +95,8 @@ class FakeView {
       }
     } else if (std::holds_alternative<step::UncheckAutoSample>(s)) {
       auto_checked = false;
+    } else if (std::holds_alternative<step::UncheckStream>(s)) {
+      stream_checked = false;
     } else if (std::holds_alternative<step::LockFileButtons>(s)) {
       file_buttons_enabled = false;
       sample_enabled = false;
@@ -108,8 +111,10 @@ class FakeView {
       errors << QString::fromStdString(x->message);
     } else if (auto* x = std::get_if<step::Beep>(&s)) {
       beeps += x->count;
-    } else if (auto* x = std::get_if<step::LostWords>(&s)) {
-      lost_shown = x->words;
+    } else if (auto* x = std::get_if<step::ShowStreamCounts>(&s)) {
+      lost_shown = x->counts.lost_words;
+    } else if (auto* x = std::get_if<step::RunStopped>(&s)) {
+      stops.push_back(*x);
     }
   }
 

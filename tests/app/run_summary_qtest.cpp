@@ -1,6 +1,7 @@
 // The whole run of a stream as the window keeps it, against k390sim on 127.0.0.1: the Run line
-// and the whole-run Stability curve while streaming and after the stop, and the summary file
-// every stop leaves beside the log, also when the log or the summary cannot be written.
+// and the whole-run Stability curve while streaming and after the stop, the summary file every
+// stop leaves beside the log, also when the log or the summary cannot be written, and the log
+// and summary a start the instrument never answers leaves as they were.
 #include <QCheckBox>
 #include <QDir>
 #include <QFile>
@@ -8,6 +9,7 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QLabel>
+#include <QLineEdit>
 #include <QLocale>
 #include <QtTest>
 
@@ -26,14 +28,18 @@ QJsonObject ReadSummary(const Session& s) {
   return QJsonDocument::fromJson(ReadBytes(s.File("stream.summary.json"))).object();
 }
 
-// Streams until the ring holds `words` words, then stops: the stop has closed the log when
-// the click returns.
-void StreamAndStop(Session& s, int words) {
+// Streams until the ring holds `words` words and stops, or until the run ends on its own (a
+// failed log write ends it): the log is closed when this returns.
+void StreamAndStop(Session& s, int words, bool ends_early) {
   TFmain& w = s.w();
   w.Form().CBstream->click();
-  QVERIFY(w.Form().CBstream->isChecked());
-  QTRY_VERIFY_WITH_TIMEOUT(w.Cycle().RingWrite() == words, kWaitMs);
-  w.Form().CBstream->click();
+  if (ends_early) {
+    QTRY_VERIFY_WITH_TIMEOUT(!w.Form().CBstream->isChecked(), kWaitMs);
+  } else {
+    QVERIFY(w.Form().CBstream->isChecked());
+    QTRY_VERIFY_WITH_TIMEOUT(w.Cycle().RingWrite() == words, kWaitMs);
+    w.Form().CBstream->click();
+  }
   QVERIFY(!w.Cycle().StreamLogOpen());
 }
 
@@ -45,6 +51,7 @@ class RunSummaryTest : public QObject {
  private slots:
   void StreamedRunShowsTheWholeRunAndLeavesItsSummary();
   void RunThatCannotBeWrittenSaysSo();
+  void StartNeverAnsweredShowsItWaitsThenEndsAndKeepsThePreviousRun();
 };
 
 void RunSummaryTest::StreamedRunShowsTheWholeRunAndLeavesItsSummary() {
@@ -112,8 +119,8 @@ void RunSummaryTest::StreamedRunShowsTheWholeRunAndLeavesItsSummary() {
   QVERIFY(run_line->isHidden());
 }
 
-// A log on a full disk: the summary says why the run ended early. A summary whose place is
-// taken: the stop still completes and the failure is shown as a window error.
+// A log on a full disk: the run ends there, and the summary says why it ended early. A summary
+// whose place is taken: the stop still completes and the failure is shown as a window error.
 void RunSummaryTest::RunThatCannotBeWrittenSaysSo() {
   struct Case {
     const char* name;
@@ -135,13 +142,53 @@ void RunSummaryTest::RunThatCannotBeWrittenSaysSo() {
     } else {
       QVERIFY(QDir(s.dir.path()).mkdir("stream.summary.json"));
     }
-    StreamAndStop(s, 500);
+    StreamAndStop(s, 500, c.full_disk);
     QVERIFY2(!s.errors.isEmpty(), c.name);
     QVERIFY2(s.errors.join('\n').contains(c.error), qPrintable(s.errors.join('\n')));
     if (!c.ended_early) continue;
+    QCOMPARE(s.errors.size(), 1);  // the run's end does not report the failure again
     const QJsonValue why = ReadSummary(s)["ended_early"];
     QVERIFY2(why.toString().contains(c.ended_early), qPrintable(why.toString()));
+    QCOMPARE(ReadSummary(s)["words"].toInt(), 0);
   }
+}
+
+// While the instrument is silent the window shows that it waits, and nothing of the previous
+// run; the reply timeout then ends the start with its message, and the previous run's log and
+// summary stay as they were.
+void RunSummaryTest::StartNeverAnsweredShowsItWaitsThenEndsAndKeepsThePreviousRun() {
+  Simulator sim;
+  QVERIFY(sim.Start({"--freq", "20000", "--drop-every", "7", "--words", "2000"}));
+  Session s(Settings(sim.Port(), "SAMPLES=50\r\nSTREAM=TCP\r\nANALYSIS=TRUE\r\n").constData());
+  TFmain& w = s.w();
+  StreamAndStop(s, 2000, false);
+  QTRY_VERIFY_WITH_TIMEOUT(!w.Cycle().Timer1().Enabled(), kWaitMs);
+  QVERIFY(!w.Form().Esampavg->text().isEmpty());
+  QVERIFY(!w.Form().Lpulses->text().isEmpty());  // the dropped pulses were named
+  const QByteArray log = ReadBytes(s.File("stream.dat"));
+  const QByteArray summary = ReadBytes(s.File("stream.summary.json"));
+  QVERIFY(!log.isEmpty() && !summary.isEmpty());
+
+  Simulator silent;
+  QVERIFY(silent.Start({"--no-reply"}));
+  w.SetText(w.Form().Eport, QString::number(silent.Port()));
+  w.Form().CBstream->click();
+  const auto waiting = [&] {
+    return w.Form().Chart1->Title() == "K390 Jitter Data [waiting for the instrument]" &&
+           w.Form().Esampavg->text().isEmpty() && w.Form().Ejitpp_max->text().isEmpty() &&
+           w.Form().Lpulses->isHidden() && w.Chart1().PointCount(0) == 0 &&
+           w.Pass().PPPercentPeak() == 0;
+  };
+  for (int i = 0; i < 20; ++i) {  // a second of ticks and 250 ms passes, were any to run
+    QVERIFY(waiting());
+    QTest::qWait(50);
+  }
+  QTRY_VERIFY_WITH_TIMEOUT(!w.Form().CBstream->isChecked(), kWaitMs);
+  QCOMPARE(s.errors, QStringList{"No stream words from the instrument within 4000 ms."});
+  QVERIFY(!w.Cycle().StreamLogOpen());
+  QCOMPARE(w.Form().Chart1->Title(), QString("K390 Jitter Data"));
+  QCOMPARE(ReadBytes(s.File("stream.dat")), log);
+  QCOMPARE(ReadBytes(s.File("stream.summary.json")), summary);
 }
 
 QTEST_MAIN(RunSummaryTest)

@@ -140,11 +140,11 @@ class StreamTest : public QObject {
     QCOMPARE(cycle_->Timer1().Interval(), 50);
 
     QTRY_COMPARE_WITH_TIMEOUT(instrument_->requests.size(), 1, kWait);
-    // After the acknowledgement the link closes; the timer runs on with the tag at 1.
+    // After the acknowledgement the link closes; the timer runs on, and nothing is due.
     QTRY_VERIFY_WITH_TIMEOUT(!cycle_->ClientSocket1().Active(), kWait);
     QVERIFY(cycle_->StreamBinary());
     QVERIFY(cycle_->Timer1().Enabled());
-    QVERIFY(cycle_->Machine().ReplyDue());
+    QVERIFY(!cycle_->Machine().ReplyDue());
 
     QUdpSocket sender;
     const auto port = cycle_->IdUDPServer1().Port();
@@ -354,31 +354,18 @@ class StreamTest : public QObject {
     view_->samples = "50";
     Start(1);
     QTRY_VERIFY_WITH_TIMEOUT(!cycle_->ClientSocket1().Active(), kWait);
-    // With no words arriving, the 250 ms rule still starts passes.
-    QTRY_VERIFY_WITH_TIMEOUT(view_->passes.size() >= 2, kWait);
+    // Until the first word no pass runs: it could only show the ring's words of an earlier run.
+    QSignalSpy ticks(&cycle_->Timer1(), &app::CaptureTimer::Tick);
+    QTRY_VERIFY_WITH_TIMEOUT(ticks.count() >= 8, kWait);
+    QVERIFY(view_->passes.empty());
     Inject({1});
     Inject(Words(200, 1000));
     QTRY_VERIFY_WITH_TIMEOUT(!view_->window_counts.empty() && view_->window_counts.back() == 51,
                              kWait);
     QTRY_COMPARE_WITH_TIMEOUT(cycle_->RingFillCount(), 9, kWait);
-    QVERIFY(view_->errors.isEmpty());
-  }
-
-  void AReplyTimeoutWhileStreamingOverTcpKeepsTheLinkAndTheTicks() {
-    instrument_->reply = nullptr;  // the stream command is never acknowledged
-    Start(2);
-    QTRY_COMPARE_WITH_TIMEOUT(instrument_->requests.size(), 1, kWait);
-    QVERIFY(cycle_->Machine().ReplyDue());
-    QCOMPARE(cycle_->Timer1().Interval(), 4000);
-    QTRY_COMPARE_WITH_TIMEOUT(cycle_->Timer1().Interval(), 50, 3 * kWait);
-    QVERIFY(cycle_->Timer1().Enabled());
-    QVERIFY(cycle_->ClientSocket1().Active());
-    QVERIFY(cycle_->Machine().ReplyDue());
-    QVERIFY(!cycle_->StreamBinary());
-    // The stream trigger goes on at the short period.
+    // With no more words arriving, the 250 ms rule still starts passes.
     const size_t passes = view_->passes.size();
     QTRY_VERIFY_WITH_TIMEOUT(view_->passes.size() >= passes + 2, kWait);
-    QCOMPARE(instrument_->requests.size(), 1);
     QVERIFY(view_->errors.isEmpty());
   }
 
@@ -476,6 +463,7 @@ class StreamTest : public QObject {
     path.BeginStream();
     path.OpenLog(ExeDir() + "held.dat");
     acquisition::UdpReceiver receiver(path);
+    receiver.SetInstrument("127.0.0.1");
     receiver.SetPort(app::testing::FreeUdpPort());
     receiver.SetReceiveBufferBytes(4096);
     receiver.SetQueueBytes(16 * 1004);
@@ -518,6 +506,7 @@ class StreamTest : public QObject {
     acquisition::StreamPath path;
     path.OpenLog(ExeDir() + "stop.dat");
     acquisition::UdpReceiver receiver(path);
+    receiver.SetInstrument("127.0.0.1");
     receiver.SetPort(app::testing::FreeUdpPort());
     for (int start = 0; start < 3; ++start) {
       path.BeginStream();

@@ -981,12 +981,19 @@ void TFmainTest::LostStreamWordsStayOnScreen() {
   TFmain& w = s.w();
   w.show();
   QVERIFY(!w.Form().Llost->isVisible());
-  w.ShowLostWords(1234);
+  w.ShowStreamCounts({1234, 3, 2});
   QVERIFY(w.Form().Llost->isVisible());
   QCOMPARE(w.Form().Llost->text(), QString("Lost 1234"));
+  QCOMPARE(w.Form().Llost->toolTip(), QString("1234 stream words lost since streaming started\n"
+                                              "3 datagrams from other senders refused\n"
+                                              "2 bytes that made no whole word"));
   QVERIFY(w.Form().Llost->accessibleName().contains("1234 stream words lost"));
+  // Datagrams from elsewhere show without a lost word.
+  w.ShowStreamCounts({0, 3, 0});
+  QVERIFY(w.Form().Llost->isVisible());
+  QCOMPARE(w.Form().Llost->toolTip(), QString("3 datagrams from other senders refused"));
   // A new start counts from zero again and the warning goes.
-  w.ShowLostWords(0);
+  w.ShowStreamCounts({});
   QVERIFY(!w.Form().Llost->isVisible());
 }
 

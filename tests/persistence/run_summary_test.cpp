@@ -48,6 +48,8 @@ TEST(RunSummary, WrittenFileReadsBackWithEveryKeyAndType) {
   r.instrument_seconds = 1.0;
   r.mean_rate = 1001;
   r.lost_words = 3;
+  r.foreign_datagrams = 5;
+  r.stray_bytes = 2;
   r.missing_pulses = 2;
   r.extra_pulses = 1;
   r.min_interval = 39990;
@@ -73,13 +75,15 @@ TEST(RunSummary, WrittenFileReadsBackWithEveryKeyAndType) {
     EXPECT_EQ(j.at("stop"), "1971-01-01T00:01:30.000Z");
     for (const char* key : {"words", "lost_words", "missing_pulses", "extra_pulses", "min_interval",
                             "min_interval_word", "max_interval", "max_interval_word", "pp_ticks",
-                            "uncounted_words"}) {
+                            "uncounted_words", "foreign_datagrams", "stray_bytes"}) {
       EXPECT_TRUE(j.at(key).is_number_integer()) << key;
     }
     for (const char* key : {"instrument_seconds", "mean_rate", "mean_interval", "pp_pct"}) {
       EXPECT_TRUE(j.at(key).is_number_float()) << key;
     }
     EXPECT_EQ(j.at("max_interval_word"), 99);
+    EXPECT_EQ(j.at("foreign_datagrams"), 5);
+    EXPECT_EQ(j.at("stray_bytes"), 2);
     EXPECT_EQ(j.at("mean_interval"), 40000.5);
     EXPECT_TRUE(j.at("std_interval").is_null());
     for (const char* key : {"ended_early", "ambiguous"}) {
@@ -89,7 +93,7 @@ TEST(RunSummary, WrittenFileReadsBackWithEveryKeyAndType) {
         EXPECT_TRUE(j.at(key).is_null()) << key;
       }
     }
-    EXPECT_EQ(j.size(), 20u);
+    EXPECT_EQ(j.size(), 22u);
 
     const json& rows = j.at("stability");
     ASSERT_EQ(rows.size(), 2u);

@@ -463,85 +463,131 @@ TEST_F(AcquireTest, StreamStopsCleanlyOnSigterm) {
 }
 
 void LimitFileSize() {
-  const rlimit limit{200000, 200000};
+  const rlimit limit{200003, 200003};
   ::setrlimit(RLIMIT_FSIZE, &limit);
   ::signal(SIGXFSZ, SIG_IGN);
 }
 
-TEST_F(AcquireTest, StreamFailuresGiveTheirMessageStatusAndSummary) {
+// A start that never brings a word leaves the previous log and its summary as they were, with
+// the reason and status 1; a log that cannot be created is status 2 before anything starts.
+TEST_F(AcquireTest, AStreamThatNeverStartsLeavesThePreviousLogAndSummary) {
   int held = -1;
   const int busy_udp = UdpPort(&held);
   const int free_udp = UdpPort();
-  const int port = StartSim(
-      {"--freq", "200000", "--udp-port", std::to_string(free_udp), "--log-words", "sim.txt"});
+  const std::string elsewhere = std::to_string(UdpPort());
+  const std::string silent = "No stream words from the instrument within 4000 ms.\n";
   std::ofstream(dir_ / "plain") << "x";
   const struct {
     const char* name;
+    std::vector<std::string> sim;  // empty: none runs
     std::vector<std::string> args;
-    void (*before_exec)();
     int status;
     std::string err;
   } cases[] = {
-      {"refused",
-       {"--port", std::to_string(ClosedPort()), "--transport", "tcp"},
-       nullptr,
-       1,
-       "Asynchronous socket error 111.\n"},
+      {"refused", {}, {"--transport", "tcp"}, 1, "Asynchronous socket error 111.\n"},
       {"port in use",
-       {"--port", std::to_string(port), "--transport", "udp", "--udp-port",
-        std::to_string(busy_udp)},
-       nullptr,
+       {"--freq", "1000"},
+       {"--transport", "udp", "--udp-port", std::to_string(busy_udp)},
        1,
        "UDP port " + std::to_string(busy_udp) + " is in use by another program.\n"},
-      {"disk full",
-       {"--port", std::to_string(port), "--transport", "udp", "--udp-port",
-        std::to_string(free_udp)},
-       LimitFileSize,
+      {"no acknowledgement, UDP", {"--no-reply"}, {"--transport", "udp"}, 1, silent},
+      {"no acknowledgement, TCP", {"--no-reply"}, {"--transport", "tcp"}, 1, silent},
+      {"datagrams sent elsewhere",
+       {"--freq", "1000", "--udp-port", elsewhere},
+       {"--transport", "udp"},
        1,
-       ""},
+       silent},
       {"folder under a file",
-       {"--port", std::to_string(port), "--transport", "tcp", "--out", "plain/x.dat"},
-       nullptr,
+       {"--freq", "1000"},
+       {"--transport", "tcp", "--out", "plain/x.dat"},
        2,
        "Cannot create \"plain/x.dat\": Not a directory.\n"},
   };
+  const std::string log = "40000\r\n40001\r\n";
+  const std::string summary = "{\"words\": 2}\n";
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
-    fs::remove(dir_ / "stream.dat");
-    fs::remove(dir_ / "stream.summary.json");
-    std::vector<std::string> args = {"stream", "--host", "127.0.0.1", "--seconds", "3"};
+    std::ofstream(dir_ / "stream.dat", std::ios::binary) << log;
+    std::ofstream(dir_ / "stream.summary.json", std::ios::binary) << summary;
+    const int port = c.sim.empty() ? ClosedPort() : StartSim(c.sim);
+    std::vector<std::string> args = {
+        "stream", "--host", "127.0.0.1", "--port", std::to_string(port), "--seconds", "8"};
     args.insert(args.end(), c.args.begin(), c.args.end());
-    const Outcome got = Run(args, c.before_exec);
+    if (std::find(args.begin(), args.end(), "--udp-port") == args.end()) {
+      args.insert(args.end(), {"--udp-port", std::to_string(free_udp)});
+    }
+    const Outcome got = Run(args);
+    StopSim();
     EXPECT_EQ(got.status, c.status);
+    EXPECT_EQ(got.err, c.err);
+    EXPECT_EQ(Slurp(dir_ / "stream.dat"), log);
+    EXPECT_EQ(Slurp(dir_ / "stream.summary.json"), summary);
+    EXPECT_FALSE(fs::exists(dir_ / "stream.dat.tmp"));
     if (c.status == 2) {
-      EXPECT_EQ(got.err, c.err);
       EXPECT_EQ(got.out, "");
       continue;
     }
-    // The run ended early: the summary says why, the log keeps what was written.
-    const nlohmann::json summary = nlohmann::json::parse(Slurp(dir_ / "stream.summary.json"));
-    const std::string why = summary.at("ended_early").get<std::string>();
-    EXPECT_EQ(KeyValues(got.out).at("ended_early"), why);
-    if (!c.err.empty()) {
-      EXPECT_EQ(got.err, c.err);
-      EXPECT_EQ(why + ".\n", c.err);
-      continue;
-    }
-    // What reached the disk before it filled is the stream's first words, whole lines.
-    EXPECT_NE(why.find("File too large"), std::string::npos) << why;
-    EXPECT_EQ(got.err, why + ".\n");
-    const std::vector<uint32_t> words = LoggedWords(Slurp(dir_ / "stream.dat"));
-    const std::vector<uint32_t> sent = SimWords(Slurp(dir_ / "sim.txt"));
-    ASSERT_GT(words.size(), 1000u);
-    ASSERT_LE(words.size() + 250, sent.size());
-    EXPECT_TRUE(std::equal(words.begin(), words.end(), sent.begin() + 250));
-    // The summary counts the lines of the buffers written whole, not those of the one that
-    // failed part-way (fewer than a 64 KiB buffer's worth).
-    const auto counted = summary.at("words").get<size_t>();
-    EXPECT_LE(counted, words.size());
-    EXPECT_LT(words.size() - counted, size_t{65536} / 2);
+    const std::map<std::string, std::string> printed = KeyValues(got.out);
+    EXPECT_EQ(printed.at("words"), "0");
+    EXPECT_EQ(printed.at("summary"), "");
+    EXPECT_EQ(printed.at("ended_early") + ".\n", c.err);
   }
   ::close(held);
+}
+
+// A disk that fills mid-run: the log holds whole lines only, the first words of the stream,
+// and the summary's words are those lines.
+TEST_F(AcquireTest, AStreamOnAFullDiskKeepsWholeLinesAndCountsThem) {
+  const int udp_port = UdpPort();
+  const int port = StartSim(
+      {"--freq", "200000", "--udp-port", std::to_string(udp_port), "--log-words", "sim.txt"});
+  const Outcome got =
+      Run({"stream", "--host", "127.0.0.1", "--port", std::to_string(port), "--transport", "udp",
+           "--udp-port", std::to_string(udp_port), "--seconds", "5", "--out", "full.dat"},
+          LimitFileSize);
+  StopSim();
+  EXPECT_EQ(got.status, 1);
+  const nlohmann::json summary = nlohmann::json::parse(Slurp(dir_ / "full.summary.json"));
+  const std::string why = summary.at("ended_early").get<std::string>();
+  EXPECT_NE(why.find("File too large"), std::string::npos) << why;
+  EXPECT_EQ(got.err, why + ".\n");
+  EXPECT_EQ(KeyValues(got.out).at("ended_early"), why);
+  const std::string log = Slurp(dir_ / "full.dat");
+  EXPECT_TRUE(log.ends_with("\r\n"));
+  const std::vector<uint32_t> words = LoggedWords(log);
+  const std::vector<uint32_t> sent = SimWords(Slurp(dir_ / "sim.txt"));
+  ASSERT_GT(words.size(), 1000u);
+  ASSERT_LE(words.size() + 250, sent.size());
+  EXPECT_TRUE(std::equal(words.begin(), words.end(), sent.begin() + 250));
+  EXPECT_EQ(summary.at("words").get<size_t>(), words.size());
+  EXPECT_EQ(KeyValues(got.out).at("words"), std::to_string(words.size()));
+}
+
+// Another socket on the instrument's host sends into the stream: its datagrams are refused and
+// counted, and the log is the instrument's words alone.
+TEST_F(AcquireTest, DatagramsFromAnotherSenderAreRefusedAndCounted) {
+  constexpr int64_t kSimWords = 24000;  // 96 datagrams: a foreign one before every 10th
+  const int udp_port = UdpPort();
+  const int port =
+      StartSim({"--freq", "100000", "--words", std::to_string(kSimWords), "--foreign-every", "10",
+                "--udp-port", std::to_string(udp_port), "--log-words", "sim.txt"});
+  const Outcome got =
+      Run({"stream", "--host", "127.0.0.1", "--port", std::to_string(port), "--transport", "udp",
+           "--udp-port", std::to_string(udp_port), "--words", std::to_string(kSimWords - 250)});
+  StopSim();
+  ASSERT_EQ(got.status, 0) << got.err;
+  EXPECT_NE(Slurp(dir_ / "sim.err").find("datagrams from another socket: 9"), std::string::npos);
+  const std::vector<uint32_t> words = LoggedWords(Slurp(dir_ / "stream.dat"));
+  const std::vector<uint32_t> sent = SimWords(Slurp(dir_ / "sim.txt"));
+  ASSERT_EQ(words.size() + 250, sent.size());
+  EXPECT_TRUE(std::equal(words.begin(), words.end(), sent.begin() + 250));
+  const std::map<std::string, std::string> printed = KeyValues(got.out);
+  EXPECT_EQ(printed.at("foreign_datagrams"), "9");
+  EXPECT_EQ(printed.at("missing"), "0");
+  const nlohmann::json summary = nlohmann::json::parse(Slurp(dir_ / "stream.summary.json"));
+  EXPECT_EQ(summary.at("foreign_datagrams"), 9);
+  EXPECT_EQ(summary.at("missing_pulses"), 0);
+  EXPECT_EQ(summary.at("lost_words"), 0);
 }
 
 }  // namespace

@@ -142,6 +142,11 @@ k390sim::ServerOptions ReadOptions(const QCommandLineParser& parser) {
 
   options.words_per_datagram =
       static_cast<int>(IntegerOption(parser, "words-per-datagram", 1, 16000));
+  options.foreign_every = static_cast<int>(IntegerOption(parser, "foreign-every", 0, kIntMax));
+  if (options.foreign_every == 1) {
+    throw OptionError(
+        "--foreign-every: 1 would come before the first datagram; use 0 for none or 2 or more");
+  }
   options.shape.repeat_every = IntegerOption(parser, "repeat-every", 0, kIntMax);
   options.shape.drop_every = IntegerOption(parser, "drop-every", 0, kIntMax);
   if (options.shape.drop_every == 1) {
@@ -258,6 +263,10 @@ int main(int argc, char* argv[]) {
        "(default 38257).",
        "N", "38257"},
       {"words-per-datagram", "Stream words per UDP datagram (default 250).", "N", "250"},
+      {"foreign-every",
+       "Before every Nth UDP stream datagram, send a 16-byte datagram to the same port from "
+       "another socket of this host (default 0: never).",
+       "N", "0"},
       {"repeat-every", "Send every Nth stream word twice (default 0: never).", "N", "0"},
       {"drop-every",
        "Leave out every Nth pulse from the stream only (default 0: never); --ch1-drop-every "

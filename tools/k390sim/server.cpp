@@ -256,6 +256,9 @@ void Server::StartStream(QTcpSocket* socket, int mode) {
 void Server::StopStream(const QString& why) {
   if (!stream_) return;
   Log(QString("stream stopped after %1 words: %2").arg(stream_->words.WordsSent()).arg(why));
+  if (options_.foreign_every > 0) {
+    Log(QString("datagrams from another socket: %1").arg(stream_->foreign_sent));
+  }
   if (send_retries_ > 0) {
     Log(QString("datagrams sent again after a full send buffer: %1").arg(send_retries_));
     send_retries_ = 0;
@@ -308,6 +311,18 @@ void Server::OnStreamTick() {
   if (finished) StopStream("word limit reached");
 }
 
+void Server::SendForeignDatagram(Stream& stream, int64_t next) {
+  if (options_.foreign_every < 2 || next % options_.foreign_every != 0) return;
+  if (stream.foreign_before == next) return;  // sent already; the stream datagram was refused
+  // Four words that would read as a wild jump in the stamps.
+  const std::string bytes(16, '\x5A');
+  if (foreign_udp_.writeDatagram(bytes.data(), static_cast<qint64>(bytes.size()), stream.udp_to,
+                                 options_.udp_port) == static_cast<qint64>(bytes.size())) {
+    ++stream.foreign_sent;
+    stream.foreign_before = next;
+  }
+}
+
 bool Server::SendDatagrams(Stream& stream, bool finished) {
   const auto per_datagram = static_cast<size_t>(options_.words_per_datagram);
   size_t sent = 0;
@@ -315,6 +330,7 @@ bool Server::SendDatagrams(Stream& stream, bool finished) {
   while (stream.pending.size() - sent >= per_datagram ||
          (finished && sent < stream.pending.size())) {
     const size_t count = std::min(per_datagram, stream.pending.size() - sent);
+    SendForeignDatagram(stream, stream.datagrams + 1);
     std::string bytes;
     AppendWordBytes(std::span(stream.pending).subspan(sent, count), bytes);
     // A full send buffer refuses the datagram: its words stay pending for the next tick, so
@@ -326,6 +342,7 @@ bool Server::SendDatagrams(Stream& stream, bool finished) {
       break;
     }
     sent += count;
+    ++stream.datagrams;
   }
   stream.pending.erase(stream.pending.begin(),
                        stream.pending.begin() + static_cast<std::ptrdiff_t>(sent));

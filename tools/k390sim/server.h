@@ -31,6 +31,7 @@ struct ServerOptions {
   int stamp_bits = 64;  // 32: sample replies carry the counter modulo 2^32
   quint16 udp_port = 38257;
   int words_per_datagram = 250;
+  int foreign_every = 0;  // N >= 2: a datagram from another socket before every Nth datagram
   StreamShape shape;
   QString log_words_path;  // empty: streamed words are not logged
   int split_bytes = 0;     // 0: each reply in one write
@@ -81,6 +82,9 @@ class Server : public QObject {
     int64_t pulses = 0;  // pulses generated since the stream started
     StreamWords words;
     std::vector<uint32_t> pending;  // words not yet sent, fewer than a datagram in UDP mode
+    int64_t datagrams = 0;          // stream datagrams sent
+    int64_t foreign_sent = 0;       // datagrams sent from the other socket
+    int64_t foreign_before = 0;     // the datagram the last of them went before
   };
 
   void OnNewConnection();
@@ -96,12 +100,16 @@ class Server : public QObject {
   // Sends the pending words as datagrams (the last short one too when `finished`); false when
   // the send buffer refused one, its words and those after it staying pending.
   bool SendDatagrams(Stream& stream, bool finished);
+  // The foreign-sender fault: a datagram to the receiver from another socket of this host,
+  // ahead of stream datagram `next` when it is due.
+  void SendForeignDatagram(Stream& stream, int64_t next);
   void Log(const QString& line) const;
 
   ServerOptions options_;
   PulseModel model_;
   QTcpServer listener_;
   QUdpSocket udp_;
+  QUdpSocket foreign_udp_;  // another sender on the instrument's host
   QTimer stream_timer_;
   std::unordered_map<QTcpSocket*, Connection> connections_;  // references stay valid
   std::optional<Stream> stream_;

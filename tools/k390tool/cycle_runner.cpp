@@ -89,7 +89,9 @@ void CycleRunner::Execute(const acquisition::CycleStep& s) {
   } else if (auto* x = std::get_if<step::Send>(&s)) {
     link_.Send(x->bytes);
   } else if (auto* x = std::get_if<step::UdpActive>(&s)) {
-    if (hooks_.udp_active) hooks_.udp_active(x->on);
+    if (hooks_.udp_active) hooks_.udp_active(*x);
+  } else if (std::holds_alternative<step::UncheckStream>(s)) {
+    controls_.stream = false;
   } else if (std::holds_alternative<step::RunPass>(s)) {
     Apply(cycle_.PassStarting());
     try {

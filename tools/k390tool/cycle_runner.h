@@ -19,8 +19,9 @@ struct RunnerHooks {
   std::function<void()> run_pass;                              // the processing pass
   std::function<void(const std::string& message)> show_error;  // the window's error display
   std::function<void(const acquisition::CycleStep& step)> other;
-  // The UDP receiver on or off; throws common::Error when it cannot start. Empty: no receiver.
-  std::function<void(bool on)> udp_active;
+  // The UDP receiver on, for the instrument at the step's host, or off; throws common::Error
+  // when it cannot start. Empty: no receiver.
+  std::function<void(const acquisition::step::UdpActive& step)> udp_active;
 };
 
 class CycleRunner {
