@@ -117,17 +117,14 @@ class StampSource {
   double LevelSeconds(Level level) const {
     return static_cast<double>(level) / static_cast<double>(k_last_) * common::kTickSeconds;
   }
-  // x(0), x(m), x(2m) ... in seconds, the missing ones left out, as PulseTrain::PhaseSeconds
-  // gives them.
-  std::vector<double> Decimated(int64_t m) const {
-    std::vector<double> out;
-    out.reserve(static_cast<size_t>(size_ / m + 1));
+  // The noise at m from the pulses at 0, m, 2m ..., their phase taken against tau0 from the
+  // exact stamps, as the run statistics take it.
+  std::optional<int> Noise(int64_t m, std::optional<double> modified_ratio) const {
+    DecimatedNoise noise;
     for (int64_t k = 0; k < size_; k += m) {
-      if (!Present(k)) continue;
-      const double level = narrow_ ? static_cast<double>(NarrowX(k)) : static_cast<double>(X(k));
-      out.push_back(level / static_cast<double>(k_last_) * common::kTickSeconds);
+      if (Present(k)) noise.Add(k, t_[k]);
     }
-    return out;
+    return noise.Alpha(k_last_, t_last_, m, modified_ratio);
   }
 
  private:
@@ -178,13 +175,13 @@ class SecondsSource {
 
   Level X(int64_t k) const { return x_[k]; }
   double LevelSeconds(Level level) const { return level; }
-  std::vector<double> Decimated(int64_t m) const {
-    std::vector<double> out;
-    out.reserve(static_cast<size_t>(size_ / m + 1));
+  std::optional<int> Noise(int64_t m, std::optional<double> modified_ratio) const {
+    std::vector<double> decimated;
+    decimated.reserve(static_cast<size_t>(size_ / m + 1));
     for (int64_t k = 0; k < size_; k += m) {
-      if (Present(k)) out.push_back(x_[k]);
+      if (Present(k)) decimated.push_back(x_[k]);
     }
-    return out;
+    return IdentifyDecimatedNoise(decimated, m, modified_ratio);
   }
 
  private:
@@ -338,30 +335,6 @@ void TieWindows(const Source& src, int64_t m, BlockExtremes<Level>& blocks, TieS
   mtie = src.LevelSeconds(widest);
 }
 
-struct EdfKind {
-  int d;
-  bool overlapping;
-  bool modified;
-};
-
-std::optional<EdfKind> EdfOf(Deviation deviation) {
-  switch (deviation) {
-    case Deviation::kAdev:
-      return EdfKind{2, false, false};
-    case Deviation::kOadev:
-      return EdfKind{2, true, false};
-    case Deviation::kMdev:
-    case Deviation::kTdev:
-      return EdfKind{2, true, true};
-    case Deviation::kHdev:
-      return EdfKind{3, false, false};
-    case Deviation::kOhdev:
-      return EdfKind{3, true, false};
-    default:
-      return std::nullopt;
-  }
-}
-
 template <bool kGapless, class Source>
 std::vector<StabilityRow> Table(const Source& src, double tau0_s,
                                 std::span<const int64_t> factors) {
@@ -422,20 +395,10 @@ std::vector<StabilityRow> Table(const Source& src, double tau0_s,
     std::optional<double> modified_ratio;
     const double oadev_value = oadev.n ? dev(oadev, 2) : 0;
     if (oadev_value > 0 && mdev.n) modified_ratio = std::pow(mdev_value / oadev_value, 2);
-    const std::optional<int> alpha = IdentifyDecimatedNoise(src.Decimated(m), m, modified_ratio);
+    const std::optional<int> alpha = src.Noise(m, modified_ratio);
     for (const Found& f : found) {
-      StabilityRow row{f.deviation, m, tau, f.n, alpha, f.value, std::nullopt, std::nullopt};
-      const std::optional<EdfKind> kind = EdfOf(f.deviation);
-      if (alpha && kind && f.value > 0) {
-        const std::optional<double> edf = EquivalentDegreesOfFreedom(
-            EdfQuery{*alpha, kind->d, m, n_points, kind->overlapping, kind->modified});
-        if (edf) {
-          const Bounds b = DeviationBounds(f.value, *edf);
-          row.min = b.min;
-          row.max = b.max;
-        }
-      }
-      rows[static_cast<size_t>(f.deviation)].push_back(row);
+      const StabilityRow row{f.deviation, m, tau, f.n, alpha, f.value, std::nullopt, std::nullopt};
+      rows[static_cast<size_t>(f.deviation)].push_back(WithBounds(row, n_points));
     }
   }
   std::vector<StabilityRow> all;
@@ -471,6 +434,39 @@ std::string_view DeviationName(Deviation deviation) {
       return "mtie";
   }
   return "";
+}
+
+std::optional<EdfQuery> EdfQueryOf(Deviation deviation, int alpha, int64_t m, int64_t n_phase) {
+  switch (deviation) {
+    case Deviation::kAdev:
+      return EdfQuery{alpha, 2, m, n_phase, false, false};
+    case Deviation::kOadev:
+      return EdfQuery{alpha, 2, m, n_phase, true, false};
+    case Deviation::kMdev:
+    case Deviation::kTdev:
+      return EdfQuery{alpha, 2, m, n_phase, true, true};
+    case Deviation::kHdev:
+      return EdfQuery{alpha, 3, m, n_phase, false, false};
+    case Deviation::kOhdev:
+      return EdfQuery{alpha, 3, m, n_phase, true, false};
+    case Deviation::kTieRms:
+      return EdfQuery{alpha, 1, m, n_phase, true, false};
+    case Deviation::kMtie:
+      break;
+  }
+  return std::nullopt;
+}
+
+StabilityRow WithBounds(StabilityRow row, int64_t n_phase) {
+  row.min = row.max = std::nullopt;
+  if (!row.alpha || !(row.value > 0)) return row;
+  const std::optional<EdfQuery> query = EdfQueryOf(row.deviation, *row.alpha, row.m, n_phase);
+  const std::optional<double> edf = query ? EquivalentDegreesOfFreedom(*query) : std::nullopt;
+  if (!edf) return row;
+  const Bounds b = DeviationBounds(row.value, *edf);
+  row.min = b.min;
+  row.max = b.max;
+  return row;
 }
 
 std::vector<int64_t> OctaveFactors(int64_t last_index) { return Factors(last_index, true); }
