@@ -15,6 +15,8 @@ namespace {
 constexpr size_t kRingStart = 1024;
 constexpr __int128 kNoBlock = static_cast<__int128>(static_cast<unsigned __int128>(1) << 127);
 constexpr int kMaxStages = 64;
+// Factors 2^0 .. 2^62: every octave a run of 64-bit indices can reach.
+constexpr size_t kNoiseFactors = 63;
 constexpr double kInfinity = std::numeric_limits<double>::infinity();
 
 bool Has(int64_t stamp) { return stamp != kNoPulse; }
@@ -26,7 +28,8 @@ int DeepPointsOctave(int deepest_octave) { return std::min(kDeepPointsOctave, de
 RunStatistics::RunStatistics(int deepest_octave)
     : deepest_octave_(std::clamp(deepest_octave, 0, kDeepestOctave)),
       // Room for the 3 m + 1 latest points the deepest factor needs.
-      ring_limit_(size_t{1} << (deepest_octave_ + 2)) {
+      ring_limit_(size_t{1} << (deepest_octave_ + 2)),
+      noise_(kNoiseFactors) {
   held_.reserve(kNominalIntervals);
 }
 
@@ -132,6 +135,11 @@ void RunStatistics::AddPoint(int64_t stamp) {
   }
   g.ring[static_cast<size_t>(j) & g.mask] = stamp;
   if (!Has(stamp)) g.last_missing = j;
+  if (Has(stamp)) {
+    const int multiple_of =
+        j == 0 ? static_cast<int>(kNoiseFactors) - 1 : std::countr_zero(static_cast<uint64_t>(j));
+    for (int p = 0; p <= multiple_of; ++p) noise_[static_cast<size_t>(p)].Add(j, stamp);
+  }
   if (Has(stamp) && j >= 2 * ref_k_) Rebase(j, stamp);
   Spans(j, stamp);
   // MDEV sums the same second differences of the points as OADEV.
@@ -268,7 +276,7 @@ void RunStatistics::Refill(int64_t j) {
   for (Octave& o : octaves_) {
     if (o.highest.empty()) continue;
     const int64_t size = static_cast<int64_t>(o.highest.size());  // m + 1
-    const int64_t first = j - size;                                // the oldest window's end
+    const int64_t first = j - size;                               // the oldest window's end
     highs.clear();
     lows.clear();
     for (int64_t k = std::max<int64_t>(0, first - o.m); k < j; ++k) {
@@ -362,8 +370,7 @@ void RunStatistics::Step(const Grid& g, Octave& o, int64_t j, __int128 level,
       const auto full = [&](uint32_t tag) {
         return j - static_cast<int64_t>(static_cast<uint32_t>(static_cast<uint32_t>(j) - tag));
       };
-      o.widest =
-          std::max(o.widest, Level(g, full(slot(o.highs))) - Level(g, full(slot(o.lows))));
+      o.widest = std::max(o.widest, Level(g, full(slot(o.highs))) - Level(g, full(slot(o.lows))));
     }
   }
   if (j < 2 * m) return;
@@ -394,8 +401,63 @@ const RunStatistics::Octave* RunStatistics::OctaveOf(int64_t m) const {
   return i < stages_.size() && stages_[i].hosts ? &stages_[i].octave : nullptr;
 }
 
-std::vector<StabilityRow> RunStatistics::Rows(
-    const std::function<std::optional<int>(int64_t m)>& noise) const {
+std::optional<double> RunStatistics::HeldMtie(int64_t m) const {
+  const int64_t k_last = grid_.last;
+  if (k_last < 1 || static_cast<size_t>(k_last) >= grid_.ring.size()) return std::nullopt;
+  const int64_t t_last = last_stamp_;
+  const auto level = [&](int64_t k) {
+    return static_cast<__int128>(k_last) * grid_.Stamp(k) - static_cast<__int128>(k) * t_last;
+  };
+  // Sliding extremes over the windows k - m .. k that hold no missing point, by two monotonic
+  // queues of indices in rings of m + 2 slots.
+  const size_t size = static_cast<size_t>(m) + 2;
+  std::vector<int64_t> highs(size), lows(size);
+  size_t high_head = 0, high_tail = 0, low_head = 0, low_tail = 0;
+  __int128 widest = 0;
+  int64_t last_missing = -1;
+  for (int64_t k = 0; k <= k_last; ++k) {
+    if (!Has(grid_.Stamp(k))) {
+      last_missing = k;
+      high_head = high_tail = low_head = low_tail = 0;
+      continue;
+    }
+    const __int128 x = level(k);
+    while (high_tail > high_head && level(highs[(high_tail - 1) % size]) <= x) --high_tail;
+    while (low_tail > low_head && level(lows[(low_tail - 1) % size]) >= x) --low_tail;
+    highs[high_tail++ % size] = k;
+    lows[low_tail++ % size] = k;
+    while (highs[high_head % size] < k - m) ++high_head;
+    while (lows[low_head % size] < k - m) ++low_head;
+    if (k - m > last_missing && k >= m) {
+      widest = std::max(widest, level(highs[high_head % size]) - level(lows[low_head % size]));
+    }
+  }
+  return static_cast<double>(widest) / static_cast<double>(k_last) * common::kTickSeconds;
+}
+
+// The noise at each factor from the whole run, with the modified-to-normal ratio of the rows
+// for the B1 fallback as the batch table takes it; then the bounds it gives every row.
+void RunStatistics::AddNoiseTypes(std::vector<StabilityRow>& rows) const {
+  const int64_t k_last = grid_.last;
+  for (int64_t m : OctaveFactors(k_last)) {
+    std::optional<double> oadev, mdev;
+    for (const StabilityRow& row : rows) {
+      if (row.m == m && row.deviation == Deviation::kOadev) oadev = row.value;
+      if (row.m == m && row.deviation == Deviation::kMdev) mdev = row.value;
+    }
+    std::optional<double> ratio;
+    if (oadev && *oadev > 0 && mdev) ratio = std::pow(*mdev / *oadev, 2);
+    const auto p = static_cast<size_t>(std::countr_zero(static_cast<uint64_t>(m)));
+    const std::optional<int> alpha = noise_[p].Alpha(k_last, last_stamp_, m, ratio);
+    for (StabilityRow& row : rows) {
+      if (row.m != m) continue;
+      row.alpha = alpha;
+      row = WithBounds(row, k_last + 1);
+    }
+  }
+}
+
+std::vector<StabilityRow> RunStatistics::Rows(bool final) const {
   std::vector<StabilityRow> rows;
   const int64_t k_last = grid_.last;
   if (k_last < 1) return rows;
@@ -452,6 +514,10 @@ std::vector<StabilityRow> RunStatistics::Rows(
         }
         case Deviation::kMtie:
           row.n = o.tie_n;
+          if (const std::optional<double> held = final ? HeldMtie(m) : std::nullopt) {
+            row.value = *held;
+            break;
+          }
           if (m <= (int64_t{1} << deepest_octave_)) {
             row.value = o.span * common::kTickSeconds;
             break;
@@ -468,30 +534,23 @@ std::vector<StabilityRow> RunStatistics::Rows(
           break;
       }
       if (row.n < 1) continue;
-      row.alpha = noise ? noise(m) : std::nullopt;
-      const bool modified = deviation == Deviation::kMdev || deviation == Deviation::kTdev;
-      const bool allan = modified || deviation == Deviation::kOadev;
-      if (row.alpha && allan && row.value > 0) {
-        const std::optional<double> edf =
-            EquivalentDegreesOfFreedom(EdfQuery{*row.alpha, 2, m, k_last + 1, true, modified});
-        if (edf) {
-          const Bounds b = DeviationBounds(row.value, *edf);
-          row.min = b.min;
-          row.max = b.max;
-        }
-      }
       rows.push_back(row);
     }
   }
+  AddNoiseTypes(rows);
   return rows;
 }
 
-RunSummary RunStatistics::Summary(const std::function<std::optional<int>(int64_t m)>& noise) const {
+RunSummary RunStatistics::Summary() const { return Summarise(false); }
+
+RunSummary RunStatistics::FinalSummary() const { return Summarise(true); }
+
+RunSummary RunStatistics::Summarise(bool final) const {
   if (!fixed_ && !held_.empty()) {
     // A run still short of the nominal's intervals: its nominal is the median of what there is.
     RunStatistics whole = *this;
     whole.FixNominal();
-    return whole.Summary(noise);
+    return whole.Summarise(final);
   }
   RunSummary s;
   s.words = words_;
@@ -516,7 +575,7 @@ RunSummary RunStatistics::Summary(const std::function<std::optional<int>(int64_t
     s.pp_ticks = max_ - min_;
     s.pp_pct = static_cast<double>(s.pp_ticks) / s.mean_interval * 100.0;
   }
-  if (!no_train_) s.stability = Rows(noise);
+  if (!no_train_) s.stability = Rows(final);
   return s;
 }
 
@@ -526,7 +585,8 @@ size_t RunStatistics::HeldBytes() const {
            (o.highest.capacity() + o.lowest.capacity()) * sizeof(double);
   };
   size_t bytes = held_.capacity() * sizeof(int64_t) + grid_.ring.capacity() * sizeof(int64_t) +
-                 octaves_.capacity() * sizeof(Octave) + stages_.capacity() * sizeof(Stage);
+                 octaves_.capacity() * sizeof(Octave) + stages_.capacity() * sizeof(Stage) +
+                 noise_.capacity() * sizeof(DecimatedNoise);
   for (const Octave& o : octaves_) bytes += queues(o);
   for (const Stage& st : stages_) {
     bytes += st.grid.ring.capacity() * sizeof(int64_t) + st.blocks.capacity() * sizeof(__int128) +
@@ -542,7 +602,8 @@ size_t RunStatistics::MaxHeldBytes(int deepest_octave) {
   size_t bytes = static_cast<size_t>(kNominalIntervals) * sizeof(int64_t) +
                  (size_t{4} << d) * sizeof(int64_t) +
                  std::bit_ceil(static_cast<size_t>(d) + 1) * sizeof(Octave) +
-                 static_cast<size_t>(kMaxStages) * sizeof(Stage);
+                 static_cast<size_t>(kMaxStages) * sizeof(Stage) +
+                 kNoiseFactors * sizeof(DecimatedNoise);
   // The window extremes of each factor below the deepest taken on every point.
   for (int p = 0; p < d; ++p) bytes += 2 * ((size_t{1} << p) + 1) * sizeof(double);
   const size_t kept = size_t{1} << DeepPointsOctave(d);

@@ -17,12 +17,12 @@
 #include <exception>
 #include <variant>
 
+#include "acquisition/udp_receiver.h"
 #include "analysis/resample.h"
 #include "app/capture_timer.h"
 #include "app/chart_menu.h"
 #include "app/instrument_link.h"
 #include "app/spin_edit.h"
-#include "acquisition/udp_receiver.h"
 #include "app/window_dialogs.h"
 #include "app/window_texts.h"
 #include "common/error.h"
@@ -65,7 +65,11 @@ TFmain::TFmain(QString exe_dir, Hooks hooks, QWidget* parent)
   WireRunTracker();
   Guarded([this] { FormCreate(); });
   chart_menu_ = new ChartMenu(
-      ui_, [this] { return display_.DrawnIntervals(); },
+      ui_,
+      [this] {
+        return run_ ? analysis::TableRows(run_->stability)
+                    : StabilityCsvRows(display_.DrawnIntervals());
+      },
       [this](const std::function<void()>& action) { Guarded(action); }, this);
   chart_menu_->Attach();
 }
@@ -466,6 +470,8 @@ void TFmain::WireRunTracker() {
 void TFmain::RunStarted() {
   tracker_.Begin(analysis::RunTracker::Clock::now());
   run_.reset();
+  // The last run's curve goes with it, whichever view is in front.
+  if (ui_.AnalysisShown()) ui_.Chart4->Show({});
   ShowRunView();
 }
 
@@ -473,13 +479,12 @@ void TFmain::RunStarted() {
 // error display, so the rest of the stop still runs.
 void TFmain::RunStopped(const acquisition::step::RunStopped& stop) {
   tracker_.SetLostWords(static_cast<int64_t>(cycle_->LostWords()));
-  const auto noise = RunNoise();
-  // The record waits for every word still queued for the figures; the view then shows them all.
-  const persistence::RunSummaryRecord record =
-      tracker_.Record(analysis::RunTracker::Clock::now(), stop.failure,
-                      cycle_->Machine().Path().LogLines(), noise);
+  // The figures wait for every word still queued; the view then shows them all.
+  const analysis::RunSummary final = tracker_.Final();
+  const persistence::RunSummaryRecord record = tracker_.Record(
+      final, analysis::RunTracker::Clock::now(), stop.failure, cycle_->Machine().Path().LogLines());
   if (ui_.AnalysisShown()) {
-    run_ = tracker_.Summary(noise);
+    run_ = final;
     ShowRunView();
   }
   try {
@@ -494,9 +499,11 @@ void TFmain::RunStopped(const acquisition::step::RunStopped& stop) {
 void TFmain::ShowRun(bool stream_pass) {
   if (!ui_.AnalysisShown()) return;
   if (!stream_pass) {
-    run_.reset();  // a block's own figures again
+    // A block's own figures again; a pass without records (a view or units switch after the
+    // stop) leaves the run in view.
+    if (pass_.Data().Ch1Count > 0) run_.reset();
   } else if (tracker_.Started()) {
-    run_ = tracker_.Summary(RunNoise());
+    run_ = tracker_.Summary();
   }
   ShowRunView();
 }
@@ -504,24 +511,11 @@ void TFmain::ShowRun(bool stream_pass) {
 void TFmain::ShowRunView() {
   if (!ui_.AnalysisShown()) return;
   ui_.ShowRunLine(run_ ? QString::fromStdString(presentation::RunLineText(*run_)) : QString());
-  if (run_ && Graph() == GraphView::kStability) {
+  // Drawn whichever view is in front, so that the Stability view shows the run when it comes.
+  if (run_) {
     ui_.Chart4->Show(run_->stability,
                      QString::fromStdString(presentation::WholeRunTitle(run_->intervals)));
   }
-}
-
-// The noise types the last pass identified at each factor give the run's rows their bounds.
-analysis::RunTracker::Noise TFmain::RunNoise() const {
-  std::vector<std::pair<int64_t, int>> alphas;
-  for (const analysis::StabilityRow& row : display_.StabilityRows()) {
-    if (row.alpha) alphas.emplace_back(row.m, *row.alpha);
-  }
-  return [alphas = std::move(alphas)](int64_t m) -> std::optional<int> {
-    for (const auto& [factor, alpha] : alphas) {
-      if (factor == m) return alpha;
-    }
-    return std::nullopt;
-  };
 }
 
 void TFmain::SetChartTitle(const QString& first_line) { ui_.SetChartTitle(first_line); }

@@ -107,8 +107,8 @@ int StreamCommand::Run() const {
     if (!log_failure.empty()) failure = log_failure;
     tracker.SetLostWords(static_cast<int64_t>(cycle.Path().LostWords()));
     try {
-      record = tracker.Record(std::chrono::system_clock::now(), failure.value_or(""),
-                              cycle.Path().LogLines());
+      record = tracker.Record(tracker.Final(), std::chrono::system_clock::now(),
+                              failure.value_or(""), cycle.Path().LogLines());
       summary_path = persistence::WriteRunSummary(log_path, record);
     } catch (const common::Error& error) {
       if (!failure) failure = error.Message();
