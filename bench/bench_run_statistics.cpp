@@ -31,9 +31,9 @@ void BM_RunStatisticsPerWord(benchmark::State& state) {
     benchmark::DoNotOptimize(held);
   }
   state.SetItemsProcessed(state.iterations() * state.range(0));
-  state.counters["ns_per_word"] = benchmark::Counter(
-      static_cast<double>(state.iterations() * state.range(0)),
-      benchmark::Counter::kIsRate | benchmark::Counter::kInvert);
+  state.counters["ns_per_word"] =
+      benchmark::Counter(static_cast<double>(state.iterations() * state.range(0)),
+                         benchmark::Counter::kIsRate | benchmark::Counter::kInvert);
   state.counters["held_MB"] = static_cast<double>(held) / 1e6;
 }
 BENCHMARK(BM_RunStatisticsPerWord)->Arg(100000)->Arg(10000000)->Unit(benchmark::kMillisecond);
@@ -48,6 +48,17 @@ void BM_RunSummary(benchmark::State& state) {
 }
 // 900 words: a run still short of the nominal's intervals, replayed on a copy at each summary.
 BENCHMARK(BM_RunSummary)->Arg(900)->Arg(1000000)->Unit(benchmark::kMicrosecond);
+
+// The stop's summary: MTIE of every factor taken again against the final tau0 (the run held).
+void BM_RunFinalSummary(benchmark::State& state) {
+  analysis::RunStatistics stats;
+  for (int64_t w : Words(state.range(0))) stats.AddWord(w);
+  for (auto _ : state) {
+    const analysis::RunSummary s = stats.FinalSummary();
+    benchmark::DoNotOptimize(s.stability.data());
+  }
+}
+BENCHMARK(BM_RunFinalSummary)->Arg(1000000)->Arg(4000000)->Unit(benchmark::kMillisecond);
 
 }  // namespace
 

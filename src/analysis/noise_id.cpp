@@ -225,14 +225,24 @@ void DecimatedNoise::Add(int64_t k, int64_t stamp) {
     rho_ = stamp / k;
     rho_set_ = true;
   }
-  const Point p{k, stamp, static_cast<__int128>(stamp) - static_cast<__int128>(rho_) * k};
+  Point p{k, stamp, static_cast<__int128>(stamp) - static_cast<__int128>(rho_) * k, false};
+  constexpr __int128 kSmall = __int128{1} << 62;
+  p.small = p.u < kSmall && p.u > -kSmall && k < kSmall && k > -kSmall;
+  // At g = 0, u k and k u are one sum: only the first is kept.
   for (int64_t g = 0; g <= 3 && g <= n_; ++g) {
     const Point& q = g == 0 ? p : tail_[static_cast<size_t>(n_ - g) % kTail];
     std::array<Wide, 4>& sums = lag_[static_cast<size_t>(g)];
-    sums[0].AddProduct(q.u, p.u);
-    sums[1].AddProduct(q.u, p.k);
-    sums[2].AddProduct(q.k, p.u);
-    sums[3].AddProduct(q.k, p.k);
+    if (p.small && q.small) {  // every product within 2^124
+      sums[0].Add(q.u * p.u);
+      sums[1].Add(q.u * p.k);
+      if (g > 0) sums[2].Add(static_cast<__int128>(q.k) * p.u);
+      sums[3].Add(static_cast<__int128>(q.k) * p.k);
+    } else {
+      sums[0].AddProduct(q.u, p.u);
+      sums[1].AddProduct(q.u, p.k);
+      if (g > 0) sums[2].AddProduct(q.k, p.u);
+      sums[3].AddProduct(q.k, p.k);
+    }
   }
   const __int128 values[2] = {p.u, p.k};
   for (size_t s = 0; s < 2; ++s) {
@@ -358,7 +368,8 @@ std::array<double, 3> DecimatedNoise::Correlations(int64_t k_last, int64_t t_las
   const auto big = [](const Wide& w) { return ToBig(w.low, w.high); };
   for (size_t g = 0; g < 4; ++g) {
     const std::array<Wide, 4>& s = lag_[g];
-    r.p[g] = k_big * k_big * big(s[0]) - k_big * e * (big(s[1]) + big(s[2])) + e * e * big(s[3]);
+    const Big cross = g == 0 ? Big(2 * big(s[1])) : Big(big(s[1]) + big(s[2]));
+    r.p[g] = k_big * k_big * big(s[0]) - k_big * e * cross + e * e * big(s[3]);
   }
   // The moments from the running sums: sum x = A, sum i x = n A - B,
   // sum i^2 x = 2 C - (n^2 + n) A + (2 n + 1) sum i x.

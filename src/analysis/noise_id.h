@@ -96,7 +96,8 @@ class DecimatedNoise {
   struct Point {
     int64_t k = 0;
     int64_t t = 0;
-    __int128 u = 0;  // t - rho k
+    __int128 u = 0;      // t - rho k
+    bool small = false;  // u and k within 2^62: their products fit 128 bits
   };
   static constexpr size_t kHead = 32;
   static constexpr size_t kTail = 8;
@@ -106,7 +107,8 @@ class DecimatedNoise {
   bool rho_set_ = false;
   std::array<Point, kHead> head_{};
   std::array<Point, kTail> tail_{};  // point i at tail_[i % kTail]
-  // Sums over i of u(i) u(i+g), u(i) k(i+g), k(i) u(i+g) and k(i) k(i+g), g = 0 .. 3.
+  // Sums over i of u(i) u(i+g), u(i) k(i+g), k(i) u(i+g) (not kept for g = 0, where it is the
+  // one before) and k(i) k(i+g), g = 0 .. 3.
   std::array<std::array<Wide, 4>, 4> lag_{};
   // For u and for k: the running sum A, the sum of A and the sum of that, from which the
   // moments sum i^p x(i), p = 0 .. 2, follow without a multiplication per point.

@@ -401,36 +401,67 @@ const RunStatistics::Octave* RunStatistics::OctaveOf(int64_t m) const {
   return i < stages_.size() && stages_[i].hosts ? &stages_[i].octave : nullptr;
 }
 
+namespace {
+
+// A monotonic queue of (index, level): a ring that grows to the entries it holds, which for
+// noisy phase stay few however wide the window.
+class LevelQueue {
+ public:
+  struct Entry {
+    int64_t k;
+    __int128 level;
+  };
+  bool Empty() const { return head_ == tail_; }
+  const Entry& Front() const { return ring_[head_ & mask_]; }
+  const Entry& Back() const { return ring_[(tail_ - 1) & mask_]; }
+  void PopFront() { ++head_; }
+  void PopBack() { --tail_; }
+  void Clear() { head_ = tail_ = 0; }
+  void Push(Entry e) {
+    if (tail_ - head_ == ring_.size()) {
+      std::vector<Entry> wider(ring_.size() * 2);
+      for (size_t i = head_; i < tail_; ++i) wider[i - head_] = ring_[i & mask_];
+      tail_ -= head_;
+      head_ = 0;
+      ring_.swap(wider);
+      mask_ = ring_.size() - 1;
+    }
+    ring_[tail_++ & mask_] = e;
+  }
+
+ private:
+  std::vector<Entry> ring_ = std::vector<Entry>(64);
+  size_t mask_ = 63;
+  size_t head_ = 0, tail_ = 0;
+};
+
+}  // namespace
+
 std::optional<double> RunStatistics::HeldMtie(int64_t m) const {
   const int64_t k_last = grid_.last;
   if (k_last < 1 || static_cast<size_t>(k_last) >= grid_.ring.size()) return std::nullopt;
   const int64_t t_last = last_stamp_;
-  const auto level = [&](int64_t k) {
-    return static_cast<__int128>(k_last) * grid_.Stamp(k) - static_cast<__int128>(k) * t_last;
-  };
-  // Sliding extremes over the windows k - m .. k that hold no missing point, by two monotonic
-  // queues of indices in rings of m + 2 slots.
-  const size_t size = static_cast<size_t>(m) + 2;
-  std::vector<int64_t> highs(size), lows(size);
-  size_t high_head = 0, high_tail = 0, low_head = 0, low_tail = 0;
+  // Sliding extremes over the windows k - m .. k that hold no missing point, the levels exact
+  // as the batch table's, K t(k) - k T.
+  LevelQueue highs, lows;
   __int128 widest = 0;
   int64_t last_missing = -1;
   for (int64_t k = 0; k <= k_last; ++k) {
-    if (!Has(grid_.Stamp(k))) {
+    const int64_t stamp = grid_.Stamp(k);
+    if (!Has(stamp)) {
       last_missing = k;
-      high_head = high_tail = low_head = low_tail = 0;
+      highs.Clear();
+      lows.Clear();
       continue;
     }
-    const __int128 x = level(k);
-    while (high_tail > high_head && level(highs[(high_tail - 1) % size]) <= x) --high_tail;
-    while (low_tail > low_head && level(lows[(low_tail - 1) % size]) >= x) --low_tail;
-    highs[high_tail++ % size] = k;
-    lows[low_tail++ % size] = k;
-    while (highs[high_head % size] < k - m) ++high_head;
-    while (lows[low_head % size] < k - m) ++low_head;
-    if (k - m > last_missing && k >= m) {
-      widest = std::max(widest, level(highs[high_head % size]) - level(lows[low_head % size]));
-    }
+    const __int128 x = static_cast<__int128>(k_last) * stamp - static_cast<__int128>(k) * t_last;
+    while (!highs.Empty() && highs.Back().level <= x) highs.PopBack();
+    while (!lows.Empty() && lows.Back().level >= x) lows.PopBack();
+    highs.Push({k, x});
+    lows.Push({k, x});
+    while (highs.Front().k < k - m) highs.PopFront();
+    while (lows.Front().k < k - m) lows.PopFront();
+    if (k - m > last_missing) widest = std::max(widest, highs.Front().level - lows.Front().level);
   }
   return static_cast<double>(widest) / static_cast<double>(k_last) * common::kTickSeconds;
 }
