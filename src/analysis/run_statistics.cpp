@@ -488,6 +488,38 @@ void RunStatistics::AddNoiseTypes(std::vector<StabilityRow>& rows) const {
   }
 }
 
+double RunStatistics::TieRms(const Octave& o, int64_t m) const {
+  const int64_t k_last = grid_.last;
+  const int64_t t_last = last_stamp_;
+  // Steps a = (t(i+m) - t(i) - offset) against m tau0 = whole + fraction ticks: taken
+  // about the whole part exactly, the fraction below one tick in extended precision.
+  const __int128 span = static_cast<__int128>(m) * t_last;
+  const __int128 whole = span / k_last;
+  const long double fraction =
+      static_cast<long double>(span % k_last) / static_cast<long double>(k_last);
+  const __int128 shift = whole - o.step_offset;
+  const __int128 n = o.tie_n;
+  const __int128 sum_b = o.tie_sum - n * shift;
+  const __int128 sum_b2 = o.tie_sum2 - 2 * shift * o.tie_sum + n * shift * shift;
+  const long double nn = static_cast<long double>(n);
+  const long double mean_sq =
+      (static_cast<long double>(sum_b2) - 2 * fraction * static_cast<long double>(sum_b) +
+       nn * fraction * fraction) /
+      nn;
+  return static_cast<double>(std::sqrt(std::max(mean_sq, 0.0L))) * common::kTickSeconds;
+}
+
+double RunStatistics::Mtie(const Octave& o, int64_t m, bool final) const {
+  if (const std::optional<double> held = final ? HeldMtie(m) : std::nullopt) return *held;
+  if (m <= (int64_t{1} << deepest_octave_)) return o.span * common::kTickSeconds;
+  // The batch figure's steps where tau0 never changed, so short runs agree exactly.
+  return o.earlier > 0
+             ? static_cast<double>(
+                   std::max(o.earlier, static_cast<long double>(o.widest) / ref_k_) *
+                   common::kTickSeconds)
+             : static_cast<double>(o.widest) / static_cast<double>(ref_k_) * common::kTickSeconds;
+}
+
 std::vector<StabilityRow> RunStatistics::Rows(bool final) const {
   std::vector<StabilityRow> rows;
   const int64_t k_last = grid_.last;
@@ -521,45 +553,13 @@ std::vector<StabilityRow> RunStatistics::Rows(bool final) const {
           if (row.n) row.value = dev(o.mdev, 2 * mm * mm, tau);
           if (deviation == Deviation::kTdev) row.value = tau * row.value / std::sqrt(3.0);
           break;
-        case Deviation::kTieRms: {
+        case Deviation::kTieRms:
           row.n = o.tie_n;
-          if (!row.n) break;
-          // Steps a = (t(i+m) - t(i) - offset) against m tau0 = whole + fraction ticks: taken
-          // about the whole part exactly, the fraction below one tick in extended precision.
-          const __int128 span = static_cast<__int128>(m) * t_last;
-          const __int128 whole = span / k_last;
-          const long double fraction =
-              static_cast<long double>(span % k_last) / static_cast<long double>(k_last);
-          const __int128 shift = whole - o.step_offset;
-          const __int128 n = o.tie_n;
-          const __int128 sum_b = o.tie_sum - n * shift;
-          const __int128 sum_b2 = o.tie_sum2 - 2 * shift * o.tie_sum + n * shift * shift;
-          const long double nn = static_cast<long double>(n);
-          const long double mean_sq =
-              (static_cast<long double>(sum_b2) - 2 * fraction * static_cast<long double>(sum_b) +
-               nn * fraction * fraction) /
-              nn;
-          row.value =
-              static_cast<double>(std::sqrt(std::max(mean_sq, 0.0L))) * common::kTickSeconds;
+          if (row.n) row.value = TieRms(o, m);
           break;
-        }
         case Deviation::kMtie:
           row.n = o.tie_n;
-          if (const std::optional<double> held = final ? HeldMtie(m) : std::nullopt) {
-            row.value = *held;
-            break;
-          }
-          if (m <= (int64_t{1} << deepest_octave_)) {
-            row.value = o.span * common::kTickSeconds;
-            break;
-          }
-          // The batch figure's steps where tau0 never changed, so short runs agree exactly.
-          row.value = o.earlier > 0
-                          ? static_cast<double>(
-                                std::max(o.earlier, static_cast<long double>(o.widest) / ref_k_) *
-                                common::kTickSeconds)
-                          : static_cast<double>(o.widest) / static_cast<double>(ref_k_) *
-                                common::kTickSeconds;
+          row.value = Mtie(o, m, final);
           break;
         default:
           break;

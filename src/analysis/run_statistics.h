@@ -197,6 +197,8 @@ class RunStatistics {
   void Rebase(int64_t j, int64_t stamp);
   const Octave* OctaveOf(int64_t m) const;
   std::vector<StabilityRow> Rows(bool final) const;
+  double TieRms(const Octave& o, int64_t m) const;            // seconds; o has steps
+  double Mtie(const Octave& o, int64_t m, bool final) const;  // seconds
   void AddNoiseTypes(std::vector<StabilityRow>& rows) const;
   // MTIE of factor m against the final tau0 from the held stamps, seconds; nullopt when the
   // ring no longer holds the whole run.
