@@ -66,6 +66,17 @@ void BM_RunStatisticsLongGap(benchmark::State& state) {
 }
 BENCHMARK(BM_RunStatisticsLongGap)->Arg(100'000'000)->Unit(benchmark::kMillisecond)->Iterations(3);
 
+// The stop's summary: MTIE of every factor taken again against the final tau0 (the run held).
+void BM_RunFinalSummary(benchmark::State& state) {
+  analysis::RunStatistics stats;
+  for (int64_t w : Words(state.range(0))) stats.AddWord(w);
+  for (auto _ : state) {
+    const analysis::RunSummary s = stats.FinalSummary();
+    benchmark::DoNotOptimize(s.stability.data());
+  }
+}
+BENCHMARK(BM_RunFinalSummary)->Arg(1000000)->Arg(4000000)->Unit(benchmark::kMillisecond);
+
 }  // namespace
 
 BENCHMARK_MAIN();

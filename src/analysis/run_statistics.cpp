@@ -15,6 +15,8 @@ namespace {
 constexpr size_t kRingStart = 1024;
 constexpr __int128 kNoBlock = static_cast<__int128>(static_cast<unsigned __int128>(1) << 127);
 constexpr int kMaxStages = 64;
+// Factors 2^0 .. 2^62: every octave a run of 64-bit indices can reach.
+constexpr size_t kNoiseFactors = 63;
 constexpr double kInfinity = std::numeric_limits<double>::infinity();
 
 // The stamp of a grid index without a pulse.
@@ -39,7 +41,8 @@ int DeepPointsOctave(int deepest_octave) { return std::min(kDeepPointsOctave, de
 RunStatistics::RunStatistics(int deepest_octave)
     : deepest_octave_(std::clamp(deepest_octave, 0, kDeepestOctave)),
       // Room for the 3 m + 1 latest points the deepest factor needs.
-      ring_limit_(size_t{1} << (deepest_octave_ + 2)) {
+      ring_limit_(size_t{1} << (deepest_octave_ + 2)),
+      noise_(kNoiseFactors) {
   held_.reserve(kNominalIntervals);
 }
 
@@ -147,6 +150,11 @@ void RunStatistics::AddPoint(int64_t stamp) {
   g.last = j;
   g.ring[static_cast<size_t>(j) & g.mask] = stamp;
   if (!Has(stamp)) g.last_missing = j;
+  if (Has(stamp)) {
+    const int multiple_of =
+        j == 0 ? static_cast<int>(kNoiseFactors) - 1 : std::countr_zero(static_cast<uint64_t>(j));
+    for (int p = 0; p <= multiple_of; ++p) noise_[static_cast<size_t>(p)].Add(j, stamp);
+  }
   if (Has(stamp) && j >= 2 * ref_k_) Rebase(j, stamp);
   Spans(j, stamp);
   for (Octave& o : octaves_) Step(g, o, j, 0, SecondOf(g), false);
@@ -512,8 +520,126 @@ const RunStatistics::Octave* RunStatistics::OctaveOf(int64_t m) const {
   return i < stages_.size() && stages_[i].hosts ? &stages_[i].octave : nullptr;
 }
 
-std::vector<StabilityRow> RunStatistics::Rows(
-    const std::function<std::optional<int>(int64_t m)>& noise) const {
+namespace {
+
+// A monotonic queue of (index, level): a ring that grows to the entries it holds, which for
+// noisy phase stay few however wide the window.
+class LevelQueue {
+ public:
+  struct Entry {
+    int64_t k;
+    __int128 level;
+  };
+  bool Empty() const { return head_ == tail_; }
+  const Entry& Front() const { return ring_[head_ & mask_]; }
+  const Entry& Back() const { return ring_[(tail_ - 1) & mask_]; }
+  void PopFront() { ++head_; }
+  void PopBack() { --tail_; }
+  void Clear() { head_ = tail_ = 0; }
+  void Push(Entry e) {
+    if (tail_ - head_ == ring_.size()) {
+      std::vector<Entry> wider(ring_.size() * 2);
+      for (size_t i = head_; i < tail_; ++i) wider[i - head_] = ring_[i & mask_];
+      tail_ -= head_;
+      head_ = 0;
+      ring_.swap(wider);
+      mask_ = ring_.size() - 1;
+    }
+    ring_[tail_++ & mask_] = e;
+  }
+
+ private:
+  std::vector<Entry> ring_ = std::vector<Entry>(64);
+  size_t mask_ = 63;
+  size_t head_ = 0, tail_ = 0;
+};
+
+}  // namespace
+
+std::optional<double> RunStatistics::HeldMtie(int64_t m) const {
+  const int64_t k_last = grid_.last;
+  if (k_last < 1 || static_cast<size_t>(k_last) >= grid_.ring.size()) return std::nullopt;
+  const int64_t t_last = last_stamp_;
+  // Sliding extremes over the windows k - m .. k that hold no missing point, the levels exact
+  // as the batch table's, K t(k) - k T.
+  LevelQueue highs, lows;
+  __int128 widest = 0;
+  int64_t last_missing = -1;
+  for (int64_t k = 0; k <= k_last; ++k) {
+    const int64_t stamp = grid_.Stamp(k);
+    if (!Has(stamp)) {
+      last_missing = k;
+      highs.Clear();
+      lows.Clear();
+      continue;
+    }
+    const __int128 x = static_cast<__int128>(k_last) * stamp - static_cast<__int128>(k) * t_last;
+    while (!highs.Empty() && highs.Back().level <= x) highs.PopBack();
+    while (!lows.Empty() && lows.Back().level >= x) lows.PopBack();
+    highs.Push({k, x});
+    lows.Push({k, x});
+    while (highs.Front().k < k - m) highs.PopFront();
+    while (lows.Front().k < k - m) lows.PopFront();
+    if (k - m > last_missing) widest = std::max(widest, highs.Front().level - lows.Front().level);
+  }
+  return static_cast<double>(widest) / static_cast<double>(k_last) * common::kTickSeconds;
+}
+
+// The noise at each factor from the whole run, with the modified-to-normal ratio of the rows
+// for the B1 fallback as the batch table takes it; then the bounds it gives every row.
+void RunStatistics::AddNoiseTypes(std::vector<StabilityRow>& rows) const {
+  const int64_t k_last = grid_.last;
+  for (int64_t m : OctaveFactors(k_last)) {
+    std::optional<double> oadev, mdev;
+    for (const StabilityRow& row : rows) {
+      if (row.m == m && row.deviation == Deviation::kOadev) oadev = row.value;
+      if (row.m == m && row.deviation == Deviation::kMdev) mdev = row.value;
+    }
+    std::optional<double> ratio;
+    if (oadev && *oadev > 0 && mdev) ratio = std::pow(*mdev / *oadev, 2);
+    const auto p = static_cast<size_t>(std::countr_zero(static_cast<uint64_t>(m)));
+    const std::optional<int> alpha = noise_[p].Alpha(k_last, last_stamp_, m, ratio);
+    for (StabilityRow& row : rows) {
+      if (row.m != m) continue;
+      row.alpha = alpha;
+      row = WithBounds(row, k_last + 1);
+    }
+  }
+}
+
+double RunStatistics::TieRms(const Octave& o, int64_t m) const {
+  const int64_t k_last = grid_.last;
+  const int64_t t_last = last_stamp_;
+  // Steps a = (t(i+m) - t(i) - offset) against m tau0 = whole + fraction ticks: taken
+  // about the whole part exactly, the fraction below one tick in extended precision.
+  const __int128 span = static_cast<__int128>(m) * t_last;
+  const __int128 whole = span / k_last;
+  const long double fraction =
+      static_cast<long double>(span % k_last) / static_cast<long double>(k_last);
+  const __int128 shift = whole - o.step_offset;
+  const __int128 n = o.tie_n;
+  const __int128 sum_b = o.tie_sum - n * shift;
+  const __int128 sum_b2 = o.tie_sum2 - 2 * shift * o.tie_sum + n * shift * shift;
+  const long double nn = static_cast<long double>(n);
+  const long double mean_sq =
+      (static_cast<long double>(sum_b2) - 2 * fraction * static_cast<long double>(sum_b) +
+       nn * fraction * fraction) /
+      nn;
+  return static_cast<double>(std::sqrt(std::max(mean_sq, 0.0L))) * common::kTickSeconds;
+}
+
+double RunStatistics::Mtie(const Octave& o, int64_t m, bool final) const {
+  if (const std::optional<double> held = final ? HeldMtie(m) : std::nullopt) return *held;
+  if (m <= (int64_t{1} << deepest_octave_)) return o.span * common::kTickSeconds;
+  // The batch figure's steps where tau0 never changed, so short runs agree exactly.
+  return o.earlier > 0
+             ? static_cast<double>(
+                   std::max(o.earlier, static_cast<long double>(o.widest) / ref_k_) *
+                   common::kTickSeconds)
+             : static_cast<double>(o.widest) / static_cast<double>(ref_k_) * common::kTickSeconds;
+}
+
+std::vector<StabilityRow> RunStatistics::Rows(bool final) const {
   std::vector<StabilityRow> rows;
   const int64_t k_last = grid_.last;
   if (k_last < 1) return rows;
@@ -546,77 +672,42 @@ std::vector<StabilityRow> RunStatistics::Rows(
           if (row.n) row.value = dev(o.mdev, 2 * mm * mm, tau);
           if (deviation == Deviation::kTdev) row.value = tau * row.value / std::sqrt(3.0);
           break;
-        case Deviation::kTieRms: {
+        case Deviation::kTieRms:
           row.n = o.tie_n;
-          if (!row.n) break;
-          // Steps a = (t(i+m) - t(i) - offset) against m tau0 = whole + fraction ticks: taken
-          // about the whole part exactly, the fraction below one tick in extended precision.
-          const __int128 span = static_cast<__int128>(m) * t_last;
-          const __int128 whole = span / k_last;
-          const long double fraction =
-              static_cast<long double>(span % k_last) / static_cast<long double>(k_last);
-          const __int128 shift = whole - o.step_offset;
-          const __int128 n = o.tie_n;
-          const __int128 sum_b = o.tie_sum - n * shift;
-          const __int128 sum_b2 = o.tie_sum2 - 2 * shift * o.tie_sum + n * shift * shift;
-          const long double nn = static_cast<long double>(n);
-          const long double mean_sq =
-              (static_cast<long double>(sum_b2) - 2 * fraction * static_cast<long double>(sum_b) +
-               nn * fraction * fraction) /
-              nn;
-          row.value =
-              static_cast<double>(std::sqrt(std::max(mean_sq, 0.0L))) * common::kTickSeconds;
+          if (row.n) row.value = TieRms(o, m);
           break;
-        }
         case Deviation::kMtie:
           row.n = o.mtie_n;
-          if (m <= (int64_t{1} << deepest_octave_)) {
-            row.value = o.span * common::kTickSeconds;
-            break;
-          }
-          // The batch figure's steps where tau0 never changed, so short runs agree exactly.
-          row.value = o.earlier > 0
-                          ? static_cast<double>(
-                                std::max(o.earlier, static_cast<long double>(o.widest) / ref_k_) *
-                                common::kTickSeconds)
-                          : static_cast<double>(o.widest) / static_cast<double>(ref_k_) *
-                                common::kTickSeconds;
+          row.value = Mtie(o, m, final);
           break;
         default:
           break;
       }
       if (row.n < 1) continue;
-      row.alpha = noise ? noise(m) : std::nullopt;
-      const bool modified = deviation == Deviation::kMdev || deviation == Deviation::kTdev;
-      const bool allan = modified || deviation == Deviation::kOadev;
-      if (row.alpha && allan && row.value > 0) {
-        const std::optional<double> edf =
-            EquivalentDegreesOfFreedom(EdfQuery{*row.alpha, 2, m, k_last + 1, true, modified});
-        if (edf) {
-          const Bounds b = DeviationBounds(row.value, *edf);
-          row.min = b.min;
-          row.max = b.max;
-        }
-      }
       rows.push_back(row);
     }
   }
+  AddNoiseTypes(rows);
   return rows;
 }
 
-RunSummary RunStatistics::Summary(const std::function<std::optional<int>(int64_t m)>& noise) const {
+RunSummary RunStatistics::Summary() const { return Summarise(false); }
+
+RunSummary RunStatistics::FinalSummary() const { return Summarise(true); }
+
+RunSummary RunStatistics::Summarise(bool final) const {
   if (!fixed_ && !held_.empty()) {
     // A run still short of the period's intervals: its period is that of what there is.
     RunStatistics whole = *this;
     whole.FixNominal();
-    return whole.Summary(noise);
+    return whole.Summarise(final);
   }
   if (fixed_ && !no_train_ && indexer_.Pending()) {
     // The last pulses wait for the next interval: settled as the end of a log settles them.
     RunStatistics whole = *this;
     Placer placer{&whole};
     whole.indexer_.Finish(placer);
-    return whole.Summary(noise);
+    return whole.Summarise(final);
   }
   RunSummary s;
   s.words = words_;
@@ -645,7 +736,7 @@ RunSummary RunStatistics::Summary(const std::function<std::optional<int>(int64_t
     s.pp_ticks = max_ - min_;
     s.pp_pct = static_cast<double>(s.pp_ticks) / s.mean_interval * 100.0;
   }
-  if (!no_train_) s.stability = Rows(noise);
+  if (!no_train_) s.stability = Rows(final);
   return s;
 }
 
@@ -655,7 +746,8 @@ size_t RunStatistics::HeldBytes() const {
            (o.highest.capacity() + o.lowest.capacity()) * sizeof(double);
   };
   size_t bytes = held_.capacity() * sizeof(int64_t) + grid_.ring.capacity() * sizeof(int64_t) +
-                 octaves_.capacity() * sizeof(Octave) + stages_.capacity() * sizeof(Stage);
+                 octaves_.capacity() * sizeof(Octave) + stages_.capacity() * sizeof(Stage) +
+                 noise_.capacity() * sizeof(DecimatedNoise);
   for (const Octave& o : octaves_) bytes += queues(o);
   for (const Stage& st : stages_) {
     bytes += st.grid.ring.capacity() * sizeof(int64_t) + st.blocks.capacity() * sizeof(__int128) +
@@ -671,7 +763,8 @@ size_t RunStatistics::MaxHeldBytes(int deepest_octave) {
   size_t bytes = static_cast<size_t>(kNominalIntervals) * sizeof(int64_t) +
                  (size_t{4} << d) * sizeof(int64_t) +
                  std::bit_ceil(static_cast<size_t>(d) + 1) * sizeof(Octave) +
-                 static_cast<size_t>(kMaxStages) * sizeof(Stage);
+                 static_cast<size_t>(kMaxStages) * sizeof(Stage) +
+                 kNoiseFactors * sizeof(DecimatedNoise);
   // The window extremes of each factor below the deepest taken on every point.
   for (int p = 0; p < d; ++p) bytes += 2 * ((size_t{1} << p) + 1) * sizeof(double);
   const size_t kept = size_t{1} << DeepPointsOctave(d);

@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "analysis/noise_id.h"
 #include "analysis/pulse_train.h"
 #include "analysis/squares_sum.h"
 #include "analysis/stability.h"
@@ -39,11 +40,19 @@
 // - OADEV, MDEV, TDEV and TIE rms come from exact integer sums of stamp differences, so they
 //   equal StabilityTable on the same train to the last digits. A TIE rms term needs only its two
 //   ends present, an MTIE window every point in it. MTIE cannot wait for the run's
-//   final tau0: each window's phase is taken against the mean period of the pulses so far, fixed
-//   with the nominal and taken again each time the pulse count doubles, so it differs from the
-//   batch figure by at most m times the largest change of that mean since. In a run no longer
-//   than the nominal's intervals it is exact. The rows
-//   carry no noise type and no bounds unless the caller passes the noise of each factor.
+//   final tau0: while the run lasts, each window's phase is taken against the mean period of the
+//   pulses so far, fixed with the nominal and taken again each time the pulse count doubles, so
+//   it differs from the batch figure by at most m times the largest change of that mean since.
+//   FinalSummary takes every window again against the final tau0 from the stamps held, exact
+//   integer levels as the batch table takes them, so its MTIE is the batch figure whenever the
+//   run's grid (pulses and missing pulses) is no longer than the stamps held (4 times
+//   2^deepest_octave, 4,194,304 points by default); a longer run keeps the running figure.
+// - Every row carries the noise identified at its factor from the whole run, by the rule of the
+//   batch table (noise_id.h): the phase of the pulses at 0, m, 2m ... is held as exact sums
+//   (DecimatedNoise) and taken against the run's tau0 as it stands, so alpha is the batch's on
+//   the same log, at deep factors too (where the B1 fallback's modified-to-normal ratio comes
+//   from their estimated MDEV and OADEV). The bounds follow from alpha as StabilityTable gives
+//   them (WithBounds).
 // - Factors m = 1, 2, 4 ... while m <= K / 4. Up to 2^deepest_octave (2^20) they come from
 //   every point as above. A deeper factor is taken on the points decimated by s = m / 256
 //   (every s-th index, 256 kept points per factor): its rows are the batch formulas with their
@@ -110,12 +119,14 @@ class RunStatistics {
   // The stream path's count of words lost in its ring so far.
   void SetLostWords(int64_t lost) { lost_words_ = lost; }
 
-  // The figures so far: a few microseconds; under a millisecond while the run is still short
-  // of the period's intervals (they are replayed on a copy); a copy of the held buffers (up to
-  // some 50 MiB) while the last pulses wait for the intervals after them. `noise`, when given,
-  // names the noise exponent at a factor (nullopt: none), from which the rows take alpha and
-  // bounds.
-  RunSummary Summary(const std::function<std::optional<int>(int64_t m)>& noise = {}) const;
+  // The figures so far, MTIE the running figure: some 20 microseconds a factor for the noise
+  // types, more while the run is still short of the period's intervals (they are replayed on a
+  // copy), and a copy of the held buffers (up to some 50 MiB) while the last pulses wait for
+  // the intervals after them.
+  RunSummary Summary() const;
+  // The same with MTIE taken again against the final tau0 where the run is held (see above):
+  // O(K) a factor, for the run's stop.
+  RunSummary FinalSummary() const;
 
   // Bytes held by the buffers, for the memory figures.
   size_t HeldBytes() const;
@@ -215,7 +226,14 @@ class RunStatistics {
   void Refill(int64_t j);
   void Rebase(int64_t j, int64_t stamp);
   const Octave* OctaveOf(int64_t m) const;
-  std::vector<StabilityRow> Rows(const std::function<std::optional<int>(int64_t m)>& noise) const;
+  std::vector<StabilityRow> Rows(bool final) const;
+  double TieRms(const Octave& o, int64_t m) const;            // seconds; o has steps
+  double Mtie(const Octave& o, int64_t m, bool final) const;  // seconds
+  void AddNoiseTypes(std::vector<StabilityRow>& rows) const;
+  // MTIE of factor m against the final tau0 from the held stamps, seconds; nullopt when the
+  // ring no longer holds the whole run.
+  std::optional<double> HeldMtie(int64_t m) const;
+  RunSummary Summarise(bool final) const;
 
   int deepest_octave_;
   size_t ring_limit_;
@@ -246,6 +264,8 @@ class RunStatistics {
   int64_t ref_k_ = 1;
   double last_phase_ = 0;  // of the latest point of the full grid; NaN when it is missing
   std::vector<Octave> octaves_;
+  // The noise at each factor 2^p, fed the pulses at multiples of 2^p.
+  std::vector<DecimatedNoise> noise_;
 };
 
 // The summary file's record of a run's figures.

@@ -87,9 +87,9 @@ bool RunTracker::Started() const {
   return run_.has_value();
 }
 
-RunSummary RunTracker::Summary(const Noise& noise) const {
+RunSummary RunTracker::Summary() const {
   std::lock_guard lock(figures_mutex_);
-  return run_ ? run_->Summary(noise) : RunSummary{};
+  return run_ ? run_->Summary() : RunSummary{};
 }
 
 int64_t RunTracker::UncountedWords() const {
@@ -97,18 +97,26 @@ int64_t RunTracker::UncountedWords() const {
   return uncounted_;
 }
 
-persistence::RunSummaryRecord RunTracker::Record(Clock::time_point stop,
-                                                 const std::string& ended_early,
-                                                 int64_t log_lines, const Noise& noise) {
+RunSummary RunTracker::Final() {
   {
     std::unique_lock lock(queue_mutex_);
     queue_changed_.wait(lock, [this] { return queue_.empty() && !busy_; });
   }
+  std::lock_guard lock(figures_mutex_);
+  return run_ ? run_->FinalSummary() : RunSummary{};
+}
+
+persistence::RunSummaryRecord RunTracker::Record(const RunSummary& final, Clock::time_point stop,
+                                                 const std::string& ended_early,
+                                                 int64_t log_lines) const {
   std::optional<std::string> why;
   if (!ended_early.empty()) why = ended_early;
-  std::lock_guard lock(figures_mutex_);
-  persistence::RunSummaryRecord record =
-      SummaryRecord(run_ ? run_->Summary(noise) : RunSummary{}, start_, stop, why);
+  Clock::time_point start;
+  {
+    std::lock_guard lock(figures_mutex_);
+    start = start_;
+  }
+  persistence::RunSummaryRecord record = SummaryRecord(final, start, stop, why);
   record.uncounted_words = std::max<int64_t>(0, log_lines - record.words);
   record.words = log_lines;
   return record;

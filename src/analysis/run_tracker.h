@@ -28,7 +28,6 @@ inline constexpr size_t kRunQueueWords = size_t{8} << 20;
 class RunTracker {
  public:
   using Clock = std::chrono::system_clock;
-  using Noise = std::function<std::optional<int>(int64_t m)>;
 
   explicit RunTracker(int deepest_octave = kDeepestOctave, size_t queue_words = kRunQueueWords);
   RunTracker(const RunTracker&) = delete;
@@ -42,14 +41,18 @@ class RunTracker {
   void SetLostWords(int64_t lost);
 
   bool Started() const;
-  // The figures of the words taken so far (a few words may still wait in the queue).
-  RunSummary Summary(const Noise& noise = {}) const;
-  // The summary file's record of the run, once every queued word is in, stopped at `stop`;
-  // `ended_early` empty when the run ran until it was asked to stop. The record's words are
-  // the `log_lines` the log's file holds (after a failed write, fewer than the figures heard
-  // of: its buffer was lost); `uncounted_words` those the figures could not keep up with.
-  persistence::RunSummaryRecord Record(Clock::time_point stop, const std::string& ended_early,
-                                       int64_t log_lines, const Noise& noise = {});
+  // The figures of the words taken so far (a few words may still wait in the queue), with
+  // the running MTIE.
+  RunSummary Summary() const;
+  // The figures of the whole run once every queued word is in, MTIE taken against the final
+  // tau0 (RunStatistics::FinalSummary). For the stop: O(run length).
+  RunSummary Final();
+  // The summary file's record of `final`, the run stopped at `stop`; `ended_early` empty when
+  // the run ran until it was asked to stop. The record's words are the `log_lines` the log's
+  // file holds (after a failed write, fewer than the figures heard of: its buffer was lost);
+  // `uncounted_words` those the figures could not keep up with.
+  persistence::RunSummaryRecord Record(const RunSummary& final, Clock::time_point stop,
+                                       const std::string& ended_early, int64_t log_lines) const;
   // Words the figures gave up on in this run.
   int64_t UncountedWords() const;
 

@@ -128,12 +128,10 @@ class StampSource {
   double LevelSeconds(Level level) const {
     return static_cast<double>(level) / static_cast<double>(k_last_) * common::kTickSeconds;
   }
-  // x(0), x(m), x(2m) ... in seconds, as PulseTrain::PhaseSeconds gives them.
-  std::vector<double> Decimated(int64_t m) const {
-    std::vector<double> out;
-    out.reserve(static_cast<size_t>(size_ / m + 1));
-    for (int64_t k = 0; k < size_; k += m) out.push_back(Seconds(k));
-    return out;
+  // Feeds the pulses at grid indices 0, m, 2m ... with their exact stamps to the noise
+  // identification, which takes their phase against tau0 as the run statistics do.
+  void AddDecimated(int64_t m, DecimatedNoise& noise) const {
+    for (int64_t k = 0; k < size_; k += m) noise.Add(first_ + k, t_[k]);
   }
   double Seconds(int64_t k) const {
     const double level = narrow_ ? static_cast<double>(NarrowX(k)) : static_cast<double>(X(k));
@@ -188,6 +186,7 @@ class SecondsSource {
 
   Level X(int64_t k) const { return x_[k]; }
   double LevelSeconds(Level level) const { return level; }
+  // x(0), x(m), x(2m) ... present, seconds.
   std::vector<double> Decimated(int64_t m) const {
     std::vector<double> out;
     out.reserve(static_cast<size_t>(size_ / m + 1));
@@ -352,37 +351,17 @@ void TieWindows(const Source& src, int64_t m, BlockExtremes<Level>& blocks, TieS
   mtie = src.LevelSeconds(widest);
 }
 
-struct EdfKind {
-  int d;
-  bool overlapping;
-  bool modified;
-};
-
-std::optional<EdfKind> EdfOf(Deviation deviation) {
-  switch (deviation) {
-    case Deviation::kAdev:
-      return EdfKind{2, false, false};
-    case Deviation::kOadev:
-      return EdfKind{2, true, false};
-    case Deviation::kMdev:
-    case Deviation::kTdev:
-      return EdfKind{2, true, true};
-    case Deviation::kHdev:
-      return EdfKind{3, false, false};
-    case Deviation::kOhdev:
-      return EdfKind{3, true, false};
-    default:
-      return std::nullopt;
-  }
-}
-
 // What the rows of one averaging factor are made of, in the source's difference unit.
 struct FactorSums {
   Accumulated adev, oadev, mdev, hdev, ohdev;
   TieSums tie;
   double mtie = 0;  // seconds
   int64_t windows = 0;
-  std::vector<double> decimated;  // x(0), x(m), x(2m) ... present, seconds
+  // x(0), x(m), x(2m) ... present: as seconds from phase points, or as exact stamps
+  // (`exact`, with `stamps` set) from a pulse train.
+  std::vector<double> decimated;
+  DecimatedNoise exact;
+  bool stamps = false;
 };
 
 template <class Source>
@@ -415,7 +394,12 @@ FactorSums DenseSums(const Source& src, int64_t m, BlockExtremes<int64_t>& narro
   sums.mdev = ModifiedSums<kGapless>(src, m);
   sums.hdev = Differences<kGapless>(src, m, 3, m);
   MtieOf(src, m, narrow, wide, sums.tie, sums);
-  sums.decimated = src.Decimated(m);
+  if constexpr (std::is_same_v<Source, StampSource>) {
+    src.AddDecimated(m, sums.exact);
+    sums.stamps = true;
+  } else {
+    sums.decimated = src.Decimated(m);
+  }
   return sums;
 }
 
@@ -455,7 +439,7 @@ class GappedTrain {
       while (q < n && k[q] < target) ++q;
       return q < n && k[q] == target;
     };
-    sums.decimated.reserve(n / static_cast<size_t>(m) + 1);
+    sums.stamps = true;
     int64_t before = 0, rest = 0;  // k[p - 1], and k[p] % m kept without a division per pulse
     const auto decimated = [&](int64_t kp) {
       const int64_t step = kp - before;
@@ -468,7 +452,7 @@ class GappedTrain {
     for (; p < n && k[p] + m <= k_last; ++p) {
       const int64_t kp = k[p];
       const bool whole = decimated(kp);
-      if (whole) sums.decimated.push_back(train_.PhaseSeconds(p));
+      if (whole) sums.exact.Add(kp, t[p]);
       const size_t step = static_cast<size_t>(m);
       if (!at(q1, p + step, kp + m)) continue;
       steps.AddSpan(t[q1] - t[p], sums.tie);
@@ -482,7 +466,7 @@ class GappedTrain {
       if (whole) sums.hdev.Add(d3);
     }
     for (; p < n; ++p) {  // the decimated points that begin no window
-      if (decimated(k[p])) sums.decimated.push_back(train_.PhaseSeconds(p));
+      if (decimated(k[p])) sums.exact.Add(k[p], t[p]);
     }
     TieSums unused;
     for (const auto& [first, size] : stretches_) {
@@ -509,8 +493,11 @@ class GappedTrain {
 };
 
 // The rows of the factors, each from `sums_of(m)`, over an index space of `n_points` points.
+// `exact_k_last` and `exact_t_last` are the train's last index and stamp, against which exact
+// decimated stamps are taken for the noise (unused for phase points).
 template <class SumsOf>
 std::vector<StabilityRow> Table(int64_t n_points, double tau0_s, long double unit,
+                                int64_t exact_k_last, int64_t exact_t_last,
                                 std::span<const int64_t> factors, SumsOf&& sums_of) {
   std::vector<StabilityRow> rows[std::size(kAllDeviations)];
   for (int64_t m : factors) {
@@ -551,20 +538,12 @@ std::vector<StabilityRow> Table(int64_t n_points, double tau0_s, long double uni
     std::optional<double> modified_ratio;
     const double oadev_value = oadev.n ? dev(oadev, 2) : 0;
     if (oadev_value > 0 && mdev.n) modified_ratio = std::pow(mdev_value / oadev_value, 2);
-    const std::optional<int> alpha = IdentifyDecimatedNoise(sums.decimated, m, modified_ratio);
+    const std::optional<int> alpha =
+        sums.stamps ? sums.exact.Alpha(exact_k_last, exact_t_last, m, modified_ratio)
+                    : IdentifyDecimatedNoise(sums.decimated, m, modified_ratio);
     for (const Found& f : found) {
-      StabilityRow row{f.deviation, m, tau, f.n, alpha, f.value, std::nullopt, std::nullopt};
-      const std::optional<EdfKind> kind = EdfOf(f.deviation);
-      if (alpha && kind && f.value > 0) {
-        const std::optional<double> edf = EquivalentDegreesOfFreedom(
-            EdfQuery{*alpha, kind->d, m, n_points, kind->overlapping, kind->modified});
-        if (edf) {
-          const Bounds b = DeviationBounds(f.value, *edf);
-          row.min = b.min;
-          row.max = b.max;
-        }
-      }
-      rows[static_cast<size_t>(f.deviation)].push_back(row);
+      const StabilityRow row{f.deviation, m, tau, f.n, alpha, f.value, std::nullopt, std::nullopt};
+      rows[static_cast<size_t>(f.deviation)].push_back(WithBounds(row, n_points));
     }
   }
   std::vector<StabilityRow> all;
@@ -602,6 +581,39 @@ std::string_view DeviationName(Deviation deviation) {
   return "";
 }
 
+std::optional<EdfQuery> EdfQueryOf(Deviation deviation, int alpha, int64_t m, int64_t n_phase) {
+  switch (deviation) {
+    case Deviation::kAdev:
+      return EdfQuery{alpha, 2, m, n_phase, false, false};
+    case Deviation::kOadev:
+      return EdfQuery{alpha, 2, m, n_phase, true, false};
+    case Deviation::kMdev:
+    case Deviation::kTdev:
+      return EdfQuery{alpha, 2, m, n_phase, true, true};
+    case Deviation::kHdev:
+      return EdfQuery{alpha, 3, m, n_phase, false, false};
+    case Deviation::kOhdev:
+      return EdfQuery{alpha, 3, m, n_phase, true, false};
+    case Deviation::kTieRms:
+      return EdfQuery{alpha, 1, m, n_phase, true, false};
+    case Deviation::kMtie:
+      break;
+  }
+  return std::nullopt;
+}
+
+StabilityRow WithBounds(StabilityRow row, int64_t n_phase) {
+  row.min = row.max = std::nullopt;
+  if (!row.alpha || !(row.value > 0)) return row;
+  const std::optional<EdfQuery> query = EdfQueryOf(row.deviation, *row.alpha, row.m, n_phase);
+  const std::optional<double> edf = query ? EquivalentDegreesOfFreedom(*query) : std::nullopt;
+  if (!edf) return row;
+  const Bounds b = DeviationBounds(row.value, *edf);
+  row.min = b.min;
+  row.max = b.max;
+  return row;
+}
+
 std::vector<int64_t> OctaveFactors(int64_t last_index) { return Factors(last_index, true); }
 std::vector<int64_t> AllFactors(int64_t last_index) { return Factors(last_index, false); }
 
@@ -615,13 +627,13 @@ std::vector<StabilityRow> StabilityTable(const PulseTrain& train,
   BlockExtremes<__int128> wide;
   if (train.missing_pulses > 0) {
     const GappedTrain gapped(train);
-    return Table(n_points, tau0_s, unit, factors,
+    return Table(n_points, tau0_s, unit, train.LastIndex(), train.LastStamp(), factors,
                  [&](int64_t m) { return gapped.Sums(m, narrow, wide); });
   }
   // Every index holds a pulse: the stamps are the phase points themselves.
   const StampSource source(train.stamp.data(), n_points, 0, train.LastIndex(), train.LastStamp(),
                            StampSource::Narrow(train));
-  return Table(n_points, tau0_s, unit, factors,
+  return Table(n_points, tau0_s, unit, train.LastIndex(), train.LastStamp(), factors,
                [&](int64_t m) { return DenseSums<true>(source, m, narrow, wide); });
 }
 
@@ -630,7 +642,7 @@ std::vector<StabilityRow> StabilityTable(std::span<const double> phase_s, double
   const SecondsSource source(phase_s);
   BlockExtremes<int64_t> narrow;
   BlockExtremes<double> wide;
-  return Table(source.Size(), tau0_s, SecondsSource::kDiffSeconds, factors, [&](int64_t m) {
+  return Table(source.Size(), tau0_s, SecondsSource::kDiffSeconds, 1, 0, factors, [&](int64_t m) {
     return source.Gapless() ? DenseSums<true>(source, m, narrow, wide)
                             : DenseSums<false>(source, m, narrow, wide);
   });

@@ -6,6 +6,7 @@
 #include <string_view>
 #include <vector>
 
+#include "analysis/edf.h"
 #include "analysis/pulse_train.h"
 #include "persistence/stability_csv.h"
 
@@ -16,6 +17,9 @@
 // MTIE window every point from x(i) to x(i + m). n counts the terms used, and a row exists only
 // where n >= 1. A pulse train with missing pulses is walked over the pulses present, so a gap of
 // any length costs nothing. Pure functions; any thread.
+//
+// Each row carries the noise identified at its factor (noise_id.h; from pulse stamps the phase
+// is taken against tau0 exactly, as the run statistics take it) and the bounds it gives.
 namespace analysis {
 
 enum class Deviation { kAdev, kOadev, kMdev, kTdev, kHdev, kOhdev, kTieRms, kMtie };
@@ -37,6 +41,18 @@ struct StabilityRow {
   double value = 0;                // dimensionless; TDEV, TIE rms and MTIE in seconds
   std::optional<double> min, max;  // bounds where the noise and the EDF allow them
 };
+
+// The estimator whose EDF gives a row its bounds (Greenhall and Riley, edf.h): ADEV and HDEV
+// unoverlapped second and third differences, OADEV and OHDEV overlapped, MDEV and TDEV the
+// modified second differences, TIE rms the overlapped first differences x(i + m) - x(i) of the
+// unmodified phase (defined for alpha 0 .. 2 only: the mean square of the phase steps does not
+// converge for flicker or random-walk FM). nullopt for MTIE, a largest span, for which the
+// method defines no chi-squared EDF.
+std::optional<EdfQuery> EdfQueryOf(Deviation deviation, int alpha, int64_t m, int64_t n_phase);
+
+// The row with its 68.3 % bounds from its alpha, value and factor over a run of n_phase points;
+// none where there is no alpha, no EDF or a value of 0.
+StabilityRow WithBounds(StabilityRow row, int64_t n_phase);
 
 // The averaging factors m = 1, 2, 4 ... while m <= K / 4 (K the last phase index).
 std::vector<int64_t> OctaveFactors(int64_t last_index);

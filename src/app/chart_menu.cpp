@@ -120,11 +120,10 @@ std::vector<persistence::StabilityCsvRow> StabilityCsvRows(std::span<const doubl
       analysis::StabilityTable(train, analysis::OctaveFactors(train.LastIndex())));
 }
 
-ChartMenu::ChartMenu(const FmainForm& ui, std::function<std::vector<double>()> shown_intervals,
-                     Guard guard, QWidget* window)
+ChartMenu::ChartMenu(const FmainForm& ui, Table shown_table, Guard guard, QWidget* window)
     : QObject(window),
       ui_(ui),
-      shown_intervals_(std::move(shown_intervals)),
+      shown_table_(std::move(shown_table)),
       guard_(std::move(guard)),
       window_(window) {}
 
@@ -171,8 +170,7 @@ void ChartMenu::SavePicture(QWidget* chart, bool choose_size) {
 void ChartMenu::CopyFigures() const { QGuiApplication::clipboard()->setText(FiguresText(ui_)); }
 
 void ChartMenu::SaveStabilityTable() {
-  const std::vector<double> intervals = shown_intervals_();
-  const std::vector<persistence::StabilityCsvRow> rows = StabilityCsvRows(intervals);
+  const std::vector<persistence::StabilityCsvRow> rows = shown_table_();
   if (rows.empty()) {
     throw common::Error("No stability table: the data shown make no pulse train of at least " +
                         std::to_string(kFewestIntervals) + " intervals");

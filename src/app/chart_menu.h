@@ -47,9 +47,10 @@ class ChartMenu : public QObject {
   // Runs an entry's work and shows what it throws.
   using Guard = std::function<void(const std::function<void()>& action)>;
 
-  // `shown_intervals` gives the channel 1 intervals (ticks) of the last pass that drew.
-  ChartMenu(const FmainForm& ui, std::function<std::vector<double>()> shown_intervals, Guard guard,
-            QWidget* window);
+  // `shown_table` gives the stability table of what is in view: the whole run of a stream while
+  // the window shows it, else StabilityCsvRows of the last pass that drew (empty: none).
+  using Table = std::function<std::vector<persistence::StabilityCsvRow>()>;
+  ChartMenu(const FmainForm& ui, Table shown_table, Guard guard, QWidget* window);
 
   void SetHooks(Hooks hooks) { hooks_ = std::move(hooks); }
 
@@ -68,7 +69,7 @@ class ChartMenu : public QObject {
   std::optional<QSize> ChooseSize(QSize shown);
 
   const FmainForm& ui_;
-  std::function<std::vector<double>()> shown_intervals_;
+  Table shown_table_;
   Guard guard_;
   QWidget* window_;
   Hooks hooks_;

@@ -66,7 +66,11 @@ TFmain::TFmain(QString exe_dir, Hooks hooks, QWidget* parent)
   WireRunTracker();
   Guarded([this] { FormCreate(); });
   chart_menu_ = new ChartMenu(
-      ui_, [this] { return display_.DrawnIntervals(); },
+      ui_,
+      [this] {
+        return run_ ? analysis::TableRows(run_->stability)
+                    : StabilityCsvRows(display_.DrawnIntervals());
+      },
       [this](const std::function<void()>& action) { Guarded(action); }, this);
   chart_menu_->Attach();
 }
@@ -550,6 +554,8 @@ void TFmain::RunStarted() {
   display_.Clear();
   SetChartTitle(QString::fromLatin1(texts::kWaitingChartTitle));
   ShowStreamCounts({});
+  // The last run's curve goes with it, whichever view is in front.
+  if (ui_.AnalysisShown()) ui_.Chart4->Show({});
   ShowRunView();
 }
 
@@ -564,14 +570,14 @@ void TFmain::RunStopped(const acquisition::step::RunStopped& stop) {
   SetChartTitle(QString::fromLatin1(texts::kChartTitle));
   if (!stop.logged) return;  // the previous log and its summary stand
   tracker_.SetLostWords(static_cast<int64_t>(stop.counts.lost_words));
-  const auto noise = RunNoise();
-  // The record waits for every word still queued for the figures; the view then shows them all.
+  // The figures wait for every word still queued; the view then shows them all.
+  const analysis::RunSummary final = tracker_.Final();
   persistence::RunSummaryRecord record = tracker_.Record(
-      analysis::RunTracker::Clock::now(), stop.failure, cycle_->Machine().Path().LogLines(), noise);
+      final, analysis::RunTracker::Clock::now(), stop.failure, cycle_->Machine().Path().LogLines());
   record.foreign_datagrams = static_cast<int64_t>(stop.counts.foreign_datagrams);
   record.stray_bytes = static_cast<int64_t>(stop.counts.stray_bytes);
   if (ui_.AnalysisShown()) {
-    run_ = tracker_.Summary(noise);
+    run_ = final;
     ShowRunView();
   }
   Guarded([&] { persistence::WriteRunSummary(stop.log_path, record); });
@@ -580,9 +586,11 @@ void TFmain::RunStopped(const acquisition::step::RunStopped& stop) {
 void TFmain::ShowRun(bool stream_pass) {
   if (!ui_.AnalysisShown()) return;
   if (!stream_pass) {
-    run_.reset();  // a block's own figures again
+    // A block's own figures again; a pass without records (a view or units switch after the
+    // stop) leaves the run in view.
+    if (pass_.Data().Ch1Count > 0) run_.reset();
   } else if (tracker_.Started()) {
-    run_ = tracker_.Summary(RunNoise());
+    run_ = tracker_.Summary();
   }
   ShowRunView();
 }
@@ -590,24 +598,11 @@ void TFmain::ShowRun(bool stream_pass) {
 void TFmain::ShowRunView() {
   if (!ui_.AnalysisShown()) return;
   ui_.ShowRunLine(run_ ? QString::fromStdString(presentation::RunLineText(*run_)) : QString());
-  if (run_ && Graph() == GraphView::kStability) {
+  // Drawn whichever view is in front, so that the Stability view shows the run when it comes.
+  if (run_) {
     ui_.Chart4->Show(run_->stability,
                      QString::fromStdString(presentation::WholeRunTitle(run_->intervals)));
   }
-}
-
-// The noise types the last pass identified at each factor give the run's rows their bounds.
-analysis::RunTracker::Noise TFmain::RunNoise() const {
-  std::vector<std::pair<int64_t, int>> alphas;
-  for (const analysis::StabilityRow& row : display_.StabilityRows()) {
-    if (row.alpha) alphas.emplace_back(row.m, *row.alpha);
-  }
-  return [alphas = std::move(alphas)](int64_t m) -> std::optional<int> {
-    for (const auto& [factor, alpha] : alphas) {
-      if (factor == m) return alpha;
-    }
-    return std::nullopt;
-  };
 }
 
 void TFmain::SetChartTitle(const QString& first_line) { ui_.SetChartTitle(first_line); }

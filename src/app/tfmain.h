@@ -171,7 +171,6 @@ class TFmain : public QWidget {
   void RunStopped(const acquisition::step::RunStopped& stop);
   void ShowRun(bool stream_pass);
   void ShowRunView();
-  analysis::RunTracker::Noise RunNoise() const;
 
   analysis::PassOptions CurrentPassOptions() const;
   void FillMemo();

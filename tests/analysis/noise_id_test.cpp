@@ -4,6 +4,7 @@
 
 #include <cmath>
 #include <random>
+#include <utility>
 #include <vector>
 
 namespace analysis {
@@ -56,6 +57,55 @@ TEST(NoiseId, FewPointsFallBackToTheB1Ratio) {
   // The expected ratios: 1 for white frequency noise, N / 2 for a random walk of it.
   EXPECT_DOUBLE_EQ(B1Ratio(20, -1), 1.0);
   EXPECT_DOUBLE_EQ(B1Ratio(20, 1), 10.0);
+}
+
+// The exact sums of DecimatedNoise against the plain computation on the phase in seconds
+// (quadratic removed, differenced, correlated in doubles), on the pulses kept at 0, m, 2m ...
+// of trains with missing pulses, a period that is no whole number of ticks, a drift, and a
+// start so long that the sums leave 128 bits.
+TEST(NoiseId, ExactSumsGiveTheCorrelationsOfThePhase) {
+  struct Case {
+    const char* name;
+    int alpha;          // of the jitter added to the stamps
+    double period;      // ticks
+    double drift;       // ticks per index squared
+    int64_t m;          // factor: the indices kept
+    int64_t points;     // kept indices
+    int64_t gap_every;  // a kept pulse missing every so many; 0 none
+    double first;       // ticks added to every stamp after the first
+  };
+  const Case cases[] = {
+      {"white PM, 3 MHz", 2, 13.333, 0, 1, 4000, 97, 0},
+      {"white FM, wide factor", 0, 40000.5, 0, 64, 300, 0, 0},
+      {"random-walk FM with drift", -2, 2000, 1e-6, 4, 1200, 31, 0},
+      {"a start of 2^58 ticks", 2, 10, 0, int64_t{1} << 20, 200, 0, 0x1p58},
+      {"few points: B1", 0, 400, 0, 8, 25, 7, 0},
+  };
+  for (const Case& c : cases) {
+    const std::vector<double> noise = Phase(c.alpha, static_cast<size_t>(c.points), 5);
+    DecimatedNoise sums;
+    std::vector<std::pair<int64_t, int64_t>> kept;
+    for (int64_t i = 0; i < c.points; ++i) {
+      if (c.gap_every > 0 && i % c.gap_every == c.gap_every - 1 && i + 1 < c.points) continue;
+      const int64_t k = i * c.m;
+      const double t = static_cast<double>(k) * c.period + c.drift * static_cast<double>(k * k) +
+                       1e9 * noise[static_cast<size_t>(i)] + (i > 0 ? c.first : 0);
+      kept.emplace_back(k, std::llround(t));
+      sums.Add(kept.back().first, kept.back().second);
+    }
+    const auto [k_last, t_last] = kept.back();
+    std::vector<double> phase;  // as the batch table takes it
+    for (const auto& [k, t] : kept) {
+      const __int128 level = static_cast<__int128>(k_last) * t - static_cast<__int128>(k) * t_last;
+      phase.push_back(static_cast<double>(level) / static_cast<double>(k_last) * 2.5e-8);
+    }
+    EXPECT_EQ(sums.Alpha(k_last, t_last, c.m, 0.01), IdentifyDecimatedNoise(phase, c.m, 0.01))
+        << c.name;
+    if (sums.Points() < kLag1MinPoints) continue;
+    const std::array<double, 3> exact = sums.Correlations(k_last, t_last);
+    const std::array<double, 3> plain = Lag1Correlations(phase);
+    for (size_t d = 0; d < 3; ++d) EXPECT_NEAR(exact[d], plain[d], 1e-9) << c.name << " d=" << d;
+  }
 }
 
 }  // namespace

@@ -32,8 +32,8 @@ TEST(RunTracker, FiguresOfTheQueuedWordsEqualTheAccumulatorsAndANewRunStartsClea
     tracker.Add(std::span(words).subspan(at, n));
   }
   for (int64_t w : words) direct.AddWord(w);
-  const persistence::RunSummaryRecord record = tracker.Record(start, "", 30000);
-  const RunSummary expected = direct.Summary();
+  const persistence::RunSummaryRecord record = tracker.Record(tracker.Final(), start, "", 30000);
+  const RunSummary expected = direct.FinalSummary();
   EXPECT_EQ(record.words, 30000);
   EXPECT_EQ(record.uncounted_words, 0);
   EXPECT_EQ(record.missing_pulses, expected.missing_pulses);
@@ -51,11 +51,11 @@ TEST(RunTracker, AFullQueueStopsTheFiguresAndCountsWhatTheyLeftOut) {
   RunTracker tracker(kDeepestOctave, 1000);
   tracker.Begin(RunTracker::Clock::now());
   tracker.Add(Words(600, 3));
-  EXPECT_EQ(tracker.Record(RunTracker::Clock::now(), "", 600).uncounted_words, 0);
+  EXPECT_EQ(tracker.Record(tracker.Final(), RunTracker::Clock::now(), "", 600).uncounted_words, 0);
   tracker.Add(Words(1001, 4));  // more than the queue holds
   tracker.Add(Words(100, 5));   // the queue is empty again, but the figures have a gap
   const persistence::RunSummaryRecord record =
-      tracker.Record(RunTracker::Clock::now(), "Cannot write", 1701);
+      tracker.Record(tracker.Final(), RunTracker::Clock::now(), "Cannot write", 1701);
   EXPECT_EQ(record.words, 1701);
   EXPECT_EQ(record.uncounted_words, 1101);
   EXPECT_EQ(record.ended_early, "Cannot write");
@@ -64,7 +64,8 @@ TEST(RunTracker, AFullQueueStopsTheFiguresAndCountsWhatTheyLeftOut) {
   tracker.Begin(RunTracker::Clock::now());
   tracker.Add(Words(500, 6));
   // A failed write lost the last 200 of them: the record has the log's lines.
-  const persistence::RunSummaryRecord cut = tracker.Record(RunTracker::Clock::now(), "full", 300);
+  const persistence::RunSummaryRecord cut =
+      tracker.Record(tracker.Final(), RunTracker::Clock::now(), "full", 300);
   EXPECT_EQ(cut.words, 300);
   EXPECT_EQ(cut.uncounted_words, 0);
 }

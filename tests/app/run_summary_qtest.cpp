@@ -12,7 +12,13 @@
 #include <QLineEdit>
 #include <QLocale>
 #include <QtTest>
+#include <algorithm>
+#include <cmath>
 
+#include "analysis/pulse_train.h"
+#include "analysis/run_statistics.h"
+#include "analysis/timing_input.h"
+#include "app/chart_menu.h"
 #include "app/tfmain.h"
 #include "k390sim_process.h"
 #include "presentation/timing_charts.h"
@@ -43,6 +49,46 @@ void StreamAndStop(Session& s, int words, bool ends_early) {
   QVERIFY(!w.Cycle().StreamLogOpen());
 }
 
+// The summary's rows against `k390tool stability --stream` on its log (the same library
+// calls): every row of the deviations a summary holds, with its noise type and bounds, and MTIE
+// taken against the final tau0.
+void CompareWithTheBatchTable(const QJsonArray& rows, const QString& log_path) {
+  const std::vector<int64_t> intervals =
+      analysis::StreamLogIntervals(ReadBytes(log_path).toStdString());
+  const analysis::PulseTrain train = analysis::BuildPulseTrain(intervals);
+  std::vector<analysis::StabilityRow> batch;
+  for (const analysis::StabilityRow& row :
+       analysis::StabilityTable(train, analysis::OctaveFactors(train.LastIndex()))) {
+    if (std::ranges::find(analysis::kRunDeviations, row.deviation) !=
+        std::end(analysis::kRunDeviations)) {
+      batch.push_back(row);
+    }
+  }
+  QCOMPARE(rows.size(), static_cast<qsizetype>(batch.size()));
+  const auto close = [](double want, double got) {
+    return std::abs(want - got) <= 1e-9 * std::abs(want);
+  };
+  int bounded = 0;
+  for (qsizetype r = 0; r < rows.size(); ++r) {
+    const QJsonObject got = rows[r].toObject();
+    const analysis::StabilityRow& want = batch[static_cast<size_t>(r)];
+    const QByteArray what =
+        got["deviation"].toString().toLatin1() + " m=" + QByteArray::number(got["af"].toInteger());
+    QCOMPARE(got["deviation"].toString(),
+             QString::fromLatin1(analysis::DeviationName(want.deviation).data()));
+    QCOMPARE(got["af"].toInteger(), want.m);
+    QCOMPARE(got["n"].toInteger(), want.n);
+    QVERIFY2(close(want.value, got["value"].toDouble()), what.constData());
+    QVERIFY2(want.alpha && got["alpha"].toInt() == *want.alpha, what.constData());
+    QCOMPARE(got["min"].isNull(), !want.min.has_value());
+    if (!want.min) continue;
+    QVERIFY2(close(*want.min, got["min"].toDouble()), what.constData());
+    QVERIFY2(close(*want.max, got["max"].toDouble()), what.constData());
+    ++bounded;
+  }
+  QVERIFY(bounded > rows.size() / 2);
+}
+
 }  // namespace
 
 class RunSummaryTest : public QObject {
@@ -63,7 +109,8 @@ void RunSummaryTest::StreamedRunShowsTheWholeRunAndLeavesItsSummary() {
                      QString::number(kWords), "--log-words", words_path}));
   Session s(Settings(sim.Port(), "SAMPLES=50\r\nSTREAM=TCP\r\nANALYSIS=TRUE\r\n").constData());
   TFmain& w = s.w();
-  w.SetGraph(analysis::GraphView::kStability);
+  // The run is watched in the TIE view: the Stability view is never opened while it lasts.
+  w.SetGraph(analysis::GraphView::kTie);
   QLabel* run_line = w.Form().Lrun;
   QVERIFY(run_line->isHidden());
 
@@ -93,6 +140,9 @@ void RunSummaryTest::StreamedRunShowsTheWholeRunAndLeavesItsSummary() {
   QVERIFY(w.Form().Chart4->PointCount(0) > 4);
   QVERIFY(w.Form().Chart4->PointCount(1) > 4);
   QCOMPARE(w.Form().Chart4->PointCount(2), 0);
+  // The run line and the whole-run curve also stay when a later pass has no records of its own.
+  w.SetGraph(analysis::GraphView::kInterval);
+  QVERIFY(shows_run());
 
   w.Form().CBstream->click();
   QTRY_VERIFY_WITH_TIMEOUT(!w.Cycle().Timer1().Enabled(), kWaitMs);
@@ -105,10 +155,30 @@ void RunSummaryTest::StreamedRunShowsTheWholeRunAndLeavesItsSummary() {
   QCOMPARE(summary["extra_pulses"].toInt(), 0);
   QCOMPARE(summary["lost_words"].toInt(), 0);
   QVERIFY(summary["ended_early"].isNull());
-  QVERIFY(!summary["stability"].toArray().isEmpty());
-  // The last run stays in view after the stop ...
+  CompareWithTheBatchTable(summary["stability"].toArray(), s.File("stream.dat"));
+  // The last run stays in view after the stop, in the view that was not open while it ran,
+  // every OADEV and MDEV row of it (MDEV stops where its windows of 3m + 1 pulses always hold
+  // a missing one) ...
+  QVERIFY(shows_run());
+  w.SetGraph(analysis::GraphView::kStability);
   QVERIFY(shows_run());
   QCOMPARE(w.Form().Chart4->Title(), whole);
+  const auto rows_of = [&](const char* deviation) {
+    int count = 0;
+    for (const QJsonValue& row : summary["stability"].toArray())
+      count += row["deviation"].toString() == QLatin1String(deviation);
+    return count;
+  };
+  QCOMPARE(w.Form().Chart4->PointCount(0), rows_of("oadev"));
+  QCOMPARE(w.Form().Chart4->PointCount(1), rows_of("mdev"));
+  QVERIFY(rows_of("mdev") > 4);
+  // ... and the chart menu's table is the run's, as the summary holds it.
+  QString table_path = s.File("run.csv");
+  w.Menu().SetHooks({[&](app::ChartMenu::File) { return table_path; }, {}});
+  w.Menu().SaveStabilityTable();
+  const QList<QByteArray> table = ReadLogLines(table_path);
+  QCOMPARE(table.size(), summary["stability"].toArray().size() + 1);
+  QVERIFY(table[1].startsWith("oadev,1,"));
 
   // ... until a pass of a block.
   QByteArray file(";Sample,TDelta(x25ns)\r\n");

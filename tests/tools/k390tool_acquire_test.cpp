@@ -410,7 +410,8 @@ TEST_F(AcquireTest, StreamLogsEveryWordAndSumsTheRunUpAsTheBatchToolsDo) {
     EXPECT_EQ(summary.at("extra_pulses"), 0);
     EXPECT_TRUE(summary.at("ended_early").is_null());
 
-    // Every row but MTIE (which the run takes against a running tau0) is the batch figure.
+    // Every row is the batch figure, with its noise type and bounds; MTIE too, taken again
+    // against the final tau0 at the stop.
     const Outcome batch = Run({"stability", "--stream", "run/log.dat"});
     ASSERT_EQ(batch.status, 0) << batch.err;
     std::map<std::string, std::vector<std::string>> rows;
@@ -420,18 +421,31 @@ TEST_F(AcquireTest, StreamLogsEveryWordAndSumsTheRunUpAsTheBatchToolsDo) {
       for (std::string field; std::getline(in, field, ',');) fields.push_back(field);
       if (fields.size() >= 6) rows[fields[0] + "/" + fields[1]] = fields;
     }
-    int compared = 0;
+    int compared = 0, bounded = 0;
+    // The batch prints 10 significant digits.
+    const auto near = [](const nlohmann::json& got, const std::string& printed) {
+      const double want = std::stod(printed);
+      return std::abs(got.get<double>() - want) <= std::abs(want) * 1e-9;
+    };
     for (const nlohmann::json& row : summary.at("stability")) {
-      if (row.at("deviation") == "mtie") continue;
       const std::string key = row.at("deviation").get<std::string>() + "/" +
                               std::to_string(row.at("af").get<int64_t>());
       ASSERT_EQ(rows.count(key), 1u) << key;
-      EXPECT_EQ(rows[key][3], std::to_string(row.at("n").get<int64_t>())) << key;
-      const double value = std::stod(rows[key][5]);
-      EXPECT_NEAR(row.at("value").get<double>(), value, std::abs(value) * 1e-9) << key;
+      std::vector<std::string>& want = rows[key];
+      want.resize(8);
+      EXPECT_EQ(want[3], std::to_string(row.at("n").get<int64_t>())) << key;
+      EXPECT_TRUE(near(row.at("value"), want[5])) << key;
+      ASSERT_FALSE(want[4].empty()) << key;
+      EXPECT_EQ(want[4], std::to_string(row.at("alpha").get<int>())) << key;
+      ASSERT_EQ(want[6].empty(), row.at("min").is_null()) << key;
       ++compared;
+      if (want[6].empty()) continue;
+      EXPECT_TRUE(near(row.at("min"), want[6]) && near(row.at("max"), want[7])) << key;
+      ++bounded;
     }
-    EXPECT_GE(compared, 4);  // every deviation but MTIE has its first row at least
+    // Every deviation has a row, OADEV and TIE rms at 8 factors; all but MTIE are bounded.
+    EXPECT_GE(compared, 20);
+    EXPECT_GE(bounded, 16);
   }
 }
 

@@ -238,8 +238,8 @@ void StreamSession::Summarize() {
   if (!stopped_->logged) return;
   tracker_.SetLostWords(static_cast<int64_t>(stopped_->counts.lost_words));
   try {
-    record_ = tracker_.Record(std::chrono::system_clock::now(), failure_.value_or(""),
-                              cycle_.Path().LogLines());
+    record_ = tracker_.Record(tracker_.Final(), std::chrono::system_clock::now(),
+                              failure_.value_or(""), cycle_.Path().LogLines());
     record_.foreign_datagrams = static_cast<int64_t>(stopped_->counts.foreign_datagrams);
     record_.stray_bytes = static_cast<int64_t>(stopped_->counts.stray_bytes);
     summary_path_ = persistence::WriteRunSummary(stopped_->log_path, record_);
