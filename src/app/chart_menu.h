@@ -9,6 +9,7 @@
 #include <span>
 #include <vector>
 
+#include "analysis/figure_text.h"
 #include "persistence/stability_csv.h"
 
 class QMenu;
@@ -20,8 +21,8 @@ class FmainForm;
 
 // "NAME<TAB>TEXT" lines, each ended by LF, one per figure of the window in the order it shows
 // them: the top bar left to right, then the right column top to bottom. The names are those of
-// the boxes (and of k390tool's figures); an empty box keeps its line.
-QString FiguresText(const FmainForm& ui);
+// the boxes (and of k390tool's figures); a blank figure keeps its line.
+QString FiguresText(const analysis::FigureSheet& figures);
 
 // The stability table of channel 1 intervals in ticks, as `k390tool stability` makes it of pulse
 // data: every deviation at the octave factors. Fractions of a tick are rounded, as the timing
@@ -47,9 +48,10 @@ class ChartMenu : public QObject {
   // Runs an entry's work and shows what it throws.
   using Guard = std::function<void(const std::function<void()>& action)>;
 
-  // `shown_intervals` gives the channel 1 intervals (ticks) of the last pass that drew.
-  ChartMenu(const FmainForm& ui, std::function<std::vector<double>()> shown_intervals, Guard guard,
-            QWidget* window);
+  // `shown_intervals` gives the channel 1 intervals (ticks) of the last pass that drew,
+  // `shown_figures` the figures the boxes show.
+  ChartMenu(const FmainForm& ui, std::function<std::vector<double>()> shown_intervals,
+            std::function<analysis::FigureSheet()> shown_figures, Guard guard, QWidget* window);
 
   void SetHooks(Hooks hooks) { hooks_ = std::move(hooks); }
 
@@ -69,6 +71,7 @@ class ChartMenu : public QObject {
 
   const FmainForm& ui_;
   std::function<std::vector<double>()> shown_intervals_;
+  std::function<analysis::FigureSheet()> shown_figures_;
   Guard guard_;
   QWidget* window_;
   Hooks hooks_;
