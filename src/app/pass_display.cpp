@@ -83,7 +83,7 @@ void PassDisplay::ShowFlight() {
   ShowFigure(Figure::kHeldQualityFactor);
 }
 
-void PassDisplay::Clear(std::initializer_list<Figure> figures) {
+void PassDisplay::BlankFigures(std::initializer_list<Figure> figures) {
   for (Figure figure : figures) {
     shown_.Clear(figure);
     ShowFigure(figure);

@@ -26,7 +26,7 @@ class PassDisplay {
   // which holds their maximum. Throws common::Error with their conversion message.
   void ShowFlight();
   // Blanks the boxes of `figures`.
-  void Clear(std::initializer_list<analysis::Figure> figures);
+  void BlankFigures(std::initializer_list<analysis::Figure> figures);
   // The figures as the boxes show them.
   const analysis::FigureSheet& Figures() const { return shown_; }
 

@@ -397,7 +397,7 @@ void TFmain::Eprove_msChange() { display_.ShowFlight(); }
 
 void TFmain::BpqfresetClick() {
   pass_.ResetPeaks();
-  display_.Clear({Figure::kHeldQualityFactor, Figure::kHeldPeakToPeakPercent});
+  display_.BlankFigures({Figure::kHeldQualityFactor, Figure::kHeldPeakToPeakPercent});
 }
 
 void TFmain::BftestClick() {
@@ -417,8 +417,8 @@ void TFmain::BloadClick() {
   SetChartTitle(QString::fromLatin1(texts::kChartTitle));
   const QString name = ChooseFile(FileDialog::kOpen);
   if (name.isEmpty()) return;
-  display_.Clear({Figure::kAverageTicks, Figure::kPeakToPeak, Figure::kPeakToPeakPercent,
-                  Figure::kRms, Figure::kRmsPercent});
+  display_.BlankFigures({Figure::kAverageTicks, Figure::kPeakToPeak, Figure::kPeakToPeakPercent,
+                         Figure::kRms, Figure::kRmsPercent});
   const persistence::JitList loaded =
       persistence::ParseJit(persistence::ReadTextFile(name.toStdString()));
   // The file's values replace whatever input the pass had: what is left of a reply is no
