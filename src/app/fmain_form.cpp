@@ -444,9 +444,10 @@ void FmainForm::ShowReadout(const QString& figures, const QString& pulse_counts)
 void FmainForm::MarkFigures(const QString& note) const {
   using analysis::Figure;
   static constexpr Figure kMarked[] = {
-      Figure::kEsampavg,   Figure::kEpkpos,     Figure::kEpkneg,     Figure::kEjitpp,
-      Figure::kEjitpp_pct, Figure::kEjitpp_max, Figure::kEjitrms,    Figure::kEjitrms_pct,
-      Figure::kEint1,      Figure::kEfreq1,     Figure::kEprove_err, Figure::kEpqf,
+      Figure::kAverageTicks, Figure::kPeakPositive,      Figure::kPeakNegative,
+      Figure::kPeakToPeak,   Figure::kPeakToPeakPercent, Figure::kHeldPeakToPeakPercent,
+      Figure::kRms,          Figure::kRmsPercent,        Figure::kCh1Seconds,
+      Figure::kCh1Frequency, Figure::kQualityFactor,     Figure::kHeldQualityFactor,
   };
   const QString frame =
       note.isEmpty() ? QString() : QStringLiteral("QLineEdit { border: 1px solid #c00000; }");

@@ -71,6 +71,7 @@ TFmain::TFmain(QString exe_dir, Hooks hooks, QWidget* parent)
         return run_ ? analysis::TableRows(run_->stability)
                     : StabilityCsvRows(display_.DrawnIntervals());
       },
+      [this] { return display_.Figures(); },
       [this](const std::function<void()>& action) { Guarded(action); }, this);
   chart_menu_->Attach();
 }
@@ -397,17 +398,11 @@ void TFmain::Chart1ClickSeries(int series, int index) {
   ui_.Chart1->SetPointLabelVisible(series, index, true);
 }
 
-void TFmain::Eprove_msChange() {
-  const analysis::FlightTexts texts{display_.FigureText(Figure::kEint1).toStdString(),
-                                    ui_.Eprove_ms->text().toStdString(),
-                                    display_.FigureText(Figure::kEjitpp_pct).toStdString()};
-  display_.ApplyFlight(analysis::ComputeFlightFigures(texts, pass_.Held().quality));
-}
+void TFmain::Eprove_msChange() { display_.ShowFlight(); }
 
 void TFmain::BpqfresetClick() {
   pass_.ResetPeaks();
-  display_.SetFigureText(Figure::kEpqf, "");
-  display_.SetFigureText(Figure::kEjitpp_max, "");
+  display_.BlankFigures({Figure::kHeldQualityFactor, Figure::kHeldPeakToPeakPercent});
 }
 
 void TFmain::BftestClick() {
@@ -427,14 +422,15 @@ void TFmain::BloadClick() {
   SetChartTitle(QString::fromLatin1(texts::kChartTitle));
   const QString name = ChooseFile(FileDialog::kOpen);
   if (name.isEmpty()) return;
-  for (Figure f : {Figure::kEsampavg, Figure::kEjitpp, Figure::kEjitpp_pct, Figure::kEjitrms,
-                   Figure::kEjitrms_pct}) {
-    display_.SetFigureText(f, "");
-  }
+  display_.BlankFigures({Figure::kAverageTicks, Figure::kPeakToPeak, Figure::kPeakToPeakPercent,
+                         Figure::kRms, Figure::kRmsPercent});
   const persistence::JitList loaded =
       persistence::ParseJit(persistence::ReadTextFile(name.toStdString()));
-  cycle_->RxBuffer() = loaded.list;
-  if (loaded.error) throw common::Error(*loaded.error);
+  // The file's values replace whatever input the pass had: what is left of a reply is no
+  // longer the input of any pass.
+  cycle_->RxBuffer().clear();
+  pass_.Load({loaded.PassValues(), loaded.pass_error});
+  if (loaded.Refused()) throw common::Error(*loaded.error);
 
   if (loaded.form != persistence::JitForm::kUnknown) {
     // A timing view stays: it analyses the loaded intervals whichever form they came in.
@@ -460,7 +456,12 @@ void TFmain::ProcessSamples() {
   cycle_->PassStarting();
   // From here on the end steps run however the pass ends; an error then goes on to the caller.
   try {
-    const bool decoded = pass_.Decode(rx_copy, cycle_->FromFile());
+    bool decoded = true;
+    if (cycle_->FromFile()) {
+      pass_.DecodeLoaded();
+    } else {
+      decoded = pass_.Decode(rx_copy);
+    }
     // Queued for the error display like every message of a socket or timer handler.
     if (pass_.Data().reply.Short()) {
       ShowError(QString::fromStdString(acquisition::ShortReplyText(pass_.Data().reply)));
@@ -468,7 +469,7 @@ void TFmain::ProcessSamples() {
     if (decoded) {
       const bool stream = ui_.CBstream->isChecked();
       if (stream && pass_.Data().Ch1Count == 0) cycle_->TakeStreamWindow(pass_.Data());
-      display_.Apply(analysis::Compute(pass_.Data(), options), options.view);
+      display_.Apply(pass_.Compute(options), options.view);
       ShowRun(stream);
     }
   } catch (...) {
@@ -483,8 +484,6 @@ analysis::PassOptions TFmain::CurrentPassOptions() const {
   options.view = Graph();
   options.smooth = ui_.CBdual->isEnabled() && !ui_.CBdual->isChecked();
   options.filter = &pass_.Filter();
-  options.flight_ms = ui_.Eprove_ms->text().toStdString();
-  options.held = pass_.Held();
   return options;
 }
 

@@ -93,7 +93,8 @@ class TFmain : public QWidget {
   void SetValue(SpinEdit* box, int value) { controls_.SetValue(box, value); }
   void SetGraph(analysis::GraphView view);
 
-  // The processing pass on RxBuffer and FromFile as they stand: decode, compute, apply.
+  // The processing pass on the reply in RxBuffer, or with FromFile on the loaded list, as they
+  // stand: decode, compute, apply.
   // Virtual so that a benchmark can time the passes the cycle runs.
   virtual void ProcessSamples();
   void LockFileButtons();
@@ -187,7 +188,7 @@ class TFmain : public QWidget {
   ControlHandlers controls_;
   PassDisplay display_{ui_, pass_};
   ChartMenu* chart_menu_ = nullptr;  // the charts' right-click menu; a child of the window
-  bool memo_stale_ = false;  // Memo1 lags the last pass's reply log until it is shown
+  bool memo_stale_ = false;          // Memo1 lags the last pass's reply log until it is shown
 };
 
 }  // namespace app

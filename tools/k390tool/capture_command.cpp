@@ -93,18 +93,14 @@ std::chrono::steady_clock::time_point Deadline(std::optional<double> seconds) {
 
 // One reply's pass: the block saved whole, then printed as `k390tool figures` prints that file.
 void SaveBlock(analysis::ProcessingPass& pass, const std::string& reply, const std::string& path) {
-  analysis::PassOptions options;
-  options.held = pass.Held();
-  const bool decoded = pass.Decode(reply, false);
-  const analysis::PassResult result =
-      decoded ? analysis::Compute(pass.Data(), options) : analysis::PassResult{};
+  const bool decoded = pass.Decode(reply);
+  const analysis::PassResult result = decoded ? pass.Compute({}) : analysis::PassResult{};
   const std::vector<double> saved = decoded ? DrawnIntervals(pass.Data()) : std::vector<double>{};
   persistence::ReplaceTextFile(path, persistence::FormatJit(saved, true));
   std::cout << "File=" << path << '\n';
   PrintReplyWarning(std::cout, pass.Data());
   if (result.outcome == analysis::PassOutcome::kFigures) {
-    PrintFigures(std::cout, result, false);
-    pass.Hold(result.held);
+    PrintFigures(std::cout, result);
   } else {
     std::cout << "NoFigures=" << NoFiguresReason(pass.Data(), decoded, false) << '\n';
   }
