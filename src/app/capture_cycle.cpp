@@ -4,7 +4,9 @@
 #include <utility>
 
 #include "analysis/resample.h"
+#include "app/window_texts.h"
 #include "persistence/ini_file.h"
+#include "persistence/window_settings.h"
 
 namespace app {
 
@@ -45,8 +47,9 @@ void CaptureCycle::TakeStreamWindow(acquisition::PulseData& data) {
 
 void CaptureCycle::Resample(const std::string& log_path) const {
   const std::string resample =
-      persistence::ReadSetting(exe_dir_ + "K390cap.ini", "SETTINGS", "RESAMPLE", "FALSE");
-  if (resample == "TRUE") analysis::ResampleLog(log_path, exe_dir_ + "resampled.dat");
+      persistence::ReadSetting(exe_dir_ + persistence::kSettingsFileName,
+                               persistence::kSettingsSection, "RESAMPLE", "FALSE");
+  if (resample == "TRUE") analysis::ResampleLog(log_path, exe_dir_ + texts::kResampledFile);
 }
 
 }  // namespace app
