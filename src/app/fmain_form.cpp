@@ -117,7 +117,7 @@ void FmainForm::BuildConnectionControls() {
 
   Label2 = MakeLabel(bar, QStringLiteral("Port"), 159, 10);
   SetNames(Label2, "Label2", Label2->text());
-  Eport = new QLineEdit(QStringLiteral("38253"), bar);
+  Eport = new QLineEdit(QString::number(acquisition::kInstrumentTcpPort), bar);
   Eport->setGeometry(185, 6, 41, 21);
   SetNames(Eport, "Eport", QStringLiteral("Port"));
   Label2->setBuddy(Eport);
@@ -481,19 +481,6 @@ acquisition::CycleInputs FmainForm::CycleInputs() const {
   in.auto_sample = CBactive->isChecked();
   in.stream = CBstream->isChecked();
   return in;
-}
-
-void FmainForm::EnableCycleControl(acquisition::CycleControl control, bool on) const {
-  QWidget* widget = CBstream;
-  if (control == acquisition::CycleControl::kAutoSample) widget = CBactive;
-  if (control == acquisition::CycleControl::kSample) widget = Bsample;
-  widget->setEnabled(on);
-}
-
-void FmainForm::SetFileButtonsLocked(bool locked) const {
-  Bload->setEnabled(!locked);
-  Bsave->setEnabled(!locked);
-  Bsample->setEnabled(!locked && !CBstream->isChecked());
 }
 
 void FmainForm::SetChartTitle(const QString& first_line) const {

@@ -1,6 +1,5 @@
 #include "app/tfmain.h"
 
-#include <QApplication>
 #include <QButtonGroup>
 #include <QCheckBox>
 #include <QCloseEvent>
@@ -18,10 +17,10 @@
 #include <variant>
 
 #include "acquisition/protocol.h"
-#include "acquisition/udp_receiver.h"
 #include "analysis/resample.h"
 #include "app/capture_timer.h"
 #include "app/chart_menu.h"
+#include "app/cycle_controls.h"
 #include "app/instrument_link.h"
 #include "app/spin_edit.h"
 #include "app/window_dialogs.h"
@@ -37,10 +36,10 @@
 namespace app {
 namespace {
 
+using acquisition::StreamTransport;
 using analysis::Figure;
 using analysis::GraphView;
 using persistence::ScaleUnits;
-using persistence::StreamTransport;
 
 QString DefaultExeDir() { return QCoreApplication::applicationDirPath() + QLatin1Char('/'); }
 
@@ -54,10 +53,7 @@ TFmain::TFmain(QString exe_dir, Hooks hooks, QWidget* parent)
     : QWidget(parent),
       exe_dir_((exe_dir.isEmpty() ? DefaultExeDir() : exe_dir).toStdString()),
       hooks_(std::move(hooks)) {
-  cycle_ = std::make_unique<CaptureCycle>(
-      CycleWindow{[this] { return ui_.CycleInputs(); },
-                  [this](const acquisition::CycleStep& step) { ApplyCycleStep(step); }},
-      exe_dir_);
+  cycle_ = std::make_unique<CaptureCycle>(static_cast<acquisition::CycleFace&>(*this), exe_dir_);
   ui_.SetupUi(this);
   ui_.Memo1->installEventFilter(this);
   WireControls();
@@ -244,7 +240,7 @@ void TFmain::ShowScaleOnAxis() {
 void TFmain::ShowDefaultsAfter(StartStep done) {
   const persistence::WindowSettings defaults;
   if (done < StartStep::kStream) {
-    cycle_->SetStreamTransport(static_cast<int>(StreamTransport::kNone));
+    cycle_->Machine().SetTransport(StreamTransport::kNone);
     const QSignalBlocker block(ui_.CBstream);
     ui_.CBstream->setChecked(false);
     ui_.CBstream->hide();
@@ -283,8 +279,7 @@ void TFmain::ShowDefaultScale(const persistence::WindowSettings& defaults) {
 }
 
 void TFmain::ShowStreamBox(StreamTransport transport) {
-  // The cycle numbers the transports as the enum does: 0 none, 1 UDP, 2 TCP.
-  cycle_->SetStreamTransport(static_cast<int>(transport));
+  cycle_->Machine().SetTransport(transport);
   if (transport != StreamTransport::kNone) {
     ui_.CBstream->setText(QString::fromLatin1(
         transport == StreamTransport::kUdp ? texts::kStreamUdp : texts::kStreamTcp));
@@ -323,10 +318,6 @@ void TFmain::WriteSetting(std::string_view key, std::string_view value) const {
 }
 
 void TFmain::FormClose() { cycle_->FormClose(); }
-
-void TFmain::LockFileButtons() { ui_.SetFileButtonsLocked(true); }
-
-void TFmain::UnlockFileButtons() { ui_.SetFileButtonsLocked(false); }
 
 void TFmain::EipChange() { WriteSetting(persistence::kKeyIp, ui_.Eip->text().toStdString()); }
 
@@ -487,8 +478,6 @@ analysis::PassOptions TFmain::CurrentPassOptions() const {
   return options;
 }
 
-void TFmain::EndSteps() { cycle_->PassEnding(); }
-
 void TFmain::FillMemo() {
   if (!memo_stale_) return;
   QStringList lines;
@@ -502,41 +491,24 @@ bool TFmain::eventFilter(QObject* watched, QEvent* event) {
   return QWidget::eventFilter(watched, event);
 }
 
-void TFmain::ApplyCycleStep(const acquisition::CycleStep& s) {
-  namespace step = acquisition::step;
-  if (auto* x = std::get_if<step::Enable>(&s)) {
-    ui_.EnableCycleControl(x->control, x->on);
-  } else if (std::holds_alternative<step::UncheckAutoSample>(s)) {
-    // The cycle has listed the box's off steps itself.
-    const QSignalBlocker block(ui_.CBactive);
-    ui_.CBactive->setChecked(false);
-  } else if (std::holds_alternative<step::UncheckStream>(s)) {
-    const QSignalBlocker block(ui_.CBstream);
-    ui_.CBstream->setChecked(false);
-  } else if (std::holds_alternative<step::LockFileButtons>(s)) {
-    LockFileButtons();
-  } else if (std::holds_alternative<step::UnlockFileButtons>(s)) {
-    UnlockFileButtons();
-  } else if (auto* x = std::get_if<step::ChartTitle>(&s)) {
-    SetChartTitle(QString::fromLatin1(x->live ? texts::kLiveChartTitle : texts::kChartTitle));
-  } else if (std::holds_alternative<step::RunPass>(s)) {
-    ProcessSamples();
-  } else if (std::holds_alternative<step::ResetPeaks>(s)) {
-    pass_.ResetPeaks();
-  } else if (std::holds_alternative<step::ResetQualityPeak>(s)) {
+void TFmain::ShowStatus(const acquisition::CycleStatus& status) { ShowCycleStatus(ui_, status); }
+
+void TFmain::Hear(const acquisition::CycleEvent& e) {
+  namespace event = acquisition::event;
+  ShowCycleEvent(ui_, e);
+  if (const std::optional<std::string> message = acquisition::EventError(e)) {
+    ShowError(QString::fromStdString(*message));
+  } else if (std::holds_alternative<event::AutoSampleStarted>(e)) {
     pass_.ResetQualityPeak();
-  } else if (auto* x = std::get_if<step::ShowError>(&s)) {
-    ShowError(QString::fromStdString(x->message));
-  } else if (auto* x = std::get_if<step::Beep>(&s)) {
-    for (int i = 0; i < x->count; ++i) QApplication::beep();
-  } else if (auto* x = std::get_if<step::ShowStreamCounts>(&s)) {
-    ShowStreamCounts(x->counts);
+  } else if (std::holds_alternative<event::StreamStarting>(e)) {
+    pass_.ResetPeaks();
+  } else if (auto* x = std::get_if<event::RunCounts>(&e)) {
     tracker_.SetLostWords(static_cast<int64_t>(x->counts.lost_words));
-  } else if (std::holds_alternative<step::RunStarted>(s)) {
+  } else if (std::holds_alternative<event::RunStarted>(e)) {
     RunStarted();
-  } else if (auto* x = std::get_if<step::RunLive>(&s)) {
+  } else if (auto* x = std::get_if<event::RunLive>(&e)) {
     RunLive(*x);
-  } else if (auto* x = std::get_if<step::RunStopped>(&s)) {
+  } else if (auto* x = std::get_if<event::RunStopped>(&e)) {
     RunStopped(*x);
   }
 }
@@ -558,14 +530,14 @@ void TFmain::RunStarted() {
   ShowRunView();
 }
 
-void TFmain::RunLive(const acquisition::step::RunLive& live) {
+void TFmain::RunLive(const acquisition::event::RunLive& live) {
   SetChartTitle(QString::fromLatin1(texts::kChartTitle));
   Guarded([&] { persistence::RemoveRunSummary(live.log_path); });
 }
 
 // Called while a stop's steps are applied: a summary that cannot be written is queued for the
 // error display, so the rest of the stop still runs.
-void TFmain::RunStopped(const acquisition::step::RunStopped& stop) {
+void TFmain::RunStopped(const acquisition::event::RunStopped& stop) {
   SetChartTitle(QString::fromLatin1(texts::kChartTitle));
   if (!stop.logged) return;  // the previous log and its summary stand
   tracker_.SetLostWords(static_cast<int64_t>(stop.counts.lost_words));
