@@ -9,6 +9,26 @@ QFont PixelFont(int pixels, bool bold) {
   return font;
 }
 
+QCustomPlot* NewTitledPlot(QWidget* parent, const QString& title, QCPTextElement** title_element) {
+  auto* plot = new QCustomPlot(parent);
+  plot->setInteractions(QCP::Interactions());
+  plot->plotLayout()->insertRow(0);
+  *title_element = new QCPTextElement(plot, title, PixelFont(13, true));
+  (*title_element)->setTextColor(Qt::black);
+  plot->plotLayout()->addElement(0, 0, *title_element);
+  plot->legend->setVisible(true);
+  plot->legend->setFont(PixelFont(11));
+  return plot;
+}
+
+void SetLogAxis(QCPAxis* axis) {
+  axis->setScaleType(QCPAxis::stLogarithmic);
+  QSharedPointer<QCPAxisTickerLog> ticker(new QCPAxisTickerLog);
+  axis->setTicker(ticker);
+  axis->setNumberFormat(QStringLiteral("eb"));
+  axis->setNumberPrecision(0);
+}
+
 FixedAxis::FixedAxis(QCPAxis* axis, double minimum, double maximum)
     : axis_(axis), limits_(minimum, maximum) {
   Apply();

@@ -12,6 +12,13 @@ namespace presentation {
 
 QFont PixelFont(int pixels, bool bold = false);
 
+// A plot for one of the analysis views: a bold title line of 13 pixels over the axis rect, and
+// a legend. The engine's interactions are off.
+QCustomPlot* NewTitledPlot(QWidget* parent, const QString& title, QCPTextElement** title_element);
+
+// A logarithmic axis ticked at the decades, labelled as powers of ten ("eb").
+void SetLogAxis(QCPAxis* axis);
+
 // The left axis of a chart with fixed limits and the engine's refusals: a minimum above the
 // maximum or a maximum below the minimum throws common::Error and leaves the limits and the
 // drawn range as they were. Each accepted change is drawn at the next event-loop turn.

@@ -23,18 +23,6 @@ class PassiveText : public QCPItemText {
   double selectTest(const QPointF&, bool, QVariant*) const override { return -1; }
 };
 
-QCustomPlot* NewPlot(QWidget* parent, const QString& title, QCPTextElement** title_element) {
-  auto* plot = new QCustomPlot(parent);
-  plot->setInteractions(QCP::Interactions());
-  plot->plotLayout()->insertRow(0);
-  *title_element = new QCPTextElement(plot, title, PixelFont(13, true));
-  (*title_element)->setTextColor(Qt::black);
-  plot->plotLayout()->addElement(0, 0, *title_element);
-  plot->legend->setVisible(true);
-  plot->legend->setFont(PixelFont(11));
-  return plot;
-}
-
 }  // namespace
 
 struct TieChart::Impl {
@@ -46,7 +34,7 @@ struct TieChart::Impl {
 
 TieChart::TieChart(QWidget* parent) : impl_(std::make_unique<Impl>()) {
   Impl& d = *impl_;
-  d.plot = NewPlot(parent, QStringLiteral("K390 Time Interval Error"), &d.title);
+  d.plot = NewTitledPlot(parent, QStringLiteral("K390 Time Interval Error"), &d.title);
   d.plot->xAxis->setLabel(QStringLiteral("Pulse"));
   d.plot->yAxis->setLabel(QStringLiteral("TIE (ns)"));
   d.trace = d.plot->addGraph();
@@ -105,17 +93,11 @@ struct StabilityChart::Impl {
 
 StabilityChart::StabilityChart(QWidget* parent) : impl_(std::make_unique<Impl>()) {
   Impl& d = *impl_;
-  d.plot = NewPlot(parent, QString::fromLatin1(kStabilityTitle), &d.title);
+  d.plot = NewTitledPlot(parent, QString::fromLatin1(kStabilityTitle), &d.title);
   QCustomPlot* plot = d.plot;
   plot->xAxis->setLabel(QStringLiteral("tau (s)"));
   plot->yAxis->setLabel(QStringLiteral("Deviation"));
-  for (QCPAxis* axis : {plot->xAxis, plot->yAxis}) {
-    axis->setScaleType(QCPAxis::stLogarithmic);
-    QSharedPointer<QCPAxisTickerLog> ticker(new QCPAxisTickerLog);
-    axis->setTicker(ticker);
-    axis->setNumberFormat(QStringLiteral("eb"));
-    axis->setNumberPrecision(0);
-  }
+  for (QCPAxis* axis : {plot->xAxis, plot->yAxis}) SetLogAxis(axis);
   plot->legend->setFillOrder(QCPLegend::foColumnsFirst);
   for (int s = 0; s < kDeviationCount; ++s) {
     QCPGraph* graph = plot->addGraph();

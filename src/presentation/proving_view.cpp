@@ -1,0 +1,111 @@
+#include "presentation/proving_view.h"
+
+#include <cmath>
+#include <cstdio>
+
+#include "common/error.h"
+
+namespace presentation {
+namespace {
+
+constexpr double kMsPerSecond = 1e3;
+
+std::string Format(const char* format, auto... values) {
+  char buffer[256];
+  std::snprintf(buffer, sizeof buffer, format, values...);
+  return buffer;
+}
+
+// A figure of the table: empty when no proving gave it.
+std::string Cell(double value) { return std::isfinite(value) ? Format("%.9g", value) : ""; }
+
+std::string MsText(double ms) { return Format("%.4g ms", ms); }
+
+}  // namespace
+
+std::optional<analysis::PulsePattern> FindPattern(const analysis::TrainView& train) {
+  const std::optional<int64_t> positions = analysis::FindPatternPositions(train);
+  if (!positions) return std::nullopt;
+  try {
+    return analysis::ComputePulsePattern(train, *positions);
+  } catch (const common::Error&) {
+    // Gaps that always fall on one position leave it without an interval: no pattern to show.
+    return std::nullopt;
+  }
+}
+
+std::string PatternText(const std::optional<analysis::PulsePattern>& pattern) {
+  if (!pattern) return {};
+  return Format("Pattern B=%lld P-P %.4f %%", static_cast<long long>(pattern->positions),
+                pattern->pattern_pp_pct);
+}
+
+ProvingView ComputeProvingView(const analysis::TrainView& train,
+                               const std::optional<analysis::PulsePattern>& pattern,
+                               const analysis::ProvingOptions& options) {
+  ProvingView view;
+  view.runs = options.runs;
+  view.limit_pct = options.limit_pct.value_or(analysis::RepeatabilityLimitPct(options.runs));
+  const std::vector<double> flights = analysis::DefaultFlightTimes(train, options);
+  if (flights.empty()) {
+    view.note = Format(
+        "K390 Virtual Proving  (the record holds fewer than 20 provings of %d runs "
+        "of 10 ms: take a longer record)",
+        options.runs);
+    return view;
+  }
+  view.scan = analysis::ScanProving(train, flights, options);
+  if (pattern) {
+    view.without_pattern = analysis::ScanProvingWithoutPattern(train, *pattern, flights, options);
+  }
+  view.valid = true;
+  return view;
+}
+
+ProvingCurve RepeatabilityCurve(const analysis::ProvingScan& scan, ProvingStatistic statistic) {
+  ProvingCurve curve;
+  for (const analysis::ProvingFigures& row : scan.rows) {
+    const double pct =
+        statistic == ProvingStatistic::kMedian ? row.repeat_median_pct : row.repeat_p95_pct;
+    if (row.provings == 0 || !(pct > 0) || !std::isfinite(pct)) continue;
+    curve.flight_ms.push_back(row.flight_s * kMsPerSecond);
+    curve.repeat_pct.push_back(pct);
+  }
+  return curve;
+}
+
+std::string ProvingTitle(const ProvingView& view) {
+  if (!view.valid) return view.note;
+  const std::string pass =
+      view.scan.shortest_flight_s
+          ? "95 % pass from " + MsText(*view.scan.shortest_flight_s * kMsPerSecond)
+          : std::string("95 % pass at no flight time scanned");
+  return Format("K390 Virtual Proving  (%d runs, limit ", view.runs) +
+         ProvingLimitText(view.limit_pct) + ", " + pass + ")";
+}
+
+std::string ProvingLimitText(double pct) { return Format("%.4g %%", pct); }
+
+std::string ShortestFlightText(double flight_s) {
+  return "95 % pass " + MsText(flight_s * kMsPerSecond);
+}
+
+std::string FlightBoxText(double flight_ms) { return "Flight Time " + MsText(flight_ms); }
+
+std::string ProvingCsv(const ProvingView& view) {
+  if (!view.valid) return {};
+  std::string csv =
+      "flight_ms,provings,provings_with_gaps,mean_pulses,sd_pct,repeat_median_pct,"
+      "repeat_p95_pct,pass_share,limit_pct\n";
+  for (const analysis::ProvingFigures& row : view.scan.rows) {
+    csv += Cell(row.flight_s * kMsPerSecond) + ',' + std::to_string(row.provings) + ',' +
+           std::to_string(row.provings_with_gaps) + ',' + Cell(row.mean_pulses) + ',' +
+           Cell(row.sd_pct) + ',' + Cell(row.repeat_median_pct) + ',' + Cell(row.repeat_p95_pct) +
+           ',' + Cell(row.pass_share) + ',' + Cell(row.limit_pct) + '\n';
+  }
+  const std::optional<double> shortest = view.scan.shortest_flight_s;
+  csv += "shortest_flight_ms_95=" + (shortest ? Cell(*shortest * kMsPerSecond) : "none") + '\n';
+  return csv;
+}
+
+}  // namespace presentation

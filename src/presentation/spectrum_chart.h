@@ -1,0 +1,41 @@
+#pragma once
+
+#include <QObject>
+#include <QString>
+#include <QStringList>
+#include <QWidget>
+#include <memory>
+
+#include "presentation/spectrum_view.h"
+
+namespace presentation {
+
+// The Spectrum chart: the amplitude of the time interval error in ns against frequency in Hz on
+// logarithmic axes, the periodic lines marked, and the strongest kLabelledLines labelled with
+// their frequency, amplitude and divisor. The title carries the random RMS. Window thread only.
+class SpectrumChart : public QObject {
+  Q_OBJECT
+
+ public:
+  explicit SpectrumChart(QWidget* parent);
+  ~SpectrumChart() override;
+
+  QWidget* Widget() const;
+  QString Title() const;
+
+  // Draws the view; an invalid one clears the curve, the marks and the labels.
+  void Show(const SpectrumView& view);
+
+  int PointCount() const;
+  int LineCount() const;
+  // The labels shown, strongest line first.
+  QStringList LabelTexts() const;
+
+  void Replot();
+
+ private:
+  struct Impl;
+  std::unique_ptr<Impl> impl_;
+};
+
+}  // namespace presentation

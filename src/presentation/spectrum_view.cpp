@@ -1,0 +1,77 @@
+#include "presentation/spectrum_view.h"
+
+#include <cstdio>
+
+namespace presentation {
+namespace {
+
+constexpr double kNsPerSecond = 1e9;
+
+std::string Format(const char* format, auto... values) {
+  char buffer[256];
+  std::snprintf(buffer, sizeof buffer, format, values...);
+  return buffer;
+}
+
+std::string Grouped(int64_t count) {
+  std::string digits = std::to_string(count);
+  for (ptrdiff_t at = std::ssize(digits) - 3; at > 0; at -= 3)
+    digits.insert(static_cast<size_t>(at), ",");
+  return digits;
+}
+
+}  // namespace
+
+SpectrumView ComputeSpectrumView(const analysis::TrainView& train,
+                                 const analysis::SpectrumOptions& options) {
+  SpectrumView view;
+  if (train.Empty()) return view;
+  view.spectrum = analysis::ComputeJitterSpectrum(train, analysis::DriftRemoval::kLinear, options);
+  const std::vector<double>& amplitude = view.spectrum.amplitude_s;
+  if (amplitude.empty()) return view;
+  view.valid = true;
+  view.freq_hz.reserve(amplitude.size());
+  view.amplitude_ns.reserve(amplitude.size());
+  for (size_t bin = 1; bin < amplitude.size(); ++bin) {
+    if (!(amplitude[bin] > 0)) continue;
+    view.freq_hz.push_back(view.spectrum.FrequencyHz(bin));
+    view.amplitude_ns.push_back(amplitude[bin] * kNsPerSecond);
+  }
+  return view;
+}
+
+std::string LineLabel(const analysis::SpectrumLine& line) {
+  std::string text = Format("%.2f Hz  %.3f ns (%.4f %%)", line.freq_hz,
+                            line.amplitude_s * kNsPerSecond, line.amplitude_pct);
+  if (line.divisor) text += Format("  B=%lld", static_cast<long long>(*line.divisor));
+  return text;
+}
+
+std::string SpectrumTitle(const SpectrumView& view) {
+  if (!view.valid) return "K390 Jitter Spectrum  (too few pulses)";
+  const analysis::JitterSpectrum& s = view.spectrum;
+  const size_t lines = s.lines.size();
+  std::string text = Format("K390 Jitter Spectrum  (random RMS %.3f ns, %zu line%s, ",
+                            s.random_rms_s * kNsPerSecond, lines, lines == 1 ? "" : "s") +
+                     Grouped(s.segments) + (s.segments == 1 ? " segment" : " segments") + " of " +
+                     Grouped(s.segment);
+  if (s.filled_points > 0) text += ", " + Grouped(s.filled_points) + " missing pulses interpolated";
+  return text + ")";
+}
+
+std::string SpectrumCsv(const SpectrumView& view) {
+  if (!view.valid) return {};
+  const analysis::JitterSpectrum& s = view.spectrum;
+  std::string csv = "freq_hz,amplitude_s\n";
+  for (size_t bin = 0; bin < s.amplitude_s.size(); ++bin)
+    csv += Format("%.9g,%.9g\n", s.FrequencyHz(bin), s.amplitude_s[bin]);
+  for (const analysis::SpectrumLine& line : s.lines) {
+    csv += Format("line=%.9g,%.9g,%.9g,", line.freq_hz, line.amplitude_s, line.amplitude_pct);
+    if (line.divisor) csv += std::to_string(*line.divisor);
+    csv += '\n';
+  }
+  csv += Format("random_rms_s=%.9g\n", s.random_rms_s);
+  return csv;
+}
+
+}  // namespace presentation
