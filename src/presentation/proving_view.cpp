@@ -9,6 +9,10 @@ namespace presentation {
 namespace {
 
 constexpr double kMsPerSecond = 1e3;
+// Runs that agree to the tick still differ in the last bits of their interpolated pulses
+// (some 1e-14 %); a spread under this is no spread. The finest real one, a tick over the
+// longest flight a record can hold, stays far above it.
+constexpr double kNoSpreadPct = 1e-9;
 
 std::string Format(const char* format, auto... values) {
   char buffer[256];
@@ -67,7 +71,7 @@ ProvingCurve RepeatabilityCurve(const analysis::ProvingScan& scan, ProvingStatis
   for (const analysis::ProvingFigures& row : scan.rows) {
     const double pct =
         statistic == ProvingStatistic::kMedian ? row.repeat_median_pct : row.repeat_p95_pct;
-    if (row.provings == 0 || !(pct > 0) || !std::isfinite(pct)) continue;
+    if (row.provings == 0 || !(pct >= kNoSpreadPct) || !std::isfinite(pct)) continue;
     curve.flight_ms.push_back(row.flight_s * kMsPerSecond);
     curve.repeat_pct.push_back(pct);
   }
@@ -91,6 +95,14 @@ std::string ShortestFlightText(double flight_s) {
 }
 
 std::string FlightBoxText(double flight_ms) { return "Flight Time " + MsText(flight_ms); }
+
+std::string RunScopeText(int64_t intervals, bool truncated) {
+  std::string count = std::to_string(intervals);
+  for (ptrdiff_t at = std::ssize(count) - 3; at > 0; at -= 3)
+    count.insert(static_cast<size_t>(at), ",");
+  return truncated ? "first " + count + " intervals of the run"
+                   : "whole run, " + count + " intervals";
+}
 
 std::string ProvingCsv(const ProvingView& view) {
   if (!view.valid) return {};

@@ -48,8 +48,8 @@ struct ProvingCurve {
 enum class ProvingStatistic { kMedian, kP95 };
 
 // The flight times that counted a proving, with the statistic's repeatability; values that a
-// logarithmic axis cannot draw (0: every run the same; unbounded: a pass that counted no pulse)
-// are left out.
+// logarithmic axis cannot draw (0: every run the same, which rounding leaves as some 1e-14 %, so
+// anything under 1e-9 %; unbounded: a pass that counted no pulse) are left out.
 ProvingCurve RepeatabilityCurve(const analysis::ProvingScan& scan, ProvingStatistic statistic);
 
 // "K390 Virtual Proving  (5 runs, limit 0.05 %, 95 % pass from 120 ms)"; "... 95 % pass at no
@@ -62,6 +62,10 @@ std::string ProvingLimitText(double pct);
 // The marker texts: "95 % pass 120 ms" and "Flight Time 500 ms".
 std::string ShortestFlightText(double flight_s);
 std::string FlightBoxText(double flight_ms);
+
+// What a whole run's views cover: "whole run, 1,234,567 intervals", or "first 8,388,608
+// intervals of the run" when the run was longer than the views take.
+std::string RunScopeText(int64_t intervals, bool truncated);
 
 // The view as a comma-separated table: the header "flight_ms,provings,provings_with_gaps,
 // mean_pulses,sd_pct,repeat_median_pct,repeat_p95_pct,pass_share,limit_pct", a row per flight
