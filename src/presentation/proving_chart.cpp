@@ -111,9 +111,11 @@ ProvingChart::~ProvingChart() { delete impl_->plot; }
 QWidget* ProvingChart::Widget() const { return impl_->plot; }
 QString ProvingChart::Title() const { return impl_->title->text(); }
 
-void ProvingChart::Show(const ProvingView& view) {
+void ProvingChart::Show(const ProvingView& view, const QString& scope) {
   Impl& d = *impl_;
-  d.title->setText(QString::fromStdString(ProvingTitle(view)));
+  QString title = QString::fromStdString(ProvingTitle(view));
+  if (!scope.isEmpty()) title += QStringLiteral("  [") + scope + QLatin1Char(']');
+  d.title->setText(title);
   d.scanned_ms.clear();
   std::vector<double> ys;
   for (QCPGraph* graph : d.graphs) graph->data()->clear();

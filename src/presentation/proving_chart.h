@@ -28,7 +28,8 @@ class ProvingChart : public QObject {
   QString Title() const;
 
   // Draws the view; an invalid one clears the curves and the markers and shows its note.
-  void Show(const ProvingView& view);
+  // `scope`, when given, follows the title (what record the view covers: a whole run).
+  void Show(const ProvingView& view, const QString& scope = {});
   // The Flight Time box's value in ms, or none (an empty or unreadable box) to hide its marker.
   void ShowFlightTime(std::optional<double> flight_ms);
 

@@ -53,9 +53,11 @@ SpectrumChart::~SpectrumChart() { delete impl_->plot; }
 QWidget* SpectrumChart::Widget() const { return impl_->plot; }
 QString SpectrumChart::Title() const { return impl_->title->text(); }
 
-void SpectrumChart::Show(const SpectrumView& view) {
+void SpectrumChart::Show(const SpectrumView& view, const QString& scope) {
   Impl& d = *impl_;
-  d.title->setText(QString::fromStdString(SpectrumTitle(view)));
+  QString title = QString::fromStdString(SpectrumTitle(view));
+  if (!scope.isEmpty()) title += QStringLiteral("  [") + scope + QLatin1Char(']');
+  d.title->setText(title);
   QVector<double> line_hz, line_ns;
   if (view.valid) {
     for (const analysis::SpectrumLine& line : view.spectrum.lines) {

@@ -24,7 +24,8 @@ class SpectrumChart : public QObject {
   QString Title() const;
 
   // Draws the view; an invalid one clears the curve, the marks and the labels.
-  void Show(const SpectrumView& view);
+  // `scope`, when given, follows the title (what record the view covers: a whole run).
+  void Show(const SpectrumView& view, const QString& scope = {});
 
   int PointCount() const;
   int LineCount() const;

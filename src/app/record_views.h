@@ -1,0 +1,82 @@
+#pragma once
+
+#include <QObject>
+#include <atomic>
+#include <cstdint>
+#include <functional>
+#include <optional>
+#include <span>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "analysis/pulse_pattern.h"
+#include "presentation/proving_view.h"
+#include "presentation/spectrum_view.h"
+
+namespace app {
+
+// What the Proving and Spectrum views and the pattern in the readout show of one record: a
+// block, a loaded list, or a whole streamed run read back from its log.
+struct RecordViews {
+  std::optional<analysis::PulsePattern> pattern;
+  std::optional<presentation::ProvingView> proving;    // when asked for
+  std::optional<presentation::SpectrumView> spectrum;  // when asked for
+  int64_t intervals = 0;                               // taken from the record
+  bool truncated = false;  // a log longer than kWholeRunIntervals: its first ones were taken
+};
+
+struct RecordParts {
+  bool proving = false;
+  bool spectrum = false;
+};
+
+// The intervals (ticks) as one train, its pattern, and the views `parts` asks for. Blocks and
+// loaded lists: fractions of a tick are rounded as the timing views round them. Any thread;
+// about 1 ms for a block of 5,000 intervals, seconds for millions.
+RecordViews ComputeRecordViews(std::span<const double> intervals_ticks, RecordParts parts);
+RecordViews ComputeRecordViews(std::span<const int64_t> intervals_ticks, RecordParts parts);
+
+// The most intervals of a run the whole-run views take: about 2 h 20 min at 1 kHz. Reading them
+// back and analysing them holds some 200 MiB for a moment (the log's text, 8 bytes a line, then
+// the train, 16 bytes a pulse, and the phase or the pattern-free stamps, 8 bytes each).
+inline constexpr int64_t kWholeRunIntervals = int64_t{1} << 23;
+
+// The intervals of a stream log: every whole line after the first, at most `most`; `truncated`
+// says whether the log held more. A last line without its end (a log still being written) is
+// left for the next reading. Throws common::Error when the file cannot be read or a line does
+// not convert. Any thread.
+std::vector<int64_t> ReadLogIntervals(const std::string& path, int64_t most, bool& truncated);
+
+// Runs the whole-run views of a stream log on a thread of its own, so that reading back and
+// analysing millions of pulses never stalls the window. One job at a time: a job asked for
+// while one runs waits and replaces any job already waiting. The result (or the error's
+// message) comes back on the window thread; Drop() discards the results of the jobs asked for
+// so far. The destructor waits for the running job. Window thread only.
+class RecordWorker : public QObject {
+ public:
+  using Done = std::function<void(const RecordViews& views, const std::string& error)>;
+
+  explicit RecordWorker(QObject* parent) : QObject(parent) {}
+  ~RecordWorker() override;
+
+  void Start(const std::string& log_path, RecordParts parts, Done done);
+  void Drop() { ++generation_; }
+  bool Busy() const { return worker_.joinable(); }
+
+ private:
+  struct Job {
+    std::string log_path;
+    RecordParts parts;
+    Done done;
+    uint64_t generation = 0;
+  };
+  void Run(Job job);
+  void Finished(const Job& job, const RecordViews& views, const std::string& error);
+
+  std::thread worker_;
+  std::optional<Job> waiting_;
+  std::atomic<uint64_t> generation_ = 0;
+};
+
+}  // namespace app
