@@ -22,21 +22,25 @@ std::string LeadingLines(const std::string& path, int64_t lines, bool& more) {
   if (!file) throw common::FileError("Cannot open", path, errno);
   std::string text;
   int64_t ends = 0;
+  bool full = false;  // the lines asked for are all in `text`
   more = false;
   std::vector<char> chunk(kReadChunk);
   while (size_t got = std::fread(chunk.data(), 1, chunk.size(), file.get())) {
     for (size_t i = 0; i < got; ++i) {
       if (chunk[i] != '\n') continue;
-      if (++ends > lines) {
+      if (full) {
         more = true;
-        text.append(chunk.data(), i);
         return text;
       }
+      if (++ends == lines) {
+        text.append(chunk.data(), i + 1);
+        full = true;
+      }
     }
-    text.append(chunk.data(), got);
+    if (!full) text.append(chunk.data(), got);
   }
   if (std::ferror(file.get())) throw common::FileError("Cannot read", path, errno);
-  text.resize(text.rfind('\n') + 1);  // npos + 1 is 0: no whole line yet
+  if (!full) text.resize(text.rfind('\n') + 1);  // npos + 1 is 0: no whole line yet
   return text;
 }
 
