@@ -8,6 +8,8 @@
 #include "analysis/pulse_train.h"
 #include "analysis/timing_input.h"
 #include "common/error.h"
+#include "presentation/proving_chart.h"
+#include "presentation/spectrum_chart.h"
 
 namespace app {
 namespace {
@@ -128,6 +130,94 @@ void RecordWorker::Finished(const Job& job, const RecordViews& views, const std:
     waiting_.reset();
     worker_ = std::thread([this, next = std::move(next)]() mutable { Run(std::move(next)); });
   }
+}
+
+void RecordDisplay::SetCharts(presentation::ProvingChart* proving,
+                              presentation::SpectrumChart* spectrum) {
+  proving_chart_ = proving;
+  spectrum_chart_ = spectrum;
+  Draw();
+}
+
+std::string RecordDisplay::ShowPass(std::span<const double> intervals_ticks) {
+  if (!proving_chart_) return {};
+  pass_ = ComputeRecordViews(intervals_ticks, {.proving = true, .spectrum = true});
+  if (!run_) Draw();
+  return presentation::PatternText(pass_.pattern);
+}
+
+void RecordDisplay::ClearPass() {
+  pass_ = {};
+  if (!run_) Draw();
+}
+
+void RecordDisplay::ShowFlightTime(std::optional<double> flight_ms) {
+  if (proving_chart_) proving_chart_->ShowFlightTime(flight_ms);
+}
+
+void RecordDisplay::RunStarted() {
+  worker_.Drop();
+  run_.reset();
+  log_path_.clear();
+  refreshed_.reset();
+  Draw();
+}
+
+void RecordDisplay::RunLive(const std::string& log_path) { log_path_ = log_path; }
+
+void RecordDisplay::RunPass(bool record_view_in_front, Clock::time_point now) {
+  if (!proving_chart_ || log_path_.empty() || !record_view_in_front || worker_.Busy()) return;
+  if (refreshed_ && now - *refreshed_ < kRunRefresh) return;
+  refreshed_ = now;
+  // A log being written may be read at any moment: a half-written last line waits.
+  worker_.Start(log_path_, {.proving = true, .spectrum = true},
+                [this](const RecordViews& views, const std::string& error) {
+                  if (!error.empty()) return;  // taken again at the next refresh or the stop
+                  run_ = views;
+                  Draw();
+                });
+}
+
+void RecordDisplay::RunStopped(const std::string& log_path) {
+  log_path_.clear();
+  if (!proving_chart_) return;
+  worker_.Start(log_path, {.proving = true, .spectrum = true},
+                [this](const RecordViews& views, const std::string& error) {
+                  if (!error.empty()) {
+                    error_(error);
+                    return;
+                  }
+                  run_ = views;
+                  Draw();
+                });
+}
+
+void RecordDisplay::DropRun() {
+  if (!run_ && log_path_.empty() && !worker_.Busy()) return;
+  worker_.Drop();
+  log_path_.clear();
+  run_.reset();
+  Draw();
+}
+
+std::string RecordDisplay::ProvingTable() const {
+  const RecordViews& shown = Shown();
+  return shown.proving ? presentation::ProvingCsv(*shown.proving) : std::string();
+}
+
+std::string RecordDisplay::SpectrumTable() const {
+  const RecordViews& shown = Shown();
+  return shown.spectrum ? presentation::SpectrumCsv(*shown.spectrum) : std::string();
+}
+
+void RecordDisplay::Draw() {
+  if (!proving_chart_) return;
+  const RecordViews& shown = Shown();
+  const QString scope =
+      run_ ? QString::fromStdString(presentation::RunScopeText(run_->intervals, run_->truncated))
+           : QString();
+  proving_chart_->Show(shown.proving.value_or(presentation::ProvingView{}), scope);
+  spectrum_chart_->Show(shown.spectrum.value_or(presentation::SpectrumView{}), scope);
 }
 
 }  // namespace app

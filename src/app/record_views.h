@@ -2,6 +2,7 @@
 
 #include <QObject>
 #include <atomic>
+#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <optional>
@@ -13,6 +14,11 @@
 #include "analysis/pulse_pattern.h"
 #include "presentation/proving_view.h"
 #include "presentation/spectrum_view.h"
+
+namespace presentation {
+class ProvingChart;
+class SpectrumChart;
+}  // namespace presentation
 
 namespace app {
 
@@ -77,6 +83,61 @@ class RecordWorker : public QObject {
   std::thread worker_;
   std::optional<Job> waiting_;
   std::atomic<uint64_t> generation_ = 0;
+};
+
+// The Proving and Spectrum charts and the pattern in the readout: a pass's record at once (a
+// block, a loaded list, the stream window: a few thousand intervals, a few milliseconds), a
+// streamed run's from its log on the worker. The run's views, once they come, stay in view
+// until a new run or a pass of a block drops them. While a run lasts they are taken again at
+// most every kRunRefresh, and only while one of the two views is in front; at its stop once
+// more over the whole log. What is kept: the two views of the last pass and of the run (their
+// curves, some 2 x 32,769 spectrum bins at most), never the pulses. Window thread only.
+class RecordDisplay {
+ public:
+  using Clock = std::chrono::steady_clock;
+  static constexpr Clock::duration kRunRefresh = std::chrono::seconds(5);
+
+  // `error` hears why a stopped run's log could not be analysed.
+  explicit RecordDisplay(std::function<void(const std::string&)> error)
+      : error_(std::move(error)) {}
+
+  // The charts to draw on, both or none (without the timing analysis).
+  void SetCharts(presentation::ProvingChart* proving, presentation::SpectrumChart* spectrum);
+
+  // The channel 1 intervals of a pass (ticks): its views are drawn unless a run's are in view.
+  // Returns the readout's pattern words (PatternText), empty without a pattern.
+  std::string ShowPass(std::span<const double> intervals_ticks);
+  // Empties the pass's views, as a new capture does.
+  void ClearPass();
+  // The Flight Time box's value in ms, none when it does not read as a number.
+  void ShowFlightTime(std::optional<double> flight_ms);
+
+  // A streamed run: started (the previous run's views go), its log live at `log_path` (its
+  // first word has replaced the previous log), a stream pass while it runs, its stop.
+  void RunStarted();
+  void RunLive(const std::string& log_path);
+  void RunPass(bool record_view_in_front, Clock::time_point now);
+  void RunStopped(const std::string& log_path);
+  // A pass of a block: the run's views go, the block's come.
+  void DropRun();
+  bool RunShown() const { return run_.has_value(); }
+
+  // What the charts show, as the chart menu saves it (empty when they show nothing).
+  std::string ProvingTable() const;
+  std::string SpectrumTable() const;
+
+ private:
+  void Draw();
+  const RecordViews& Shown() const { return run_ ? *run_ : pass_; }
+
+  std::function<void(const std::string&)> error_;
+  RecordWorker worker_{nullptr};
+  presentation::ProvingChart* proving_chart_ = nullptr;
+  presentation::SpectrumChart* spectrum_chart_ = nullptr;
+  RecordViews pass_;
+  std::optional<RecordViews> run_;
+  std::string log_path_;  // of the live run; empty when none is live
+  std::optional<Clock::time_point> refreshed_;
 };
 
 }  // namespace app

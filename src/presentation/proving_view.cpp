@@ -8,6 +8,7 @@
 namespace presentation {
 namespace {
 
+constexpr char kTitle[] = "K390 Virtual Proving";
 constexpr double kMsPerSecond = 1e3;
 // Runs that agree to the tick still differ in the last bits of their interpolated pulses
 // (some 1e-14 %); a spread under this is no spread. The finest real one, a tick over the
@@ -79,7 +80,7 @@ ProvingCurve RepeatabilityCurve(const analysis::ProvingScan& scan, ProvingStatis
 }
 
 std::string ProvingTitle(const ProvingView& view) {
-  if (!view.valid) return view.note;
+  if (!view.valid) return view.note.empty() ? std::string(kTitle) : view.note;
   const std::string pass =
       view.scan.shortest_flight_s
           ? "95 % pass from " + MsText(*view.scan.shortest_flight_s * kMsPerSecond)
