@@ -139,9 +139,9 @@ void RecordDisplay::SetCharts(presentation::ProvingChart* proving,
   Draw();
 }
 
-std::string RecordDisplay::ShowPass(std::span<const double> intervals_ticks) {
+std::string RecordDisplay::ShowPass(std::span<const double> intervals_ticks, RecordParts parts) {
   if (!proving_chart_) return {};
-  pass_ = ComputeRecordViews(intervals_ticks, {.proving = true, .spectrum = true});
+  pass_ = ComputeRecordViews(intervals_ticks, parts);
   if (!run_) Draw();
   return presentation::PatternText(pass_.pattern);
 }

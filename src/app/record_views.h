@@ -104,9 +104,10 @@ class RecordDisplay {
   // The charts to draw on, both or none (without the timing analysis).
   void SetCharts(presentation::ProvingChart* proving, presentation::SpectrumChart* spectrum);
 
-  // The channel 1 intervals of a pass (ticks): its views are drawn unless a run's are in view.
-  // Returns the readout's pattern words (PatternText), empty without a pattern.
-  std::string ShowPass(std::span<const double> intervals_ticks);
+  // The channel 1 intervals of a pass (ticks): the views `parts` asks for (those in front: a
+  // stream window's are taken again at every pass) are drawn unless a run's are in view, the
+  // other view is emptied. Returns the readout's pattern words (PatternText), empty without one.
+  std::string ShowPass(std::span<const double> intervals_ticks, RecordParts parts);
   // Empties the pass's views, as a new capture does.
   void ClearPass();
   // The Flight Time box's value in ms, none when it does not read as a number.
