@@ -16,7 +16,7 @@ namespace analysis {
 // What the chart shows: each pulse's interval in ticks, its frequency in Hz, or the histogram
 // of the intervals, the time interval error of each pulse, or the stability of the train. A new
 // view is a new value here; the window maps it to a chart.
-enum class GraphView { kInterval, kFrequency, kHistogram, kTie, kStability };
+enum class GraphView { kInterval, kFrequency, kHistogram, kTie, kStability, kProving, kSpectrum };
 
 // "Pulse-Pulse Interval (x25ns)" for the interval view, "Pulse Frequency (Hz)" otherwise.
 std::string_view LeftAxisTitle(GraphView view);
