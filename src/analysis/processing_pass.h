@@ -14,8 +14,9 @@
 namespace analysis {
 
 // What the chart shows: each pulse's interval in ticks, its frequency in Hz, or the histogram
-// of the intervals, the time interval error of each pulse, or the stability of the train. A new
-// view is a new value here; the window maps it to a chart.
+// of the intervals, the time interval error of each pulse, the stability of the train, the
+// virtual provings against flight time, or the spectrum of the time interval error. A new view is
+// a new value here; the window maps it to a chart.
 enum class GraphView { kInterval, kFrequency, kHistogram, kTie, kStability, kProving, kSpectrum };
 
 // "Pulse-Pulse Interval (x25ns)" for the interval view, "Pulse Frequency (Hz)" otherwise.
