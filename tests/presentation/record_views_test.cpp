@@ -78,7 +78,8 @@ TEST(ProvingView, TitleAndTableSayWhereNinetyFivePercentPass) {
             "repeat_p95_pct,pass_share,limit_pct\n"
             "10,20,0,,,0.5,0.9,0.25,0.05\n"
             "120,0,3,,,,,,0.05\n"
-            "shortest_flight_ms_95=none\n");
+            "shortest_flight_ms_95=none\n"
+            "passing_from_ms_95=none\n");
   view.scan.shortest_flight_s = 0.12;
   EXPECT_EQ(ProvingTitle(view),
             "K390 Virtual Proving  (5 runs, limit 0.05 %, 95 % pass from 120 ms)");
