@@ -233,7 +233,8 @@ void OverlappingDifferences(const Source& src, int64_t m, Accumulated& second, A
   }
 }
 
-// Sums of squares of m consecutive second differences, the window sliding by one.
+// Sums of squares of the MDEV terms: each window of m consecutive second differences, sliding by
+// one, scaled from those present to the whole window where at least half are present.
 template <bool kGapless, class Source>
 Accumulated ModifiedSums(const Source& src, int64_t m) {
   Accumulated acc;
@@ -256,7 +257,7 @@ Accumulated ModifiedSums(const Source& src, int64_t m) {
         --gaps;
       }
     }
-    if (i + 1 >= m && gaps == 0) acc.Add(window);
+    if (i + 1 >= m && 2 * (m - gaps) >= m) acc.AddScaled(window, m - gaps, m);
   }
   return acc;
 }
@@ -403,9 +404,93 @@ FactorSums DenseSums(const Source& src, int64_t m, BlockExtremes<int64_t>& narro
   return sums;
 }
 
+// Whether the pulse at grid index `target` is present, q left at it (or past where it would be):
+// first the guess that holds without a gap between, else a pointer q that only moves forward.
+bool FindIndex(const int64_t* k, size_t n, size_t& q, size_t guess, int64_t target) {
+  if (guess < n && k[guess] == target) {
+    q = std::max(q, guess);
+    return true;
+  }
+  while (q < n && k[q] < target) ++q;
+  return q < n && k[q] == target;
+}
+
+// The second differences x(k + 2m) - 2 x(k + m) + x(k) of a train with missing pulses whose
+// three points are present, in the order of k; ticks.
+class PresentSeconds {
+ public:
+  PresentSeconds(const PulseTrain& train, int64_t m)
+      : k_(train.index.data()),
+        t_(train.stamp.data()),
+        n_(train.Pulses()),
+        m_(m),
+        k_last_(train.LastIndex()) {}
+
+  // The next one, with its first index; false when there is none.
+  bool Next(int64_t& at, int64_t& d2) {
+    const size_t step = static_cast<size_t>(m_);
+    for (; p_ < n_ && k_[p_] + 2 * m_ <= k_last_; ++p_) {
+      const int64_t kp = k_[p_];
+      if (!FindIndex(k_, n_, q1_, p_ + step, kp + m_) ||
+          !FindIndex(k_, n_, q2_, q1_ + step, kp + 2 * m_)) {
+        continue;
+      }
+      at = kp;
+      d2 = StampSource::Second(t_[p_], t_[q1_], t_[q2_]);
+      ++p_;
+      return true;
+    }
+    return false;
+  }
+
+ private:
+  const int64_t* k_;
+  const int64_t* t_;
+  size_t n_;
+  int64_t m_;
+  int64_t k_last_;
+  size_t p_ = 0, q1_ = 0, q2_ = 0;
+};
+
+// The MDEV terms of a train with missing pulses, as ModifiedSums takes them over every index:
+// the window of starts i .. i + m - 1 gains the second differences present as a leading walk
+// reaches them and loses them as a trailing walk of the same ones passes, and a start whose
+// window holds under half of its m skips at once to where the next one enters, so a gap of any
+// length costs nothing. Each term taken holds at least m / 2 of them, so the starts visited are
+// at most twice the second differences present.
+Accumulated GappedModifiedSums(const PulseTrain& train, int64_t m) {
+  Accumulated acc;
+  const int64_t last_start = train.LastIndex() - 3 * m + 1;
+  PresentSeconds lead(train, m), trail(train, m);
+  int64_t lead_k = 0, lead_d2 = 0, trail_k = 0, trail_d2 = 0;
+  bool more = lead.Next(lead_k, lead_d2);
+  trail.Next(trail_k, trail_d2);
+  __int128 window = 0;
+  int64_t present = 0;
+  for (int64_t i = 0; i <= last_start;) {
+    for (; more && lead_k < i + m; more = lead.Next(lead_k, lead_d2)) {
+      window += lead_d2;
+      ++present;
+    }
+    for (; present > 0 && trail_k < i; --present) {
+      window -= trail_d2;
+      trail.Next(trail_k, trail_d2);
+    }
+    if (2 * present >= m) {
+      acc.AddScaled(window, present, m);
+      ++i;
+    } else if (more) {
+      i = std::max(i + 1, lead_k - m + 1);
+    } else {
+      break;
+    }
+  }
+  return acc;
+}
+
 // A pulse train with missing pulses, walked over the pulses present: a term is taken wherever
-// its points are all present, found by pointers that only move forward, so a gap of any length
-// costs nothing. MDEV and MTIE, which need every point of a window, run on the gap-free
+// the points it needs are present, found by pointers that only move forward, so a gap of any
+// length costs nothing. MTIE, which needs every point of a window, runs on the gap-free
 // stretches.
 class GappedTrain {
  public:
@@ -428,16 +513,9 @@ class GappedTrain {
     const int64_t k_last = train_.LastIndex();
     const StampSource whole(t, static_cast<int64_t>(n), 0, k_last, train_.LastStamp(), narrow_);
     const StampSource::Steps steps(whole, m);
-    // The pulse at index target, from the guess that holds without a gap between, else by a
-    // pointer that only moves forward.
     size_t q1 = 0, q2 = 0, q3 = 0;
     const auto at = [&](size_t& q, size_t guess, int64_t target) {
-      if (guess < n && k[guess] == target) {
-        q = std::max(q, guess);
-        return true;
-      }
-      while (q < n && k[q] < target) ++q;
-      return q < n && k[q] == target;
+      return FindIndex(k, n, q, guess, target);
     };
     sums.stamps = true;
     int64_t before = 0, rest = 0;  // k[p - 1], and k[p] % m kept without a division per pulse
@@ -468,15 +546,12 @@ class GappedTrain {
     for (; p < n; ++p) {  // the decimated points that begin no window
       if (decimated(k[p])) sums.exact.Add(k[p], t[p]);
     }
+    sums.mdev = GappedModifiedSums(train_, m);
     TieSums unused;
     for (const auto& [first, size] : stretches_) {
       if (static_cast<int64_t>(size) <= m) continue;
       const StampSource stretch(t + first, static_cast<int64_t>(size), k[first], k_last,
                                 train_.LastStamp(), narrow_);
-      const Accumulated mdev = ModifiedSums<true>(stretch, m);
-      sums.mdev.exact += mdev.exact;
-      sums.mdev.rest += mdev.rest;
-      sums.mdev.n += mdev.n;
       MtieOf(stretch, m, narrow, wide, unused, sums);
     }
     return sums;
