@@ -130,7 +130,8 @@ int main(int argc, char* argv[]) {
   const int stall_ms = std::atoi(Arg(argc, argv, "--stall-ms", "0"));
   const int stall_every_ms = std::atoi(Arg(argc, argv, "--stall-every-ms", "1000"));
   const int port = std::atoi(Arg(argc, argv, "--port", "0"));
-  const int udp_port = std::atoi(Arg(argc, argv, "--udp-port", "38257"));
+  const std::string default_udp = std::to_string(acquisition::kStreamUdpPort);
+  const int udp_port = std::atoi(Arg(argc, argv, "--udp-port", default_udp.c_str()));
   const int samples = std::atoi(Arg(argc, argv, "--samples", "3000"));
   const double seconds = std::atof(Arg(argc, argv, "--seconds", "20"));
   const int64_t expect_words = std::atoll(Arg(argc, argv, "--expect-words", "0"));

@@ -1,7 +1,8 @@
-// Feeds arbitrary bytes as the comma list that Load hands to the processing pass: first through
-// the list decoding alone, then through a whole pass with the filter on and a flight time set.
-// A damaged list may only end in common::Error; a crash, a sanitizer report, a count beyond the
-// arrays or a stray write aborts.
+// Feeds arbitrary bytes as the value text of an interval ".JIT" file ("0," and the bytes after
+// its header), so that a comma list reads as the values Load hands to the processing pass; then
+// the list decoding alone and a whole pass with the filter on and a flight time set. A damaged
+// list may only end in common::Error; a crash, a sanitizer report, a count beyond the arrays or a
+// stray write aborts.
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
@@ -11,6 +12,7 @@
 #include "acquisition/pulse_data.h"
 #include "analysis/processing_pass.h"
 #include "common/error.h"
+#include "persistence/jit_file.h"
 
 namespace {
 
@@ -21,7 +23,10 @@ void Check(bool holds) {
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-  const std::string_view list(reinterpret_cast<const char*>(data), size);
+  const std::string file = std::string(persistence::kIntervalHeader) + "\r\n0," +
+                           std::string(reinterpret_cast<const char*>(data), size);
+  const persistence::JitList loaded = persistence::ParseJit(file);
+  const analysis::LoadedList list{loaded.PassValues(), loaded.pass_error};
 
   // Slot 0 is never written; a sentinel there shows a stray write.
   acquisition::PulseData pulses;
@@ -51,13 +56,15 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   analysis::PassOptions options;
   options.smooth = true;
   options.filter = &pass.Filter();
-  options.flight_ms = "1000";
+  pass.Load(list);
   try {
-    if (pass.Decode(list, true)) {
-      const analysis::PassResult result = analysis::Compute(pass.Data(), options);
-      // The flight-time figures read only texts the pass made, so they always convert.
-      Check(!result.flight.error);
-      Check(result.outcome != analysis::PassOutcome::kFigures || result.chart.data == &pass.Data());
+    pass.DecodeLoaded();
+    const analysis::PassResult result = pass.Compute(options);
+    if (result.outcome == analysis::PassOutcome::kFigures) {
+      Check(result.chart.data == &pass.Data());
+      // The flight-time figures of a pass's own numbers always convert.
+      const analysis::JitterFigures& f = result.figures;
+      Check(!pass.Flight({f.ch1_seconds, "1000", f.peak_to_peak_percent}).error);
     }
   } catch (const common::Error&) {
   }

@@ -1,1 +1,1 @@
-k390_fuzz_target(fuzz_loaded_list ${CMAKE_CURRENT_SOURCE_DIR}/fuzz_loaded_list.cpp loaded_list k390_analysis)
+k390_fuzz_target(fuzz_loaded_list ${CMAKE_CURRENT_SOURCE_DIR}/fuzz_loaded_list.cpp loaded_list k390_analysis k390_persistence)

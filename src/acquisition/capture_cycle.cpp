@@ -11,6 +11,15 @@
 
 namespace acquisition {
 
+std::optional<std::string> EventError(const CycleEvent& e) {
+  if (auto* x = std::get_if<event::LinkFailed>(&e)) return x->message;
+  if (std::holds_alternative<event::LinkClosed>(e)) {
+    return std::string(common::kLinkClosedByInstrument);
+  }
+  if (auto* x = std::get_if<event::StreamError>(&e)) return x->message;
+  return std::nullopt;
+}
+
 CaptureCycle::CaptureCycle(std::string exe_dir)
     : exe_dir_(std::move(exe_dir)), log_path_(exe_dir_ + std::string(kStreamLogName)) {}
 
@@ -21,6 +30,28 @@ CycleState CaptureCycle::State() const {
   if (!timer_on_) return CycleState::kIdle;
   if (reply_due_ && timer_ms_ == kReplyTimeoutMs) return CycleState::kAwaitingReply;
   return CycleState::kArmed;
+}
+
+CycleStatus CaptureCycle::Status() const {
+  CycleStatus status;
+  status.state = State();
+  status.auto_sample = auto_sample_;
+  status.stream = stream_on_;
+  status.files_locked = files_locked_;
+  status.sample_offered = sample_offered_;
+  status.auto_sample_offered = !streaming_;
+  status.stream_offered = !auto_sample_;
+  return status;
+}
+
+void CaptureCycle::LockFiles() {
+  files_locked_ = true;
+  sample_offered_ = false;
+}
+
+void CaptureCycle::UnlockFiles(const CycleInputs& in) {
+  files_locked_ = false;
+  sample_offered_ = !in.stream;
 }
 
 CycleSteps CaptureCycle::Begin() {
@@ -72,29 +103,28 @@ CycleSteps CaptureCycle::Sample(const CycleInputs& in) {
       in,
       [this](CycleInputs now, CycleSteps& more) {
         Arm(more);
-        more.push_back(step::LockFileButtons{});
+        LockFiles();
         QueueSampleRequest(now);
       },
       out);
   return out;
 }
 
-void CaptureCycle::AutoSampleOff(CycleSteps& out) {
-  out.push_back(step::ChartTitle{false});
-  out.push_back(step::Enable{CycleControl::kSample, true});
+void CaptureCycle::AutoSampleOff(const CycleInputs& in, CycleSteps& out) {
+  auto_sample_ = false;
   Timer(false, out);
-  out.push_back(step::UnlockFileButtons{});
-  out.push_back(step::Enable{CycleControl::kStream, true});
+  UnlockFiles(in);
+  out.push_back(event::AutoSampleStopped{});
 }
 
 CycleSteps CaptureCycle::AutoSampleToggled(const CycleInputs& in) {
   CycleSteps out = Begin();
   if (!in.auto_sample) {
-    AutoSampleOff(out);
+    AutoSampleOff(in, out);
     return out;
   }
-  out.push_back(step::Enable{CycleControl::kStream, false});
-  out.push_back(step::ResetQualityPeak{});
+  auto_sample_ = true;
+  out.push_back(event::AutoSampleStarted{});
   // No test of the active flag: the same endpoint on an active link changes nothing, a new one
   // is refused.
   StopAt(
@@ -102,7 +132,7 @@ CycleSteps CaptureCycle::AutoSampleToggled(const CycleInputs& in) {
       [this](CycleInputs now, CycleSteps& more) {
         Arm(more);
         rx_buffer_.clear();
-        more.push_back(step::LockFileButtons{});
+        LockFiles();
         QueueSampleRequest(now);
       },
       out);
@@ -114,41 +144,49 @@ std::string CaptureCycle::RunFailure(const std::string& stop_failure) const {
   return first.empty() ? stop_failure : first;
 }
 
+event::RunStopped CaptureCycle::Stopped(const std::string& log_path,
+                                        const std::string& stop_failure) const {
+  return event::RunStopped{log_path, RunFailure(stop_failure), path_.LogStarted(), path_.Counts()};
+}
+
 void CaptureCycle::ApplyNotices(CycleSteps& out) {
   const StreamNotices notices = path_.TakeNotices();
-  if (notices.repeats > 0) out.push_back(step::Beep{notices.repeats});
-  out.push_back(step::ShowStreamCounts{notices.counts});
-  for (const std::string& error : notices.errors) out.push_back(step::ShowError{error});
+  if (notices.repeats > 0) out.push_back(event::WordsRepeated{notices.repeats});
+  out.push_back(event::RunCounts{notices.counts});
+  for (const std::string& error : notices.errors) out.push_back(event::StreamError{error});
 }
 
 CycleSteps CaptureCycle::StreamToggled(const CycleInputs& in) {
   CycleSteps out = Begin();
-  if (!in.stream) {
+  stream_on_ = in.stream;
+  if (in.stream) {
+    StartStream(in, out);
+  } else {
     StopStream({}, out);
-    return out;
   }
+  return out;
+}
+
+void CaptureCycle::StartStream(const CycleInputs& in, CycleSteps& out) {
   try {
     path_.BeginStream();
-    out.push_back(step::ResetPeaks{});
+    out.push_back(event::StreamStarting{});
     path_.OpenLog(StreamLogPath());
   } catch (const std::exception& error) {
     out.push_back(step::Raise{error.what()});
-    return out;
+    return;
   }
-  out.push_back(step::RunStarted{StreamLogPath()});
+  out.push_back(event::RunStarted{StreamLogPath()});
   streaming_ = true;
   live_ = false;
   stream_start_ = in.now;
-  out.push_back(step::Enable{CycleControl::kAutoSample, false});
-  out.push_back(step::Enable{CycleControl::kSample, false});
   stream_tick_ = in.now;
   stream_binary_ = false;
-  out.push_back(step::LockFileButtons{});
+  LockFiles();
   const bool udp = transport_ == StreamTransport::kUdp;
   StopAt(
       step::UdpActive{udp, udp ? in.host : std::string()},
       [this](CycleInputs now, CycleSteps& more) { StreamTail(now, true, {}, more); }, out);
-  return out;
 }
 
 void CaptureCycle::StopStream(std::string final_error, CycleSteps& out) {
@@ -170,20 +208,17 @@ void CaptureCycle::StopSteps(const CycleInputs& in, const std::string& final_err
   try {
     tail_error = path_.StopStream();
   } catch (const std::exception& error) {
-    out.push_back(
-        step::RunStopped{log_path, RunFailure(error.what()), path_.LogStarted(), path_.Counts()});
+    out.push_back(Stopped(log_path, error.what()));
     out.push_back(step::Raise{error.what()});
     return;
   }
   const std::string raised = tail_error.empty() ? final_error : tail_error;
   const bool logged = path_.LogStarted();
-  out.push_back(step::RunStopped{log_path, RunFailure(raised), logged, path_.Counts()});
+  out.push_back(Stopped(log_path, raised));
   streaming_ = false;
   live_ = false;
   ApplyNotices(out);
-  out.push_back(step::Enable{CycleControl::kAutoSample, true});
-  out.push_back(step::Enable{CycleControl::kSample, true});
-  out.push_back(step::UnlockFileButtons{});
+  UnlockFiles(in);
   // A failed resample must not keep the instrument streaming: its error waits. A run without a
   // word left the previous log, which has been resampled already.
   if (logged) out.push_back(step::ResampleStreamLog{});
@@ -199,7 +234,8 @@ bool CaptureCycle::EndStalledRun(const CycleInputs& in, CycleSteps& out) {
   } else {
     return false;
   }
-  out.push_back(step::UncheckStream{});
+  stream_on_ = false;
+  out.push_back(event::StreamEnded{});
   StopStream(why, out);
   return true;
 }
@@ -239,25 +275,12 @@ CycleSteps CaptureCycle::Tick(const CycleInputs& event) {
     path_.LogStep();
     if (!live_ && path_.LogStarted()) {
       live_ = true;
-      out.push_back(step::RunLive{path_.LogPath()});
+      out.push_back(event::RunLive{path_.LogPath()});
     }
     if (EndStalledRun(event, out)) return out;
   }
   CycleInputs in = event;
-  if (reply_due_) {
-    // The reply timeout ran out.
-    if (!in.stream) Timer(false, out);
-    Interval(kTickIntervalMs, out);
-    if (in.auto_sample) {
-      out.push_back(step::UncheckAutoSample{});
-      in.auto_sample = false;
-      AutoSampleOff(out);
-    }
-    if (in.link_active && !in.stream) {
-      out.push_back(step::CloseLink{});
-      in.link_active = false;
-    }
-  }
+  if (reply_due_) ReplyTimeout(in, out);
 
   if (in.samples_value >= kMinSamples && (!pending_command_.empty() || in.auto_sample) &&
       in.link_active) {
@@ -265,7 +288,7 @@ CycleSteps CaptureCycle::Tick(const CycleInputs& event) {
     Interval(kReplyTimeoutMs, out);
     Timer(true, out);
     if (in.auto_sample) {
-      out.push_back(step::ChartTitle{true});
+      out.push_back(event::AutoSampleRequest{});
       QueueSampleRequest(in);
     }
     StopAt(
@@ -280,6 +303,20 @@ CycleSteps CaptureCycle::Tick(const CycleInputs& event) {
   }
   StreamTrigger(in, out);
   return out;
+}
+
+void CaptureCycle::ReplyTimeout(CycleInputs& in, CycleSteps& out) {
+  out.push_back(event::ReplyTimedOut{});
+  if (!in.stream) Timer(false, out);
+  Interval(kTickIntervalMs, out);
+  if (in.auto_sample) {
+    in.auto_sample = false;
+    AutoSampleOff(in, out);
+  }
+  if (in.link_active && !in.stream) {
+    out.push_back(step::CloseLink{});
+    in.link_active = false;
+  }
 }
 
 CycleSteps CaptureCycle::BytesArrived(const CycleInputs& in, std::string_view bytes) {
@@ -342,7 +379,7 @@ CycleSteps CaptureCycle::LinkError(const std::string& message) {
   // The socket layer may report while another event's steps are being carried out: that
   // event's rest stays.
   CycleSteps out;
-  out.push_back(step::ShowError{message});
+  out.push_back(event::LinkFailed{message});
   return out;
 }
 
@@ -352,14 +389,13 @@ CycleSteps CaptureCycle::LinkClosed(const CycleInputs& in) {
   if (in.stream || !(waiting || in.auto_sample)) return out;
   reply_due_ = false;
   pending_command_.clear();
-  out.push_back(step::ShowError{std::string(common::kLinkClosedByInstrument)});
+  out.push_back(event::LinkClosed{});
   Interval(kTickIntervalMs, out);
   if (in.auto_sample) {
-    out.push_back(step::UncheckAutoSample{});
-    AutoSampleOff(out);
+    AutoSampleOff(in, out);
   } else {
     Timer(false, out);
-    out.push_back(step::UnlockFileButtons{});
+    UnlockFiles(in);
   }
   return out;
 }
@@ -377,12 +413,11 @@ CycleSteps CaptureCycle::WindowClosing(const CycleInputs& in) {
   try {
     path_.CloseLog();
   } catch (const std::exception& error) {
-    out.push_back(
-        step::RunStopped{log_path, RunFailure(error.what()), path_.LogStarted(), path_.Counts()});
+    out.push_back(Stopped(log_path, error.what()));
     out.push_back(step::Raise{error.what()});
     return out;
   }
-  out.push_back(step::RunStopped{log_path, RunFailure({}), path_.LogStarted(), path_.Counts()});
+  out.push_back(Stopped(log_path, {}));
   return out;
 }
 
@@ -394,7 +429,7 @@ CycleSteps CaptureCycle::PassStarting() {
 
 CycleSteps CaptureCycle::PassEnding(const CycleInputs& in) {
   CycleSteps out;
-  if (!in.auto_sample && !in.stream) out.push_back(step::UnlockFileButtons{});
+  if (!in.auto_sample && !in.stream) UnlockFiles(in);
   clear_rx_on_next_ = true;
   Timer(true, out);
   return out;

@@ -3,43 +3,58 @@
 #include <cstddef>
 #include <cstdint>
 #include <functional>
+#include <optional>
 #include <span>
 #include <string>
 #include <string_view>
 #include <variant>
 #include <vector>
 
+#include "acquisition/protocol.h"
 #include "acquisition/pulse_data.h"
 #include "acquisition/stream_path.h"
 
 // The capture cycle as a state machine without sockets, timers or widgets. Each event comes
 // with the control values and the link state as they are at that moment, and gives back the
-// steps to carry out, in order. The caller owns the real timer, link and UDP receiver.
+// steps to carry out, in order: what the link, the timer and the UDP receiver do, when the
+// processing pass runs, and what happened to the instrument and the run. Between events the
+// cycle's state (Status) says what a face may offer the operator. CycleDriver carries the steps
+// out over ports; the caller owns the real timer, link and UDP receiver.
 namespace acquisition {
 
 enum class CycleState {
   kIdle,           // nothing in progress (the timer may still run idle after a display pass)
   kArmed,          // a request is queued or AutoSample will queue one; the next tick sends
   kAwaitingReply,  // one request sent, its 4,000 ms timeout running
-  kStreaming,      // Stream is checked: the stream trigger runs at every tick
+  kStreaming,      // a stream run is open: the stream trigger runs at every tick
 };
 
-enum class StreamTransport { kNone = 0, kUdp = 1, kTcp = 2 };
-
-// What the cycle reads at an event: the window's controls, the link and the clock.
+// What the cycle reads at an event: the operator's settings, the link and the clock.
 struct CycleInputs {
   std::string host;          // the instrument's host name or address, as typed
   std::string port;          // the instrument's TCP port, as typed
   std::string samples_text;  // the sample count, as typed
   int samples_value = 10;    // the sample count as an integer, 10 when the text is none
   bool dual = false;
-  bool auto_sample = false;
-  bool stream = false;
+  bool auto_sample = false;  // AutoSample is switched on
+  bool stream = false;       // Stream is switched on
   bool link_active = false;
   int32_t now = 0;  // TickNow
 };
 
-enum class CycleControl { kAutoSample, kSample, kStream };
+// The cycle's state as the faces show it. The captures exclude one another: while AutoSample is
+// on no stream may start, while a stream runs AutoSample may not be switched, and a capture
+// holds the data files back until its end (or, for a single sample, until a pass ends).
+struct CycleStatus {
+  CycleState state = CycleState::kIdle;
+  bool auto_sample = false;         // AutoSample runs: switched on and not stopped since
+  bool stream = false;              // Stream is switched on and the cycle has not ended it
+  bool files_locked = false;        // loading and saving wait for the capture
+  bool sample_offered = true;       // a single sample may be asked for
+  bool auto_sample_offered = true;  // AutoSample may be switched
+  bool stream_offered = true;       // Stream may be switched
+  bool operator==(const CycleStatus&) const = default;
+};
 
 // Steps for the caller. Those marked "may fail" may throw; the caller then drops the rest of the
 // event, which is how an error ends a handler part-way.
@@ -74,28 +89,42 @@ struct ResampleStreamLog {};
 struct Raise {
   std::string message;
 };  // end the handler with this error
-struct ShowError {
+}  // namespace step
+
+// What happened to the instrument and the run, for the faces to make known. None ends anything.
+namespace event {
+// AutoSample was switched on: its blocks form one series, whose held quality maximum starts
+// afresh.
+struct AutoSampleStarted {};
+// AutoSample's next request goes out: what the pass shows from here on is live.
+struct AutoSampleRequest {};
+// AutoSample stopped: switched off, or stopped by the cycle at a reply timeout or at the
+// instrument closing the link. Its stop has been carried out; AutoSample is off.
+struct AutoSampleStopped {};
+// A request went unanswered for the reply timeout.
+struct ReplyTimedOut {};
+// The socket layer reported a failure of the link.
+struct LinkFailed {
   std::string message;
-};                            // report without ending anything
-struct UncheckAutoSample {};  // the box only: its off steps are in this list already
-struct UncheckStream {};      // the box only: its off steps are in this list already
-struct Enable {
-  CycleControl control;
-  bool on;
 };
-struct LockFileButtons {};
-struct UnlockFileButtons {};
-struct ChartTitle {
-  bool live;
-};  // the chart title for AutoSample running, or the plain one
-struct ResetPeaks {};
-struct ResetQualityPeak {};
-struct Beep {
+// The instrument closed the link while a reply or a request was due.
+struct LinkClosed {};
+// A stream is starting: its figures form one series, whose held maxima start afresh.
+struct StreamStarting {};
+// The cycle ends the stream itself (no word within the reply timeout of the start, or a failed
+// log): Stream is off from here on, and the stop's steps follow.
+struct StreamEnded {};
+// The log met words that repeated the word before them (one tone each).
+struct WordsRepeated {
   int count;
 };
 // The run's counts as they stand (every tick while streaming).
-struct ShowStreamCounts {
+struct RunCounts {
   StreamCounts counts;
+};
+// A failed log write or close, reported once; the run ends at the next tick.
+struct StreamError {
+  std::string message;
 };
 // A stream run began: its log is open, no word has reached it yet, and the file at its path is
 // still the previous run's; the instrument has yet to be heard from.
@@ -116,16 +145,21 @@ struct RunStopped {
   bool logged = false;
   StreamCounts counts;
 };
-}  // namespace step
+}  // namespace event
 
-using CycleStep =
-    std::variant<step::TimerEnabled, step::TimerInterval, step::OpenLink, step::CloseLink,
-                 step::Send, step::RunPass, step::UdpActive, step::ResampleStreamLog, step::Raise,
-                 step::ShowError, step::UncheckAutoSample, step::Enable, step::LockFileButtons,
-                 step::UnlockFileButtons, step::ChartTitle, step::ResetPeaks,
-                 step::ResetQualityPeak, step::Beep, step::ShowStreamCounts, step::RunStarted,
-                 step::RunLive, step::RunStopped, step::UncheckStream>;
+using CycleEvent =
+    std::variant<event::AutoSampleStarted, event::AutoSampleRequest, event::AutoSampleStopped,
+                 event::ReplyTimedOut, event::LinkFailed, event::LinkClosed, event::StreamStarting,
+                 event::StreamEnded, event::WordsRepeated, event::RunCounts, event::StreamError,
+                 event::RunStarted, event::RunLive, event::RunStopped>;
+using CycleStep = std::variant<step::TimerEnabled, step::TimerInterval, step::OpenLink,
+                               step::CloseLink, step::Send, step::RunPass, step::UdpActive,
+                               step::ResampleStreamLog, step::Raise, CycleEvent>;
 using CycleSteps = std::vector<CycleStep>;
+
+// The message an event reports as an error, for a face's error display: a failed link, the
+// instrument closing it while something was due, a failed log write. None for the others.
+std::optional<std::string> EventError(const CycleEvent& event);
 
 inline constexpr int kTickIntervalMs = 50;
 inline constexpr int kReplyTimeoutMs = 4000;
@@ -143,8 +177,8 @@ class CaptureCycle {
 
   // Operator commands.
   CycleSteps Sample(const CycleInputs& in);
-  CycleSteps AutoSampleToggled(const CycleInputs& in);  // in.auto_sample: the box's new state
-  CycleSteps StreamToggled(const CycleInputs& in);      // in.stream: the box's new state
+  CycleSteps AutoSampleToggled(const CycleInputs& in);  // in.auto_sample: the switch's new state
+  CycleSteps StreamToggled(const CycleInputs& in);      // in.stream: the switch's new state
   CycleSteps WindowClosing(const CycleInputs& in);
 
   // Link, timer and receiver events.
@@ -153,8 +187,8 @@ class CaptureCycle {
   CycleSteps LinkError(const std::string& message);
   // The instrument closed the link (after its last bytes went through BytesArrived). A reply
   // that was due, a queued request or AutoSample's next one can no longer go through: the cycle
-  // says so and stops as a reply timeout would, at once, with the file buttons free again.
-  // Nothing happens while Stream is checked or when nothing was to come.
+  // says so and stops as a reply timeout would, at once, with the data files free again.
+  // Nothing happens while Stream is on or when nothing was to come.
   CycleSteps LinkClosed(const CycleInputs& in);
   size_t Datagram(std::span<const uint8_t> datagram);
 
@@ -164,17 +198,23 @@ class CaptureCycle {
   CycleSteps Continue(const CycleInputs& in);
 
   // The processing pass's own cycle steps: the timer off at its start, and at its end (however
-  // it ends) the file buttons unlocked unless AutoSample or Stream is on, ClearRxOnNext set, the
+  // it ends) the data files free unless AutoSample or Stream is on, ClearRxOnNext set, the
   // timer on. They leave an unfinished event alone.
   CycleSteps PassStarting();
   CycleSteps PassEnding(const CycleInputs& in);
   // The stream window and log steps of a pass, with what the stream path met since.
   CycleSteps TakeStreamWindow(int n, PulseData& data);
 
+  // The data files held back for a capture, and freed again (a single sample is offered again
+  // unless Stream is on). The cycle does both itself; a face may too.
+  void LockFiles();
+  void UnlockFiles(const CycleInputs& in);
+
   // Start-up: ring cursors to 0.
   void ResetRing() { path_.ResetCursors(); }
 
   CycleState State() const;
+  CycleStatus Status() const;
   std::string& RxBuffer() { return rx_buffer_; }
   bool FromFile() const { return from_file_; }
   void SetFromFile(bool from_file) { from_file_ = from_file; }
@@ -206,17 +246,22 @@ class CaptureCycle {
   void QueueSampleRequest(const CycleInputs& in);
   // Either opens the link (stopping there) and then runs `rest`, or runs `rest` at once.
   void OpenLinkIfClosed(const CycleInputs& in, Rest rest, CycleSteps& out);
-  void AutoSampleOff(CycleSteps& out);
+  void AutoSampleOff(const CycleInputs& in, CycleSteps& out);
+  // The timeout steps of a tick whose request went unanswered.
+  void ReplyTimeout(CycleInputs& in, CycleSteps& out);
   void ApplyNotices(CycleSteps& out);
   // Why the run that is stopping ended early: the run's first failed log write, else the
   // failure of the stop itself (`stop_failure`, empty when none).
   std::string RunFailure(const std::string& stop_failure) const;
+  event::RunStopped Stopped(const std::string& log_path, const std::string& stop_failure) const;
+  // The start of a stream run up to its receiver step.
+  void StartStream(const CycleInputs& in, CycleSteps& out);
   // The stop of a stream run, from the receiver off to the stop command; `final_error` (or a
   // failed tail write) is raised at the end.
   void StopStream(std::string final_error, CycleSteps& out);
   void StopSteps(const CycleInputs& in, const std::string& final_error, CycleSteps& out);
-  // A run that cannot go on ends as if Stream were unchecked: no word within the reply timeout
-  // of the start, or a failed log. True when it ended.
+  // A run that cannot go on ends as if Stream were switched off: no word within the reply
+  // timeout of the start, or a failed log. True when it ended.
   bool EndStalledRun(const CycleInputs& in, CycleSteps& out);
   void StreamTail(const CycleInputs& in, bool streaming, std::string tail_error, CycleSteps& out);
   void StreamTrigger(const CycleInputs& in, CycleSteps& out);
@@ -237,6 +282,10 @@ class CaptureCycle {
   bool reply_due_ = false;
   bool timer_on_ = false;
   int timer_ms_ = 1000;
+  bool auto_sample_ = false;  // AutoSample switched on and not stopped since
+  bool stream_on_ = false;    // Stream switched on and not ended since
+  bool files_locked_ = false;
+  bool sample_offered_ = true;
   StreamTransport transport_ = StreamTransport::kNone;
   int32_t stream_tick_ = 0;
   int32_t stream_start_ = 0;

@@ -13,6 +13,14 @@
 // Called on the window's thread; nothing here keeps state between calls.
 namespace acquisition {
 
+// The instrument's endpoints: the TCP port it answers on, and the UDP port of this machine its
+// stream datagrams go to. Both can be changed where the operator names them.
+inline constexpr uint16_t kInstrumentTcpPort = 38253;
+inline constexpr uint16_t kStreamUdpPort = 38257;
+
+// How the stream words travel; the value is the stream command's mode digit.
+enum class StreamTransport { kNone = 0, kUdp = 1, kTcp = 2 };
+
 inline constexpr std::string_view kEndTag = "</K390>";
 inline constexpr std::string_view kStreamTag = "<STREAM>";
 

@@ -10,7 +10,9 @@
 #include "acquisition/pulse_data.h"
 
 // The stream path's ring of 32-bit words (25 ns tick counts modulo 2^32, one per pulse) and the
-// steps that fill and drain it. Window thread only; nothing here is locked.
+// steps that fill and drain it. Nothing here is locked: StreamPath holds the ring under its own
+// lock, so one thread at a time uses it (the UDP receiver's delivering thread, or the thread
+// that runs the cycle).
 namespace acquisition {
 
 inline constexpr int kRingSlots = 25000;

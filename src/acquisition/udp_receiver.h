@@ -7,12 +7,13 @@
 #include <string>
 #include <thread>
 
+#include "acquisition/protocol.h"
+
 namespace acquisition {
 
 class DatagramQueue;
 class StreamPath;
 
-inline constexpr uint16_t kStreamUdpPort = 38257;
 inline constexpr int64_t kMaxDatagramBytes = 100000;
 
 // Which datagrams are the instrument's: those from its IPv4 address and from the source port of
@@ -64,7 +65,7 @@ class UdpReceiver {
   // from any other address are refused. None unless set: every datagram is refused.
   void SetInstrument(std::string host) { instrument_ = std::move(host); }
 
-  // The port to bind at the next SetActive(true); 38257 unless changed.
+  // The port to bind at the next SetActive(true); kStreamUdpPort unless changed.
   void SetPort(uint16_t port) { port_ = port; }
   uint16_t Port() const { return port_; }
 

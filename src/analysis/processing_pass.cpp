@@ -5,8 +5,7 @@
 #include <cstdint>
 
 #include "acquisition/protocol.h"
-#include "analysis/figures.h"
-#include "common/convert.h"
+#include "common/error.h"
 #include "common/text_forms.h"
 #include "common/ticks.h"
 
@@ -68,52 +67,42 @@ double ComputeCentreInterval(const PulseData& data) {
   return m;
 }
 
+// Every pass decodes into zeroed counts and sums.
+void StartFromZero(PulseData& data) {
+  data.Ch1Average = 0;
+  data.Ch2Average = 0;
+  data.Ch1Count = 0;
+  data.Ch2Count = 0;
+  data.reply = {};
+}
+
 double Seconds(double ticks) { return ticks * kNanoSecondsPerTick / kNanoSecondsPerSecond; }
 
 double Frequency(double seconds) { return seconds != 0 ? 1 / seconds : 0; }
 
-// "+4" for a positive peak, "0" otherwise.
-std::string PlusSignedText(int64_t value) {
-  std::string text = value > 0 ? "+" : "";
-  text += common::IntText(value);
-  return text;
-}
-
 }  // namespace
 
-void DecodeLoadedList(std::string_view list, PulseData& data) {
-  int64_t s = 1;
-  std::string_view rest = list;
-  while (!rest.empty()) {
-    const int32_t v = common::StrToInt(acquisition::PopField(rest));
-    // Beyond the arrays' end the values are still checked, so a damaged file is refused
-    // whatever its length, but only the first 5000 are kept.
-    if (s > kMaxIntervals) continue;
-    data.Ch1Average += v;
-    data.Ch1Intervals[Index(s)] = v;
-    data.Ch2Intervals[Index(s)] = 0;
-    ++s;
+void DecodeLoadedList(const LoadedList& list, PulseData& data) {
+  StartFromZero(data);
+  const size_t kept = std::min(list.values.size(), static_cast<size_t>(kMaxIntervals));
+  for (size_t k = 0; k < kept; ++k) {
+    data.Ch1Average += list.values[k];
+    data.Ch1Intervals[k + 1] = list.values[k];
+    data.Ch2Intervals[k + 1] = 0;
   }
-  data.Ch1Count = s;
-  data.Ch2Count = 0;
+  // A damaged file is refused whatever its length, also beyond the values kept.
+  if (list.error) throw common::Error(*list.error);
+  data.Ch1Count = static_cast<int64_t>(kept) + 1;
 }
 
 std::string_view LeftAxisTitle(GraphView view) {
   return view == GraphView::kInterval ? kIntervalTitle : kFrequencyTitle;
 }
 
-bool Decode(std::string_view rx, bool from_file, PulseData& data, std::vector<std::string>* memo) {
+bool DecodeReply(std::string_view reply, PulseData& data, std::vector<std::string>* memo) {
   if (memo) memo->clear();
-  data.Ch1Average = 0;
-  data.Ch2Average = 0;
-  data.Ch1Count = 0;
-  data.Ch2Count = 0;
-  data.reply = {};
-  if (from_file) {
-    DecodeLoadedList(rx, data);
-    return true;
-  }
-  return acquisition::DecodeSampleReply(rx, data, memo) == acquisition::DecodeOutcome::kDecoded;
+  StartFromZero(data);
+  return acquisition::DecodeSampleReply(reply, data, memo) == acquisition::DecodeOutcome::kDecoded;
 }
 
 namespace {
@@ -133,45 +122,30 @@ std::string FinishData(PulseData& data, const PassOptions& options) {
   return title;
 }
 
-void SetJitterTexts(const PulseData& data, const Deviations& dev, PassResult& result) {
-  auto text = [&result](Figure figure) -> std::string& {
-    return result.texts[FigureIndex(figure)];
-  };
+JitterFigures Figures(const PulseData& data, const Deviations& dev, double held_pp_percent) {
+  JitterFigures f;
   const double average = data.Ch1Average;
   const double rms = 2 * std::sqrt(dev.variance);
-  text(Figure::kEjitrms) = common::IntText(common::RoundHalfEven(rms));
-  text(Figure::kEjitrms_pct) = common::FixedText(rms / average * 100, 4);
-  text(Figure::kEsampavg) = common::IntText(common::RoundHalfEven(average));
-
-  const int64_t peak_to_peak = dev.maximum - dev.minimum;
-  text(Figure::kEjitpp) = common::IntText(peak_to_peak);
-  text(Figure::kEpkpos) = PlusSignedText(dev.maximum);
-  text(Figure::kEpkneg) = common::IntText(dev.minimum);
-
-  const double pp_percent = static_cast<double>(peak_to_peak) / average * 100;
-  text(Figure::kEjitpp_pct) = common::FixedText(pp_percent, 4);
-  if (pp_percent > result.held.pp_percent) result.held.pp_percent = pp_percent;
-  text(Figure::kEjitpp_max) = common::FixedText(result.held.pp_percent, 4);
-}
-
-void SetChannelTexts(const PulseData& data, PassResult& result) {
-  auto text = [&result](Figure figure) -> std::string& {
-    return result.texts[FigureIndex(figure)];
-  };
-  const double seconds1 = Seconds(data.Ch1Average);
-  const double seconds2 = Seconds(data.Ch2Count > 1 ? data.Ch2Average : 0);
-  text(Figure::kEint1) = common::FixedText(seconds1, 12);
-  text(Figure::kEfreq1) = common::FixedText(Frequency(seconds1), 4);
-  text(Figure::kEint2) = common::FixedText(seconds2, 12);
-  text(Figure::kEfreq2) = common::FixedText(Frequency(seconds2), 4);
+  f.rms_ticks = common::RoundHalfEven(rms);
+  f.rms_percent = rms / average * 100;
+  f.average_ticks = common::RoundHalfEven(average);
+  f.peak_to_peak_ticks = dev.maximum - dev.minimum;
+  f.peak_positive_ticks = dev.maximum;
+  f.peak_negative_ticks = dev.minimum;
+  f.peak_to_peak_percent = static_cast<double>(f.peak_to_peak_ticks) / average * 100;
+  f.held_peak_to_peak_percent = std::max(held_pp_percent, f.peak_to_peak_percent);
+  f.ch1_seconds = Seconds(data.Ch1Average);
+  f.ch1_frequency_hz = Frequency(f.ch1_seconds);
+  f.ch2_seconds = Seconds(data.Ch2Count > 1 ? data.Ch2Average : 0);
+  f.ch2_frequency_hz = Frequency(f.ch2_seconds);
+  return f;
 }
 
 }  // namespace
 
-PassResult Compute(PulseData& data, const PassOptions& options) {
+PassResult Compute(PulseData& data, const PassOptions& options, double held_pp_percent) {
   PassResult result;
   result.left_axis_title = LeftAxisTitle(options.view);
-  result.held = options.held;
   ClampCounts(data);
   if (data.Ch1Count <= 1) return result;
 
@@ -181,20 +155,31 @@ PassResult Compute(PulseData& data, const PassOptions& options) {
   if (!(data.Ch1Average > 0)) return result;
 
   result.outcome = PassOutcome::kFigures;
-  SetJitterTexts(data, dev, result);
+  result.figures = Figures(data, dev, held_pp_percent);
   const double centre = ComputeCentreInterval(data);
   result.chart = {&data, centre, centre > 0 ? 1 / (common::kTickSeconds * centre) : 0};
-  SetChannelTexts(data, result);
-
-  result.flight = ComputeFlightFigures(
-      {result.Text(Figure::kEint1), options.flight_ms, result.Text(Figure::kEjitpp_pct)},
-      options.held.quality);
-  result.held.quality = result.flight.held_quality;
   return result;
 }
 
-bool ProcessingPass::Decode(std::string_view rx, bool from_file) {
-  return analysis::Decode(rx, from_file, data_, &memo_);
+bool ProcessingPass::Decode(std::string_view reply) { return DecodeReply(reply, data_, &memo_); }
+
+void ProcessingPass::DecodeLoaded() {
+  memo_.clear();
+  DecodeLoadedList(loaded_, data_);
+}
+
+PassResult ProcessingPass::Compute(const PassOptions& options) {
+  PassResult result = analysis::Compute(data_, options, held_.pp_percent);
+  if (result.outcome == PassOutcome::kFigures) {
+    held_.pp_percent = result.figures.held_peak_to_peak_percent;
+  }
+  return result;
+}
+
+FlightFigures ProcessingPass::Flight(const FlightInput& input) {
+  FlightFigures flight = ComputeFlightFigures(input, held_.quality);
+  if (!flight.error) held_.quality = flight.held_quality;
+  return flight;
 }
 
 }  // namespace analysis

@@ -1,9 +1,10 @@
 #pragma once
 
-#include <array>
+#include <cstdint>
 #include <optional>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "acquisition/pulse_data.h"
@@ -40,59 +41,74 @@ struct PassOptions {
   // only when `filter` is also given and active.
   bool smooth = false;
   const SmoothingFilter* filter = nullptr;
-  std::string flight_ms;  // the Flight Time box as typed
-  HeldMaxima held;        // before this pass
 };
 
 // How far a pass got.
 enum class PassOutcome {
   kNoRecords,  // one record or none: nothing but the axis title changes
   kNoFigures,  // the average is not above 0: the second trace is retitled, no figure shown
-  kFigures,    // every figure text and the chart input are set
+  kFigures,    // the figures and the chart input are set
 };
 
-// Everything one pass makes, for the window to show or k390tool to print.
+// Everything one pass makes, for the window to show or k390tool to print. The flight-time
+// figures follow from the figures shown (ComputeFlightFigures).
 struct PassResult {
   PassOutcome outcome = PassOutcome::kNoRecords;
   std::string left_axis_title;
   std::optional<std::string> series2_title;  // "Ch2" or "Filter"; set from kNoFigures on
-  // The texts of Esampavg .. Efreq2, by Figure (kFigures only; the flight-time slots stay
-  // empty: those figures are in `flight`).
-  std::array<std::string, kFigureCount> texts;
-  FlightFigures flight;
-  // The held maxima after this pass: the options' own until it reaches kFigures. A flight-time
-  // error leaves the quality factor's as it was.
-  HeldMaxima held;
+  JitterFigures figures;                     // kFigures only
   ChartInput chart;
-  const std::string& Text(Figure figure) const { return texts[FigureIndex(figure)]; }
 };
 
-// Decodes RxBuffer into `data`: the comma list of a Load when `from_file`, an instrument reply
-// otherwise (its lines and record count go to `memo` when given). Counts and sums start from 0;
-// the arrays keep whatever a shorter capture does not reach. Returns false for a reply that has
-// no header or ends early. Throws common::Error on a value that does not convert.
-bool Decode(std::string_view rx, bool from_file, acquisition::PulseData& data,
-            std::vector<std::string>* memo);
+// The values a Load hands to the pass, in ticks: those of the file up to the first that is not a
+// signed 32-bit integer, and then that value's conversion message.
+struct LoadedList {
+  std::vector<int32_t> values;
+  std::optional<std::string> error;
+};
 
-// Every figure of one pass over decoded records. Finishes `data` in place first (counts clamped
-// to the arrays, sums turned into averages, the smoothed trace written as channel 2), because
-// the chart draws from these very arrays and a copy would cost more than the figures do.
-// `result.chart` points into `data`. Pure otherwise; any thread.
-PassResult Compute(acquisition::PulseData& data, const PassOptions& options);
+// Decodes an instrument reply into `data` (its lines and record count go to `memo` when given).
+// Counts and sums start from 0; the arrays keep whatever a shorter capture does not reach.
+// Returns false for a reply that has no header or ends early. Throws common::Error on a field
+// that does not convert.
+bool DecodeReply(std::string_view reply, acquisition::PulseData& data,
+                 std::vector<std::string>* memo);
 
-// Decodes a loaded list (decimal signed 32-bit values separated by commas) into Ch1Intervals
-// from index 1 and 0 into Ch2Intervals, adding each value to Ch1Average (the pass has zeroed it);
-// then Ch1Count = n + 1 and Ch2Count = 0. Only the first 5000 values are stored, so Ch1Count is
-// at most 5001, but every later value is still checked. Throws common::Error on a value that is
-// not such an integer; the counts are then left as they were.
-void DecodeLoadedList(std::string_view list, acquisition::PulseData& data);
+// Decodes a loaded list into Ch1Intervals from index 1 and 0 into Ch2Intervals, its sum into
+// Ch1Average; then Ch1Count = n + 1 and Ch2Count = 0. Only the first 5000 values are stored, so
+// Ch1Count is at most 5001. With the list's error, throws common::Error after storing the values
+// before it; the counts are then 0.
+void DecodeLoadedList(const LoadedList& list, acquisition::PulseData& data);
+
+// Every figure of one pass over decoded records, the held P-P percentage rising from
+// `held_pp_percent`. Finishes `data` in place first (counts clamped to the arrays, sums turned
+// into averages, the smoothed trace written as channel 2), because the chart draws from these
+// very arrays and a copy would cost more than the figures do. `result.chart` points into
+// `data`. Pure otherwise; any thread.
+PassResult Compute(acquisition::PulseData& data, const PassOptions& options,
+                   double held_pp_percent = 0);
 
 // What a pass keeps for the life of the process: the interval arrays, the smoothing filter, the
-// reply log of the last pass and the held maxima. Window thread only.
+// reply log of the last pass, the list of the last Load and the held maxima. Window thread only
+// (k390tool: its one thread).
 class ProcessingPass {
  public:
-  // Decode() into Data() and Memo().
-  bool Decode(std::string_view rx, bool from_file);
+  // DecodeReply() into Data() and Memo().
+  bool Decode(std::string_view reply);
+  // The list of a Load; every later pass on loaded data decodes it again.
+  void Load(LoadedList list) { loaded_ = std::move(list); }
+  const LoadedList& Loaded() const { return loaded_; }
+  // DecodeLoadedList() of the loaded list into Data(); the reply log is emptied.
+  void DecodeLoaded();
+
+  // Compute() over Data(); the held P-P percentage rises with the result.
+  PassResult Compute(const PassOptions& options);
+  // ComputeFlightFigures(); the held quality factor rises with the figures, unless they carry
+  // an error.
+  FlightFigures Flight(const FlightInput& input);
+  const HeldMaxima& Held() const { return held_; }
+  void ResetQualityPeak() { held_.quality = 0; }
+  void ResetPeaks() { held_ = {}; }
 
   acquisition::PulseData& Data() { return data_; }
   const acquisition::PulseData& Data() const { return data_; }
@@ -100,17 +116,11 @@ class ProcessingPass {
   const SmoothingFilter& Filter() const { return filter_; }
   const std::vector<std::string>& Memo() const { return memo_; }
 
-  const HeldMaxima& Held() const { return held_; }
-  void Hold(const HeldMaxima& held) { held_ = held; }
-  double PPPercentPeak() const { return held_.pp_percent; }
-  double QualityPeak() const { return held_.quality; }
-  void ResetQualityPeak() { held_.quality = 0; }
-  void ResetPeaks() { held_ = {}; }
-
  private:
   acquisition::PulseData data_;
   SmoothingFilter filter_;
   std::vector<std::string> memo_;
+  LoadedList loaded_;
   HeldMaxima held_;
 };
 

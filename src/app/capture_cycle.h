@@ -3,52 +3,48 @@
 #include <QObject>
 #include <cstddef>
 #include <cstdint>
-#include <functional>
-#include <optional>
 #include <span>
 #include <string>
 
 #include "acquisition/capture_cycle.h"
+#include "acquisition/cycle_driver.h"
 #include "acquisition/pulse_data.h"
+#include "acquisition/udp_receiver.h"
 #include "app/capture_timer.h"
 #include "app/instrument_link.h"
-#include "acquisition/udp_receiver.h"
 
 namespace app {
 
-// What the cycle's ports need of the window: the controls as they stand (the link and the clock
-// are filled in here), and the steps that only the window carries out.
-struct CycleWindow {
-  std::function<acquisition::CycleInputs()> controls;
-  std::function<void(const acquisition::CycleStep& step)> apply;
-};
-
-// The Qt ports of the capture cycle: the capture timer, the instrument link and the UDP receiver
-// turn their signals into the cycle's events and carry out the timer, link and receiver steps
-// it gives back; the window gets the rest. Handlers are named after the window's controls and
-// events and throw common::Error for the standard error display. Window thread only.
+// The Qt ports of the capture cycle: the capture timer, the instrument link and the UDP receiver,
+// driven by the one cycle driver, with the offline resample of the stream log the settings ask
+// for. The face (the window) gets the pass, the events and the state. Handlers are named after
+// the window's controls and events and throw common::Error for the standard error display.
+// Window thread only.
 class CaptureCycle : public QObject {
   Q_OBJECT
 
  public:
-  CaptureCycle(CycleWindow window, std::string exe_dir, QObject* parent = nullptr);
+  CaptureCycle(acquisition::CycleFace& face, std::string exe_dir, QObject* parent = nullptr);
   ~CaptureCycle() override;
 
-  void BsampleClick();
-  void CBactiveClick();
-  void CBstreamClick();
-  void Timer1Timer();
+  void BsampleClick() { driver_.Sample(); }
+  void CBactiveClick() { driver_.AutoSampleToggled(); }
+  void CBstreamClick() { driver_.StreamToggled(); }
+  void Timer1Timer() { driver_.Tick(); }
   void ClientSocket1Read();
   // The instrument ended the connection: what it sent before goes through first.
   void ClientSocket1Disconnect();
-  void IdUDPServer1UDPRead(std::span<const uint8_t> datagram);
-  void FormClose();
+  void IdUDPServer1UDPRead(std::span<const uint8_t> datagram) { machine_.Datagram(datagram); }
+  void FormClose() { driver_.WindowClosing(); }
 
   // The processing pass's cycle steps: at its start, at its end however it ends, and the stream
   // window and log steps in between.
-  void PassStarting();
-  void PassEnding();
+  void PassStarting() { driver_.PassStarting(); }
+  void PassEnding() { driver_.PassEnding(); }
   void TakeStreamWindow(acquisition::PulseData& data);
+  // The data files held back, or freed with Sample offered again unless Stream is on.
+  void LockFileButtons() { driver_.LockFiles(); }
+  void UnlockFileButtons() { driver_.UnlockFiles(); }
 
   // Start-up: ring cursors to 0.
   void ResetRing() { machine_.ResetRing(); }
@@ -58,8 +54,11 @@ class CaptureCycle : public QObject {
   std::string& RxBuffer() { return machine_.RxBuffer(); }
   bool FromFile() const { return machine_.FromFile(); }
   void SetFromFile(bool from_file) { machine_.SetFromFile(from_file); }
+  // The transport as the stream command's mode digit: 0 none, 1 UDP, 2 TCP.
   int StreamTransport() const { return static_cast<int>(machine_.Transport()); }
-  void SetStreamTransport(int transport);  // 0 none, 1 UDP, 2 TCP
+  void SetStreamTransport(int transport) {
+    machine_.SetTransport(static_cast<acquisition::StreamTransport>(transport));
+  }
 
   CaptureTimer& Timer1() { return timer_; }
   InstrumentLink& ClientSocket1() { return link_; }
@@ -86,21 +85,18 @@ class CaptureCycle : public QObject {
   static constexpr size_t kMaxRxBytes = acquisition::CaptureCycle::kMaxRxBytes;
 
  private:
-  acquisition::CycleInputs Inputs() const;
-  // An event's steps with every rest the cycle has for it; a step that throws ends the event.
-  void Carry(acquisition::CycleSteps steps);
-  // Steps inside a running event (the pass's own): no rest is asked for.
-  void Apply(const acquisition::CycleSteps& steps);
-  void Execute(const acquisition::CycleStep& step);
+  // RESAMPLE=TRUE exactly in the settings file: the closed log smoothed into resampled.dat.
+  void Resample(const std::string& log_path) const;
 
-  CycleWindow window_;
   std::string exe_dir_;
   // The receiver's thread feeds the machine's stream path, so the machine outlives it.
   acquisition::CaptureCycle machine_;
   CaptureTimer timer_;
   InstrumentLink link_;
   acquisition::UdpReceiver udp_{machine_.Path()};
-  std::optional<std::string> deferred_error_;
+  acquisition::UdpReceiverPort udp_port_{udp_};
+  acquisition::SystemClock clock_;
+  acquisition::CycleDriver driver_;
 };
 
 }  // namespace app

@@ -6,14 +6,11 @@
 #include <QFileDialog>
 #include <QFormLayout>
 #include <QGuiApplication>
-#include <QLabel>
-#include <QLineEdit>
 #include <QMenu>
 #include <QSpinBox>
 #include <QWidget>
 #include <cmath>
 
-#include "analysis/figures.h"
 #include "analysis/pulse_train.h"
 #include "analysis/stability.h"
 #include "app/fmain_form.h"
@@ -30,10 +27,21 @@ using analysis::Figure;
 
 // The figures as the window shows them, top bar first.
 constexpr Figure kWindowOrder[] = {
-    Figure::kEint1,      Figure::kEfreq1,     Figure::kEint2,   Figure::kEfreq2,
-    Figure::kEsampavg,   Figure::kEpkpos,     Figure::kEpkneg,  Figure::kEjitpp,
-    Figure::kEjitpp_pct, Figure::kEjitpp_max, Figure::kEjitrms, Figure::kEjitrms_pct,
-    Figure::kLpcycles,   Figure::kEprove_err, Figure::kEpqf,
+    Figure::kCh1Seconds,
+    Figure::kCh1Frequency,
+    Figure::kCh2Seconds,
+    Figure::kCh2Frequency,
+    Figure::kAverageTicks,
+    Figure::kPeakPositive,
+    Figure::kPeakNegative,
+    Figure::kPeakToPeak,
+    Figure::kPeakToPeakPercent,
+    Figure::kHeldPeakToPeakPercent,
+    Figure::kRms,
+    Figure::kRmsPercent,
+    Figure::kFlightPulses,
+    Figure::kQualityFactor,
+    Figure::kHeldQualityFactor,
 };
 static_assert(std::size(kWindowOrder) == analysis::kFigureCount);
 
@@ -94,13 +102,13 @@ std::optional<QSize> ChoosePictureSize(QWidget* parent, QSize shown) {
 
 }  // namespace
 
-QString FiguresText(const FmainForm& ui) {
+QString FiguresText(const analysis::FigureSheet& figures) {
   QString text;
   for (Figure figure : kWindowOrder) {
     const std::string_view name = analysis::FigureName(figure);
     text += QString::fromLatin1(name.data(), static_cast<qsizetype>(name.size()));
     text += QLatin1Char('\t');
-    text += figure == Figure::kLpcycles ? ui.Lpcycles->text() : ui.FigureBox(figure)->text();
+    text += QString::fromStdString(figures.Text(figure));
     text += QLatin1Char('\n');
   }
   return text;
@@ -120,10 +128,13 @@ std::vector<persistence::StabilityCsvRow> StabilityCsvRows(std::span<const doubl
       analysis::StabilityTable(train, analysis::OctaveFactors(train.LastIndex())));
 }
 
-ChartMenu::ChartMenu(const FmainForm& ui, Table shown_table, Guard guard, QWidget* window)
+ChartMenu::ChartMenu(const FmainForm& ui, Table shown_table,
+                     std::function<analysis::FigureSheet()> shown_figures, Guard guard,
+                     QWidget* window)
     : QObject(window),
       ui_(ui),
       shown_table_(std::move(shown_table)),
+      shown_figures_(std::move(shown_figures)),
       guard_(std::move(guard)),
       window_(window) {}
 
@@ -167,7 +178,9 @@ void ChartMenu::SavePicture(QWidget* chart, bool choose_size) {
   presentation::SaveChartPicture(chart, path, size);
 }
 
-void ChartMenu::CopyFigures() const { QGuiApplication::clipboard()->setText(FiguresText(ui_)); }
+void ChartMenu::CopyFigures() const {
+  QGuiApplication::clipboard()->setText(FiguresText(shown_figures_()));
+}
 
 void ChartMenu::SaveStabilityTable() {
   const std::vector<persistence::StabilityCsvRow> rows = shown_table_();

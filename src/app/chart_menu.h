@@ -9,6 +9,7 @@
 #include <span>
 #include <vector>
 
+#include "analysis/figure_text.h"
 #include "persistence/stability_csv.h"
 
 class QMenu;
@@ -20,8 +21,8 @@ class FmainForm;
 
 // "NAME<TAB>TEXT" lines, each ended by LF, one per figure of the window in the order it shows
 // them: the top bar left to right, then the right column top to bottom. The names are those of
-// the boxes (and of k390tool's figures); an empty box keeps its line.
-QString FiguresText(const FmainForm& ui);
+// the boxes (and of k390tool's figures); a blank figure keeps its line.
+QString FiguresText(const analysis::FigureSheet& figures);
 
 // The stability table of channel 1 intervals in ticks, as `k390tool stability` makes it of pulse
 // data: every deviation at the octave factors. Fractions of a tick are rounded, as the timing
@@ -48,9 +49,11 @@ class ChartMenu : public QObject {
   using Guard = std::function<void(const std::function<void()>& action)>;
 
   // `shown_table` gives the stability table of what is in view: the whole run of a stream while
-  // the window shows it, else StabilityCsvRows of the last pass that drew (empty: none).
+  // the window shows it, else StabilityCsvRows of the last pass that drew (empty: none);
+  // `shown_figures` the figures the boxes show.
   using Table = std::function<std::vector<persistence::StabilityCsvRow>()>;
-  ChartMenu(const FmainForm& ui, Table shown_table, Guard guard, QWidget* window);
+  ChartMenu(const FmainForm& ui, Table shown_table,
+            std::function<analysis::FigureSheet()> shown_figures, Guard guard, QWidget* window);
 
   void SetHooks(Hooks hooks) { hooks_ = std::move(hooks); }
 
@@ -70,6 +73,7 @@ class ChartMenu : public QObject {
 
   const FmainForm& ui_;
   Table shown_table_;
+  std::function<analysis::FigureSheet()> shown_figures_;
   Guard guard_;
   QWidget* window_;
   Hooks hooks_;

@@ -117,7 +117,7 @@ void FmainForm::BuildConnectionControls() {
 
   Label2 = MakeLabel(bar, QStringLiteral("Port"), 159, 10);
   SetNames(Label2, "Label2", Label2->text());
-  Eport = new QLineEdit(QStringLiteral("38253"), bar);
+  Eport = new QLineEdit(QString::number(acquisition::kInstrumentTcpPort), bar);
   Eport->setGeometry(185, 6, 41, 21);
   SetNames(Eport, "Eport", QStringLiteral("Port"));
   Label2->setBuddy(Eport);
@@ -444,9 +444,10 @@ void FmainForm::ShowReadout(const QString& figures, const QString& pulse_counts)
 void FmainForm::MarkFigures(const QString& note) const {
   using analysis::Figure;
   static constexpr Figure kMarked[] = {
-      Figure::kEsampavg,   Figure::kEpkpos,     Figure::kEpkneg,     Figure::kEjitpp,
-      Figure::kEjitpp_pct, Figure::kEjitpp_max, Figure::kEjitrms,    Figure::kEjitrms_pct,
-      Figure::kEint1,      Figure::kEfreq1,     Figure::kEprove_err, Figure::kEpqf,
+      Figure::kAverageTicks, Figure::kPeakPositive,      Figure::kPeakNegative,
+      Figure::kPeakToPeak,   Figure::kPeakToPeakPercent, Figure::kHeldPeakToPeakPercent,
+      Figure::kRms,          Figure::kRmsPercent,        Figure::kCh1Seconds,
+      Figure::kCh1Frequency, Figure::kQualityFactor,     Figure::kHeldQualityFactor,
   };
   const QString frame =
       note.isEmpty() ? QString() : QStringLiteral("QLineEdit { border: 1px solid #c00000; }");
@@ -480,19 +481,6 @@ acquisition::CycleInputs FmainForm::CycleInputs() const {
   in.auto_sample = CBactive->isChecked();
   in.stream = CBstream->isChecked();
   return in;
-}
-
-void FmainForm::EnableCycleControl(acquisition::CycleControl control, bool on) const {
-  QWidget* widget = CBstream;
-  if (control == acquisition::CycleControl::kAutoSample) widget = CBactive;
-  if (control == acquisition::CycleControl::kSample) widget = Bsample;
-  widget->setEnabled(on);
-}
-
-void FmainForm::SetFileButtonsLocked(bool locked) const {
-  Bload->setEnabled(!locked);
-  Bsave->setEnabled(!locked);
-  Bsample->setEnabled(!locked && !CBstream->isChecked());
 }
 
 void FmainForm::SetChartTitle(const QString& first_line) const {

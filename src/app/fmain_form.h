@@ -80,10 +80,6 @@ class FmainForm {
   // The capture controls as a cycle event carries them: host, port, samples as typed and as a
   // value, Dual Channel, AutoSample and Stream.
   acquisition::CycleInputs CycleInputs() const;
-  // Enables or disables the capture control the cycle names.
-  void EnableCycleControl(acquisition::CycleControl control, bool on) const;
-  // Load, Save and Sample off; or Load and Save on, with Sample on unless Stream is checked.
-  void SetFileButtonsLocked(bool locked) const;
   // The pulse chart's title, which is also its accessible name.
   void SetChartTitle(const QString& first_line) const;
 

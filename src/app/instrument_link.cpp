@@ -5,6 +5,7 @@
 #include <QMetaObject>
 #include <cerrno>
 
+#include "common/convert.h"
 #include "common/error.h"
 
 namespace app {
@@ -116,6 +117,13 @@ void InstrumentLink::Open(const QString& host_text) {
   socket_.connectToHost(address_, static_cast<quint16>(port_));
 }
 
+void InstrumentLink::Connect(const std::string& host, const std::string& port) {
+  const QString host_text = QString::fromStdString(host);
+  SetAddress(ResolveHost(host_text));
+  SetPort(common::StrToInt(port));
+  Open(host_text);
+}
+
 void InstrumentLink::Close() {
   connecting_ = false;
   active_ = false;
@@ -129,7 +137,7 @@ void InstrumentLink::Close() {
   }
 }
 
-void InstrumentLink::Send(const std::string& bytes) {
+void InstrumentLink::Send(std::string_view bytes) {
   const qint64 written = socket_.write(bytes.data(), static_cast<qint64>(bytes.size()));
   if (written == static_cast<qint64>(bytes.size())) {
     socket_.flush();

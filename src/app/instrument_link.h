@@ -4,6 +4,9 @@
 #include <QString>
 #include <QTcpSocket>
 #include <string>
+#include <string_view>
+
+#include "acquisition/cycle_driver.h"
 
 namespace app {
 
@@ -17,7 +20,7 @@ QString ResolveHost(const QString& host);
 // "Asynchronous socket error <errno>", one towards a name that did not resolve "Host name not
 // found: <name>". The peer ending an established connection is announced by PeerClosed, from
 // the event loop once the socket's own handler has returned. Window thread only.
-class InstrumentLink : public QObject {
+class InstrumentLink : public QObject, public acquisition::LinkPort {
   Q_OBJECT
 
  public:
@@ -36,13 +39,16 @@ class InstrumentLink : public QObject {
   // while the link is active or already connecting to the same endpoint. `host_text` is what
   // the address was resolved from, named when the lookup failed (the address is 0.0.0.0).
   void Open(const QString& host_text = {});
+  // The cycle's open step: the address ResolveHost gives for `host`, the port text as a decimal
+  // integer (common::Error when it is not), then Open.
+  void Connect(const std::string& host, const std::string& port) override;
   // Ends the connection, or abandons a connection attempt.
-  void Close();
-  bool Active() const { return active_; }
+  void Close() override;
+  bool Active() const override { return active_; }
 
   // Queues the bytes unchanged. Throws common::Error when the socket refuses them; the link is
   // closed then.
-  void Send(const std::string& bytes);
+  void Send(std::string_view bytes) override;
   qint64 BytesAvailable() const;
   // Up to `max_bytes` waiting bytes.
   std::string Read(qint64 max_bytes);

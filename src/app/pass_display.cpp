@@ -39,16 +39,15 @@ void PassDisplay::Apply(const analysis::PassResult& result, GraphView view) {
   ui_.Chart1->SetSeriesTitle(presentation::kSeriesCh2,
                              QString::fromLatin1(title.data(), title.size()));
   if (result.outcome != analysis::PassOutcome::kFigures) return;
-  const size_t fed = analysis::FigureIndex(Figure::kEint1);
-  const size_t flight = analysis::FigureIndex(Figure::kLpcycles);
-  for (size_t f = 0; f < fed; ++f) SetFigureText(Figure(f), result.texts[f]);
-  pass_.Hold({result.held.pp_percent, pass_.Held().quality});
+  analysis::FigureSheet next;
+  next.Put(result.figures);
+  ShowFigures(next, Figure::kAverageTicks, Figure::kCh1Seconds);
   if (PulseView(view)) FeedChart(result.chart, view);
-  for (size_t f = fed; f < flight; ++f) SetFigureText(Figure(f), result.texts[f]);
+  ShowFigures(next, Figure::kCh1Seconds, Figure::kFlightPulses);
   // The readout comes before the flight-time figures, which may refuse their text: a missing
   // pulse is named even then.
   if (ui_.AnalysisShown()) ShowTiming(*result.chart.data, view);
-  ApplyFlight(result.flight);
+  ShowFlight();
   if (view == GraphView::kHistogram) DrawHistogram(*result.chart.data);
 }
 
@@ -75,16 +74,22 @@ void PassDisplay::ShowTiming(const acquisition::PulseData& data, GraphView view)
   if (!PulseView(view)) KeepDrawnIntervals(data);
 }
 
-void PassDisplay::ApplyFlight(const analysis::FlightFigures& flight) {
-  SetFigureText(Figure::kLpcycles, flight.pulses);
-  SetFigureText(Figure::kEprove_err, flight.quality);
+void PassDisplay::ShowFlight() {
+  const analysis::FlightFigures flight =
+      pass_.Flight({shown_.Number(Figure::kCh1Seconds), ui_.Eprove_ms->text().toStdString(),
+                    shown_.Number(Figure::kPeakToPeakPercent)});
+  shown_.Put(flight);
+  ShowFigure(Figure::kFlightPulses);
+  ShowFigure(Figure::kQualityFactor);
   if (flight.error) throw common::Error(*flight.error);
-  if (flight.quality_peak) SetFigureText(Figure::kEpqf, *flight.quality_peak);
-  pass_.Hold({pass_.Held().pp_percent, flight.held_quality});
+  ShowFigure(Figure::kHeldQualityFactor);
 }
 
 void PassDisplay::Clear() {
-  for (size_t f = 0; f < analysis::kFigureCount; ++f) SetFigureText(Figure(f), "");
+  for (size_t f = 0; f < analysis::kFigureCount; ++f) {
+    shown_.Clear(Figure(f));
+    ShowFigure(Figure(f));
+  }
   for (int series :
        {presentation::kSeriesCh1, presentation::kSeriesAverage, presentation::kSeriesCh2}) {
     ui_.Chart1->ClearSeries(series);
@@ -98,18 +103,28 @@ void PassDisplay::Clear() {
     ui_.Chart4->Show({});
   }
   drawn_intervals_.clear();
+  fed_intervals_.clear();
   stability_.clear();
 }
 
-QString PassDisplay::FigureText(Figure figure) const {
-  if (figure == Figure::kLpcycles) return ui_.Lpcycles->text();
-  return ui_.FigureBox(figure)->text();
+void PassDisplay::BlankFigures(std::initializer_list<Figure> figures) {
+  for (Figure figure : figures) {
+    shown_.Clear(figure);
+    ShowFigure(figure);
+  }
+}
+
+void PassDisplay::ShowFigures(const analysis::FigureSheet& next, Figure from, Figure to) {
+  for (size_t f = analysis::FigureIndex(from); f < analysis::FigureIndex(to); ++f) {
+    shown_.Set(Figure(f), next.Value(Figure(f)));
+    ShowFigure(Figure(f));
+  }
 }
 
 // The figure boxes are displays without handlers, so their texts are set directly.
-void PassDisplay::SetFigureText(Figure figure, const std::string& text) {
-  const QString shown = QString::fromStdString(text);
-  if (figure == Figure::kLpcycles) {
+void PassDisplay::ShowFigure(Figure figure) {
+  const QString shown = QString::fromStdString(shown_.Text(figure));
+  if (figure == Figure::kFlightPulses) {
     ui_.Lpcycles->setText(shown);
   } else if (ui_.FigureBox(figure)->text() != shown) {
     ui_.FigureBox(figure)->setText(shown);
@@ -117,9 +132,12 @@ void PassDisplay::SetFigureText(Figure figure, const std::string& text) {
 }
 
 void PassDisplay::FeedChart(const analysis::ChartInput& input, GraphView view) {
-  presentation::FeedPulseChart(*ui_.Chart1, input, view == GraphView::kInterval,
-                               !ui_.RBbits->isChecked(), ui_.SEvscale->Value());
+  const bool interval_view = view == GraphView::kInterval;
+  presentation::FeedPulseChart(*ui_.Chart1, input, interval_view, !ui_.RBbits->isChecked(),
+                               ui_.SEvscale->Value());
   KeepDrawnIntervals(*input.data);
+  fed_intervals_ = drawn_intervals_;
+  fed_interval_view_ = interval_view;
 }
 
 void PassDisplay::DrawHistogram(const acquisition::PulseData& data) {
@@ -129,17 +147,12 @@ void PassDisplay::DrawHistogram(const acquisition::PulseData& data) {
 }
 
 std::vector<double> PassDisplay::SavedValues(GraphView view) const {
+  const bool as_fed = PulseView(view);
+  if (as_fed && fed_interval_view_) return fed_intervals_;
+  const std::vector<double>& intervals = as_fed ? fed_intervals_ : drawn_intervals_;
   std::vector<double> values;
-  if (PulseView(view)) {
-    const int count = ui_.Chart1->PointCount(presentation::kSeriesCh1);
-    values.reserve(static_cast<size_t>(count));
-    for (int k = 0; k < count; ++k)
-      values.push_back(ui_.Chart1->PointValue(presentation::kSeriesCh1, k));
-  } else {
-    values.reserve(drawn_intervals_.size());
-    for (double interval : drawn_intervals_)
-      values.push_back(presentation::PulseFrequency(interval));
-  }
+  values.reserve(intervals.size());
+  for (double interval : intervals) values.push_back(presentation::PulseFrequency(interval));
   return values;
 }
 

@@ -1,9 +1,9 @@
 #pragma once
 
-#include <QString>
-#include <string>
+#include <initializer_list>
 #include <vector>
 
+#include "analysis/figure_text.h"
 #include "analysis/processing_pass.h"
 #include "analysis/stability.h"
 
@@ -13,26 +13,31 @@ class FmainForm;
 
 // Shows what a pass made: the figure boxes, then the pulse chart or the histogram for the view,
 // then the flight-time figures, then (with the analysis shown) the timing readout and the TIE or
-// Stability chart; and keeps the held maxima in the pass as the boxes show them.
+// Stability chart. It keeps what it showed as numbers: the figures, and the intervals drawn.
 // A new view or figure is shown here. Window thread only.
 class PassDisplay {
  public:
   PassDisplay(const FmainForm& ui, analysis::ProcessingPass& pass) : ui_(ui), pass_(pass) {}
 
-  // Throws common::Error when the chart refuses its limits or a flight-time text does not
+  // Throws common::Error when the chart refuses its limits or the flight-time figures do not
   // convert; what was shown before the failure stays.
   void Apply(const analysis::PassResult& result, analysis::GraphView view);
-  void ApplyFlight(const analysis::FlightFigures& flight);
   // Empties every figure box, both charts and the timing readout: nothing of an earlier capture
-  // is left to pass for a new one's. The held maxima are the pass's and stay.
+  // is left to pass for a new one's, nor for Save and Copy. The held maxima are the pass's and
+  // stay.
   void Clear();
+  // The flight-time figures of the figures shown and the Flight Time box, through the pass,
+  // which holds their maximum. Throws common::Error with their conversion message.
+  void ShowFlight();
+  // Blanks the boxes of `figures`.
+  void BlankFigures(std::initializer_list<analysis::Figure> figures);
+  // The figures as the boxes show them.
+  const analysis::FigureSheet& Figures() const { return shown_; }
 
-  QString FigureText(analysis::Figure figure) const;
-  void SetFigureText(analysis::Figure figure, const std::string& text);
-
-  // What a Save writes in `view`: the channel 1 trace as drawn, or in the other views the
-  // frequencies of the intervals last drawn, so that the values always match the frequency
-  // header whichever view drew the pulse chart last.
+  // What a Save writes in `view`: the channel 1 trace last fed to the pulse chart (intervals in
+  // ticks, or frequencies in Hz as that feed drew them), or in the other views the frequencies
+  // of the intervals last drawn, so that the values always match the frequency header whichever
+  // view drew the pulse chart last.
   std::vector<double> SavedValues(analysis::GraphView view) const;
   // The stability rows of the last pass in the Stability view, with the noise types found.
   const std::vector<analysis::StabilityRow>& StabilityRows() const { return stability_; }
@@ -40,6 +45,9 @@ class PassDisplay {
   const std::vector<double>& DrawnIntervals() const { return drawn_intervals_; }
 
  private:
+  // Takes the figures [from, to) of `next` and shows them.
+  void ShowFigures(const analysis::FigureSheet& next, analysis::Figure from, analysis::Figure to);
+  void ShowFigure(analysis::Figure figure);
   void FeedChart(const analysis::ChartInput& input, analysis::GraphView view);
   void DrawHistogram(const acquisition::PulseData& data);
   void KeepDrawnIntervals(const acquisition::PulseData& data);
@@ -47,7 +55,10 @@ class PassDisplay {
 
   const FmainForm& ui_;
   analysis::ProcessingPass& pass_;
+  analysis::FigureSheet shown_;
   std::vector<double> drawn_intervals_;  // channel 1 of the last pass that drew, in ticks
+  std::vector<double> fed_intervals_;    // channel 1 of the last pulse chart feed, in ticks
+  bool fed_interval_view_ = true;        // that feed drew intervals, not frequencies
   std::vector<analysis::StabilityRow> stability_;
 };
 

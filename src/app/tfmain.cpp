@@ -1,6 +1,5 @@
 #include "app/tfmain.h"
 
-#include <QApplication>
 #include <QButtonGroup>
 #include <QCheckBox>
 #include <QCloseEvent>
@@ -18,10 +17,10 @@
 #include <variant>
 
 #include "acquisition/protocol.h"
-#include "acquisition/udp_receiver.h"
 #include "analysis/resample.h"
 #include "app/capture_timer.h"
 #include "app/chart_menu.h"
+#include "app/cycle_controls.h"
 #include "app/instrument_link.h"
 #include "app/spin_edit.h"
 #include "app/window_dialogs.h"
@@ -37,10 +36,10 @@
 namespace app {
 namespace {
 
+using acquisition::StreamTransport;
 using analysis::Figure;
 using analysis::GraphView;
 using persistence::ScaleUnits;
-using persistence::StreamTransport;
 
 QString DefaultExeDir() { return QCoreApplication::applicationDirPath() + QLatin1Char('/'); }
 
@@ -54,10 +53,7 @@ TFmain::TFmain(QString exe_dir, Hooks hooks, QWidget* parent)
     : QWidget(parent),
       exe_dir_((exe_dir.isEmpty() ? DefaultExeDir() : exe_dir).toStdString()),
       hooks_(std::move(hooks)) {
-  cycle_ = std::make_unique<CaptureCycle>(
-      CycleWindow{[this] { return ui_.CycleInputs(); },
-                  [this](const acquisition::CycleStep& step) { ApplyCycleStep(step); }},
-      exe_dir_);
+  cycle_ = std::make_unique<CaptureCycle>(static_cast<acquisition::CycleFace&>(*this), exe_dir_);
   ui_.SetupUi(this);
   ui_.Memo1->installEventFilter(this);
   WireControls();
@@ -71,6 +67,7 @@ TFmain::TFmain(QString exe_dir, Hooks hooks, QWidget* parent)
         return run_ ? analysis::TableRows(run_->stability)
                     : StabilityCsvRows(display_.DrawnIntervals());
       },
+      [this] { return display_.Figures(); },
       [this](const std::function<void()>& action) { Guarded(action); }, this);
   chart_menu_->Attach();
 }
@@ -243,7 +240,7 @@ void TFmain::ShowScaleOnAxis() {
 void TFmain::ShowDefaultsAfter(StartStep done) {
   const persistence::WindowSettings defaults;
   if (done < StartStep::kStream) {
-    cycle_->SetStreamTransport(static_cast<int>(StreamTransport::kNone));
+    cycle_->Machine().SetTransport(StreamTransport::kNone);
     const QSignalBlocker block(ui_.CBstream);
     ui_.CBstream->setChecked(false);
     ui_.CBstream->hide();
@@ -282,8 +279,7 @@ void TFmain::ShowDefaultScale(const persistence::WindowSettings& defaults) {
 }
 
 void TFmain::ShowStreamBox(StreamTransport transport) {
-  // The cycle numbers the transports as the enum does: 0 none, 1 UDP, 2 TCP.
-  cycle_->SetStreamTransport(static_cast<int>(transport));
+  cycle_->Machine().SetTransport(transport);
   if (transport != StreamTransport::kNone) {
     ui_.CBstream->setText(QString::fromLatin1(
         transport == StreamTransport::kUdp ? texts::kStreamUdp : texts::kStreamTcp));
@@ -322,10 +318,6 @@ void TFmain::WriteSetting(std::string_view key, std::string_view value) const {
 }
 
 void TFmain::FormClose() { cycle_->FormClose(); }
-
-void TFmain::LockFileButtons() { ui_.SetFileButtonsLocked(true); }
-
-void TFmain::UnlockFileButtons() { ui_.SetFileButtonsLocked(false); }
 
 void TFmain::EipChange() { WriteSetting(persistence::kKeyIp, ui_.Eip->text().toStdString()); }
 
@@ -397,17 +389,11 @@ void TFmain::Chart1ClickSeries(int series, int index) {
   ui_.Chart1->SetPointLabelVisible(series, index, true);
 }
 
-void TFmain::Eprove_msChange() {
-  const analysis::FlightTexts texts{display_.FigureText(Figure::kEint1).toStdString(),
-                                    ui_.Eprove_ms->text().toStdString(),
-                                    display_.FigureText(Figure::kEjitpp_pct).toStdString()};
-  display_.ApplyFlight(analysis::ComputeFlightFigures(texts, pass_.Held().quality));
-}
+void TFmain::Eprove_msChange() { display_.ShowFlight(); }
 
 void TFmain::BpqfresetClick() {
   pass_.ResetPeaks();
-  display_.SetFigureText(Figure::kEpqf, "");
-  display_.SetFigureText(Figure::kEjitpp_max, "");
+  display_.BlankFigures({Figure::kHeldQualityFactor, Figure::kHeldPeakToPeakPercent});
 }
 
 void TFmain::BftestClick() {
@@ -427,14 +413,15 @@ void TFmain::BloadClick() {
   SetChartTitle(QString::fromLatin1(texts::kChartTitle));
   const QString name = ChooseFile(FileDialog::kOpen);
   if (name.isEmpty()) return;
-  for (Figure f : {Figure::kEsampavg, Figure::kEjitpp, Figure::kEjitpp_pct, Figure::kEjitrms,
-                   Figure::kEjitrms_pct}) {
-    display_.SetFigureText(f, "");
-  }
+  display_.BlankFigures({Figure::kAverageTicks, Figure::kPeakToPeak, Figure::kPeakToPeakPercent,
+                         Figure::kRms, Figure::kRmsPercent});
   const persistence::JitList loaded =
       persistence::ParseJit(persistence::ReadTextFile(name.toStdString()));
-  cycle_->RxBuffer() = loaded.list;
-  if (loaded.error) throw common::Error(*loaded.error);
+  // The file's values replace whatever input the pass had: what is left of a reply is no
+  // longer the input of any pass.
+  cycle_->RxBuffer().clear();
+  pass_.Load({loaded.PassValues(), loaded.pass_error});
+  if (loaded.Refused()) throw common::Error(*loaded.error);
 
   if (loaded.form != persistence::JitForm::kUnknown) {
     // A timing view stays: it analyses the loaded intervals whichever form they came in.
@@ -460,7 +447,12 @@ void TFmain::ProcessSamples() {
   cycle_->PassStarting();
   // From here on the end steps run however the pass ends; an error then goes on to the caller.
   try {
-    const bool decoded = pass_.Decode(rx_copy, cycle_->FromFile());
+    bool decoded = true;
+    if (cycle_->FromFile()) {
+      pass_.DecodeLoaded();
+    } else {
+      decoded = pass_.Decode(rx_copy);
+    }
     // Queued for the error display like every message of a socket or timer handler.
     if (pass_.Data().reply.Short()) {
       ShowError(QString::fromStdString(acquisition::ShortReplyText(pass_.Data().reply)));
@@ -468,7 +460,7 @@ void TFmain::ProcessSamples() {
     if (decoded) {
       const bool stream = ui_.CBstream->isChecked();
       if (stream && pass_.Data().Ch1Count == 0) cycle_->TakeStreamWindow(pass_.Data());
-      display_.Apply(analysis::Compute(pass_.Data(), options), options.view);
+      display_.Apply(pass_.Compute(options), options.view);
       ShowRun(stream);
     }
   } catch (...) {
@@ -483,12 +475,8 @@ analysis::PassOptions TFmain::CurrentPassOptions() const {
   options.view = Graph();
   options.smooth = ui_.CBdual->isEnabled() && !ui_.CBdual->isChecked();
   options.filter = &pass_.Filter();
-  options.flight_ms = ui_.Eprove_ms->text().toStdString();
-  options.held = pass_.Held();
   return options;
 }
-
-void TFmain::EndSteps() { cycle_->PassEnding(); }
 
 void TFmain::FillMemo() {
   if (!memo_stale_) return;
@@ -503,41 +491,24 @@ bool TFmain::eventFilter(QObject* watched, QEvent* event) {
   return QWidget::eventFilter(watched, event);
 }
 
-void TFmain::ApplyCycleStep(const acquisition::CycleStep& s) {
-  namespace step = acquisition::step;
-  if (auto* x = std::get_if<step::Enable>(&s)) {
-    ui_.EnableCycleControl(x->control, x->on);
-  } else if (std::holds_alternative<step::UncheckAutoSample>(s)) {
-    // The cycle has listed the box's off steps itself.
-    const QSignalBlocker block(ui_.CBactive);
-    ui_.CBactive->setChecked(false);
-  } else if (std::holds_alternative<step::UncheckStream>(s)) {
-    const QSignalBlocker block(ui_.CBstream);
-    ui_.CBstream->setChecked(false);
-  } else if (std::holds_alternative<step::LockFileButtons>(s)) {
-    LockFileButtons();
-  } else if (std::holds_alternative<step::UnlockFileButtons>(s)) {
-    UnlockFileButtons();
-  } else if (auto* x = std::get_if<step::ChartTitle>(&s)) {
-    SetChartTitle(QString::fromLatin1(x->live ? texts::kLiveChartTitle : texts::kChartTitle));
-  } else if (std::holds_alternative<step::RunPass>(s)) {
-    ProcessSamples();
-  } else if (std::holds_alternative<step::ResetPeaks>(s)) {
-    pass_.ResetPeaks();
-  } else if (std::holds_alternative<step::ResetQualityPeak>(s)) {
+void TFmain::ShowStatus(const acquisition::CycleStatus& status) { ShowCycleStatus(ui_, status); }
+
+void TFmain::Hear(const acquisition::CycleEvent& e) {
+  namespace event = acquisition::event;
+  ShowCycleEvent(ui_, e);
+  if (const std::optional<std::string> message = acquisition::EventError(e)) {
+    ShowError(QString::fromStdString(*message));
+  } else if (std::holds_alternative<event::AutoSampleStarted>(e)) {
     pass_.ResetQualityPeak();
-  } else if (auto* x = std::get_if<step::ShowError>(&s)) {
-    ShowError(QString::fromStdString(x->message));
-  } else if (auto* x = std::get_if<step::Beep>(&s)) {
-    for (int i = 0; i < x->count; ++i) QApplication::beep();
-  } else if (auto* x = std::get_if<step::ShowStreamCounts>(&s)) {
-    ShowStreamCounts(x->counts);
+  } else if (std::holds_alternative<event::StreamStarting>(e)) {
+    pass_.ResetPeaks();
+  } else if (auto* x = std::get_if<event::RunCounts>(&e)) {
     tracker_.SetLostWords(static_cast<int64_t>(x->counts.lost_words));
-  } else if (std::holds_alternative<step::RunStarted>(s)) {
+  } else if (std::holds_alternative<event::RunStarted>(e)) {
     RunStarted();
-  } else if (auto* x = std::get_if<step::RunLive>(&s)) {
+  } else if (auto* x = std::get_if<event::RunLive>(&e)) {
     RunLive(*x);
-  } else if (auto* x = std::get_if<step::RunStopped>(&s)) {
+  } else if (auto* x = std::get_if<event::RunStopped>(&e)) {
     RunStopped(*x);
   }
 }
@@ -559,14 +530,14 @@ void TFmain::RunStarted() {
   ShowRunView();
 }
 
-void TFmain::RunLive(const acquisition::step::RunLive& live) {
+void TFmain::RunLive(const acquisition::event::RunLive& live) {
   SetChartTitle(QString::fromLatin1(texts::kChartTitle));
   Guarded([&] { persistence::RemoveRunSummary(live.log_path); });
 }
 
 // Called while a stop's steps are applied: a summary that cannot be written is queued for the
 // error display, so the rest of the stop still runs.
-void TFmain::RunStopped(const acquisition::step::RunStopped& stop) {
+void TFmain::RunStopped(const acquisition::event::RunStopped& stop) {
   SetChartTitle(QString::fromLatin1(texts::kChartTitle));
   if (!stop.logged) return;  // the previous log and its summary stand
   tracker_.SetLostWords(static_cast<int64_t>(stop.counts.lost_words));

@@ -11,6 +11,8 @@
 #include <string_view>
 #include <vector>
 
+#include "acquisition/capture_cycle.h"
+#include "acquisition/cycle_driver.h"
 #include "analysis/processing_pass.h"
 #include "analysis/run_tracker.h"
 #include "app/capture_cycle.h"
@@ -37,7 +39,10 @@ class SpinEdit;
 // the handler under the error display; a change from code goes through SetText / SetChecked /
 // SetValue / SetGraph, which run the handler directly when what the control shows changes, so
 // that an error propagates to the handler that made the change.
-class TFmain : public QWidget {
+//
+// The window is the capture cycle's face: it gives the cycle its controls and its pass, and
+// shows what the cycle publishes (cycle_controls.h).
+class TFmain : public QWidget, private acquisition::CycleFace {
   Q_OBJECT
 
  public:
@@ -93,14 +98,17 @@ class TFmain : public QWidget {
   void SetValue(SpinEdit* box, int value) { controls_.SetValue(box, value); }
   void SetGraph(analysis::GraphView view);
 
-  // The processing pass on RxBuffer and FromFile as they stand: decode, compute, apply.
+  // The processing pass on the reply in RxBuffer, or with FromFile on the loaded list, as they
+  // stand: decode, compute, apply.
   // Virtual so that a benchmark can time the passes the cycle runs.
   virtual void ProcessSamples();
-  void LockFileButtons();
-  void UnlockFileButtons();
+  // Load, Save and Sample off; or Load and Save on, with Sample on unless Stream is checked. The
+  // cycle holds the lock, so that a capture and the window agree on it.
+  void LockFileButtons() { cycle_->LockFileButtons(); }
+  void UnlockFileButtons() { cycle_->UnlockFileButtons(); }
   // Unlock the file buttons unless AutoSample or Stream is checked, set ClearRxOnNext, switch
   // Timer1 on. Runs at the end of every pass, after an early end or an error too.
-  void EndSteps();
+  void EndSteps() { cycle_->PassEnding(); }
 
   // The view the graph selector shows.
   analysis::GraphView Graph() const { return ui_.CheckedGraph(); }
@@ -134,8 +142,11 @@ class TFmain : public QWidget {
   void WireControls();
   void WireButtons();
   void WireCapture();
-  // The steps of the capture cycle that fall to the window.
-  void ApplyCycleStep(const acquisition::CycleStep& step);
+  // The capture cycle's face.
+  acquisition::CycleInputs Controls() const override { return ui_.CycleInputs(); }
+  void RunPass() override { ProcessSamples(); }
+  void Hear(const acquisition::CycleEvent& event) override;
+  void ShowStatus(const acquisition::CycleStatus& status) override;
   // Runs `action` under the standard error display.
   void Guarded(const std::function<void()>& action);
   // Runs the handler attached to `control`, if any, under the error display.
@@ -154,7 +165,7 @@ class TFmain : public QWidget {
   void ShowDefaultsAfter(StartStep done);
   void ShowDefaultScale(const persistence::WindowSettings& defaults);
   void ShowScaleOnAxis();
-  void ShowStreamBox(persistence::StreamTransport transport);
+  void ShowStreamBox(acquisition::StreamTransport transport);
   void ShowFilterBox(int length);
   void ShowDualBox(const persistence::WindowSettings& settings);
   void WriteSetting(std::string_view key, std::string_view value) const;
@@ -167,8 +178,8 @@ class TFmain : public QWidget {
   // drops its summary, and a stop after it writes the run's summary beside the log.
   void WireRunTracker();
   void RunStarted();
-  void RunLive(const acquisition::step::RunLive& live);
-  void RunStopped(const acquisition::step::RunStopped& stop);
+  void RunLive(const acquisition::event::RunLive& live);
+  void RunStopped(const acquisition::event::RunStopped& stop);
   void ShowRun(bool stream_pass);
   void ShowRunView();
 
@@ -187,7 +198,7 @@ class TFmain : public QWidget {
   ControlHandlers controls_;
   PassDisplay display_{ui_, pass_};
   ChartMenu* chart_menu_ = nullptr;  // the charts' right-click menu; a child of the window
-  bool memo_stale_ = false;  // Memo1 lags the last pass's reply log until it is shown
+  bool memo_stale_ = false;          // Memo1 lags the last pass's reply log until it is shown
 };
 
 }  // namespace app

@@ -1,5 +1,7 @@
 #include "persistence/jit_file.h"
 
+#include <limits>
+
 #include "common/convert.h"
 #include "common/error.h"
 #include "common/text_forms.h"
@@ -37,6 +39,85 @@ int64_t FrequencyTicks(std::string_view text) {
   return common::RoundHalfEven((1 / f) / common::kTickSeconds);
 }
 
+bool InPassRange(int64_t value) {
+  return value >= std::numeric_limits<int32_t>::min() &&
+         value <= std::numeric_limits<int32_t>::max();
+}
+
+// Fills a JitList value by value: the ticks until one does not convert, and the part the pass
+// takes.
+class ListBuilder {
+ public:
+  explicit ListBuilder(JitList& list) : list_(list) {}
+
+  bool Stopped() const { return list_.error.has_value(); }
+
+  // A value that converted; `text` names it if the pass stops at it.
+  void Add(int64_t ticks, std::string_view text) {
+    list_.ticks.push_back(ticks);
+    if (list_.pass_error) return;
+    if (InPassRange(ticks)) {
+      ++list_.pass_count;
+    } else {
+      list_.pass_error = common::NotAnIntegerMessage(text);
+    }
+  }
+
+  // A value that does not convert: reading stops here, and the pass too unless `past_pass`.
+  void Stop(const std::string& message, bool past_pass) {
+    list_.error = message;
+    if (!past_pass && !list_.pass_error) list_.pass_error = message;
+  }
+
+  // One interval text; `last` for the file's last. An empty last value is passed over by the
+  // pass, and by the reading too when it is the file's only value.
+  void Interval(std::string_view text, bool last, bool only) {
+    if (Stopped()) return;
+    if (last && text.empty()) {
+      if (!only) Stop(common::NotAnIntegerMessage(text), true);
+      return;
+    }
+    try {
+      Add(common::StrToInt64(text), text);
+    } catch (const common::Error& e) {
+      Stop(e.Message(), false);
+    }
+  }
+
+  void Frequency(std::string_view text) {
+    if (Stopped()) return;
+    try {
+      const int64_t ticks = FrequencyTicks(text);
+      Add(ticks, common::IntText(ticks));
+    } catch (const common::Error& e) {
+      // The file is refused at once; the pass keeps what came before.
+      Stop(e.Message(), true);
+    }
+  }
+
+ private:
+  JitList& list_;
+};
+
+// The interval values of the lines after the header, each value text split at its commas. A
+// value is handled one step late, so that the last one is known as such.
+void ReadIntervals(std::string_view rest, ListBuilder& builder) {
+  std::optional<std::string_view> pending;
+  size_t count = 0;
+  while (!rest.empty() && !builder.Stopped()) {
+    std::string_view text = ValueText(NextLine(rest));
+    size_t comma = 0;
+    do {
+      comma = text.find(',');
+      if (pending) builder.Interval(*pending, false, false);
+      pending = text.substr(0, comma);
+      ++count;
+      if (comma != std::string_view::npos) text.remove_prefix(comma + 1);
+    } while (comma != std::string_view::npos);
+  }
+  if (pending) builder.Interval(*pending, true, count == 1);
+}
+
 }  // namespace
 
 std::string FormatJit(const std::vector<double>& values, bool interval_form) {
@@ -63,27 +144,17 @@ JitList ParseJit(std::string_view content) {
   } else {
     return result;
   }
-  bool first = true;
-  while (!rest.empty()) {
-    const std::string_view value = ValueText(NextLine(rest));
-    std::string ticks;
-    if (result.form == JitForm::kFrequency) {
-      try {
-        ticks = common::IntText(FrequencyTicks(value));
-      } catch (const common::Error& e) {
-        result.error = e.Message();
-        return result;
-      }
-    }
-    if (!first) result.list.push_back(',');
-    first = false;
-    if (result.form == JitForm::kFrequency) {
-      result.list.append(ticks);
-    } else {
-      result.list.append(value);
-    }
+  ListBuilder builder(result);
+  if (result.form == JitForm::kInterval) {
+    ReadIntervals(rest, builder);
+  } else {
+    while (!rest.empty() && !builder.Stopped()) builder.Frequency(ValueText(NextLine(rest)));
   }
   return result;
+}
+
+std::vector<int32_t> JitList::PassValues() const {
+  return std::vector<int32_t>(ticks.begin(), ticks.begin() + static_cast<ptrdiff_t>(pass_count));
 }
 
 }  // namespace persistence

@@ -7,6 +7,8 @@
 namespace persistence {
 namespace {
 
+using acquisition::StreamTransport;
+
 // Letter case does not matter for the stream transport, and only there.
 std::string Upper(std::string text) {
   for (char& c : text) {

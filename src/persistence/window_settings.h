@@ -4,6 +4,8 @@
 #include <string>
 #include <string_view>
 
+#include "acquisition/protocol.h"
+
 // The window's settings file: every key, its default and the rule that turns its text into what
 // the window shows. The file is next to the executable; section and key names match in any
 // letter case (see ini_file.h).
@@ -22,7 +24,6 @@ inline constexpr char kKeyScaleUnits[] = "VSCALEUNITS";
 inline constexpr char kKeyFilterLength[] = "FILTERLEN";
 inline constexpr char kKeyDualChannel[] = "DUALCHANNEL";
 
-enum class StreamTransport { kNone = 0, kUdp = 1, kTcp = 2 };
 enum class ScaleUnits { kBits, kPercent };
 
 // An integer setting. A text that is not an integer stops the start-up only where the window
@@ -41,14 +42,14 @@ class IntSetting {
 
 // Default-constructed, the settings of a missing file: what the window shows when no key applies.
 struct WindowSettings {
-  std::string ip = "10.0.98.108";        // IP
-  std::string port = "38253";            // PORT
-  IntSetting samples{"50"};              // SAMPLES
-  IntSetting scale_bits{"100"};          // VSCALE
-  IntSetting scale_percent{"10"};        // VSCALE%
+  std::string ip = "10.0.98.108";                                      // IP
+  std::string port = std::to_string(acquisition::kInstrumentTcpPort);  // PORT
+  IntSetting samples{"50"};                                            // SAMPLES
+  IntSetting scale_bits{"100"};                                        // VSCALE
+  IntSetting scale_percent{"10"};                                      // VSCALE%
   ScaleUnits units = ScaleUnits::kBits;  // VSCALEUNITS: BITS exactly, anything else is percent
   // STREAM: UDP or TCP in any letter case shows the Stream box with that transport.
-  StreamTransport stream = StreamTransport::kNone;
+  acquisition::StreamTransport stream = acquisition::StreamTransport::kNone;
   IntSetting filter_length{"0"};  // FILTERLEN: above 0 shows the Filter box
   // DUALCHANNEL: any value shows the Dual Channel box, checked for TRUE exactly.
   bool dual_shown = false;

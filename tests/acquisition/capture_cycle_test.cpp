@@ -5,78 +5,120 @@
 #include <algorithm>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <iterator>
+#include <optional>
 #include <string>
 #include <vector>
 
+#include "acquisition/cycle_driver.h"
 #include "acquisition/tick_timer.h"
+#include "common/error.h"
 
 namespace acquisition {
 namespace {
 
 const std::string kRequest50 = "<K390><CH1><HEXPULSE>50</HEXPULSE></CH1></K390>";
 
-// One line per step, so a table row reads as what the window and the link would see.
-std::string Text(const CycleStep& s) {
-  using namespace step;
-  if (auto* x = std::get_if<TimerEnabled>(&s)) return x->on ? "timer on" : "timer off";
-  if (auto* x = std::get_if<TimerInterval>(&s)) return "interval " + std::to_string(x->ms);
-  if (auto* x = std::get_if<OpenLink>(&s)) return "open " + x->host + ":" + x->port;
-  if (std::holds_alternative<CloseLink>(s)) return "close";
-  if (auto* x = std::get_if<Send>(&s)) return "send " + x->bytes;
-  if (std::holds_alternative<RunPass>(s)) return "pass";
-  if (auto* x = std::get_if<UdpActive>(&s)) return x->on ? "udp on " + x->host : "udp off";
-  if (std::holds_alternative<ResampleStreamLog>(s)) return "resample";
-  if (auto* x = std::get_if<Raise>(&s)) return "raise " + x->message;
-  if (auto* x = std::get_if<ShowError>(&s)) return "error " + x->message;
-  if (std::holds_alternative<UncheckAutoSample>(s)) return "uncheck auto";
-  if (std::holds_alternative<UncheckStream>(s)) return "uncheck stream";
-  if (auto* x = std::get_if<Enable>(&s)) {
-    static const char* names[] = {"auto", "sample", "stream"};
-    return std::string(x->on ? "enable " : "disable ") + names[static_cast<int>(x->control)];
-  }
-  if (std::holds_alternative<LockFileButtons>(s)) return "lock";
-  if (std::holds_alternative<UnlockFileButtons>(s)) return "unlock";
-  if (auto* x = std::get_if<ChartTitle>(&s)) return x->live ? "title live" : "title";
-  if (std::holds_alternative<ResetPeaks>(s)) return "reset peaks";
-  if (std::holds_alternative<ResetQualityPeak>(s)) return "reset quality";
-  if (auto* x = std::get_if<Beep>(&s)) return "beep " + std::to_string(x->count);
-  if (auto* x = std::get_if<RunStarted>(&s)) return "run started " + x->log_path;
-  if (auto* x = std::get_if<RunLive>(&s)) return "run live " + x->log_path;
-  if (auto* x = std::get_if<RunStopped>(&s)) {
+// One line per event, so a table row reads as what the instrument and the faces would see.
+std::string EventText(const CycleEvent& e) {
+  using namespace event;
+  if (std::holds_alternative<AutoSampleStarted>(e)) return "auto started";
+  if (std::holds_alternative<AutoSampleRequest>(e)) return "live";
+  if (std::holds_alternative<AutoSampleStopped>(e)) return "auto stopped";
+  if (std::holds_alternative<ReplyTimedOut>(e)) return "timed out";
+  if (auto* x = std::get_if<LinkFailed>(&e)) return "link failed " + x->message;
+  if (std::holds_alternative<LinkClosed>(e)) return "link closed";
+  if (std::holds_alternative<StreamStarting>(e)) return "stream starting";
+  if (std::holds_alternative<StreamEnded>(e)) return "stream ended";
+  if (auto* x = std::get_if<WordsRepeated>(&e)) return "repeats " + std::to_string(x->count);
+  if (auto* x = std::get_if<StreamError>(&e)) return "stream error " + x->message;
+  if (auto* x = std::get_if<RunStarted>(&e)) return "run started " + x->log_path;
+  if (auto* x = std::get_if<RunLive>(&e)) return "run live " + x->log_path;
+  if (auto* x = std::get_if<RunStopped>(&e)) {
     return "run stopped " + x->log_path + (x->logged ? "" : " (no word)") + x->failure;
   }
-  const StreamCounts& counts = std::get<ShowStreamCounts>(s).counts;
+  const StreamCounts& counts = std::get<RunCounts>(e).counts;
   return "counts " + std::to_string(counts.lost_words) + "/" +
          std::to_string(counts.foreign_datagrams) + "/" + std::to_string(counts.stray_bytes);
 }
 
-// Carries an event out as a caller whose steps all succeed: opening the link makes it active,
-// closing it inactive, and each rest is asked for. Returns the steps as text.
-std::vector<std::string> Drive(CaptureCycle& cycle, CycleInputs& in, CycleSteps steps) {
-  std::vector<std::string> seen;
-  for (;;) {
-    for (const CycleStep& s : steps) {
-      if (std::holds_alternative<step::OpenLink>(s)) in.link_active = true;
-      if (std::holds_alternative<step::CloseLink>(s)) in.link_active = false;
-      if (std::holds_alternative<step::UncheckAutoSample>(s)) in.auto_sample = false;
-      seen.push_back(Text(s));
-    }
-    if (!cycle.HasRest()) return seen;
-    steps = cycle.Continue(in);
-  }
-}
-
 using Lines = std::vector<std::string>;
 
-CycleInputs Controls() {
+// Fake ports and a fake face that write what the driver does with them as lines. Opening the
+// link makes it active and closing it inactive, as a link whose connection is made at once; the
+// face switches AutoSample and Stream off when the cycle stops them, as the window does.
+class Rig : public LinkPort,
+            public TimerPort,
+            public ReceiverPort,
+            public ClockPort,
+            public CycleFace {
+ public:
+  explicit Rig(const std::string& exe_dir = "")
+      : cycle(exe_dir),
+        driver(cycle,
+               CyclePorts{*this, *this, this, *this,
+                          [this](const std::string&) {
+                            lines.push_back("resample");
+                            if (resample_error) throw common::Error(*resample_error);
+                          }},
+               *this) {
+    in.host = "127.0.0.1";
+    in.port = std::to_string(kInstrumentTcpPort);
+    in.samples_text = "50";
+    in.samples_value = 50;
+  }
+
+  // The lines an action gives; an error it ends with is the last line.
+  Lines Do(const std::function<void()>& action) {
+    lines.clear();
+    try {
+      action();
+    } catch (const common::Error& error) {
+      lines.push_back("error " + error.Message());
+    }
+    return lines;
+  }
+
+  void Connect(const std::string& host, const std::string& port) override {
+    if (refuse_endpoint) throw common::Error("Can't change value while socket is active");
+    lines.push_back("open " + host + ":" + port);
+    active = true;
+  }
+  void Close() override {
+    lines.push_back("close");
+    active = false;
+  }
+  void Send(std::string_view bytes) override { lines.push_back("send " + std::string(bytes)); }
+  bool Active() const override { return active; }
+  void SetEnabled(bool on) override { lines.push_back(on ? "timer on" : "timer off"); }
+  void SetInterval(int ms) override { lines.push_back("interval " + std::to_string(ms)); }
+  void Switch(bool on, const std::string& host) override {
+    lines.push_back(on ? "udp on " + host : "udp off");
+  }
+  int32_t Now() const override { return in.now; }
+  CycleInputs Controls() const override { return in; }
+  void RunPass() override {
+    lines.push_back("pass");
+    if (pass_error) throw common::Error(*pass_error);
+  }
+  void Hear(const CycleEvent& e) override {
+    if (std::holds_alternative<event::AutoSampleStopped>(e)) in.auto_sample = false;
+    if (std::holds_alternative<event::StreamEnded>(e)) in.stream = false;
+    lines.push_back(EventText(e));
+  }
+  void ShowStatus(const CycleStatus& shown) override { status = shown; }
+
+  CaptureCycle cycle;
+  CycleDriver driver;
   CycleInputs in;
-  in.host = "127.0.0.1";
-  in.port = "38253";
-  in.samples_text = "50";
-  in.samples_value = 50;
-  return in;
-}
+  bool active = false;
+  bool refuse_endpoint = false;
+  std::optional<std::string> pass_error;
+  std::optional<std::string> resample_error;
+  CycleStatus status;
+  Lines lines;
+};
 
 std::string SampleReply() { return "<K390><SAMPLES>1,0</SAMPLES>\r\n0,1388,0\r\n</K390>"; }
 
@@ -87,93 +129,92 @@ TEST(CaptureCycle, OperatorCommandsGiveTheirSteps) {
     bool auto_sample;
     Lines steps;
   };
+  const std::string open = "open 127.0.0.1:" + std::to_string(kInstrumentTcpPort);
   const Case cases[] = {
-      {"sample, link closed",
-       false,
-       false,
-       {"timer off", "open 127.0.0.1:38253", "interval 50", "timer on", "lock"}},
-      {"sample, link open", true, false, {"timer off", "interval 50", "timer on", "lock"}},
+      {"sample, link closed", false, false, {"timer off", open, "interval 50", "timer on"}},
+      {"sample, link open", true, false, {"timer off", "interval 50", "timer on"}},
       // AutoSample opens without looking at the active flag; the link refuses a new endpoint.
-      {"auto on, link open",
-       true,
-       true,
-       {"disable stream", "reset quality", "open 127.0.0.1:38253", "interval 50", "timer on",
-        "lock"}},
+      {"auto on, link open", true, true, {"auto started", open, "interval 50", "timer on"}},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
-    CaptureCycle cycle("");
-    CycleInputs in = Controls();
-    in.link_active = c.link_active;
-    in.auto_sample = c.auto_sample;
-    cycle.RxBuffer() = "stale";
-    const CycleSteps steps = c.auto_sample ? cycle.AutoSampleToggled(in) : cycle.Sample(in);
-    EXPECT_EQ(Drive(cycle, in, steps), c.steps);
-    EXPECT_EQ(cycle.PendingCommand(), kRequest50);
-    EXPECT_EQ(cycle.State(), CycleState::kArmed);
-    EXPECT_EQ(cycle.RxBuffer(), c.auto_sample ? "" : "stale");
+    Rig rig;
+    rig.active = c.link_active;
+    rig.in.auto_sample = c.auto_sample;
+    rig.cycle.RxBuffer() = "stale";
+    EXPECT_EQ(rig.Do([&] { c.auto_sample ? rig.driver.AutoSampleToggled() : rig.driver.Sample(); }),
+              c.steps);
+    EXPECT_EQ(rig.cycle.PendingCommand(), kRequest50);
+    EXPECT_EQ(rig.status.state, CycleState::kArmed);
+    EXPECT_EQ(rig.cycle.RxBuffer(), c.auto_sample ? "" : "stale");
+    EXPECT_TRUE(rig.status.files_locked);
+    EXPECT_FALSE(rig.status.sample_offered);
+    EXPECT_EQ(rig.status.auto_sample, c.auto_sample);
+    EXPECT_EQ(rig.status.stream_offered, !c.auto_sample);
   }
 }
 
+// An open that fails ends the event there: what came before it stands, and a later event
+// starts afresh.
 TEST(CaptureCycle, AFailedOpenLeavesTheRestUndoneUntilTheNextEvent) {
-  CaptureCycle cycle("");
-  CycleInputs in = Controls();
-  const CycleSteps steps = cycle.Sample(in);
-  ASSERT_TRUE(std::holds_alternative<step::OpenLink>(steps.back()));
-  // The caller's open threw: it asks for no rest, and a later event starts afresh.
-  EXPECT_TRUE(cycle.PendingCommand().empty());
-  EXPECT_EQ(Drive(cycle, in, cycle.Tick(in)), Lines{});
-  EXPECT_FALSE(cycle.HasRest());
-  EXPECT_TRUE(cycle.PendingCommand().empty());
+  for (const bool auto_sample : {false, true}) {
+    SCOPED_TRACE(auto_sample ? "AutoSample" : "Sample");
+    Rig rig;
+    rig.refuse_endpoint = true;
+    rig.in.auto_sample = auto_sample;
+    const Lines steps =
+        rig.Do([&] { auto_sample ? rig.driver.AutoSampleToggled() : rig.driver.Sample(); });
+    EXPECT_EQ(steps.back(), "error Can't change value while socket is active");
+    EXPECT_TRUE(rig.cycle.PendingCommand().empty());
+    EXPECT_FALSE(rig.status.files_locked);
+    EXPECT_EQ(rig.status.stream_offered, !auto_sample);  // AutoSample stays on
+    EXPECT_EQ(rig.Do([&] { rig.driver.Tick(); }), Lines{});
+    EXPECT_FALSE(rig.cycle.HasRest());
+  }
 }
 
 TEST(CaptureCycle, AutoSampleOffLeavesTheLinkAndItsRequestForALaterTick) {
-  CaptureCycle cycle("");
-  CycleInputs in = Controls();
-  in.auto_sample = true;
-  Drive(cycle, in, cycle.AutoSampleToggled(in));
-  in.auto_sample = false;
-  EXPECT_EQ(Drive(cycle, in, cycle.AutoSampleToggled(in)),
-            (Lines{"title", "enable sample", "timer off", "unlock", "enable stream"}));
-  EXPECT_EQ(cycle.State(), CycleState::kIdle);
+  Rig rig;
+  rig.in.auto_sample = true;
+  rig.driver.AutoSampleToggled();
+  rig.in.auto_sample = false;
+  EXPECT_EQ(rig.Do([&] { rig.driver.AutoSampleToggled(); }), (Lines{"timer off", "auto stopped"}));
+  EXPECT_EQ(rig.status, CycleStatus{});
   // A display pass switches the timer on again; its tick finds the request and the open link.
-  Drive(cycle, in, cycle.PassEnding(in));
-  EXPECT_EQ(Drive(cycle, in, cycle.Tick(in)).back(), "send " + kRequest50);
+  rig.driver.PassEnding();
+  EXPECT_EQ(rig.Do([&] { rig.driver.Tick(); }).back(), "send " + kRequest50);
 }
 
 TEST(CaptureCycle, TicksSendTimeOutAndHoldBack) {
   struct Case {
     const char* name;
     bool auto_sample;
-    bool stream;
-    std::string samples;
     bool link_after_send;  // the link stays up after the send
     Lines second_tick;     // the tick after the send
   };
   const Case cases[] = {
-      {"single sample times out", false, false, "50", true, {"timer off", "interval 50", "close"}},
+      {"single sample times out", false, true, {"timed out", "timer off", "interval 50", "close"}},
       {"AutoSample times out and switches off",
        true,
-       false,
-       "50",
        true,
-       {"timer off", "interval 50", "uncheck auto", "title", "enable sample", "timer off", "unlock",
-        "enable stream", "close"}},
-      {"peer gone: no close", false, false, "50", false, {"timer off", "interval 50"}},
+       {"timed out", "timer off", "interval 50", "timer off", "auto stopped", "close"}},
+      {"peer gone: no close", false, false, {"timed out", "timer off", "interval 50"}},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
-    CaptureCycle cycle("");
-    CycleInputs in = Controls();
-    in.auto_sample = c.auto_sample;
-    Drive(cycle, in, cycle.Sample(in));
-    const Lines send = Drive(cycle, in, cycle.Tick(in));
+    Rig rig;
+    rig.in.auto_sample = c.auto_sample;
+    rig.driver.Sample();
+    const Lines send = rig.Do([&] { rig.driver.Tick(); });
     ASSERT_FALSE(send.empty());
     EXPECT_EQ(send.back(), "send " + kRequest50);
-    EXPECT_EQ(cycle.State(), CycleState::kAwaitingReply);
-    in.link_active = c.link_after_send;
-    EXPECT_EQ(Drive(cycle, in, cycle.Tick(in)), c.second_tick);
-    EXPECT_EQ(cycle.State(), CycleState::kIdle);
+    EXPECT_EQ(rig.status.state, CycleState::kAwaitingReply);
+    rig.active = c.link_after_send;
+    EXPECT_EQ(rig.Do([&] { rig.driver.Tick(); }), c.second_tick);
+    EXPECT_EQ(rig.status.state, CycleState::kIdle);
+    EXPECT_FALSE(rig.in.auto_sample);
+    // A single sample's timeout leaves the data files held until a pass ends.
+    EXPECT_EQ(rig.status.files_locked, !c.auto_sample);
   }
 }
 
@@ -195,22 +236,22 @@ TEST(CaptureCycle, TheSendRuleNeedsCountLinkAndARequest) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
-    CaptureCycle cycle("");
-    CycleInputs in = Controls();
-    in.link_active = true;
-    if (c.queued) Drive(cycle, in, cycle.Sample(in));
-    in.samples_value = c.samples_value;
-    in.link_active = c.link_active;
-    in.auto_sample = c.auto_sample;
-    in.dual = true;  // an AutoSample send rebuilds its request from the controls of the tick
-    const Lines steps = Drive(cycle, in, cycle.Tick(in));
+    Rig rig;
+    rig.active = true;
+    if (c.queued) rig.driver.Sample();
+    rig.in.samples_value = c.samples_value;
+    rig.active = c.link_active;
+    rig.in.auto_sample = c.auto_sample;
+    rig.in.dual = true;  // an AutoSample send rebuilds its request from the controls of the tick
+    const Lines steps = rig.Do([&] { rig.driver.Tick(); });
     const bool sent = !steps.empty() && steps.back().rfind("send ", 0) == 0;
     EXPECT_EQ(sent, c.sent);
     if (c.auto_sample) {
+      EXPECT_EQ(steps.end()[-2], "live");
       EXPECT_EQ(steps.back(), "send <K390><HEXPULSE>50</HEXPULSE></K390>");
     }
-    EXPECT_EQ(cycle.ReplyDue(), c.sent);
-    EXPECT_EQ(cycle.PendingCommand().empty(), c.sent || !c.queued);
+    EXPECT_EQ(rig.cycle.ReplyDue(), c.sent);
+    EXPECT_EQ(rig.cycle.PendingCommand().empty(), c.sent || !c.queued);
   }
 }
 
@@ -242,7 +283,7 @@ TEST(CaptureCycle, BytesCompleteRepliesKeepWordsAndStopAtTheLimit) {
        false,
        {big},
        {"close",
-        "raise No reply end tag in 1048577 received bytes; the receive buffer was "
+        "error No reply end tag in 1048577 received bytes; the receive buffer was "
         "emptied and the link closed"},
        ""},
       {"at the limit: still waiting", false, false, {big.substr(1)}, {}, big.substr(1)},
@@ -255,23 +296,23 @@ TEST(CaptureCycle, BytesCompleteRepliesKeepWordsAndStopAtTheLimit) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
-    CaptureCycle cycle("");
-    CycleInputs in = Controls();
-    in.link_active = true;
-    in.auto_sample = c.auto_sample;
+    Rig rig;
+    rig.active = true;
+    rig.in.auto_sample = c.auto_sample;
     if (c.binary_before) {
-      in.stream = true;
-      cycle.SetTransport(StreamTransport::kTcp);
-      Drive(cycle, in, cycle.BytesArrived(in, "<K390><STREAM>\r\n1</STREAM></K390>"));
-      ASSERT_TRUE(cycle.StreamBinary());
+      rig.in.stream = true;
+      rig.cycle.SetTransport(StreamTransport::kTcp);
+      rig.driver.BytesArrived("<K390><STREAM>\r\n1</STREAM></K390>");
+      ASSERT_TRUE(rig.cycle.StreamBinary());
     }
-    cycle.SetFromFile(true);  // a Load before: a complete reply wins over the loaded list
+    rig.cycle.SetFromFile(true);  // a Load before: a complete reply wins over the loaded list
     Lines steps;
-    for (const std::string& bytes : c.arrivals)
-      steps = Drive(cycle, in, cycle.BytesArrived(in, bytes));
+    for (const std::string& bytes : c.arrivals) {
+      steps = rig.Do([&] { rig.driver.BytesArrived(bytes); });
+    }
     EXPECT_EQ(steps, c.last_steps);
-    EXPECT_EQ(cycle.RxBuffer(), c.rx_after);
-    EXPECT_EQ(cycle.FromFile(), c.last_steps.empty() || c.last_steps[0] != "pass");
+    EXPECT_EQ(rig.cycle.RxBuffer(), c.rx_after);
+    EXPECT_EQ(rig.cycle.FromFile(), c.last_steps.empty() || c.last_steps[0] != "pass");
   }
 }
 
@@ -286,10 +327,8 @@ TEST(CaptureCycle, TheInstrumentClosingTheLinkEndsAWaitingCycleAtOnce) {
     bool stream;
     Lines steps;
   };
-  const std::string error = "error The instrument closed the link";
-  const Lines sample_ends = {error, "interval 50", "timer off", "unlock"};
-  const Lines auto_ends = {error,           "interval 50", "uncheck auto", "title",
-                           "enable sample", "timer off",   "unlock",       "enable stream"};
+  const Lines sample_ends = {"link closed", "interval 50", "timer off"};
+  const Lines auto_ends = {"link closed", "interval 50", "timer off", "auto stopped"};
   const Case cases[] = {
       {"sample queued", false, kQueued, false, sample_ends},
       {"sample awaiting its reply", false, kSent, false, sample_ends},
@@ -300,18 +339,19 @@ TEST(CaptureCycle, TheInstrumentClosingTheLinkEndsAWaitingCycleAtOnce) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
-    CaptureCycle cycle("");
-    CycleInputs in = Controls();
-    in.auto_sample = c.auto_sample;
-    Drive(cycle, in, c.auto_sample ? cycle.AutoSampleToggled(in) : cycle.Sample(in));
-    if (c.stage != kQueued) Drive(cycle, in, cycle.Tick(in));
-    if (c.stage == kAnswered) Drive(cycle, in, cycle.BytesArrived(in, SampleReply()));
-    in.stream = c.stream;
-    in.link_active = false;
-    EXPECT_EQ(Drive(cycle, in, cycle.LinkClosed(in)), c.steps);
+    Rig rig;
+    rig.in.auto_sample = c.auto_sample;
+    c.auto_sample ? rig.driver.AutoSampleToggled() : rig.driver.Sample();
+    if (c.stage != kQueued) rig.driver.Tick();
+    if (c.stage == kAnswered) rig.driver.BytesArrived(SampleReply());
+    rig.in.stream = c.stream;
+    rig.active = false;
+    EXPECT_EQ(rig.Do([&] { rig.driver.LinkClosed(); }), c.steps);
     if (!c.steps.empty()) {
-      EXPECT_FALSE(cycle.ReplyDue());
-      EXPECT_TRUE(cycle.PendingCommand().empty());
+      EXPECT_FALSE(rig.cycle.ReplyDue());
+      EXPECT_TRUE(rig.cycle.PendingCommand().empty());
+      EXPECT_FALSE(rig.status.files_locked);
+      EXPECT_EQ(EventError(event::LinkClosed{}), "The instrument closed the link");
     }
   }
 }
@@ -319,16 +359,56 @@ TEST(CaptureCycle, TheInstrumentClosingTheLinkEndsAWaitingCycleAtOnce) {
 TEST(CaptureCycle, ThePassEndDiscardsLeftoversExceptAPartWordInBinaryMode) {
   for (const bool binary : {false, true}) {
     SCOPED_TRACE(binary ? "binary" : "text");
-    CaptureCycle cycle("");
-    CycleInputs in = Controls();
-    in.link_active = true;
-    if (binary) Drive(cycle, in, cycle.BytesArrived(in, "<K390><STREAM>\r\n1</STREAM></K390>"));
-    cycle.RxBuffer() = "\x01\x02";
-    Drive(cycle, in, cycle.PassEnding(in));
-    ASSERT_TRUE(cycle.ClearRxOnNext());
-    Drive(cycle, in, cycle.BytesArrived(in, "\x03\x04"));
-    EXPECT_FALSE(cycle.ClearRxOnNext());
-    EXPECT_EQ(cycle.RxBuffer(), binary ? "" : "\x03\x04");  // binary: the word was taken
+    Rig rig;
+    rig.active = true;
+    if (binary) rig.driver.BytesArrived("<K390><STREAM>\r\n1</STREAM></K390>");
+    rig.cycle.RxBuffer() = "\x01\x02";
+    rig.driver.PassEnding();
+    ASSERT_TRUE(rig.cycle.ClearRxOnNext());
+    rig.driver.BytesArrived("\x03\x04");
+    EXPECT_FALSE(rig.cycle.ClearRxOnNext());
+    EXPECT_EQ(rig.cycle.RxBuffer(), binary ? "" : "\x03\x04");  // binary: the word was taken
+  }
+}
+
+// The pass's own steps surround it however it ends, and its end frees the data files only when
+// no capture goes on; Sample is offered again only while Stream is off.
+TEST(CaptureCycle, APassIsSurroundedByItsOwnStepsHoweverItEnds) {
+  struct Case {
+    const char* name;
+    bool fails;
+    bool auto_sample;
+    bool stream;
+    bool face_unlocks;  // the face frees the files after the pass
+    bool files_locked;
+    bool sample_offered;
+  };
+  const Case cases[] = {
+      {"ends", false, false, false, false, false, true},
+      {"fails", true, false, false, false, false, true},
+      {"AutoSample on", false, true, false, false, true, false},
+      {"Stream on", false, false, true, false, true, false},
+      {"Stream on, freed by the face", false, false, true, true, false, false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    Rig rig;
+    rig.driver.LockFiles();
+    rig.in.auto_sample = c.auto_sample;
+    rig.in.stream = c.stream;
+    const Lines steps = rig.Do([&] {
+      rig.driver.RunPass([&] {
+        rig.lines.push_back("pass");
+        if (c.fails) throw common::Error("bad reply");
+      });
+    });
+    Lines expected = {"timer off", "pass", "timer on"};
+    if (c.fails) expected.push_back("error bad reply");
+    EXPECT_EQ(steps, expected);
+    if (c.face_unlocks) rig.driver.UnlockFiles();
+    EXPECT_EQ(rig.status.files_locked, c.files_locked);
+    EXPECT_EQ(rig.status.sample_offered, c.sample_offered);
+    EXPECT_TRUE(rig.cycle.ClearRxOnNext());
   }
 }
 
@@ -343,6 +423,7 @@ void FeedWords(CaptureCycle& cycle, int words) {
 TEST(CaptureCycle, TheStreamTriggerRunsByCountAndByTime) {
   const std::string dir = ::testing::TempDir();
   const std::string log = dir + "stream.dat";
+  const std::string open = "open 127.0.0.1:" + std::to_string(kInstrumentTcpPort);
   struct Case {
     const char* name;
     int words;
@@ -356,38 +437,39 @@ TEST(CaptureCycle, TheStreamTriggerRunsByCountAndByTime) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
-    CaptureCycle cycle(dir);
-    cycle.SetTransport(StreamTransport::kUdp);
-    CycleInputs in = Controls();
-    in.samples_value = 10;
-    in.stream = true;
-    in.now = kTickWrap - 100;
-    const Lines start = Drive(cycle, in, cycle.StreamToggled(in));
-    EXPECT_EQ(start, (Lines{"reset peaks", "run started " + log, "disable auto", "disable sample",
-                            "lock", "udp on 127.0.0.1", "timer off", "open 127.0.0.1:38253",
-                            "interval 50", "timer on"}));
-    EXPECT_EQ(cycle.PendingCommand(), "<K390><STREAM>1</STREAM></K390>");
-    FeedWords(cycle, c.words);
-    in.now = c.now;
-    in.link_active = false;  // the UDP transport: nothing to send on
-    const Lines tick = Drive(cycle, in, cycle.Tick(in));
+    Rig rig(dir);
+    rig.cycle.SetTransport(StreamTransport::kUdp);
+    rig.in.samples_value = 10;
+    rig.in.stream = true;
+    rig.in.now = kTickWrap - 100;
+    EXPECT_EQ(rig.Do([&] { rig.driver.StreamToggled(); }),
+              (Lines{"stream starting", "run started " + log, "udp on 127.0.0.1", "timer off", open,
+                     "interval 50", "timer on"}));
+    EXPECT_EQ(rig.cycle.PendingCommand(), "<K390><STREAM>1</STREAM></K390>");
+    EXPECT_FALSE(rig.status.auto_sample_offered);
+    EXPECT_FALSE(rig.status.sample_offered);
+    EXPECT_TRUE(rig.status.files_locked);
+    FeedWords(rig.cycle, c.words);
+    rig.in.now = c.now;
+    rig.active = false;  // the UDP transport: nothing to send on
+    const Lines tick = rig.Do([&] { rig.driver.Tick(); });
     EXPECT_EQ(tick.front(), "run live " + log);
     EXPECT_EQ(!tick.empty() && tick.back() == "pass", c.pass);
-    EXPECT_EQ(cycle.State(), CycleState::kStreaming);
+    EXPECT_EQ(rig.status.state, CycleState::kStreaming);
 
-    in.stream = false;
-    const Lines stop = Drive(cycle, in, cycle.StreamToggled(in));
-    EXPECT_EQ(stop, (Lines{"udp off", "run stopped " + log, "counts 0/0/0", "enable auto",
-                           "enable sample", "unlock", "resample", "timer off",
-                           "open 127.0.0.1:38253", "interval 50", "timer on"}));
-    EXPECT_EQ(cycle.PendingCommand(), "<K390><STREAM>0</STREAM></K390>");
-    EXPECT_FALSE(cycle.Path().LogOpen());
+    rig.in.stream = false;
+    EXPECT_EQ(rig.Do([&] { rig.driver.StreamToggled(); }),
+              (Lines{"udp off", "run stopped " + log, "counts 0/0/0", "resample", "timer off", open,
+                     "interval 50", "timer on"}));
+    EXPECT_EQ(rig.cycle.PendingCommand(), "<K390><STREAM>0</STREAM></K390>");
+    EXPECT_FALSE(rig.cycle.Path().LogOpen());
+    EXPECT_EQ(rig.status, (CycleStatus{CycleState::kArmed}));
   }
   std::filesystem::remove(dir + "stream.dat");
 }
 
 // A start the instrument never answers with a word ends at the reply timeout, as if Stream were
-// unchecked, and leaves the previous log as it was; until then no pass shows the ring's old
+// switched off, and leaves the previous log as it was; until then no pass shows the ring's old
 // words.
 TEST(CaptureCycle, AStreamNeverHeardFromEndsAtTheReplyTimeout) {
   const std::string dir = ::testing::TempDir() + "silent/";
@@ -410,27 +492,29 @@ TEST(CaptureCycle, AStreamNeverHeardFromEndsAtTheReplyTimeout) {
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     { std::ofstream(log, std::ios::binary) << "7\r\n"; }
-    CaptureCycle cycle(dir);
-    cycle.SetTransport(c.transport);
-    CycleInputs in = Controls();
-    in.stream = true;
-    in.now = 1000;
-    Drive(cycle, in, cycle.StreamToggled(in));
-    if (c.words > 0) FeedWords(cycle, c.words);
-    in.now = 1000 + c.after_ms;
-    const Lines tick = Drive(cycle, in, cycle.Tick(in));
+    Rig rig(dir);
+    rig.cycle.SetTransport(c.transport);
+    rig.in.stream = true;
+    rig.in.now = 1000;
+    rig.driver.StreamToggled();
+    if (c.words > 0) FeedWords(rig.cycle, c.words);
+    rig.in.now = 1000 + c.after_ms;
+    const Lines tick = rig.Do([&] { rig.driver.Tick(); });
     EXPECT_EQ(std::count(tick.begin(), tick.end(), "pass"), c.words > 0 ? 1 : 0);
-    EXPECT_EQ(cycle.State() == CycleState::kStreaming, !c.ends);
+    EXPECT_EQ(rig.status.state == CycleState::kStreaming, !c.ends);
     if (c.ends) {
-      EXPECT_EQ(tick.front(), "uncheck stream");
+      EXPECT_EQ(tick.front(), "stream ended");
       EXPECT_EQ(std::count(tick.begin(), tick.end(), "run stopped " + log + " (no word)" + silent),
                 1);
       EXPECT_EQ(std::count(tick.begin(), tick.end(), "resample"), 0);
-      EXPECT_EQ(tick.back(), "raise " + silent);
-      EXPECT_EQ(cycle.PendingCommand(), "<K390><STREAM>0</STREAM></K390>");
+      EXPECT_EQ(tick.back(), "error " + silent);
+      EXPECT_EQ(rig.cycle.PendingCommand(), "<K390><STREAM>0</STREAM></K390>");
+      // Stream was off before the stop's rest: Sample is offered again.
+      EXPECT_FALSE(rig.status.stream);
+      EXPECT_TRUE(rig.status.sample_offered);
     } else {
-      in.stream = false;
-      Drive(cycle, in, cycle.StreamToggled(in));
+      rig.in.stream = false;
+      rig.driver.StreamToggled();
     }
     std::ifstream kept(log, std::ios::binary);
     const std::string content((std::istreambuf_iterator<char>(kept)), {});
@@ -441,17 +525,16 @@ TEST(CaptureCycle, AStreamNeverHeardFromEndsAtTheReplyTimeout) {
 }
 
 TEST(CaptureCycle, TheAcknowledgementOfAUdpStartLeavesNoReplyDue) {
-  CaptureCycle cycle(::testing::TempDir());
-  cycle.SetTransport(StreamTransport::kUdp);
-  CycleInputs in = Controls();
-  in.stream = true;
-  Drive(cycle, in, cycle.StreamToggled(in));
-  Drive(cycle, in, cycle.Tick(in));
-  EXPECT_TRUE(cycle.ReplyDue());
-  Drive(cycle, in, cycle.BytesArrived(in, "<K390><STREAM>\r\n1</STREAM></K390>"));
-  EXPECT_FALSE(cycle.ReplyDue());
-  in.stream = false;
-  Drive(cycle, in, cycle.StreamToggled(in));
+  Rig rig(::testing::TempDir());
+  rig.cycle.SetTransport(StreamTransport::kUdp);
+  rig.in.stream = true;
+  rig.driver.StreamToggled();
+  rig.driver.Tick();
+  EXPECT_TRUE(rig.cycle.ReplyDue());
+  rig.driver.BytesArrived("<K390><STREAM>\r\n1</STREAM></K390>");
+  EXPECT_FALSE(rig.cycle.ReplyDue());
+  rig.in.stream = false;
+  rig.driver.StreamToggled();
 }
 
 // A TCP stream's part word is counted when the link has closed under it; while the link is up
@@ -459,16 +542,15 @@ TEST(CaptureCycle, TheAcknowledgementOfAUdpStartLeavesNoReplyDue) {
 TEST(CaptureCycle, APartWordLeftAtTheCloseOfATcpStreamIsCounted) {
   for (const bool closed : {false, true}) {
     SCOPED_TRACE(closed ? "link closed" : "link up");
-    CaptureCycle cycle(::testing::TempDir());
-    cycle.SetTransport(StreamTransport::kTcp);
-    CycleInputs in = Controls();
-    in.stream = true;
-    Drive(cycle, in, cycle.StreamToggled(in));
-    Drive(cycle, in, cycle.BytesArrived(in, "<K390><STREAM>\r\n1</STREAM></K390>"));
-    Drive(cycle, in, cycle.BytesArrived(in, std::string("\x01\x02\x03\x04\x05\x06", 6)));
-    in.stream = false;
-    in.link_active = !closed;
-    const Lines stop = Drive(cycle, in, cycle.StreamToggled(in));
+    Rig rig(::testing::TempDir());
+    rig.cycle.SetTransport(StreamTransport::kTcp);
+    rig.in.stream = true;
+    rig.driver.StreamToggled();
+    rig.driver.BytesArrived("<K390><STREAM>\r\n1</STREAM></K390>");
+    rig.driver.BytesArrived(std::string("\x01\x02\x03\x04\x05\x06", 6));
+    rig.in.stream = false;
+    rig.active = !closed;
+    const Lines stop = rig.Do([&] { rig.driver.StreamToggled(); });
     EXPECT_EQ(std::count(stop.begin(), stop.end(), closed ? "counts 0/0/2" : "counts 0/0/0"), 1);
   }
 }
@@ -477,29 +559,61 @@ TEST(CaptureCycle, APartWordLeftAtTheCloseOfATcpStreamIsCounted) {
 // again or not, and so does closing the window mid-run.
 TEST(CaptureCycle, ARunStopSaysWhyTheRunEndedEarly) {
   for (const bool closing : {false, true}) {
-    SCOPED_TRACE(closing ? "window closing" : "stream unchecked");
-    CaptureCycle cycle("");
-    cycle.SetStreamLogPath("/dev/full");
-    cycle.SetTransport(StreamTransport::kUdp);
-    CycleInputs in = Controls();
-    in.stream = true;
-    const Lines start = Drive(cycle, in, cycle.StreamToggled(in));
+    SCOPED_TRACE(closing ? "window closing" : "stream switched off");
+    Rig rig;
+    rig.cycle.SetStreamLogPath("/dev/full");
+    rig.cycle.SetTransport(StreamTransport::kUdp);
+    rig.in.stream = true;
+    const Lines start = rig.Do([&] { rig.driver.StreamToggled(); });
     EXPECT_EQ(start.at(1), "run started /dev/full");
     std::vector<uint8_t> bytes(4 * 20000);
     for (size_t i = 0; i < bytes.size(); i += 4) bytes[i + 1] = static_cast<uint8_t>(i);
-    cycle.Datagram(std::vector<uint8_t>(4, 9));
-    cycle.Datagram(bytes);
-    cycle.Datagram(bytes);
-    cycle.Path().LogStep();
-    in.stream = false;
+    rig.cycle.Datagram(std::vector<uint8_t>(4, 9));
+    rig.cycle.Datagram(bytes);
+    rig.cycle.Datagram(bytes);
+    rig.cycle.Path().LogStep();
+    rig.in.stream = false;
     const Lines stop =
-        Drive(cycle, in, closing ? cycle.WindowClosing(in) : cycle.StreamToggled(in));
+        rig.Do([&] { closing ? rig.driver.WindowClosing() : rig.driver.StreamToggled(); });
     const auto stopped = std::find_if(stop.begin(), stop.end(), [](const std::string& line) {
       return line.starts_with("run stopped /dev/full");
     });
     ASSERT_NE(stopped, stop.end());
     EXPECT_NE(stopped->find("Cannot write \"/dev/full\""), std::string::npos);
   }
+}
+
+// A resample that fails must not keep the instrument streaming: the stop goes on to its stop
+// command, and only then is the failure raised, unless the stop raised its own.
+TEST(CaptureCycle, AFailedResampleIsRaisedOnceTheStopIsDone) {
+  Rig rig(::testing::TempDir());
+  rig.cycle.SetTransport(StreamTransport::kUdp);
+  rig.in.stream = true;
+  rig.driver.StreamToggled();
+  FeedWords(rig.cycle, 3);
+  rig.driver.Tick();
+  rig.resample_error = "'' is not a valid integer value";
+  rig.in.stream = false;
+  const Lines stop = rig.Do([&] { rig.driver.StreamToggled(); });
+  ASSERT_GE(stop.size(), 2u);
+  EXPECT_EQ(stop.end()[-2], "timer on");
+  EXPECT_EQ(stop.back(), "error '' is not a valid integer value");
+  EXPECT_EQ(rig.cycle.PendingCommand(), "<K390><STREAM>0</STREAM></K390>");
+}
+
+// The socket layer may report while another event is carried out; that event goes on.
+TEST(CaptureCycle, ALinkFailureLeavesTheEventItInterrupts) {
+  struct ReportingRig : Rig {
+    void Connect(const std::string& host, const std::string& port) override {
+      Rig::Connect(host, port);
+      driver.LinkFailed("Asynchronous socket error 111");
+    }
+  } rig;
+  EXPECT_EQ(rig.Do([&] { rig.driver.Sample(); }),
+            (Lines{"timer off", "open 127.0.0.1:" + std::to_string(kInstrumentTcpPort),
+                   "link failed Asynchronous socket error 111", "interval 50", "timer on"}));
+  EXPECT_EQ(rig.cycle.PendingCommand(), kRequest50);
+  EXPECT_EQ(EventError(event::LinkFailed{"x"}), "x");
 }
 
 }  // namespace

@@ -2,7 +2,7 @@
 
 #include <gtest/gtest.h>
 
-#include <algorithm>
+#include <cmath>
 #include <string>
 #include <utility>
 #include <vector>
@@ -14,141 +14,112 @@ namespace analysis {
 namespace {
 
 using acquisition::PulseData;
+using Values = std::vector<int32_t>;
 
-std::string Join(const std::vector<long long>& values) {
-  std::string text;
-  for (size_t i = 0; i < values.size(); ++i) {
-    if (i > 0) text += ',';
-    text += std::to_string(values[i]);
-  }
-  return text;
-}
+Values Repeat(int32_t value, size_t count) { return Values(count, value); }
 
-std::vector<long long> Repeat(long long value, size_t count) {
-  return std::vector<long long>(count, value);
+Values Concat(Values a, const Values& b) {
+  a.insert(a.end(), b.begin(), b.end());
+  return a;
 }
 
 // One pass over a loaded list, as Load runs it.
 struct Pass {
   explicit Pass(PassOptions o = {}) : options(std::move(o)) {}
-  PassResult Run(std::string_view list) {
-    EXPECT_TRUE(Decode(list, true, data, nullptr));
+  PassResult Run(const Values& values) {
+    DecodeLoadedList({values, std::nullopt}, data);
     return Compute(data, options);
   }
   PassOptions options;
   PulseData data;
 };
 
-std::vector<long long> Concat(std::vector<long long> a, const std::vector<long long>& b) {
-  a.insert(a.end(), b.begin(), b.end());
-  return a;
+// The whole-tick figures and the centre, as one comparable row.
+struct Ticks {
+  int64_t average, positive, negative, peak_to_peak, rms;
+  bool operator==(const Ticks&) const = default;
+};
+
+Ticks TicksOf(const JitterFigures& f) {
+  return {f.average_ticks, f.peak_positive_ticks, f.peak_negative_ticks, f.peak_to_peak_ticks,
+          f.rms_ticks};
 }
 
-TEST(ProcessingPass, FourValueListGivesEveryFigureText) {
+TEST(ProcessingPass, FourValueListGivesEveryFigure) {
   Pass pass;
-  const PassResult r = pass.Run("40000,40004,39996,40000");
-
-  const std::vector<std::pair<Figure, std::string>> expected = {
-      {Figure::kEsampavg, "40000"},
-      {Figure::kEpkpos, "+4"},
-      {Figure::kEpkneg, "-4"},
-      {Figure::kEjitpp, "8"},
-      {Figure::kEjitpp_pct, "0.0200"},
-      {Figure::kEjitpp_max, "0.0200"},
-      {Figure::kEjitrms, "6"},
-      {Figure::kEjitrms_pct, "0.0141"},
-      {Figure::kEint1, "0.001000000000"},
-      {Figure::kEfreq1, "1000.0000"},
-      {Figure::kEint2, "0.000000000000"},
-      {Figure::kEfreq2, "0.0000"},
-  };
-  for (const auto& [figure, text] : expected) EXPECT_EQ(r.Text(figure), text) << FigureName(figure);
-  EXPECT_EQ(r.outcome, PassOutcome::kFigures);
-  // No flight time: no pulse count, no quality factor, the held quality untouched.
-  EXPECT_EQ(r.flight.pulses, "");
-  EXPECT_EQ(r.flight.quality, "");
-  EXPECT_FALSE(r.flight.quality_peak);
-  EXPECT_DOUBLE_EQ(r.held.pp_percent, 0.02);
-  EXPECT_EQ(r.held.quality, 0);
+  const PassResult r = pass.Run({40000, 40004, 39996, 40000});
+  ASSERT_EQ(r.outcome, PassOutcome::kFigures);
+  const JitterFigures& f = r.figures;
+  EXPECT_EQ(TicksOf(f), (Ticks{40000, 4, -4, 8, 6}));  // RMS 2 x sqrt(8) = 5.66
+  EXPECT_DOUBLE_EQ(f.peak_to_peak_percent, 0.02);
+  EXPECT_DOUBLE_EQ(f.held_peak_to_peak_percent, 0.02);
+  EXPECT_DOUBLE_EQ(f.rms_percent, 2 * std::sqrt(8.0) / 40000 * 100);
+  EXPECT_DOUBLE_EQ(f.ch1_seconds, 0.001);
+  EXPECT_DOUBLE_EQ(f.ch1_frequency_hz, 1000);
+  EXPECT_EQ(f.ch2_seconds, 0);
+  EXPECT_EQ(f.ch2_frequency_hz, 0);
   EXPECT_DOUBLE_EQ(r.chart.CentreInterval, 40000);
   EXPECT_DOUBLE_EQ(r.chart.CentreFrequency, 1000);
   EXPECT_EQ(r.chart.data, &pass.data);
   EXPECT_EQ(pass.data.Ch1Count, 5);
   EXPECT_EQ(pass.data.Ch2Count, 0);
-  EXPECT_DOUBLE_EQ(pass.data.Ch1Average, 40000);
   EXPECT_EQ(r.left_axis_title, "Pulse-Pulse Interval (x25ns)");
   EXPECT_EQ(r.series2_title, "Ch2");
 }
 
 TEST(ProcessingPass, SmallListsGiveTheirFigures) {
   struct Case {
-    std::string list;
-    std::vector<std::pair<Figure, std::string>> texts;
+    Values values;
+    Ticks ticks;
     double centre;
   };
   const std::vector<Case> cases = {
       // The average 10.5 rounds to even; both deviations truncate to 0.
-      {"10,11",
-       {{Figure::kEsampavg, "10"},
-        {Figure::kEjitpp, "0"},
-        {Figure::kEpkpos, "0"},
-        {Figure::kEpkneg, "0"},
-        {Figure::kEjitrms, "0"}},
-       10.5},
-      {"40000",
-       {{Figure::kEsampavg, "40000"},
-        {Figure::kEjitpp, "0"},
-        {Figure::kEpkpos, "0"},
-        {Figure::kEjitrms, "0"}},
-       40000},
-      {"12,13", {{Figure::kEsampavg, "12"}, {Figure::kEjitpp, "0"}}, 12.5},
-      {"13,14", {{Figure::kEsampavg, "14"}}, 13.5},
-      // Deviations -1.5 and +1.5 truncate toward zero.
-      {"40000,40003",
-       {{Figure::kEpkpos, "+1"}, {Figure::kEpkneg, "-1"}, {Figure::kEjitpp, "2"}},
-       40001.5},
+      {{10, 11}, {10, 0, 0, 0, 0}, 10.5},
+      {{40000}, {40000, 0, 0, 0, 0}, 40000},
+      {{12, 13}, {12, 0, 0, 0, 0}, 12.5},
+      {{13, 14}, {14, 0, 0, 0, 0}, 13.5},
+      // Deviations -1.5 and +1.5 truncate toward zero before they are squared.
+      {{40000, 40003}, {40002, 1, -1, 2, 2}, 40001.5},
       // A negative interval among positive ones still gives figures when the average is above 0.
-      {"-10,30",
-       {{Figure::kEsampavg, "10"}, {Figure::kEpkpos, "+20"}, {Figure::kEpkneg, "-20"}},
-       10},
+      {{-10, 30}, {10, 20, -20, 40, 40}, 10},
   };
   for (const Case& c : cases) {
     Pass pass;
-    const PassResult r = pass.Run(c.list);
-    for (const auto& [figure, text] : c.texts) {
-      EXPECT_EQ(r.Text(figure), text) << c.list << " " << FigureName(figure);
-    }
-    EXPECT_DOUBLE_EQ(r.chart.CentreInterval, c.centre) << c.list;
+    const PassResult r = pass.Run(c.values);
+    EXPECT_EQ(TicksOf(r.figures), c.ticks) << c.values.front();
+    EXPECT_DOUBLE_EQ(r.chart.CentreInterval, c.centre) << c.values.front();
   }
 }
 
 TEST(ProcessingPass, InputsWithoutFiguresSayHowFarThePassGot) {
   struct Case {
-    std::string list;
+    Values values;
     PassOutcome outcome;
   };
   const std::vector<Case> cases = {
-      {"", PassOutcome::kNoRecords},
-      {"0", PassOutcome::kNoFigures},
-      {"0,0", PassOutcome::kNoFigures},
-      {"-5,3", PassOutcome::kNoFigures},
-      {"-40000,-40000,-40000", PassOutcome::kNoFigures},
+      {{}, PassOutcome::kNoRecords},
+      {{0}, PassOutcome::kNoFigures},
+      {{0, 0}, PassOutcome::kNoFigures},
+      {{-5, 3}, PassOutcome::kNoFigures},
+      {{-40000, -40000, -40000}, PassOutcome::kNoFigures},
   };
   for (const Case& c : cases) {
-    Pass pass;
-    const PassResult r = pass.Run(c.list);
-    EXPECT_EQ(r.outcome, c.outcome) << "'" << c.list << "'";
+    ProcessingPass pass;
+    pass.Load({c.values, std::nullopt});
+    pass.DecodeLoaded();
+    const PassResult r = pass.Compute({});
+    EXPECT_EQ(r.outcome, c.outcome) << c.values.size();
     // Only a pass with records retitles the second trace.
-    EXPECT_EQ(r.series2_title.has_value(), c.outcome != PassOutcome::kNoRecords) << c.list;
-    EXPECT_EQ(r.Text(Figure::kEsampavg), "") << c.list;
-    EXPECT_EQ(r.chart.data, nullptr) << c.list;
-    EXPECT_EQ(r.held.pp_percent, 0) << c.list;
+    EXPECT_EQ(r.series2_title.has_value(), c.outcome != PassOutcome::kNoRecords);
+    EXPECT_EQ(r.chart.data, nullptr);
+    EXPECT_EQ(pass.Held().pp_percent, 0);
   }
 }
 
 TEST(ProcessingPass, CentreFollowsTheLastFiveIntervalsOnlyAfterAFivePercentStep) {
   struct Case {
-    std::vector<long long> values;
+    Values values;
     double centre;
     std::string frequency;
   };
@@ -163,50 +134,32 @@ TEST(ProcessingPass, CentreFollowsTheLastFiveIntervalsOnlyAfterAFivePercentStep)
   };
   for (const Case& c : cases) {
     Pass pass;
-    const PassResult r = pass.Run(Join(c.values));
+    const PassResult r = pass.Run(c.values);
     EXPECT_DOUBLE_EQ(r.chart.CentreInterval, c.centre);
     EXPECT_EQ(common::FixedText(r.chart.CentreFrequency, 4), c.frequency);
   }
 }
 
-TEST(ProcessingPass, HeldMaximaRiseOnlyAndStartFromTheGivenOnes) {
-  PassOptions options;
-  options.held = {0.0150, 0.5};
-  Pass pass(options);
-  PassResult r = pass.Run("40000,40002,39998,40000");  // 0.0100 %
-  EXPECT_EQ(r.Text(Figure::kEjitpp_pct), "0.0100");
-  EXPECT_EQ(r.Text(Figure::kEjitpp_max), "0.0150");
-  EXPECT_DOUBLE_EQ(r.held.pp_percent, 0.0150);
-  EXPECT_DOUBLE_EQ(r.held.quality, 0.5);
-
-  pass.options.held = r.held;
-  r = pass.Run("40000,40004,39996,40000");  // 0.0200 %
-  EXPECT_EQ(r.Text(Figure::kEjitpp_max), "0.0200");
-  EXPECT_DOUBLE_EQ(r.held.pp_percent, 0.02);
-}
-
-TEST(ProcessingPass, FlightTimeFollowsTheFiguresOfThePass) {
-  PassOptions options;
-  options.flight_ms = "1";
-  Pass pass(options);
-  const PassResult r = pass.Run(Join(Concat(Repeat(12000, 3), {12006, 11994, 12000})));
-  // 0.000300000000 s per pulse, P-P 12 ticks of 12000: 0.1000 % over 3 pulses.
-  EXPECT_EQ(r.Text(Figure::kEint1), "0.000300000000");
-  EXPECT_EQ(r.Text(Figure::kEjitpp_pct), "0.1000");
-  EXPECT_EQ(r.flight.pulses, "(3 pulses)");
-  EXPECT_EQ(r.flight.quality, "0.0333");
-  EXPECT_EQ(r.flight.quality_peak, "0.0333");
-  EXPECT_NEAR(r.held.quality, 0.1 / 3, 1e-12);
-}
-
-TEST(ProcessingPass, AFlightTimeBeyondTheIntegerRangeIsAnErrorValue) {
-  PassOptions options;
-  options.flight_ms = "99999999999";
-  Pass pass(options);
-  const PassResult r = pass.Run("40000,40004,39996,40000");
-  EXPECT_EQ(r.outcome, PassOutcome::kFigures);
-  EXPECT_EQ(r.flight.error, "'99999999999' is not a valid integer value");
-  EXPECT_EQ(r.held.quality, 0);
+TEST(ProcessingPass, ThePassHoldsTheHighestPeakToPeakUntilReset) {
+  ProcessingPass pass;
+  auto run = [&pass](const Values& values) {
+    pass.Load({values, std::nullopt});
+    pass.DecodeLoaded();
+    return pass.Compute({}).figures;
+  };
+  EXPECT_DOUBLE_EQ(run({40000, 40004, 39996, 40000}).held_peak_to_peak_percent, 0.02);
+  const JitterFigures lower = run({40000, 40002, 39998, 40000});
+  EXPECT_DOUBLE_EQ(lower.peak_to_peak_percent, 0.01);
+  EXPECT_DOUBLE_EQ(lower.held_peak_to_peak_percent, 0.02);
+  // A pass without figures leaves the held value alone.
+  run({0, 0});
+  EXPECT_DOUBLE_EQ(pass.Held().pp_percent, 0.02);
+  pass.ResetPeaks();
+  EXPECT_DOUBLE_EQ(run({40000, 40002, 39998, 40000}).held_peak_to_peak_percent, 0.01);
+  // The pure form starts from the maximum it is given.
+  PulseData data;
+  DecodeLoadedList({{40000, 40002, 39998, 40000}, std::nullopt}, data);
+  EXPECT_DOUBLE_EQ(Compute(data, {}, 0.015).figures.held_peak_to_peak_percent, 0.015);
 }
 
 TEST(ProcessingPass, TheViewTitlesTheLeftAxis) {
@@ -220,8 +173,8 @@ TEST(ProcessingPass, TheViewTitlesTheLeftAxis) {
     options.view = view;
     Pass pass(options);
     // A pass without records still carries the title.
-    EXPECT_EQ(pass.Run("").left_axis_title, title);
-    EXPECT_EQ(pass.Run("40000,40004").left_axis_title, title);
+    EXPECT_EQ(pass.Run({}).left_axis_title, title);
+    EXPECT_EQ(pass.Run({40000, 40004}).left_axis_title, title);
   }
 }
 
@@ -244,11 +197,11 @@ TEST(ProcessingPass, TheFilterRunsOnlyWhenAskedForWithABuiltTable) {
     options.smooth = c.smooth;
     options.filter = &filter;
     Pass pass(options);
-    const PassResult r = pass.Run("40000,40004,39996,40000,40008");
+    const PassResult r = pass.Run({40000, 40004, 39996, 40000, 40008});
     EXPECT_EQ(r.series2_title, c.title);
     EXPECT_EQ(pass.data.Ch2Count, c.ch2_count);
     // The smoothed trace is no channel 2 capture: its average stays 0.
-    EXPECT_EQ(r.Text(Figure::kEint2), "0.000000000000");
+    EXPECT_EQ(r.figures.ch2_seconds, 0);
     if (c.title == "Filter") {
       EXPECT_DOUBLE_EQ(pass.data.Ch2Intervals[2], 40001);
       EXPECT_DOUBLE_EQ(pass.data.Ch2Intervals[3], 39999);
@@ -267,8 +220,7 @@ TEST(ProcessingPass, CountsBeyondTheArraysAreClampedTo5001) {
   data.Ch1Count = 9000;
   const PassResult r = Compute(data, {});
   EXPECT_EQ(data.Ch1Count, 5001);
-  EXPECT_EQ(r.Text(Figure::kEsampavg), "40000");
-  EXPECT_EQ(r.Text(Figure::kEjitpp), "0");
+  EXPECT_EQ(TicksOf(r.figures), (Ticks{40000, 0, 0, 0, 0}));
 }
 
 TEST(ProcessingPass, DeviationsBeyondTheSquareRangeOfSixtyFourBitsStillGiveFigures) {
@@ -278,33 +230,10 @@ TEST(ProcessingPass, DeviationsBeyondTheSquareRangeOfSixtyFourBitsStillGiveFigur
   data.Ch1Intervals[10] = 4294967295.0;
   data.Ch1Average = 9 + 4294967295.0;
   data.Ch1Count = 11;
-  const PassResult r = Compute(data, {});
-  EXPECT_EQ(r.Text(Figure::kEpkpos), "+3865470564");
-  EXPECT_EQ(r.Text(Figure::kEpkneg), "-429496729");
-  EXPECT_EQ(r.Text(Figure::kEjitpp), "4294967293");
-  EXPECT_EQ(r.Text(Figure::kEjitrms), "2576980376");
-  EXPECT_EQ(r.Text(Figure::kEjitrms_pct), "600.0000");
-  EXPECT_EQ(r.Text(Figure::kEjitpp_pct), "1000.0000");
-}
-
-TEST(ProcessingPass, AConversionErrorInTheListEndsTheDecoding) {
-  const std::vector<std::pair<std::string, std::string>> cases = {
-      {"40000,abc,40000", "'abc' is not a valid integer value"},
-      {"40000,,40000", "'' is not a valid integer value"},
-      {"40000, 40000", "' 40000' is not a valid integer value"},
-      {"2147483648", "'2147483648' is not a valid integer value"},
-  };
-  for (const auto& [list, message] : cases) {
-    PulseData data;
-    data.Ch1Count = 7;
-    try {
-      Decode(list, true, data, nullptr);
-      ADD_FAILURE() << "no error for " << list;
-    } catch (const common::Error& e) {
-      EXPECT_EQ(std::string(e.what()), message);
-    }
-    EXPECT_EQ(data.Ch1Count, 0) << list;  // the counts were reset before the values
-  }
+  const JitterFigures f = Compute(data, {}).figures;
+  EXPECT_EQ(TicksOf(f), (Ticks{429496730, 3865470564, -429496729, 4294967293, 2576980376}));
+  EXPECT_NEAR(f.rms_percent, 599.99999846332, 1e-9);
+  EXPECT_NEAR(f.peak_to_peak_percent, 999.99999743886, 1e-9);
 }
 
 // Both channels, five records: channel 1 steps 40000, 40004, 39996, 40000, channel 2 20000.
@@ -319,26 +248,21 @@ constexpr char kDualReply[] =
 
 TEST(ProcessingPass, AnInstrumentReplyGivesBothChannelsFigures) {
   ProcessingPass pass;
-  ASSERT_TRUE(pass.Decode(kDualReply, false));
-  const PassResult r = Compute(pass.Data(), {});
-  const std::vector<std::pair<Figure, std::string>> expected = {
-      {Figure::kEsampavg, "40000"},
-      {Figure::kEjitpp, "8"},
-      {Figure::kEpkpos, "+4"},
-      {Figure::kEpkneg, "-4"},
-      {Figure::kEint1, "0.001000000000"},
-      {Figure::kEfreq1, "1000.0000"},
-      {Figure::kEint2, "0.000500000000"},
-      {Figure::kEfreq2, "2000.0000"},
-  };
-  for (const auto& [figure, text] : expected) EXPECT_EQ(r.Text(figure), text) << FigureName(figure);
+  ASSERT_TRUE(pass.Decode(kDualReply));
+  const JitterFigures f = pass.Compute({}).figures;
+  EXPECT_EQ(TicksOf(f), (Ticks{40000, 4, -4, 8, 6}));
+  EXPECT_DOUBLE_EQ(f.ch1_seconds, 0.001);
+  EXPECT_DOUBLE_EQ(f.ch2_seconds, 0.0005);
+  EXPECT_DOUBLE_EQ(f.ch2_frequency_hz, 2000);
   EXPECT_DOUBLE_EQ(pass.Data().Ch2Average, 20000);
   ASSERT_EQ(pass.Memo().size(), 8u);
   EXPECT_EQ(pass.Memo().back(), "5");
 
-  // The next pass starts from an empty log.
-  pass.Decode("", false);
+  // The next pass starts from an empty log; a loaded list writes none.
+  pass.Decode("");
   EXPECT_EQ(pass.Memo(), std::vector<std::string>{"0"});
+  pass.DecodeLoaded();
+  EXPECT_TRUE(pass.Memo().empty());
 }
 
 TEST(ProcessingPass, ARemovedOrIncompleteReplyGivesNoRecords) {
@@ -354,10 +278,10 @@ TEST(ProcessingPass, ARemovedOrIncompleteReplyGivesNoRecords) {
   };
   for (const Case& c : cases) {
     ProcessingPass pass;
-    EXPECT_EQ(pass.Decode(c.reply, false), c.decoded) << c.reply;
+    EXPECT_EQ(pass.Decode(c.reply), c.decoded) << c.reply;
     EXPECT_EQ(pass.Data().Ch1Count, 0) << c.reply;
     if (c.decoded) {
-      EXPECT_EQ(Compute(pass.Data(), {}).outcome, PassOutcome::kNoRecords) << c.reply;
+      EXPECT_EQ(pass.Compute({}).outcome, PassOutcome::kNoRecords) << c.reply;
     }
   }
 }
@@ -365,7 +289,7 @@ TEST(ProcessingPass, ARemovedOrIncompleteReplyGivesNoRecords) {
 TEST(ProcessingPass, AMalformedReplyRaisesTheConversionError) {
   ProcessingPass pass;
   try {
-    pass.Decode("<SAMPLES>5,0</SAMPLES>\r\n0,0\r\n</K390>", false);
+    pass.Decode("<SAMPLES>5,0</SAMPLES>\r\n0,0\r\n</K390>");
     ADD_FAILURE() << "no error";
   } catch (const common::Error& e) {
     EXPECT_EQ(std::string(e.what()), "Reply line 2, stamp 2: '$' is not a valid integer value");
@@ -375,7 +299,8 @@ TEST(ProcessingPass, AMalformedReplyRaisesTheConversionError) {
 TEST(DecodeLoadedList, StoresValuesFromIndexOneAndCountsOneMore) {
   PulseData data;
   data.Ch2Intervals[2] = 99;
-  DecodeLoadedList("5,-7,2147483647", data);
+  data.Ch1Average = 7;  // left from an earlier pass
+  DecodeLoadedList({{5, -7, 2147483647}, std::nullopt}, data);
   EXPECT_EQ(data.Ch1Count, 4);
   EXPECT_EQ(data.Ch2Count, 0);
   EXPECT_EQ(data.Ch1Intervals[1], 5);
@@ -383,23 +308,27 @@ TEST(DecodeLoadedList, StoresValuesFromIndexOneAndCountsOneMore) {
   EXPECT_EQ(data.Ch1Intervals[3], 2147483647);
   EXPECT_EQ(data.Ch2Intervals[2], 0);
   EXPECT_DOUBLE_EQ(data.Ch1Average, 5 - 7 + 2147483647.0);
-
-  PulseData trailing;
-  DecodeLoadedList("1,2,", trailing);  // a final comma adds no value
-  EXPECT_EQ(trailing.Ch1Count, 3);
 }
 
-TEST(DecodeLoadedList, KeepsTheFirst5000ValuesButChecksEveryValue) {
+TEST(DecodeLoadedList, KeepsTheFirst5000ValuesAndRaisesTheListsError) {
   PulseData data;
-  DecodeLoadedList(Join(Concat(Repeat(40000, 5000), Repeat(7, 3))), data);
+  DecodeLoadedList({Concat(Repeat(40000, 5000), Repeat(7, 3)), std::nullopt}, data);
   EXPECT_EQ(data.Ch1Count, 5001);
   EXPECT_DOUBLE_EQ(data.Ch1Average, 5000 * 40000.0);
   EXPECT_EQ(data.Ch1Intervals[5000], 40000);
   EXPECT_EQ(data.Ch2Intervals[0], 0);  // nothing spilled past the first array
 
+  // The error of a value past the first 5000 still refuses the list, after the values before it.
   PulseData bad;
-  EXPECT_THROW(DecodeLoadedList(Join(Repeat(40000, 6000)) + ",x", bad), common::Error);
+  bad.Ch1Count = 7;
+  try {
+    DecodeLoadedList({Repeat(40000, 6000), "'x' is not a valid integer value"}, bad);
+    ADD_FAILURE() << "no error";
+  } catch (const common::Error& e) {
+    EXPECT_EQ(e.Message(), "'x' is not a valid integer value");
+  }
   EXPECT_EQ(bad.Ch1Count, 0);
+  EXPECT_EQ(bad.Ch1Intervals[5000], 40000);
 }
 
 }  // namespace

@@ -127,6 +127,13 @@ void ChartMenuTest::CopiedFiguresAreThoseOfTheTool() {
   // The top bar comes first, as on screen; the right column follows in the tool's order.
   QCOMPARE(copied, expected.mid(8, 4) + expected.mid(0, 8) + expected.mid(12));
   QVERIFY(s.errors.isEmpty());
+
+  // Boxes blanked by Peak Reset are copied blank.
+  s.w().Form().Bpqfreset->click();
+  QVERIFY(Run(s.w(), s.chart().Widget(), "Copy figures"));
+  const QString blanked = QGuiApplication::clipboard()->text();
+  QVERIFY(blanked.contains("\nEjitpp_max\t\n") && blanked.endsWith("\nEpqf\t\n"));
+  QVERIFY(blanked.contains("\nEjitpp_pct\t0.0"));
 }
 
 void ChartMenuTest::StabilityTableIsThatOfTheTool() {

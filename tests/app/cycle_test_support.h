@@ -14,6 +14,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <span>
 #include <string>
 #include <variant>
@@ -30,10 +31,10 @@
 
 namespace app::testing {
 
-// The window's side of the cycle. The processing pass is reduced to what the cycle relies on:
-// its start and end steps however it ends, and the stream window and log steps in stream mode.
-// Every pass keeps a copy of RxBuffer.
-class FakeView {
+// The window's side of the cycle, as the cycle's face. The processing pass is reduced to what
+// the cycle relies on: its start and end steps however it ends, and the stream window and log
+// steps in stream mode. Every pass keeps a copy of RxBuffer.
+class FakeView : public acquisition::CycleFace {
  public:
   QString host = "127.0.0.1";
   QString port = "0";
@@ -53,7 +54,7 @@ class FakeView {
   QStringList errors;
   int beeps = 0;
   uint64_t lost_shown = 0;
-  std::vector<acquisition::step::RunStopped> stops;
+  std::vector<acquisition::event::RunStopped> stops;
   // Runs inside pass number n (from 1), before its input is taken.
   std::function<void(size_t n)> on_pass;
   bool fail_pass = false;
@@ -61,12 +62,9 @@ class FakeView {
   CaptureCycle* cycle = nullptr;
   std::unique_ptr<acquisition::PulseData> data = std::make_unique<acquisition::PulseData>();
 
-  CycleWindow Window() {
-    return {[this] { return Controls(); },
-            [this](const acquisition::CycleStep& step) { Apply(step); }};
-  }
+  acquisition::CycleFace& Window() { return *this; }
 
-  acquisition::CycleInputs Controls() const {
+  acquisition::CycleInputs Controls() const override {
     acquisition::CycleInputs in;
     in.host = host.toStdString();
     in.port = port.toStdString();
@@ -79,41 +77,31 @@ class FakeView {
     return in;
   }
 
-  void Apply(const acquisition::CycleStep& s) {
-    namespace step = acquisition::step;
-    if (auto* x = std::get_if<step::Enable>(&s)) {
-      switch (x->control) {
-        case acquisition::CycleControl::kAutoSample:
-          auto_enabled = x->on;
-          break;
-        case acquisition::CycleControl::kSample:
-          sample_enabled = x->on;
-          break;
-        case acquisition::CycleControl::kStream:
-          stream_enabled = x->on;
-          break;
-      }
-    } else if (std::holds_alternative<step::UncheckAutoSample>(s)) {
+  void RunPass() override { ProcessSamples(); }
+
+  void ShowStatus(const acquisition::CycleStatus& status) override {
+    auto_enabled = status.auto_sample_offered;
+    sample_enabled = status.sample_offered;
+    stream_enabled = status.stream_offered;
+    file_buttons_enabled = !status.files_locked;
+  }
+
+  void Hear(const acquisition::CycleEvent& e) override {
+    namespace event = acquisition::event;
+    if (const std::optional<std::string> message = acquisition::EventError(e)) {
+      errors << QString::fromStdString(*message);
+    } else if (std::holds_alternative<event::AutoSampleStopped>(e)) {
       auto_checked = false;
-    } else if (std::holds_alternative<step::UncheckStream>(s)) {
+      title = "K390 Jitter Data";
+    } else if (std::holds_alternative<event::AutoSampleRequest>(e)) {
+      title = "K390 Jitter Data [Live]";
+    } else if (std::holds_alternative<event::StreamEnded>(e)) {
       stream_checked = false;
-    } else if (std::holds_alternative<step::LockFileButtons>(s)) {
-      file_buttons_enabled = false;
-      sample_enabled = false;
-    } else if (std::holds_alternative<step::UnlockFileButtons>(s)) {
-      file_buttons_enabled = true;
-      sample_enabled = !stream_checked;
-    } else if (auto* x = std::get_if<step::ChartTitle>(&s)) {
-      title = x->live ? "K390 Jitter Data [Live]" : "K390 Jitter Data";
-    } else if (std::holds_alternative<step::RunPass>(s)) {
-      ProcessSamples();
-    } else if (auto* x = std::get_if<step::ShowError>(&s)) {
-      errors << QString::fromStdString(x->message);
-    } else if (auto* x = std::get_if<step::Beep>(&s)) {
+    } else if (auto* x = std::get_if<event::WordsRepeated>(&e)) {
       beeps += x->count;
-    } else if (auto* x = std::get_if<step::ShowStreamCounts>(&s)) {
+    } else if (auto* x = std::get_if<event::RunCounts>(&e)) {
       lost_shown = x->counts.lost_words;
-    } else if (auto* x = std::get_if<step::RunStopped>(&s)) {
+    } else if (auto* x = std::get_if<event::RunStopped>(&e)) {
       stops.push_back(*x);
     }
   }

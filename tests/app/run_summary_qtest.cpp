@@ -247,7 +247,7 @@ void RunSummaryTest::StartNeverAnsweredShowsItWaitsThenEndsAndKeepsThePreviousRu
     return w.Form().Chart1->Title() == "K390 Jitter Data [waiting for the instrument]" &&
            w.Form().Esampavg->text().isEmpty() && w.Form().Ejitpp_max->text().isEmpty() &&
            w.Form().Lpulses->isHidden() && w.Chart1().PointCount(0) == 0 &&
-           w.Pass().PPPercentPeak() == 0;
+           w.Pass().Held().pp_percent == 0;
   };
   for (int i = 0; i < 20; ++i) {  // a second of ticks and 250 ms passes, were any to run
     QVERIFY(waiting());

@@ -83,7 +83,7 @@ void TFmainAnalysisTest::ReadoutNamesMissingPulsesInRed() {
   QCOMPARE(pulses->palette().color(pulses->foregroundRole()), QColor(0xc0, 0, 0));
   // The figure boxes say that the gap is in their figures; the readout gives the jitter
   // without it.
-  QLineEdit* pp = w.Form().FigureBox(analysis::Figure::kEjitpp);
+  QLineEdit* pp = w.Form().FigureBox(analysis::Figure::kPeakToPeak);
   QCOMPARE(pp->toolTip(), QString("1 missing and 0 extra pulses are in these figures"));
   QVERIFY(!pp->styleSheet().isEmpty());
   QVERIFY2(readout.contains("Without them: P-P 4 ticks"), qPrintable(readout));

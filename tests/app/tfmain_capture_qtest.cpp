@@ -6,10 +6,12 @@
 #include <QTcpServer>
 #include <QTcpSocket>
 #include <QtTest>
+#include <vector>
 
 #include "app/capture_timer.h"
 #include "app/spin_edit.h"
 #include "app/tfmain.h"
+#include "persistence/jit_file.h"
 #include "tfmain_session.h"
 
 using namespace tfmain_test;
@@ -100,6 +102,13 @@ void TFmainCaptureTest::SampleFillsTheFiguresAndUnlocks() {
   s.Item("Frequency")->click();
   QCOMPARE(s.chart().LeftAxisTitle(), QString("Pulse Frequency (Hz)"));
   QCOMPARE(s.chart().PointValue(0, 0), first);
+
+  // Save writes the trace as it was last fed, the intervals here, under the view's header.
+  std::vector<double> drawn;
+  for (int k = 0; k < s.chart().PointCount(0); ++k) drawn.push_back(s.chart().PointValue(0, k));
+  s.next_file = s.File("saved.JIT");
+  w.Form().Bsave->click();
+  QCOMPARE(ReadBytes(s.next_file), QByteArray::fromStdString(persistence::FormatJit(drawn, false)));
 }
 
 void TFmainCaptureTest::AutoSampleRepeatsUntilUnchecked() {

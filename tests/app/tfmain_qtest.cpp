@@ -15,8 +15,10 @@
 #include <QTimer>
 #include <QtTest>
 #include <cmath>
+#include <cstdint>
 #include <memory>
 #include <optional>
+#include <vector>
 
 #include "app/capture_timer.h"
 #include "app/spin_edit.h"
@@ -29,6 +31,7 @@
 using analysis::GraphView;
 using app::SpinEdit;
 using app::TFmain;
+using Values = std::vector<int32_t>;
 
 using namespace tfmain_test;
 
@@ -671,7 +674,7 @@ void TFmainTest::LoadFillsEveryBoxAndRedraws() {
   QCOMPARE(w.Form().Eint2->text(), QString("0.000000000000"));
   QCOMPARE(w.Form().Efreq2->text(), QString("0.0000"));
   QCOMPARE(s.chart().Title(), QString("K390 Jitter Data  [trace.JIT]"));
-  QCOMPARE(w.Cycle().RxBuffer(), std::string("40000,40004,39996,40000"));
+  QCOMPARE(w.Pass().Loaded().values, (Values{40000, 40004, 39996, 40000}));
   QVERIFY(w.Cycle().FromFile());
   QCOMPARE(s.chart().PointCount(0), 4);
   QCOMPARE(s.chart().PointValue(0, 1), 40004.0);
@@ -697,7 +700,7 @@ void TFmainTest::LoadOfAFrequencyFileSelectsTheFrequencyView() {
   s.Load(";Sample,Frequency(Hz)\r\n0,1000\r\n1,999.900009999\r\n2,1000.100010001\r\n", "freq.JIT");
   QVERIFY(s.errors.isEmpty());
   QCOMPARE(w.Graph(), GraphView::kFrequency);
-  QCOMPARE(w.Cycle().RxBuffer(), std::string("40000,40004,39996"));
+  QCOMPARE(w.Pass().Loaded().values, (Values{40000, 40004, 39996}));
   QCOMPARE(s.chart().Title(), QString("K390 Jitter Data  [freq.JIT]"));
   QCOMPARE(s.chart().LeftAxisTitle(), QString("Pulse Frequency (Hz)"));
   QCOMPARE(s.chart().PointCount(0), 3);
@@ -709,7 +712,7 @@ void TFmainTest::LoadOfAFrequencyFileSelectsTheFrequencyView() {
   QVERIFY(s.errors.isEmpty());
   QCOMPARE(w.Graph(), GraphView::kFrequency);
   QCOMPARE(s.chart().Title(), QString("K390 Jitter Data"));
-  QCOMPARE(w.Cycle().RxBuffer(), std::string());
+  QVERIFY(w.Pass().Loaded().values.empty());
   QCOMPARE(w.Form().Esampavg->text(), QString());
   QCOMPARE(w.Form().Efreq1->text(), QString("1000.0000"));
 }
@@ -721,15 +724,15 @@ void TFmainTest::LoadFailuresLeaveViewAndTitle() {
   QCOMPARE(s.errors, QStringList{"Floating point division by zero."});
   QCOMPARE(w.Graph(), GraphView::kInterval);
   QCOMPARE(s.chart().Title(), QString("K390 Jitter Data"));
-  QCOMPARE(w.Cycle().RxBuffer(), std::string("40000"));
+  QCOMPARE(w.Pass().Loaded().values, Values{40000});
   QVERIFY(!w.Cycle().FromFile());
 
-  // A file that cannot be opened leaves RxBuffer as it was.
+  // A file that cannot be opened leaves the loaded values as they were.
   s.errors.clear();
   s.next_file = s.File("missing.JIT");
   w.Form().Bload->click();
   QCOMPARE(s.errors.size(), 1);
-  QCOMPARE(w.Cycle().RxBuffer(), std::string("40000"));
+  QCOMPARE(w.Pass().Loaded().values, Values{40000});
 
   // A value the pass cannot convert ends the pass with the conversion error.
   s.errors.clear();
@@ -782,7 +785,7 @@ void TFmainTest::SaveThenLoadInBothForms() {
   w.Form().Bload->click();
   QVERIFY(s.errors.isEmpty());
   QCOMPARE(w.Graph(), GraphView::kFrequency);
-  QCOMPARE(w.Cycle().RxBuffer(), std::string("40000,40004,39996,40000"));
+  QCOMPARE(w.Pass().Loaded().values, (Values{40000, 40004, 39996, 40000}));
   QCOMPARE(w.Form().Esampavg->text(), QString("40000"));
   QCOMPARE(w.Form().Ejitpp->text(), QString("8"));
   QCOMPARE(w.Form().Ejitrms->text(), QString("6"));
@@ -944,7 +947,7 @@ void TFmainTest::FlightTimeAndPeakReset() {
   w.Form().Bpqfreset->click();
   QCOMPARE(w.Form().Epqf->text(), QString());
   QCOMPARE(w.Form().Ejitpp_max->text(), QString());
-  QCOMPARE(w.Pass().PPPercentPeak(), 0.0);
+  QCOMPARE(w.Pass().Held().pp_percent, 0.0);
   // Emptying the box blanks the figures.
   w.Form().Eprove_ms->selectAll();
   QTest::keyClick(w.Form().Eprove_ms, Qt::Key_Backspace);
@@ -971,7 +974,7 @@ void TFmainTest::ARefusedChartFeedKeepsTheLaterFigures() {
   QCOMPARE(w.Form().Eint1->text(), QString("0.001000000000"));
   QCOMPARE(w.Form().Lpcycles->text(), QString("(1 pulses)"));
   QCOMPARE(w.Form().Epqf->text(), QString("0.0200"));
-  QCOMPARE(w.Pass().QualityPeak(), 0.02);
+  QCOMPARE(w.Pass().Held().quality, 0.02);
   QCOMPARE(s.chart().PointCount(0), 4);
   QVERIFY(w.Form().Bload->isEnabled());
 }
@@ -1092,8 +1095,9 @@ void TFmainTest::LayoutKeepsEdgeControlsAtTheirEdges() {
   QVERIFY(w.Form().Bftest->isHidden());
   QVERIFY(w.Form().Memo1->isHidden());
   for (QLineEdit* box :
-       {w.Form().Esampavg, w.Form().Epkpos, w.Form().Epkneg, w.Form().Ejitpp, w.Form().Ejitpp_pct, w.Form().Ejitpp_max, w.Form().Ejitrms,
-        w.Form().Ejitrms_pct, w.Form().Eprove_err, w.Form().Epqf, w.Form().Eint1, w.Form().Efreq1, w.Form().Eint2, w.Form().Efreq2}) {
+       {w.Form().Esampavg, w.Form().Epkpos, w.Form().Epkneg, w.Form().Ejitpp, w.Form().Ejitpp_pct,
+        w.Form().Ejitpp_max, w.Form().Ejitrms, w.Form().Ejitrms_pct, w.Form().Eprove_err,
+        w.Form().Epqf, w.Form().Eint1, w.Form().Efreq1, w.Form().Eint2, w.Form().Efreq2}) {
     QVERIFY2(!box->isEnabled(), qPrintable(box->objectName()));
     QVERIFY2(box->alignment() & Qt::AlignRight, qPrintable(box->objectName()));
   }

@@ -42,68 +42,132 @@ TEST(JitFormat, WritesBothFormsWithCrLfLines) {
   }
 }
 
-TEST(JitParse, BuildsTheListForThePass) {
+TEST(JitParse, ReadsTheTicks) {
+  using Ticks = std::vector<int64_t>;
   const struct {
     const char* name;
     std::string content;
     JitForm form;
-    std::string list;
+    Ticks ticks;
     std::optional<std::string> error;
   } cases[] = {
-      {"intervals", ";Sample,TDelta(x25ns)\r\n0,40000\r\n1,40004\r\n2,39996\r\n",
-       JitForm::kInterval, "40000,40004,39996", std::nullopt},
+      {"intervals",
+       ";Sample,TDelta(x25ns)\r\n0,40000\r\n1,40004\r\n2,39996\r\n",
+       JitForm::kInterval,
+       {40000, 40004, 39996},
+       std::nullopt},
       {"frequencies back to ticks",
        ";Sample,Frequency(Hz)\r\n0,1000\r\n1,999.900009999\r\n2,1000.100010001\r\n",
-       JitForm::kFrequency, "40000,40004,39996", std::nullopt},
-      {"LF lines", ";Sample,TDelta(x25ns)\n0,5\n1,6", JitForm::kInterval, "5,6", std::nullopt},
-      {"CR lines", ";Sample,TDelta(x25ns)\r0,5\r1,6\r", JitForm::kInterval, "5,6", std::nullopt},
-      {"CR lines, frequencies", ";Sample,Frequency(Hz)\r0,1000\r1,2000", JitForm::kFrequency,
-       "40000,20000", std::nullopt},
-      {"mixed line ends; CR CR LF is two", ";Sample,TDelta(x25ns)\n0,1\r\n1,2\r2,3\r\r\n3,4",
-       JitForm::kInterval, "1,2,3,,4", std::nullopt},
+       JitForm::kFrequency,
+       {40000, 40004, 39996},
+       std::nullopt},
+      {"LF lines", ";Sample,TDelta(x25ns)\n0,5\n1,6", JitForm::kInterval, {5, 6}, std::nullopt},
+      {"CR lines", ";Sample,TDelta(x25ns)\r0,5\r1,6\r", JitForm::kInterval, {5, 6}, std::nullopt},
+      {"CR lines, frequencies",
+       ";Sample,Frequency(Hz)\r0,1000\r1,2000",
+       JitForm::kFrequency,
+       {40000, 20000},
+       std::nullopt},
+      {"mixed line ends; CR CR LF is two, the empty line a value",
+       ";Sample,TDelta(x25ns)\n0,1\r\n1,2\r2,3\r\r\n3,4",
+       JitForm::kInterval,
+       {1, 2, 3},
+       "'' is not a valid integer value"},
       {"NUL inside a frequency is quoted",
        std::string(";Sample,Frequency(Hz)\r\n0,400\0"
                    "00\r\n",
                    33),
-       JitForm::kFrequency, "", "'400\\x0000' is not a valid floating point value"},
-      {"lines without comma", ";Sample,TDelta(x25ns)\r\n40000\r\n40004\r\n", JitForm::kInterval,
-       "40000,40004", std::nullopt},
-      {"text after the first comma kept whole", ";Sample,TDelta(x25ns)\r\n0,1,2\r\n",
-       JitForm::kInterval, "1,2", std::nullopt},
-      {"interval texts passed on unchecked", ";Sample,TDelta(x25ns)\r\n0,abc\r\n\r\n1,7\r\n",
-       JitForm::kInterval, "abc,,7", std::nullopt},
-      {"header only", ";Sample,TDelta(x25ns)\r\n", JitForm::kInterval, "", std::nullopt},
-      {"header without line end", ";Sample,Frequency(Hz)", JitForm::kFrequency, "", std::nullopt},
-      {"header with trailing space", ";Sample,TDelta(x25ns) \r\n0,1\r\n", JitForm::kUnknown, "",
+       JitForm::kFrequency,
+       {},
+       "'400\\x0000' is not a valid floating point value"},
+      {"lines without comma",
+       ";Sample,TDelta(x25ns)\r\n40000\r\n40004\r\n",
+       JitForm::kInterval,
+       {40000, 40004},
        std::nullopt},
-      {"header in other case", ";sample,tdelta(x25ns)\r\n0,1\r\n", JitForm::kUnknown, "",
+      {"each comma after the first starts a value",
+       ";Sample,TDelta(x25ns)\r\n0,1,2\r\n",
+       JitForm::kInterval,
+       {1, 2},
        std::nullopt},
-      {"empty file", "", JitForm::kUnknown, "", std::nullopt},
+      {"header only", ";Sample,TDelta(x25ns)\r\n", JitForm::kInterval, {}, std::nullopt},
+      {"header without line end", ";Sample,Frequency(Hz)", JitForm::kFrequency, {}, std::nullopt},
+      {"header with trailing space",
+       ";Sample,TDelta(x25ns) \r\n0,1\r\n",
+       JitForm::kUnknown,
+       {},
+       std::nullopt},
+      {"header in other case",
+       ";sample,tdelta(x25ns)\r\n0,1\r\n",
+       JitForm::kUnknown,
+       {},
+       std::nullopt},
+      {"empty file", "", JitForm::kUnknown, {}, std::nullopt},
       {"zero frequency keeps the values before it",
-       ";Sample,Frequency(Hz)\r\n0,1000\r\n1,0\r\n2,1000\r\n", JitForm::kFrequency, "40000",
+       ";Sample,Frequency(Hz)\r\n0,1000\r\n1,0\r\n2,1000\r\n",
+       JitForm::kFrequency,
+       {40000},
        "Floating point division by zero"},
-      {"frequency that is not a number", ";Sample,Frequency(Hz)\r\n0,2000\r\n1,1e3x\r\n",
-       JitForm::kFrequency, "20000", "'1e3x' is not a valid floating point value"},
-      {"negative frequency", ";Sample,Frequency(Hz)\r\n0,-1000\r\n", JitForm::kFrequency, "-40000",
+      {"frequency that is not a number",
+       ";Sample,Frequency(Hz)\r\n0,2000\r\n1,1e3x\r\n",
+       JitForm::kFrequency,
+       {20000},
+       "'1e3x' is not a valid floating point value"},
+      {"negative frequency",
+       ";Sample,Frequency(Hz)\r\n0,-1000\r\n",
+       JitForm::kFrequency,
+       {-40000},
        std::nullopt},
-      {"ticks rounded to nearest", ";Sample,Frequency(Hz)\r\n0,30000000\r\n1,8000000\r\n",
-       JitForm::kFrequency, "1,5", std::nullopt},
+      {"ticks rounded to nearest",
+       ";Sample,Frequency(Hz)\r\n0,30000000\r\n1,8000000\r\n",
+       JitForm::kFrequency,
+       {1, 5},
+       std::nullopt},
   };
   for (const auto& c : cases) {
     const JitList got = ParseJit(c.content);
     EXPECT_EQ(got.form, c.form) << c.name;
-    EXPECT_EQ(got.list, c.list) << c.name;
+    EXPECT_EQ(got.ticks, c.ticks) << c.name;
     EXPECT_EQ(got.error, c.error) << c.name;
   }
+}
+
+TEST(JitParse, ThePassTakesSigned32BitValuesAndPassesOverAnEmptyLastOne) {
+  const struct {
+    const char* name;
+    std::string values;  // the lines after an interval header
+    size_t ticks, pass_count;
+    std::optional<std::string> pass_error;
+  } cases[] = {
+      {"every value", "0,5\r\n1,-2147483648\r\n2,2147483647\r\n", 3, 3, std::nullopt},
+      {"stopped by a text that is no integer", "0,7\r\n1,abc\r\n2,7\r\n", 1, 1,
+       "'abc' is not a valid integer value"},
+      {"an empty last value", "0,5\r\n1,6,\r\n", 2, 2, std::nullopt},
+      {"a blank line at the end", "0,5\r\n\r\n", 1, 1, std::nullopt},
+      {"a file's only value empty is no value", "0,\r\n", 0, 0, std::nullopt},
+      {"beyond 32 bits, quoted as written", "0,5\r\n1,+2147483648\r\n2,x\r\n", 2, 1,
+       "'+2147483648' is not a valid integer value"},
+  };
+  for (const auto& c : cases) {
+    const JitList got = ParseJit(std::string(kIntervalHeader) + "\r\n" + c.values);
+    EXPECT_EQ(got.ticks.size(), c.ticks) << c.name;
+    EXPECT_EQ(got.pass_count, c.pass_count) << c.name;
+    EXPECT_EQ(got.pass_error, c.pass_error) << c.name;
+  }
+  // A frequency whose period is beyond 32 bits of ticks is read; the pass stops at it.
+  const JitList slow = ParseJit(";Sample,Frequency(Hz)\r\n0,1000\r\n1,0.001\r\n2,1000\r\n");
+  EXPECT_EQ(slow.ticks, (std::vector<int64_t>{40000, 40000000000, 40000}));
+  EXPECT_EQ(slow.PassValues(), std::vector<int32_t>{40000});
+  EXPECT_EQ(slow.pass_error, "'40000000000' is not a valid integer value");
 }
 
 TEST(JitRoundTrip, SaveThenLoadGivesTheTicksBack) {
   const std::vector<double> ticks = {40000, 40004, 39996, 40000, 12345, 2147483647};
   std::vector<double> frequencies;
   for (double t : ticks) frequencies.push_back(1 / (t * 2.5e-8));
-  EXPECT_EQ(ParseJit(FormatJit(ticks, true)).list, "40000,40004,39996,40000,12345,2147483647");
-  EXPECT_EQ(ParseJit(FormatJit(frequencies, false)).list,
-            "40000,40004,39996,40000,12345,2147483647");
+  const std::vector<int32_t> expected = {40000, 40004, 39996, 40000, 12345, 2147483647};
+  EXPECT_EQ(ParseJit(FormatJit(ticks, true)).PassValues(), expected);
+  EXPECT_EQ(ParseJit(FormatJit(frequencies, false)).PassValues(), expected);
 }
 
 TEST(TextFile, ReadsAndWritesBytesUnchanged) {

@@ -42,7 +42,7 @@ TEST_F(WindowSettingsTest, AMissingFileGivesEveryDefault) {
   EXPECT_EQ(s.scale_bits.Value(), 100);
   EXPECT_EQ(s.scale_percent.Value(), 10);
   EXPECT_EQ(s.units, ScaleUnits::kBits);
-  EXPECT_EQ(s.stream, StreamTransport::kNone);
+  EXPECT_EQ(s.stream, acquisition::StreamTransport::kNone);
   EXPECT_EQ(s.filter_length.Value(), 0);
   EXPECT_FALSE(s.dual_shown);
   EXPECT_FALSE(s.histogram);
@@ -57,9 +57,12 @@ TEST_F(WindowSettingsTest, EachKeysRule) {
     const char* what;
   };
   const std::vector<Case> cases = {
-      {"STREAM=udp\r\n", [](auto& s) { return s.stream == StreamTransport::kUdp; }, "udp"},
-      {"stream=Tcp\r\n", [](auto& s) { return s.stream == StreamTransport::kTcp; }, "Tcp"},
-      {"STREAM=serial\r\n", [](auto& s) { return s.stream == StreamTransport::kNone; }, "other"},
+      {"STREAM=udp\r\n", [](auto& s) { return s.stream == acquisition::StreamTransport::kUdp; },
+       "udp"},
+      {"stream=Tcp\r\n", [](auto& s) { return s.stream == acquisition::StreamTransport::kTcp; },
+       "Tcp"},
+      {"STREAM=serial\r\n", [](auto& s) { return s.stream == acquisition::StreamTransport::kNone; },
+       "other"},
       {"VSCALEUNITS=bits\r\n", [](auto& s) { return s.units == ScaleUnits::kPercent; }, "bits"},
       {"VSCALEUNITS=\r\n", [](auto& s) { return s.units == ScaleUnits::kPercent; }, "no units"},
       {"DUALCHANNEL=true\r\n", [](auto& s) { return s.dual_shown && !s.dual_checked; }, "true"},

@@ -169,25 +169,14 @@ k390sim::ServerOptions ReadOptions(const QCommandLineParser& parser) {
   return options;
 }
 
-}  // namespace
-
-int main(int argc, char* argv[]) {
-  QCoreApplication app(argc, argv);
-  QCoreApplication::setApplicationName("k390sim");
-
-  QCommandLineParser parser;
-  parser.setApplicationDescription(
-      "Simulates a K390 pulse-timing instrument (40 MHz counter, 25 ns ticks).\n"
-      "Answers sample requests over TCP with time stamps from a seeded pulse model, and\n"
-      "streams 32-bit stamp words over UDP (mode 1) or on the TCP link (mode 2); a stream\n"
-      "command is acknowledged with the digit 1 while a stream runs and 0 once stopped.\n"
-      "The simulated counter advances only with the pulses it reports, so a run with the\n"
-      "same options and requests gives the same stamps. Prints \"listening on ADDR:PORT\"\n"
-      "as its first line and logs one line per request to standard error.");
-  parser.addHelpOption();
-  parser.addOptions({
+// Where the instrument listens, and its pulse model: rates, phase, jitter, patterns, wander.
+QList<QCommandLineOption> ModelOptions() {
+  const QString tcp_port = QString::number(acquisition::kInstrumentTcpPort);
+  return {
       {"bind", "Address to listen on (default 127.0.0.1).", "ADDR", "127.0.0.1"},
-      {"port", "TCP port to listen on; 0 picks a free port (default 38253).", "N", "38253"},
+      {"port",
+       QStringLiteral("TCP port to listen on; 0 picks a free port (default %1).").arg(tcp_port),
+       "N", tcp_port},
       {"freq",
        "Channel 1 pulses per second, 0.01 to 20000000; also the stream's word rate (default "
        "1000).",
@@ -231,6 +220,12 @@ int main(int argc, char* argv[]) {
        "mean holds over each wander period.",
        "PCT", "0"},
       {"wander-period-s", "Period of the rate wander in seconds, up to 1000000.", "S", "0"},
+  };
+}
+
+// Pulses lost, gained or swapped, and the counter's width in replies.
+QList<QCommandLineOption> PulseFaultOptions() {
+  return {
       {"ch1-drop-every",
        "Channel 1 loses each pulse numbered a multiple of N (from 1 since the counter start), "
        "in sample replies and the stream alike (default 0: never).",
@@ -258,10 +253,18 @@ int main(int argc, char* argv[]) {
        "Width of the counter in sample replies: 64, or 32 to send stamps modulo 2^32 "
        "(default 64). Stream words always carry the low 32 bits.",
        "N", "64"},
+  };
+}
+
+// The stream, and the link's faults.
+QList<QCommandLineOption> LinkOptions() {
+  const QString udp_port = QString::number(acquisition::kStreamUdpPort);
+  return {
       {"udp-port",
-       "Port that UDP stream datagrams are sent to, at the requester's address "
-       "(default 38257).",
-       "N", "38257"},
+       QStringLiteral("Port that UDP stream datagrams are sent to, at the requester's address "
+                      "(default %1).")
+           .arg(udp_port),
+       "N", udp_port},
       {"words-per-datagram", "Stream words per UDP datagram (default 250).", "N", "250"},
       {"foreign-every",
        "Before every Nth UDP stream datagram, send a 16-byte datagram to the same port from "
@@ -295,7 +298,28 @@ int main(int argc, char* argv[]) {
        "End each sample reply after N records while its header still announces the count "
        "asked for.",
        "N"},
-  });
+  };
+}
+
+}  // namespace
+
+int main(int argc, char* argv[]) {
+  QCoreApplication app(argc, argv);
+  QCoreApplication::setApplicationName("k390sim");
+
+  QCommandLineParser parser;
+  parser.setApplicationDescription(
+      "Simulates a K390 pulse-timing instrument (40 MHz counter, 25 ns ticks).\n"
+      "Answers sample requests over TCP with time stamps from a seeded pulse model, and\n"
+      "streams 32-bit stamp words over UDP (mode 1) or on the TCP link (mode 2); a stream\n"
+      "command is acknowledged with the digit 1 while a stream runs and 0 once stopped.\n"
+      "The simulated counter advances only with the pulses it reports, so a run with the\n"
+      "same options and requests gives the same stamps. Prints \"listening on ADDR:PORT\"\n"
+      "as its first line and logs one line per request to standard error.");
+  parser.addHelpOption();
+  parser.addOptions(ModelOptions());
+  parser.addOptions(PulseFaultOptions());
+  parser.addOptions(LinkOptions());
   // parse() rather than process(): process() ends the program with status 1 on a bad option,
   // where every bad option is to exit 2.
   if (!parser.parse(QCoreApplication::arguments())) {

@@ -17,6 +17,7 @@
 #include <unordered_map>
 #include <vector>
 
+#include "acquisition/protocol.h"
 #include "pulse_model.h"
 #include "sim_protocol.h"
 
@@ -26,10 +27,10 @@ namespace k390sim {
 
 struct ServerOptions {
   QHostAddress bind_address{QHostAddress::LocalHost};
-  quint16 port = 38253;
+  quint16 port = acquisition::kInstrumentTcpPort;
   ModelConfig model;
   int stamp_bits = 64;  // 32: sample replies carry the counter modulo 2^32
-  quint16 udp_port = 38257;
+  quint16 udp_port = acquisition::kStreamUdpPort;
   int words_per_datagram = 250;
   int foreign_every = 0;  // N >= 2: a datagram from another socket before every Nth datagram
   StreamShape shape;

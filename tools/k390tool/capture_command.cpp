@@ -24,7 +24,7 @@ namespace k390tool {
 namespace {
 
 namespace fs = std::filesystem;
-namespace step = acquisition::step;
+namespace event = acquisition::event;
 
 constexpr std::string_view kUsage =
     R"help(  k390tool capture --host H [--port P] [--samples N] [--dual] [--count K | --seconds S]
@@ -32,7 +32,7 @@ constexpr std::string_view kUsage =
 )help";
 
 constexpr std::string_view kHelp = R"help(capture
-  AutoSample without the window: asks the instrument at H:P (default port 38253) for blocks
+  AutoSample without the window: asks the instrument at H:P (default port {tcp}) for blocks
   of N stamps (10 to 3000, default 50; --dual for both channels) as the window's AutoSample
   does, one request after each reply, each reply within 4 s. Stops after K blocks (default
   1) or, with --seconds, when S seconds have passed (a reply still on its way is dropped).
@@ -93,33 +93,82 @@ std::chrono::steady_clock::time_point Deadline(std::optional<double> seconds) {
 
 // One reply's pass: the block saved whole, then printed as `k390tool figures` prints that file.
 void SaveBlock(analysis::ProcessingPass& pass, const std::string& reply, const std::string& path) {
-  analysis::PassOptions options;
-  options.held = pass.Held();
-  const bool decoded = pass.Decode(reply, false);
-  const analysis::PassResult result =
-      decoded ? analysis::Compute(pass.Data(), options) : analysis::PassResult{};
+  const bool decoded = pass.Decode(reply);
+  const analysis::PassResult result = decoded ? pass.Compute({}) : analysis::PassResult{};
   const std::vector<double> saved = decoded ? DrawnIntervals(pass.Data()) : std::vector<double>{};
   persistence::ReplaceTextFile(path, persistence::FormatJit(saved, true));
   std::cout << "File=" << path << '\n';
   PrintReplyWarning(std::cout, pass.Data());
   if (result.outcome == analysis::PassOutcome::kFigures) {
-    PrintFigures(std::cout, result, false);
-    pass.Hold(result.held);
+    PrintFigures(std::cout, result);
   } else {
     std::cout << "NoFigures=" << NoFiguresReason(pass.Data(), decoded, false) << '\n';
   }
   std::cout.flush();
 }
 
+// The run as the cycle's face: each reply's pass saves and prints a block; the first failure
+// that comes before the last block, or a reply timeout, ends it.
+class CaptureRun final : public ToolFace {
+ public:
+  CaptureRun(std::string out, int64_t wanted) : out_(std::move(out)), wanted_(wanted) {}
+  void Attach(CycleRunner& runner) { runner_ = &runner; }
+
+  void RunPass() override {
+    acquisition::CycleDriver& driver = runner_->Driver();
+    driver.RunPass(
+        [&] { SaveBlock(*pass_, driver.Cycle().RxBuffer(), BlockPath(out_, ++blocks_)); });
+  }
+  void Hear(const acquisition::CycleEvent& e) override {
+    if (std::holds_alternative<event::ReplyTimedOut>(e)) timed_out_ = true;
+    if (std::holds_alternative<event::AutoSampleStarted>(e)) pass_->ResetQualityPeak();
+    // What the link meets once every block asked for is in (the instrument closing after the
+    // last reply) is no failure of the run.
+    const std::optional<std::string> message = acquisition::EventError(e);
+    if (message && !failure_ && blocks_ < wanted_) failure_ = *message;
+  }
+
+  // Polls until the blocks are in, the time is up or the run cannot go on.
+  void Capture(std::chrono::steady_clock::time_point deadline) {
+    try {
+      runner_->Driver().AutoSampleToggled();
+      while (!failure_ && !timed_out_ && !runner_->Interrupted() && blocks_ < wanted_ &&
+             std::chrono::steady_clock::now() < deadline) {
+        runner_->PollOnce(acquisition::kTickIntervalMs);
+      }
+    } catch (const common::Error& error) {
+      if (!failure_) failure_ = error.Message();
+    }
+  }
+  std::optional<std::string> Failure() const {
+    if (timed_out_ && !failure_) return std::string(kTimeoutMessage);
+    return failure_;
+  }
+
+ private:
+  std::string out_;
+  int64_t wanted_;
+  CycleRunner* runner_ = nullptr;
+  // One pass object for the whole run, as the window has one for its whole life.
+  std::unique_ptr<analysis::ProcessingPass> pass_ = std::make_unique<analysis::ProcessingPass>();
+  int64_t blocks_ = 0;
+  bool timed_out_ = false;
+  std::optional<std::string> failure_;
+};
+
 }  // namespace
 
 std::string_view CaptureUsage() { return kUsage; }
-std::string_view CaptureHelp() { return kHelp; }
+std::string_view CaptureHelp() {
+  static const std::string help = WithDefaultPorts(kHelp);
+  return help;
+}
 
 CaptureCommand::CaptureCommand(CLI::App& app) {
   command_ = app.add_subcommand("capture", "AutoSample blocks saved as .JIT, with their figures");
   command_->add_option("--host", host_, "instrument address or name")->required();
-  command_->add_option("--port", port_, "instrument TCP port (38253)")->check(CLI::Range(1, 65535));
+  command_->add_option("--port", port_, WithDefaultPorts("instrument TCP port ({tcp})"))
+      ->check(CLI::Range(1, 65535));
   command_->add_option("--samples", samples_, "stamps per block, 10 to 3000 (50)")
       ->check(CLI::Range(acquisition::kMinSamples, 3000));
   command_->add_flag("--dual", dual_, "both channels");
@@ -129,7 +178,7 @@ CaptureCommand::CaptureCommand(CLI::App& app) {
                              ->check(CLI::PositiveNumber);
   count->excludes(seconds);
   command_->add_option("--out", out_, "folder of the .JIT files (.)");
-  command_->footer("\n" + std::string(kHelp));
+  command_->footer("\n" + std::string(CaptureHelp()));
 }
 
 int CaptureCommand::Run() const {
@@ -138,54 +187,25 @@ int CaptureCommand::Run() const {
     return kExitBadStart;
   }
   acquisition::CaptureCycle cycle(out_ + "/");
-  // One pass object for the whole run, as the window has one for its whole life.
-  auto pass = std::make_unique<analysis::ProcessingPass>();
-  const int64_t wanted = count_.value_or(seconds_ ? INT64_MAX : 1);
-  int64_t blocks = 0;
-  bool timed_out = false;
-  std::optional<std::string> failure;
-
-  RunnerHooks hooks;
-  hooks.run_pass = [&] { SaveBlock(*pass, cycle.RxBuffer(), BlockPath(out_, ++blocks)); };
-  // What the link meets once every block asked for is in (the instrument closing after the
-  // last reply) is no failure of the run.
-  hooks.show_error = [&](const std::string& message) {
-    if (!failure && blocks < wanted) failure = message;
-  };
-  hooks.other = [&](const acquisition::CycleStep& s) {
-    if (std::holds_alternative<step::UncheckAutoSample>(s)) timed_out = true;
-    if (std::holds_alternative<step::ResetPeaks>(s)) pass->ResetPeaks();
-    if (std::holds_alternative<step::ResetQualityPeak>(s)) pass->ResetQualityPeak();
-  };
-
-  CycleRunner runner(cycle, hooks);
-  acquisition::CycleInputs& controls = runner.Controls();
-  controls.host = host_;
-  controls.port = std::to_string(port_);
-  controls.samples_text = std::to_string(samples_);
-  controls.samples_value = samples_;
-  controls.dual = dual_;
-  controls.auto_sample = true;
-
-  const auto deadline = Deadline(seconds_);
+  CaptureRun run(out_, count_.value_or(seconds_ ? INT64_MAX : 1));
+  CycleRunner runner(cycle, run);
+  run.Attach(runner);
+  acquisition::CycleInputs& settings = run.Settings();
+  settings.host = host_;
+  settings.port = std::to_string(port_);
+  settings.samples_text = std::to_string(samples_);
+  settings.samples_value = samples_;
+  settings.dual = dual_;
+  settings.auto_sample = true;
+  run.Capture(Deadline(seconds_));
+  // Switching AutoSample off ends the cycle as the operator would; the link goes with the run.
+  settings.auto_sample = false;
   try {
-    runner.Carry(cycle.AutoSampleToggled(runner.Inputs()));
-    while (!failure && !timed_out && !runner.Interrupted() && blocks < wanted &&
-           std::chrono::steady_clock::now() < deadline) {
-      runner.PollOnce(acquisition::kTickIntervalMs);
-    }
-  } catch (const common::Error& error) {
-    if (!failure) failure = error.Message();
-  }
-  // Unchecking AutoSample ends the cycle as the operator would; the link goes with the run.
-  controls.auto_sample = false;
-  try {
-    runner.Carry(cycle.AutoSampleToggled(runner.Inputs()));
+    runner.Driver().AutoSampleToggled();
   } catch (const common::Error&) {
   }
   runner.Link().Close();
-  if (timed_out && !failure) failure = std::string(kTimeoutMessage);
-  if (failure) {
+  if (const std::optional<std::string> failure = run.Failure()) {
     std::cout.flush();
     std::cerr << Displayed(*failure) << '\n';
     return kExitRunFailed;

@@ -6,6 +6,8 @@
 #include <string>
 #include <string_view>
 
+#include "acquisition/protocol.h"
+
 // k390tool capture: AutoSample without the window. Each block the instrument sends is saved as
 // a .JIT file and its figures are printed as `k390tool figures` prints them.
 namespace k390tool {
@@ -22,7 +24,7 @@ class CaptureCommand {
  private:
   CLI::App* command_ = nullptr;
   std::string host_;
-  int port_ = 38253;
+  int port_ = acquisition::kInstrumentTcpPort;
   int samples_ = 50;
   bool dual_ = false;
   std::optional<int64_t> count_;

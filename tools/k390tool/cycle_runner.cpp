@@ -7,17 +7,11 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <utility>
-#include <variant>
 
-#include "acquisition/tick_timer.h"
-#include "common/convert.h"
 #include "common/error.h"
 
 namespace k390tool {
 namespace {
-
-namespace step = acquisition::step;
 
 // Large reads keep a TCP stream of millions of words a second to a few reads per tick.
 constexpr size_t kReadBytes = 1 << 20;
@@ -43,8 +37,9 @@ void CatchStopSignals(bool on) {
 
 }  // namespace
 
-CycleRunner::CycleRunner(acquisition::CaptureCycle& cycle, RunnerHooks hooks)
-    : cycle_(cycle), hooks_(std::move(hooks)) {
+CycleRunner::CycleRunner(acquisition::CaptureCycle& cycle, acquisition::CycleFace& face,
+                         acquisition::ReceiverPort* receiver)
+    : driver_(cycle, acquisition::CyclePorts{link_, *this, receiver, clock_, {}}, face) {
   if (::pipe2(g_signal_pipe, O_NONBLOCK | O_CLOEXEC) != 0) {
     throw common::Error("Cannot create the signal pipe");
   }
@@ -58,61 +53,7 @@ CycleRunner::~CycleRunner() {
   g_signal_pipe[0] = g_signal_pipe[1] = -1;
 }
 
-acquisition::CycleInputs CycleRunner::Inputs() const {
-  acquisition::CycleInputs in = controls_;
-  in.link_active = link_.Active();
-  in.now = acquisition::TickNow();
-  return in;
-}
-
-void CycleRunner::Carry(acquisition::CycleSteps steps) {
-  for (;;) {
-    Apply(steps);
-    if (!cycle_.HasRest()) break;
-    steps = cycle_.Continue(Inputs());
-  }
-}
-
-void CycleRunner::Apply(const acquisition::CycleSteps& steps) {
-  for (const acquisition::CycleStep& s : steps) Execute(s);
-}
-
-void CycleRunner::Execute(const acquisition::CycleStep& s) {
-  if (auto* x = std::get_if<step::TimerEnabled>(&s)) {
-    SetTimer(x->on);
-  } else if (auto* x = std::get_if<step::TimerInterval>(&s)) {
-    SetInterval(x->ms);
-  } else if (auto* x = std::get_if<step::OpenLink>(&s)) {
-    link_.Open(x->host, common::StrToInt(x->port));
-  } else if (std::holds_alternative<step::CloseLink>(s)) {
-    link_.Close();
-  } else if (auto* x = std::get_if<step::Send>(&s)) {
-    link_.Send(x->bytes);
-  } else if (auto* x = std::get_if<step::UdpActive>(&s)) {
-    if (hooks_.udp_active) hooks_.udp_active(*x);
-  } else if (std::holds_alternative<step::UncheckStream>(s)) {
-    controls_.stream = false;
-  } else if (std::holds_alternative<step::RunPass>(s)) {
-    Apply(cycle_.PassStarting());
-    try {
-      if (hooks_.run_pass) hooks_.run_pass();
-    } catch (...) {
-      Apply(cycle_.PassEnding(Inputs()));
-      throw;
-    }
-    Apply(cycle_.PassEnding(Inputs()));
-  } else if (auto* x = std::get_if<step::Raise>(&s)) {
-    throw common::Error(x->message);
-  } else if (auto* x = std::get_if<step::ShowError>(&s)) {
-    if (hooks_.show_error) hooks_.show_error(x->message);
-  } else if (std::holds_alternative<step::ResampleStreamLog>(s)) {
-    // The tool leaves the resample to `k390tool resample`.
-  } else if (hooks_.other) {
-    hooks_.other(s);
-  }
-}
-
-void CycleRunner::SetTimer(bool on) {
+void CycleRunner::SetEnabled(bool on) {
   if (on == timer_on_) return;  // an enabled timer keeps its running countdown
   timer_on_ = on;
   if (on) next_tick_ = std::chrono::steady_clock::now() + std::chrono::milliseconds(interval_ms_);
@@ -148,20 +89,21 @@ void CycleRunner::PollOnce(int max_ms) {
     }
     interrupted_ = true;
   }
-  if (link_.Fd() >= 0 || link_.HasFailure()) {
-    const short revents = count == 2 ? fds[1].revents : 0;
-    TcpLink::Outcome outcome = link_.Handle(revents, kReadBytes);
-    if (!outcome.bytes.empty()) Carry(cycle_.BytesArrived(Inputs(), outcome.bytes));
-    if (outcome.failure) Apply(cycle_.LinkError(*outcome.failure));
-    if (outcome.peer_closed) Carry(cycle_.LinkClosed(Inputs()));
-  }
+  if (link_.Fd() >= 0 || link_.HasFailure()) HandleLink(count == 2 ? fds[1].revents : 0);
   if (timer_on_ && MsToTick() == 0) {
     next_tick_ += std::chrono::milliseconds(interval_ms_);
     // A late loop (a long pass) takes one tick, not a burst of them.
     const auto now = std::chrono::steady_clock::now();
     if (next_tick_ < now) next_tick_ = now + std::chrono::milliseconds(interval_ms_);
-    Carry(cycle_.Tick(Inputs()));
+    driver_.Tick();
   }
+}
+
+void CycleRunner::HandleLink(short revents) {
+  const TcpLink::Outcome outcome = link_.Handle(revents, kReadBytes);
+  if (!outcome.bytes.empty()) driver_.BytesArrived(outcome.bytes);
+  if (outcome.failure) driver_.LinkFailed(*outcome.failure);
+  if (outcome.peer_closed) driver_.LinkClosed();
 }
 
 }  // namespace k390tool

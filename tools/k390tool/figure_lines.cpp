@@ -1,15 +1,9 @@
 #include "figure_lines.h"
 
 #include "acquisition/protocol.h"
+#include "analysis/figure_text.h"
 
 namespace k390tool {
-namespace {
-
-using analysis::Figure;
-
-constexpr Figure kFlightOrder[] = {Figure::kLpcycles, Figure::kEprove_err, Figure::kEpqf};
-
-}  // namespace
 
 std::string NoFiguresReason(const acquisition::PulseData& data, bool decoded, bool from_file) {
   if (!decoded) return "reply ended early";
@@ -23,16 +17,14 @@ void PrintReplyWarning(std::ostream& out, const acquisition::PulseData& data) {
   if (data.reply.Short()) out << "Warning=" << acquisition::ShortReplyText(data.reply) << '\n';
 }
 
-void PrintFigures(std::ostream& out, const analysis::PassResult& result, bool with_flight) {
-  for (size_t f = 0; f < analysis::FigureIndex(Figure::kLpcycles); ++f)
-    out << analysis::FigureName(Figure(f)) << '=' << result.texts[f] << '\n';
-  if (!with_flight) return;
-  const analysis::FlightFigures& flight = result.flight;
-  for (Figure figure : kFlightOrder) {
-    const std::string& text = figure == Figure::kLpcycles     ? flight.pulses
-                              : figure == Figure::kEprove_err ? flight.quality
-                                                              : flight.quality_peak.value_or("");
-    if (!text.empty()) out << analysis::FigureName(figure) << '=' << text << '\n';
+void PrintFigures(std::ostream& out, const analysis::PassResult& result,
+                  const analysis::FlightFigures* flight) {
+  analysis::FigureSheet sheet;
+  sheet.Put(result.figures);
+  if (flight) sheet.Put(*flight);
+  for (size_t f = 0; f < analysis::kFigureCount; ++f) {
+    const auto figure = static_cast<analysis::Figure>(f);
+    if (sheet.Has(figure)) out << analysis::FigureName(figure) << '=' << sheet.Text(figure) << '\n';
   }
 }
 

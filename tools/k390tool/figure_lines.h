@@ -18,8 +18,9 @@ std::string NoFiguresReason(const acquisition::PulseData& data, bool decoded, bo
 // records than its header announced; nothing otherwise.
 void PrintReplyWarning(std::ostream& out, const acquisition::PulseData& data);
 
-// The figure lines of one pass, in the order of the window's boxes: the flight-time figures
-// only when a flight time was given and they have a text.
-void PrintFigures(std::ostream& out, const analysis::PassResult& result, bool with_flight);
+// The figure lines of one pass that reached its figures, in the order of the window's boxes;
+// with `flight`, the flight-time figures that it holds.
+void PrintFigures(std::ostream& out, const analysis::PassResult& result,
+                  const analysis::FlightFigures* flight = nullptr);
 
 }  // namespace k390tool

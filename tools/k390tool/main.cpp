@@ -129,27 +129,31 @@ int Figures(const FiguresArgs& args) {
       const std::string content = persistence::ReadTextFile(path);
       const persistence::JitList loaded = persistence::ParseJit(content);
       const bool from_file = loaded.form != persistence::JitForm::kUnknown;
-      if (loaded.error) return Fail(*loaded.error);
-      const std::string_view input = from_file ? std::string_view(loaded.list) : content;
+      if (loaded.Refused()) return Fail(*loaded.error);
 
       analysis::PassOptions options;
       options.view = loaded.form == persistence::JitForm::kFrequency
                          ? analysis::GraphView::kFrequency
                          : analysis::GraphView::kInterval;
-      options.flight_ms = flight_ms.value_or("");
-      options.held = pass->Held();
-      const bool decoded = pass->Decode(input, from_file);
+      bool decoded = true;
+      if (from_file) {
+        pass->Load({loaded.PassValues(), loaded.pass_error});
+        pass->DecodeLoaded();
+      } else {
+        decoded = pass->Decode(content);
+      }
       k390tool::PrintReplyWarning(std::cout, pass->Data());
-      const analysis::PassResult result =
-          decoded ? analysis::Compute(pass->Data(), options) : analysis::PassResult{};
+      const analysis::PassResult result = decoded ? pass->Compute(options) : analysis::PassResult{};
       if (result.outcome != analysis::PassOutcome::kFigures) {
         std::cout << "NoFigures=" << k390tool::NoFiguresReason(pass->Data(), decoded, from_file)
                   << '\n';
         continue;
       }
-      if (result.flight.error) return Fail(*result.flight.error);
-      k390tool::PrintFigures(std::cout, result, flight_ms.has_value());
-      pass->Hold(result.held);
+      const analysis::FlightFigures flight =
+          pass->Flight({result.figures.ch1_seconds, flight_ms.value_or(""),
+                        result.figures.peak_to_peak_percent});
+      if (flight.error) return Fail(*flight.error);
+      k390tool::PrintFigures(std::cout, result, flight_ms ? &flight : nullptr);
     } catch (const common::Error& e) {
       std::cout.flush();
       return Fail(e.what());

@@ -22,7 +22,7 @@
 namespace k390tool {
 namespace {
 
-namespace step = acquisition::step;
+namespace event = acquisition::event;
 using Clock = std::chrono::steady_clock;
 
 constexpr std::string_view kUsage =
@@ -32,7 +32,7 @@ constexpr std::string_view kUsage =
 
 constexpr std::string_view kHelp = R"help(stream
   The window's stream session without the window: sends the stream command to the instrument
-  at H:P (default port 38253) for UDP datagrams to port U of this machine (default 38257; the
+  at H:P (default port {tcp}) for UDP datagrams to port U of this machine (default {udp}; the
   first datagram of a start that holds a byte is dropped, as the window drops it, and only
   datagrams from the instrument's address and the source port of its first datagram are
   taken) or for words on the TCP link, logs every word as the window logs it (one delta in
@@ -77,16 +77,18 @@ struct StreamOptions {
   std::string out;
 };
 
-// One run of the command: the cycle and its POSIX ports, the run's figures, and what the run
-// came to.
-class StreamSession {
+// One run of the command as the cycle's face: the cycle and its POSIX ports, the run's figures,
+// and what the run came to.
+class StreamSession final : public ToolFace {
  public:
   explicit StreamSession(StreamOptions options);
   int Run();
 
+  // The pass of a stream takes the window of the newest words, with the log step behind it.
+  void RunPass() override;
+  void Hear(const acquisition::CycleEvent& e) override;
+
  private:
-  RunnerHooks Hooks();
-  void OtherStep(const acquisition::CycleStep& s);
   // False when the log cannot be created: nothing was started.
   bool Start();
   void Stream();
@@ -103,10 +105,11 @@ class StreamSession {
   analysis::RunTracker tracker_;
   // The receiver's thread feeds the cycle's path, so it goes before the cycle does.
   acquisition::UdpReceiver udp_{cycle_.Path()};
+  acquisition::UdpReceiverPort udp_port_{udp_};
   std::unique_ptr<acquisition::PulseData> window_ = std::make_unique<acquisition::PulseData>();
   std::unique_ptr<CycleRunner> runner_;
   bool started_ = false;
-  std::optional<step::RunStopped> stopped_;
+  std::optional<event::RunStopped> stopped_;
   persistence::RunSummaryRecord record_;
   std::optional<std::string> summary_path_;
   std::optional<std::string> failure_;  // why the run ends early
@@ -120,47 +123,42 @@ StreamSession::StreamSession(StreamOptions options) : options_(std::move(options
   cycle_.ResetRing();
   cycle_.Path().SetLogSink([this](std::span<const int64_t> deltas) { tracker_.Add(deltas); });
   udp_.SetPort(static_cast<uint16_t>(options_.udp_port));
-  runner_ = std::make_unique<CycleRunner>(cycle_, Hooks());
-  acquisition::CycleInputs& controls = runner_->Controls();
-  controls.host = options_.host;
-  controls.port = std::to_string(options_.port);
-  controls.samples_value = kWindowWords;
-  controls.samples_text = std::to_string(kWindowWords);
+  runner_ = std::make_unique<CycleRunner>(cycle_, *this, &udp_port_);
+  acquisition::CycleInputs& settings = Settings();
+  settings.host = options_.host;
+  settings.port = std::to_string(options_.port);
+  settings.samples_value = kWindowWords;
+  settings.samples_text = std::to_string(kWindowWords);
 }
 
-RunnerHooks StreamSession::Hooks() {
-  RunnerHooks hooks;
-  hooks.udp_active = [this](const step::UdpActive& x) {
-    if (x.on) udp_.SetInstrument(x.host);
-    udp_.SetActive(x.on);
-  };
-  hooks.run_pass = [this] { runner_->Apply(cycle_.TakeStreamWindow(kWindowWords, *window_)); };
-  hooks.show_error = [this](const std::string& message) { Fail(message); };
-  hooks.other = [this](const acquisition::CycleStep& s) { OtherStep(s); };
-  return hooks;
+void StreamSession::RunPass() {
+  acquisition::CycleDriver& driver = runner_->Driver();
+  driver.RunPass([&] { driver.TakeStreamWindow(kWindowWords, *window_); });
 }
 
-void StreamSession::OtherStep(const acquisition::CycleStep& s) {
-  if (std::holds_alternative<step::RunStarted>(s)) {
+void StreamSession::Hear(const acquisition::CycleEvent& e) {
+  if (const std::optional<std::string> message = acquisition::EventError(e)) {
+    Fail(*message);
+  } else if (std::holds_alternative<event::RunStarted>(e)) {
     started_ = true;
     tracker_.Begin(std::chrono::system_clock::now());
-  } else if (auto* x = std::get_if<step::RunLive>(&s)) {
+  } else if (auto* x = std::get_if<event::RunLive>(&e)) {
     // The summary beside the log described the log just replaced.
     try {
       persistence::RemoveRunSummary(x->log_path);
     } catch (const common::Error& error) {
       Fail(error.Message());
     }
-  } else if (auto* x = std::get_if<step::RunStopped>(&s)) {
+  } else if (auto* x = std::get_if<event::RunStopped>(&e)) {
     // Summed up once the stop command is out: the figures may still be catching up.
     stopped_ = *x;
   }
 }
 
 bool StreamSession::Start() {
-  runner_->Controls().stream = true;
+  Settings().stream = true;
   try {
-    runner_->Carry(cycle_.StreamToggled(runner_->Inputs()));
+    runner_->Driver().StreamToggled();
   } catch (const common::Error& error) {
     if (!started_) {
       std::cerr << Displayed(error.Message()) << '\n';
@@ -215,11 +213,9 @@ void StreamSession::ShowProgress(uint64_t& words_before) {
 // for.
 void StreamSession::Stop() {
   if (::isatty(STDERR_FILENO) != 0) std::fputs("\n", stderr);
-  runner_->Controls().stream = false;
+  Settings().stream = false;
   try {
-    if (cycle_.State() == acquisition::CycleState::kStreaming) {
-      runner_->Carry(cycle_.StreamToggled(runner_->Inputs()));
-    }
+    if (cycle_.State() == acquisition::CycleState::kStreaming) runner_->Driver().StreamToggled();
     const Clock::time_point stop_deadline = Clock::now() + kStopWait;
     while (cycle_.State() != acquisition::CycleState::kIdle && Clock::now() < stop_deadline) {
       runner_->PollOnce(acquisition::kTickIntervalMs);
@@ -250,7 +246,7 @@ void StreamSession::Summarize() {
 }
 
 int StreamSession::Report() const {
-  const step::RunStopped none;
+  const event::RunStopped none;
   const acquisition::StreamCounts& counts = stopped_ ? stopped_->counts : none.counts;
   std::printf("words=%" PRId64 "\nlost=%" PRIu64 "\nforeign_datagrams=%" PRIu64
               "\nstray_bytes=%" PRIu64 "\nmissing=%" PRId64 "\nextra=%" PRId64
@@ -277,16 +273,21 @@ int StreamSession::Run() {
 }  // namespace
 
 std::string_view StreamUsage() { return kUsage; }
-std::string_view StreamHelp() { return kHelp; }
+std::string_view StreamHelp() {
+  static const std::string help = WithDefaultPorts(kHelp);
+  return help;
+}
 
 StreamCommand::StreamCommand(CLI::App& app) {
   command_ = app.add_subcommand("stream", "Log the instrument's stream with its run summary");
   command_->add_option("--host", host_, "instrument address or name")->required();
-  command_->add_option("--port", port_, "instrument TCP port (38253)")->check(CLI::Range(1, 65535));
+  command_->add_option("--port", port_, WithDefaultPorts("instrument TCP port ({tcp})"))
+      ->check(CLI::Range(1, 65535));
   command_->add_option("--transport", transport_, "udp or tcp")
       ->required()
       ->check(CLI::IsMember({"udp", "tcp"}));
-  command_->add_option("--udp-port", udp_port_, "UDP port of the datagrams (38257)")
+  command_
+      ->add_option("--udp-port", udp_port_, WithDefaultPorts("UDP port of the datagrams ({udp})"))
       ->check(CLI::Range(1, 65535));
   CLI::Option* seconds = command_->add_option("--seconds", seconds_, "run time in seconds")
                              ->check(CLI::PositiveNumber);
@@ -294,7 +295,7 @@ StreamCommand::StreamCommand(CLI::App& app) {
       command_->add_option("--words", words_, "words to log")->check(CLI::PositiveNumber);
   seconds->excludes(words);
   command_->add_option("--out", out_, "stream log (stream.dat)");
-  command_->footer("\n" + std::string(kHelp));
+  command_->footer("\n" + std::string(StreamHelp()));
 }
 
 int StreamCommand::Run() const {

@@ -6,6 +6,8 @@
 #include <string>
 #include <string_view>
 
+#include "acquisition/protocol.h"
+
 // k390tool stream: the window's stream session without the window, logging every word to the
 // stream log and leaving the run's summary beside it.
 namespace k390tool {
@@ -22,9 +24,9 @@ class StreamCommand {
  private:
   CLI::App* command_ = nullptr;
   std::string host_;
-  int port_ = 38253;
+  int port_ = acquisition::kInstrumentTcpPort;
   std::string transport_;
-  int udp_port_ = 38257;
+  int udp_port_ = acquisition::kStreamUdpPort;
   std::optional<double> seconds_;
   std::optional<int64_t> words_;
   std::string out_ = "stream.dat";

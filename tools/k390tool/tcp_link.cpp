@@ -13,6 +13,7 @@
 #include <cstring>
 #include <utility>
 
+#include "common/convert.h"
 #include "common/error.h"
 
 namespace k390tool {
@@ -74,6 +75,10 @@ void TcpLink::Open(const std::string& host, int port) {
   } else if (errno != EINPROGRESS) {
     Fail(errno);
   }
+}
+
+void TcpLink::Connect(const std::string& host, const std::string& port) {
+  Open(host, common::StrToInt(port));
 }
 
 void TcpLink::Close() {

@@ -5,6 +5,8 @@
 #include <string>
 #include <string_view>
 
+#include "acquisition/cycle_driver.h"
+
 // The instrument's TCP link for the command-line tool: a non-blocking client socket that the
 // tool's poll loop watches. Failures read as the window's link reports them: "Host name not
 // found: NAME" for a name that does not resolve, "Asynchronous socket error N" for a connection
@@ -12,21 +14,23 @@
 // The peer closing the link is no failure of the link; Handle reports it for the cycle.
 namespace k390tool {
 
-class TcpLink {
+class TcpLink final : public acquisition::LinkPort {
  public:
   TcpLink() = default;
   TcpLink(const TcpLink&) = delete;
   TcpLink& operator=(const TcpLink&) = delete;
-  ~TcpLink();
+  ~TcpLink() override;
 
   // Starts connecting to host:port. The host is a dotted IPv4 address or a name (its first IPv4
   // address); a name that does not resolve, or a port outside 1..65535, fails as a refused
   // attempt does, reported by the next Handle (the name with its own message). A link that is open
   // or connecting to the same endpoint is left alone; another endpoint starts over.
   void Open(const std::string& host, int port);
-  void Close();
+  // Open with the port text as a decimal integer; common::Error when it is not.
+  void Connect(const std::string& host, const std::string& port) override;
+  void Close() override;
 
-  bool Active() const { return fd_ >= 0 && !connecting_; }
+  bool Active() const override { return fd_ >= 0 && !connecting_; }
   bool Idle() const { return fd_ < 0 && !failure_; }
   // The descriptor and the events to poll it for; -1 when there is nothing to wait on.
   int Fd() const { return fd_; }
@@ -46,7 +50,7 @@ class TcpLink {
 
   // Writes all of `bytes`, waiting for room when the socket is full. Throws common::Error with
   // the window's send failure text and closes the link.
-  void Send(std::string_view bytes);
+  void Send(std::string_view bytes) override;
 
   // An attempt that neither connects nor fails is given up after this long (ETIMEDOUT).
   static constexpr std::chrono::milliseconds kConnectTimeout{4000};

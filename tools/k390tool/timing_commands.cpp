@@ -139,9 +139,9 @@ std::vector<int64_t> PulseIntervals(const std::string& path, bool stream) {
   if (header != persistence::kIntervalHeader && header != persistence::kFrequencyHeader) {
     return analysis::ReplyIntervals(content);
   }
-  const persistence::JitList loaded = persistence::ParseJit(WithLfEnds(content));
+  persistence::JitList loaded = persistence::ParseJit(WithLfEnds(content));
   // Each line after the header gives one value, so the list's n-th value is line n + 1.
-  std::vector<int64_t> intervals = analysis::ListIntervals(loaded.list, 2);
+  std::vector<int64_t> intervals = std::move(loaded.ticks);
   if (loaded.error) {
     throw common::Error(
         analysis::LineMessage(static_cast<int64_t>(intervals.size()) + 2, *loaded.error));
