@@ -274,6 +274,46 @@ struct BlockExtremes {
   }
 };
 
+// The level of point k as the MTIE blocks hold it; a missing point, in no window that is used,
+// holds 0.
+template <bool kGapless, class Level, class Source>
+Level LevelOf(const Source& src, int64_t k) {
+  if constexpr (!kGapless) {
+    if (!src.Present(k)) return Level{0};
+  }
+  if constexpr (std::is_same_v<Source, StampSource> && std::is_same_v<Level, int64_t>) {
+    return src.NarrowX(k);
+  } else {
+    return static_cast<Level>(src.X(k));
+  }
+}
+
+// The suffix extremes of the block [start, end) and the prefix extremes of the next one
+// [end, next_end), whose levels are kept to be read again as its tail.
+template <bool kGapless, class Level, class Source>
+void FillBlocks(const Source& src, BlockExtremes<Level>& blocks, int64_t start, int64_t end,
+                int64_t next_end) {
+  Level* const tail_max = blocks.tail_max.data();
+  Level* const tail_min = blocks.tail_min.data();
+  Level* const head_max = blocks.head_max.data();
+  Level* const head_min = blocks.head_min.data();
+  Level* const levels = blocks.levels.data();
+  for (int64_t k = end - 1; k >= start; --k) {
+    const size_t j = static_cast<size_t>(k - start);
+    const Level x = start == 0 ? LevelOf<kGapless, Level>(src, k) : levels[j];
+    const bool last = k == end - 1;
+    tail_max[j] = last ? x : std::max(x, tail_max[j + 1]);
+    tail_min[j] = last ? x : std::min(x, tail_min[j + 1]);
+  }
+  for (int64_t k = end; k < next_end; ++k) {
+    const size_t j = static_cast<size_t>(k - end);
+    const Level x = LevelOf<kGapless, Level>(src, k);
+    levels[j] = x;
+    head_max[j] = j == 0 ? x : std::max(head_max[j - 1], x);
+    head_min[j] = j == 0 ? x : std::min(head_min[j - 1], x);
+  }
+}
+
 // Windows x(i) .. x(i + m): the mean square of x(i + m) - x(i) (TIE rms) over every window whose
 // two ends are present, and the largest max - min (MTIE) over those without a missing point. The
 // extremes of each window come from blocks of w = m + 1 levels (van Herk and Gil-Werman): a window
@@ -289,43 +329,18 @@ void TieWindows(const Source& src, int64_t m, BlockExtremes<Level>& blocks, TieS
   windows = 0;
   mtie = 0;
   if (n < w) return;
-  const auto level = [&](int64_t k) {
-    if constexpr (!kGapless) {
-      if (!src.Present(k)) return Level{0};  // in no window that is used
-    }
-    if constexpr (std::is_same_v<Source, StampSource> && std::is_same_v<Level, int64_t>) {
-      return src.NarrowX(k);
-    } else {
-      return static_cast<Level>(src.X(k));
-    }
-  };
   blocks.Fit(w);
-  Level* const tail_max = blocks.tail_max.data();
-  Level* const tail_min = blocks.tail_min.data();
-  Level* const head_max = blocks.head_max.data();
-  Level* const head_min = blocks.head_min.data();
-  Level* const levels = blocks.levels.data();  // of the next block, read again as its tail
+  const Level* const tail_max = blocks.tail_max.data();
+  const Level* const tail_min = blocks.tail_min.data();
+  const Level* const head_max = blocks.head_max.data();
+  const Level* const head_min = blocks.head_min.data();
   Level widest = 0;
   int64_t last_missing = -1;  // the last missing index at or before `scanned`
   int64_t scanned = -1;
   const int64_t last_start = n - 1 - m;
   for (int64_t start = 0; start <= last_start; start += w) {
     const int64_t end = std::min(start + w, n);  // block [start, end)
-    for (int64_t k = end - 1; k >= start; --k) {
-      const size_t j = static_cast<size_t>(k - start);
-      const Level x = start == 0 ? level(k) : levels[j];
-      const bool last = k == end - 1;
-      tail_max[j] = last ? x : std::max(x, tail_max[j + 1]);
-      tail_min[j] = last ? x : std::min(x, tail_min[j + 1]);
-    }
-    const int64_t next_end = std::min(end + w, n);
-    for (int64_t k = end; k < next_end; ++k) {
-      const size_t j = static_cast<size_t>(k - end);
-      const Level x = level(k);
-      levels[j] = x;
-      head_max[j] = j == 0 ? x : std::max(head_max[j - 1], x);
-      head_min[j] = j == 0 ? x : std::min(head_min[j - 1], x);
-    }
+    FillBlocks<kGapless>(src, blocks, start, end, std::min(end + w, n));
     const int64_t stop = std::min(end - 1, last_start);
     for (int64_t i = start; i <= stop; ++i) {
       if constexpr (!kGapless) {
