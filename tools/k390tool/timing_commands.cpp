@@ -63,7 +63,11 @@ constexpr std::string_view kStabilityHelp =
     deviation,af,tau_s,n,alpha,value,min,max
   deviation: adev, oadev, mdev, tdev, hdev, ohdev, tierms, mtie; af = m; tau_s = m tau0;
   n the terms (windows) used, leaving out every one that needs a missing pulse (a TIE rms
-  term needs its two ends, an MTIE window every pulse in it); alpha the
+  term needs its two ends, an MTIE window every pulse in it). An MDEV term at start i
+  is the mean of the second differences x(i+j+2m) - 2 x(i+j+m) + x(i+j), j = 0 .. m-1,
+  whose three points are present, taken where at least half of the m are (n counts
+  those starts); TDEV follows from MDEV. So MDEV reaches as far as OADEV over a pulse
+  missing every few hundred; a window that is mostly gap is left out. alpha the
   noise exponent identified at m (-2 .. 2, empty when none); min and max the 68.3 %
   chi-squared bounds (empty where there are none). TDEV, TIE rms and MTIE in seconds.
   --taus octave   m = 1, 2, 4 ... while m <= K / 4 (K the last phase index; the default)
