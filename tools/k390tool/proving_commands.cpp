@@ -40,7 +40,10 @@ constexpr std::string_view kProveHelp =
   then
     shortest_flight_ms_95=<T or none>
   the shortest T of the rows at which at least 95 % of the provings pass (a row's value,
-  nothing interpolated), or none.
+  nothing interpolated), or none, and
+    passing_from_ms_95=<T or none>
+  the shortest T of the rows from which every longer one passes too: the two differ when
+  a longer flight fails again (a pattern that only whole rotations of a rotor cancel).
   The rules. Pass j's first detector switch is at t0 + j (T + P), t0 the first pulse's
   stamp plus half the nominal interval (tau0), its second T later; the switches know
   nothing of the pulses. Each pass counts Nm whole pulses from the first pulse after its
@@ -187,8 +190,11 @@ std::string ProvingCsv(const analysis::ProvingScan& scan) {
            Number("%.6g", f.repeat_p95_pct) + ',' + Number("%.6g", f.pass_share) + ',' +
            Number("%.6g", f.limit_pct) + '\n';
   }
-  out += "shortest_flight_ms_95=" +
-         (scan.shortest_flight_s ? FlightMs(*scan.shortest_flight_s) : std::string("none")) + '\n';
+  const auto ms_or_none = [](const std::optional<double>& flight_s) {
+    return flight_s ? FlightMs(*flight_s) : std::string("none");
+  };
+  out += "shortest_flight_ms_95=" + ms_or_none(scan.shortest_flight_s) + '\n';
+  out += "passing_from_ms_95=" + ms_or_none(scan.passing_from_s) + '\n';
   return out;
 }
 
