@@ -6,12 +6,14 @@
 #include <iostream>
 #include <stdexcept>
 
+#include "analysis/phase_drift.h"
 #include "analysis/pulse_train.h"
 #include "analysis/stability.h"
 #include "analysis/timing_input.h"
 #include "analysis/timing_jitter.h"
 #include "common/convert.h"
 #include "common/error.h"
+#include "drift_option.h"
 #include "output_check.h"
 #include "persistence/jit_file.h"
 #include "persistence/stability_csv.h"
@@ -26,8 +28,8 @@ constexpr int64_t kFewestIntervals = 3;
 
 constexpr std::string_view kUsage =
     R"help(  k390tool stability [--taus octave|all|M,M,...] [--phase|--freq] [--tau0 SECONDS]
-                     [--stream] FILE
-  k390tool jitter [--stream] FILE
+                     [--drift none|linear|quadratic] [--stream] FILE
+  k390tool jitter [--drift none|linear|quadratic] [--stream] FILE
   k390tool phase [--stream] FILE [OUT]
 )help";
 
@@ -63,7 +65,11 @@ constexpr std::string_view kStabilityHelp =
     deviation,af,tau_s,n,alpha,value,min,max
   deviation: adev, oadev, mdev, tdev, hdev, ohdev, tierms, mtie; af = m; tau_s = m tau0;
   n the terms (windows) used, leaving out every one that needs a missing pulse (a TIE rms
-  term needs its two ends, an MTIE window every pulse in it); alpha the
+  term needs its two ends, an MTIE window every pulse in it). An MDEV term at start i
+  is the mean of the second differences x(i+j+2m) - 2 x(i+j+m) + x(i+j), j = 0 .. m-1,
+  whose three points are present, taken where at least half of the m are (n counts
+  those starts); TDEV follows from MDEV. So MDEV reaches as far as OADEV over a pulse
+  missing every few hundred; a window that is mostly gap is left out. alpha the
   noise exponent identified at m (-2 .. 2, empty when none); min and max the 68.3 %
   chi-squared bounds (empty where there are none). TDEV, TIE rms and MTIE in seconds.
   --taus octave   m = 1, 2, 4 ... while m <= K / 4 (K the last phase index; the default)
@@ -75,6 +81,8 @@ constexpr std::string_view kStabilityHelp =
                   sum times tau0, from 0
   --tau0 SECONDS  the spacing of --phase or --freq values (default 1), finite and above 0
   A FILE too short for any row of the factors asked for is an error.
+  With --drift (pulse input only) the table is that of the phase with the trend taken out,
+  and the fitted trend's lines go to standard error, so that the output stays a clean CSV.
 )help";
 
 constexpr std::string_view kJitterHelp =
@@ -84,8 +92,9 @@ constexpr std::string_view kJitterHelp =
   ordinary intervals: one period between neighbouring pulses, no extra pulse merged into
   them or their neighbours), PeriodJitterPP, CycleToCycleMax and CycleToCycleRms (adjacent
   ordinary intervals), TiePP and TieRms (against the least-squares line through every
-  pulse present); every figure after NominalInterval in seconds. Then Ambiguous=<why> when
-  the pulses' indexing is not sound.
+  pulse present); every figure after NominalInterval in seconds. With --drift, TiePP and
+  TieRms are those of the phase with that trend taken out, and the fitted trend's lines
+  follow them. Then Ambiguous=<why> when the pulses' indexing is not sound.
 )help";
 
 constexpr std::string_view kPhaseHelp =
@@ -265,21 +274,51 @@ void PrintRows(const std::vector<analysis::StabilityRow>& rows) {
   std::cout << persistence::FormatStabilityCsv(analysis::TableRows(rows));
 }
 
+struct TieFigures {
+  double pp_s = 0;
+  double rms_s = 0;
+};
+
+// Peak-to-peak and rms (over the points present) of a residual phase, seconds.
+TieFigures TieOf(const std::vector<double>& phase_s) {
+  double lo = INFINITY, hi = -INFINITY;
+  long double sq = 0;
+  int64_t n = 0;
+  for (double x : phase_s) {
+    if (std::isnan(x)) continue;
+    lo = std::min(lo, x), hi = std::max(hi, x);
+    sq += static_cast<long double>(x) * x;
+    ++n;
+  }
+  if (n == 0) return {};
+  return {hi - lo, static_cast<double>(std::sqrt(sq / static_cast<long double>(n)))};
+}
+
 }  // namespace
 
 std::string_view TimingUsage() { return kUsage; }
 
+std::string_view PulseInputHelp() {
+  static const std::string help = std::string(kPulseInput) + std::string(kErrorsHelp);
+  return help;
+}
+
+analysis::PulseTrain ReadPulseTrain(const std::string& path, bool stream) {
+  return PulseTrainOf(path, stream);
+}
+
 std::string_view TimingHelp() {
   static const std::string help = std::string(kStabilityHelp) + '\n' + std::string(kJitterHelp) +
                                   '\n' + std::string(kPhaseHelp) + '\n' + std::string(kPulseInput) +
-                                  std::string(kErrorsHelp);
+                                  std::string(DriftHelp()) + std::string(kErrorsHelp);
   return help;
 }
 
 TimingCommands::TimingCommands(CLI::App& app, std::string_view exit_help) {
-  const auto footer = [&](std::string_view part) {
-    return "\n" + std::string(part) + '\n' + std::string(kPulseInput) + std::string(kErrorsHelp) +
-           '\n' + std::string(exit_help);
+  const auto footer = [&](std::string_view part, bool drift = true) {
+    return "\n" + std::string(part) + '\n' + std::string(kPulseInput) +
+           std::string(drift ? DriftHelp() : "") + std::string(kErrorsHelp) + '\n' +
+           std::string(exit_help);
   };
 
   stability_ = app.add_subcommand("stability", "Allan family of the phase, with bounds, as CSV");
@@ -292,11 +331,15 @@ TimingCommands::TimingCommands(CLI::App& app, std::string_view exit_help) {
   stability_->add_option("--tau0", tau0_text_, "spacing of --phase or --freq values, s");
   CLI::Option* stability_stream = stability_->add_flag("--stream", stream_, "FILE is a stream log");
   stability_stream->excludes(phase_flag)->excludes(freq_flag);
+  stability_->add_option("--drift", drift_, "none, linear or quadratic trend taken out")
+      ->excludes(phase_flag)
+      ->excludes(freq_flag);
   stability_->add_option("FILE", file_, "pulse data, stream log, phase or frequency")->required();
   stability_->footer(footer(kStabilityHelp));
 
   jitter_ = app.add_subcommand("jitter", "Period, cycle-to-cycle and TIE jitter of pulse data");
   jitter_->add_flag("--stream", stream_, "FILE is a stream log");
+  jitter_->add_option("--drift", drift_, "none, linear or quadratic trend taken out");
   jitter_->add_option("FILE", file_, "pulse data or stream log")->required();
   jitter_->footer(footer(kJitterHelp));
 
@@ -304,7 +347,7 @@ TimingCommands::TimingCommands(CLI::App& app, std::string_view exit_help) {
   phase_->add_flag("--stream", stream_, "FILE is a stream log");
   phase_->add_option("FILE", file_, "pulse data or stream log")->required();
   phase_->add_option("OUT", out_, "output file (standard output without it)");
-  phase_->footer(footer(kPhaseHelp));
+  phase_->footer(footer(kPhaseHelp, false));
 }
 
 std::optional<int> TimingCommands::Run() const {
@@ -330,11 +373,18 @@ int TimingCommands::Stability() const {
                                 ": only --phase and --freq input take a tau0");
   }
   if (!phase_input_ && !freq_input_) {
+    const std::optional<analysis::DriftRemoval> removal =
+        drift_ ? std::optional(DriftRemovalOf(*drift_)) : std::nullopt;
     const analysis::PulseTrain train = PulseTrainOf(file_, stream_);
     const std::vector<int64_t> factors = ParseTaus(taus_, train.LastIndex());
-    const std::vector<analysis::StabilityRow> rows = analysis::StabilityTable(train, factors);
+    analysis::PhaseRecord phase;
+    if (removal) phase = analysis::DetrendedPhase(train.View(), *removal);
+    const std::vector<analysis::StabilityRow> rows =
+        removal ? analysis::StabilityTable(phase.phase_s, phase.tau0_s, factors)
+                : analysis::StabilityTable(train, factors);
     RefuseNoRows(rows, file_ + ": " + std::to_string(train.intervals) + " intervals");
     PrintRows(rows);
+    if (removal) std::cerr << DriftLines(*removal, phase.fit, LineStyle::kCamel);
     SayAmbiguous(train);
     return kExitOk;
   }
@@ -361,8 +411,18 @@ int TimingCommands::Stability() const {
 }
 
 int TimingCommands::Jitter() const {
+  const std::optional<analysis::DriftRemoval> removal =
+      drift_ ? std::optional(DriftRemovalOf(*drift_)) : std::nullopt;
   const analysis::PulseTrain train = PulseTrainOf(file_, stream_);
-  const analysis::TimingJitter j = analysis::ComputeTimingJitter(train);
+  analysis::TimingJitter j = analysis::ComputeTimingJitter(train);
+  std::string drift;
+  if (removal) {
+    const analysis::PhaseRecord phase = analysis::DetrendedPhase(train.View(), *removal);
+    const TieFigures tie = TieOf(phase.phase_s);
+    j.tie_pp = tie.pp_s;
+    j.tie_rms = tie.rms_s;
+    drift = DriftLines(*removal, phase.fit, LineStyle::kCamel);
+  }
   std::string out;
   out += "Intervals=" + std::to_string(j.intervals) + '\n';
   out += "MissingPulses=" + std::to_string(j.missing_pulses) + '\n';
@@ -379,6 +439,7 @@ int TimingCommands::Jitter() const {
   };
   for (const auto& [name, value] : seconds)
     out += std::string(name) + '=' + Number("%.6e", value) + '\n';
+  out += drift;
   if (!j.ambiguous.empty()) out += "Ambiguous=" + j.ambiguous + '\n';
   std::cout << out;
   return kExitOk;
