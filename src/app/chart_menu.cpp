@@ -15,9 +15,12 @@
 #include "analysis/stability.h"
 #include "app/fmain_form.h"
 #include "common/error.h"
+#include "persistence/text_file.h"
 #include "presentation/chart_export.h"
 #include "presentation/histogram_chart.h"
+#include "presentation/proving_chart.h"
 #include "presentation/pulse_chart.h"
+#include "presentation/spectrum_chart.h"
 #include "presentation/timing_charts.h"
 
 namespace app {
@@ -66,8 +69,8 @@ QString ChoosePictureFile(QWidget* parent) {
   return chooser.selectedFiles().constFirst();
 }
 
-QString ChooseTableFile(QWidget* parent) {
-  QFileDialog chooser(parent, QStringLiteral("Save stability table"));
+QString ChooseTableFile(QWidget* parent, const QString& title) {
+  QFileDialog chooser(parent, title);
   chooser.setObjectName(QStringLiteral("TableDialog"));
   chooser.setNameFilter(QStringLiteral("Comma-separated table (*.csv)"));
   chooser.setAcceptMode(QFileDialog::AcceptSave);
@@ -142,6 +145,8 @@ void ChartMenu::Attach() {
   std::vector<QWidget*> charts = {ui_.Chart1->Widget(), ui_.Chart2->Widget()};
   if (ui_.Chart3) charts.push_back(ui_.Chart3->Widget());
   if (ui_.Chart4) charts.push_back(ui_.Chart4->Widget());
+  if (ui_.Chart5) charts.push_back(ui_.Chart5->Widget());
+  if (ui_.Chart6) charts.push_back(ui_.Chart6->Widget());
   for (QWidget* chart : charts) {
     chart->setContextMenuPolicy(Qt::CustomContextMenu);
     connect(chart, &QWidget::customContextMenuRequested, this,
@@ -162,6 +167,10 @@ QMenu* ChartMenu::Popup(QWidget* chart, QPoint global) {
   menu->addSeparator();
   entry("Copy figures", [this] { CopyFigures(); });
   if (ui_.AnalysisShown()) entry("Save stability table...", [this] { SaveStabilityTable(); });
+  if (ui_.Chart5 && chart == ui_.Chart5->Widget())
+    entry("Save proving table...", [this] { SaveRecordTable(File::kProvingTable); });
+  if (ui_.Chart6 && chart == ui_.Chart6->Widget())
+    entry("Save spectrum table...", [this] { SaveRecordTable(File::kSpectrumTable); });
   menu->popup(global);
   return menu;
 }
@@ -193,9 +202,33 @@ void ChartMenu::SaveStabilityTable() {
   persistence::WriteStabilityCsv(path.toStdString(), rows);
 }
 
+void ChartMenu::SaveRecordTable(File file) {
+  const bool proving = file == File::kProvingTable;
+  const Text& table = proving ? proving_table_ : spectrum_table_;
+  const std::string csv = table ? table() : std::string();
+  if (csv.empty()) {
+    throw common::Error(proving ? "No proving table: the record shown holds fewer than 20 provings "
+                                  "of 10 ms"
+                                : "No spectrum table: the record shown holds too few pulses");
+  }
+  const QString path = ChooseFile(file);
+  if (path.isEmpty()) return;
+  persistence::ReplaceTextFile(path.toStdString(), csv);
+}
+
 QString ChartMenu::ChooseFile(File file) {
   if (hooks_.choose_file) return hooks_.choose_file(file);
-  return file == File::kPicture ? ChoosePictureFile(window_) : ChooseTableFile(window_);
+  switch (file) {
+    case File::kPicture:
+      return ChoosePictureFile(window_);
+    case File::kStabilityTable:
+      return ChooseTableFile(window_, QStringLiteral("Save stability table"));
+    case File::kProvingTable:
+      return ChooseTableFile(window_, QStringLiteral("Save proving table"));
+    case File::kSpectrumTable:
+      return ChooseTableFile(window_, QStringLiteral("Save spectrum table"));
+  }
+  return {};
 }
 
 std::optional<QSize> ChartMenu::ChooseSize(QSize shown) {

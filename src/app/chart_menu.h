@@ -31,13 +31,14 @@ QString FiguresText(const analysis::FigureSheet& figures);
 std::vector<persistence::StabilityCsvRow> StabilityCsvRows(std::span<const double> intervals_ticks);
 
 // The right-click menu of the charts: "Save picture..." at the chart's shown size, "Save picture
-// at size...", "Copy figures", and with the timing analysis shown "Save stability table...".
+// at size...", "Copy figures", and with the timing analysis shown "Save stability table...", and
+// on the Proving and Spectrum charts "Save proving table..." or "Save spectrum table...".
 // Every entry runs under the window's error display. Window thread only.
 class ChartMenu : public QObject {
   Q_OBJECT
 
  public:
-  enum class File { kPicture, kStabilityTable };
+  enum class File { kPicture, kStabilityTable, kProvingTable, kSpectrumTable };
 
   // Replaceable dialogs: the file to write (empty for a cancel) and the picture size (none for a
   // cancel), offered the shown size. Empty functions select the real dialogs.
@@ -56,6 +57,12 @@ class ChartMenu : public QObject {
             std::function<analysis::FigureSheet()> shown_figures, Guard guard, QWidget* window);
 
   void SetHooks(Hooks hooks) { hooks_ = std::move(hooks); }
+  // The tables of the Proving and Spectrum views as shown (empty: none).
+  using Text = std::function<std::string()>;
+  void SetRecordTables(Text proving, Text spectrum) {
+    proving_table_ = std::move(proving);
+    spectrum_table_ = std::move(spectrum);
+  }
 
   // A right click on any chart the form holds now opens the menu for that chart.
   void Attach();
@@ -66,6 +73,7 @@ class ChartMenu : public QObject {
   void SavePicture(QWidget* chart, bool choose_size);
   void CopyFigures() const;
   void SaveStabilityTable();
+  void SaveRecordTable(File file);
 
  private:
   QString ChooseFile(File file);
@@ -77,6 +85,8 @@ class ChartMenu : public QObject {
   Guard guard_;
   QWidget* window_;
   Hooks hooks_;
+  Text proving_table_;
+  Text spectrum_table_;
 };
 
 }  // namespace app

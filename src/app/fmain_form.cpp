@@ -18,7 +18,9 @@
 #include "app/spin_edit.h"
 #include "app/window_texts.h"
 #include "presentation/histogram_chart.h"
+#include "presentation/proving_chart.h"
 #include "presentation/pulse_chart.h"
+#include "presentation/spectrum_chart.h"
 #include "presentation/timing_charts.h"
 
 namespace app {
@@ -386,8 +388,10 @@ void FmainForm::PlaceEdgeControls(QWidget* window) {
                           kReadoutHeight);
     Lpulses->setGeometry(area.width() - kPulsesWidth - 4, area.height(), kPulsesWidth,
                          kReadoutHeight);
-    Chart3->Widget()->setGeometry(area);
-    Chart4->Widget()->setGeometry(area);
+    for (QWidget* chart :
+         {Chart3->Widget(), Chart4->Widget(), Chart5->Widget(), Chart6->Widget()}) {
+      chart->setGeometry(area);
+    }
   }
   Chart1->Widget()->setGeometry(area);
   Chart2->Widget()->setGeometry(area);
@@ -405,8 +409,12 @@ void FmainForm::ShowAnalysis(QWidget* window) {
   SetNames(Chart3->Widget(), "Chart3", Chart3->Title());
   Chart4 = std::make_unique<presentation::StabilityChart>(ChartArea);
   SetNames(Chart4->Widget(), "Chart4", Chart4->Title());
-  Chart3->Widget()->hide();
-  Chart4->Widget()->hide();
+  Chart5 = std::make_unique<presentation::ProvingChart>(ChartArea);
+  SetNames(Chart5->Widget(), "Chart5", Chart5->Title());
+  Chart6 = std::make_unique<presentation::SpectrumChart>(ChartArea);
+  SetNames(Chart6->Widget(), "Chart6", Chart6->Title());
+  for (QWidget* chart : {Chart3->Widget(), Chart4->Widget(), Chart5->Widget(), Chart6->Widget()})
+    chart->hide();
   Lreadout = new QLabel(ChartArea);
   SetNames(Lreadout, "Lreadout", QStringLiteral("Timing jitter"));
   Lpulses = new QLabel(ChartArea);
@@ -420,15 +428,22 @@ void FmainForm::ShowAnalysis(QWidget* window) {
   Lrun->hide();
   AddGraphItem(analysis::GraphView::kTie, QString::fromLatin1(texts::kTieView));
   AddGraphItem(analysis::GraphView::kStability, QString::fromLatin1(texts::kStabilityView));
+  AddGraphItem(analysis::GraphView::kProving, QString::fromLatin1(texts::kProvingView));
+  AddGraphItem(analysis::GraphView::kSpectrum, QString::fromLatin1(texts::kSpectrumView));
   PlaceEdgeControls(window);
 }
 
 void FmainForm::ShowTimingChart(analysis::GraphView view) {
   if (!AnalysisShown()) return;
-  Chart3->Widget()->setVisible(view == analysis::GraphView::kTie);
-  Chart4->Widget()->setVisible(view == analysis::GraphView::kStability);
-  if (view == analysis::GraphView::kTie) Chart3->Widget()->raise();
-  if (view == analysis::GraphView::kStability) Chart4->Widget()->raise();
+  const std::pair<QWidget*, analysis::GraphView> charts[] = {
+      {Chart3->Widget(), analysis::GraphView::kTie},
+      {Chart4->Widget(), analysis::GraphView::kStability},
+      {Chart5->Widget(), analysis::GraphView::kProving},
+      {Chart6->Widget(), analysis::GraphView::kSpectrum}};
+  for (const auto& [chart, shown_in] : charts) {
+    chart->setVisible(view == shown_in);
+    if (view == shown_in) chart->raise();
+  }
   RGgsel->raise();
 }
 

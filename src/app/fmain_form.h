@@ -23,7 +23,9 @@ class QWidget;
 
 namespace presentation {
 class HistogramChart;
+class ProvingChart;
 class PulseChart;
+class SpectrumChart;
 class StabilityChart;
 class TieChart;
 }  // namespace presentation
@@ -63,11 +65,12 @@ class FmainForm {
   void SetPulseChartInFront(bool in_front);
   bool PulseChartInFront() const;
 
-  // Builds the TIE and Stability charts and the readout line under the charts, and offers the
-  // two views in the graph selector. Without it the chart area is laid out as before.
+  // Builds the TIE, Stability, Proving and Spectrum charts and the readout line under the charts,
+  // and offers the four views in the graph selector. Without it the chart area is laid out as
+  // before.
   void ShowAnalysis(QWidget* window);
   bool AnalysisShown() const { return Chart3 != nullptr; }
-  // Puts the chart of a timing view in front of the others, or hides both for any other view.
+  // Puts the chart of a timing view in front of the others, or hides them all for any other view.
   void ShowTimingChart(analysis::GraphView view);
   // The readout's figures, and "Missing N / Extra N" in red beside them (hidden when empty).
   void ShowReadout(const QString& figures, const QString& pulse_counts) const;
@@ -170,6 +173,9 @@ class FmainForm {
   // in their views, and the readout line under the charts.
   std::unique_ptr<presentation::TieChart> Chart3;
   std::unique_ptr<presentation::StabilityChart> Chart4;
+  // With ANALYSIS only: the Proving chart (Chart5) and the Spectrum chart (Chart6).
+  std::unique_ptr<presentation::ProvingChart> Chart5;
+  std::unique_ptr<presentation::SpectrumChart> Chart6;
   QLabel* Lreadout = nullptr;
   QLabel* Lpulses = nullptr;
   QLabel* Lrun = nullptr;  // the whole run of a stream

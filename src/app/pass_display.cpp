@@ -8,6 +8,7 @@
 #include "analysis/histogram.h"
 #include "app/fmain_form.h"
 #include "app/spin_edit.h"
+#include "common/convert.h"
 #include "common/error.h"
 #include "presentation/chart_feed.h"
 #include "presentation/chart_maths.h"
@@ -23,6 +24,15 @@ using analysis::Figure;
 using analysis::GraphView;
 
 namespace {
+
+// The Flight Time box's value in ms, none when it is no number.
+std::optional<double> FlightTimeMs(const std::string& text) {
+  try {
+    return common::StrToFloat(text);
+  } catch (const common::Error&) {
+    return std::nullopt;
+  }
+}
 
 // The views that draw the pulse chart; the others draw from the intervals of the pass.
 bool PulseView(GraphView view) {
@@ -58,8 +68,13 @@ void PassDisplay::ShowTiming(const acquisition::PulseData& data, GraphView view)
                                           static_cast<size_t>(std::max<int64_t>(0, last)));
   const presentation::TimingView timing = presentation::ComputeTimingView(
       intervals, {.tie = view == GraphView::kTie, .stability = view == GraphView::kStability});
+  const std::string pattern = record_.ShowPass(
+      intervals,
+      {.proving = view == GraphView::kProving, .spectrum = view == GraphView::kSpectrum});
   if (timing.valid) {
-    ui_.ShowReadout(QString::fromStdString(presentation::ReadoutText(timing.jitter)),
+    std::string readout = presentation::ReadoutText(timing.jitter);
+    if (!pattern.empty()) readout += "   |   " + pattern;
+    ui_.ShowReadout(QString::fromStdString(readout),
                     QString::fromStdString(presentation::PulseCountText(timing.jitter)));
     ui_.MarkFigures(QString::fromStdString(presentation::FigureMarkText(timing.jitter)));
   } else {
@@ -79,6 +94,7 @@ void PassDisplay::ShowFlight() {
       pass_.Flight({shown_.Number(Figure::kCh1Seconds), ui_.Eprove_ms->text().toStdString(),
                     shown_.Number(Figure::kPeakToPeakPercent)});
   shown_.Put(flight);
+  record_.ShowFlightTime(FlightTimeMs(ui_.Eprove_ms->text().toStdString()));
   ShowFigure(Figure::kFlightPulses);
   ShowFigure(Figure::kQualityFactor);
   if (flight.error) throw common::Error(*flight.error);
@@ -101,6 +117,7 @@ void PassDisplay::Clear() {
     ui_.ShowReadout({}, {});
     ui_.Chart3->Show(presentation::TimingView{});
     ui_.Chart4->Show({});
+    record_.ClearPass();
   }
   drawn_intervals_.clear();
   fed_intervals_.clear();

@@ -6,15 +6,16 @@
 #include "analysis/figure_text.h"
 #include "analysis/processing_pass.h"
 #include "analysis/stability.h"
+#include "app/record_views.h"
 
 namespace app {
 
 class FmainForm;
 
 // Shows what a pass made: the figure boxes, then the pulse chart or the histogram for the view,
-// then the flight-time figures, then (with the analysis shown) the timing readout and the TIE or
-// Stability chart. It keeps what it showed as numbers: the figures, and the intervals drawn.
-// A new view or figure is shown here. Window thread only.
+// then the flight-time figures, then (with the analysis shown) the timing readout with the
+// pattern, and the TIE, Stability, Proving or Spectrum chart. It keeps what it showed as numbers:
+// the figures, and the intervals drawn. A new view or figure is shown here. Window thread only.
 class PassDisplay {
  public:
   PassDisplay(const FmainForm& ui, analysis::ProcessingPass& pass) : ui_(ui), pass_(pass) {}
@@ -43,6 +44,9 @@ class PassDisplay {
   const std::vector<analysis::StabilityRow>& StabilityRows() const { return stability_; }
   // Channel 1 of the last pass that drew, in ticks.
   const std::vector<double>& DrawnIntervals() const { return drawn_intervals_; }
+  // The Proving and Spectrum views: a pass's, or a streamed run's.
+  RecordDisplay& Record() { return record_; }
+  const RecordDisplay& Record() const { return record_; }
 
  private:
   // Takes the figures [from, to) of `next` and shows them.
@@ -60,6 +64,7 @@ class PassDisplay {
   std::vector<double> fed_intervals_;    // channel 1 of the last pulse chart feed, in ticks
   bool fed_interval_view_ = true;        // that feed drew intervals, not frequencies
   std::vector<analysis::StabilityRow> stability_;
+  RecordDisplay record_;
 };
 
 }  // namespace app

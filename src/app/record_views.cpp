@@ -184,7 +184,7 @@ void RecordDisplay::RunStopped(const std::string& log_path) {
   worker_.Start(log_path, {.proving = true, .spectrum = true},
                 [this](const RecordViews& views, const std::string& error) {
                   if (!error.empty()) {
-                    error_(error);
+                    if (error_) error_(error);
                     return;
                   }
                   run_ = views;

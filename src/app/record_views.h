@@ -98,8 +98,7 @@ class RecordDisplay {
   static constexpr Clock::duration kRunRefresh = std::chrono::seconds(5);
 
   // `error` hears why a stopped run's log could not be analysed.
-  explicit RecordDisplay(std::function<void(const std::string&)> error)
-      : error_(std::move(error)) {}
+  void SetErrorSink(std::function<void(const std::string&)> error) { error_ = std::move(error); }
 
   // The charts to draw on, both or none (without the timing analysis).
   void SetCharts(presentation::ProvingChart* proving, presentation::SpectrumChart* spectrum);

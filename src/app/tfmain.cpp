@@ -43,6 +43,12 @@ using persistence::ScaleUnits;
 
 QString DefaultExeDir() { return QCoreApplication::applicationDirPath() + QLatin1Char('/'); }
 
+// The views that analyse the pulse train, whichever form a loaded file came in.
+bool TimingView(GraphView view) {
+  return view == GraphView::kTie || view == GraphView::kStability || view == GraphView::kProving ||
+         view == GraphView::kSpectrum;
+}
+
 QString Latin1(std::string_view text) {
   return QString::fromLatin1(text.data(), static_cast<qsizetype>(text.size()));
 }
@@ -60,6 +66,8 @@ TFmain::TFmain(QString exe_dir, Hooks hooks, QWidget* parent)
   WireButtons();
   WireCapture();
   WireRunTracker();
+  display_.Record().SetErrorSink(
+      [this](const std::string& message) { ShowError(QString::fromStdString(message)); });
   Guarded([this] { FormCreate(); });
   chart_menu_ = new ChartMenu(
       ui_,
@@ -69,6 +77,8 @@ TFmain::TFmain(QString exe_dir, Hooks hooks, QWidget* parent)
       },
       [this] { return display_.Figures(); },
       [this](const std::function<void()>& action) { Guarded(action); }, this);
+  chart_menu_->SetRecordTables([this] { return display_.Record().ProvingTable(); },
+                               [this] { return display_.Record().SpectrumTable(); });
   chart_menu_->Attach();
 }
 
@@ -220,7 +230,10 @@ void TFmain::ApplySettings(const persistence::WindowSettings& settings, StartSte
   done = StartStep::kDual;
   ui_.SetPulseChartInFront(true);
   if (settings.histogram) ui_.AddGraphItem(GraphView::kHistogram, QStringLiteral("Histogram"));
-  if (settings.analysis) ui_.ShowAnalysis(this);
+  if (settings.analysis) {
+    ui_.ShowAnalysis(this);
+    display_.Record().SetCharts(ui_.Chart5.get(), ui_.Chart6.get());
+  }
   ShowScaleOnAxis();
   done = StartStep::kAll;
 }
@@ -425,7 +438,7 @@ void TFmain::BloadClick() {
 
   if (loaded.form != persistence::JitForm::kUnknown) {
     // A timing view stays: it analyses the loaded intervals whichever form they came in.
-    if (Graph() != GraphView::kTie && Graph() != GraphView::kStability) {
+    if (!TimingView(Graph())) {
       SetGraph(loaded.form == persistence::JitForm::kInterval ? GraphView::kInterval
                                                               : GraphView::kFrequency);
     }
@@ -522,6 +535,7 @@ void TFmain::WireRunTracker() {
 void TFmain::RunStarted() {
   tracker_.Begin(analysis::RunTracker::Clock::now());
   run_.reset();
+  display_.Record().RunStarted();
   display_.Clear();
   SetChartTitle(QString::fromLatin1(texts::kWaitingChartTitle));
   ShowStreamCounts({});
@@ -532,6 +546,7 @@ void TFmain::RunStarted() {
 
 void TFmain::RunLive(const acquisition::event::RunLive& live) {
   SetChartTitle(QString::fromLatin1(texts::kChartTitle));
+  display_.Record().RunLive(live.log_path);
   Guarded([&] { persistence::RemoveRunSummary(live.log_path); });
 }
 
@@ -550,6 +565,7 @@ void TFmain::RunStopped(const acquisition::event::RunStopped& stop) {
   if (ui_.AnalysisShown()) {
     run_ = final;
     ShowRunView();
+    display_.Record().RunStopped(stop.log_path);
   }
   Guarded([&] { persistence::WriteRunSummary(stop.log_path, record); });
 }
@@ -559,9 +575,15 @@ void TFmain::ShowRun(bool stream_pass) {
   if (!stream_pass) {
     // A block's own figures again; a pass without records (a view or units switch after the
     // stop) leaves the run in view.
-    if (pass_.Data().Ch1Count > 0) run_.reset();
+    if (pass_.Data().Ch1Count > 0) {
+      run_.reset();
+      display_.Record().DropRun();
+    }
   } else if (tracker_.Started()) {
     run_ = tracker_.Summary();
+    const GraphView view = Graph();
+    display_.Record().RunPass(view == GraphView::kProving || view == GraphView::kSpectrum,
+                              RecordDisplay::Clock::now());
   }
   ShowRunView();
 }

@@ -16,6 +16,8 @@ inline constexpr char kFileFilter[] = "Jibit Data (*.JIT)";
 inline constexpr char kFileSuffix[] = "JIT";
 inline constexpr char kTieView[] = "TIE";
 inline constexpr char kStabilityView[] = "Stability";
+inline constexpr char kProvingView[] = "Proving";
+inline constexpr char kSpectrumView[] = "Spectrum";
 
 inline constexpr char kStreamLogFile[] = "stream.dat";
 inline constexpr char kResampledFile[] = "resampled.dat";
