@@ -87,9 +87,13 @@ ProvingCurve RepeatabilityCurve(const analysis::ProvingScan& scan, ProvingStatis
 std::string ProvingTitle(const ProvingView& view) {
   if (!view.valid) return view.note.empty() ? std::string(kTitle) : view.note;
   const std::string pass =
-      view.scan.shortest_flight_s
-          ? "95 % pass from " + MsText(*view.scan.shortest_flight_s * kMsPerSecond)
-          : std::string("95 % pass at no flight time scanned");
+      !view.scan.shortest_flight_s ? std::string("95 % pass at no flight time scanned")
+      : view.scan.non_monotonic
+          ? "95 % pass first at " + MsText(*view.scan.shortest_flight_s * kMsPerSecond) +
+                (view.scan.passing_from_s
+                     ? ", from " + MsText(*view.scan.passing_from_s * kMsPerSecond) + " on"
+                     : std::string(", not at the longest"))
+          : "95 % pass from " + MsText(*view.scan.shortest_flight_s * kMsPerSecond);
   return Format("K390 Virtual Proving  (%d runs, limit ", view.runs) +
          ProvingLimitText(view.limit_pct) + ", " + pass + ")";
 }

@@ -18,6 +18,39 @@ struct SpectrumChart::Impl {
   QCPGraph* curve = nullptr;
   QCPGraph* lines = nullptr;
   std::vector<QCPItemText*> labels;  // kLabelledLines of them, hidden when unused
+
+  // Beside their lines, clear of each other and of the legend: the boxes are worked out in
+  // pixels of the chart as laid out now, so the plot is laid out first.
+  void PlaceLabels(const SpectrumView& view) {
+    const size_t shown = view.valid ? std::min(labels.size(), view.spectrum.lines.size()) : 0;
+    for (size_t k = shown; k < labels.size(); ++k) labels[k]->setVisible(false);
+    if (shown == 0) return;
+    plot->replot(QCustomPlot::rpImmediateRefresh);
+    std::vector<LabelBox> points;
+    for (size_t k = 0; k < shown; ++k) {
+      QCPItemText* label = labels[k];
+      const analysis::SpectrumLine& line = view.spectrum.lines[k];
+      label->setText(QString::fromStdString(LineLabel(line)));
+      const QMargins pad = label->padding();
+      const QSize size = QFontMetrics(label->font()).size(0, label->text());
+      points.push_back({plot->xAxis->coordToPixel(line.freq_hz),
+                        plot->yAxis->coordToPixel(line.amplitude_s * kNsPerSecond),
+                        double(size.width() + pad.left() + pad.right() + 2),
+                        double(size.height() + pad.top() + pad.bottom() + 2)});
+    }
+    const QRect area = plot->axisRect()->rect();
+    const QRect legend = plot->legend->outerRect();
+    const std::vector<LabelBox> boxes = presentation::PlaceLabels(
+        points,
+        {double(area.left()), double(area.top()), double(area.width()), double(area.height())},
+        {{double(legend.left()), double(legend.top()), double(legend.width()),
+          double(legend.height())}});
+    for (size_t k = 0; k < shown; ++k) {
+      labels[k]->position->setCoords(plot->xAxis->pixelToCoord(boxes[k].left),
+                                     plot->yAxis->pixelToCoord(boxes[k].top));
+      labels[k]->setVisible(true);
+    }
+  }
 };
 
 SpectrumChart::SpectrumChart(QWidget* parent) : impl_(std::make_unique<Impl>()) {
@@ -35,9 +68,11 @@ SpectrumChart::SpectrumChart(QWidget* parent) : impl_(std::make_unique<Impl>()) 
   d.lines->setLineStyle(QCPGraph::lsNone);
   d.lines->setPen(QPen(QColor(200, 0, 0), 2));
   d.lines->setScatterStyle(QCPScatterStyle(QCPScatterStyle::ssCircle, 9));
+  // The top decade is left free for the labels; the lowest frequencies rarely hold a line.
+  plot->axisRect()->insetLayout()->setInsetAlignment(0, Qt::AlignTop | Qt::AlignLeft);
   for (size_t k = 0; k < kLabelledLines; ++k) {
     auto* label = new QCPItemText(plot);
-    label->setPositionAlignment(Qt::AlignLeft | Qt::AlignBottom);
+    label->setPositionAlignment(Qt::AlignLeft | Qt::AlignTop);
     label->setFont(PixelFont(11));
     label->setColor(QColor(150, 0, 0));
     label->setBrush(QColor(255, 255, 225, 220));
@@ -68,15 +103,6 @@ void SpectrumChart::Show(const SpectrumView& view, const QString& scope) {
   d.curve->setData(QVector<double>(view.freq_hz.begin(), view.freq_hz.end()),
                    QVector<double>(view.amplitude_ns.begin(), view.amplitude_ns.end()), true);
   d.lines->setData(line_hz, line_ns, true);
-  for (size_t k = 0; k < d.labels.size(); ++k) {
-    QCPItemText* label = d.labels[k];
-    const bool shown = view.valid && k < view.spectrum.lines.size();
-    label->setVisible(shown);
-    if (!shown) continue;
-    const analysis::SpectrumLine& line = view.spectrum.lines[k];
-    label->setText(QString::fromStdString(LineLabel(line)));
-    label->position->setCoords(line.freq_hz, line.amplitude_s * kNsPerSecond);
-  }
   // The axes hold the curve and the lines, with room above the strongest for its label.
   std::vector<double> ys(view.amplitude_ns.begin(), view.amplitude_ns.end());
   ys.insert(ys.end(), line_ns.begin(), line_ns.end());
@@ -85,6 +111,7 @@ void SpectrumChart::Show(const SpectrumView& view, const QString& scope) {
   if (!line_ns.isEmpty()) y.maximum *= 10;
   d.plot->xAxis->setRange(x.minimum, x.maximum);
   d.plot->yAxis->setRange(y.minimum, y.maximum);
+  d.PlaceLabels(view);
   d.plot->replot(QCustomPlot::rpQueuedReplot);
 }
 

@@ -1,5 +1,6 @@
 #include "presentation/spectrum_view.h"
 
+#include <algorithm>
 #include <cstdio>
 
 namespace presentation {
@@ -38,6 +39,32 @@ SpectrumView ComputeSpectrumView(const analysis::TrainView& train,
     view.amplitude_ns.push_back(amplitude[bin] * kNsPerSecond);
   }
   return view;
+}
+
+std::vector<LabelBox> PlaceLabels(const std::vector<LabelBox>& points, const LabelBox& area,
+                                  const std::vector<LabelBox>& taken) {
+  constexpr double kGap = 5;
+  std::vector<LabelBox> placed;
+  std::vector<LabelBox> obstacles = taken;
+  for (const LabelBox& point : points) {
+    LabelBox box = point;
+    box.left = point.left + kGap;
+    if (box.Right() > area.Right()) box.left = point.left - kGap - box.width;
+    box.left = std::max(box.left, area.left);
+    box.top = point.top - kGap - box.height;
+    for (bool moved = true; moved;) {
+      moved = false;
+      for (const LabelBox& other : obstacles) {
+        if (!box.Overlaps(other)) continue;
+        box.top = other.top - 2 - box.height;
+        moved = true;
+      }
+    }
+    box.top = std::max(box.top, area.top);
+    placed.push_back(box);
+    obstacles.push_back(box);
+  }
+  return placed;
 }
 
 std::string LineLabel(const analysis::SpectrumLine& line) {

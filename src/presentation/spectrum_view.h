@@ -30,6 +30,24 @@ struct SpectrumView {
 SpectrumView ComputeSpectrumView(const analysis::TrainView& train,
                                  const analysis::SpectrumOptions& options = {});
 
+// A box on the chart in pixels, y down.
+struct LabelBox {
+  double left = 0, top = 0, width = 0, height = 0;
+  double Right() const { return left + width; }
+  double Bottom() const { return top + height; }
+  bool Overlaps(const LabelBox& other) const {
+    return left < other.Right() && other.left < Right() && top < other.Bottom() &&
+           other.top < Bottom();
+  }
+};
+
+// Where the labels of the lines go (strongest first, `boxes` holding each label's size): above
+// and right of its point (`points`, the boxes' left and top), or left of it where the right of
+// `area` leaves no room; moved up past the labels placed before it and the `taken` boxes (the
+// legend) where they would overlap, and kept within `area`. Returns the boxes placed.
+std::vector<LabelBox> PlaceLabels(const std::vector<LabelBox>& points, const LabelBox& area,
+                                  const std::vector<LabelBox>& taken);
+
 // A line's label: "50.00 Hz  1.234 ns (0.0062 %)  B=7", the divisor only where there is one.
 std::string LineLabel(const analysis::SpectrumLine& line);
 

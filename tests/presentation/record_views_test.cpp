@@ -84,6 +84,11 @@ TEST(ProvingView, TitleAndTableSayWhereNinetyFivePercentPass) {
   EXPECT_EQ(ProvingTitle(view),
             "K390 Virtual Proving  (5 runs, limit 0.05 %, 95 % pass from 120 ms)");
   EXPECT_NE(ProvingCsv(view).find("shortest_flight_ms_95=120\n"), std::string::npos);
+  view.scan.non_monotonic = true;
+  view.scan.passing_from_s = 0.25;
+  EXPECT_EQ(
+      ProvingTitle(view),
+      "K390 Virtual Proving  (5 runs, limit 0.05 %, 95 % pass first at 120 ms, from 250 ms on)");
   view.valid = false;
   EXPECT_EQ(ProvingCsv(view), "");
 }
