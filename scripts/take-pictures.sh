@@ -98,6 +98,9 @@ stream_box=(900 684)
 # With ANALYSIS (and no Histogram) the selector holds four items and stands above the readout.
 tie_item=(936 568)
 stability_item=(936 585)
+# With the Proving and Spectrum items too, the selector grows upward: these are its last two.
+proving_item=(936 568)
+spectrum_item=(936 585)
 
 # capture_with_autosample SECONDS: AutoSample on for a while, then off; waits for the last reply.
 capture_with_autosample() {
@@ -237,5 +240,24 @@ if want run-stability; then
   click "${stream_box[@]}"
   stop_all
 fi
+
+# The Proving and Spectrum views of a 1 kHz stream over TCP with a rotor pattern of 7 positions
+# and a 37 Hz sinusoid, each after the stop: the whole run read back from its log.
+for view in proving spectrum; do
+  want "$view" || continue
+  start_sim --freq 1000 --jitter-ticks 60 --seed 7 --pattern-positions 7 --pattern-pp-ticks 400 \
+    --sine-hz 37 --sine-ticks 200
+  start_window SAMPLES=3000 VSCALE=40 VSCALEUNITS=BITS STREAM=TCP ANALYSIS=TRUE
+  item="${view}_item[@]"
+  click "${!item}"
+  type_flight_time 500
+  click "${stream_box[@]}"
+  sleep 25
+  click "${stream_box[@]}"
+  sleep 6
+  park_pointer
+  grab "$root/docs/$view.png"
+  stop_all
+done
 
 echo "take-pictures.sh: wrote the pictures in docs/"
