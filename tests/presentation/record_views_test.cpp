@@ -171,5 +171,31 @@ TEST(SpectrumView, LabelsNameFrequencyAmplitudeAndDivisor) {
   EXPECT_EQ(SpectrumCsv({}), "");
 }
 
+// Labels 100 x 20 px in an area 500 px wide: beside their point, left of it near the right
+// edge, stacked above an earlier label or the legend they would overlap, never above the area.
+TEST(SpectrumView, LabelsArePlacedClearOfEachOtherAndTheLegend) {
+  const LabelBox area{0, 0, 500, 400};
+  const LabelBox legend{0, 0, 150, 60};
+  struct Case {
+    std::vector<LabelBox> points;
+    std::vector<std::pair<double, double>> left_top;
+  };
+  const Case cases[] = {
+      {{{200, 300, 100, 20}}, {{205, 275}}},
+      {{{450, 300, 100, 20}}, {{345, 275}}},
+      {{{200, 300, 100, 20}, {250, 300, 100, 20}}, {{205, 275}, {255, 253}}},
+      {{{50, 70, 100, 20}}, {{55, 0}}},  // below the legend's foot: moved up, then held in
+      {{{300, 10, 100, 20}}, {{305, 0}}},
+  };
+  for (const Case& c : cases) {
+    const std::vector<LabelBox> placed = PlaceLabels(c.points, area, {legend});
+    ASSERT_EQ(placed.size(), c.left_top.size());
+    for (size_t k = 0; k < placed.size(); ++k) {
+      EXPECT_EQ(placed[k].left, c.left_top[k].first) << k;
+      EXPECT_EQ(placed[k].top, c.left_top[k].second) << k;
+    }
+  }
+}
+
 }  // namespace
 }  // namespace presentation
