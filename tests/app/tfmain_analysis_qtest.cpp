@@ -42,8 +42,8 @@ void TFmainAnalysisTest::SelectorOffersTheTimingViewsOnlyWithAnalysis() {
   const Case cases[] = {
       {"HISTOGRAM=TRUE\r\n", 3},
       {"HISTOGRAM=TRUE\r\nANALYSIS=true\r\n", 3},
-      {"HISTOGRAM=TRUE\r\nANALYSIS=TRUE\r\n", 5},
-      {"ANALYSIS=TRUE\r\n", 4},
+      {"HISTOGRAM=TRUE\r\nANALYSIS=TRUE\r\n", 7},
+      {"ANALYSIS=TRUE\r\n", 6},
   };
   for (const Case& c : cases) {
     Session s(c.settings);
@@ -52,6 +52,8 @@ void TFmainAnalysisTest::SelectorOffersTheTimingViewsOnlyWithAnalysis() {
     const bool analysis = c.items != 3;
     QCOMPARE(s.Item("TIE") != nullptr, analysis);
     QCOMPARE(s.Item("Stability") != nullptr, analysis);
+    QCOMPARE(s.Item("Proving") != nullptr, analysis);
+    QCOMPARE(s.Item("Spectrum") != nullptr, analysis);
     QCOMPARE(w.Form().Lreadout != nullptr, analysis);
     if (!analysis) continue;
     // Every entry stays inside the chart area, above the readout line.
