@@ -158,36 +158,6 @@ class Judge {
 
 }  // namespace
 
-std::string_view ChannelErrorName(ChannelError error) {
-  switch (error) {
-    case ChannelError::kMissingCh1:
-      return "missing_ch1";
-    case ChannelError::kMissingCh2:
-      return "missing_ch2";
-    case ChannelError::kExtraCh1:
-      return "extra_ch1";
-    case ChannelError::kExtraCh2:
-      return "extra_ch2";
-    case ChannelError::kSequence:
-      return "sequence";
-  }
-  return "";
-}
-
-std::string_view DirectionName(Direction direction) {
-  switch (direction) {
-    case Direction::kNone:
-      return "none";
-    case Direction::kForward:
-      return "forward";
-    case Direction::kReverse:
-      return "reverse";
-    case Direction::kMixed:
-      return "mixed";
-  }
-  return "";
-}
-
 void SecurityCounts::Add(const SecurityCounts& block) {
   blocks += block.blocks;
   paired += block.paired;
@@ -200,13 +170,6 @@ void SecurityCounts::Add(const SecurityCounts& block) {
   sequence_errors += block.sequence_errors;
   lagging += block.lagging;
   leading += block.leading;
-}
-
-Direction SecurityCounts::DirectionSeen() const {
-  if (lagging > 0 && leading > 0) return Direction::kMixed;
-  if (lagging > 0) return Direction::kForward;
-  if (leading > 0) return Direction::kReverse;
-  return Direction::kNone;
 }
 
 PulseSecurity JudgePulseSecurity(const ChannelPairing& pairing, double window_deg) {

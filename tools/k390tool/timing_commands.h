@@ -6,6 +6,8 @@
 #include <string_view>
 #include <vector>
 
+#include "analysis/stability.h"
+
 // The timing commands of k390tool: stability (the Allan family with bounds, as CSV), jitter
 // (the period, cycle-to-cycle and TIE figures) and phase (the phase points for other tools).
 namespace k390tool {
@@ -26,6 +28,9 @@ class TimingCommands {
   int Stability() const;
   int Jitter() const;
   int Phase() const;
+  int Channel() const;
+  std::vector<analysis::StabilityRow> ValueRows() const;
+  std::vector<analysis::StabilityRow> DifferenceRows() const;
 
   CLI::App* stability_ = nullptr;
   CLI::App* jitter_ = nullptr;
@@ -36,6 +41,9 @@ class TimingCommands {
   bool freq_input_ = false;
   std::optional<std::string> tau0_text_;
   bool stream_ = false;
+  std::optional<std::string> channel_text_;
+  bool difference_ = false;
+  std::optional<std::string> limits_;
   std::string file_;
   std::string out_;
 };
