@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "acquisition/protocol.h"
+#include "analysis/channel_run.h"
 #include "analysis/pulse_security.h"
 
 namespace analysis {
@@ -301,6 +302,42 @@ TEST(PulseSecurity, PhaseWindowAroundTheMean) {
     }
     EXPECT_EQ(records, c.records) << c.window;
   }
+}
+
+}  // namespace
+}  // namespace analysis
+
+namespace analysis {
+namespace {
+
+// A run's totals: counts summed over every block, blocks that did not pair apart, errors listed
+// with their block up to the cap while the counts go on.
+TEST(ChannelRunTotals, BlocksAddUpAndTheListStopsAtItsCap) {
+  const double period = 40000.37;
+  const ChannelsReport faulty = AnalyseChannels(Stamps(Edges(0, period, 100, {}, {60.4})),
+                                                Stamps(Edges(0.25 * period, period, 100, {40})));
+  const ChannelsReport clean =
+      AnalyseChannels(Stamps(Edges(0, period, 100)), Stamps(Edges(0.1 * period, period, 100)));
+  const ChannelsReport unpaired =
+      AnalyseChannels(Stamps(Edges(0, period, 100)), Stamps(Edges(0, period / 1.5, 150)));
+  ASSERT_EQ(faulty.security.errors.size(), 2u);
+  ChannelRunTotals run;
+  for (const ChannelsReport* block : {&clean, &faulty, &unpaired}) run.Add(*block);
+  EXPECT_EQ(run.counts.blocks, 3);
+  EXPECT_EQ(run.blocks_not_paired, 1);
+  EXPECT_EQ(run.blocks_with_errors, 1);
+  EXPECT_EQ(run.counts.paired, 100 + 99);
+  EXPECT_EQ(run.counts.missing_ch2, 1);
+  EXPECT_EQ(run.counts.extra_ch1, 1);
+  EXPECT_NEAR(run.phase_mean_min_deg, 36, 0.01);
+  EXPECT_NEAR(run.phase_mean_max_deg, 90, 0.01);
+  ASSERT_EQ(run.errors.size(), 2u);
+  EXPECT_EQ(run.errors[0], (RunChannelError{2, faulty.security.errors[0]}));
+  EXPECT_EQ(run.errors[1].block, 2);
+  for (int i = 0; i < kMostListedRunErrors; ++i) run.Add(faulty);
+  EXPECT_EQ(static_cast<int64_t>(run.errors.size()), kMostListedRunErrors);
+  EXPECT_EQ(run.errors.back().block, 3 + kMostListedRunErrors / 2 - 1);
+  EXPECT_EQ(run.counts.missing_ch2, 1 + kMostListedRunErrors);
 }
 
 }  // namespace
