@@ -139,9 +139,9 @@ ChartMenu::ChartMenu(const FmainForm& ui, Table shown_table,
       window_(window) {}
 
 void ChartMenu::Attach() {
-  std::vector<QWidget*> charts = {ui_.Chart1->Widget(), ui_.Chart2->Widget()};
-  if (ui_.Chart3) charts.push_back(ui_.Chart3->Widget());
-  if (ui_.Chart4) charts.push_back(ui_.Chart4->Widget());
+  std::vector<QWidget*> charts = {ui_.pulse_chart->Widget(), ui_.histogram_chart->Widget()};
+  if (ui_.tie_chart) charts.push_back(ui_.tie_chart->Widget());
+  if (ui_.stability_chart) charts.push_back(ui_.stability_chart->Widget());
   for (QWidget* chart : charts) {
     chart->setContextMenuPolicy(Qt::CustomContextMenu);
     connect(chart, &QWidget::customContextMenuRequested, this,

@@ -66,11 +66,11 @@ class FmainForm {
   // Builds the TIE and Stability charts and the readout line under the charts, and offers the
   // two views in the graph selector. Without it the chart area is laid out as before.
   void ShowAnalysis(QWidget* window);
-  bool AnalysisShown() const { return Chart3 != nullptr; }
+  bool AnalysisShown() const { return tie_chart != nullptr; }
   // Puts the chart of a timing view in front of the others, or hides both for any other view.
   void ShowTimingChart(analysis::GraphView view);
   // The readout's figures, and "Missing N / Extra N" in red beside them (hidden when empty).
-  void ShowReadout(const QString& figures, const QString& pulse_counts) const;
+  void ShowReadout(const QString& figures, const QString& counts) const;
   // The Run line under the readout, which takes a line of the chart area while it has a text.
   void ShowRunLine(const QString& text);
   // The boxes of the channel 1 figures and of the quality factor, which take in every interval
@@ -87,92 +87,55 @@ class FmainForm {
   // the bytes that made no whole word in its tooltip and accessible name; hidden when all are 0.
   void ShowStreamCounts(const acquisition::StreamCounts& counts);
 
-  // The box that shows a figure; none for Lpcycles, which is a label.
+  // The box that shows a figure; none for the flight pulses, which are a label.
   QLineEdit* FigureBox(analysis::Figure figure) const;
 
   // The regions.
-  QFrame* Panel1 = nullptr;  // bottom bar
-  QFrame* Panel2 = nullptr;  // top bar
-  QFrame* Panel3 = nullptr;  // right column
-  QWidget* ChartArea = nullptr;
+  QFrame* bottom_bar = nullptr;
+  QFrame* top_bar = nullptr;
+  QFrame* right_column = nullptr;
+  QWidget* chart_area = nullptr;
 
-  // Bottom bar.
-  QLabel* Label1 = nullptr;
-  QLineEdit* Eip = nullptr;
-  QLabel* Label2 = nullptr;
-  QLineEdit* Eport = nullptr;
-  QLabel* Label3 = nullptr;
-  SpinEdit* SEsamples = nullptr;
-  QLabel* Lscale = nullptr;
-  SpinEdit* SEvscale = nullptr;
-  QRadioButton* RBbits = nullptr;
-  QRadioButton* RBpct = nullptr;
-  QLabel* Lfilter = nullptr;
-  SpinEdit* SEfilter = nullptr;
-  QCheckBox* CBdual = nullptr;
-  QCheckBox* CBstream = nullptr;
-  QLabel* Llost = nullptr;  // stream words lost to a ring overflow, shown only when some were
-  QCheckBox* CBactive = nullptr;
-  QPushButton* Bsample = nullptr;
+  // Bottom bar: the connection, the capture and the chart scale.
+  QLineEdit* address = nullptr;
+  QLineEdit* port = nullptr;
+  SpinEdit* samples = nullptr;
+  QLabel* scale_caption = nullptr;
+  SpinEdit* scale = nullptr;
+  QRadioButton* bits = nullptr;
+  QRadioButton* percent = nullptr;
+  QLabel* filter_caption = nullptr;
+  SpinEdit* filter = nullptr;
+  QCheckBox* dual_channel = nullptr;
+  QCheckBox* stream = nullptr;
+  QLabel* lost_words = nullptr;  // stream words lost to a ring overflow, shown only when some were
+  QCheckBox* auto_sample = nullptr;
+  QPushButton* sample = nullptr;
 
-  // Top bar.
-  QLabel* Label4 = nullptr;
-  QLineEdit* Eint1 = nullptr;
-  QLabel* Label6 = nullptr;
-  QLineEdit* Efreq1 = nullptr;
-  QLabel* Label5 = nullptr;
-  QLabel* Label9 = nullptr;
-  QLineEdit* Eint2 = nullptr;
-  QLabel* Label7 = nullptr;
-  QLineEdit* Efreq2 = nullptr;
-  QLabel* Label8 = nullptr;
-  QPushButton* Bftest = nullptr;
+  // Top bar and right column: the figure boxes are reached through FigureBox.
+  QPushButton* resample = nullptr;
+  QLineEdit* flight_time_ms = nullptr;
+  QLabel* flight_pulses = nullptr;
+  QPushButton* peak_reset = nullptr;
+  QPushButton* load = nullptr;
+  QPushButton* save = nullptr;
+  QPushButton* print = nullptr;
 
-  // Right column.
-  QLabel* Label17 = nullptr;
-  QLineEdit* Esampavg = nullptr;
-  QLabel* Label12 = nullptr;
-  QLineEdit* Epkpos = nullptr;
-  QLineEdit* Epkneg = nullptr;
-  QLineEdit* Ejitpp = nullptr;
-  QLabel* Label18 = nullptr;
-  QLineEdit* Ejitpp_pct = nullptr;
-  QLabel* Label15 = nullptr;
-  QLineEdit* Ejitpp_max = nullptr;
-  QLabel* Label24 = nullptr;
-  QLabel* Label14 = nullptr;
-  QLineEdit* Ejitrms = nullptr;
-  QLineEdit* Ejitrms_pct = nullptr;
-  QLabel* Label16 = nullptr;
-  QLabel* Label19 = nullptr;
-  QLineEdit* Eprove_ms = nullptr;
-  QLabel* Label20 = nullptr;
-  QLabel* Lpcycles = nullptr;
-  QLabel* Label22 = nullptr;
-  QLineEdit* Eprove_err = nullptr;
-  QLabel* Label21 = nullptr;
-  QLineEdit* Epqf = nullptr;
-  QLabel* Label23 = nullptr;
-  QPushButton* Bpqfreset = nullptr;
-  QPushButton* Bload = nullptr;
-  QPushButton* Bsave = nullptr;
-  QPushButton* Bprint = nullptr;
+  // Chart area: the pulse chart and the histogram chart fill it, one in front of the other; the
+  // graph selector sits over its bottom right corner.
+  std::unique_ptr<presentation::PulseChart> pulse_chart;
+  std::unique_ptr<presentation::HistogramChart> histogram_chart;
+  QPlainTextEdit* reply_log = nullptr;
+  QGroupBox* graph_selector = nullptr;
+  QButtonGroup* graph_items = nullptr;
 
-  // Chart area: the pulse chart (Chart1) and the histogram chart (Chart2) fill it, one in front
-  // of the other; the graph selector sits over its bottom right corner.
-  std::unique_ptr<presentation::PulseChart> Chart1;
-  std::unique_ptr<presentation::HistogramChart> Chart2;
-  QPlainTextEdit* Memo1 = nullptr;
-  QGroupBox* RGgsel = nullptr;
-  QButtonGroup* RGgselGroup = nullptr;
-
-  // With ANALYSIS only: the TIE chart (Chart3) and the Stability chart (Chart4), shown in front
-  // in their views, and the readout line under the charts.
-  std::unique_ptr<presentation::TieChart> Chart3;
-  std::unique_ptr<presentation::StabilityChart> Chart4;
-  QLabel* Lreadout = nullptr;
-  QLabel* Lpulses = nullptr;
-  QLabel* Lrun = nullptr;  // the whole run of a stream
+  // With ANALYSIS only: the TIE chart and the Stability chart, shown in front in their views,
+  // and the readout line under the charts.
+  std::unique_ptr<presentation::TieChart> tie_chart;
+  std::unique_ptr<presentation::StabilityChart> stability_chart;
+  QLabel* readout = nullptr;
+  QLabel* pulse_counts = nullptr;
+  QLabel* run_line = nullptr;  // the whole run of a stream
 
  private:
   void BuildRegions(QWidget* window);
@@ -183,6 +146,7 @@ class FmainForm {
   void BuildJitterFigures();
   void BuildFlightTimeAndButtons();
   void BuildChartArea();
+  QLineEdit*& Box(analysis::Figure figure) { return figure_boxes_[analysis::FigureIndex(figure)]; }
 
   std::array<QLineEdit*, analysis::kFigureCount> figure_boxes_{};
 };

@@ -36,8 +36,8 @@ bool PulseView(GraphView view) {
 void PassDisplay::Apply(const analysis::PassResult& result, GraphView view) {
   if (!result.series2_title) return;
   const std::string& title = *result.series2_title;
-  ui_.Chart1->SetSeriesTitle(presentation::kSeriesCh2,
-                             QString::fromLatin1(title.data(), title.size()));
+  ui_.pulse_chart->SetSeriesTitle(presentation::kSeriesCh2,
+                                  QString::fromLatin1(title.data(), title.size()));
   if (result.outcome != analysis::PassOutcome::kFigures) return;
   analysis::FigureSheet next;
   next.Put(result.figures);
@@ -66,9 +66,9 @@ void PassDisplay::ShowTiming(const acquisition::PulseData& data, GraphView view)
     ui_.ShowReadout({}, {});
     ui_.MarkFigures({});
   }
-  if (view == GraphView::kTie) ui_.Chart3->Show(timing);
+  if (view == GraphView::kTie) ui_.tie_chart->Show(timing);
   if (view == GraphView::kStability) {
-    ui_.Chart4->Show(timing.stability);
+    ui_.stability_chart->Show(timing.stability);
     stability_ = timing.stability;
   }
   if (!PulseView(view)) KeepDrawnIntervals(data);
@@ -76,7 +76,7 @@ void PassDisplay::ShowTiming(const acquisition::PulseData& data, GraphView view)
 
 void PassDisplay::ShowFlight() {
   const analysis::FlightFigures flight =
-      pass_.Flight({shown_.Number(Figure::kCh1Seconds), ui_.Eprove_ms->text().toStdString(),
+      pass_.Flight({shown_.Number(Figure::kCh1Seconds), ui_.flight_time_ms->text().toStdString(),
                     shown_.Number(Figure::kPeakToPeakPercent)});
   shown_.Put(flight);
   ShowFigure(Figure::kFlightPulses);
@@ -92,15 +92,15 @@ void PassDisplay::Clear() {
   }
   for (int series :
        {presentation::kSeriesCh1, presentation::kSeriesAverage, presentation::kSeriesCh2}) {
-    ui_.Chart1->ClearSeries(series);
+    ui_.pulse_chart->ClearSeries(series);
   }
-  ui_.Chart1->Replot();
-  ui_.Chart2->ClearBars();
-  ui_.Chart2->Replot();
+  ui_.pulse_chart->Replot();
+  ui_.histogram_chart->ClearBars();
+  ui_.histogram_chart->Replot();
   if (ui_.AnalysisShown()) {
     ui_.ShowReadout({}, {});
-    ui_.Chart3->Show(presentation::TimingView{});
-    ui_.Chart4->Show({});
+    ui_.tie_chart->Show(presentation::TimingView{});
+    ui_.stability_chart->Show({});
   }
   drawn_intervals_.clear();
   fed_intervals_.clear();
@@ -125,7 +125,7 @@ void PassDisplay::ShowFigures(const analysis::FigureSheet& next, Figure from, Fi
 void PassDisplay::ShowFigure(Figure figure) {
   const QString shown = QString::fromStdString(shown_.Text(figure));
   if (figure == Figure::kFlightPulses) {
-    ui_.Lpcycles->setText(shown);
+    ui_.flight_pulses->setText(shown);
   } else if (ui_.FigureBox(figure)->text() != shown) {
     ui_.FigureBox(figure)->setText(shown);
   }
@@ -133,8 +133,8 @@ void PassDisplay::ShowFigure(Figure figure) {
 
 void PassDisplay::FeedChart(const analysis::ChartInput& input, GraphView view) {
   const bool interval_view = view == GraphView::kInterval;
-  presentation::FeedPulseChart(*ui_.Chart1, input, interval_view, !ui_.RBbits->isChecked(),
-                               ui_.SEvscale->Value());
+  presentation::FeedPulseChart(*ui_.pulse_chart, input, interval_view, !ui_.bits->isChecked(),
+                               ui_.scale->Value());
   KeepDrawnIntervals(*input.data);
   fed_intervals_ = drawn_intervals_;
   fed_interval_view_ = interval_view;
@@ -142,7 +142,8 @@ void PassDisplay::FeedChart(const analysis::ChartInput& input, GraphView view) {
 
 void PassDisplay::DrawHistogram(const acquisition::PulseData& data) {
   presentation::DrawHistogram(
-      *ui_.Chart2, analysis::ComputeHistogram(data, ui_.SEvscale->Value(), ui_.SEsamples->Value()));
+      *ui_.histogram_chart,
+      analysis::ComputeHistogram(data, ui_.scale->Value(), ui_.samples->Value()));
   KeepDrawnIntervals(data);
 }
 

@@ -55,7 +55,7 @@ TFmain::TFmain(QString exe_dir, Hooks hooks, QWidget* parent)
       hooks_(std::move(hooks)) {
   cycle_ = std::make_unique<CaptureCycle>(static_cast<acquisition::CycleFace&>(*this), exe_dir_);
   ui_.SetupUi(this);
-  ui_.Memo1->installEventFilter(this);
+  ui_.reply_log->installEventFilter(this);
   WireControls();
   WireButtons();
   WireCapture();
@@ -88,37 +88,37 @@ void TFmain::WireControls() {
   auto attach = [this](const QObject* control, Handler handler) {
     controls_.Attach(control, [this, handler] { (this->*handler)(); });
   };
-  attach(ui_.Eip, &TFmain::EipChange);
-  attach(ui_.Eport, &TFmain::EportChange);
-  attach(ui_.Eprove_ms, &TFmain::Eprove_msChange);
-  attach(ui_.SEsamples, &TFmain::SEsamplesChange);
-  attach(ui_.SEvscale, &TFmain::SEvscaleChange);
-  attach(ui_.SEfilter, &TFmain::SEfilterChange);
-  attach(ui_.RBbits, &TFmain::RBbitsClick);
-  attach(ui_.RBpct, &TFmain::RBpctClick);
-  attach(ui_.CBdual, &TFmain::CBdualClick);
-  attach(ui_.CBstream, &TFmain::CBstreamClick);
-  attach(ui_.CBactive, &TFmain::CBactiveClick);
-  attach(ui_.RGgsel, &TFmain::RGgselClick);
+  attach(ui_.address, &TFmain::EipChange);
+  attach(ui_.port, &TFmain::EportChange);
+  attach(ui_.flight_time_ms, &TFmain::Eprove_msChange);
+  attach(ui_.samples, &TFmain::SEsamplesChange);
+  attach(ui_.scale, &TFmain::SEvscaleChange);
+  attach(ui_.filter, &TFmain::SEfilterChange);
+  attach(ui_.bits, &TFmain::RBbitsClick);
+  attach(ui_.percent, &TFmain::RBpctClick);
+  attach(ui_.dual_channel, &TFmain::CBdualClick);
+  attach(ui_.stream, &TFmain::CBstreamClick);
+  attach(ui_.auto_sample, &TFmain::CBactiveClick);
+  attach(ui_.graph_selector, &TFmain::RGgselClick);
 
-  for (QLineEdit* edit : {ui_.Eip, ui_.Eport, ui_.Eprove_ms}) {
+  for (QLineEdit* edit : {ui_.address, ui_.port, ui_.flight_time_ms}) {
     connect(edit, &QLineEdit::textEdited, this, [this, edit] { RunAttached(edit); });
   }
-  for (SpinEdit* box : {ui_.SEsamples, ui_.SEvscale, ui_.SEfilter}) {
+  for (SpinEdit* box : {ui_.samples, ui_.scale, ui_.filter}) {
     connect(box, &SpinEdit::UserChanged, this, [this, box] { RunAttached(box); });
   }
   // Check boxes run their handler on every change of state, radio buttons when they become
   // checked. Changes from code block these signals and call the handler themselves.
-  for (QCheckBox* box : {ui_.CBdual, ui_.CBstream, ui_.CBactive}) {
+  for (QCheckBox* box : {ui_.dual_channel, ui_.stream, ui_.auto_sample}) {
     connect(box, &QCheckBox::toggled, this, [this, box] { RunAttached(box); });
   }
-  for (QRadioButton* radio : {ui_.RBbits, ui_.RBpct}) {
+  for (QRadioButton* radio : {ui_.bits, ui_.percent}) {
     connect(radio, &QRadioButton::toggled, this, [this, radio](bool checked) {
       if (checked) RunAttached(radio);
     });
   }
-  connect(ui_.RGgselGroup, &QButtonGroup::idToggled, this, [this](int, bool checked) {
-    if (checked) RunAttached(ui_.RGgsel);
+  connect(ui_.graph_items, &QButtonGroup::idToggled, this, [this](int, bool checked) {
+    if (checked) RunAttached(ui_.graph_selector);
   });
 }
 
@@ -127,13 +127,13 @@ void TFmain::WireButtons() {
     connect(button, &QPushButton::clicked, this,
             [this, handler] { Guarded([this, handler] { (this->*handler)(); }); });
   };
-  click(ui_.Bsample, &TFmain::BsampleClick);
-  click(ui_.Bftest, &TFmain::BftestClick);
-  click(ui_.Bpqfreset, &TFmain::BpqfresetClick);
-  click(ui_.Bload, &TFmain::BloadClick);
-  click(ui_.Bsave, &TFmain::BsaveClick);
+  click(ui_.sample, &TFmain::BsampleClick);
+  click(ui_.resample, &TFmain::BftestClick);
+  click(ui_.peak_reset, &TFmain::BpqfresetClick);
+  click(ui_.load, &TFmain::BloadClick);
+  click(ui_.save, &TFmain::BsaveClick);
   connect(
-      ui_.Chart1.get(), &presentation::PulseChart::PointClicked, this,
+      ui_.pulse_chart.get(), &presentation::PulseChart::PointClicked, this,
       [this](int series, int index) { Guarded([=, this] { Chart1ClickSeries(series, index); }); });
 }
 
@@ -180,10 +180,10 @@ QString TFmain::ChooseFile(FileDialog dialog) {
 void TFmain::SetHooks(Hooks hooks) { hooks_ = std::move(hooks); }
 
 void TFmain::SetGraph(GraphView view) {
-  controls_.CheckItem(ui_.RGgselGroup, ui_.GraphItem(view), ui_.RGgsel);
+  controls_.CheckItem(ui_.graph_items, ui_.GraphItem(view), ui_.graph_selector);
 }
 
-int TFmain::GraphItemCount() const { return static_cast<int>(ui_.RGgselGroup->buttons().size()); }
+int TFmain::GraphItemCount() const { return static_cast<int>(ui_.graph_items->buttons().size()); }
 
 // The settings apply in a fixed order; a value that does not convert, or a settings write that
 // fails, ends the start-up there. What that step and the steps after it would have set is then
@@ -202,18 +202,18 @@ void TFmain::FormCreate() {
 }
 
 void TFmain::ApplySettings(const persistence::WindowSettings& settings, StartStep& done) {
-  SetText(ui_.Eip, QString::fromStdString(settings.ip));
+  SetText(ui_.address, QString::fromStdString(settings.ip));
   done = StartStep::kAddress;
-  SetText(ui_.Eport, QString::fromStdString(settings.port));
+  SetText(ui_.port, QString::fromStdString(settings.port));
   done = StartStep::kPort;
-  SetValue(ui_.SEsamples, settings.samples.Value());
+  SetValue(ui_.samples, settings.samples.Value());
   done = StartStep::kSamples;
-  SetValue(ui_.SEvscale, settings.scale_bits.Value());
+  SetValue(ui_.scale, settings.scale_bits.Value());
   ShowStreamBox(settings.stream);
   done = StartStep::kStream;
   ShowFilterBox(settings.filter_length.Value());
   done = StartStep::kFilter;
-  SetChecked(settings.units == ScaleUnits::kBits ? ui_.RBbits : ui_.RBpct, true);
+  SetChecked(settings.units == ScaleUnits::kBits ? ui_.bits : ui_.percent, true);
   ApplyUnits(settings.units);
   done = StartStep::kUnits;
   ShowDualBox(settings);
@@ -228,9 +228,9 @@ void TFmain::ApplySettings(const persistence::WindowSettings& settings, StartSte
 void TFmain::ShowScaleOnAxis() {
   pass_.Data().Ch1Average = 0;
   pass_.Data().Ch2Average = 0;
-  const double scale = ui_.SEvscale->Value();
-  ui_.Chart1->SetLeftAxisMaximum(scale);
-  ui_.Chart1->SetLeftAxisMinimum(-scale);
+  const double scale = ui_.scale->Value();
+  ui_.pulse_chart->SetLeftAxisMaximum(scale);
+  ui_.pulse_chart->SetLeftAxisMinimum(-scale);
 }
 
 // Controls are set directly here, with their signals held: no handler runs, so nothing is
@@ -241,25 +241,25 @@ void TFmain::ShowDefaultsAfter(StartStep done) {
   const persistence::WindowSettings defaults;
   if (done < StartStep::kStream) {
     cycle_->Machine().SetTransport(StreamTransport::kNone);
-    const QSignalBlocker block(ui_.CBstream);
-    ui_.CBstream->setChecked(false);
-    ui_.CBstream->hide();
+    const QSignalBlocker block(ui_.stream);
+    ui_.stream->setChecked(false);
+    ui_.stream->hide();
   }
   if (done < StartStep::kFilter) {
-    ui_.Lfilter->hide();
-    ui_.SEfilter->hide();
+    ui_.filter_caption->hide();
+    ui_.filter->hide();
     pass_.Filter().SetLength(defaults.filter_length.Value());
   }
   if (done < StartStep::kUnits) ShowDefaultScale(defaults);
   if (done < StartStep::kDual) {
-    ui_.CBdual->hide();
-    controls_.Detach(ui_.CBdual);
-    const QSignalBlocker block(ui_.CBdual);
-    ui_.CBdual->setChecked(false);
+    ui_.dual_channel->hide();
+    controls_.Detach(ui_.dual_channel);
+    const QSignalBlocker block(ui_.dual_channel);
+    ui_.dual_channel->setChecked(false);
   }
   if (done == StartStep::kAll) return;
   ui_.SetPulseChartInFront(true);
-  ui_.Chart1->SetLeftAxisTitle(Latin1(analysis::LeftAxisTitle(Graph())));
+  ui_.pulse_chart->SetLeftAxisTitle(Latin1(analysis::LeftAxisTitle(Graph())));
   ShowScaleOnAxis();
   UnlockFileButtons();
 }
@@ -267,49 +267,49 @@ void TFmain::ShowDefaultsAfter(StartStep done) {
 // The unit the failed start-up checked, Bits/Hz when it checked none, with its limits and the
 // scale a missing key gives.
 void TFmain::ShowDefaultScale(const persistence::WindowSettings& defaults) {
-  const bool percent = ui_.RBpct->isChecked();
+  const bool percent = ui_.percent->isChecked();
   if (!percent) {
-    const QSignalBlocker block_bits(ui_.RBbits);
-    const QSignalBlocker block_percent(ui_.RBpct);
-    ui_.RBbits->setChecked(true);
+    const QSignalBlocker block_bits(ui_.bits);
+    const QSignalBlocker block_percent(ui_.percent);
+    ui_.bits->setChecked(true);
   }
-  ui_.SEvscale->SetLimits(percent ? kPercentMinimum : kBitsMinimum,
-                          percent ? kPercentMaximum : kBitsMaximum);
-  ui_.SEvscale->SetValue(percent ? defaults.scale_percent.Value() : defaults.scale_bits.Value());
+  ui_.scale->SetLimits(percent ? kPercentMinimum : kBitsMinimum,
+                       percent ? kPercentMaximum : kBitsMaximum);
+  ui_.scale->SetValue(percent ? defaults.scale_percent.Value() : defaults.scale_bits.Value());
 }
 
 void TFmain::ShowStreamBox(StreamTransport transport) {
   cycle_->Machine().SetTransport(transport);
   if (transport != StreamTransport::kNone) {
-    ui_.CBstream->setText(QString::fromLatin1(
+    ui_.stream->setText(QString::fromLatin1(
         transport == StreamTransport::kUdp ? texts::kStreamUdp : texts::kStreamTcp));
   }
-  ui_.CBstream->setAccessibleName(ui_.CBstream->text());
-  SetChecked(ui_.CBstream, false);
-  ui_.CBstream->setVisible(transport != StreamTransport::kNone);
+  ui_.stream->setAccessibleName(ui_.stream->text());
+  SetChecked(ui_.stream, false);
+  ui_.stream->setVisible(transport != StreamTransport::kNone);
 }
 
 void TFmain::ShowFilterBox(int length) {
   if (length > 0) {
-    ui_.Lfilter->show();
-    ui_.SEfilter->show();
-    SetValue(ui_.SEfilter, length);
+    ui_.filter_caption->show();
+    ui_.filter->show();
+    SetValue(ui_.filter, length);
     // A stored 1 or 2 shows as 3 without a change of the box, so no handler runs; the filter
     // follows the box so that what the operator sees is what smooths.
-    length = ui_.SEfilter->Value();
+    length = ui_.filter->Value();
   }
   pass_.Filter().SetLength(length);
 }
 
 void TFmain::ShowDualBox(const persistence::WindowSettings& settings) {
   if (settings.dual_shown) {
-    ui_.CBdual->show();
-    ui_.CBdual->setEnabled(true);
-    SetChecked(ui_.CBdual, settings.dual_checked);
+    ui_.dual_channel->show();
+    ui_.dual_channel->setEnabled(true);
+    SetChecked(ui_.dual_channel, settings.dual_checked);
   } else {
-    ui_.CBdual->hide();
-    controls_.Detach(ui_.CBdual);
-    SetChecked(ui_.CBdual, false);
+    ui_.dual_channel->hide();
+    controls_.Detach(ui_.dual_channel);
+    SetChecked(ui_.dual_channel, false);
   }
 }
 
@@ -319,31 +319,31 @@ void TFmain::WriteSetting(std::string_view key, std::string_view value) const {
 
 void TFmain::FormClose() { cycle_->FormClose(); }
 
-void TFmain::EipChange() { WriteSetting(persistence::kKeyIp, ui_.Eip->text().toStdString()); }
+void TFmain::EipChange() { WriteSetting(persistence::kKeyIp, ui_.address->text().toStdString()); }
 
-void TFmain::EportChange() { WriteSetting(persistence::kKeyPort, ui_.Eport->text().toStdString()); }
+void TFmain::EportChange() { WriteSetting(persistence::kKeyPort, ui_.port->text().toStdString()); }
 
 void TFmain::SEsamplesChange() {
-  WriteSetting(persistence::kKeySamples, common::IntText(ui_.SEsamples->Value()));
+  WriteSetting(persistence::kKeySamples, common::IntText(ui_.samples->Value()));
 }
 
 void TFmain::SEvscaleChange() {
-  const std::string value = common::IntText(ui_.SEvscale->Value());
-  if (ui_.RBbits->isChecked()) {
+  const std::string value = common::IntText(ui_.scale->Value());
+  if (ui_.bits->isChecked()) {
     WriteSetting(persistence::kKeyScaleBits, value);
-  } else if (ui_.RBpct->isChecked()) {
+  } else if (ui_.percent->isChecked()) {
     WriteSetting(persistence::kKeyScalePercent, value);
   }
 }
 
 void TFmain::CBdualClick() {
-  WriteSetting(persistence::kKeyDualChannel, ui_.CBdual->isChecked() ? "TRUE" : "FALSE");
+  WriteSetting(persistence::kKeyDualChannel, ui_.dual_channel->isChecked() ? "TRUE" : "FALSE");
 }
 
 void TFmain::SEfilterChange() {
   // Setting the box below runs this handler again from within itself when the shown value
   // changes; the inner run settles the box, the file and the filter first.
-  SpinEdit* box = ui_.SEfilter;
+  SpinEdit* box = ui_.filter;
   if (box->Value() % 2 == 0) SetValue(box, box->Value() + 1);
   if (box->Value() > kFilterMaximum) {
     SetValue(box, kFilterMaximum);
@@ -361,12 +361,12 @@ void TFmain::RBpctClick() { ApplyUnits(ScaleUnits::kPercent); }
 // Each unit keeps its own scale in the settings file, so a switch brings back the other's.
 void TFmain::ApplyUnits(ScaleUnits units) {
   const bool bits = units == ScaleUnits::kBits;
-  SetChecked(bits ? ui_.RBbits : ui_.RBpct, true);
+  SetChecked(bits ? ui_.bits : ui_.percent, true);
   WriteSetting(persistence::kKeyScaleUnits, persistence::UnitsText(units));
   const int maximum = bits ? kBitsMaximum : kPercentMaximum;
-  ui_.SEvscale->SetLimits(bits ? kBitsMinimum : kPercentMinimum, maximum);
-  SetValue(ui_.SEvscale, persistence::ReadUnitScale(ini_path_, units).Value());
-  if (ui_.SEvscale->Value() > maximum) SetValue(ui_.SEvscale, maximum);
+  ui_.scale->SetLimits(bits ? kBitsMinimum : kPercentMinimum, maximum);
+  SetValue(ui_.scale, persistence::ReadUnitScale(ini_path_, units).Value());
+  if (ui_.scale->Value() > maximum) SetValue(ui_.scale, maximum);
   ProcessSamples();
 }
 
@@ -374,19 +374,19 @@ void TFmain::RGgselClick() {
   const bool histogram = Graph() == GraphView::kHistogram;
   ui_.SetPulseChartInFront(!histogram);
   ui_.ShowTimingChart(Graph());
-  ui_.Lscale->setText(
+  ui_.scale_caption->setText(
       QString::fromLatin1(histogram ? texts::kHorizontalScale : texts::kVerticalScale));
-  ui_.SEvscale->setAccessibleName(ui_.Lscale->text());
-  ui_.Lscale->setAccessibleName(ui_.Lscale->text());
+  ui_.scale->setAccessibleName(ui_.scale_caption->text());
+  ui_.scale_caption->setAccessibleName(ui_.scale_caption->text());
   ProcessSamples();
   ShowRunView();
 }
 
 void TFmain::Chart1ClickSeries(int series, int index) {
-  for (int j = 0; j < ui_.Chart1->PointCount(series); ++j) {
-    ui_.Chart1->SetPointLabelVisible(series, j, false);
+  for (int j = 0; j < ui_.pulse_chart->PointCount(series); ++j) {
+    ui_.pulse_chart->SetPointLabelVisible(series, j, false);
   }
-  ui_.Chart1->SetPointLabelVisible(series, index, true);
+  ui_.pulse_chart->SetPointLabelVisible(series, index, true);
 }
 
 void TFmain::Eprove_msChange() { display_.ShowFlight(); }
@@ -443,7 +443,7 @@ void TFmain::ProcessSamples() {
   memo_stale_ = true;
   const analysis::PassOptions options = CurrentPassOptions();
   // The axis follows the view even when the input then fails to decode.
-  ui_.Chart1->SetLeftAxisTitle(Latin1(analysis::LeftAxisTitle(options.view)));
+  ui_.pulse_chart->SetLeftAxisTitle(Latin1(analysis::LeftAxisTitle(options.view)));
   cycle_->PassStarting();
   // From here on the end steps run however the pass ends; an error then goes on to the caller.
   try {
@@ -458,7 +458,7 @@ void TFmain::ProcessSamples() {
       ShowError(QString::fromStdString(acquisition::ShortReplyText(pass_.Data().reply)));
     }
     if (decoded) {
-      const bool stream = ui_.CBstream->isChecked();
+      const bool stream = ui_.stream->isChecked();
       if (stream && pass_.Data().Ch1Count == 0) cycle_->TakeStreamWindow(pass_.Data());
       display_.Apply(pass_.Compute(options), options.view);
       ShowRun(stream);
@@ -473,7 +473,7 @@ void TFmain::ProcessSamples() {
 analysis::PassOptions TFmain::CurrentPassOptions() const {
   analysis::PassOptions options;
   options.view = Graph();
-  options.smooth = ui_.CBdual->isEnabled() && !ui_.CBdual->isChecked();
+  options.smooth = ui_.dual_channel->isEnabled() && !ui_.dual_channel->isChecked();
   options.filter = &pass_.Filter();
   return options;
 }
@@ -482,12 +482,12 @@ void TFmain::FillMemo() {
   if (!memo_stale_) return;
   QStringList lines;
   for (const std::string& line : pass_.Memo()) lines << QString::fromStdString(line);
-  ui_.Memo1->setPlainText(lines.join(QLatin1Char('\n')));
+  ui_.reply_log->setPlainText(lines.join(QLatin1Char('\n')));
   memo_stale_ = false;
 }
 
 bool TFmain::eventFilter(QObject* watched, QEvent* event) {
-  if (watched == ui_.Memo1 && event->type() == QEvent::ShowToParent) FillMemo();
+  if (watched == ui_.reply_log && event->type() == QEvent::ShowToParent) FillMemo();
   return QWidget::eventFilter(watched, event);
 }
 
@@ -526,7 +526,7 @@ void TFmain::RunStarted() {
   SetChartTitle(QString::fromLatin1(texts::kWaitingChartTitle));
   ShowStreamCounts({});
   // The last run's curve goes with it, whichever view is in front.
-  if (ui_.AnalysisShown()) ui_.Chart4->Show({});
+  if (ui_.AnalysisShown()) ui_.stability_chart->Show({});
   ShowRunView();
 }
 
@@ -571,8 +571,8 @@ void TFmain::ShowRunView() {
   ui_.ShowRunLine(run_ ? QString::fromStdString(presentation::RunLineText(*run_)) : QString());
   // Drawn whichever view is in front, so that the Stability view shows the run when it comes.
   if (run_) {
-    ui_.Chart4->Show(run_->stability,
-                     QString::fromStdString(presentation::WholeRunTitle(run_->intervals)));
+    ui_.stability_chart->Show(run_->stability,
+                              QString::fromStdString(presentation::WholeRunTitle(run_->intervals)));
   }
 }
 

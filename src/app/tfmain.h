@@ -124,8 +124,6 @@ class TFmain : public QWidget, private acquisition::CycleFace {
   const std::string& ExeDir() const { return exe_dir_; }
   analysis::ProcessingPass& Pass() { return pass_; }
   CaptureCycle& Cycle() { return *cycle_; }
-  presentation::PulseChart& Chart1() { return *ui_.Chart1; }
-  presentation::HistogramChart& Chart2() { return *ui_.Chart2; }
   bool PulseChartInFront() const { return ui_.PulseChartInFront(); }
   int GraphItemCount() const;
   ChartMenu& Menu() { return *chart_menu_; }
@@ -198,7 +196,7 @@ class TFmain : public QWidget, private acquisition::CycleFace {
   ControlHandlers controls_;
   PassDisplay display_{ui_, pass_};
   ChartMenu* chart_menu_ = nullptr;  // the charts' right-click menu; a child of the window
-  bool memo_stale_ = false;          // Memo1 lags the last pass's reply log until it is shown
+  bool memo_stale_ = false;          // the reply log lags the last pass until it is shown
 };
 
 }  // namespace app
