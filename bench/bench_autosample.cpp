@@ -164,7 +164,7 @@ int main(int argc, char* argv[]) {
   hooks.choose_file = [](app::TFmain::FileDialog) { return QString(); };
   TimedWindow window(dir.path() + QLatin1Char('/'), hooks);
   window.show();
-  g_probe.chart = window.Form().pulse_chart->Widget();
+  g_probe.chart = window.Form().Charts().pulse->Widget();
   QCoreApplication::processEvents();
   // Connected after the cycle's own handler, so this runs once the request has gone out.
   QObject::connect(&window.Cycle().Timer1(), &app::CaptureTimer::Tick, &application, [] {
@@ -172,14 +172,14 @@ int main(int argc, char* argv[]) {
   });
 
   g_probe.measuring = true;
-  window.Form().auto_sample->click();
-  if (!window.Form().auto_sample->isChecked()) {
+  window.Form().Capture().auto_sample->click();
+  if (!window.Form().Capture().auto_sample->isChecked()) {
     std::fprintf(stderr, "perf_autosample: AutoSample did not start\n");
     return 2;
   }
   QTimer::singleShot(static_cast<int>(seconds * 1000), &application, [&] {
     g_probe.measuring = false;
-    window.Form().auto_sample->click();
+    window.Form().Capture().auto_sample->click();
     QTimer::singleShot(300, &application, &QCoreApplication::quit);
   });
   QApplication::exec();
@@ -198,14 +198,14 @@ int main(int argc, char* argv[]) {
   // The hidden reply log is refilled by every pass; refilling it with the last reply's lines
   // shows what that step costs on its own.
   {
-    const QString memo_text = window.Form().reply_log->toPlainText();
+    const QString memo_text = window.Form().Charts().reply_log->toPlainText();
     Stats memo_ms;
     for (int i = 0; i < 20; ++i) {
       const double start = NowMs();
-      window.Form().reply_log->setPlainText(memo_text);
+      window.Form().Charts().reply_log->setPlainText(memo_text);
       memo_ms.Add(NowMs() - start);
     }
-    std::printf("reply log lines %d\n", window.Form().reply_log->blockCount());
+    std::printf("reply log lines %d\n", window.Form().Charts().reply_log->blockCount());
     memo_ms.Print("  reply log refill alone (after the run)");
   }
   p.read_to_pass_end.Print("completing read entry -> end of pass");

@@ -163,7 +163,7 @@ int main(int argc, char* argv[]) {
   hooks.choose_file = [](app::TFmain::FileDialog) { return QString(); };
   TimedWindow window(dir.path() + QLatin1Char('/'), hooks);
   window.show();
-  g_chart = window.Form().pulse_chart->Widget();
+  g_chart = window.Form().Charts().pulse->Widget();
   QCoreApplication::processEvents();
 
   // Words that left the window's UDP socket, counted by the receiver once the stream path has
@@ -196,8 +196,8 @@ int main(int argc, char* argv[]) {
                    [&] { std::this_thread::sleep_for(std::chrono::milliseconds(stall_ms)); });
   if (stall_ms > 0) stall.start();
 
-  window.Form().stream->click();
-  if (!window.Form().stream->isChecked() || !window.Cycle().StreamLogOpen()) {
+  window.Form().Capture().stream->click();
+  if (!window.Form().Capture().stream->isChecked() || !window.Cycle().StreamLogOpen()) {
     std::fprintf(stderr, "perf_stream: streaming did not start (window errors: %d)\n", errors);
     return 2;
   }
@@ -222,7 +222,7 @@ int main(int argc, char* argv[]) {
     stall.stop();
     QTimer::singleShot(700, &application, [&] {
       lost_ring_words = window.Cycle().LostWords();
-      window.Form().stream->click();
+      window.Form().Capture().stream->click();
       QTimer::singleShot(300, &application, &QCoreApplication::quit);
     });
   });

@@ -139,9 +139,9 @@ ChartMenu::ChartMenu(const FmainForm& ui, Table shown_table,
       window_(window) {}
 
 void ChartMenu::Attach() {
-  std::vector<QWidget*> charts = {ui_.pulse_chart->Widget(), ui_.histogram_chart->Widget()};
-  if (ui_.tie_chart) charts.push_back(ui_.tie_chart->Widget());
-  if (ui_.stability_chart) charts.push_back(ui_.stability_chart->Widget());
+  std::vector<QWidget*> charts = {ui_.Charts().pulse->Widget(), ui_.Charts().histogram->Widget()};
+  if (ui_.Charts().tie) charts.push_back(ui_.Charts().tie->Widget());
+  if (ui_.Charts().stability) charts.push_back(ui_.Charts().stability->Widget());
   for (QWidget* chart : charts) {
     chart->setContextMenuPolicy(Qt::CustomContextMenu);
     connect(chart, &QWidget::customContextMenuRequested, this,

@@ -111,78 +111,78 @@ FmainForm::FmainForm() = default;
 FmainForm::~FmainForm() = default;
 
 void FmainForm::BuildConnectionControls() {
-  QWidget* bar = bottom_bar;
+  QWidget* bar = regions_.bottom_bar;
   QLabel* address_caption = Caption(bar, "Label1", "IP", 8, 10);
-  address = new QLineEdit(QStringLiteral("10.0.98.108"), bar);
-  address->setGeometry(24, 6, 121, 21);
-  SetNames(address, "Eip", QStringLiteral("IP"));
-  address_caption->setBuddy(address);
+  capture_.address = new QLineEdit(QStringLiteral("10.0.98.108"), bar);
+  capture_.address->setGeometry(24, 6, 121, 21);
+  SetNames(capture_.address, "Eip", QStringLiteral("IP"));
+  address_caption->setBuddy(capture_.address);
 
   QLabel* port_caption = Caption(bar, "Label2", "Port", 159, 10);
-  port = new QLineEdit(QString::number(acquisition::kInstrumentTcpPort), bar);
-  port->setGeometry(185, 6, 41, 21);
-  SetNames(port, "Eport", QStringLiteral("Port"));
-  port_caption->setBuddy(port);
+  capture_.port = new QLineEdit(QString::number(acquisition::kInstrumentTcpPort), bar);
+  capture_.port->setGeometry(185, 6, 41, 21);
+  SetNames(capture_.port, "Eport", QStringLiteral("Port"));
+  port_caption->setBuddy(capture_.port);
 
   // Starts a little left of its Tahoma place so that the wider fallback font ends before the box.
   QLabel* samples_caption = Caption(bar, "Label3", "Samples", 236, 10);
-  samples = new SpinEdit(10, 3000, 1, 4, bar);
-  samples->SetValue(50);
-  samples->setGeometry(284, 6, 53, 22);
-  SetNames(samples, "SEsamples", QStringLiteral("Samples"));
-  samples_caption->setBuddy(samples);
+  capture_.samples = new SpinEdit(10, 3000, 1, 4, bar);
+  capture_.samples->SetValue(50);
+  capture_.samples->setGeometry(284, 6, 53, 22);
+  SetNames(capture_.samples, "SEsamples", QStringLiteral("Samples"));
+  samples_caption->setBuddy(capture_.samples);
 }
 
 void FmainForm::BuildScaleControls() {
-  QWidget* bar = bottom_bar;
-  scale_caption = new QLabel(QString::fromLatin1(texts::kVerticalScale), bar);
-  scale_caption->setGeometry(340, 10, 104, 14);
-  scale_caption->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
-  SetNames(scale_caption, "Lscale", scale_caption->text());
-  scale = new SpinEdit(kBitsMinimum, kBitsMaximum, 1, 0, bar);
-  scale->SetValue(25);
-  scale->setGeometry(448, 6, 69, 22);
-  SetNames(scale, "SEvscale", scale_caption->text());
-  scale_caption->setBuddy(scale);
+  QWidget* bar = regions_.bottom_bar;
+  scale_.scale_caption = new QLabel(QString::fromLatin1(texts::kVerticalScale), bar);
+  scale_.scale_caption->setGeometry(340, 10, 104, 14);
+  scale_.scale_caption->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
+  SetNames(scale_.scale_caption, "Lscale", scale_.scale_caption->text());
+  scale_.scale = new SpinEdit(kBitsMinimum, kBitsMaximum, 1, 0, bar);
+  scale_.scale->SetValue(25);
+  scale_.scale->setGeometry(448, 6, 69, 22);
+  SetNames(scale_.scale, "SEvscale", scale_.scale_caption->text());
+  scale_.scale_caption->setBuddy(scale_.scale);
 
-  bits = new QRadioButton(QStringLiteral("Bits/Hz"), bar);
-  bits->setGeometry(525, 0, 64, 17);
-  SetNames(bits, "RBbits", bits->text());
-  percent = new QRadioButton(QStringLiteral("%"), bar);
-  percent->setGeometry(525, 16, 60, 17);
-  SetNames(percent, "RBpct", QStringLiteral("Percent"));
+  scale_.bits = new QRadioButton(QStringLiteral("Bits/Hz"), bar);
+  scale_.bits->setGeometry(525, 0, 64, 17);
+  SetNames(scale_.bits, "RBbits", scale_.bits->text());
+  scale_.percent = new QRadioButton(QStringLiteral("%"), bar);
+  scale_.percent->setGeometry(525, 16, 60, 17);
+  SetNames(scale_.percent, "RBpct", QStringLiteral("Percent"));
 
-  filter_caption = Caption(bar, "Lfilter", "Filter", 593, 10);
-  filter_caption->hide();
-  filter = new SpinEdit(kFilterMinimum, kFilterMaximum, 2, 2, bar);
-  filter->SetValue(1);
-  filter->setGeometry(620, 6, 37, 22);
-  SetNames(filter, "SEfilter", QStringLiteral("Filter"));
-  filter->hide();
-  filter_caption->setBuddy(filter);
+  scale_.filter_caption = Caption(bar, "Lfilter", "Filter", 593, 10);
+  scale_.filter_caption->hide();
+  scale_.filter = new SpinEdit(kFilterMinimum, kFilterMaximum, 2, 2, bar);
+  scale_.filter->SetValue(1);
+  scale_.filter->setGeometry(620, 6, 37, 22);
+  SetNames(scale_.filter, "SEfilter", QStringLiteral("Filter"));
+  scale_.filter->hide();
+  scale_.filter_caption->setBuddy(scale_.filter);
 }
 
 void FmainForm::BuildCaptureControls() {
-  QWidget* bar = bottom_bar;
-  dual_channel = new QCheckBox(QStringLiteral("Dual Channel"), bar);
-  dual_channel->setGeometry(676, 1, 95, 34);
-  SetNames(dual_channel, "CBdual", dual_channel->text());
-  stream = new QCheckBox(QStringLiteral("Stream"), bar);
-  SetNames(stream, "CBstream", stream->text());
-  lost_words = new QLabel(bar);
-  lost_words->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
-  lost_words->setStyleSheet(QStringLiteral("color: #c00000; font-weight: bold"));
-  SetNames(lost_words, "Llost", QStringLiteral("Lost stream words"));
-  lost_words->hide();
-  auto_sample = new QCheckBox(QStringLiteral("AutoSample"), bar);
-  SetNames(auto_sample, "CBactive", auto_sample->text());
-  sample = new QPushButton(QStringLiteral("Sample"), bar);
-  SetNames(sample, "Bsample", sample->text());
+  QWidget* bar = regions_.bottom_bar;
+  capture_.dual_channel = new QCheckBox(QStringLiteral("Dual Channel"), bar);
+  capture_.dual_channel->setGeometry(676, 1, 95, 34);
+  SetNames(capture_.dual_channel, "CBdual", capture_.dual_channel->text());
+  capture_.stream = new QCheckBox(QStringLiteral("Stream"), bar);
+  SetNames(capture_.stream, "CBstream", capture_.stream->text());
+  capture_.lost_words = new QLabel(bar);
+  capture_.lost_words->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
+  capture_.lost_words->setStyleSheet(QStringLiteral("color: #c00000; font-weight: bold"));
+  SetNames(capture_.lost_words, "Llost", QStringLiteral("Lost stream words"));
+  capture_.lost_words->hide();
+  capture_.auto_sample = new QCheckBox(QStringLiteral("AutoSample"), bar);
+  SetNames(capture_.auto_sample, "CBactive", capture_.auto_sample->text());
+  capture_.sample = new QPushButton(QStringLiteral("Sample"), bar);
+  SetNames(capture_.sample, "Bsample", capture_.sample->text());
 }
 
 // The channel averages: each channel's interval in seconds and its frequency in hertz.
 void FmainForm::BuildTopBar() {
-  QWidget* bar = top_bar;
+  QWidget* bar = regions_.top_bar;
   auto box = [&](Figure figure, const char* name, int left, int width, const char* spoken) {
     Box(figure) = MakeFigureBox(bar, left, 11, width, 21);
     SetNames(Box(figure), name, QString::fromLatin1(spoken));
@@ -198,13 +198,13 @@ void FmainForm::BuildTopBar() {
   box(Figure::kCh2Frequency, "Efreq2", 448, 75, "Ch2 frequency Hz");
   Caption(bar, "Label8", "Hz", 529, 14, QStringLiteral("hertz"));
 
-  resample = new QPushButton(QStringLiteral("Resample"), bar);
-  SetNames(resample, "Bftest", resample->text());
-  resample->hide();
+  buttons_.resample = new QPushButton(QStringLiteral("Resample"), bar);
+  SetNames(buttons_.resample, "Bftest", buttons_.resample->text());
+  buttons_.resample->hide();
 }
 
 void FmainForm::BuildJitterFigures() {
-  QWidget* column = right_column;
+  QWidget* column = regions_.right_column;
   auto box = [&](Figure figure, const char* name, int left, int top, const char* spoken) {
     Box(figure) = ColumnBox(column, name, left, top, QString::fromLatin1(spoken));
   };
@@ -229,18 +229,18 @@ void FmainForm::BuildJitterFigures() {
 }
 
 void FmainForm::BuildFlightTimeAndButtons() {
-  QWidget* column = right_column;
+  QWidget* column = regions_.right_column;
   QLabel* flight_time_caption = Caption(column, "Label19", "Flight Time", 26, 324);
-  flight_time_ms = ColumnBox(column, "Eprove_ms", 12, 339, QStringLiteral("Flight Time ms"));
-  flight_time_ms->setEnabled(true);
-  flight_time_ms->setValidator(new QRegularExpressionValidator(
-      QRegularExpression(QStringLiteral("[0-9]*")), flight_time_ms));
-  flight_time_caption->setBuddy(flight_time_ms);
+  flight_.time_ms = ColumnBox(column, "Eprove_ms", 12, 339, QStringLiteral("Flight Time ms"));
+  flight_.time_ms->setEnabled(true);
+  flight_.time_ms->setValidator(new QRegularExpressionValidator(
+      QRegularExpression(QStringLiteral("[0-9]*")), flight_.time_ms));
+  flight_time_caption->setBuddy(flight_.time_ms);
   Caption(column, "Label20", "ms", 83, 342, QStringLiteral("milliseconds"));
-  flight_pulses = new QLabel(column);
-  flight_pulses->setGeometry(2, 364, 77 - 2, 14);
-  flight_pulses->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
-  SetNames(flight_pulses, "Lpcycles", QStringLiteral("Flight Time pulses"));
+  flight_.pulses = new QLabel(column);
+  flight_.pulses->setGeometry(2, 364, 77 - 2, 14);
+  flight_.pulses->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
+  SetNames(flight_.pulses, "Lpcycles", QStringLiteral("Flight Time pulses"));
   Caption(column, "Label22", "Quality Factor", 9, 381);
   Box(Figure::kQualityFactor) =
       ColumnBox(column, "Eprove_err", 12, 397, QStringLiteral("Quality Factor %"));
@@ -255,12 +255,12 @@ void FmainForm::BuildFlightTimeAndButtons() {
     SetNames(field, name, field->text());
     return field;
   };
-  peak_reset = button("Bpqfreset", "Peak Reset", 451);
-  load = button("Bload", "Load", 526);
-  save = button("Bsave", "Save", 557);
-  save->setEnabled(false);
-  print = button("Bprint", "Print", 588);
-  print->hide();
+  buttons_.peak_reset = button("Bpqfreset", "Peak Reset", 451);
+  buttons_.load = button("Bload", "Load", 526);
+  buttons_.save = button("Bsave", "Save", 557);
+  buttons_.save->setEnabled(false);
+  buttons_.print = button("Bprint", "Print", 588);
+  buttons_.print->hide();
 }
 
 void FmainForm::SetupUi(QWidget* window) {
@@ -284,39 +284,41 @@ void FmainForm::SetupUi(QWidget* window) {
 }
 
 void FmainForm::BuildRegions(QWidget* window) {
-  bottom_bar = new QFrame(window);
-  SetNames(bottom_bar, "Panel1", QStringLiteral("Capture settings"));
-  top_bar = new QFrame(window);
-  SetNames(top_bar, "Panel2", QStringLiteral("Channel averages"));
-  right_column = new QFrame(window);
-  SetNames(right_column, "Panel3", QStringLiteral("Jitter figures"));
-  for (QFrame* panel : {bottom_bar, top_bar, right_column})
+  regions_.bottom_bar = new QFrame(window);
+  SetNames(regions_.bottom_bar, "Panel1", QStringLiteral("Capture settings"));
+  regions_.top_bar = new QFrame(window);
+  SetNames(regions_.top_bar, "Panel2", QStringLiteral("Channel averages"));
+  regions_.right_column = new QFrame(window);
+  SetNames(regions_.right_column, "Panel3", QStringLiteral("Jitter figures"));
+  for (QFrame* panel : {regions_.bottom_bar, regions_.top_bar, regions_.right_column})
     panel->setFrameShape(QFrame::StyledPanel);
-  chart_area = new QWidget(window);
-  SetNames(chart_area, "ChartArea", QStringLiteral("Charts"));
+  charts_.area = new QWidget(window);
+  SetNames(charts_.area, "ChartArea", QStringLiteral("Charts"));
 }
 
 void FmainForm::BuildChartArea() {
-  histogram_chart = std::make_unique<presentation::HistogramChart>(chart_area);
-  SetNames(histogram_chart->Widget(), "Chart2", histogram_chart->Title());
-  pulse_chart = std::make_unique<presentation::PulseChart>(chart_area);
-  SetNames(pulse_chart->Widget(), "Chart1", pulse_chart->Title());
+  histogram_chart_ = std::make_unique<presentation::HistogramChart>(charts_.area);
+  charts_.histogram = histogram_chart_.get();
+  SetNames(charts_.histogram->Widget(), "Chart2", charts_.histogram->Title());
+  pulse_chart_ = std::make_unique<presentation::PulseChart>(charts_.area);
+  charts_.pulse = pulse_chart_.get();
+  SetNames(charts_.pulse->Widget(), "Chart1", charts_.pulse->Title());
 
-  reply_log = new QPlainTextEdit(pulse_chart->Widget());
-  SetNames(reply_log, "Memo1", QStringLiteral("Reply log"));
-  reply_log->setGeometry(560, 48, 333, 533);
-  reply_log->setLineWrapMode(QPlainTextEdit::NoWrap);
-  reply_log->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
-  reply_log->setReadOnly(true);
-  reply_log->hide();
+  charts_.reply_log = new QPlainTextEdit(charts_.pulse->Widget());
+  SetNames(charts_.reply_log, "Memo1", QStringLiteral("Reply log"));
+  charts_.reply_log->setGeometry(560, 48, 333, 533);
+  charts_.reply_log->setLineWrapMode(QPlainTextEdit::NoWrap);
+  charts_.reply_log->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+  charts_.reply_log->setReadOnly(true);
+  charts_.reply_log->hide();
 
-  graph_selector = new QGroupBox(QStringLiteral("Graph"), chart_area);
-  SetNames(graph_selector, "RGgsel", graph_selector->title());
-  graph_selector->setAutoFillBackground(true);
-  auto* layout = new QVBoxLayout(graph_selector);
+  charts_.graph_selector = new QGroupBox(QStringLiteral("Graph"), charts_.area);
+  SetNames(charts_.graph_selector, "RGgsel", charts_.graph_selector->title());
+  charts_.graph_selector->setAutoFillBackground(true);
+  auto* layout = new QVBoxLayout(charts_.graph_selector);
   layout->setContentsMargins(4, 0, 2, 2);
   layout->setSpacing(0);
-  graph_items = new QButtonGroup(graph_selector);
+  charts_.graph_items = new QButtonGroup(charts_.graph_selector);
   AddGraphItem(analysis::GraphView::kInterval, QStringLiteral("Interval"));
   AddGraphItem(analysis::GraphView::kFrequency, QStringLiteral("Frequency"));
   GraphItem(analysis::GraphView::kInterval)->setChecked(true);
@@ -325,37 +327,37 @@ void FmainForm::BuildChartArea() {
 
 // The items are named after their caption ("RGgsel_Histogram") and described as the selector.
 void FmainForm::AddGraphItem(analysis::GraphView view, const QString& caption) {
-  auto* radio = new QRadioButton(caption, graph_selector);
+  auto* radio = new QRadioButton(caption, charts_.graph_selector);
   radio->setObjectName(QStringLiteral("RGgsel_") + caption);
   radio->setAccessibleName(caption);
   radio->setAccessibleDescription(QStringLiteral("RGgsel"));
   {
-    const QSignalBlocker block(graph_items);
-    graph_items->addButton(radio, static_cast<int>(view));
+    const QSignalBlocker block(charts_.graph_items);
+    charts_.graph_items->addButton(radio, static_cast<int>(view));
   }
-  graph_selector->layout()->addWidget(radio);
+  charts_.graph_selector->layout()->addWidget(radio);
 }
 
 analysis::GraphView FmainForm::CheckedGraph() const {
-  return static_cast<analysis::GraphView>(std::max(0, graph_items->checkedId()));
+  return static_cast<analysis::GraphView>(std::max(0, charts_.graph_items->checkedId()));
 }
 
 QRadioButton* FmainForm::GraphItem(analysis::GraphView view) const {
-  return qobject_cast<QRadioButton*>(graph_items->button(static_cast<int>(view)));
+  return qobject_cast<QRadioButton*>(charts_.graph_items->button(static_cast<int>(view)));
 }
 
 void FmainForm::SetPulseChartInFront(bool in_front) {
   if (in_front) {
-    histogram_chart->Widget()->lower();
+    charts_.histogram->Widget()->lower();
   } else {
-    pulse_chart->Widget()->lower();
+    charts_.pulse->Widget()->lower();
   }
-  graph_selector->raise();
+  charts_.graph_selector->raise();
 }
 
 bool FmainForm::PulseChartInFront() const {
-  const QObjectList& order = chart_area->children();
-  return order.indexOf(pulse_chart->Widget()) > order.indexOf(histogram_chart->Widget());
+  const QObjectList& order = charts_.area->children();
+  return order.indexOf(charts_.pulse->Widget()) > order.indexOf(charts_.histogram->Widget());
 }
 
 QLineEdit* FmainForm::FigureBox(analysis::Figure figure) const {
@@ -365,62 +367,67 @@ QLineEdit* FmainForm::FigureBox(analysis::Figure figure) const {
 void FmainForm::PlaceEdgeControls(QWidget* window) {
   const int w = window->width();
   const int h = window->height();
-  top_bar->setGeometry(0, 0, w, kTopBarHeight);
-  bottom_bar->setGeometry(0, h - kBottomBarHeight, w, kBottomBarHeight);
+  regions_.top_bar->setGeometry(0, 0, w, kTopBarHeight);
+  regions_.bottom_bar->setGeometry(0, h - kBottomBarHeight, w, kBottomBarHeight);
   const int middle = std::max(0, h - kTopBarHeight - kBottomBarHeight);
-  right_column->setGeometry(w - kRightColumnWidth, kTopBarHeight, kRightColumnWidth, middle);
-  chart_area->setGeometry(0, kTopBarHeight, std::max(0, w - kRightColumnWidth), middle);
+  regions_.right_column->setGeometry(w - kRightColumnWidth, kTopBarHeight, kRightColumnWidth,
+                                     middle);
+  charts_.area->setGeometry(0, kTopBarHeight, std::max(0, w - kRightColumnWidth), middle);
 
-  stream->setGeometry(w - kStreamBoxRight, 0, 97, 33);
-  lost_words->setGeometry(w - kStreamBoxRight - 104, 6, 100, 22);
-  auto_sample->setGeometry(w - kAutoSampleRight, 1, 80, 34);
-  sample->setGeometry(w - kSampleButtonRight, 6, 57, 23);
-  resample->setGeometry(w - kResampleRight, 4, 75, 25);
+  capture_.stream->setGeometry(w - kStreamBoxRight, 0, 97, 33);
+  capture_.lost_words->setGeometry(w - kStreamBoxRight - 104, 6, 100, 22);
+  capture_.auto_sample->setGeometry(w - kAutoSampleRight, 1, 80, 34);
+  capture_.sample->setGeometry(w - kSampleButtonRight, 6, 57, 23);
+  buttons_.resample->setGeometry(w - kResampleRight, 4, 75, 25);
 
-  QRect area = chart_area->rect();
+  QRect area = charts_.area->rect();
   if (AnalysisShown()) {
-    if (!run_line->isHidden()) {
+    if (!charts_.run_line->isHidden()) {
       area.setHeight(std::max(0, area.height() - kReadoutHeight));
-      run_line->setGeometry(4, area.height(), std::max(0, area.width() - 8), kReadoutHeight);
+      charts_.run_line->setGeometry(4, area.height(), std::max(0, area.width() - 8),
+                                    kReadoutHeight);
     }
     area.setHeight(std::max(0, area.height() - kReadoutHeight));
-    readout->setGeometry(4, area.height(), std::max(0, area.width() - kPulsesWidth - 8),
-                         kReadoutHeight);
-    pulse_counts->setGeometry(area.width() - kPulsesWidth - 4, area.height(), kPulsesWidth,
-                              kReadoutHeight);
-    tie_chart->Widget()->setGeometry(area);
-    stability_chart->Widget()->setGeometry(area);
+    charts_.readout->setGeometry(4, area.height(), std::max(0, area.width() - kPulsesWidth - 8),
+                                 kReadoutHeight);
+    charts_.pulse_counts->setGeometry(area.width() - kPulsesWidth - 4, area.height(), kPulsesWidth,
+                                      kReadoutHeight);
+    charts_.tie->Widget()->setGeometry(area);
+    charts_.stability->Widget()->setGeometry(area);
   }
-  pulse_chart->Widget()->setGeometry(area);
-  histogram_chart->Widget()->setGeometry(area);
+  charts_.pulse->Widget()->setGeometry(area);
+  charts_.histogram->Widget()->setGeometry(area);
   // Each item past the first three takes one more line of the selector.
-  const int extra_items = std::max<int>(0, static_cast<int>(graph_items->buttons().size()) - 3);
+  const int extra_items =
+      std::max<int>(0, static_cast<int>(charts_.graph_items->buttons().size()) - 3);
   const int height = 75 + extra_items * kGraphItemHeight;
-  graph_selector->setGeometry(area.width() - kGraphSelectorRight,
-                              area.height() - kGraphSelectorBottom - extra_items * kGraphItemHeight,
-                              91, height);
-  graph_selector->raise();
+  charts_.graph_selector->setGeometry(
+      area.width() - kGraphSelectorRight,
+      area.height() - kGraphSelectorBottom - extra_items * kGraphItemHeight, 91, height);
+  charts_.graph_selector->raise();
 }
 
 void FmainForm::ShowAnalysis(QWidget* window) {
   if (AnalysisShown()) return;
-  tie_chart = std::make_unique<presentation::TieChart>(chart_area);
-  SetNames(tie_chart->Widget(), "Chart3", tie_chart->Title());
-  stability_chart = std::make_unique<presentation::StabilityChart>(chart_area);
-  SetNames(stability_chart->Widget(), "Chart4", stability_chart->Title());
-  tie_chart->Widget()->hide();
-  stability_chart->Widget()->hide();
-  readout = new QLabel(chart_area);
-  SetNames(readout, "Lreadout", QStringLiteral("Timing jitter"));
-  pulse_counts = new QLabel(chart_area);
-  SetNames(pulse_counts, "Lpulses", QStringLiteral("Missing and extra pulses"));
-  pulse_counts->setStyleSheet(QStringLiteral("color: #c00000; font-weight: bold"));
-  pulse_counts->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
-  pulse_counts->hide();
-  run_line = new QLabel(chart_area);
-  SetNames(run_line, "Lrun", QStringLiteral("Whole run"));
-  run_line->setStyleSheet(QStringLiteral("color: #00308c"));
-  run_line->hide();
+  tie_chart_ = std::make_unique<presentation::TieChart>(charts_.area);
+  charts_.tie = tie_chart_.get();
+  SetNames(charts_.tie->Widget(), "Chart3", charts_.tie->Title());
+  stability_chart_ = std::make_unique<presentation::StabilityChart>(charts_.area);
+  charts_.stability = stability_chart_.get();
+  SetNames(charts_.stability->Widget(), "Chart4", charts_.stability->Title());
+  charts_.tie->Widget()->hide();
+  charts_.stability->Widget()->hide();
+  charts_.readout = new QLabel(charts_.area);
+  SetNames(charts_.readout, "Lreadout", QStringLiteral("Timing jitter"));
+  charts_.pulse_counts = new QLabel(charts_.area);
+  SetNames(charts_.pulse_counts, "Lpulses", QStringLiteral("Missing and extra pulses"));
+  charts_.pulse_counts->setStyleSheet(QStringLiteral("color: #c00000; font-weight: bold"));
+  charts_.pulse_counts->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
+  charts_.pulse_counts->hide();
+  charts_.run_line = new QLabel(charts_.area);
+  SetNames(charts_.run_line, "Lrun", QStringLiteral("Whole run"));
+  charts_.run_line->setStyleSheet(QStringLiteral("color: #00308c"));
+  charts_.run_line->hide();
   AddGraphItem(analysis::GraphView::kTie, QString::fromLatin1(texts::kTieView));
   AddGraphItem(analysis::GraphView::kStability, QString::fromLatin1(texts::kStabilityView));
   PlaceEdgeControls(window);
@@ -428,20 +435,20 @@ void FmainForm::ShowAnalysis(QWidget* window) {
 
 void FmainForm::ShowTimingChart(analysis::GraphView view) {
   if (!AnalysisShown()) return;
-  tie_chart->Widget()->setVisible(view == analysis::GraphView::kTie);
-  stability_chart->Widget()->setVisible(view == analysis::GraphView::kStability);
-  if (view == analysis::GraphView::kTie) tie_chart->Widget()->raise();
-  if (view == analysis::GraphView::kStability) stability_chart->Widget()->raise();
-  graph_selector->raise();
+  charts_.tie->Widget()->setVisible(view == analysis::GraphView::kTie);
+  charts_.stability->Widget()->setVisible(view == analysis::GraphView::kStability);
+  if (view == analysis::GraphView::kTie) charts_.tie->Widget()->raise();
+  if (view == analysis::GraphView::kStability) charts_.stability->Widget()->raise();
+  charts_.graph_selector->raise();
 }
 
 void FmainForm::ShowReadout(const QString& figures, const QString& counts) const {
   if (!AnalysisShown()) return;
-  readout->setText(figures);
-  readout->setAccessibleName(figures);
-  pulse_counts->setText(counts);
-  pulse_counts->setAccessibleName(counts);
-  pulse_counts->setVisible(!counts.isEmpty());
+  charts_.readout->setText(figures);
+  charts_.readout->setAccessibleName(figures);
+  charts_.pulse_counts->setText(counts);
+  charts_.pulse_counts->setAccessibleName(counts);
+  charts_.pulse_counts->setVisible(!counts.isEmpty());
 }
 
 void FmainForm::MarkFigures(const QString& note) const {
@@ -464,30 +471,30 @@ void FmainForm::MarkFigures(const QString& note) const {
 
 void FmainForm::ShowRunLine(const QString& text) {
   if (!AnalysisShown()) return;
-  run_line->setText(text);
-  run_line->setAccessibleName(text.isEmpty() ? QStringLiteral("Whole run") : text);
-  if (run_line->isHidden() != text.isEmpty()) {
-    run_line->setVisible(!text.isEmpty());
-    PlaceEdgeControls(chart_area->parentWidget());  // the window
+  charts_.run_line->setText(text);
+  charts_.run_line->setAccessibleName(text.isEmpty() ? QStringLiteral("Whole run") : text);
+  if (charts_.run_line->isHidden() != text.isEmpty()) {
+    charts_.run_line->setVisible(!text.isEmpty());
+    PlaceEdgeControls(charts_.area->parentWidget());  // the window
   }
 }
 
 acquisition::CycleInputs FmainForm::CycleInputs() const {
   acquisition::CycleInputs in;
-  in.host = address->text().toStdString();
-  in.port = port->text().toStdString();
-  const QByteArray count = samples->text().toLatin1();
+  in.host = capture_.address->text().toStdString();
+  in.port = capture_.port->text().toStdString();
+  const QByteArray count = capture_.samples->text().toLatin1();
   in.samples_text.assign(count.constData(), static_cast<size_t>(count.size()));
-  in.samples_value = samples->Value();
-  in.dual = dual_channel->isChecked();
-  in.auto_sample = auto_sample->isChecked();
-  in.stream = stream->isChecked();
+  in.samples_value = capture_.samples->Value();
+  in.dual = capture_.dual_channel->isChecked();
+  in.auto_sample = capture_.auto_sample->isChecked();
+  in.stream = capture_.stream->isChecked();
   return in;
 }
 
 void FmainForm::SetChartTitle(const QString& first_line) const {
-  pulse_chart->SetTitle(first_line);
-  pulse_chart->Widget()->setAccessibleName(first_line);
+  charts_.pulse->SetTitle(first_line);
+  charts_.pulse->Widget()->setAccessibleName(first_line);
 }
 
 // A log with holes must not pass for a complete one: the count stays on screen, in red, from
@@ -506,12 +513,13 @@ void FmainForm::ShowStreamCounts(const acquisition::StreamCounts& counts) {
     lines << QStringLiteral("%1 bytes that made no whole word").arg(counts.stray_bytes);
   }
   const QString text = lines.join(QLatin1Char('\n'));
-  lost_words->setText(lines.isEmpty() ? QString()
-                                      : QStringLiteral("Lost %1").arg(counts.lost_words));
-  lost_words->setToolTip(text);
-  lost_words->setAccessibleName(lines.isEmpty() ? QStringLiteral("Lost stream words") : text);
-  lost_words->setVisible(!lines.isEmpty());
-  stream->setToolTip(text);
+  capture_.lost_words->setText(lines.isEmpty() ? QString()
+                                               : QStringLiteral("Lost %1").arg(counts.lost_words));
+  capture_.lost_words->setToolTip(text);
+  capture_.lost_words->setAccessibleName(lines.isEmpty() ? QStringLiteral("Lost stream words")
+                                                         : text);
+  capture_.lost_words->setVisible(!lines.isEmpty());
+  capture_.stream->setToolTip(text);
 }
 
 }  // namespace app

@@ -40,6 +40,73 @@ inline constexpr int kPercentMaximum = 100;
 inline constexpr int kFilterMinimum = 3;
 inline constexpr int kFilterMaximum = 33;
 
+// The controls are handed out in groups, by what they are for. A group is a view: its pointers
+// stay the form's, which builds them once in SetupUi (the TIE and Stability parts of the chart
+// area in ShowAnalysis) and never replaces them. The captions beside the boxes are no group's:
+// nothing changes them after the layout.
+
+// Where the window talks to the instrument and how it captures (bottom bar).
+struct CaptureControls {
+  QLineEdit* address = nullptr;
+  QLineEdit* port = nullptr;
+  SpinEdit* samples = nullptr;
+  QCheckBox* dual_channel = nullptr;
+  QCheckBox* stream = nullptr;
+  QLabel* lost_words = nullptr;  // beside the Stream box, shown only when some were lost
+  QCheckBox* auto_sample = nullptr;
+  QPushButton* sample = nullptr;
+};
+
+// The chart scale in Bits/Hz or percent, and the smoothing filter's length (bottom bar).
+struct ScaleControls {
+  QLabel* scale_caption = nullptr;  // says which axis the scale is for
+  SpinEdit* scale = nullptr;
+  QRadioButton* bits = nullptr;
+  QRadioButton* percent = nullptr;
+  QLabel* filter_caption = nullptr;
+  SpinEdit* filter = nullptr;
+};
+
+// The flight time the operator types in milliseconds, and the pulses it spans (right column).
+struct FlightControls {
+  QLineEdit* time_ms = nullptr;
+  QLabel* pulses = nullptr;
+};
+
+// The buttons for files and held peaks (right column), and the hidden Resample (top bar).
+struct ButtonControls {
+  QPushButton* peak_reset = nullptr;
+  QPushButton* load = nullptr;
+  QPushButton* save = nullptr;
+  QPushButton* print = nullptr;
+  QPushButton* resample = nullptr;
+};
+
+// The chart area: the pulse chart and the histogram chart fill it, one in front of the other,
+// with the hidden reply log inside the pulse chart; the graph selector sits over its bottom
+// right corner. With ANALYSIS only (null before): the TIE and Stability charts, shown in front
+// in their views, and the readout lines under the charts.
+struct ChartControls {
+  QWidget* area = nullptr;
+  presentation::PulseChart* pulse = nullptr;
+  presentation::HistogramChart* histogram = nullptr;
+  QPlainTextEdit* reply_log = nullptr;
+  QGroupBox* graph_selector = nullptr;
+  QButtonGroup* graph_items = nullptr;  // the selector's items, with the view as button id
+  presentation::TieChart* tie = nullptr;
+  presentation::StabilityChart* stability = nullptr;
+  QLabel* readout = nullptr;
+  QLabel* pulse_counts = nullptr;
+  QLabel* run_line = nullptr;  // the whole run of a stream
+};
+
+// The panels the controls sit on.
+struct RegionControls {
+  QFrame* bottom_bar = nullptr;
+  QFrame* top_bar = nullptr;
+  QFrame* right_column = nullptr;
+};
+
 // The main window's controls and their geometry, in the manner of a generated form: SetupUi
 // builds every control as a child of the window, named after the control (object name and
 // accessible description) and captioned for assistive technology (accessible name). It holds no
@@ -66,7 +133,7 @@ class FmainForm {
   // Builds the TIE and Stability charts and the readout line under the charts, and offers the
   // two views in the graph selector. Without it the chart area is laid out as before.
   void ShowAnalysis(QWidget* window);
-  bool AnalysisShown() const { return tie_chart != nullptr; }
+  bool AnalysisShown() const { return charts_.tie != nullptr; }
   // Puts the chart of a timing view in front of the others, or hides both for any other view.
   void ShowTimingChart(analysis::GraphView view);
   // The readout's figures, and "Missing N / Extra N" in red beside them (hidden when empty).
@@ -90,52 +157,12 @@ class FmainForm {
   // The box that shows a figure; none for the flight pulses, which are a label.
   QLineEdit* FigureBox(analysis::Figure figure) const;
 
-  // The regions.
-  QFrame* bottom_bar = nullptr;
-  QFrame* top_bar = nullptr;
-  QFrame* right_column = nullptr;
-  QWidget* chart_area = nullptr;
-
-  // Bottom bar: the connection, the capture and the chart scale.
-  QLineEdit* address = nullptr;
-  QLineEdit* port = nullptr;
-  SpinEdit* samples = nullptr;
-  QLabel* scale_caption = nullptr;
-  SpinEdit* scale = nullptr;
-  QRadioButton* bits = nullptr;
-  QRadioButton* percent = nullptr;
-  QLabel* filter_caption = nullptr;
-  SpinEdit* filter = nullptr;
-  QCheckBox* dual_channel = nullptr;
-  QCheckBox* stream = nullptr;
-  QLabel* lost_words = nullptr;  // stream words lost to a ring overflow, shown only when some were
-  QCheckBox* auto_sample = nullptr;
-  QPushButton* sample = nullptr;
-
-  // Top bar and right column: the figure boxes are reached through FigureBox.
-  QPushButton* resample = nullptr;
-  QLineEdit* flight_time_ms = nullptr;
-  QLabel* flight_pulses = nullptr;
-  QPushButton* peak_reset = nullptr;
-  QPushButton* load = nullptr;
-  QPushButton* save = nullptr;
-  QPushButton* print = nullptr;
-
-  // Chart area: the pulse chart and the histogram chart fill it, one in front of the other; the
-  // graph selector sits over its bottom right corner.
-  std::unique_ptr<presentation::PulseChart> pulse_chart;
-  std::unique_ptr<presentation::HistogramChart> histogram_chart;
-  QPlainTextEdit* reply_log = nullptr;
-  QGroupBox* graph_selector = nullptr;
-  QButtonGroup* graph_items = nullptr;
-
-  // With ANALYSIS only: the TIE chart and the Stability chart, shown in front in their views,
-  // and the readout line under the charts.
-  std::unique_ptr<presentation::TieChart> tie_chart;
-  std::unique_ptr<presentation::StabilityChart> stability_chart;
-  QLabel* readout = nullptr;
-  QLabel* pulse_counts = nullptr;
-  QLabel* run_line = nullptr;  // the whole run of a stream
+  const CaptureControls& Capture() const { return capture_; }
+  const ScaleControls& Scale() const { return scale_; }
+  const FlightControls& Flight() const { return flight_; }
+  const ButtonControls& Buttons() const { return buttons_; }
+  const ChartControls& Charts() const { return charts_; }
+  const RegionControls& Regions() const { return regions_; }
 
  private:
   void BuildRegions(QWidget* window);
@@ -148,7 +175,18 @@ class FmainForm {
   void BuildChartArea();
   QLineEdit*& Box(analysis::Figure figure) { return figure_boxes_[analysis::FigureIndex(figure)]; }
 
+  CaptureControls capture_;
+  ScaleControls scale_;
+  FlightControls flight_;
+  ButtonControls buttons_;
+  ChartControls charts_;
+  RegionControls regions_;
   std::array<QLineEdit*, analysis::kFigureCount> figure_boxes_{};
+  // The chart adapters that charts_ points at.
+  std::unique_ptr<presentation::PulseChart> pulse_chart_;
+  std::unique_ptr<presentation::HistogramChart> histogram_chart_;
+  std::unique_ptr<presentation::TieChart> tie_chart_;
+  std::unique_ptr<presentation::StabilityChart> stability_chart_;
 };
 
 }  // namespace app

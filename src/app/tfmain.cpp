@@ -55,7 +55,7 @@ TFmain::TFmain(QString exe_dir, Hooks hooks, QWidget* parent)
       hooks_(std::move(hooks)) {
   cycle_ = std::make_unique<CaptureCycle>(static_cast<acquisition::CycleFace&>(*this), exe_dir_);
   ui_.SetupUi(this);
-  ui_.reply_log->installEventFilter(this);
+  ui_.Charts().reply_log->installEventFilter(this);
   WireControls();
   WireButtons();
   WireCapture();
@@ -88,37 +88,38 @@ void TFmain::WireControls() {
   auto attach = [this](const QObject* control, Handler handler) {
     controls_.Attach(control, [this, handler] { (this->*handler)(); });
   };
-  attach(ui_.address, &TFmain::EipChange);
-  attach(ui_.port, &TFmain::EportChange);
-  attach(ui_.flight_time_ms, &TFmain::Eprove_msChange);
-  attach(ui_.samples, &TFmain::SEsamplesChange);
-  attach(ui_.scale, &TFmain::SEvscaleChange);
-  attach(ui_.filter, &TFmain::SEfilterChange);
-  attach(ui_.bits, &TFmain::RBbitsClick);
-  attach(ui_.percent, &TFmain::RBpctClick);
-  attach(ui_.dual_channel, &TFmain::CBdualClick);
-  attach(ui_.stream, &TFmain::CBstreamClick);
-  attach(ui_.auto_sample, &TFmain::CBactiveClick);
-  attach(ui_.graph_selector, &TFmain::RGgselClick);
+  attach(ui_.Capture().address, &TFmain::EipChange);
+  attach(ui_.Capture().port, &TFmain::EportChange);
+  attach(ui_.Flight().time_ms, &TFmain::Eprove_msChange);
+  attach(ui_.Capture().samples, &TFmain::SEsamplesChange);
+  attach(ui_.Scale().scale, &TFmain::SEvscaleChange);
+  attach(ui_.Scale().filter, &TFmain::SEfilterChange);
+  attach(ui_.Scale().bits, &TFmain::RBbitsClick);
+  attach(ui_.Scale().percent, &TFmain::RBpctClick);
+  attach(ui_.Capture().dual_channel, &TFmain::CBdualClick);
+  attach(ui_.Capture().stream, &TFmain::CBstreamClick);
+  attach(ui_.Capture().auto_sample, &TFmain::CBactiveClick);
+  attach(ui_.Charts().graph_selector, &TFmain::RGgselClick);
 
-  for (QLineEdit* edit : {ui_.address, ui_.port, ui_.flight_time_ms}) {
+  for (QLineEdit* edit : {ui_.Capture().address, ui_.Capture().port, ui_.Flight().time_ms}) {
     connect(edit, &QLineEdit::textEdited, this, [this, edit] { RunAttached(edit); });
   }
-  for (SpinEdit* box : {ui_.samples, ui_.scale, ui_.filter}) {
+  for (SpinEdit* box : {ui_.Capture().samples, ui_.Scale().scale, ui_.Scale().filter}) {
     connect(box, &SpinEdit::UserChanged, this, [this, box] { RunAttached(box); });
   }
   // Check boxes run their handler on every change of state, radio buttons when they become
   // checked. Changes from code block these signals and call the handler themselves.
-  for (QCheckBox* box : {ui_.dual_channel, ui_.stream, ui_.auto_sample}) {
+  for (QCheckBox* box :
+       {ui_.Capture().dual_channel, ui_.Capture().stream, ui_.Capture().auto_sample}) {
     connect(box, &QCheckBox::toggled, this, [this, box] { RunAttached(box); });
   }
-  for (QRadioButton* radio : {ui_.bits, ui_.percent}) {
+  for (QRadioButton* radio : {ui_.Scale().bits, ui_.Scale().percent}) {
     connect(radio, &QRadioButton::toggled, this, [this, radio](bool checked) {
       if (checked) RunAttached(radio);
     });
   }
-  connect(ui_.graph_items, &QButtonGroup::idToggled, this, [this](int, bool checked) {
-    if (checked) RunAttached(ui_.graph_selector);
+  connect(ui_.Charts().graph_items, &QButtonGroup::idToggled, this, [this](int, bool checked) {
+    if (checked) RunAttached(ui_.Charts().graph_selector);
   });
 }
 
@@ -127,13 +128,13 @@ void TFmain::WireButtons() {
     connect(button, &QPushButton::clicked, this,
             [this, handler] { Guarded([this, handler] { (this->*handler)(); }); });
   };
-  click(ui_.sample, &TFmain::BsampleClick);
-  click(ui_.resample, &TFmain::BftestClick);
-  click(ui_.peak_reset, &TFmain::BpqfresetClick);
-  click(ui_.load, &TFmain::BloadClick);
-  click(ui_.save, &TFmain::BsaveClick);
+  click(ui_.Capture().sample, &TFmain::BsampleClick);
+  click(ui_.Buttons().resample, &TFmain::BftestClick);
+  click(ui_.Buttons().peak_reset, &TFmain::BpqfresetClick);
+  click(ui_.Buttons().load, &TFmain::BloadClick);
+  click(ui_.Buttons().save, &TFmain::BsaveClick);
   connect(
-      ui_.pulse_chart.get(), &presentation::PulseChart::PointClicked, this,
+      ui_.Charts().pulse, &presentation::PulseChart::PointClicked, this,
       [this](int series, int index) { Guarded([=, this] { Chart1ClickSeries(series, index); }); });
 }
 
@@ -180,10 +181,12 @@ QString TFmain::ChooseFile(FileDialog dialog) {
 void TFmain::SetHooks(Hooks hooks) { hooks_ = std::move(hooks); }
 
 void TFmain::SetGraph(GraphView view) {
-  controls_.CheckItem(ui_.graph_items, ui_.GraphItem(view), ui_.graph_selector);
+  controls_.CheckItem(ui_.Charts().graph_items, ui_.GraphItem(view), ui_.Charts().graph_selector);
 }
 
-int TFmain::GraphItemCount() const { return static_cast<int>(ui_.graph_items->buttons().size()); }
+int TFmain::GraphItemCount() const {
+  return static_cast<int>(ui_.Charts().graph_items->buttons().size());
+}
 
 // The settings apply in a fixed order; a value that does not convert, or a settings write that
 // fails, ends the start-up there. What that step and the steps after it would have set is then
@@ -202,18 +205,18 @@ void TFmain::FormCreate() {
 }
 
 void TFmain::ApplySettings(const persistence::WindowSettings& settings, StartStep& done) {
-  SetText(ui_.address, QString::fromStdString(settings.ip));
+  SetText(ui_.Capture().address, QString::fromStdString(settings.ip));
   done = StartStep::kAddress;
-  SetText(ui_.port, QString::fromStdString(settings.port));
+  SetText(ui_.Capture().port, QString::fromStdString(settings.port));
   done = StartStep::kPort;
-  SetValue(ui_.samples, settings.samples.Value());
+  SetValue(ui_.Capture().samples, settings.samples.Value());
   done = StartStep::kSamples;
-  SetValue(ui_.scale, settings.scale_bits.Value());
+  SetValue(ui_.Scale().scale, settings.scale_bits.Value());
   ShowStreamBox(settings.stream);
   done = StartStep::kStream;
   ShowFilterBox(settings.filter_length.Value());
   done = StartStep::kFilter;
-  SetChecked(settings.units == ScaleUnits::kBits ? ui_.bits : ui_.percent, true);
+  SetChecked(settings.units == ScaleUnits::kBits ? ui_.Scale().bits : ui_.Scale().percent, true);
   ApplyUnits(settings.units);
   done = StartStep::kUnits;
   ShowDualBox(settings);
@@ -228,9 +231,9 @@ void TFmain::ApplySettings(const persistence::WindowSettings& settings, StartSte
 void TFmain::ShowScaleOnAxis() {
   pass_.Data().Ch1Average = 0;
   pass_.Data().Ch2Average = 0;
-  const double scale = ui_.scale->Value();
-  ui_.pulse_chart->SetLeftAxisMaximum(scale);
-  ui_.pulse_chart->SetLeftAxisMinimum(-scale);
+  const double scale = ui_.Scale().scale->Value();
+  ui_.Charts().pulse->SetLeftAxisMaximum(scale);
+  ui_.Charts().pulse->SetLeftAxisMinimum(-scale);
 }
 
 // Controls are set directly here, with their signals held: no handler runs, so nothing is
@@ -241,25 +244,25 @@ void TFmain::ShowDefaultsAfter(StartStep done) {
   const persistence::WindowSettings defaults;
   if (done < StartStep::kStream) {
     cycle_->Machine().SetTransport(StreamTransport::kNone);
-    const QSignalBlocker block(ui_.stream);
-    ui_.stream->setChecked(false);
-    ui_.stream->hide();
+    const QSignalBlocker block(ui_.Capture().stream);
+    ui_.Capture().stream->setChecked(false);
+    ui_.Capture().stream->hide();
   }
   if (done < StartStep::kFilter) {
-    ui_.filter_caption->hide();
-    ui_.filter->hide();
+    ui_.Scale().filter_caption->hide();
+    ui_.Scale().filter->hide();
     pass_.Filter().SetLength(defaults.filter_length.Value());
   }
   if (done < StartStep::kUnits) ShowDefaultScale(defaults);
   if (done < StartStep::kDual) {
-    ui_.dual_channel->hide();
-    controls_.Detach(ui_.dual_channel);
-    const QSignalBlocker block(ui_.dual_channel);
-    ui_.dual_channel->setChecked(false);
+    ui_.Capture().dual_channel->hide();
+    controls_.Detach(ui_.Capture().dual_channel);
+    const QSignalBlocker block(ui_.Capture().dual_channel);
+    ui_.Capture().dual_channel->setChecked(false);
   }
   if (done == StartStep::kAll) return;
   ui_.SetPulseChartInFront(true);
-  ui_.pulse_chart->SetLeftAxisTitle(Latin1(analysis::LeftAxisTitle(Graph())));
+  ui_.Charts().pulse->SetLeftAxisTitle(Latin1(analysis::LeftAxisTitle(Graph())));
   ShowScaleOnAxis();
   UnlockFileButtons();
 }
@@ -267,49 +270,50 @@ void TFmain::ShowDefaultsAfter(StartStep done) {
 // The unit the failed start-up checked, Bits/Hz when it checked none, with its limits and the
 // scale a missing key gives.
 void TFmain::ShowDefaultScale(const persistence::WindowSettings& defaults) {
-  const bool percent = ui_.percent->isChecked();
+  const bool percent = ui_.Scale().percent->isChecked();
   if (!percent) {
-    const QSignalBlocker block_bits(ui_.bits);
-    const QSignalBlocker block_percent(ui_.percent);
-    ui_.bits->setChecked(true);
+    const QSignalBlocker block_bits(ui_.Scale().bits);
+    const QSignalBlocker block_percent(ui_.Scale().percent);
+    ui_.Scale().bits->setChecked(true);
   }
-  ui_.scale->SetLimits(percent ? kPercentMinimum : kBitsMinimum,
-                       percent ? kPercentMaximum : kBitsMaximum);
-  ui_.scale->SetValue(percent ? defaults.scale_percent.Value() : defaults.scale_bits.Value());
+  ui_.Scale().scale->SetLimits(percent ? kPercentMinimum : kBitsMinimum,
+                               percent ? kPercentMaximum : kBitsMaximum);
+  ui_.Scale().scale->SetValue(percent ? defaults.scale_percent.Value()
+                                      : defaults.scale_bits.Value());
 }
 
 void TFmain::ShowStreamBox(StreamTransport transport) {
   cycle_->Machine().SetTransport(transport);
   if (transport != StreamTransport::kNone) {
-    ui_.stream->setText(QString::fromLatin1(
+    ui_.Capture().stream->setText(QString::fromLatin1(
         transport == StreamTransport::kUdp ? texts::kStreamUdp : texts::kStreamTcp));
   }
-  ui_.stream->setAccessibleName(ui_.stream->text());
-  SetChecked(ui_.stream, false);
-  ui_.stream->setVisible(transport != StreamTransport::kNone);
+  ui_.Capture().stream->setAccessibleName(ui_.Capture().stream->text());
+  SetChecked(ui_.Capture().stream, false);
+  ui_.Capture().stream->setVisible(transport != StreamTransport::kNone);
 }
 
 void TFmain::ShowFilterBox(int length) {
   if (length > 0) {
-    ui_.filter_caption->show();
-    ui_.filter->show();
-    SetValue(ui_.filter, length);
+    ui_.Scale().filter_caption->show();
+    ui_.Scale().filter->show();
+    SetValue(ui_.Scale().filter, length);
     // A stored 1 or 2 shows as 3 without a change of the box, so no handler runs; the filter
     // follows the box so that what the operator sees is what smooths.
-    length = ui_.filter->Value();
+    length = ui_.Scale().filter->Value();
   }
   pass_.Filter().SetLength(length);
 }
 
 void TFmain::ShowDualBox(const persistence::WindowSettings& settings) {
   if (settings.dual_shown) {
-    ui_.dual_channel->show();
-    ui_.dual_channel->setEnabled(true);
-    SetChecked(ui_.dual_channel, settings.dual_checked);
+    ui_.Capture().dual_channel->show();
+    ui_.Capture().dual_channel->setEnabled(true);
+    SetChecked(ui_.Capture().dual_channel, settings.dual_checked);
   } else {
-    ui_.dual_channel->hide();
-    controls_.Detach(ui_.dual_channel);
-    SetChecked(ui_.dual_channel, false);
+    ui_.Capture().dual_channel->hide();
+    controls_.Detach(ui_.Capture().dual_channel);
+    SetChecked(ui_.Capture().dual_channel, false);
   }
 }
 
@@ -319,31 +323,36 @@ void TFmain::WriteSetting(std::string_view key, std::string_view value) const {
 
 void TFmain::FormClose() { cycle_->FormClose(); }
 
-void TFmain::EipChange() { WriteSetting(persistence::kKeyIp, ui_.address->text().toStdString()); }
+void TFmain::EipChange() {
+  WriteSetting(persistence::kKeyIp, ui_.Capture().address->text().toStdString());
+}
 
-void TFmain::EportChange() { WriteSetting(persistence::kKeyPort, ui_.port->text().toStdString()); }
+void TFmain::EportChange() {
+  WriteSetting(persistence::kKeyPort, ui_.Capture().port->text().toStdString());
+}
 
 void TFmain::SEsamplesChange() {
-  WriteSetting(persistence::kKeySamples, common::IntText(ui_.samples->Value()));
+  WriteSetting(persistence::kKeySamples, common::IntText(ui_.Capture().samples->Value()));
 }
 
 void TFmain::SEvscaleChange() {
-  const std::string value = common::IntText(ui_.scale->Value());
-  if (ui_.bits->isChecked()) {
+  const std::string value = common::IntText(ui_.Scale().scale->Value());
+  if (ui_.Scale().bits->isChecked()) {
     WriteSetting(persistence::kKeyScaleBits, value);
-  } else if (ui_.percent->isChecked()) {
+  } else if (ui_.Scale().percent->isChecked()) {
     WriteSetting(persistence::kKeyScalePercent, value);
   }
 }
 
 void TFmain::CBdualClick() {
-  WriteSetting(persistence::kKeyDualChannel, ui_.dual_channel->isChecked() ? "TRUE" : "FALSE");
+  WriteSetting(persistence::kKeyDualChannel,
+               ui_.Capture().dual_channel->isChecked() ? "TRUE" : "FALSE");
 }
 
 void TFmain::SEfilterChange() {
   // Setting the box below runs this handler again from within itself when the shown value
   // changes; the inner run settles the box, the file and the filter first.
-  SpinEdit* box = ui_.filter;
+  SpinEdit* box = ui_.Scale().filter;
   if (box->Value() % 2 == 0) SetValue(box, box->Value() + 1);
   if (box->Value() > kFilterMaximum) {
     SetValue(box, kFilterMaximum);
@@ -361,12 +370,12 @@ void TFmain::RBpctClick() { ApplyUnits(ScaleUnits::kPercent); }
 // Each unit keeps its own scale in the settings file, so a switch brings back the other's.
 void TFmain::ApplyUnits(ScaleUnits units) {
   const bool bits = units == ScaleUnits::kBits;
-  SetChecked(bits ? ui_.bits : ui_.percent, true);
+  SetChecked(bits ? ui_.Scale().bits : ui_.Scale().percent, true);
   WriteSetting(persistence::kKeyScaleUnits, persistence::UnitsText(units));
   const int maximum = bits ? kBitsMaximum : kPercentMaximum;
-  ui_.scale->SetLimits(bits ? kBitsMinimum : kPercentMinimum, maximum);
-  SetValue(ui_.scale, persistence::ReadUnitScale(ini_path_, units).Value());
-  if (ui_.scale->Value() > maximum) SetValue(ui_.scale, maximum);
+  ui_.Scale().scale->SetLimits(bits ? kBitsMinimum : kPercentMinimum, maximum);
+  SetValue(ui_.Scale().scale, persistence::ReadUnitScale(ini_path_, units).Value());
+  if (ui_.Scale().scale->Value() > maximum) SetValue(ui_.Scale().scale, maximum);
   ProcessSamples();
 }
 
@@ -374,19 +383,19 @@ void TFmain::RGgselClick() {
   const bool histogram = Graph() == GraphView::kHistogram;
   ui_.SetPulseChartInFront(!histogram);
   ui_.ShowTimingChart(Graph());
-  ui_.scale_caption->setText(
+  ui_.Scale().scale_caption->setText(
       QString::fromLatin1(histogram ? texts::kHorizontalScale : texts::kVerticalScale));
-  ui_.scale->setAccessibleName(ui_.scale_caption->text());
-  ui_.scale_caption->setAccessibleName(ui_.scale_caption->text());
+  ui_.Scale().scale->setAccessibleName(ui_.Scale().scale_caption->text());
+  ui_.Scale().scale_caption->setAccessibleName(ui_.Scale().scale_caption->text());
   ProcessSamples();
   ShowRunView();
 }
 
 void TFmain::Chart1ClickSeries(int series, int index) {
-  for (int j = 0; j < ui_.pulse_chart->PointCount(series); ++j) {
-    ui_.pulse_chart->SetPointLabelVisible(series, j, false);
+  for (int j = 0; j < ui_.Charts().pulse->PointCount(series); ++j) {
+    ui_.Charts().pulse->SetPointLabelVisible(series, j, false);
   }
-  ui_.pulse_chart->SetPointLabelVisible(series, index, true);
+  ui_.Charts().pulse->SetPointLabelVisible(series, index, true);
 }
 
 void TFmain::Eprove_msChange() { display_.ShowFlight(); }
@@ -443,7 +452,7 @@ void TFmain::ProcessSamples() {
   memo_stale_ = true;
   const analysis::PassOptions options = CurrentPassOptions();
   // The axis follows the view even when the input then fails to decode.
-  ui_.pulse_chart->SetLeftAxisTitle(Latin1(analysis::LeftAxisTitle(options.view)));
+  ui_.Charts().pulse->SetLeftAxisTitle(Latin1(analysis::LeftAxisTitle(options.view)));
   cycle_->PassStarting();
   // From here on the end steps run however the pass ends; an error then goes on to the caller.
   try {
@@ -458,7 +467,7 @@ void TFmain::ProcessSamples() {
       ShowError(QString::fromStdString(acquisition::ShortReplyText(pass_.Data().reply)));
     }
     if (decoded) {
-      const bool stream = ui_.stream->isChecked();
+      const bool stream = ui_.Capture().stream->isChecked();
       if (stream && pass_.Data().Ch1Count == 0) cycle_->TakeStreamWindow(pass_.Data());
       display_.Apply(pass_.Compute(options), options.view);
       ShowRun(stream);
@@ -473,7 +482,8 @@ void TFmain::ProcessSamples() {
 analysis::PassOptions TFmain::CurrentPassOptions() const {
   analysis::PassOptions options;
   options.view = Graph();
-  options.smooth = ui_.dual_channel->isEnabled() && !ui_.dual_channel->isChecked();
+  options.smooth =
+      ui_.Capture().dual_channel->isEnabled() && !ui_.Capture().dual_channel->isChecked();
   options.filter = &pass_.Filter();
   return options;
 }
@@ -482,12 +492,12 @@ void TFmain::FillMemo() {
   if (!memo_stale_) return;
   QStringList lines;
   for (const std::string& line : pass_.Memo()) lines << QString::fromStdString(line);
-  ui_.reply_log->setPlainText(lines.join(QLatin1Char('\n')));
+  ui_.Charts().reply_log->setPlainText(lines.join(QLatin1Char('\n')));
   memo_stale_ = false;
 }
 
 bool TFmain::eventFilter(QObject* watched, QEvent* event) {
-  if (watched == ui_.reply_log && event->type() == QEvent::ShowToParent) FillMemo();
+  if (watched == ui_.Charts().reply_log && event->type() == QEvent::ShowToParent) FillMemo();
   return QWidget::eventFilter(watched, event);
 }
 
@@ -526,7 +536,7 @@ void TFmain::RunStarted() {
   SetChartTitle(QString::fromLatin1(texts::kWaitingChartTitle));
   ShowStreamCounts({});
   // The last run's curve goes with it, whichever view is in front.
-  if (ui_.AnalysisShown()) ui_.stability_chart->Show({});
+  if (ui_.AnalysisShown()) ui_.Charts().stability->Show({});
   ShowRunView();
 }
 
@@ -571,8 +581,8 @@ void TFmain::ShowRunView() {
   ui_.ShowRunLine(run_ ? QString::fromStdString(presentation::RunLineText(*run_)) : QString());
   // Drawn whichever view is in front, so that the Stability view shows the run when it comes.
   if (run_) {
-    ui_.stability_chart->Show(run_->stability,
-                              QString::fromStdString(presentation::WholeRunTitle(run_->intervals)));
+    ui_.Charts().stability->Show(
+        run_->stability, QString::fromStdString(presentation::WholeRunTitle(run_->intervals)));
   }
 }
 

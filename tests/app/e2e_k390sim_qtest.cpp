@@ -69,8 +69,8 @@ void E2eK390simTest::SampleShowsTheModelsFigures() {
   TFmain& w = s.w();
   QVERIFY2(s.errors.isEmpty(), qPrintable(s.errors.join('\n')));
 
-  w.Form().sample->click();
-  QVERIFY(!w.Form().sample->isEnabled());
+  w.Form().Capture().sample->click();
+  QVERIFY(!w.Form().Capture().sample->isEnabled());
   QTRY_VERIFY_WITH_TIMEOUT(
       sim.SampleReplies() == 1 &&
           !w.Form().FigureBox(analysis::Figure::kAverageTicks)->text().isEmpty(),
@@ -87,9 +87,9 @@ void E2eK390simTest::SampleShowsTheModelsFigures() {
   QCOMPARE(w.Form().FigureBox(analysis::Figure::kCh2Frequency)->text(), freq2);
   QCOMPARE(s.chart().PointCount(0), 49);
   for (int k = 0; k < 49; ++k) QCOMPARE(s.chart().PointValue(0, k), s.chart().PointValue(0, 0));
-  QVERIFY(w.Form().sample->isEnabled());
-  QVERIFY(w.Form().load->isEnabled());
-  QVERIFY(w.Form().save->isEnabled());
+  QVERIFY(w.Form().Capture().sample->isEnabled());
+  QVERIFY(w.Form().Buttons().load->isEnabled());
+  QVERIFY(w.Form().Buttons().save->isEnabled());
   QVERIFY(!w.Cycle().Timer1().Enabled());
   QCOMPARE(sim.Requests(), 1);
 }
@@ -99,25 +99,25 @@ void E2eK390simTest::AutoSampleRepeatsDualChannelBlocks() {
   QVERIFY(sim.Start({"--freq", "1000", "--ch2-freq", "500", "--jitter-ticks", "3"}));
   Session s(Settings(sim.Port(), "SAMPLES=3000\r\nDUALCHANNEL=TRUE\r\nSTREAM=UDP\r\n").constData());
   TFmain& w = s.w();
-  QVERIFY(w.Form().dual_channel->isChecked());
+  QVERIFY(w.Form().Capture().dual_channel->isChecked());
 
-  w.Form().auto_sample->click();
-  QVERIFY(!w.Form().stream->isEnabled());
-  QVERIFY(!w.Form().sample->isEnabled());
+  w.Form().Capture().auto_sample->click();
+  QVERIFY(!w.Form().Capture().stream->isEnabled());
+  QVERIFY(!w.Form().Capture().sample->isEnabled());
   // A request goes out only once the previous reply has been through the pass, so six
   // requests mean at least five replies processed.
   QTRY_VERIFY_WITH_TIMEOUT(sim.SampleReplies() >= 6, 4 * kWaitMs);
   QCOMPARE(s.chart().Title(), QString("K390 Jitter Data [Live]"));
-  QVERIFY(!w.Form().load->isEnabled());
+  QVERIFY(!w.Form().Buttons().load->isEnabled());
   // Every request asked for both channels with the count as set.
   QCOMPARE(sim.LogText().count("sample ch1+ch2 count=3000"), sim.Requests());
 
-  w.Form().auto_sample->click();
+  w.Form().Capture().auto_sample->click();
   QCOMPARE(s.chart().Title(), QString("K390 Jitter Data"));
-  QVERIFY(w.Form().load->isEnabled());
-  QVERIFY(w.Form().save->isEnabled());
-  QVERIFY(w.Form().sample->isEnabled());
-  QVERIFY(w.Form().stream->isEnabled());
+  QVERIFY(w.Form().Buttons().load->isEnabled());
+  QVERIFY(w.Form().Buttons().save->isEnabled());
+  QVERIFY(w.Form().Capture().sample->isEnabled());
+  QVERIFY(w.Form().Capture().stream->isEnabled());
   QVERIFY(!w.Cycle().Timer1().Enabled());
   // The link stays open; a reply still outstanding is handled, and its continue rule then
   // closes the link.
@@ -164,13 +164,13 @@ void E2eK390simTest::StreamLogHoldsEveryWordsDelta() {
                                           "--udp-port", QString::number(udp_port)}));
   Session s(Settings(sim.Port(), "SAMPLES=50\r\nSTREAM=" + transport + "\r\n").constData());
   TFmain& w = s.w();
-  QVERIFY(!w.Form().stream->isHidden());
+  QVERIFY(!w.Form().Capture().stream->isHidden());
   w.Cycle().IdUDPServer1().SetPort(udp_port);
 
-  w.Form().stream->click();
-  QVERIFY(w.Form().stream->isChecked());
-  QVERIFY(!w.Form().sample->isEnabled());
-  QVERIFY(!w.Form().auto_sample->isEnabled());
+  w.Form().Capture().stream->click();
+  QVERIFY(w.Form().Capture().stream->isChecked());
+  QVERIFY(!w.Form().Capture().sample->isEnabled());
+  QVERIFY(!w.Form().Capture().auto_sample->isEnabled());
   const int expected_words = kWords - skipped;
   QTRY_VERIFY_WITH_TIMEOUT(w.Cycle().RingWrite() == expected_words, kWaitMs);
   // A pass that windows the last words draws N intervals of the model's period.
@@ -179,17 +179,17 @@ void E2eK390simTest::StreamLogHoldsEveryWordsDelta() {
   QCOMPARE(w.Form().FigureBox(analysis::Figure::kPeakToPeak)->text(), QString("0"));
   QCOMPARE(s.chart().PointCount(0), 50);
   QCOMPARE(w.Cycle().LostWords(), uint64_t{0});
-  QVERIFY(w.Form().stream->toolTip().isEmpty());
+  QVERIFY(w.Form().Capture().stream->toolTip().isEmpty());
 
-  w.Form().stream->click();
-  QVERIFY(!w.Form().stream->isChecked());
+  w.Form().Capture().stream->click();
+  QVERIFY(!w.Form().Capture().stream->isChecked());
   QVERIFY(!w.Cycle().StreamLogOpen());
   // The stop command's acknowledgement ends the cycle.
   QTRY_VERIFY_WITH_TIMEOUT(!w.Cycle().Timer1().Enabled(), kWaitMs);
   QTRY_VERIFY_WITH_TIMEOUT(!w.Cycle().ClientSocket1().Active(), kWaitMs);
-  QVERIFY(w.Form().sample->isEnabled());
-  QVERIFY(w.Form().auto_sample->isEnabled());
-  QVERIFY(w.Form().load->isEnabled());
+  QVERIFY(w.Form().Capture().sample->isEnabled());
+  QVERIFY(w.Form().Capture().auto_sample->isEnabled());
+  QVERIFY(w.Form().Buttons().load->isEnabled());
   QVERIFY2(s.errors.isEmpty(), qPrintable(s.errors.join('\n')));
   QCOMPARE(w.Cycle().LostWords(), uint64_t{0});
 
@@ -220,7 +220,7 @@ void E2eK390simTest::MalformedReplyIsReportedThenTimesOut() {
   Session s(Settings(sim.Port(), "SAMPLES=50\r\n").constData());
   TFmain& w = s.w();
 
-  w.Form().sample->click();
+  w.Form().Capture().sample->click();
   QTRY_VERIFY_WITH_TIMEOUT(!s.errors.isEmpty(), kWaitMs);
   QCOMPARE(s.errors.size(), 1);
   QVERIFY2(s.errors.first().contains("is not a valid integer value"), qPrintable(s.errors.first()));
@@ -263,9 +263,9 @@ void E2eK390simTest::FaultsAreReportedAsWhatHappened() {
   Session s(Settings(sim.Port(), settings.constData()).constData());
   TFmain& w = s.w();
   if (auto_sample) {
-    w.Form().auto_sample->click();
+    w.Form().Capture().auto_sample->click();
   } else {
-    w.Form().sample->click();
+    w.Form().Capture().sample->click();
   }
   QTRY_VERIFY_WITH_TIMEOUT(!s.errors.isEmpty(), kWaitMs);
   QTest::qWait(300);  // room for a second message or request, which must not come
@@ -275,12 +275,12 @@ void E2eK390simTest::FaultsAreReportedAsWhatHappened() {
   QCOMPARE(w.Form().FigureBox(analysis::Figure::kAverageTicks)->text(), QString("40000"));
   QCOMPARE(w.Form().FigureBox(analysis::Figure::kCh1Frequency)->text(), QString("1000.0000"));
   QCOMPARE(w.Form().FigureBox(analysis::Figure::kPeakToPeak)->text(), QString("0"));
-  QVERIFY(!w.Form().auto_sample->isChecked());
-  QVERIFY(w.Form().sample->isEnabled());
+  QVERIFY(!w.Form().Capture().auto_sample->isChecked());
+  QVERIFY(w.Form().Capture().sample->isEnabled());
   QVERIFY(!w.Cycle().Timer1().Enabled());
 
   s.next_file = s.File("saved.JIT");
-  w.Form().save->click();
+  w.Form().Buttons().save->click();
   const QList<QByteArray> lines = ReadLogLines(s.next_file);
   QCOMPARE(lines.size(), saved_lines);  // the header and one line per interval received
   for (qsizetype i = 1; i < lines.size(); ++i) QVERIFY(lines[i].endsWith(",40000\r"));

@@ -28,9 +28,9 @@ void TFmainViewTest::LoadedExampleWithAClickedPoint() {
   TFmain& w = s.w();
   QVERIFY(s.errors.isEmpty());
   s.next_file = example;
-  w.Form().load->click();
+  w.Form().Buttons().load->click();
   QVERIFY(s.errors.isEmpty());
-  w.SetText(w.Form().flight_time_ms, "250");
+  w.SetText(w.Form().Flight().time_ms, "250");
 
   w.show();
   QVERIFY(QTest::qWaitForWindowExposed(&w));
@@ -71,7 +71,7 @@ void TFmainViewTest::LoadedExampleWithAClickedPoint() {
                          w.Form().FigureBox(analysis::Figure::kHeldQualityFactor)}) {
     QVERIFY2(!box->text().isEmpty(), qPrintable(box->objectName()));
   }
-  QVERIFY(w.Form().flight_pulses->text().endsWith("pulses)"));
+  QVERIFY(w.Form().Flight().pulses->text().endsWith("pulses)"));
   // Three series: channel 1, its average and the smoothed trace.
   QCOMPARE(chart.PointCount(1), count);
   QCOMPARE(chart.SeriesTitle(2), QString("Filter"));
@@ -80,13 +80,14 @@ void TFmainViewTest::LoadedExampleWithAClickedPoint() {
   QVERIFY(chart.Title().endsWith("[example.JIT]"));
 
   // The graph selector stands over the chart, in its lower right corner.
-  const QPoint selector = w.Form().graph_selector->geometry().center();
-  QWidget* on_top = w.Form().chart_area->childAt(selector);
-  QVERIFY(on_top == w.Form().graph_selector || w.Form().graph_selector->isAncestorOf(on_top));
-  QVERIFY(w.Form().graph_selector->geometry().right() < w.Form().chart_area->width());
-  QVERIFY(w.Form().graph_selector->geometry().bottom() < w.Form().chart_area->height());
-  QVERIFY(!w.Form().dual_channel->isHidden());
-  QVERIFY(!w.Form().filter->isHidden());
+  const QPoint selector = w.Form().Charts().graph_selector->geometry().center();
+  QWidget* on_top = w.Form().Charts().area->childAt(selector);
+  QVERIFY(on_top == w.Form().Charts().graph_selector ||
+          w.Form().Charts().graph_selector->isAncestorOf(on_top));
+  QVERIFY(w.Form().Charts().graph_selector->geometry().right() < w.Form().Charts().area->width());
+  QVERIFY(w.Form().Charts().graph_selector->geometry().bottom() < w.Form().Charts().area->height());
+  QVERIFY(!w.Form().Capture().dual_channel->isHidden());
+  QVERIFY(!w.Form().Scale().filter->isHidden());
 
   chart.Replot();
   const QPixmap shot = w.grab();
