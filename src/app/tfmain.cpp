@@ -12,7 +12,6 @@
 #include <QPushButton>
 #include <QRadioButton>
 #include <QResizeEvent>
-#include <QSignalBlocker>
 #include <exception>
 #include <variant>
 
@@ -26,12 +25,9 @@
 #include "app/window_dialogs.h"
 #include "app/window_texts.h"
 #include "common/error.h"
-#include "common/text_forms.h"
 #include "persistence/jit_file.h"
 #include "persistence/text_file.h"
 #include "presentation/pulse_chart.h"
-#include "presentation/timing_charts.h"
-#include "presentation/timing_view.h"
 
 namespace app {
 namespace {
@@ -42,10 +38,6 @@ using analysis::GraphView;
 using persistence::ScaleUnits;
 
 QString DefaultExeDir() { return QCoreApplication::applicationDirPath() + QLatin1Char('/'); }
-
-QString Latin1(std::string_view text) {
-  return QString::fromLatin1(text.data(), static_cast<qsizetype>(text.size()));
-}
 
 }  // namespace
 
@@ -59,13 +51,13 @@ TFmain::TFmain(QString exe_dir, Hooks hooks, QWidget* parent)
   WireControls();
   WireButtons();
   WireCapture();
-  WireRunTracker();
   Guarded([this] { FormCreate(); });
   chart_menu_ = new ChartMenu(
       ui_,
       [this] {
-        return run_ ? analysis::TableRows(run_->stability)
-                    : StabilityCsvRows(display_.DrawnIntervals());
+        const std::optional<analysis::RunSummary>& run = run_view_.Shown();
+        return run ? analysis::TableRows(run->stability)
+                   : StabilityCsvRows(display_.DrawnIntervals());
       },
       [this] { return display_.Figures(); },
       [this](const std::function<void()>& action) { Guarded(action); }, this);
@@ -146,7 +138,10 @@ void TFmain::WireCapture() {
   connect(&cycle_->ClientSocket1(), &InstrumentLink::PeerClosed, this,
           [this] { Guarded([this] { cycle_->ClientSocket1Disconnect(); }); });
   // Datagrams go from the receiver's own thread straight into the stream path; the timer's
-  // ticks bring what the path met (tones, lost words, log errors) to the window.
+  // ticks bring what the path met (tones, lost words, log errors) to the window. The path hands
+  // every logged word to the run view on that thread.
+  cycle_->Machine().Path().SetLogSink(
+      [this](std::span<const int64_t> deltas) { run_view_.Add(deltas); });
 }
 
 void TFmain::Guarded(const std::function<void()>& action) {
@@ -188,196 +183,7 @@ int TFmain::GraphItemCount() const {
   return static_cast<int>(ui_.Charts().graph_items->buttons().size());
 }
 
-// The settings apply in a fixed order; a value that does not convert, or a settings write that
-// fails, ends the start-up there. What that step and the steps after it would have set is then
-// shown as a start without a settings file shows it: no control is left as the layout drew it,
-// and nothing is written or sent that the operator did not ask for.
-void TFmain::FormCreate() {
-  cycle_->ResetRing();
-  ini_path_ = exe_dir_ + persistence::kSettingsFileName;
-  StartStep done = StartStep::kNone;
-  try {
-    ApplySettings(persistence::ReadWindowSettings(ini_path_), done);
-  } catch (...) {
-    ShowDefaultsAfter(done);
-    throw;
-  }
-}
-
-void TFmain::ApplySettings(const persistence::WindowSettings& settings, StartStep& done) {
-  SetText(ui_.Capture().address, QString::fromStdString(settings.ip));
-  done = StartStep::kAddress;
-  SetText(ui_.Capture().port, QString::fromStdString(settings.port));
-  done = StartStep::kPort;
-  SetValue(ui_.Capture().samples, settings.samples.Value());
-  done = StartStep::kSamples;
-  SetValue(ui_.Scale().scale, settings.scale_bits.Value());
-  ShowStreamBox(settings.stream);
-  done = StartStep::kStream;
-  ShowFilterBox(settings.filter_length.Value());
-  done = StartStep::kFilter;
-  SetChecked(settings.units == ScaleUnits::kBits ? ui_.Scale().bits : ui_.Scale().percent, true);
-  ApplyUnits(settings.units);
-  done = StartStep::kUnits;
-  ShowDualBox(settings);
-  done = StartStep::kDual;
-  ui_.SetPulseChartInFront(true);
-  if (settings.histogram) ui_.AddGraphItem(GraphView::kHistogram, QStringLiteral("Histogram"));
-  if (settings.analysis) ui_.ShowAnalysis(this);
-  ShowScaleOnAxis();
-  done = StartStep::kAll;
-}
-
-void TFmain::ShowScaleOnAxis() {
-  pass_.Data().Ch1Average = 0;
-  pass_.Data().Ch2Average = 0;
-  const double scale = ui_.Scale().scale->Value();
-  ui_.Charts().pulse->SetLeftAxisMaximum(scale);
-  ui_.Charts().pulse->SetLeftAxisMinimum(-scale);
-}
-
-// Controls are set directly here, with their signals held: no handler runs, so nothing is
-// written to the settings file and no command goes to the instrument. The address, port and
-// sample boxes need nothing: the layout draws them with the defaults, and a step that failed
-// at its write keeps what it showed, as the settings file's rule has it.
-void TFmain::ShowDefaultsAfter(StartStep done) {
-  const persistence::WindowSettings defaults;
-  if (done < StartStep::kStream) {
-    cycle_->Machine().SetTransport(StreamTransport::kNone);
-    const QSignalBlocker block(ui_.Capture().stream);
-    ui_.Capture().stream->setChecked(false);
-    ui_.Capture().stream->hide();
-  }
-  if (done < StartStep::kFilter) {
-    ui_.Scale().filter_caption->hide();
-    ui_.Scale().filter->hide();
-    pass_.Filter().SetLength(defaults.filter_length.Value());
-  }
-  if (done < StartStep::kUnits) ShowDefaultScale(defaults);
-  if (done < StartStep::kDual) {
-    ui_.Capture().dual_channel->hide();
-    controls_.Detach(ui_.Capture().dual_channel);
-    const QSignalBlocker block(ui_.Capture().dual_channel);
-    ui_.Capture().dual_channel->setChecked(false);
-  }
-  if (done == StartStep::kAll) return;
-  ui_.SetPulseChartInFront(true);
-  ui_.Charts().pulse->SetLeftAxisTitle(Latin1(analysis::LeftAxisTitle(Graph())));
-  ShowScaleOnAxis();
-  UnlockFileButtons();
-}
-
-// The unit the failed start-up checked, Bits/Hz when it checked none, with its limits and the
-// scale a missing key gives.
-void TFmain::ShowDefaultScale(const persistence::WindowSettings& defaults) {
-  const bool percent = ui_.Scale().percent->isChecked();
-  if (!percent) {
-    const QSignalBlocker block_bits(ui_.Scale().bits);
-    const QSignalBlocker block_percent(ui_.Scale().percent);
-    ui_.Scale().bits->setChecked(true);
-  }
-  ui_.Scale().scale->SetLimits(percent ? kPercentMinimum : kBitsMinimum,
-                               percent ? kPercentMaximum : kBitsMaximum);
-  ui_.Scale().scale->SetValue(percent ? defaults.scale_percent.Value()
-                                      : defaults.scale_bits.Value());
-}
-
-void TFmain::ShowStreamBox(StreamTransport transport) {
-  cycle_->Machine().SetTransport(transport);
-  if (transport != StreamTransport::kNone) {
-    ui_.Capture().stream->setText(QString::fromLatin1(
-        transport == StreamTransport::kUdp ? texts::kStreamUdp : texts::kStreamTcp));
-  }
-  ui_.Capture().stream->setAccessibleName(ui_.Capture().stream->text());
-  SetChecked(ui_.Capture().stream, false);
-  ui_.Capture().stream->setVisible(transport != StreamTransport::kNone);
-}
-
-void TFmain::ShowFilterBox(int length) {
-  if (length > 0) {
-    ui_.Scale().filter_caption->show();
-    ui_.Scale().filter->show();
-    SetValue(ui_.Scale().filter, length);
-    // A stored 1 or 2 shows as 3 without a change of the box, so no handler runs; the filter
-    // follows the box so that what the operator sees is what smooths.
-    length = ui_.Scale().filter->Value();
-  }
-  pass_.Filter().SetLength(length);
-}
-
-void TFmain::ShowDualBox(const persistence::WindowSettings& settings) {
-  if (settings.dual_shown) {
-    ui_.Capture().dual_channel->show();
-    ui_.Capture().dual_channel->setEnabled(true);
-    SetChecked(ui_.Capture().dual_channel, settings.dual_checked);
-  } else {
-    ui_.Capture().dual_channel->hide();
-    controls_.Detach(ui_.Capture().dual_channel);
-    SetChecked(ui_.Capture().dual_channel, false);
-  }
-}
-
-void TFmain::WriteSetting(std::string_view key, std::string_view value) const {
-  persistence::WriteWindowSetting(ini_path_, key, value);
-}
-
 void TFmain::FormClose() { cycle_->FormClose(); }
-
-void TFmain::EipChange() {
-  WriteSetting(persistence::kKeyIp, ui_.Capture().address->text().toStdString());
-}
-
-void TFmain::EportChange() {
-  WriteSetting(persistence::kKeyPort, ui_.Capture().port->text().toStdString());
-}
-
-void TFmain::SEsamplesChange() {
-  WriteSetting(persistence::kKeySamples, common::IntText(ui_.Capture().samples->Value()));
-}
-
-void TFmain::SEvscaleChange() {
-  const std::string value = common::IntText(ui_.Scale().scale->Value());
-  if (ui_.Scale().bits->isChecked()) {
-    WriteSetting(persistence::kKeyScaleBits, value);
-  } else if (ui_.Scale().percent->isChecked()) {
-    WriteSetting(persistence::kKeyScalePercent, value);
-  }
-}
-
-void TFmain::CBdualClick() {
-  WriteSetting(persistence::kKeyDualChannel,
-               ui_.Capture().dual_channel->isChecked() ? "TRUE" : "FALSE");
-}
-
-void TFmain::SEfilterChange() {
-  // Setting the box below runs this handler again from within itself when the shown value
-  // changes; the inner run settles the box, the file and the filter first.
-  SpinEdit* box = ui_.Scale().filter;
-  if (box->Value() % 2 == 0) SetValue(box, box->Value() + 1);
-  if (box->Value() > kFilterMaximum) {
-    SetValue(box, kFilterMaximum);
-  } else if (box->Value() < kFilterMinimum) {
-    SetValue(box, kFilterMinimum);
-  }
-  WriteSetting(persistence::kKeyFilterLength, common::IntText(box->Value()));
-  pass_.Filter().SetLength(box->Value());
-}
-
-void TFmain::RBbitsClick() { ApplyUnits(ScaleUnits::kBits); }
-
-void TFmain::RBpctClick() { ApplyUnits(ScaleUnits::kPercent); }
-
-// Each unit keeps its own scale in the settings file, so a switch brings back the other's.
-void TFmain::ApplyUnits(ScaleUnits units) {
-  const bool bits = units == ScaleUnits::kBits;
-  SetChecked(bits ? ui_.Scale().bits : ui_.Scale().percent, true);
-  WriteSetting(persistence::kKeyScaleUnits, persistence::UnitsText(units));
-  const int maximum = bits ? kBitsMaximum : kPercentMaximum;
-  ui_.Scale().scale->SetLimits(bits ? kBitsMinimum : kPercentMinimum, maximum);
-  SetValue(ui_.Scale().scale, persistence::ReadUnitScale(ini_path_, units).Value());
-  if (ui_.Scale().scale->Value() > maximum) SetValue(ui_.Scale().scale, maximum);
-  ProcessSamples();
-}
 
 void TFmain::RGgselClick() {
   const bool histogram = Graph() == GraphView::kHistogram;
@@ -388,7 +194,7 @@ void TFmain::RGgselClick() {
   ui_.Scale().scale->setAccessibleName(ui_.Scale().scale_caption->text());
   ui_.Scale().scale_caption->setAccessibleName(ui_.Scale().scale_caption->text());
   ProcessSamples();
-  ShowRunView();
+  run_view_.Show();
 }
 
 void TFmain::Chart1ClickSeries(int series, int index) {
@@ -452,7 +258,7 @@ void TFmain::ProcessSamples() {
   memo_stale_ = true;
   const analysis::PassOptions options = CurrentPassOptions();
   // The axis follows the view even when the input then fails to decode.
-  ui_.Charts().pulse->SetLeftAxisTitle(Latin1(analysis::LeftAxisTitle(options.view)));
+  ShowLeftAxisTitle(options.view);
   cycle_->PassStarting();
   // From here on the end steps run however the pass ends; an error then goes on to the caller.
   try {
@@ -470,7 +276,7 @@ void TFmain::ProcessSamples() {
       const bool stream = ui_.Capture().stream->isChecked();
       if (stream && pass_.Data().Ch1Count == 0) cycle_->TakeStreamWindow(pass_.Data());
       display_.Apply(pass_.Compute(options), options.view);
-      ShowRun(stream);
+      run_view_.AfterPass(stream, pass_.Data().Ch1Count > 0);
     }
   } catch (...) {
     EndSteps();
@@ -513,77 +319,20 @@ void TFmain::Hear(const acquisition::CycleEvent& e) {
   } else if (std::holds_alternative<event::StreamStarting>(e)) {
     pass_.ResetPeaks();
   } else if (auto* x = std::get_if<event::RunCounts>(&e)) {
-    tracker_.SetLostWords(static_cast<int64_t>(x->counts.lost_words));
+    run_view_.SetLostWords(static_cast<int64_t>(x->counts.lost_words));
   } else if (std::holds_alternative<event::RunStarted>(e)) {
-    RunStarted();
+    run_view_.Started();
   } else if (auto* x = std::get_if<event::RunLive>(&e)) {
-    RunLive(*x);
+    run_view_.Live(*x);
   } else if (auto* x = std::get_if<event::RunStopped>(&e)) {
-    RunStopped(*x);
+    run_view_.Stopped(*x, cycle_->Machine().Path().LogLines());
   }
 }
 
-void TFmain::WireRunTracker() {
-  // Runs on the receiving thread under the path's lock; the tracker has a lock of its own.
-  cycle_->Machine().Path().SetLogSink(
-      [this](std::span<const int64_t> deltas) { tracker_.Add(deltas); });
-}
-
-void TFmain::RunStarted() {
-  tracker_.Begin(analysis::RunTracker::Clock::now());
-  run_.reset();
-  display_.Clear();
-  SetChartTitle(QString::fromLatin1(texts::kWaitingChartTitle));
-  ShowStreamCounts({});
-  // The last run's curve goes with it, whichever view is in front.
-  if (ui_.AnalysisShown()) ui_.Charts().stability->Show({});
-  ShowRunView();
-}
-
-void TFmain::RunLive(const acquisition::event::RunLive& live) {
-  SetChartTitle(QString::fromLatin1(texts::kChartTitle));
-  Guarded([&] { persistence::RemoveRunSummary(live.log_path); });
-}
-
-// Called while a stop's steps are applied: a summary that cannot be written is queued for the
-// error display, so the rest of the stop still runs.
-void TFmain::RunStopped(const acquisition::event::RunStopped& stop) {
-  SetChartTitle(QString::fromLatin1(texts::kChartTitle));
-  if (!stop.logged) return;  // the previous log and its summary stand
-  tracker_.SetLostWords(static_cast<int64_t>(stop.counts.lost_words));
-  // The figures wait for every word still queued; the view then shows them all.
-  const analysis::RunSummary final = tracker_.Final();
-  persistence::RunSummaryRecord record = tracker_.Record(
-      final, analysis::RunTracker::Clock::now(), stop.failure, cycle_->Machine().Path().LogLines());
-  record.foreign_datagrams = static_cast<int64_t>(stop.counts.foreign_datagrams);
-  record.stray_bytes = static_cast<int64_t>(stop.counts.stray_bytes);
-  if (ui_.AnalysisShown()) {
-    run_ = final;
-    ShowRunView();
-  }
-  Guarded([&] { persistence::WriteRunSummary(stop.log_path, record); });
-}
-
-void TFmain::ShowRun(bool stream_pass) {
-  if (!ui_.AnalysisShown()) return;
-  if (!stream_pass) {
-    // A block's own figures again; a pass without records (a view or units switch after the
-    // stop) leaves the run in view.
-    if (pass_.Data().Ch1Count > 0) run_.reset();
-  } else if (tracker_.Started()) {
-    run_ = tracker_.Summary();
-  }
-  ShowRunView();
-}
-
-void TFmain::ShowRunView() {
-  if (!ui_.AnalysisShown()) return;
-  ui_.ShowRunLine(run_ ? QString::fromStdString(presentation::RunLineText(*run_)) : QString());
-  // Drawn whichever view is in front, so that the Stability view shows the run when it comes.
-  if (run_) {
-    ui_.Charts().stability->Show(
-        run_->stability, QString::fromStdString(presentation::WholeRunTitle(run_->intervals)));
-  }
+void TFmain::ShowLeftAxisTitle(GraphView view) {
+  const std::string_view title = analysis::LeftAxisTitle(view);
+  ui_.Charts().pulse->SetLeftAxisTitle(
+      QString::fromLatin1(title.data(), static_cast<qsizetype>(title.size())));
 }
 
 void TFmain::SetChartTitle(const QString& first_line) { ui_.SetChartTitle(first_line); }

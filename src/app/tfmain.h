@@ -19,6 +19,7 @@
 #include "app/control_handlers.h"
 #include "app/fmain_form.h"
 #include "app/pass_display.h"
+#include "app/stream_run_view.h"
 #include "app/window_dialogs.h"
 #include "persistence/window_settings.h"
 
@@ -64,7 +65,8 @@ class TFmain : public QWidget, private acquisition::CycleFace {
   // character above '.'.
   static QString ErrorText(const QString& message);
 
-  // Handlers.
+  // Handlers. FormCreate and the handlers of the controls whose values the settings file keeps
+  // (EipChange to CBdualClick) are in tfmain_settings.cpp.
   void FormCreate();
   void FormClose();
   void EipChange();
@@ -156,6 +158,7 @@ class TFmain : public QWidget, private acquisition::CycleFace {
   void ShowError(const QString& message);
   QString ChooseFile(FileDialog dialog);
 
+  // The settings file's side (tfmain_settings.cpp).
   // Start-up steps, in the order the settings file is applied; `done` follows them, so that a
   // step that fails leaves its own and the later controls to ShowDefaultsAfter.
   enum class StartStep { kNone, kAddress, kPort, kSamples, kStream, kFilter, kUnits, kDual, kAll };
@@ -169,19 +172,8 @@ class TFmain : public QWidget, private acquisition::CycleFace {
   void WriteSetting(std::string_view key, std::string_view value) const;
   void ApplyUnits(persistence::ScaleUnits units);
 
-  // The whole run of a stream: the tracker hears every logged word; each stream pass refreshes
-  // the Run line and the Stability view's whole-run curve, which stay after the stop until a
-  // pass of a block. Until the run's first word the window shows that it waits for the
-  // instrument and nothing of an earlier capture; the first word replaces the previous log and
-  // drops its summary, and a stop after it writes the run's summary beside the log.
-  void WireRunTracker();
-  void RunStarted();
-  void RunLive(const acquisition::event::RunLive& live);
-  void RunStopped(const acquisition::event::RunStopped& stop);
-  void ShowRun(bool stream_pass);
-  void ShowRunView();
-
   analysis::PassOptions CurrentPassOptions() const;
+  void ShowLeftAxisTitle(analysis::GraphView view);
   void FillMemo();
 
   FmainForm ui_;
@@ -190,11 +182,12 @@ class TFmain : public QWidget, private acquisition::CycleFace {
   Hooks hooks_;
   ErrorQueue errors_;
   analysis::ProcessingPass pass_;
-  analysis::RunTracker tracker_;             // before the cycle, whose log step feeds it
-  std::optional<analysis::RunSummary> run_;  // the whole run shown, until a pass of a block
+  PassDisplay display_{ui_, pass_};
+  // Before the cycle, whose stream path feeds it from the receiving thread.
+  StreamRunView run_view_{ui_, display_,
+                          [this](const std::function<void()>& action) { Guarded(action); }};
   std::unique_ptr<CaptureCycle> cycle_;
   ControlHandlers controls_;
-  PassDisplay display_{ui_, pass_};
   ChartMenu* chart_menu_ = nullptr;  // the charts' right-click menu; a child of the window
   bool memo_stale_ = false;          // the reply log lags the last pass until it is shown
 };
