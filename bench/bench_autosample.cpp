@@ -167,7 +167,7 @@ int main(int argc, char* argv[]) {
   g_probe.chart = window.Form().Charts().pulse->Widget();
   QCoreApplication::processEvents();
   // Connected after the cycle's own handler, so this runs once the request has gone out.
-  QObject::connect(&window.Cycle().Timer1(), &app::CaptureTimer::Tick, &application, [] {
+  QObject::connect(&window.Cycle().Timer(), &app::CaptureTimer::Tick, &application, [] {
     if (g_probe.send_tick_ms < 0 && g_probe.first_read_ms < 0) g_probe.send_tick_ms = NowMs();
   });
 
@@ -194,7 +194,8 @@ int main(int argc, char* argv[]) {
   const double span_s = (p.pass_ends.back() - p.pass_ends.front()) / 1000.0;
   std::printf("passes %zu, cycles per second %.2f (window errors: %d)\n", p.pass_ends.size(),
               static_cast<double>(p.pass_ends.size() - 1) / span_s, errors);
-  std::printf("Ch1 box after the run: %s\n", qPrintable(window.Form().FigureBox(analysis::Figure::kCh1Seconds)->text()));
+  std::printf("Ch1 box after the run: %s\n",
+              qPrintable(window.Form().FigureBox(analysis::Figure::kCh1Seconds)->text()));
   // The hidden reply log is refilled by every pass; refilling it with the last reply's lines
   // shows what that step costs on its own.
   {

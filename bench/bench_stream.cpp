@@ -30,8 +30,8 @@
 #include <thread>
 #include <vector>
 
-#include "app/tfmain.h"
 #include "acquisition/udp_receiver.h"
+#include "app/tfmain.h"
 #include "perf_stats.h"
 #include "presentation/pulse_chart.h"
 
@@ -173,7 +173,7 @@ int main(int argc, char* argv[]) {
   int64_t first_datagram_words = -1;
   double first_datagram_ms = -1;
   double last_datagram_ms = -1;
-  acquisition::UdpReceiver& receiver = window.Cycle().IdUDPServer1();
+  acquisition::UdpReceiver& receiver = window.Cycle().Receiver();
   receiver.SetPort(static_cast<quint16>(udp_port));
   if (rcvbuf > 0) receiver.SetReceiveBufferBytes(rcvbuf);
   QTimer count;

@@ -131,11 +131,11 @@ void TFmain::WireButtons() {
 }
 
 void TFmain::WireCapture() {
-  connect(&cycle_->Timer1(), &CaptureTimer::Tick, this,
+  connect(&cycle_->Timer(), &CaptureTimer::Tick, this,
           [this] { Guarded([this] { Timer1Timer(); }); });
-  connect(&cycle_->ClientSocket1(), &InstrumentLink::Readable, this,
+  connect(&cycle_->Link(), &InstrumentLink::Readable, this,
           [this] { Guarded([this] { ClientSocket1Read(); }); });
-  connect(&cycle_->ClientSocket1(), &InstrumentLink::PeerClosed, this,
+  connect(&cycle_->Link(), &InstrumentLink::PeerClosed, this,
           [this] { Guarded([this] { cycle_->ClientSocket1Disconnect(); }); });
   // Datagrams go from the receiver's own thread straight into the stream path; the timer's
   // ticks bring what the path met (tones, lost words, log errors) to the window. The path hands
@@ -255,7 +255,7 @@ void TFmain::ProcessSamples() {
   const std::string rx_copy = cycle_->RxBuffer();
   // Laying out a 3000-line reply log takes most of a pass, and the log is hidden: it is filled
   // from the pass's lines only when it is shown.
-  memo_stale_ = true;
+  reply_log_stale_ = true;
   const analysis::PassOptions options = CurrentPassOptions();
   // The axis follows the view even when the input then fails to decode.
   ShowLeftAxisTitle(options.view);
@@ -294,16 +294,16 @@ analysis::PassOptions TFmain::CurrentPassOptions() const {
   return options;
 }
 
-void TFmain::FillMemo() {
-  if (!memo_stale_) return;
+void TFmain::FillReplyLog() {
+  if (!reply_log_stale_) return;
   QStringList lines;
   for (const std::string& line : pass_.Memo()) lines << QString::fromStdString(line);
   ui_.Charts().reply_log->setPlainText(lines.join(QLatin1Char('\n')));
-  memo_stale_ = false;
+  reply_log_stale_ = false;
 }
 
 bool TFmain::eventFilter(QObject* watched, QEvent* event) {
-  if (watched == ui_.Charts().reply_log && event->type() == QEvent::ShowToParent) FillMemo();
+  if (watched == ui_.Charts().reply_log && event->type() == QEvent::ShowToParent) FillReplyLog();
   return QWidget::eventFilter(watched, event);
 }
 

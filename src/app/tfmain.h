@@ -109,7 +109,7 @@ class TFmain : public QWidget, private acquisition::CycleFace {
   void LockFileButtons() { cycle_->LockFileButtons(); }
   void UnlockFileButtons() { cycle_->UnlockFileButtons(); }
   // Unlock the file buttons unless AutoSample or Stream is checked, set ClearRxOnNext, switch
-  // Timer1 on. Runs at the end of every pass, after an early end or an error too.
+  // the capture timer on. Runs at the end of every pass, after an early end or an error too.
   void EndSteps() { cycle_->PassEnding(); }
 
   // The view the graph selector shows.
@@ -174,7 +174,7 @@ class TFmain : public QWidget, private acquisition::CycleFace {
 
   analysis::PassOptions CurrentPassOptions() const;
   void ShowLeftAxisTitle(analysis::GraphView view);
-  void FillMemo();
+  void FillReplyLog();
 
   FmainForm ui_;
   std::string exe_dir_;
@@ -189,7 +189,7 @@ class TFmain : public QWidget, private acquisition::CycleFace {
   std::unique_ptr<CaptureCycle> cycle_;
   ControlHandlers controls_;
   ChartMenu* chart_menu_ = nullptr;  // the charts' right-click menu; a child of the window
-  bool memo_stale_ = false;          // the reply log lags the last pass until it is shown
+  bool reply_log_stale_ = false;     // the reply log lags the last pass until it is shown
 };
 
 }  // namespace app

@@ -75,7 +75,7 @@ void E2eK390simTest::SampleShowsTheModelsFigures() {
       sim.SampleReplies() == 1 &&
           !w.Form().FigureBox(analysis::Figure::kAverageTicks)->text().isEmpty(),
       kWaitMs);
-  QTRY_VERIFY_WITH_TIMEOUT(!w.Cycle().ClientSocket1().Active(), kWaitMs);
+  QTRY_VERIFY_WITH_TIMEOUT(!w.Cycle().Link().Active(), kWaitMs);
   QVERIFY2(s.errors.isEmpty(), qPrintable(s.errors.join('\n')));
 
   QCOMPARE(w.Form().FigureBox(analysis::Figure::kAverageTicks)->text(), QString("40000"));
@@ -90,7 +90,7 @@ void E2eK390simTest::SampleShowsTheModelsFigures() {
   QVERIFY(w.Form().Capture().sample->isEnabled());
   QVERIFY(w.Form().Buttons().load->isEnabled());
   QVERIFY(w.Form().Buttons().save->isEnabled());
-  QVERIFY(!w.Cycle().Timer1().Enabled());
+  QVERIFY(!w.Cycle().Timer().Enabled());
   QCOMPARE(sim.Requests(), 1);
 }
 
@@ -118,11 +118,10 @@ void E2eK390simTest::AutoSampleRepeatsDualChannelBlocks() {
   QVERIFY(w.Form().Buttons().save->isEnabled());
   QVERIFY(w.Form().Capture().sample->isEnabled());
   QVERIFY(w.Form().Capture().stream->isEnabled());
-  QVERIFY(!w.Cycle().Timer1().Enabled());
+  QVERIFY(!w.Cycle().Timer().Enabled());
   // The link stays open; a reply still outstanding is handled, and its continue rule then
   // closes the link.
-  QTRY_VERIFY_WITH_TIMEOUT(!w.Cycle().Machine().ReplyDue() || !w.Cycle().ClientSocket1().Active(),
-                           kWaitMs);
+  QTRY_VERIFY_WITH_TIMEOUT(!w.Cycle().Machine().ReplyDue() || !w.Cycle().Link().Active(), kWaitMs);
   QVERIFY2(s.errors.isEmpty(), qPrintable(s.errors.join('\n')));
 
   // Dual blocks of 3000 stamps per channel: the figures of both channels are the model's.
@@ -165,7 +164,7 @@ void E2eK390simTest::StreamLogHoldsEveryWordsDelta() {
   Session s(Settings(sim.Port(), "SAMPLES=50\r\nSTREAM=" + transport + "\r\n").constData());
   TFmain& w = s.w();
   QVERIFY(!w.Form().Capture().stream->isHidden());
-  w.Cycle().IdUDPServer1().SetPort(udp_port);
+  w.Cycle().Receiver().SetPort(udp_port);
 
   w.Form().Capture().stream->click();
   QVERIFY(w.Form().Capture().stream->isChecked());
@@ -185,8 +184,8 @@ void E2eK390simTest::StreamLogHoldsEveryWordsDelta() {
   QVERIFY(!w.Form().Capture().stream->isChecked());
   QVERIFY(!w.Cycle().StreamLogOpen());
   // The stop command's acknowledgement ends the cycle.
-  QTRY_VERIFY_WITH_TIMEOUT(!w.Cycle().Timer1().Enabled(), kWaitMs);
-  QTRY_VERIFY_WITH_TIMEOUT(!w.Cycle().ClientSocket1().Active(), kWaitMs);
+  QTRY_VERIFY_WITH_TIMEOUT(!w.Cycle().Timer().Enabled(), kWaitMs);
+  QTRY_VERIFY_WITH_TIMEOUT(!w.Cycle().Link().Active(), kWaitMs);
   QVERIFY(w.Form().Capture().sample->isEnabled());
   QVERIFY(w.Form().Capture().auto_sample->isEnabled());
   QVERIFY(w.Form().Buttons().load->isEnabled());
@@ -224,11 +223,11 @@ void E2eK390simTest::MalformedReplyIsReportedThenTimesOut() {
   QTRY_VERIFY_WITH_TIMEOUT(!s.errors.isEmpty(), kWaitMs);
   QCOMPARE(s.errors.size(), 1);
   QVERIFY2(s.errors.first().contains("is not a valid integer value"), qPrintable(s.errors.first()));
-  QVERIFY(w.Cycle().ClientSocket1().Active());
-  QVERIFY(w.Cycle().Timer1().Enabled());
+  QVERIFY(w.Cycle().Link().Active());
+  QVERIFY(w.Cycle().Timer().Enabled());
 
-  QTRY_VERIFY_WITH_TIMEOUT(!w.Cycle().Timer1().Enabled(), kTimeoutWaitMs);
-  QTRY_VERIFY_WITH_TIMEOUT(!w.Cycle().ClientSocket1().Active(), kWaitMs);
+  QTRY_VERIFY_WITH_TIMEOUT(!w.Cycle().Timer().Enabled(), kTimeoutWaitMs);
+  QTRY_VERIFY_WITH_TIMEOUT(!w.Cycle().Link().Active(), kWaitMs);
   QCOMPARE(s.errors.size(), 1);
   QCOMPARE(sim.SampleReplies(), 1);
 }
@@ -277,7 +276,7 @@ void E2eK390simTest::FaultsAreReportedAsWhatHappened() {
   QCOMPARE(w.Form().FigureBox(analysis::Figure::kPeakToPeak)->text(), QString("0"));
   QVERIFY(!w.Form().Capture().auto_sample->isChecked());
   QVERIFY(w.Form().Capture().sample->isEnabled());
-  QVERIFY(!w.Cycle().Timer1().Enabled());
+  QVERIFY(!w.Cycle().Timer().Enabled());
 
   s.next_file = s.File("saved.JIT");
   w.Form().Buttons().save->click();

@@ -161,7 +161,7 @@ class ErrorBoxTest : public QObject {
                             .arg(watcher.peak_resident - before)
                             .arg(peer.Sent())));
     QVERIFY(peer.Sent() < kPeerLimit);
-    QVERIFY(!window->Cycle().ClientSocket1().Active());
+    QVERIFY(!window->Cycle().Link().Active());
     window->close();
   }
 

@@ -145,7 +145,7 @@ void RunSummaryTest::StreamedRunShowsTheWholeRunAndLeavesItsSummary() {
   QVERIFY(shows_run());
 
   w.Form().Capture().stream->click();
-  QTRY_VERIFY_WITH_TIMEOUT(!w.Cycle().Timer1().Enabled(), kWaitMs);
+  QTRY_VERIFY_WITH_TIMEOUT(!w.Cycle().Timer().Enabled(), kWaitMs);
   QVERIFY2(s.errors.isEmpty(), qPrintable(s.errors.join('\n')));
   const QJsonObject summary = ReadSummary(s);
   QCOMPARE(summary["words"].toInt(), static_cast<int>(ReadLogLines(s.File("stream.dat")).size()));
@@ -232,7 +232,7 @@ void RunSummaryTest::StartNeverAnsweredShowsItWaitsThenEndsAndKeepsThePreviousRu
   Session s(Settings(sim.Port(), "SAMPLES=50\r\nSTREAM=TCP\r\nANALYSIS=TRUE\r\n").constData());
   TFmain& w = s.w();
   StreamAndStop(s, 2000, false);
-  QTRY_VERIFY_WITH_TIMEOUT(!w.Cycle().Timer1().Enabled(), kWaitMs);
+  QTRY_VERIFY_WITH_TIMEOUT(!w.Cycle().Timer().Enabled(), kWaitMs);
   QVERIFY(!w.Form().FigureBox(analysis::Figure::kAverageTicks)->text().isEmpty());
   QVERIFY(!w.Form().Charts().pulse_counts->text().isEmpty());  // the dropped pulses were named
   const QByteArray log = ReadBytes(s.File("stream.dat"));

@@ -134,7 +134,7 @@ void TFmainCaptureTest::AutoSampleRepeatsUntilUnchecked() {
   QVERIFY(w.Form().Buttons().load->isEnabled());
   QVERIFY(w.Form().Capture().sample->isEnabled());
   QVERIFY(w.Form().Capture().stream->isEnabled());
-  QVERIFY(!w.Cycle().Timer1().Enabled());
+  QVERIFY(!w.Cycle().Timer().Enabled());
   QVERIFY(s.errors.isEmpty());
 }
 

@@ -379,8 +379,8 @@ void TFmainTest::StartupWithoutSettingsFile() {
   QVERIFY(w.Form().Buttons().load->isEnabled());
   QVERIFY(w.Form().Buttons().save->isEnabled());
   QVERIFY(w.Form().Capture().sample->isEnabled());
-  QVERIFY(w.Cycle().Timer1().Enabled());
-  QCOMPARE(w.Cycle().Timer1().Interval(), 1000);
+  QVERIFY(w.Cycle().Timer().Enabled());
+  QCOMPARE(w.Cycle().Timer().Interval(), 1000);
   QCOMPARE(w.IniPath(), s.IniPath().toStdString());
   QCOMPARE(s.Setting("VSCALEUNITS"), QString("BITS"));
   // The passes found no data.
@@ -648,11 +648,11 @@ void TFmainTest::LockingAndUnlocking() {
     const QSignalBlocker block(w.Form().Capture().auto_sample);
     w.Form().Capture().auto_sample->setChecked(false);
   }
-  w.Cycle().Timer1().SetEnabled(false);
+  w.Cycle().Timer().SetEnabled(false);
   w.EndSteps();
   QVERIFY(w.Form().Buttons().load->isEnabled());
   QVERIFY(w.Form().Capture().sample->isEnabled());
-  QVERIFY(w.Cycle().Timer1().Enabled());
+  QVERIFY(w.Cycle().Timer().Enabled());
 }
 
 void TFmainTest::LoadFillsEveryBoxAndRedraws() {
