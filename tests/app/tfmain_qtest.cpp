@@ -20,12 +20,14 @@
 #include <optional>
 #include <vector>
 
+#include "analysis/figure_text.h"
 #include "app/capture_timer.h"
 #include "app/spin_edit.h"
 #include "app/tfmain.h"
 #include "persistence/ini_file.h"
 #include "presentation/histogram_chart.h"
 #include "presentation/pulse_chart.h"
+#include "presentation/timing_charts.h"
 #include "tfmain_session.h"
 
 using analysis::GraphView;
@@ -352,6 +354,7 @@ class TFmainTest : public QObject {
   void ErrorDisplayIsModalAndTheLoopGoesOn();
   void LayoutKeepsEdgeControlsAtTheirEdges();
   void EveryControlHasAnAccessibleNameAndItsName();
+  void EachHandedOutControlIsTheOneItsObjectNameNames();
 };
 
 void TFmainTest::StartupWithoutSettingsFile() {
@@ -1148,6 +1151,64 @@ void TFmainTest::EveryControlHasAnAccessibleNameAndItsName() {
     QVERIFY(!item->accessibleName().isEmpty());
   }
   QCOMPARE(s.w().Form().Charts().graph_selector->findChildren<QRadioButton*>().size(), 3);
+}
+
+// The code's names for the controls are its own; scripts find the controls by their object
+// names. A group member or figure box wired to the wrong control shows here.
+void TFmainTest::EachHandedOutControlIsTheOneItsObjectNameNames() {
+  Session s("ANALYSIS=TRUE\r\n");
+  const app::FmainForm& form = s.w().Form();
+  const std::pair<const QObject*, const char*> kControls[] = {
+      {form.Regions().bottom_bar, "Panel1"},
+      {form.Regions().top_bar, "Panel2"},
+      {form.Regions().right_column, "Panel3"},
+      {form.Capture().address, "Eip"},
+      {form.Capture().port, "Eport"},
+      {form.Capture().samples, "SEsamples"},
+      {form.Capture().dual_channel, "CBdual"},
+      {form.Capture().stream, "CBstream"},
+      {form.Capture().lost_words, "Llost"},
+      {form.Capture().auto_sample, "CBactive"},
+      {form.Capture().sample, "Bsample"},
+      {form.Scale().scale_caption, "Lscale"},
+      {form.Scale().scale, "SEvscale"},
+      {form.Scale().bits, "RBbits"},
+      {form.Scale().percent, "RBpct"},
+      {form.Scale().filter_caption, "Lfilter"},
+      {form.Scale().filter, "SEfilter"},
+      {form.Flight().time_ms, "Eprove_ms"},
+      {form.Flight().pulses, "Lpcycles"},
+      {form.Buttons().peak_reset, "Bpqfreset"},
+      {form.Buttons().load, "Bload"},
+      {form.Buttons().save, "Bsave"},
+      {form.Buttons().print, "Bprint"},
+      {form.Buttons().resample, "Bftest"},
+      {form.Charts().area, "ChartArea"},
+      {form.Charts().pulse->Widget(), "Chart1"},
+      {form.Charts().histogram->Widget(), "Chart2"},
+      {form.Charts().tie->Widget(), "Chart3"},
+      {form.Charts().stability->Widget(), "Chart4"},
+      {form.Charts().reply_log, "Memo1"},
+      {form.Charts().graph_selector, "RGgsel"},
+      {form.Charts().readout, "Lreadout"},
+      {form.Charts().pulse_counts, "Lpulses"},
+      {form.Charts().run_line, "Lrun"},
+  };
+  for (const auto& [control, name] : kControls) {
+    QCOMPARE(control->objectName(), QString::fromLatin1(name));
+  }
+  // Each figure's box carries the name k390tool prints for the figure.
+  for (size_t f = 0; f < analysis::kFigureCount; ++f) {
+    const auto figure = static_cast<analysis::Figure>(f);
+    const QLineEdit* box = form.FigureBox(figure);
+    if (figure == analysis::Figure::kFlightPulses) {
+      QVERIFY(box == nullptr);
+      continue;
+    }
+    QVERIFY(box != nullptr);
+    const std::string_view name = analysis::FigureName(figure);
+    QCOMPARE(box->objectName(), QString::fromLatin1(name.data(), qsizetype(name.size())));
+  }
 }
 
 QTEST_MAIN(TFmainTest)
