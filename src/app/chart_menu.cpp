@@ -139,9 +139,9 @@ ChartMenu::ChartMenu(const FmainForm& ui, Table shown_table,
       window_(window) {}
 
 void ChartMenu::Attach() {
-  std::vector<QWidget*> charts = {ui_.Chart1->Widget(), ui_.Chart2->Widget()};
-  if (ui_.Chart3) charts.push_back(ui_.Chart3->Widget());
-  if (ui_.Chart4) charts.push_back(ui_.Chart4->Widget());
+  std::vector<QWidget*> charts = {ui_.Charts().pulse->Widget(), ui_.Charts().histogram->Widget()};
+  if (ui_.Charts().tie) charts.push_back(ui_.Charts().tie->Widget());
+  if (ui_.Charts().stability) charts.push_back(ui_.Charts().stability->Widget());
   for (QWidget* chart : charts) {
     chart->setContextMenuPolicy(Qt::CustomContextMenu);
     connect(chart, &QWidget::customContextMenuRequested, this,

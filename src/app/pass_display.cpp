@@ -36,8 +36,8 @@ bool PulseView(GraphView view) {
 void PassDisplay::Apply(const analysis::PassResult& result, GraphView view) {
   if (!result.series2_title) return;
   const std::string& title = *result.series2_title;
-  ui_.Chart1->SetSeriesTitle(presentation::kSeriesCh2,
-                             QString::fromLatin1(title.data(), title.size()));
+  ui_.Charts().pulse->SetSeriesTitle(presentation::kSeriesCh2,
+                                     QString::fromLatin1(title.data(), title.size()));
   if (result.outcome != analysis::PassOutcome::kFigures) return;
   analysis::FigureSheet next;
   next.Put(result.figures);
@@ -66,9 +66,9 @@ void PassDisplay::ShowTiming(const acquisition::PulseData& data, GraphView view)
     ui_.ShowReadout({}, {});
     ui_.MarkFigures({});
   }
-  if (view == GraphView::kTie) ui_.Chart3->Show(timing);
+  if (view == GraphView::kTie) ui_.Charts().tie->Show(timing);
   if (view == GraphView::kStability) {
-    ui_.Chart4->Show(timing.stability);
+    ui_.Charts().stability->Show(timing.stability);
     stability_ = timing.stability;
   }
   if (!PulseView(view)) KeepDrawnIntervals(data);
@@ -76,7 +76,7 @@ void PassDisplay::ShowTiming(const acquisition::PulseData& data, GraphView view)
 
 void PassDisplay::ShowFlight() {
   const analysis::FlightFigures flight =
-      pass_.Flight({shown_.Number(Figure::kCh1Seconds), ui_.Eprove_ms->text().toStdString(),
+      pass_.Flight({shown_.Number(Figure::kCh1Seconds), ui_.Flight().time_ms->text().toStdString(),
                     shown_.Number(Figure::kPeakToPeakPercent)});
   shown_.Put(flight);
   ShowFigure(Figure::kFlightPulses);
@@ -92,15 +92,15 @@ void PassDisplay::Clear() {
   }
   for (int series :
        {presentation::kSeriesCh1, presentation::kSeriesAverage, presentation::kSeriesCh2}) {
-    ui_.Chart1->ClearSeries(series);
+    ui_.Charts().pulse->ClearSeries(series);
   }
-  ui_.Chart1->Replot();
-  ui_.Chart2->ClearBars();
-  ui_.Chart2->Replot();
+  ui_.Charts().pulse->Replot();
+  ui_.Charts().histogram->ClearBars();
+  ui_.Charts().histogram->Replot();
   if (ui_.AnalysisShown()) {
     ui_.ShowReadout({}, {});
-    ui_.Chart3->Show(presentation::TimingView{});
-    ui_.Chart4->Show({});
+    ui_.Charts().tie->Show(presentation::TimingView{});
+    ui_.Charts().stability->Show({});
   }
   drawn_intervals_.clear();
   fed_intervals_.clear();
@@ -125,7 +125,7 @@ void PassDisplay::ShowFigures(const analysis::FigureSheet& next, Figure from, Fi
 void PassDisplay::ShowFigure(Figure figure) {
   const QString shown = QString::fromStdString(shown_.Text(figure));
   if (figure == Figure::kFlightPulses) {
-    ui_.Lpcycles->setText(shown);
+    ui_.Flight().pulses->setText(shown);
   } else if (ui_.FigureBox(figure)->text() != shown) {
     ui_.FigureBox(figure)->setText(shown);
   }
@@ -133,8 +133,8 @@ void PassDisplay::ShowFigure(Figure figure) {
 
 void PassDisplay::FeedChart(const analysis::ChartInput& input, GraphView view) {
   const bool interval_view = view == GraphView::kInterval;
-  presentation::FeedPulseChart(*ui_.Chart1, input, interval_view, !ui_.RBbits->isChecked(),
-                               ui_.SEvscale->Value());
+  presentation::FeedPulseChart(*ui_.Charts().pulse, input, interval_view,
+                               !ui_.Scale().bits->isChecked(), ui_.Scale().scale->Value());
   KeepDrawnIntervals(*input.data);
   fed_intervals_ = drawn_intervals_;
   fed_interval_view_ = interval_view;
@@ -142,7 +142,8 @@ void PassDisplay::FeedChart(const analysis::ChartInput& input, GraphView view) {
 
 void PassDisplay::DrawHistogram(const acquisition::PulseData& data) {
   presentation::DrawHistogram(
-      *ui_.Chart2, analysis::ComputeHistogram(data, ui_.SEvscale->Value(), ui_.SEsamples->Value()));
+      *ui_.Charts().histogram,
+      analysis::ComputeHistogram(data, ui_.Scale().scale->Value(), ui_.Capture().samples->Value()));
   KeepDrawnIntervals(data);
 }
 

@@ -52,16 +52,16 @@ void TFmainAnalysisTest::SelectorOffersTheTimingViewsOnlyWithAnalysis() {
     const bool analysis = c.items != 3;
     QCOMPARE(s.Item("TIE") != nullptr, analysis);
     QCOMPARE(s.Item("Stability") != nullptr, analysis);
-    QCOMPARE(w.Form().Lreadout != nullptr, analysis);
+    QCOMPARE(w.Form().Charts().readout != nullptr, analysis);
     if (!analysis) continue;
     // Every entry stays inside the chart area, above the readout line.
     w.show();
     QVERIFY(QTest::qWaitForWindowExposed(&w));
-    const QRect selector = w.Form().RGgsel->geometry();
+    const QRect selector = w.Form().Charts().graph_selector->geometry();
     QVERIFY(selector.top() >= 0);
-    QVERIFY(selector.bottom() < w.Form().Lreadout->geometry().top());
-    for (QAbstractButton* item : w.Form().RGgselGroup->buttons()) {
-      QVERIFY(w.Form().RGgsel->rect().contains(item->geometry()));
+    QVERIFY(selector.bottom() < w.Form().Charts().readout->geometry().top());
+    for (QAbstractButton* item : w.Form().Charts().graph_items->buttons()) {
+      QVERIFY(w.Form().Charts().graph_selector->rect().contains(item->geometry()));
     }
   }
 }
@@ -73,10 +73,10 @@ void TFmainAnalysisTest::ReadoutNamesMissingPulsesInRed() {
   QVERIFY2(s.errors.isEmpty(), qPrintable(s.errors.join('\n')));
   // The interval view (the loaded file's form) shows the readout too.
   QCOMPARE(w.Graph(), analysis::GraphView::kInterval);
-  const QString readout = w.Form().Lreadout->text();
+  const QString readout = w.Form().Charts().readout->text();
   QVERIFY2(readout.startsWith("Period jitter RMS ") && readout.contains("TIE P-P "),
            qPrintable(readout));
-  QLabel* pulses = w.Form().Lpulses;
+  QLabel* pulses = w.Form().Charts().pulse_counts;
   QCOMPARE(pulses->text(), QString("Missing 1 / Extra 0"));
   QVERIFY(!pulses->isHidden());
   pulses->ensurePolished();
@@ -91,8 +91,8 @@ void TFmainAnalysisTest::ReadoutNamesMissingPulsesInRed() {
   s.Load(IntervalFile(300, -1));
   QVERIFY(s.errors.isEmpty());
   QVERIFY(pulses->isHidden());
-  QVERIFY(w.Form().Lreadout->text() != readout);
-  QVERIFY(!w.Form().Lreadout->text().contains("Without"));
+  QVERIFY(w.Form().Charts().readout->text() != readout);
+  QVERIFY(!w.Form().Charts().readout->text().contains("Without"));
   QVERIFY(pp->toolTip().isEmpty() && pp->styleSheet().isEmpty());
 }
 
@@ -106,14 +106,14 @@ void TFmainAnalysisTest::TimingViewsDrawTheLoadedTrainAndShowAClickedPoint() {
   QVERIFY(s.errors.isEmpty());
   // Loading keeps the timing view; every pulse index has a TIE, the missing one a mark.
   QCOMPARE(w.Graph(), analysis::GraphView::kTie);
-  presentation::TieChart& tie = *w.Form().Chart3;
-  QVERIFY(tie.Widget()->isVisible() && !w.Form().Chart4->Widget()->isVisible());
+  presentation::TieChart& tie = *w.Form().Charts().tie;
+  QVERIFY(tie.Widget()->isVisible() && !w.Form().Charts().stability->Widget()->isVisible());
   QCOMPARE(tie.PointCount(), 402);
   QCOMPARE(tie.MarkCount(), 1);
   QCOMPARE(tie.MarkIndex(0), 51.0);
 
   s.Item("Stability")->click();
-  presentation::StabilityChart& stability = *w.Form().Chart4;
+  presentation::StabilityChart& stability = *w.Form().Charts().stability;
   QVERIFY(stability.Widget()->isVisible() && !tie.Widget()->isVisible());
   QCOMPARE(stability.PointCount(0), 7);  // octave factors 1 .. 64 of 401 pulse indices
   QVERIFY(stability.ShownValues().isEmpty());
