@@ -17,6 +17,7 @@
 
 #include "app/spin_edit.h"
 #include "app/window_texts.h"
+#include "presentation/chart_area_layout.h"
 #include "presentation/histogram_chart.h"
 #include "presentation/pulse_chart.h"
 #include "presentation/timing_charts.h"
@@ -36,14 +37,6 @@ constexpr int kCBstreamRight = kClientWidth - 871;
 constexpr int kCBactiveRight = kClientWidth - 982;
 constexpr int kBsampleRight = kClientWidth - 1065;
 constexpr int kBftestRight = kClientWidth - 1058;
-// The graph selector's distance from the chart area's right and bottom edges.
-constexpr int kChartAreaWidth = kClientWidth - kRightColumnWidth;
-constexpr int kChartAreaHeight = kClientHeight - kBottomBarHeight - kTopBarHeight;
-constexpr int kRGgselRight = kChartAreaWidth - 922;
-constexpr int kRGgselBottom = kChartAreaHeight - (544 - kTopBarHeight);
-constexpr int kGraphItemHeight = 17;
-constexpr int kReadoutHeight = 20;
-constexpr int kPulsesWidth = 170;
 
 // Tahoma where it is installed; otherwise the narrow DejaVu cut, whose widths come closest to it,
 // so that the captions fit the places the layout gives them.
@@ -375,27 +368,22 @@ void FmainForm::PlaceEdgeControls(QWidget* window) {
   Bsample->setGeometry(w - kBsampleRight, 6, 57, 23);
   Bftest->setGeometry(w - kBftestRight, 4, 75, 25);
 
-  QRect area = ChartArea->rect();
+  const presentation::ChartAreaLayout area = presentation::LayOutChartArea(
+      ChartArea->size(), static_cast<int>(RGgselGroup->buttons().size()), AnalysisShown());
+  Chart1->Widget()->setGeometry(area.charts);
+  Chart2->Widget()->setGeometry(area.charts);
+  Chart1->KeepRightFree(area.plot_free_right);
+  Chart2->KeepRightFree(area.plot_free_right);
   if (AnalysisShown()) {
-    if (!Lrun->isHidden()) {
-      area.setHeight(std::max(0, area.height() - kReadoutHeight));
-      Lrun->setGeometry(4, area.height(), std::max(0, area.width() - 8), kReadoutHeight);
-    }
-    area.setHeight(std::max(0, area.height() - kReadoutHeight));
-    Lreadout->setGeometry(4, area.height(), std::max(0, area.width() - kPulsesWidth - 8),
-                          kReadoutHeight);
-    Lpulses->setGeometry(area.width() - kPulsesWidth - 4, area.height(), kPulsesWidth,
-                         kReadoutHeight);
-    Chart3->Widget()->setGeometry(area);
-    Chart4->Widget()->setGeometry(area);
+    Chart3->Widget()->setGeometry(area.charts);
+    Chart4->Widget()->setGeometry(area.charts);
+    Chart3->KeepRightFree(area.plot_free_right);
+    Chart4->KeepRightFree(area.plot_free_right);
+    Lreadout->setGeometry(area.readout);
+    Lpulses->setGeometry(area.pulses);
+    Lrun->setGeometry(area.run);
   }
-  Chart1->Widget()->setGeometry(area);
-  Chart2->Widget()->setGeometry(area);
-  // Each item past the first three takes one more line of the selector.
-  const int extra_items = std::max<int>(0, static_cast<int>(RGgselGroup->buttons().size()) - 3);
-  const int height = 75 + extra_items * kGraphItemHeight;
-  RGgsel->setGeometry(area.width() - kRGgselRight,
-                      area.height() - kRGgselBottom - extra_items * kGraphItemHeight, 91, height);
+  RGgsel->setGeometry(area.selector);
   RGgsel->raise();
 }
 
@@ -410,7 +398,7 @@ void FmainForm::ShowAnalysis(QWidget* window) {
   Lreadout = new QLabel(ChartArea);
   SetNames(Lreadout, "Lreadout", QStringLiteral("Timing jitter"));
   Lpulses = new QLabel(ChartArea);
-  SetNames(Lpulses, "Lpulses", QStringLiteral("Missing and extra pulses"));
+  SetNames(Lpulses, "Lpulses", QStringLiteral("Window: missing and extra pulses"));
   Lpulses->setStyleSheet(QStringLiteral("color: #c00000; font-weight: bold"));
   Lpulses->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
   Lpulses->hide();
@@ -464,10 +452,7 @@ void FmainForm::ShowRunLine(const QString& text) {
   if (!AnalysisShown()) return;
   Lrun->setText(text);
   Lrun->setAccessibleName(text.isEmpty() ? QStringLiteral("Whole run") : text);
-  if (Lrun->isHidden() != text.isEmpty()) {
-    Lrun->setVisible(!text.isEmpty());
-    PlaceEdgeControls(ChartArea->parentWidget());  // the window
-  }
+  Lrun->setVisible(!text.isEmpty());
 }
 
 acquisition::CycleInputs FmainForm::CycleInputs() const {
