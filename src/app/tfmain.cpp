@@ -209,6 +209,7 @@ void TFmain::ApplySettings(const persistence::WindowSettings& settings, StartSte
   SetValue(ui_.SEsamples, settings.samples.Value());
   done = StartStep::kSamples;
   SetValue(ui_.SEvscale, settings.scale_bits.Value());
+  cycle_->IdUDPServer1().SetPort(static_cast<uint16_t>(settings.udp_port.Value()));
   ShowStreamBox(settings.stream);
   done = StartStep::kStream;
   ShowFilterBox(settings.filter_length.Value());
@@ -460,7 +461,7 @@ void TFmain::ProcessSamples() {
     if (decoded) {
       const bool stream = ui_.CBstream->isChecked();
       if (stream && pass_.Data().Ch1Count == 0) cycle_->TakeStreamWindow(pass_.Data());
-      display_.Apply(pass_.Compute(options), options.view);
+      display_.Apply(pass_.Compute(options), options.view, stream);
       ShowRun(stream);
     }
   } catch (...) {

@@ -125,7 +125,7 @@ void RunSummaryTest::StreamedRunShowsTheWholeRunAndLeavesItsSummary() {
   w.Form().CBstream->click();
   QTRY_VERIFY_WITH_TIMEOUT(w.Cycle().RingWrite() == kWords, kWaitMs);
   // A stream pass after the last word shows the whole run, not the window of 50.
-  const QString words = QString("Run %1 words  ").arg(english.toString(kWords));
+  const QString words = QString("Run: %1 words  ").arg(english.toString(kWords));
   const QString counts = QString("  missing %1  lost 0  P-P ").arg(injected());
   const auto shows_run = [&] {
     return run_line->text().startsWith(words) && run_line->text().contains(counts);

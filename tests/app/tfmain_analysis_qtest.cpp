@@ -77,7 +77,7 @@ void TFmainAnalysisTest::ReadoutNamesMissingPulsesInRed() {
   QVERIFY2(readout.startsWith("Period jitter RMS ") && readout.contains("TIE P-P "),
            qPrintable(readout));
   QLabel* pulses = w.Form().Lpulses;
-  QCOMPARE(pulses->text(), QString("Missing 1 / Extra 0"));
+  QCOMPARE(pulses->text(), QString("Window: missing 1 / extra 0"));
   QVERIFY(!pulses->isHidden());
   pulses->ensurePolished();
   QCOMPARE(pulses->palette().color(pulses->foregroundRole()), QColor(0xc0, 0, 0));
