@@ -37,8 +37,8 @@ IntSetting::IntSetting(std::string_view text) {
 IntSetting::IntSetting(std::string_view text, int minimum, int maximum, std::string_view what)
     : IntSetting(text) {
   if (error_ || (value_ >= minimum && value_ <= maximum)) return;
-  error_ = "'" + common::Printable(text) + "' is not a valid " + std::string(what) + " (" +
-           std::to_string(minimum) + " to " + std::to_string(maximum) + ")";
+  error_ = "'" + common::Printable(text) + "' is not a " + std::string(what) + " from " +
+           std::to_string(minimum) + " to " + std::to_string(maximum);
 }
 
 IntSetting UdpPortSetting(std::string_view text) {

@@ -33,8 +33,8 @@ enum class ScaleUnits { kBits, kPercent };
 class IntSetting {
  public:
   explicit IntSetting(std::string_view text);
-  // An integer that must lie in minimum .. maximum to mean anything: "'<text>' is not a valid
-  // <what> (<minimum> to <maximum>)" otherwise.
+  // An integer that must lie in minimum .. maximum to mean anything: "'<text>' is not a <what>
+  // from <minimum> to <maximum>" otherwise.
   IntSetting(std::string_view text, int minimum, int maximum, std::string_view what);
   // The value; throws common::Error "'<text>' is not a valid integer value" when the text is not
   // an integer, or the range's message.

@@ -113,6 +113,9 @@ void RunSummaryTest::StreamedRunShowsTheWholeRunAndLeavesItsSummary() {
   w.SetGraph(analysis::GraphView::kTie);
   QLabel* run_line = w.Form().Lrun;
   QVERIFY(run_line->isHidden());
+  // The Run line has its place from the start: nothing moves when it shows.
+  const QRect selector = w.Form().RGgsel->geometry();
+  const QRect chart = w.Form().Chart3->Widget()->geometry();
 
   // The pulses the simulator left out, from the words it sent.
   const auto injected = [&] {
@@ -133,6 +136,8 @@ void RunSummaryTest::StreamedRunShowsTheWholeRunAndLeavesItsSummary() {
   QTRY_VERIFY2_WITH_TIMEOUT(shows_run(), qPrintable(run_line->text()), kWaitMs);
   QVERIFY(!run_line->isHidden());
   QVERIFY(run_line->geometry().bottom() < w.Form().ChartArea->height());
+  QCOMPARE(w.Form().RGgsel->geometry(), selector);
+  QCOMPARE(w.Form().Chart3->Widget()->geometry(), chart);
   const QString whole =
       QString("K390 Stability  (whole run, %1 intervals)").arg(english.toString(kWords - 1));
   QCOMPARE(w.Form().Chart4->Title(), whole);

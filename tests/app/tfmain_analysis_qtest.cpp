@@ -4,8 +4,12 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QtTest>
+#include <algorithm>
+#include <cmath>
+#include <vector>
 
 #include "app/tfmain.h"
+#include "presentation/histogram_chart.h"
 #include "presentation/timing_charts.h"
 #include "tfmain_session.h"
 
@@ -13,14 +17,40 @@ using namespace tfmain_test;
 
 namespace {
 
-// An interval-form .JIT of `count` intervals near 1 kHz, interval `doubled` (if any) twice as long.
+// `count` intervals near 1 kHz in ticks, interval `doubled` (if any) twice as long.
+std::vector<double> Intervals(int count, int doubled) {
+  std::vector<double> ticks;
+  for (int k = 0; k < count; ++k) ticks.push_back((k == doubled ? 80000 : 40000) + (k * 7 % 5) - 2);
+  return ticks;
+}
+
+// The same intervals as an interval-form .JIT.
 QByteArray IntervalFile(int count, int doubled) {
   QByteArray file(";Sample,TDelta(x25ns)\r\n");
+  const std::vector<double> ticks = Intervals(count, doubled);
   for (int k = 0; k < count; ++k) {
-    const int ticks = (k == doubled ? 80000 : 40000) + (k * 7 % 5) - 2;
-    file += QByteArray::number(k) + ',' + QByteArray::number(ticks) + "\r\n";
+    file += QByteArray::number(k) + ',' + QByteArray::number(int(ticks[k])) + "\r\n";
   }
   return file;
+}
+
+// Where the chart in front draws, in the chart area's pixels, after a redraw.
+QRect FrontPlotArea(TFmain& w, analysis::GraphView view) {
+  const app::FmainForm& form = w.Form();
+  const auto placed = [](auto& chart) {
+    chart.Replot();
+    return chart.PlotArea().translated(chart.Widget()->pos());
+  };
+  switch (view) {
+    case analysis::GraphView::kTie:
+      return placed(*form.Chart3);
+    case analysis::GraphView::kStability:
+      return placed(*form.Chart4);
+    case analysis::GraphView::kHistogram:
+      return placed(*form.Chart2);
+    default:
+      return placed(*form.Chart1);
+  }
 }
 
 }  // namespace
@@ -32,6 +62,7 @@ class TFmainAnalysisTest : public QObject {
   void SelectorOffersTheTimingViewsOnlyWithAnalysis();
   void ReadoutNamesMissingPulsesInRed();
   void TimingViewsDrawTheLoadedTrainAndShowAClickedPoint();
+  void SelectorCoversNoPlotInAnyView();
 };
 
 void TFmainAnalysisTest::SelectorOffersTheTimingViewsOnlyWithAnalysis() {
@@ -111,6 +142,18 @@ void TFmainAnalysisTest::TimingViewsDrawTheLoadedTrainAndShowAClickedPoint() {
   QCOMPARE(tie.PointCount(), 402);
   QCOMPARE(tie.MarkCount(), 1);
   QCOMPARE(tie.MarkIndex(0), 51.0);
+  // The value axis holds the whole trace, its peaks clear of the frame.
+  const presentation::TimingView drawn = presentation::ComputeTimingView(Intervals(400, 50));
+  double low = 0, high = 0;
+  for (double ns : drawn.tie_ns) {
+    if (std::isfinite(ns)) low = std::min(low, ns), high = std::max(high, ns);
+  }
+  QVERIFY2(tie.ValueRange().minimum < low && tie.ValueRange().maximum > high,
+           qPrintable(QString("%1 .. %2 for %3 .. %4")
+                          .arg(tie.ValueRange().minimum)
+                          .arg(tie.ValueRange().maximum)
+                          .arg(low)
+                          .arg(high)));
 
   s.Item("Stability")->click();
   presentation::StabilityChart& stability = *w.Form().Chart4;
@@ -126,6 +169,28 @@ void TFmainAnalysisTest::TimingViewsDrawTheLoadedTrainAndShowAClickedPoint() {
   // Back in a view of the document, the pulse chart is in front again.
   s.Item("Interval")->click();
   QVERIFY(!stability.Widget()->isVisible() && w.PulseChartInFront());
+}
+
+// The selector floats over the chart area's corner: whichever chart is in front, no point, axis
+// or label of its plot lies under it.
+void TFmainAnalysisTest::SelectorCoversNoPlotInAnyView() {
+  using analysis::GraphView;
+  Session s("HISTOGRAM=TRUE\r\nANALYSIS=TRUE\r\n");
+  TFmain& w = s.w();
+  w.show();
+  QVERIFY(QTest::qWaitForWindowExposed(&w));
+  s.Load(IntervalFile(400, 50));
+  QVERIFY(s.errors.isEmpty());
+  const std::pair<const char*, GraphView> views[] = {{"Histogram", GraphView::kHistogram},
+                                                      {"TIE", GraphView::kTie},
+                                                      {"Stability", GraphView::kStability},
+                                                      {"Interval", GraphView::kInterval}};
+  for (const auto& [item, view] : views) {
+    s.Item(item)->click();
+    const QRect plot = FrontPlotArea(w, view);
+    const QRect selector = w.Form().RGgsel->geometry();
+    QVERIFY2(!plot.isEmpty() && !plot.intersects(selector), item);
+  }
 }
 
 QTEST_MAIN(TFmainAnalysisTest)
