@@ -148,8 +148,8 @@ void PassDisplay::FeedChart(const analysis::ChartInput& input, GraphView view) {
 
 void PassDisplay::DrawHistogram(const acquisition::PulseData& data) {
   const int band = ui_.SEvscale->Value();
-  presentation::DrawHistogram(
-      *ui_.Chart2, analysis::ComputeHistogram(data, band, ui_.SEsamples->Value()), band);
+  presentation::DrawHistogram(*ui_.Chart2,
+                              analysis::ComputeHistogram(data, band, ui_.SEsamples->Value()), band);
   KeepDrawnIntervals(data);
 }
 

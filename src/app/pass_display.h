@@ -53,8 +53,7 @@ class PassDisplay {
   void FeedChart(const analysis::ChartInput& input, analysis::GraphView view);
   void DrawHistogram(const acquisition::PulseData& data);
   void KeepDrawnIntervals(const acquisition::PulseData& data);
-  void ShowTiming(const acquisition::PulseData& data, analysis::GraphView view,
-                  bool stream_window);
+  void ShowTiming(const acquisition::PulseData& data, analysis::GraphView view, bool stream_window);
 
   const FmainForm& ui_;
   analysis::ProcessingPass& pass_;

@@ -13,15 +13,16 @@ ChartAreaLayout LayOutChartArea(QSize area, int selector_items, bool analysis) {
   if (analysis) {
     const int readout_top = layout.charts.height();
     const int run_top = readout_top + kReadoutLineHeight;
-    layout.readout = QRect(4, readout_top, std::max(0, width - kPulseCountsWidth - 8),
-                           kReadoutLineHeight);
-    layout.pulses = QRect(width - kPulseCountsWidth - 4, readout_top, kPulseCountsWidth,
-                          kReadoutLineHeight);
+    layout.readout =
+        QRect(4, readout_top, std::max(0, width - kPulseCountsWidth - 8), kReadoutLineHeight);
+    layout.pulses =
+        QRect(width - kPulseCountsWidth - 4, readout_top, kPulseCountsWidth, kReadoutLineHeight);
     layout.run = QRect(4, run_top, std::max(0, width - 8), kReadoutLineHeight);
   }
   const int extra_items = std::max(0, selector_items - 3);
   const int selector_height = kSelectorHeight + extra_items * kSelectorItemHeight;
-  const int selector_top = std::max(0, height - kSelectorFromBottom - extra_items * kSelectorItemHeight);
+  const int selector_top =
+      std::max(0, height - kSelectorFromBottom - extra_items * kSelectorItemHeight);
   layout.selector =
       QRect(width - kSelectorFromRight, selector_top, kSelectorWidth, selector_height);
   layout.plot_free_right = kSelectorFromRight + kSelectorClearance;

@@ -176,9 +176,7 @@ void HistogramChart::SetAxisTitles(const QString& count, const QString& bars) {
 QString HistogramChart::CountAxisTitle() const { return impl_->plot->yAxis->label(); }
 QString HistogramChart::BarAxisTitle() const { return impl_->plot->xAxis->label(); }
 
-void HistogramChart::KeepRightFree(int pixels) {
-  presentation::KeepRightFree(impl_->plot, pixels);
-}
+void HistogramChart::KeepRightFree(int pixels) { presentation::KeepRightFree(impl_->plot, pixels); }
 
 QRect HistogramChart::PlotArea() const { return presentation::PlotArea(impl_->plot); }
 

@@ -204,9 +204,7 @@ struct PulseChart::Impl {
 
   // The third trace is channel 2 or the smoothed channel 1; in a single-channel capture without
   // the filter it holds nothing, and a legend entry would name a trace that is not there.
-  void ListThirdTrace() {
-    legend[kThirdSeries]->setVisible(!points[kThirdSeries]->isEmpty());
-  }
+  void ListThirdTrace() { legend[kThirdSeries]->setVisible(!points[kThirdSeries]->isEmpty()); }
 
   // The engine's look: fast drawing, the title line and the axes of the layout.
   void SetUpPlot() {

@@ -232,9 +232,7 @@ QString StabilityChart::ShownValues() const {
 
 void StabilityChart::Replot() { impl_->plot->replot(); }
 
-void StabilityChart::KeepRightFree(int pixels) {
-  presentation::KeepRightFree(impl_->plot, pixels);
-}
+void StabilityChart::KeepRightFree(int pixels) { presentation::KeepRightFree(impl_->plot, pixels); }
 
 QRect StabilityChart::PlotArea() const { return presentation::PlotArea(impl_->plot); }
 

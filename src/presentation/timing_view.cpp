@@ -121,9 +121,9 @@ std::string ReadoutText(const analysis::TimingJitter& j) {
 std::string PulseCountText(const analysis::TimingJitter& jitter) {
   std::string text;
   if (jitter.missing_pulses != 0 || jitter.extra_pulses != 0) {
-    text = Format("Window: missing %lld / extra %lld",
-                  static_cast<long long>(jitter.missing_pulses),
-                  static_cast<long long>(jitter.extra_pulses));
+    text =
+        Format("Window: missing %lld / extra %lld", static_cast<long long>(jitter.missing_pulses),
+               static_cast<long long>(jitter.extra_pulses));
   }
   if (!jitter.ambiguous.empty())
     text += (text.empty() ? "" : "  ") + AmbiguousText(jitter.ambiguous);

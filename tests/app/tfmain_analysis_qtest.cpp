@@ -182,9 +182,9 @@ void TFmainAnalysisTest::SelectorCoversNoPlotInAnyView() {
   s.Load(IntervalFile(400, 50));
   QVERIFY(s.errors.isEmpty());
   const std::pair<const char*, GraphView> views[] = {{"Histogram", GraphView::kHistogram},
-                                                      {"TIE", GraphView::kTie},
-                                                      {"Stability", GraphView::kStability},
-                                                      {"Interval", GraphView::kInterval}};
+                                                     {"TIE", GraphView::kTie},
+                                                     {"Stability", GraphView::kStability},
+                                                     {"Interval", GraphView::kInterval}};
   for (const auto& [item, view] : views) {
     s.Item(item)->click();
     const QRect plot = FrontPlotArea(w, view);

@@ -11,8 +11,8 @@
 #include "app/capture_timer.h"
 #include "app/spin_edit.h"
 #include "app/tfmain.h"
-#include "presentation/timing_charts.h"
 #include "persistence/jit_file.h"
+#include "presentation/timing_charts.h"
 #include "tfmain_session.h"
 
 using namespace tfmain_test;

@@ -221,10 +221,8 @@ TEST(LayOutChartArea, SelectorKeepsItsCornerAndNoPlotReachesIt) {
     QRect selector;
   };
   const Case cases[] = {
-      {{1045, 626}, 2, false, {922, 503, 91, 75}},
-      {{1045, 626}, 3, false, {922, 503, 91, 75}},
-      {{1045, 626}, 4, true, {922, 486, 91, 92}},
-      {{1045, 626}, 5, true, {922, 469, 91, 109}},
+      {{1045, 626}, 2, false, {922, 503, 91, 75}}, {{1045, 626}, 3, false, {922, 503, 91, 75}},
+      {{1045, 626}, 4, true, {922, 486, 91, 92}},  {{1045, 626}, 5, true, {922, 469, 91, 109}},
       {{1400, 900}, 4, true, {1277, 760, 91, 92}},  // a larger window: same corner distances
   };
   for (const Case& c : cases) {
