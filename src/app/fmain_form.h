@@ -69,8 +69,8 @@ class FmainForm {
   bool AnalysisShown() const { return Chart3 != nullptr; }
   // Puts the chart of a timing view in front of the others, or hides both for any other view.
   void ShowTimingChart(analysis::GraphView view);
-  // The readout's figures, and "Window: missing N / extra N" in red beside them (hidden when
-  // empty).
+  // The readout's figures, and "Window: missing N / extra N" in red under them at the right of
+  // the Run line, beside the run's own count (hidden when empty).
   void ShowReadout(const QString& figures, const QString& pulse_counts) const;
   // The Run line under the readout; its line stays free while it is empty, so that nothing moves
   // when it shows or goes.

@@ -13,11 +13,10 @@ ChartAreaLayout LayOutChartArea(QSize area, int selector_items, bool analysis) {
   if (analysis) {
     const int readout_top = layout.charts.height();
     const int run_top = readout_top + kReadoutLineHeight;
-    layout.readout =
-        QRect(4, readout_top, std::max(0, width - kPulseCountsWidth - 8), kReadoutLineHeight);
+    layout.readout = QRect(4, readout_top, std::max(0, width - 8), kReadoutLineHeight);
+    layout.run = QRect(4, run_top, std::max(0, width - kPulseCountsWidth - 8), kReadoutLineHeight);
     layout.pulses =
-        QRect(width - kPulseCountsWidth - 4, readout_top, kPulseCountsWidth, kReadoutLineHeight);
-    layout.run = QRect(4, run_top, std::max(0, width - 8), kReadoutLineHeight);
+        QRect(width - kPulseCountsWidth - 4, run_top, kPulseCountsWidth, kReadoutLineHeight);
   }
   const int extra_items = std::max(0, selector_items - 3);
   const int selector_height = kSelectorHeight + extra_items * kSelectorItemHeight;

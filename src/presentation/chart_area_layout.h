@@ -15,8 +15,8 @@ inline constexpr int kSelectorFromBottom = 123;
 inline constexpr int kSelectorWidth = 91;
 inline constexpr int kSelectorHeight = 75;
 inline constexpr int kSelectorItemHeight = 17;
-// The lines under the charts that the timing analysis adds, and the width of the pulse counts
-// at the right of the readout line.
+// The lines under the charts that the timing analysis adds, and the width of the window's pulse
+// counts, which sit at the right of the Run line beside the run's own.
 inline constexpr int kReadoutLineHeight = 20;
 inline constexpr int kPulseCountsWidth = 190;
 // Room between the selector and what a plot draws at its right end: half the width of the last
@@ -33,9 +33,9 @@ struct ChartAreaLayout {
   QRect charts;
   QRect selector;
   int plot_free_right = 0;
-  QRect readout;  // the timing readout, left of the pulse counts
-  QRect pulses;   // the window's missing and extra pulses
-  QRect run;      // the whole run of a stream
+  QRect readout;  // the timing readout, the whole width
+  QRect run;      // the whole run of a stream, under the readout
+  QRect pulses;   // the window's missing and extra pulses, at the right of the Run line
 };
 
 // The layout of an area of `area` pixels whose selector offers `selector_items` views, with or

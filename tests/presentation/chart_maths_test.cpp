@@ -238,7 +238,8 @@ TEST(LayOutChartArea, SelectorKeepsItsCornerAndNoPlotReachesIt) {
       EXPECT_EQ(layout.readout.top(), layout.charts.bottom() + 1);
       EXPECT_EQ(layout.run.top(), layout.readout.bottom() + 1);
       EXPECT_EQ(layout.run.bottom(), c.area.height() - 1);
-      EXPECT_FALSE(layout.readout.intersects(layout.pulses));
+      EXPECT_FALSE(layout.run.intersects(layout.pulses));
+      EXPECT_EQ(layout.pulses.top(), layout.run.top());
     } else {
       EXPECT_EQ(layout.charts.size(), c.area);
     }
