@@ -148,12 +148,7 @@ void TFmainAnalysisTest::TimingViewsDrawTheLoadedTrainAndShowAClickedPoint() {
   for (double ns : drawn.tie_ns) {
     if (std::isfinite(ns)) low = std::min(low, ns), high = std::max(high, ns);
   }
-  QVERIFY2(tie.ValueRange().minimum < low && tie.ValueRange().maximum > high,
-           qPrintable(QString("%1 .. %2 for %3 .. %4")
-                          .arg(tie.ValueRange().minimum)
-                          .arg(tie.ValueRange().maximum)
-                          .arg(low)
-                          .arg(high)));
+  QVERIFY(tie.ValueRange().minimum < low && tie.ValueRange().maximum > high);
 
   s.Item("Stability")->click();
   presentation::StabilityChart& stability = *w.Form().Chart4;
