@@ -17,6 +17,7 @@
 
 #include "app/spin_edit.h"
 #include "app/window_texts.h"
+#include "presentation/chart_area_layout.h"
 #include "presentation/histogram_chart.h"
 #include "presentation/pulse_chart.h"
 #include "presentation/timing_charts.h"
@@ -38,14 +39,6 @@ constexpr int kStreamBoxRight = kClientWidth - 871;
 constexpr int kAutoSampleRight = kClientWidth - 982;
 constexpr int kSampleButtonRight = kClientWidth - 1065;
 constexpr int kResampleRight = kClientWidth - 1058;
-// The graph selector's distance from the chart area's right and bottom edges.
-constexpr int kChartAreaWidth = kClientWidth - kRightColumnWidth;
-constexpr int kChartAreaHeight = kClientHeight - kBottomBarHeight - kTopBarHeight;
-constexpr int kGraphSelectorRight = kChartAreaWidth - 922;
-constexpr int kGraphSelectorBottom = kChartAreaHeight - (544 - kTopBarHeight);
-constexpr int kGraphItemHeight = 17;
-constexpr int kReadoutHeight = 20;
-constexpr int kPulsesWidth = 170;
 
 // Tahoma where it is installed; otherwise the narrow DejaVu cut, whose widths come closest to it,
 // so that the captions fit the places the layout gives them.
@@ -380,30 +373,23 @@ void FmainForm::PlaceEdgeControls(QWidget* window) {
   capture_.sample->setGeometry(w - kSampleButtonRight, 6, 57, 23);
   buttons_.resample->setGeometry(w - kResampleRight, 4, 75, 25);
 
-  QRect area = charts_.area->rect();
+  const presentation::ChartAreaLayout area = presentation::LayOutChartArea(
+      charts_.area->size(), static_cast<int>(charts_.graph_items->buttons().size()),
+      AnalysisShown());
+  charts_.pulse->Widget()->setGeometry(area.charts);
+  charts_.histogram->Widget()->setGeometry(area.charts);
+  charts_.pulse->KeepRightFree(area.plot_free_right);
+  charts_.histogram->KeepRightFree(area.plot_free_right);
   if (AnalysisShown()) {
-    if (!charts_.run_line->isHidden()) {
-      area.setHeight(std::max(0, area.height() - kReadoutHeight));
-      charts_.run_line->setGeometry(4, area.height(), std::max(0, area.width() - 8),
-                                    kReadoutHeight);
-    }
-    area.setHeight(std::max(0, area.height() - kReadoutHeight));
-    charts_.readout->setGeometry(4, area.height(), std::max(0, area.width() - kPulsesWidth - 8),
-                                 kReadoutHeight);
-    charts_.pulse_counts->setGeometry(area.width() - kPulsesWidth - 4, area.height(), kPulsesWidth,
-                                      kReadoutHeight);
-    charts_.tie->Widget()->setGeometry(area);
-    charts_.stability->Widget()->setGeometry(area);
+    charts_.tie->Widget()->setGeometry(area.charts);
+    charts_.stability->Widget()->setGeometry(area.charts);
+    charts_.tie->KeepRightFree(area.plot_free_right);
+    charts_.stability->KeepRightFree(area.plot_free_right);
+    charts_.readout->setGeometry(area.readout);
+    charts_.pulse_counts->setGeometry(area.pulses);
+    charts_.run_line->setGeometry(area.run);
   }
-  charts_.pulse->Widget()->setGeometry(area);
-  charts_.histogram->Widget()->setGeometry(area);
-  // Each item past the first three takes one more line of the selector.
-  const int extra_items =
-      std::max<int>(0, static_cast<int>(charts_.graph_items->buttons().size()) - 3);
-  const int height = 75 + extra_items * kGraphItemHeight;
-  charts_.graph_selector->setGeometry(
-      area.width() - kGraphSelectorRight,
-      area.height() - kGraphSelectorBottom - extra_items * kGraphItemHeight, 91, height);
+  charts_.graph_selector->setGeometry(area.selector);
   charts_.graph_selector->raise();
 }
 
@@ -420,7 +406,7 @@ void FmainForm::ShowAnalysis(QWidget* window) {
   charts_.readout = new QLabel(charts_.area);
   SetNames(charts_.readout, "Lreadout", QStringLiteral("Timing jitter"));
   charts_.pulse_counts = new QLabel(charts_.area);
-  SetNames(charts_.pulse_counts, "Lpulses", QStringLiteral("Missing and extra pulses"));
+  SetNames(charts_.pulse_counts, "Lpulses", QStringLiteral("Window: missing and extra pulses"));
   charts_.pulse_counts->setStyleSheet(QStringLiteral("color: #c00000; font-weight: bold"));
   charts_.pulse_counts->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
   charts_.pulse_counts->hide();
@@ -473,10 +459,7 @@ void FmainForm::ShowRunLine(const QString& text) {
   if (!AnalysisShown()) return;
   charts_.run_line->setText(text);
   charts_.run_line->setAccessibleName(text.isEmpty() ? QStringLiteral("Whole run") : text);
-  if (charts_.run_line->isHidden() != text.isEmpty()) {
-    charts_.run_line->setVisible(!text.isEmpty());
-    PlaceEdgeControls(charts_.area->parentWidget());  // the window
-  }
+  charts_.run_line->setVisible(!text.isEmpty());
 }
 
 acquisition::CycleInputs FmainForm::CycleInputs() const {

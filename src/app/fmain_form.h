@@ -136,9 +136,11 @@ class FmainForm {
   bool AnalysisShown() const { return charts_.tie != nullptr; }
   // Puts the chart of a timing view in front of the others, or hides both for any other view.
   void ShowTimingChart(analysis::GraphView view);
-  // The readout's figures, and "Missing N / Extra N" in red beside them (hidden when empty).
-  void ShowReadout(const QString& figures, const QString& counts) const;
-  // The Run line under the readout, which takes a line of the chart area while it has a text.
+  // The readout's figures, and "Window: missing N / extra N" in red under them at the right of
+  // the Run line, beside the run's own count (hidden when empty).
+  void ShowReadout(const QString& figures, const QString& pulse_counts) const;
+  // The Run line under the readout; its line stays free while it is empty, so that nothing moves
+  // when it shows or goes.
   void ShowRunLine(const QString& text);
   // The boxes of the channel 1 figures and of the quality factor, which take in every interval
   // of the pass: a red frame and `note` as their tooltip, or neither for an empty note.

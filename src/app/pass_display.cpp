@@ -33,7 +33,7 @@ bool PulseView(GraphView view) {
 
 // The boxes known before the chart feed keep their new texts when the feed refuses its limits;
 // the later ones, the flight-time figures and the histogram then keep their old state.
-void PassDisplay::Apply(const analysis::PassResult& result, GraphView view) {
+void PassDisplay::Apply(const analysis::PassResult& result, GraphView view, bool stream_window) {
   if (!result.series2_title) return;
   const std::string& title = *result.series2_title;
   ui_.Charts().pulse->SetSeriesTitle(presentation::kSeriesCh2,
@@ -46,18 +46,24 @@ void PassDisplay::Apply(const analysis::PassResult& result, GraphView view) {
   ShowFigures(next, Figure::kCh1Seconds, Figure::kFlightPulses);
   // The readout comes before the flight-time figures, which may refuse their text: a missing
   // pulse is named even then.
-  if (ui_.AnalysisShown()) ShowTiming(*result.chart.data, view);
+  if (ui_.AnalysisShown()) ShowTiming(*result.chart.data, view, stream_window);
   ShowFlight();
   if (view == GraphView::kHistogram) DrawHistogram(*result.chart.data);
 }
 
 // The pass has clamped the count to the arrays, so intervals 1 .. Ch1Count - 1 are this pass's.
-void PassDisplay::ShowTiming(const acquisition::PulseData& data, GraphView view) {
+// A reply or a loaded file is gone from the pass's input once shown, so both timing views are
+// drawn from it whichever is in front: a switch of view finds them filled. A stream window is
+// drawn again at every tick, and only the view in front pays for its analysis.
+void PassDisplay::ShowTiming(const acquisition::PulseData& data, GraphView view,
+                             bool stream_window) {
   const int64_t last = std::min<int64_t>(data.Ch1Count - 1, acquisition::kMaxIntervals);
   const std::span<const double> intervals(data.Ch1Intervals.data() + 1,
                                           static_cast<size_t>(std::max<int64_t>(0, last)));
-  const presentation::TimingView timing = presentation::ComputeTimingView(
-      intervals, {.tie = view == GraphView::kTie, .stability = view == GraphView::kStability});
+  const bool tie = !stream_window || view == GraphView::kTie;
+  const bool stability = !stream_window || view == GraphView::kStability;
+  const presentation::TimingView timing =
+      presentation::ComputeTimingView(intervals, {.tie = tie, .stability = stability});
   if (timing.valid) {
     ui_.ShowReadout(QString::fromStdString(presentation::ReadoutText(timing.jitter)),
                     QString::fromStdString(presentation::PulseCountText(timing.jitter)));
@@ -66,8 +72,8 @@ void PassDisplay::ShowTiming(const acquisition::PulseData& data, GraphView view)
     ui_.ShowReadout({}, {});
     ui_.MarkFigures({});
   }
-  if (view == GraphView::kTie) ui_.Charts().tie->Show(timing);
-  if (view == GraphView::kStability) {
+  if (tie) ui_.Charts().tie->Show(timing);
+  if (stability) {
     ui_.Charts().stability->Show(timing.stability);
     stability_ = timing.stability;
   }
@@ -141,9 +147,10 @@ void PassDisplay::FeedChart(const analysis::ChartInput& input, GraphView view) {
 }
 
 void PassDisplay::DrawHistogram(const acquisition::PulseData& data) {
-  presentation::DrawHistogram(
-      *ui_.Charts().histogram,
-      analysis::ComputeHistogram(data, ui_.Scale().scale->Value(), ui_.Capture().samples->Value()));
+  const int band = ui_.Scale().scale->Value();
+  presentation::DrawHistogram(*ui_.Charts().histogram,
+                              analysis::ComputeHistogram(data, band, ui_.Capture().samples->Value()),
+                              band);
   KeepDrawnIntervals(data);
 }
 

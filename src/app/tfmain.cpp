@@ -275,7 +275,7 @@ void TFmain::ProcessSamples() {
     if (decoded) {
       const bool stream = ui_.Capture().stream->isChecked();
       if (stream && pass_.Data().Ch1Count == 0) cycle_->TakeStreamWindow(pass_.Data());
-      display_.Apply(pass_.Compute(options), options.view);
+      display_.Apply(pass_.Compute(options), options.view, stream);
       run_view_.AfterPass(stream, pass_.Data().Ch1Count > 0);
     }
   } catch (...) {

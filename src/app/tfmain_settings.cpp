@@ -44,6 +44,7 @@ void TFmain::ApplySettings(const persistence::WindowSettings& settings, StartSte
   SetValue(ui_.Capture().samples, settings.samples.Value());
   done = StartStep::kSamples;
   SetValue(ui_.Scale().scale, settings.scale_bits.Value());
+  cycle_->Receiver().SetPort(static_cast<uint16_t>(settings.udp_port.Value()));
   ShowStreamBox(settings.stream);
   done = StartStep::kStream;
   ShowFilterBox(settings.filter_length.Value());

@@ -113,6 +113,9 @@ void RunSummaryTest::StreamedRunShowsTheWholeRunAndLeavesItsSummary() {
   w.SetGraph(analysis::GraphView::kTie);
   QLabel* run_line = w.Form().Charts().run_line;
   QVERIFY(run_line->isHidden());
+  // The Run line has its place from the start: nothing moves when it shows.
+  const QRect selector = w.Form().Charts().graph_selector->geometry();
+  const QRect chart = w.Form().Charts().tie->Widget()->geometry();
 
   // The pulses the simulator left out, from the words it sent.
   const auto injected = [&] {
@@ -125,7 +128,7 @@ void RunSummaryTest::StreamedRunShowsTheWholeRunAndLeavesItsSummary() {
   w.Form().Capture().stream->click();
   QTRY_VERIFY_WITH_TIMEOUT(w.Cycle().RingWrite() == kWords, kWaitMs);
   // A stream pass after the last word shows the whole run, not the window of 50.
-  const QString words = QString("Run %1 words  ").arg(english.toString(kWords));
+  const QString words = QString("Run: %1 words  ").arg(english.toString(kWords));
   const QString counts = QString("  missing %1  lost 0  P-P ").arg(injected());
   const auto shows_run = [&] {
     return run_line->text().startsWith(words) && run_line->text().contains(counts);
@@ -133,6 +136,8 @@ void RunSummaryTest::StreamedRunShowsTheWholeRunAndLeavesItsSummary() {
   QTRY_VERIFY2_WITH_TIMEOUT(shows_run(), qPrintable(run_line->text()), kWaitMs);
   QVERIFY(!run_line->isHidden());
   QVERIFY(run_line->geometry().bottom() < w.Form().Charts().area->height());
+  QCOMPARE(w.Form().Charts().graph_selector->geometry(), selector);
+  QCOMPARE(w.Form().Charts().tie->Widget()->geometry(), chart);
   const QString whole =
       QString("K390 Stability  (whole run, %1 intervals)").arg(english.toString(kWords - 1));
   QCOMPARE(w.Form().Charts().stability->Title(), whole);

@@ -12,6 +12,7 @@
 #include "app/spin_edit.h"
 #include "app/tfmain.h"
 #include "persistence/jit_file.h"
+#include "presentation/timing_charts.h"
 #include "tfmain_session.h"
 
 using namespace tfmain_test;
@@ -67,7 +68,8 @@ void TFmainCaptureTest::SampleFillsTheFiguresAndUnlocks() {
   QVERIFY(!reply_path.isEmpty());
   FakeInstrument instrument(ReadBytes(reply_path));
   QVERIFY(instrument.Port() != 0);
-  const QByteArray settings = Settings(instrument.Port(), "SAMPLES=19\r\nDUALCHANNEL=TRUE\r\n");
+  const QByteArray settings =
+      Settings(instrument.Port(), "SAMPLES=19\r\nDUALCHANNEL=TRUE\r\nANALYSIS=TRUE\r\n");
   Session s(settings.constData());
   TFmain& w = s.w();
   QVERIFY(s.errors.isEmpty());
@@ -97,6 +99,10 @@ void TFmainCaptureTest::SampleFillsTheFiguresAndUnlocks() {
   QVERIFY(memo.first().contains("<SAMPLES>"));
   QCOMPARE(memo.last(), QString("25"));
   QVERIFY(!w.Cycle().FromFile());
+  // The reply is gone once shown, so both timing views are drawn from it behind the Interval
+  // view: a TIE for each of the 25 pulses, and the stability curves.
+  QCOMPARE(w.Form().Charts().tie->PointCount(), 25);
+  QVERIFY(w.Form().Charts().stability->PointCount(0) > 0 && w.Form().Charts().stability->PointCount(1) > 0);
 
   // The reply has been taken out: a view switch retitles the axis but keeps the points.
   const double first = s.chart().PointValue(0, 0);

@@ -64,6 +64,7 @@ struct StartupCase {
   const char* axis_title = nullptr;
   const char* stream_caption = nullptr;  // "" for a hidden Stream box
   std::optional<int> transport;
+  std::optional<int> udp_port;  // the port the window's UDP receiver binds
   std::optional<bool> dual_visible;
   std::optional<bool> dual_checked;
   const char* filter_text = nullptr;  // "" for a hidden filter box
@@ -157,6 +158,20 @@ const std::vector<StartupCase>& StartupCases() {
       StartupCase s = Case("stream tcp in lower case", "STREAM=tcp\r\n");
       s.stream_caption = "Stream-TCP";
       s.transport = 2;
+      c.push_back(s);
+    }
+    {
+      StartupCase s = Case("udp port set by hand", "STREAM=UDP\r\nUDPPORT=40001\r\n");
+      s.stream_caption = "Stream-UDP";
+      s.udp_port = 40001;
+      c.push_back(s);
+    }
+    {
+      StartupCase s = Case("udp port out of range", "UDPPORT=70000\r\nSTREAM=UDP\r\n");
+      s.error = "'70000' is not a port number from 1 to 65535.";
+      s.stream_caption = "";  // no stream on a port that cannot be bound
+      s.transport = 0;
+      s.udp_port = 38257;
       c.push_back(s);
     }
     {
@@ -427,6 +442,7 @@ void TFmainTest::StartupAgainstSettings() {
     QVERIFY(!w.Form().Capture().stream->isChecked());
   }
   if (c.transport) QCOMPARE(w.Cycle().StreamTransport(), *c.transport);
+  if (c.udp_port) QCOMPARE(int(w.Cycle().Receiver().Port()), *c.udp_port);
   if (c.dual_visible) QCOMPARE(!w.Form().Capture().dual_channel->isHidden(), *c.dual_visible);
   if (c.dual_checked) QCOMPARE(w.Form().Capture().dual_channel->isChecked(), *c.dual_checked);
   if (c.filter_text) {
