@@ -659,14 +659,4 @@ std::vector<double> PhaseFromFrequency(std::span<const double> frequency, double
   return phase;
 }
 
-std::vector<persistence::StabilityCsvRow> TableRows(std::span<const StabilityRow> rows) {
-  std::vector<persistence::StabilityCsvRow> out;
-  out.reserve(rows.size());
-  for (const StabilityRow& r : rows) {
-    out.push_back({std::string(DeviationName(r.deviation)), r.m, r.tau_s, r.n, r.alpha, r.value,
-                   r.min, r.max});
-  }
-  return out;
-}
-
 }  // namespace analysis

@@ -114,7 +114,7 @@ QString FiguresText(const analysis::FigureSheet& figures) {
   return text;
 }
 
-std::vector<persistence::StabilityCsvRow> StabilityCsvRows(std::span<const double> intervals) {
+std::vector<analysis::StabilityRow> StabilityRowsOf(std::span<const double> intervals) {
   std::vector<int64_t> ticks;
   ticks.reserve(intervals.size());
   for (double d : intervals) {
@@ -124,8 +124,7 @@ std::vector<persistence::StabilityCsvRow> StabilityCsvRows(std::span<const doubl
   if (static_cast<int64_t>(ticks.size()) < kFewestIntervals) return {};
   const analysis::PulseTrain train = analysis::BuildPulseTrain(ticks);
   if (train.Empty() || train.intervals < kFewestIntervals) return {};
-  return analysis::TableRows(
-      analysis::StabilityTable(train, analysis::OctaveFactors(train.LastIndex())));
+  return analysis::StabilityTable(train, analysis::OctaveFactors(train.LastIndex()));
 }
 
 ChartMenu::ChartMenu(const FmainForm& ui, Table shown_table,
@@ -183,7 +182,7 @@ void ChartMenu::CopyFigures() const {
 }
 
 void ChartMenu::SaveStabilityTable() {
-  const std::vector<persistence::StabilityCsvRow> rows = shown_table_();
+  const std::vector<analysis::StabilityRow> rows = shown_table_();
   if (rows.empty()) {
     throw common::Error("No stability table: the data shown make no pulse train of at least " +
                         std::to_string(kFewestIntervals) + " intervals");

@@ -17,7 +17,6 @@
 #include <variant>
 
 #include "acquisition/protocol.h"
-#include "analysis/resample.h"
 #include "app/capture_timer.h"
 #include "app/chart_menu.h"
 #include "app/cycle_controls.h"
@@ -28,6 +27,8 @@
 #include "common/error.h"
 #include "common/text_forms.h"
 #include "persistence/jit_file.h"
+#include "persistence/resample_file.h"
+#include "persistence/run_summary.h"
 #include "persistence/text_file.h"
 #include "presentation/pulse_chart.h"
 #include "presentation/timing_charts.h"
@@ -64,8 +65,7 @@ TFmain::TFmain(QString exe_dir, Hooks hooks, QWidget* parent)
   chart_menu_ = new ChartMenu(
       ui_,
       [this] {
-        return run_ ? analysis::TableRows(run_->stability)
-                    : StabilityCsvRows(display_.DrawnIntervals());
+        return run_ ? run_->stability : StabilityRowsOf(display_.DrawnIntervals());
       },
       [this] { return display_.Figures(); },
       [this](const std::function<void()>& action) { Guarded(action); }, this);
@@ -397,7 +397,7 @@ void TFmain::BpqfresetClick() {
 }
 
 void TFmain::BftestClick() {
-  analysis::ResampleLog(exe_dir_ + texts::kStreamLogFile, exe_dir_ + texts::kResampledFile);
+  persistence::ResampleLog(exe_dir_ + texts::kStreamLogFile, exe_dir_ + texts::kResampledFile);
 }
 
 void TFmain::BsaveClick() {
@@ -543,7 +543,7 @@ void TFmain::RunStopped(const acquisition::event::RunStopped& stop) {
   tracker_.SetLostWords(static_cast<int64_t>(stop.counts.lost_words));
   // The figures wait for every word still queued; the view then shows them all.
   const analysis::RunSummary final = tracker_.Final();
-  persistence::RunSummaryRecord record = tracker_.Record(
+  analysis::RunSummary record = tracker_.Record(
       final, analysis::RunTracker::Clock::now(), stop.failure, cycle_->Machine().Path().LogLines());
   record.foreign_datagrams = static_cast<int64_t>(stop.counts.foreign_datagrams);
   record.stray_bytes = static_cast<int64_t>(stop.counts.stray_bytes);

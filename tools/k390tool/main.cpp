@@ -12,13 +12,13 @@
 
 #include "acquisition/pulse_data.h"
 #include "analysis/processing_pass.h"
-#include "analysis/resample.h"
 #include "capture_command.h"
 #include "common/error.h"
 #include "figure_lines.h"
 #include "messages.h"
 #include "output_check.h"
 #include "persistence/jit_file.h"
+#include "persistence/resample_file.h"
 #include "persistence/text_file.h"
 #include "stream_command.h"
 #include "timing_commands.h"
@@ -171,7 +171,7 @@ int Resample(const ResampleArgs& args) {
   try {
     k390tool::RefuseOutputThatIsInput(args.out_path,
                                       {{args.stream_path, "the stream log being read"}});
-    analysis::ResampleLog(args.stream_path, args.out_path);
+    persistence::ResampleLog(args.stream_path, args.out_path);
   } catch (const common::Error& e) {
     return Fail(e.Message());
   }

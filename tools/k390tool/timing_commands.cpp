@@ -262,7 +262,7 @@ void RefuseNoRows(const std::vector<analysis::StabilityRow>& rows, const std::st
 }
 
 void PrintRows(const std::vector<analysis::StabilityRow>& rows) {
-  std::cout << persistence::FormatStabilityCsv(analysis::TableRows(rows));
+  std::cout << persistence::FormatStabilityCsv(rows);
 }
 
 }  // namespace
