@@ -3,19 +3,13 @@
 #include <charconv>
 #include <limits>
 
+#include "acquisition/reply_cursor.h"
 #include "common/convert.h"
 #include "common/error.h"
 #include "common/ticks.h"
 
 namespace analysis {
 namespace {
-
-constexpr std::string_view kSamplesTag = "<SAMPLES>";
-constexpr std::string_view kEndTag = "</K390>";
-
-bool IsBlank(std::string_view line) {
-  return line.find_first_not_of(" \t") == std::string_view::npos;
-}
 
 bool IsNaN(std::string_view text) {
   return text.size() == 3 && (text[0] | 0x20) == 'n' && (text[1] | 0x20) == 'a' &&
@@ -67,50 +61,19 @@ std::string LineMessage(int64_t number, std::string_view message) {
 }
 
 std::vector<int64_t> ReplyIntervals(std::string_view reply) {
+  acquisition::ReplyCursor cursor(reply, acquisition::ReplyFraming::kFile);
+  const acquisition::ReplyHeader header = cursor.ReadHeader();
+  cursor.ThrowFault();
   std::vector<int64_t> intervals;
-  int64_t count1 = 0;
-  int64_t k = 0;
+  if (header != acquisition::ReplyHeader::kCounts) return intervals;
   int64_t previous = 0;
-  bool ended = false;
-  bool header_seen = false;
-  ForEachLine(reply, [&](int64_t number, std::string_view line) {
-    if (ended) return;
-    if (!header_seen) {
-      header_seen = true;
-      const size_t tag = line.find(kSamplesTag);
-      if (tag == std::string_view::npos) {
-        ended = true;
-        return;
-      }
-      const size_t from = tag + kSamplesTag.size();
-      const size_t comma = line.find(',', from);
-      const size_t close = line.find('<', from);
-      const size_t to = std::min(comma, close);
-      count1 = AtLine(number, [&] {
-        return static_cast<int64_t>(common::HexToInt32(line.substr(from, to - from)));
-      });
-      return;
+  while (const std::optional<acquisition::ReplyRecord> r = cursor.Next()) {
+    if (r->index >= 1 && r->index < cursor.Count1()) {
+      intervals.push_back(common::DeltaRule(previous, r->stamp1));
     }
-    if (line.find(kEndTag) != std::string_view::npos) {
-      ended = true;
-      return;
-    }
-    if (IsBlank(line)) return;
-    AtLine(number, [&] {
-      const size_t first = line.find(',');
-      const size_t second = first == std::string_view::npos ? first : line.find(',', first + 1);
-      const int64_t index = common::HexToInt32(line.substr(0, first));
-      if (index != k) return 0;
-      const std::string_view stamp = first == std::string_view::npos
-                                         ? std::string_view()
-                                         : line.substr(first + 1, second - first - 1);
-      const int64_t current = common::HexToInt64(stamp);
-      if (k >= 1 && k < count1) intervals.push_back(common::DeltaRule(previous, current));
-      previous = current;
-      ++k;
-      return 0;
-    });
-  });
+    previous = r->stamp1;
+  }
+  cursor.ThrowFault();
   return intervals;
 }
 

@@ -20,10 +20,11 @@ void ForEachLine(std::string_view text,
 // "line N: <message>", the form of every reading error below.
 std::string LineMessage(int64_t number, std::string_view message);
 
-// Channel 1 intervals of a raw sample reply in ticks: the "<SAMPLES>" header line, then
-// "index,stamp1,stamp2" records in hexadecimal; record k (counted from 0, others skipped as the
-// window's decoder does) ends interval k when k < the channel 1 count, by the 32-bit delta rule;
-// a line holding "</K390>" ends the reply. A first line without "<SAMPLES>" gives no intervals.
+// Channel 1 intervals of a raw sample reply in ticks, read as a file keeps it
+// (acquisition::ReplyCursor, ReplyFraming::kFile): record k ends interval k when
+// 1 <= k < the channel 1 count, by the 32-bit delta rule. A first line without "<SAMPLES>"
+// gives no intervals. A field that does not convert throws common::Error as the window's decoder
+// words it ("Reply line 3, stamp 1: ..."), not "line N: ...".
 std::vector<int64_t> ReplyIntervals(std::string_view reply);
 
 // The values of a loaded comma list (one per line of its file, from line `first_line` on),

@@ -51,7 +51,7 @@ TEST(TimingInput, ValuesThatDoNotConvertNameTheirLine) {
       {"stream log", [] { StreamLogIntervals("7\r\n40000\r\n-4\r\n"); },
        "line 3: '-4' is not a valid integer value"},
       {"reply record", [] { ReplyIntervals("<SAMPLES>3,0</SAMPLES>\r0,10,0\r1,2G,0\r"); },
-       "line 3: '$2G' is not a valid integer value"},
+       "Reply line 3, stamp 1: '$2G' is not a valid integer value"},
       {"list", [] { ListIntervals("40000,,40001", 2); }, "line 3: '' is not a valid integer value"},
       {"values", [] { ValueLines("# head\n1.5\n\n2,5\n"); },
        "line 4: '2,5' is not a valid floating point value"},

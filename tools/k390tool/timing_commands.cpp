@@ -112,7 +112,7 @@ std::string Number(const char* format, double value) {
 
 // Where a reading error happened, in front of its message.
 int Fail(const std::string& file, const std::string& message) {
-  const bool at_line = message.rfind("line ", 0) == 0;
+  const bool at_line = message.rfind("line ", 0) == 0 || message.rfind("Reply line ", 0) == 0;
   std::cerr << "k390tool: " << (at_line ? file + ": " + message : message) << '\n';
   return kExitFailed;
 }
