@@ -201,6 +201,11 @@ int64_t SpannedPeriods(int64_t interval, Nominal nominal);
 // than 2^20.
 int64_t MostMissingPulses(int64_t intervals);
 
+// The fewest intervals, once extra pulses are merged (or between phase points), for which the
+// timing figures and the stability table are given.
+inline constexpr int64_t kFewestTimingIntervals = 3;
+inline bool EnoughTimingIntervals(int64_t intervals) { return intervals >= kFewestTimingIntervals; }
+
 // A train of the pulses present, on a grid of whole periods.
 struct PulseTrain {
   std::vector<int64_t> index;         // grid index of each pulse present, from 0, increasing

@@ -22,7 +22,6 @@ namespace {
 
 constexpr int kExitOk = 0;
 constexpr int kExitFailed = 2;
-constexpr int64_t kFewestIntervals = 3;
 
 constexpr std::string_view kUsage =
     R"help(  k390tool stability [--taus octave|all|M,M,...] [--phase|--freq] [--tau0 SECONDS]
@@ -159,11 +158,11 @@ analysis::PulseTrain PulseTrainOf(const std::string& path, bool stream) {
     throw std::invalid_argument(path + ": the intervals add up to more than 2^62 ticks");
   }
   analysis::PulseTrain train = analysis::BuildPulseTrain(intervals);
-  if (count < kFewestIntervals || train.intervals < kFewestIntervals) {
-    throw std::invalid_argument(path + ": " +
-                                std::to_string(std::max<int64_t>(train.intervals, 0)) +
-                                " intervals after merging extra pulses (of " +
-                                std::to_string(count) + " read); at least 3 are needed");
+  if (!analysis::EnoughTimingIntervals(train.intervals)) {
+    throw std::invalid_argument(
+        path + ": " + std::to_string(std::max<int64_t>(train.intervals, 0)) +
+        " intervals after merging extra pulses (of " + std::to_string(count) + " read); at least " +
+        std::to_string(analysis::kFewestTimingIntervals) + " are needed");
   }
   return train;
 }
@@ -349,9 +348,10 @@ int TimingCommands::Stability() const {
     phase = values;
   }
   const auto intervals = static_cast<int64_t>(phase.size()) - 1;
-  if (intervals < kFewestIntervals) {
-    throw std::invalid_argument(file_ + ": " + std::to_string(values.size()) +
-                                " values; at least 3 intervals are needed");
+  if (!analysis::EnoughTimingIntervals(intervals)) {
+    throw std::invalid_argument(
+        file_ + ": " + std::to_string(values.size()) + " values; at least " +
+        std::to_string(analysis::kFewestTimingIntervals) + " intervals are needed");
   }
   const std::vector<int64_t> factors = ParseTaus(taus_, intervals);
   const std::vector<analysis::StabilityRow> rows = analysis::StabilityTable(phase, tau0_s, factors);
