@@ -13,9 +13,9 @@
 #include "common/convert.h"
 #include "common/error.h"
 #include "output_check.h"
-#include "persistence/jit_file.h"
 #include "persistence/stability_csv.h"
 #include "persistence/text_file.h"
+#include "persistence/timing_files.h"
 
 namespace k390tool {
 namespace {
@@ -116,40 +116,8 @@ int Fail(const std::string& file, const std::string& message) {
   return kExitFailed;
 }
 
-// Every line of a text ending in LF, whatever ended it before.
-std::string WithLfEnds(std::string_view text) {
-  std::string out;
-  out.reserve(text.size());
-  analysis::ForEachLine(text, [&](int64_t, std::string_view line) {
-    out.append(line);
-    out += '\n';
-  });
-  return out;
-}
-
-std::string_view FirstLine(std::string_view text) {
-  return text.substr(0, text.find_first_of("\r\n"));
-}
-
-std::vector<int64_t> PulseIntervals(const std::string& path, bool stream) {
-  const std::string content = persistence::ReadTextFile(path);
-  if (stream) return analysis::StreamLogIntervals(content);
-  const std::string_view header = FirstLine(content);
-  if (header != persistence::kIntervalHeader && header != persistence::kFrequencyHeader) {
-    return analysis::ReplyIntervals(content);
-  }
-  persistence::JitList loaded = persistence::ParseJit(WithLfEnds(content));
-  // Each line after the header gives one value, so the list's n-th value is line n + 1.
-  std::vector<int64_t> intervals = std::move(loaded.ticks);
-  if (loaded.error) {
-    throw common::Error(
-        analysis::LineMessage(static_cast<int64_t>(intervals.size()) + 2, *loaded.error));
-  }
-  return intervals;
-}
-
 analysis::PulseTrain PulseTrainOf(const std::string& path, bool stream) {
-  const std::vector<int64_t> intervals = PulseIntervals(path, stream);
+  const std::vector<int64_t> intervals = persistence::ReadPulseIntervals(path, stream);
   const auto count = static_cast<int64_t>(intervals.size());
   // Stamps are running sums in 64 bits; a run that could leave them is refused, not wrapped.
   __int128 span = 0;
