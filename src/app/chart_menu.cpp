@@ -47,7 +47,6 @@ static_assert(std::size(kWindowOrder) == analysis::kFigureCount);
 
 // A picture of more than 10000 pixels a side would take gigabytes to draw.
 constexpr int kLargestPictureSide = 10000;
-constexpr int64_t kFewestIntervals = 3;
 
 QString ChoosePictureFile(QWidget* parent) {
   QFileDialog chooser(parent, QStringLiteral("Save picture"));
@@ -114,18 +113,16 @@ QString FiguresText(const analysis::FigureSheet& figures) {
   return text;
 }
 
-std::vector<persistence::StabilityCsvRow> StabilityCsvRows(std::span<const double> intervals) {
+std::vector<analysis::StabilityRow> StabilityRowsOf(std::span<const double> intervals) {
   std::vector<int64_t> ticks;
   ticks.reserve(intervals.size());
   for (double d : intervals) {
     if (!std::isfinite(d)) return {};
     ticks.push_back(std::llround(d));
   }
-  if (static_cast<int64_t>(ticks.size()) < kFewestIntervals) return {};
   const analysis::PulseTrain train = analysis::BuildPulseTrain(ticks);
-  if (train.Empty() || train.intervals < kFewestIntervals) return {};
-  return analysis::TableRows(
-      analysis::StabilityTable(train, analysis::OctaveFactors(train.LastIndex())));
+  if (!analysis::EnoughTimingIntervals(train.intervals)) return {};
+  return analysis::StabilityTable(train, analysis::OctaveFactors(train.LastIndex()));
 }
 
 ChartMenu::ChartMenu(const FmainForm& ui, Table shown_table,
@@ -183,10 +180,10 @@ void ChartMenu::CopyFigures() const {
 }
 
 void ChartMenu::SaveStabilityTable() {
-  const std::vector<persistence::StabilityCsvRow> rows = shown_table_();
+  const std::vector<analysis::StabilityRow> rows = shown_table_();
   if (rows.empty()) {
     throw common::Error("No stability table: the data shown make no pulse train of at least " +
-                        std::to_string(kFewestIntervals) + " intervals");
+                        std::to_string(analysis::kFewestTimingIntervals) + " intervals");
   }
   const QString path = ChooseFile(File::kStabilityTable);
   if (path.isEmpty()) return;

@@ -36,7 +36,7 @@ void StreamRunView::Stopped(const acquisition::event::RunStopped& stop, int64_t 
   tracker_.SetLostWords(static_cast<int64_t>(stop.counts.lost_words));
   // The figures wait for every word still queued; the view then shows them all.
   const analysis::RunSummary final = tracker_.Final();
-  persistence::RunSummaryRecord record =
+  analysis::RunSummary record =
       tracker_.Record(final, analysis::RunTracker::Clock::now(), stop.failure, log_lines);
   record.foreign_datagrams = static_cast<int64_t>(stop.counts.foreign_datagrams);
   record.stray_bytes = static_cast<int64_t>(stop.counts.stray_bytes);

@@ -16,7 +16,6 @@
 #include <variant>
 
 #include "acquisition/protocol.h"
-#include "analysis/resample.h"
 #include "app/capture_timer.h"
 #include "app/chart_menu.h"
 #include "app/cycle_controls.h"
@@ -26,6 +25,8 @@
 #include "app/window_texts.h"
 #include "common/error.h"
 #include "persistence/jit_file.h"
+#include "persistence/resample_file.h"
+#include "persistence/run_summary.h"
 #include "persistence/text_file.h"
 #include "presentation/pulse_chart.h"
 
@@ -56,8 +57,7 @@ TFmain::TFmain(QString exe_dir, Hooks hooks, QWidget* parent)
       ui_,
       [this] {
         const std::optional<analysis::RunSummary>& run = run_view_.Shown();
-        return run ? analysis::TableRows(run->stability)
-                   : StabilityCsvRows(display_.DrawnIntervals());
+        return run ? run->stability : StabilityRowsOf(display_.DrawnIntervals());
       },
       [this] { return display_.Figures(); },
       [this](const std::function<void()>& action) { Guarded(action); }, this);
@@ -212,7 +212,7 @@ void TFmain::BpqfresetClick() {
 }
 
 void TFmain::BftestClick() {
-  analysis::ResampleLog(exe_dir_ + texts::kStreamLogFile, exe_dir_ + texts::kResampledFile);
+  persistence::ResampleLog(exe_dir_ + texts::kStreamLogFile, exe_dir_ + texts::kResampledFile);
 }
 
 void TFmain::BsaveClick() {
