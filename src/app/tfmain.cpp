@@ -220,8 +220,9 @@ void TFmain::BsaveClick() {
   if (name.isEmpty()) return;
   const GraphView view = Graph();
   const std::vector<double> values = display_.SavedValues(view);
-  persistence::WriteTextFile(name.toStdString(),
-                             persistence::FormatJit(values, view == GraphView::kInterval));
+  // Through a temporary file: a save that fails part-way (a full disk) keeps the old file whole.
+  persistence::ReplaceTextFile(name.toStdString(),
+                               persistence::FormatJit(values, view == GraphView::kInterval));
 }
 
 void TFmain::BloadClick() {
