@@ -17,6 +17,7 @@
 #include "common/convert.h"
 #include "common/error.h"
 #include "drift_option.h"
+#include "number_text.h"
 #include "output_check.h"
 #include "persistence/jit_file.h"
 #include "persistence/limit_lines.h"
@@ -140,11 +141,7 @@ constexpr std::string_view kErrorsHelp =
   output.
 )help";
 
-std::string Number(const char* format, double value) {
-  char text[64];
-  std::snprintf(text, sizeof text, format, value);
-  return text;
-}
+std::string Number(const char* format, double value) { return Printed(format, value); }
 
 // Where a reading error happened, in front of its message.
 int Fail(const std::string& file, const std::string& message) {
