@@ -11,6 +11,7 @@
 #include "analysis/edf.h"
 #include "analysis/noise_id.h"
 #include "analysis/squares_sum.h"
+#include "common/huge_pages.h"
 #include "common/ticks.h"
 
 namespace analysis {
@@ -273,7 +274,11 @@ struct BlockExtremes {
   void Fit(int64_t w) {
     const auto size = static_cast<size_t>(w);
     if (tail_max.size() >= size) return;
-    for (auto* v : {&tail_max, &tail_min, &head_max, &head_min, &levels}) v->resize(size);
+    for (auto* v : {&tail_max, &tail_min, &head_max, &head_min, &levels}) {
+      *v = {};
+      common::ReserveLarge(*v, size);
+      v->resize(size);
+    }
   }
 };
 

@@ -11,6 +11,7 @@
 
 #include "analysis/timing_input.h"
 #include "common/error.h"
+#include "common/huge_pages.h"
 #include "persistence/jit_file.h"
 #include "persistence/text_file.h"
 
@@ -91,7 +92,8 @@ std::vector<int64_t> ReadStreamLogIntervals(const std::string& path) {
     // Sized once from the first block's lines, so the intervals are not copied as they grow.
     if (!sized && parser.Lines() > 1 && size > 0) {
       const double per_line = static_cast<double>(taken) / static_cast<double>(parser.Lines());
-      intervals.reserve(static_cast<size_t>(static_cast<double>(size) / per_line * 1.02) + 16);
+      common::ReserveLarge(intervals,
+                           static_cast<size_t>(static_cast<double>(size) / per_line * 1.02) + 16);
       sized = true;
     }
     held = held + got - taken;
