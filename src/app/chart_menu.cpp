@@ -50,7 +50,6 @@ static_assert(std::size(kWindowOrder) == analysis::kFigureCount);
 
 // A picture of more than 10000 pixels a side would take gigabytes to draw.
 constexpr int kLargestPictureSide = 10000;
-constexpr int64_t kFewestIntervals = 3;
 
 QString ChoosePictureFile(QWidget* parent) {
   QFileDialog chooser(parent, QStringLiteral("Save picture"));
@@ -117,18 +116,16 @@ QString FiguresText(const analysis::FigureSheet& figures) {
   return text;
 }
 
-std::vector<persistence::StabilityCsvRow> StabilityCsvRows(std::span<const double> intervals) {
+std::vector<analysis::StabilityRow> StabilityRowsOf(std::span<const double> intervals) {
   std::vector<int64_t> ticks;
   ticks.reserve(intervals.size());
   for (double d : intervals) {
     if (!std::isfinite(d)) return {};
     ticks.push_back(std::llround(d));
   }
-  if (static_cast<int64_t>(ticks.size()) < kFewestIntervals) return {};
   const analysis::PulseTrain train = analysis::BuildPulseTrain(ticks);
-  if (train.Empty() || train.intervals < kFewestIntervals) return {};
-  return analysis::TableRows(
-      analysis::StabilityTable(train, analysis::OctaveFactors(train.LastIndex())));
+  if (!analysis::EnoughTimingIntervals(train.intervals)) return {};
+  return analysis::StabilityTable(train, analysis::OctaveFactors(train.LastIndex()));
 }
 
 ChartMenu::ChartMenu(const FmainForm& ui, Table shown_table,
@@ -142,11 +139,11 @@ ChartMenu::ChartMenu(const FmainForm& ui, Table shown_table,
       window_(window) {}
 
 void ChartMenu::Attach() {
-  std::vector<QWidget*> charts = {ui_.Chart1->Widget(), ui_.Chart2->Widget()};
-  if (ui_.Chart3) charts.push_back(ui_.Chart3->Widget());
-  if (ui_.Chart4) charts.push_back(ui_.Chart4->Widget());
-  if (ui_.Chart5) charts.push_back(ui_.Chart5->Widget());
-  if (ui_.Chart6) charts.push_back(ui_.Chart6->Widget());
+  std::vector<QWidget*> charts = {ui_.Charts().pulse->Widget(), ui_.Charts().histogram->Widget()};
+  if (ui_.Charts().tie) charts.push_back(ui_.Charts().tie->Widget());
+  if (ui_.Charts().stability) charts.push_back(ui_.Charts().stability->Widget());
+  if (ui_.Charts().proving) charts.push_back(ui_.Charts().proving->Widget());
+  if (ui_.Charts().spectrum) charts.push_back(ui_.Charts().spectrum->Widget());
   for (QWidget* chart : charts) {
     chart->setContextMenuPolicy(Qt::CustomContextMenu);
     connect(chart, &QWidget::customContextMenuRequested, this,
@@ -167,9 +164,9 @@ QMenu* ChartMenu::Popup(QWidget* chart, QPoint global) {
   menu->addSeparator();
   entry("Copy figures", [this] { CopyFigures(); });
   if (ui_.AnalysisShown()) entry("Save stability table...", [this] { SaveStabilityTable(); });
-  if (ui_.Chart5 && chart == ui_.Chart5->Widget())
+  if (ui_.Charts().proving && chart == ui_.Charts().proving->Widget())
     entry("Save proving table...", [this] { SaveRecordTable(File::kProvingTable); });
-  if (ui_.Chart6 && chart == ui_.Chart6->Widget())
+  if (ui_.Charts().spectrum && chart == ui_.Charts().spectrum->Widget())
     entry("Save spectrum table...", [this] { SaveRecordTable(File::kSpectrumTable); });
   menu->popup(global);
   return menu;
@@ -192,10 +189,10 @@ void ChartMenu::CopyFigures() const {
 }
 
 void ChartMenu::SaveStabilityTable() {
-  const std::vector<persistence::StabilityCsvRow> rows = shown_table_();
+  const std::vector<analysis::StabilityRow> rows = shown_table_();
   if (rows.empty()) {
     throw common::Error("No stability table: the data shown make no pulse train of at least " +
-                        std::to_string(kFewestIntervals) + " intervals");
+                        std::to_string(analysis::kFewestTimingIntervals) + " intervals");
   }
   const QString path = ChooseFile(File::kStabilityTable);
   if (path.isEmpty()) return;

@@ -1,59 +1,34 @@
 #include "app/record_views.h"
 
-#include <cerrno>
+#include <algorithm>
 #include <cmath>
-#include <cstdio>
 #include <memory>
+#include <thread>
 
 #include "analysis/pulse_train.h"
-#include "analysis/timing_input.h"
 #include "common/error.h"
+#include "persistence/timing_files.h"
 #include "presentation/proving_chart.h"
 #include "presentation/spectrum_chart.h"
 
 namespace app {
 namespace {
 
-constexpr size_t kReadChunk = size_t{1} << 20;
+const std::atomic<bool> kNeverCancelled = false;
 
-// The text of the log's first `lines` whole lines (all of them when it holds fewer), and
-// whether a further whole line followed.
-std::string LeadingLines(const std::string& path, int64_t lines, bool& more) {
-  const std::unique_ptr<std::FILE, int (*)(std::FILE*)> file(std::fopen(path.c_str(), "rb"),
-                                                             &std::fclose);
-  if (!file) throw common::FileError("Cannot open", path, errno);
-  std::string text;
-  int64_t ends = 0;
-  bool full = false;  // the lines asked for are all in `text`
-  more = false;
-  std::vector<char> chunk(kReadChunk);
-  while (size_t got = std::fread(chunk.data(), 1, chunk.size(), file.get())) {
-    for (size_t i = 0; i < got; ++i) {
-      if (chunk[i] != '\n') continue;
-      if (full) {
-        more = true;
-        return text;
-      }
-      if (++ends == lines) {
-        text.append(chunk.data(), i + 1);
-        full = true;
-      }
-    }
-    if (!full) text.append(chunk.data(), got);
-  }
-  if (std::ferror(file.get())) throw common::FileError("Cannot read", path, errno);
-  if (!full) text.resize(text.rfind('\n') + 1);  // npos + 1 is 0: no whole line yet
-  return text;
-}
-
-RecordViews ViewsOfTrain(const analysis::PulseTrain& train, RecordParts parts) {
+// The views of a train, none once `cancelled` is set between its steps.
+std::optional<RecordViews> ViewsOfTrain(const analysis::PulseTrain& train, RecordParts parts,
+                                        const std::atomic<bool>& cancelled) {
   RecordViews views;
   views.intervals = train.intervals;
   if (train.Empty()) return views;
   const analysis::TrainView view = train.View();
   views.pattern = presentation::FindPattern(view);
+  if (cancelled) return std::nullopt;
   if (parts.proving) views.proving = presentation::ComputeProvingView(view, views.pattern);
+  if (cancelled) return std::nullopt;
   if (parts.spectrum) views.spectrum = presentation::ComputeSpectrumView(view);
+  if (cancelled) return std::nullopt;
   return views;
 }
 
@@ -70,65 +45,87 @@ RecordViews ComputeRecordViews(std::span<const double> intervals_ticks, RecordPa
 }
 
 RecordViews ComputeRecordViews(std::span<const int64_t> intervals_ticks, RecordParts parts) {
-  RecordViews views = ViewsOfTrain(analysis::BuildPulseTrain(intervals_ticks), parts);
+  RecordViews views =
+      *ViewsOfTrain(analysis::BuildPulseTrain(intervals_ticks), parts, kNeverCancelled);
   views.intervals = static_cast<int64_t>(intervals_ticks.size());
   return views;
 }
 
-std::vector<int64_t> ReadLogIntervals(const std::string& path, int64_t most, bool& truncated) {
-  // The first line is no interval: it spans the time before the run.
-  return analysis::StreamLogIntervals(LeadingLines(path, most + 1, truncated));
+std::optional<RecordViews> ComputeLogViews(const std::string& log_path, int64_t log_lines,
+                                           RecordParts parts, const std::atomic<bool>& cancelled) {
+  const int64_t whole = std::max<int64_t>(0, log_lines - 1);
+  analysis::PulseTrain train;
+  {
+    // The intervals go before the analysis takes its share of the memory.
+    const std::vector<int64_t> intervals =
+        persistence::ReadStreamLogIntervals(log_path, std::min(whole, kWholeRunIntervals));
+    if (cancelled) return std::nullopt;
+    train = analysis::BuildPulseTrain(intervals);
+  }
+  if (cancelled) return std::nullopt;
+  std::optional<RecordViews> views = ViewsOfTrain(train, parts, cancelled);
+  if (views) views->truncated = whole > kWholeRunIntervals;
+  return views;
 }
 
 RecordWorker::~RecordWorker() {
   Drop();
-  if (worker_.joinable()) worker_.join();
+  if (running_) {
+    const std::lock_guard lock(running_->mutex);
+    running_->receiver = nullptr;
+  }
 }
 
-void RecordWorker::Start(const std::string& log_path, RecordParts parts, Done done) {
-  Job job{log_path, parts, std::move(done), generation_.load()};
+void RecordWorker::Start(const std::string& log_path, int64_t log_lines, RecordParts parts,
+                         Done done) {
+  Job job{log_path, log_lines, parts, std::move(done)};
   if (Busy()) {
     waiting_ = std::move(job);
     return;
   }
-  worker_ = std::thread([this, job = std::move(job)]() mutable { Run(std::move(job)); });
+  Launch(std::move(job));
 }
 
-// On the worker thread: nothing here touches the window.
-void RecordWorker::Run(Job job) {
-  RecordViews views;
-  std::string error;
-  try {
-    bool truncated = false;
-    analysis::PulseTrain train;
-    {
-      // The text and the intervals go before the analysis takes its share of the memory.
-      const std::vector<int64_t> intervals =
-          ReadLogIntervals(job.log_path, kWholeRunIntervals, truncated);
-      if (job.generation == generation_.load()) train = analysis::BuildPulseTrain(intervals);
+void RecordWorker::Drop() {
+  if (running_) running_->cancelled = true;
+  waiting_.reset();
+}
+
+void RecordWorker::Launch(Job job) {
+  running_ = std::make_shared<Shared>();
+  running_->receiver = this;
+  // Detached: the thread holds only the job and the shared state, never the worker, so a
+  // window that closes need not wait for it.
+  std::thread([shared = running_, job = std::move(job)]() mutable {
+    std::optional<RecordViews> views;
+    std::string error;
+    try {
+      views = ComputeLogViews(job.log_path, job.log_lines, job.parts, shared->cancelled);
+    } catch (const common::Error& e) {
+      error = e.Message();
+    } catch (const std::exception& e) {
+      error = e.what();
     }
-    if (job.generation == generation_.load()) views = ViewsOfTrain(train, job.parts);
-    views.truncated = truncated;
-  } catch (const common::Error& e) {
-    error = e.Message();
-  } catch (const std::exception& e) {
-    error = e.what();
-  }
-  QMetaObject::invokeMethod(
-      this,
-      [this, job = std::move(job), views = std::move(views), error] {
-        Finished(job, views, error);
-      },
-      Qt::QueuedConnection);
+    const std::lock_guard lock(shared->mutex);
+    RecordWorker* const receiver = shared->receiver;
+    if (!receiver) return;
+    QMetaObject::invokeMethod(
+        receiver,
+        [receiver, shared, job = std::move(job), views = std::move(views), error] {
+          receiver->Finished(shared, job, views, error);
+        },
+        Qt::QueuedConnection);
+  }).detach();
 }
 
-void RecordWorker::Finished(const Job& job, const RecordViews& views, const std::string& error) {
-  worker_.join();
-  if (job.generation == generation_.load()) job.done(views, error);
+void RecordWorker::Finished(const std::shared_ptr<Shared>& shared, const Job& job,
+                            const std::optional<RecordViews>& views, const std::string& error) {
+  running_.reset();
+  if (!shared->cancelled) job.done(views.value_or(RecordViews{}), error);
   if (waiting_) {
     Job next = std::move(*waiting_);
     waiting_.reset();
-    worker_ = std::thread([this, next = std::move(next)]() mutable { Run(std::move(next)); });
+    Launch(std::move(next));
   }
 }
 
@@ -165,12 +162,12 @@ void RecordDisplay::RunStarted() {
 
 void RecordDisplay::RunLive(const std::string& log_path) { log_path_ = log_path; }
 
-void RecordDisplay::RunPass(bool record_view_in_front, Clock::time_point now) {
+void RecordDisplay::RunPass(bool record_view_in_front, Clock::time_point now, int64_t log_lines) {
   if (!proving_chart_ || log_path_.empty() || !record_view_in_front || worker_.Busy()) return;
   if (refreshed_ && now - *refreshed_ < kRunRefresh) return;
   refreshed_ = now;
-  // A log being written may be read at any moment: a half-written last line waits.
-  worker_.Start(log_path_, {.proving = true, .spectrum = true},
+  // The log is being written: only the lines its writer has finished are read.
+  worker_.Start(log_path_, log_lines, {.proving = true, .spectrum = true},
                 [this](const RecordViews& views, const std::string& error) {
                   if (!error.empty()) return;  // taken again at the next refresh or the stop
                   run_ = views;
@@ -178,10 +175,10 @@ void RecordDisplay::RunPass(bool record_view_in_front, Clock::time_point now) {
                 });
 }
 
-void RecordDisplay::RunStopped(const std::string& log_path) {
+void RecordDisplay::RunStopped(const std::string& log_path, int64_t log_lines) {
   log_path_.clear();
   if (!proving_chart_) return;
-  worker_.Start(log_path, {.proving = true, .spectrum = true},
+  worker_.Start(log_path, log_lines, {.proving = true, .spectrum = true},
                 [this](const RecordViews& views, const std::string& error) {
                   if (!error.empty()) {
                     if (error_) error_(error);

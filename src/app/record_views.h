@@ -5,10 +5,11 @@
 #include <chrono>
 #include <cstdint>
 #include <functional>
+#include <memory>
+#include <mutex>
 #include <optional>
 #include <span>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "analysis/pulse_pattern.h"
@@ -44,21 +45,26 @@ RecordViews ComputeRecordViews(std::span<const double> intervals_ticks, RecordPa
 RecordViews ComputeRecordViews(std::span<const int64_t> intervals_ticks, RecordParts parts);
 
 // The most intervals of a run the whole-run views take: about 2 h 20 min at 1 kHz. Reading them
-// back and analysing them holds some 200 MiB for a moment (the log's text, 8 bytes a line, then
-// the train, 16 bytes a pulse, and the phase or the pattern-free stamps, 8 bytes each).
+// back and analysing them holds some 200 MiB for a moment (the intervals, 8 bytes each, then the
+// train, 16 bytes a pulse, and the phase or the pattern-free stamps, 8 bytes each).
 inline constexpr int64_t kWholeRunIntervals = int64_t{1} << 23;
 
-// The intervals of a stream log: every whole line after the first, at most `most`; `truncated`
-// says whether the log held more. A last line without its end (a log still being written) is
-// left for the next reading. Throws common::Error when the file cannot be read or a line does
-// not convert. Any thread.
-std::vector<int64_t> ReadLogIntervals(const std::string& path, int64_t most, bool& truncated);
+// The whole-run views of a stream log whose writer has finished `log_lines` lines (the first is
+// no interval): its first min(log_lines - 1, kWholeRunIntervals) intervals, so that a line still
+// being written is never read. None once `cancelled` is set: it is looked at between the steps
+// (reading, the train, the pattern, the proving scan, the spectrum), each of which takes up to
+// a second or two for millions of pulses. Throws common::Error when the log cannot be read or
+// a line does not convert. Any thread.
+std::optional<RecordViews> ComputeLogViews(const std::string& log_path, int64_t log_lines,
+                                           RecordParts parts, const std::atomic<bool>& cancelled);
 
 // Runs the whole-run views of a stream log on a thread of its own, so that reading back and
 // analysing millions of pulses never stalls the window. One job at a time: a job asked for
 // while one runs waits and replaces any job already waiting. The result (or the error's
-// message) comes back on the window thread; Drop() discards the results of the jobs asked for
-// so far. The destructor waits for the running job. Window thread only.
+// message) comes back on the window thread. Drop() cancels the running job (it stops at its
+// next step and its result never comes) and forgets the waiting one; the destructor does the
+// same and never waits: a job still in a step finishes it on its own and then ends. Window
+// thread only.
 class RecordWorker : public QObject {
  public:
   using Done = std::function<void(const RecordViews& views, const std::string& error)>;
@@ -66,23 +72,31 @@ class RecordWorker : public QObject {
   explicit RecordWorker(QObject* parent) : QObject(parent) {}
   ~RecordWorker() override;
 
-  void Start(const std::string& log_path, RecordParts parts, Done done);
-  void Drop() { ++generation_; }
-  bool Busy() const { return worker_.joinable(); }
+  void Start(const std::string& log_path, int64_t log_lines, RecordParts parts, Done done);
+  void Drop();
+  // A job runs, or a cancelled one has not yet ended its step.
+  bool Busy() const { return running_ != nullptr; }
 
  private:
   struct Job {
     std::string log_path;
+    int64_t log_lines = 0;
     RecordParts parts;
     Done done;
-    uint64_t generation = 0;
   };
-  void Run(Job job);
-  void Finished(const Job& job, const RecordViews& views, const std::string& error);
+  // What a job's thread shares with the window: the cancel flag, and the worker to hand the
+  // result to (null once the worker is gone), under the mutex.
+  struct Shared {
+    std::atomic<bool> cancelled = false;
+    std::mutex mutex;
+    RecordWorker* receiver = nullptr;
+  };
+  void Launch(Job job);
+  void Finished(const std::shared_ptr<Shared>& shared, const Job& job,
+                const std::optional<RecordViews>& views, const std::string& error);
 
-  std::thread worker_;
+  std::shared_ptr<Shared> running_;
   std::optional<Job> waiting_;
-  std::atomic<uint64_t> generation_ = 0;
 };
 
 // The Proving and Spectrum charts and the pattern in the readout: a pass's record at once (a
@@ -114,10 +128,11 @@ class RecordDisplay {
 
   // A streamed run: started (the previous run's views go), its log live at `log_path` (its
   // first word has replaced the previous log), a stream pass while it runs, its stop.
+  // `log_lines`: the whole lines the log's file holds at the pass or the stop.
   void RunStarted();
   void RunLive(const std::string& log_path);
-  void RunPass(bool record_view_in_front, Clock::time_point now);
-  void RunStopped(const std::string& log_path);
+  void RunPass(bool record_view_in_front, Clock::time_point now, int64_t log_lines);
+  void RunStopped(const std::string& log_path, int64_t log_lines);
   // A pass of a block: the run's views go, the block's come.
   void DropRun();
   bool RunShown() const { return run_.has_value(); }

@@ -181,4 +181,8 @@ QString ProvingChart::FlightMarkText() const {
 
 void ProvingChart::Replot() { impl_->plot->replot(); }
 
+void ProvingChart::KeepRightFree(int pixels) { presentation::KeepRightFree(impl_->plot, pixels); }
+
+QRect ProvingChart::PlotArea() const { return presentation::PlotArea(impl_->plot); }
+
 }  // namespace presentation

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QObject>
+#include <QRect>
 #include <QString>
 #include <QWidget>
 #include <memory>
@@ -40,6 +41,11 @@ class ProvingChart : public QObject {
   // The texts the markers carry.
   QString ShortestMarkText() const;
   QString FlightMarkText() const;
+
+  // As for the TIE chart: the rightmost `pixels` of Widget() stay free of the plot, for the
+  // graph selector that floats there; PlotArea is where the plot draws, as of the last redraw.
+  void KeepRightFree(int pixels);
+  QRect PlotArea() const;
 
   void Replot();
 

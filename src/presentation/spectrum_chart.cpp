@@ -128,4 +128,8 @@ QStringList SpectrumChart::LabelTexts() const {
 
 void SpectrumChart::Replot() { impl_->plot->replot(); }
 
+void SpectrumChart::KeepRightFree(int pixels) { presentation::KeepRightFree(impl_->plot, pixels); }
+
+QRect SpectrumChart::PlotArea() const { return presentation::PlotArea(impl_->plot); }
+
 }  // namespace presentation

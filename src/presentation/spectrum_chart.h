@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QObject>
+#include <QRect>
 #include <QString>
 #include <QStringList>
 #include <QWidget>
@@ -31,6 +32,11 @@ class SpectrumChart : public QObject {
   int LineCount() const;
   // The labels shown, strongest line first.
   QStringList LabelTexts() const;
+
+  // As for the TIE chart: the rightmost `pixels` of Widget() stay free of the plot, for the
+  // graph selector that floats there; PlotArea is where the plot draws, as of the last redraw.
+  void KeepRightFree(int pixels);
+  QRect PlotArea() const;
 
   void Replot();
 

@@ -4,6 +4,7 @@
 #include <array>
 #include <cmath>
 #include <limits>
+#include <span>
 #include <vector>
 
 #include "presentation/plot_axis.h"
@@ -12,6 +13,7 @@ namespace presentation {
 namespace {
 
 constexpr char kStabilityTitle[] = "K390 Stability";
+constexpr double kTieMargin = 0.05;  // of the TIE's spread, above and below
 constexpr int kDeviationCount = static_cast<int>(std::size(kPlottedDeviations));
 const std::array<QColor, kDeviationCount> kDeviationColours = {QColor(0, 0, 200), QColor(0, 140, 0),
                                                                QColor(200, 0, 0)};
@@ -65,14 +67,27 @@ void TieChart::Show(const TimingView& view) {
   }
   d.trace->setData(keys, values, true);
   d.marks->setData(mark_keys, mark_values, true);
-  d.plot->rescaleAxes();
+  d.plot->xAxis->rescale();
+  // The value axis fits the trace and the marks with a margin: a peak on the frame would be cut
+  // off by it.
+  values += mark_values;
+  const AxisRange range = PaddedRange(
+      std::span<const double>(values.constData(), static_cast<size_t>(values.size())), kTieMargin);
+  d.plot->yAxis->setRange(range.minimum, range.maximum);
   d.plot->replot(QCustomPlot::rpQueuedReplot);
+}
+
+AxisRange TieChart::ValueRange() const {
+  const QCPRange range = impl_->plot->yAxis->range();
+  return {range.lower, range.upper};
 }
 
 int TieChart::PointCount() const { return impl_->trace->data()->size(); }
 int TieChart::MarkCount() const { return impl_->marks->data()->size(); }
 double TieChart::MarkIndex(int k) const { return impl_->marks->data()->at(k)->key; }
 void TieChart::Replot() { impl_->plot->replot(); }
+void TieChart::KeepRightFree(int pixels) { presentation::KeepRightFree(impl_->plot, pixels); }
+QRect TieChart::PlotArea() const { return presentation::PlotArea(impl_->plot); }
 
 struct StabilityChart::Impl {
   QPointer<QCustomPlot> plot;
@@ -198,5 +213,9 @@ QString StabilityChart::ShownValues() const {
 }
 
 void StabilityChart::Replot() { impl_->plot->replot(); }
+
+void StabilityChart::KeepRightFree(int pixels) { presentation::KeepRightFree(impl_->plot, pixels); }
+
+QRect StabilityChart::PlotArea() const { return presentation::PlotArea(impl_->plot); }
 
 }  // namespace presentation

@@ -2,10 +2,12 @@
 
 #include <QObject>
 #include <QPoint>
+#include <QRect>
 #include <QString>
 #include <QWidget>
 #include <memory>
 
+#include "presentation/chart_maths.h"
 #include "presentation/timing_view.h"
 
 namespace presentation {
@@ -28,6 +30,14 @@ class TieChart : public QObject {
   int PointCount() const;
   int MarkCount() const;
   double MarkIndex(int k) const;
+  // The value axis: the trace and the marks with a twentieth of their spread to spare.
+  AxisRange ValueRange() const;
+
+  // Keeps the rightmost `pixels` of Widget() free of the plot, for a control that floats there.
+  void KeepRightFree(int pixels);
+  // Where the plot draws its data, axes and tick labels, in Widget() pixels as of the last
+  // redraw.
+  QRect PlotArea() const;
 
   void Replot();
 
@@ -58,6 +68,10 @@ class StabilityChart : public QObject {
   QPoint PointPosition(int series, int k) const;
   // The values of the clicked point, empty when none is shown.
   QString ShownValues() const;
+
+  // As for the TIE chart.
+  void KeepRightFree(int pixels);
+  QRect PlotArea() const;
 
   void Replot();
 

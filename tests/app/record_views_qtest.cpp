@@ -1,7 +1,10 @@
 // The whole-run record views: the log read back (also while it is being written), and the worker
-// that analyses it off the window thread.
+// that analyses it off the window thread and never holds the window up.
+#include <sys/stat.h>
+
 #include <QTemporaryDir>
 #include <QtTest>
+#include <atomic>
 #include <fstream>
 #include <thread>
 
@@ -35,35 +38,57 @@ class RecordViewsTest : public QObject {
   Q_OBJECT
 
  private slots:
-  void LogIsReadUpToTheLastWholeLineAndTheCap();
+  void LogIsReadUpToTheWritersLinesAndTheCap();
   void WorkerHandsTheRunsViewsToTheWindowThread();
+  void WorkerGoneNeverWaitsForItsJob();
 };
 
-void RecordViewsTest::LogIsReadUpToTheLastWholeLineAndTheCap() {
+void RecordViewsTest::LogIsReadUpToTheWritersLinesAndTheCap() {
   QTemporaryDir dir;
+  const std::atomic<bool> go_on = false;
   const struct {
     std::string log;
-    int64_t most;
-    std::vector<int64_t> intervals;
+    int64_t log_lines;
+    int64_t intervals;
     bool truncated;
   } cases[] = {
-      {"5\r\n10\r\n20\r\n", 10, {10, 20}, false},
-      {"5\r\n10\r\n20\r\n", 2, {10, 20}, false},
-      {"5\r\n10\r\n20\r\n30\r\n", 2, {10, 20}, true},
-      {"5\r\n10\r\n2", 10, {10}, false},  // the log's writer is half way through a line
-      {"5", 10, {}, false},
-      {"", 10, {}, false},
+      {"5\r\n10\r\n20\r\n", 3, 2, false},
+      {"5\r\n10\r\n20\r\n30\r\n", 3, 2, false},  // a line written since the count was taken
+      {"5\r\n10\r\n2", 2, 1, false},             // the writer is half way through a line
+      {"5", 0, 0, false},
+      {"5\r\n10\r\n20\r\n", app::kWholeRunIntervals + 2, 2, true},
   };
   for (const auto& c : cases) {
-    bool truncated = !c.truncated;
-    QCOMPARE(app::ReadLogIntervals(WriteLog(dir, c.log), c.most, truncated), c.intervals);
-    QCOMPARE(truncated, c.truncated);
+    const std::optional<app::RecordViews> views =
+        app::ComputeLogViews(WriteLog(dir, c.log), c.log_lines, {}, go_on);
+    QVERIFY(views.has_value());
+    QCOMPARE(views->intervals, c.intervals);
+    QCOMPARE(views->truncated, c.truncated);
   }
-  bool truncated = false;
+  const std::atomic<bool> cancelled = true;
+  QVERIFY(!app::ComputeLogViews(WriteLog(dir, PatternLog(700)), 701, {}, cancelled).has_value());
   QVERIFY_THROWS_EXCEPTION(common::Error,
-                           app::ReadLogIntervals(WriteLog(dir, "5\r\nx1\r\n"), 10, truncated));
-  QVERIFY_THROWS_EXCEPTION(
-      common::Error, app::ReadLogIntervals(dir.filePath("none").toStdString(), 10, truncated));
+                           app::ComputeLogViews(WriteLog(dir, "5\r\nx1\r\n"), 2, {}, go_on));
+  QVERIFY_THROWS_EXCEPTION(common::Error,
+                           app::ComputeLogViews(dir.filePath("none").toStdString(), 2, {}, go_on));
+}
+
+// The worker's thread is held in the open of a FIFO until the test writes to it: a destructor
+// that waited for the job would never return.
+void RecordViewsTest::WorkerGoneNeverWaitsForItsJob() {
+  QTemporaryDir dir;
+  const std::string fifo = dir.filePath(QStringLiteral("stream.fifo")).toStdString();
+  QCOMPARE(::mkfifo(fifo.c_str(), 0600), 0);
+  int calls = 0;
+  {
+    app::RecordWorker worker(nullptr);
+    worker.Start(fifo, 3, {.proving = true, .spectrum = true},
+                 [&](const app::RecordViews&, const std::string&) { ++calls; });
+    QVERIFY(worker.Busy());
+  }
+  std::ofstream(fifo, std::ios::binary) << "5\r\n10\r\n20\r\n";
+  QTest::qWait(50);
+  QCOMPARE(calls, 0);
 }
 
 void RecordViewsTest::WorkerHandsTheRunsViewsToTheWindowThread() {
@@ -80,16 +105,16 @@ void RecordViewsTest::WorkerHandsTheRunsViewsToTheWindowThread() {
                                     : error);
   };
   // A job asked for while one runs waits; the one it replaces never runs.
-  worker.Start(path, {.proving = false, .spectrum = true}, done);
-  worker.Start(dir.filePath("gone").toStdString(), {}, done);
-  worker.Start(path, {.proving = true, .spectrum = false}, done);
+  worker.Start(path, 7001, {.proving = false, .spectrum = true}, done);
+  worker.Start(dir.filePath("gone").toStdString(), 7001, {}, done);
+  worker.Start(path, 7001, {.proving = true, .spectrum = false}, done);
   QTRY_COMPARE(results.size(), size_t{2});
   QVERIFY(!worker.Busy());
   QCOMPARE(delivered_on, std::this_thread::get_id());
   QCOMPARE(results[0], std::string("Pattern B=7 P-P 0.3500 % spectrum"));
   QCOMPARE(results[1], std::string("Pattern B=7 P-P 0.3500 % proving"));
   // Dropped results never arrive.
-  worker.Start(path, {}, done);
+  worker.Start(path, 7001, {}, done);
   worker.Drop();
   QTRY_VERIFY(!worker.Busy());
   QTest::qWait(50);

@@ -2,7 +2,8 @@
 add_executable(k390tool_test ${CMAKE_CURRENT_LIST_DIR}/k390tool_test.cpp)
 target_link_libraries(k390tool_test PRIVATE GTest::gtest GTest::gtest_main)
 target_compile_definitions(k390tool_test PRIVATE K390TOOL_PATH="$<TARGET_FILE:k390tool>"
-                                                 K390SIM_PATH="$<TARGET_FILE:k390sim>")
+                                                 K390SIM_PATH="$<TARGET_FILE:k390sim>"
+                                                 K390_DUAL_DATA="${PROJECT_SOURCE_DIR}/tests/data/dual")
 add_dependencies(k390tool_test k390tool k390sim)
 k390_warnings(k390tool_test)
 gtest_discover_tests(k390tool_test DISCOVERY_TIMEOUT 60 PROPERTIES TIMEOUT 120)

@@ -13,13 +13,14 @@
 
 #include "acquisition/pulse_data.h"
 #include "analysis/processing_pass.h"
-#include "analysis/resample.h"
 #include "capture_command.h"
+#include "channel_commands.h"
 #include "common/error.h"
 #include "figure_lines.h"
 #include "messages.h"
 #include "output_check.h"
 #include "persistence/jit_file.h"
+#include "persistence/resample_file.h"
 #include "persistence/text_file.h"
 #include "proving_commands.h"
 #include "stream_command.h"
@@ -87,11 +88,13 @@ std::string FullHelp() {
   std::string help(kUsageHelp);
   help += k390tool::TimingUsage();
   help += k390tool::ProvingUsage();
+  help += k390tool::ChannelsUsage();
   help += k390tool::CaptureUsage();
   help += k390tool::StreamUsage();
   help += kHelpUsage;
   for (std::string_view part :
        {kFiguresHelp, kResampleHelp, k390tool::TimingHelp(), k390tool::ProvingHelp(),
+        k390tool::ChannelsHelp(),
         k390tool::CaptureHelp(), k390tool::StreamHelp(), kExitHelp}) {
     help += '\n';
     help += part;
@@ -175,7 +178,7 @@ int Resample(const ResampleArgs& args) {
   try {
     k390tool::RefuseOutputThatIsInput(args.out_path,
                                       {{args.stream_path, "the stream log being read"}});
-    analysis::ResampleLog(args.stream_path, args.out_path);
+    persistence::ResampleLog(args.stream_path, args.out_path);
   } catch (const common::Error& e) {
     return Fail(e.Message());
   }
@@ -218,6 +221,7 @@ int main(int argc, char** argv) {
 
   const k390tool::TimingCommands timing(app, kExitHelp);
   const k390tool::ProvingCommands proving(app, kExitHelp);
+  const k390tool::ChannelsCommand channels(app, kExitHelp);
   const k390tool::CaptureCommand capture(app);
   const k390tool::StreamCommand stream(app);
 
@@ -236,6 +240,7 @@ int main(int argc, char** argv) {
   if (resample->parsed()) return Resample(resample_args);
   if (const std::optional<int> status = timing.Run()) return *status;
   if (const std::optional<int> status = proving.Run()) return *status;
+  if (const std::optional<int> status = channels.Run()) return *status;
   if (capture.Parsed()) return capture.Run();
   if (stream.Parsed()) return stream.Run();
   return Usage("no command given");

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "analysis/pulse_train.h"
+#include "analysis/stability.h"
 
 // The timing commands of k390tool: stability (the Allan family with bounds, as CSV), jitter
 // (the period, cycle-to-cycle and TIE figures) and phase (the phase points for other tools).
@@ -36,6 +37,9 @@ class TimingCommands {
   int Stability() const;
   int Jitter() const;
   int Phase() const;
+  int Channel() const;
+  std::vector<analysis::StabilityRow> ValueRows() const;
+  std::vector<analysis::StabilityRow> DifferenceRows() const;
 
   CLI::App* stability_ = nullptr;
   CLI::App* jitter_ = nullptr;
@@ -46,6 +50,9 @@ class TimingCommands {
   bool freq_input_ = false;
   std::optional<std::string> tau0_text_;
   bool stream_ = false;
+  std::optional<std::string> channel_text_;
+  bool difference_ = false;
+  std::optional<std::string> limits_;
   std::string file_;
   std::string out_;
   std::optional<std::string> drift_;
