@@ -7,6 +7,7 @@
 
 #include "analysis/pulse_train.h"
 #include "common/error.h"
+#include "persistence/proving_csv.h"
 #include "persistence/timing_files.h"
 #include "presentation/proving_chart.h"
 #include "presentation/spectrum_chart.h"
@@ -199,12 +200,15 @@ void RecordDisplay::DropRun() {
 
 std::string RecordDisplay::ProvingTable() const {
   const RecordViews& shown = Shown();
-  return shown.proving ? presentation::ProvingCsv(*shown.proving) : std::string();
+  return shown.proving && shown.proving->valid ? persistence::FormatProvingCsv(shown.proving->scan)
+                                               : std::string();
 }
 
 std::string RecordDisplay::SpectrumTable() const {
   const RecordViews& shown = Shown();
-  return shown.spectrum ? presentation::SpectrumCsv(*shown.spectrum) : std::string();
+  return shown.spectrum && shown.spectrum->valid
+             ? persistence::FormatSpectrumCsv(shown.spectrum->spectrum)
+             : std::string();
 }
 
 void RecordDisplay::Draw() {

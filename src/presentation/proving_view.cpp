@@ -21,14 +21,6 @@ std::string Format(const char* format, auto... values) {
   return buffer;
 }
 
-// A figure of the table, in the forms `k390tool prove` prints: empty when no proving gave it
-// (an unbounded repeatability prints as the C library's "inf").
-std::string Cell(const char* format, double value) {
-  return std::isnan(value) ? "" : Format(format, value);
-}
-
-std::string FlightMsCell(double flight_s) { return Cell("%.6g", flight_s * kMsPerSecond); }
-
 std::string MsText(double ms) { return Format("%.4g ms", ms); }
 
 }  // namespace
@@ -112,26 +104,6 @@ std::string RunScopeText(int64_t intervals, bool truncated) {
     count.insert(static_cast<size_t>(at), ",");
   return truncated ? "first " + count + " intervals of the run"
                    : "whole run, " + count + " intervals";
-}
-
-std::string ProvingCsv(const ProvingView& view) {
-  if (!view.valid) return {};
-  std::string csv =
-      "flight_ms,provings,provings_with_gaps,mean_pulses,sd_pct,repeat_median_pct,"
-      "repeat_p95_pct,pass_share,limit_pct\n";
-  for (const analysis::ProvingFigures& row : view.scan.rows) {
-    csv += FlightMsCell(row.flight_s) + ',' + std::to_string(row.provings) + ',' +
-           std::to_string(row.provings_with_gaps) + ',' + Cell("%.10g", row.mean_pulses) + ',' +
-           Cell("%.6g", row.sd_pct) + ',' + Cell("%.6g", row.repeat_median_pct) + ',' +
-           Cell("%.6g", row.repeat_p95_pct) + ',' + Cell("%.6g", row.pass_share) + ',' +
-           Cell("%.6g", row.limit_pct) + '\n';
-  }
-  const auto ms_or_none = [](const std::optional<double>& flight_s) {
-    return flight_s ? FlightMsCell(*flight_s) : std::string("none");
-  };
-  csv += "shortest_flight_ms_95=" + ms_or_none(view.scan.shortest_flight_s) + '\n';
-  csv += "passing_from_ms_95=" + ms_or_none(view.scan.passing_from_s) + '\n';
-  return csv;
 }
 
 }  // namespace presentation

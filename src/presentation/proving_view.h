@@ -69,11 +69,4 @@ std::string FlightBoxText(double flight_ms);
 // intervals of the run" when the run was longer than the views take.
 std::string RunScopeText(int64_t intervals, bool truncated);
 
-// The view as a comma-separated table, as `k390tool prove` prints the same scan: the header
-// "flight_ms,provings,provings_with_gaps,mean_pulses,sd_pct,repeat_median_pct,repeat_p95_pct,
-// pass_share,limit_pct", a row per flight time (a figure without provings left empty), then
-// "shortest_flight_ms_95=<T or none>" and "passing_from_ms_95=<T or none>". LF line ends. Empty
-// for an invalid view.
-std::string ProvingCsv(const ProvingView& view);
-
 }  // namespace presentation

@@ -86,20 +86,4 @@ std::string SpectrumTitle(const SpectrumView& view) {
   return text + ")";
 }
 
-std::string SpectrumCsv(const SpectrumView& view) {
-  if (!view.valid) return {};
-  const analysis::JitterSpectrum& s = view.spectrum;
-  std::string csv = "freq_hz,amplitude_s\n";
-  for (size_t bin = 0; bin < s.amplitude_s.size(); ++bin)
-    csv += Format("%.10g,%.6e\n", s.FrequencyHz(bin), s.amplitude_s[bin]);
-  for (const analysis::SpectrumLine& line : s.lines) {
-    csv += Format("line=%.10g,%.6e,%.6g,", line.freq_hz, line.amplitude_s, line.amplitude_pct);
-    if (line.divisor) csv += std::to_string(*line.divisor);
-    csv += '\n';
-  }
-  csv += Format("random_rms_s=%.6e\n", s.random_rms_s);
-  csv += "filled_points=" + std::to_string(s.filled_points) + '\n';
-  return csv;
-}
-
 }  // namespace presentation

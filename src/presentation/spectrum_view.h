@@ -56,10 +56,4 @@ std::string LineLabel(const analysis::SpectrumLine& line);
 // the view is not valid.
 std::string SpectrumTitle(const SpectrumView& view);
 
-// The view as a comma-separated table, as `k390tool spectrum` prints the same spectrum:
-// "freq_hz,amplitude_s" and a row per bin from bin 0, then "line=<freq_hz>,<amplitude_s>,
-// <amplitude_pct>,<divisor or empty>" per line, "random_rms_s=<value>" and
-// "filled_points=<missing pulses interpolated>". LF line ends. Empty for an invalid view.
-std::string SpectrumCsv(const SpectrumView& view);
-
 }  // namespace presentation

@@ -15,6 +15,7 @@
 #include "common/error.h"
 #include "drift_option.h"
 #include "number_text.h"
+#include "persistence/proving_csv.h"
 #include "timing_commands.h"
 
 namespace k390tool {
@@ -172,28 +173,6 @@ void SayAmbiguous(const analysis::PulseTrain& train) {
   if (!train.ambiguous.empty()) std::cerr << "Ambiguous=" << train.ambiguous << '\n';
 }
 
-std::string FlightMs(double flight_s) { return Number("%.6g", flight_s * 1000); }
-
-// The scan as prove prints it: the CSV rows, then the shortest passing flight time.
-std::string ProvingCsv(const analysis::ProvingScan& scan) {
-  std::string out =
-      "flight_ms,provings,provings_with_gaps,mean_pulses,sd_pct,repeat_median_pct,"
-      "repeat_p95_pct,pass_share,limit_pct\n";
-  for (const analysis::ProvingFigures& f : scan.rows) {
-    out += FlightMs(f.flight_s) + ',' + std::to_string(f.provings) + ',' +
-           std::to_string(f.provings_with_gaps) + ',' + Number("%.10g", f.mean_pulses) + ',' +
-           Number("%.6g", f.sd_pct) + ',' + Number("%.6g", f.repeat_median_pct) + ',' +
-           Number("%.6g", f.repeat_p95_pct) + ',' + Number("%.6g", f.pass_share) + ',' +
-           Number("%.6g", f.limit_pct) + '\n';
-  }
-  const auto ms_or_none = [](const std::optional<double>& flight_s) {
-    return flight_s ? FlightMs(*flight_s) : std::string("none");
-  };
-  out += "shortest_flight_ms_95=" + ms_or_none(scan.shortest_flight_s) + '\n';
-  out += "passing_from_ms_95=" + ms_or_none(scan.passing_from_s) + '\n';
-  return out;
-}
-
 // The positions of --positions, or those found in the train (none when no pattern is found).
 std::optional<int64_t> PositionsOf(const std::optional<std::string>& typed,
                                    const analysis::TrainView& train) {
@@ -298,7 +277,7 @@ int ProvingCommands::Prove() const {
   for (const analysis::ProvingFigures& f : scan.rows) any |= f.provings + f.provings_with_gaps > 0;
   if (!any)
     throw std::invalid_argument(file_ + ": too short for one proving at these flight times");
-  std::cout << ProvingCsv(scan);
+  std::cout << persistence::FormatProvingCsv(scan);
   if (positions) std::cout << "positions=" << *positions << '\n';
   SayAmbiguous(train);
   return kExitOk;
@@ -320,17 +299,7 @@ int ProvingCommands::Spectrum() const {
     throw std::invalid_argument(file_ + ": " + std::to_string(phase.phase_s.size()) +
                                 " grid points; the spectrum needs at least 16");
   }
-  std::string out = "freq_hz,amplitude_s\n";
-  for (size_t k = 0; k < s.amplitude_s.size(); ++k) {
-    out += Number("%.10g", s.FrequencyHz(k)) + ',' + Number("%.6e", s.amplitude_s[k]) + '\n';
-  }
-  for (const analysis::SpectrumLine& line : s.lines) {
-    out += "line=" + Number("%.10g", line.freq_hz) + ',' + Number("%.6e", line.amplitude_s) + ',' +
-           Number("%.6g", line.amplitude_pct) + ',' +
-           (line.divisor ? std::to_string(*line.divisor) : std::string()) + '\n';
-  }
-  out += "random_rms_s=" + Number("%.6e", s.random_rms_s) + '\n';
-  out += "filled_points=" + std::to_string(s.filled_points) + '\n';
+  std::string out = persistence::FormatSpectrumCsv(s);
   if (drift_) out += DriftLines(removal, phase.fit, LineStyle::kSnake);
   std::cout << out;
   SayAmbiguous(train);
