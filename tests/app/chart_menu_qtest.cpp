@@ -12,6 +12,8 @@
 
 #include "app/chart_menu.h"
 #include "presentation/chart_export.h"
+#include "presentation/proving_chart.h"
+#include "presentation/spectrum_chart.h"
 #include "presentation/timing_charts.h"
 #include "tfmain_session.h"
 
@@ -66,6 +68,7 @@ class ChartMenuTest : public QObject {
   void PicturesTakeTheFormatOfTheirExtension();
   void CopiedFiguresAreThoseOfTheTool();
   void StabilityTableIsThatOfTheTool();
+  void ProvingAndSpectrumTablesAreThoseOfTheTool();
 };
 
 void ChartMenuTest::PicturesTakeTheFormatOfTheirExtension() {
@@ -152,6 +155,53 @@ void ChartMenuTest::StabilityTableIsThatOfTheTool() {
   QVERIFY(Run(s.w(), s.w().Form().Charts().stability->Widget(), "Save stability table..."));
   QVERIFY(s.errors.isEmpty());
   QCOMPARE(ReadBytes(s.next_file), Tool({"stability", Example()}));
+}
+
+// 3000 intervals of 1 ms with a rotor pattern of 7 positions and a 37 Hz wobble: long enough
+// for the default proving scan, with lines in the spectrum.
+QByteArray PatternedIntervals() {
+  QByteArray text = ";Sample,TDelta(x25ns)\r\n";
+  int64_t last = 0;
+  for (int k = 1; k <= 3000; ++k) {
+    const int64_t edge = int64_t{k} * 40000 + (k % 7) * 30 + (k * 37 % 1000 < 500 ? 200 : -200);
+    text += QByteArray::number(k - 1) + ',' + QByteArray::number(edge - last) + "\r\n";
+    last = edge;
+  }
+  return text;
+}
+
+void ChartMenuTest::ProvingAndSpectrumTablesAreThoseOfTheTool() {
+  Loaded s("ANALYSIS=TRUE\r\n", false);
+  const app::ChartControls& charts = s.w().Form().Charts();
+  const struct {
+    QWidget* chart;
+    const char* caption;
+    const char* command;
+    const char* none;
+  } cases[] = {
+      {charts.proving->Widget(), "Save proving table...", "prove", "No proving table"},
+      {charts.spectrum->Widget(), "Save spectrum table...", "spectrum", "No spectrum table"},
+  };
+  // Before any data there is no table, and no file is written.
+  for (const auto& c : cases) {
+    s.errors.clear();
+    s.next_file = s.File("none.csv");
+    QVERIFY(Run(s.w(), c.chart, c.caption));
+    QVERIFY(!QFile::exists(s.next_file));
+    QVERIFY2(s.errors.size() == 1 && s.errors[0].startsWith(c.none), c.command);
+  }
+  s.errors.clear();
+  s.Load(PatternedIntervals(), "patterned.JIT");
+  const QString loaded = s.next_file;
+  QVERIFY(s.errors.isEmpty());
+  for (const auto& c : cases) {
+    s.next_file = s.File("table.csv");
+    QVERIFY(Run(s.w(), c.chart, c.caption));
+    QVERIFY2(s.errors.isEmpty(), qPrintable(s.errors.join('\n')));
+    const QByteArray printed = Tool({c.command, loaded});
+    QVERIFY(!printed.isEmpty());
+    QCOMPARE(ReadBytes(s.next_file), printed);
+  }
 }
 
 QTEST_MAIN(ChartMenuTest)
