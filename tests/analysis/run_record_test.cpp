@@ -47,8 +47,8 @@ TEST(RunRecord, RotorRunGivesTheScanAndLinesWorkedOutApart) {
   for (; std::getline(reference, line); ++row) {
     double flight_ms = 0, mean = 0, sd = 0, median = 0, p95 = 0, share = 0;
     int64_t provings = 0;
-    ASSERT_EQ(std::sscanf(line.c_str(), "%lf,%ld,%lf,%lf,%lf,%lf,%lf", &flight_ms, &provings,
-                          &mean, &sd, &median, &p95, &share),
+    ASSERT_EQ(std::sscanf(line.c_str(), "%lf,%ld,%lf,%lf,%lf,%lf,%lf", &flight_ms, &provings, &mean,
+                          &sd, &median, &p95, &share),
               7)
         << line;
     ASSERT_LT(row, rows.size()) << line;

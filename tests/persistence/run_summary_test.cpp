@@ -173,18 +173,30 @@ TEST(RunSummary, RecordKeysArePresentOrNullWithWhy) {
   EXPECT_TRUE(p.at("shortest_flight_ms_95").is_null());
   EXPECT_EQ(p.at("passing_from_ms_95"), 12.5);
   ASSERT_EQ(p.at("rows").size(), 2u);
-  EXPECT_EQ(p.at("rows")[0], json({{"flight_ms", 10.0}, {"provings", 0}, {"provings_with_gaps", 0},
-                                   {"mean_pulses", nullptr}, {"sd_pct", nullptr},
-                                   {"repeat_median_pct", nullptr}, {"repeat_p95_pct", nullptr},
-                                   {"pass_share", nullptr}, {"limit_pct", 0.05}}));
-  EXPECT_EQ(p.at("rows")[1], json({{"flight_ms", 12.5}, {"provings", 20}, {"provings_with_gaps", 2},
-                                   {"mean_pulses", 62.5}, {"sd_pct", 0.01},
-                                   {"repeat_median_pct", 0.02}, {"repeat_p95_pct", nullptr},
-                                   {"pass_share", 0.9}, {"limit_pct", 0.05}}));
+  EXPECT_EQ(p.at("rows")[0], json({{"flight_ms", 10.0},
+                                   {"provings", 0},
+                                   {"provings_with_gaps", 0},
+                                   {"mean_pulses", nullptr},
+                                   {"sd_pct", nullptr},
+                                   {"repeat_median_pct", nullptr},
+                                   {"repeat_p95_pct", nullptr},
+                                   {"pass_share", nullptr},
+                                   {"limit_pct", 0.05}}));
+  EXPECT_EQ(p.at("rows")[1], json({{"flight_ms", 12.5},
+                                   {"provings", 20},
+                                   {"provings_with_gaps", 2},
+                                   {"mean_pulses", 62.5},
+                                   {"sd_pct", 0.01},
+                                   {"repeat_median_pct", 0.02},
+                                   {"repeat_p95_pct", nullptr},
+                                   {"pass_share", 0.9},
+                                   {"limit_pct", 0.05}}));
   const json& l = j.at("lines");
   ASSERT_EQ(l.size(), 2u);
-  EXPECT_EQ(l[0], json({{"freq_hz", 500.0}, {"amplitude_s", 1.5e-6}, {"amplitude_pct", 0.75},
-                        {"divisor", 10}}));
+  EXPECT_EQ(
+      l[0],
+      json(
+          {{"freq_hz", 500.0}, {"amplitude_s", 1.5e-6}, {"amplitude_pct", 0.75}, {"divisor", 10}}));
   EXPECT_TRUE(l[1].at("divisor").is_null());
   EXPECT_EQ(l[1].at("freq_hz"), 1500.0);
 }
