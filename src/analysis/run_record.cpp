@@ -32,6 +32,14 @@ std::optional<ProvingScan> DefaultScan(const TrainView& train, const ProvingOpti
 
 }  // namespace
 
+RunRecordAnalysis RecordOfTooLongRun(int64_t intervals) {
+  RunRecordAnalysis out;
+  out.missing = std::to_string(intervals) + " intervals, more than the " +
+                std::to_string(kMostRecordIntervals) +
+                " analysed at a stop: k390tool prove and spectrum --stream take the whole log";
+  return out;
+}
+
 RunRecordAnalysis AnalyseRunRecord(const PulseTrain& train) {
   RunRecordAnalysis out;
   const TrainView view = train.View();

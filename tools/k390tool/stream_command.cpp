@@ -45,8 +45,11 @@ constexpr std::string_view kHelp = R"help(stream
   also carries the proving scan and the periodic lines of the whole run: the rows and the
   shortest_flight_ms_95 that `k390tool prove --stream FILE` prints, the lines and the
   random_rms_s of `k390tool spectrum --stream FILE` (null, with record_missing saying why,
-  when the run is too short for them: the scan needs 20 provings of 5 runs of 10 ms). FILE and its summary are replaced only when the first word
-  arrives: a start that fails, or an instrument that sends nothing, leaves both as they were.
+  when the run is too short for them: the scan needs 20 provings of 5 runs of 10 ms; and
+  for a run of more than 8,388,608 intervals, whose log the commands take whole). Reading
+  the log back and analysing it adds about 2 s to the stop of a run that long. FILE and its
+  summary are replaced only when the first word arrives: a start that fails, or an
+  instrument that sends nothing, leaves both as they were.
   Runs until N words have entered the log (a few more may follow before the stop takes
   effect), S seconds have passed, or SIGINT or SIGTERM arrives: each is a normal stop.
   While standard error is a terminal, a line once a second shows the words so far, the
@@ -71,10 +74,11 @@ constexpr std::string_view kHelp = R"help(stream
   the run ended early; 2 bad arguments or a log that cannot be created at the start.
 )help";
 
-// The proving scan and the lines of the closed log, read back whole: the stream path keeps no
-// pulses, and the log holds every word the figures took. A log that cannot be read back leaves
-// them out and says why.
-analysis::RunRecordAnalysis AnalyseLog(const std::string& path) {
+// The proving scan and the lines of the closed log of `words` lines, read back whole: the
+// stream path keeps no pulses, and the log holds every word the figures took. A log too long
+// for that, or that cannot be read back, leaves them out and says why.
+analysis::RunRecordAnalysis AnalyseLog(const std::string& path, int64_t words) {
+  if (words - 1 > analysis::kMostRecordIntervals) return analysis::RecordOfTooLongRun(words - 1);
   try {
     return analysis::AnalyseRunRecord(
         analysis::BuildPulseTrain(persistence::ReadPulseIntervals(path, true)));
@@ -260,7 +264,7 @@ void StreamSession::Summarize() {
                               failure_.value_or(""), cycle_.Path().LogLines());
     record_.foreign_datagrams = static_cast<int64_t>(stopped_->counts.foreign_datagrams);
     record_.stray_bytes = static_cast<int64_t>(stopped_->counts.stray_bytes);
-    record_.record = AnalyseLog(stopped_->log_path);
+    record_.record = AnalyseLog(stopped_->log_path, record_.words);
     summary_path_ = persistence::WriteRunSummary(stopped_->log_path, record_);
   } catch (const common::Error& error) {
     Fail(error.Message());
