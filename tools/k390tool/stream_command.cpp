@@ -80,8 +80,10 @@ constexpr std::string_view kHelp = R"help(stream
 analysis::RunRecordAnalysis AnalyseLog(const std::string& path, int64_t words) {
   if (words - 1 > analysis::kMostRecordIntervals) return analysis::RecordOfTooLongRun(words - 1);
   try {
-    return analysis::AnalyseRunRecord(
-        analysis::BuildPulseTrain(persistence::ReadPulseIntervals(path, true)));
+    // Built in a statement of its own, so the intervals are freed before the analysis.
+    const analysis::PulseTrain train =
+        analysis::BuildPulseTrain(persistence::ReadPulseIntervals(path, true));
+    return analysis::AnalyseRunRecord(train);
   } catch (const common::Error& error) {
     analysis::RunRecordAnalysis none;
     const bool at_line = error.Message().rfind("line ", 0) == 0;
