@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "analysis/no_figure.h"
 #include "analysis/pulse_train.h"
 
 // The pairing of two pulse lines stamped on one 40 MHz clock (a meter's two outputs, or a device
@@ -93,8 +94,6 @@ struct PulsePair {
   int64_t slow_grid = 0;         // grid index of the slower line's pulse
   bool judged = false;           // a pulse of the pair lies in the span both lines cover
 };
-
-inline constexpr double kNoFigure = std::numeric_limits<double>::quiet_NaN();
 
 // Figures of the judged pairs; NaN without pairs (the drift without two pair times).
 struct PhaseFigures {

@@ -6,6 +6,7 @@
 #include <span>
 #include <vector>
 
+#include "analysis/no_figure.h"
 #include "analysis/pulse_pattern.h"
 #include "analysis/train_view.h"
 
@@ -44,8 +45,6 @@ struct ProvingOptions {
   double pause_s = 0;               // P between passes, seconds, at least 0
   std::optional<double> limit_pct;  // the operator's limit; else RepeatabilityLimitPct(runs)
 };
-
-inline constexpr double kNoFigure = std::numeric_limits<double>::quiet_NaN();
 
 // The figures of one flight time. Those marked NaN stay NaN when no proving is counted.
 struct ProvingFigures {

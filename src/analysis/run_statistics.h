@@ -9,6 +9,7 @@
 
 #include "analysis/noise_id.h"
 #include "analysis/pulse_train.h"
+#include "analysis/run_record.h"
 #include "analysis/squares_sum.h"
 #include "analysis/stability.h"
 
@@ -115,6 +116,10 @@ struct RunSummary {
   // Words of the log the figures do not cover: they could not keep up and gave up from there
   // on. 0 in a sound run.
   int64_t uncounted_words = 0;
+  // The proving scan and the periodic lines of the whole log (AnalyseRunRecord), read back once
+  // it is closed; none until then. The statistics never fill it: the face that stopped the run
+  // does, and writes the summary again when it comes later.
+  std::optional<RunRecordAnalysis> record;
 };
 
 // The deviations a run summary holds, in their order.

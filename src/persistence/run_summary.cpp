@@ -31,6 +31,56 @@ json Maybe(const std::optional<T>& v) {
   }
 }
 
+// A flight time in ms as prove prints it (from the same product), null for none.
+json FlightMs(const std::optional<double>& flight_s) {
+  return flight_s ? Real(*flight_s * 1000) : json(nullptr);
+}
+
+json ProvingJson(const analysis::ProvingScan& scan, const analysis::ProvingOptions& options) {
+  json rows = json::array();
+  for (const analysis::ProvingFigures& f : scan.rows) {
+    rows.push_back({{"flight_ms", FlightMs(f.flight_s)},
+                    {"provings", f.provings},
+                    {"provings_with_gaps", f.provings_with_gaps},
+                    {"mean_pulses", Real(f.mean_pulses)},
+                    {"sd_pct", Real(f.sd_pct)},
+                    {"repeat_median_pct", Real(f.repeat_median_pct)},
+                    {"repeat_p95_pct", Real(f.repeat_p95_pct)},
+                    {"pass_share", Real(f.pass_share)},
+                    {"limit_pct", Real(f.limit_pct)}});
+  }
+  return {{"runs", options.runs},
+          {"passes", options.passes},
+          {"pause_ms", Real(options.pause_s * 1000)},
+          {"limit_pct",
+           Real(options.limit_pct.value_or(analysis::RepeatabilityLimitPct(options.runs)))},
+          {"rows", std::move(rows)},
+          {"shortest_flight_ms_95", FlightMs(scan.shortest_flight_s)},
+          {"passing_from_ms_95", FlightMs(scan.passing_from_s)}};
+}
+
+json LinesJson(const std::vector<analysis::SpectrumLine>& lines) {
+  json out = json::array();
+  for (const analysis::SpectrumLine& line : lines) {
+    out.push_back({{"freq_hz", Real(line.freq_hz)},
+                   {"amplitude_s", Real(line.amplitude_s)},
+                   {"amplitude_pct", Real(line.amplitude_pct)},
+                   {"divisor", Maybe(line.divisor)}});
+  }
+  return out;
+}
+
+// The record's keys, each null where its part is none; "record_missing" says why, and says so
+// of a summary written before the log was analysed.
+void AddRecord(json& out, const std::optional<analysis::RunRecordAnalysis>& record) {
+  const bool proving = record && record->proving;
+  const bool lines = record && record->lines;
+  out["proving"] = proving ? ProvingJson(*record->proving, record->proving_options) : json(nullptr);
+  out["lines"] = lines ? LinesJson(*record->lines) : json(nullptr);
+  out["random_rms_s"] = record ? Maybe(record->random_rms_s) : json(nullptr);
+  out["record_missing"] = record ? Maybe(record->missing) : json("not analysed");
+}
+
 }  // namespace
 
 std::string IsoTime(std::chrono::system_clock::time_point time) {
@@ -88,6 +138,7 @@ std::string RunSummaryJson(const analysis::RunSummary& r) {
       {"uncounted_words", r.uncounted_words},
       {"stability", std::move(rows)},
   };
+  AddRecord(out, r.record);
   return out.dump(2) + "\n";
 }
 

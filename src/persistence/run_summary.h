@@ -22,11 +22,18 @@ std::string SummaryPath(std::string_view log_path);
 // The JSON text of a run's summary (indented, one line end at the end): every figure, the
 // stability rows with the columns of `k390tool stability`; a double that is not finite, an
 // unknown alpha or bound, and an empty `ended_early` or `ambiguous` as null. `intervals` is not
-// written (it is `words` - 1).
+// written (it is `words` - 1). The record's analysis adds "proving" (the runs, passes,
+// pause_ms and limit_pct scanned with, the rows with the columns of `k390tool prove`, flight
+// times in ms, and shortest_flight_ms_95 and passing_from_ms_95), "lines" (freq_hz,
+// amplitude_s, amplitude_pct, divisor) and "random_rms_s", each null where the record has no
+// such part, and "record_missing": why a part is null, "not analysed" when the summary holds
+// no record, null when it holds both parts. A figure prove leaves empty or prints as inf (an
+// unbounded repeatability) is null.
 std::string RunSummaryJson(const analysis::RunSummary& summary);
 
 // Writes the record beside the log and returns the summary's path. Throws common::Error as
-// ReplaceTextFile does.
+// ReplaceTextFile does. A face that analyses the log after the stop writes the summary it
+// wrote at the stop again, with `record` filled in.
 std::string WriteRunSummary(std::string_view log_path, const analysis::RunSummary& summary);
 
 // Removes the summary beside the log, if there is one: a new run's log has replaced the one it

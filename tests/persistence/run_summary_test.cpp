@@ -94,7 +94,7 @@ TEST(RunSummary, WrittenFileReadsBackWithEveryKeyAndType) {
         EXPECT_TRUE(j.at(key).is_null()) << key;
       }
     }
-    EXPECT_EQ(j.size(), 22u);
+    EXPECT_EQ(j.size(), 26u);
 
     const json& rows = j.at("stability");
     ASSERT_EQ(rows.size(), 2u);
@@ -108,6 +108,97 @@ TEST(RunSummary, WrittenFileReadsBackWithEveryKeyAndType) {
     EXPECT_EQ(rows[1].at("tau_s"), 4e-3);
   }
   fs::remove_all(dir);
+}
+
+// The record's keys: null where its part is none, with why; the figures where it has them,
+// NaN and inf as null.
+TEST(RunSummary, RecordKeysArePresentOrNullWithWhy) {
+  analysis::ProvingScan scan;
+  analysis::ProvingFigures counted;
+  counted.flight_s = 0.0125;
+  counted.provings = 20;
+  counted.provings_with_gaps = 2;
+  counted.mean_pulses = 62.5;
+  counted.sd_pct = 0.01;
+  counted.repeat_median_pct = 0.02;
+  counted.repeat_p95_pct = std::numeric_limits<double>::infinity();  // a pass without a pulse
+  counted.pass_share = 0.9;
+  counted.limit_pct = 0.05;
+  analysis::ProvingFigures none;  // no proving counted: its figures are NaN
+  none.flight_s = 0.01;
+  none.limit_pct = 0.05;
+  scan.rows = {none, counted};
+  scan.passing_from_s = 0.0125;
+  const std::vector<analysis::SpectrumLine> lines = {{500, 1.5e-6, 0.75, 10},
+                                                     {1500, 2e-7, 0.1, std::nullopt}};
+  analysis::RunRecordAnalysis both;
+  both.proving = scan;
+  both.lines = lines;
+  both.random_rms_s = 5e-8;
+  analysis::RunRecordAnalysis lines_only;
+  lines_only.lines = std::vector<analysis::SpectrumLine>{};
+  lines_only.random_rms_s = 7e-9;
+  lines_only.missing = "too short";
+
+  const struct {
+    const char* name;
+    std::optional<analysis::RunRecordAnalysis> record;
+    bool proving, lines;
+    json random_rms_s, record_missing;
+  } cases[] = {
+      {"not analysed", std::nullopt, false, false, nullptr, "not analysed"},
+      {"both", both, true, true, 5e-8, nullptr},
+      {"lines only", lines_only, false, true, 7e-9, "too short"},
+  };
+  for (const auto& c : cases) {
+    analysis::RunSummary r;
+    r.record = c.record;
+    const json j = json::parse(RunSummaryJson(r));
+    EXPECT_EQ(j.size(), 26u) << c.name;
+    EXPECT_EQ(j.at("words"), 0) << c.name;  // the keys before stay
+    EXPECT_EQ(j.at("proving").is_null(), !c.proving) << c.name;
+    EXPECT_EQ(j.at("lines").is_null(), !c.lines) << c.name;
+    EXPECT_EQ(j.at("random_rms_s"), c.random_rms_s) << c.name;
+    EXPECT_EQ(j.at("record_missing"), c.record_missing) << c.name;
+  }
+
+  analysis::RunSummary r;
+  r.record = both;
+  const json j = json::parse(RunSummaryJson(r));
+  const json& p = j.at("proving");
+  EXPECT_EQ(p.at("runs"), 5);
+  EXPECT_EQ(p.at("passes"), 1);
+  EXPECT_EQ(p.at("pause_ms"), 0.0);
+  EXPECT_EQ(p.at("limit_pct"), 0.05);  // the published limit of 5 runs
+  EXPECT_TRUE(p.at("shortest_flight_ms_95").is_null());
+  EXPECT_EQ(p.at("passing_from_ms_95"), 12.5);
+  ASSERT_EQ(p.at("rows").size(), 2u);
+  EXPECT_EQ(p.at("rows")[0], json({{"flight_ms", 10.0},
+                                   {"provings", 0},
+                                   {"provings_with_gaps", 0},
+                                   {"mean_pulses", nullptr},
+                                   {"sd_pct", nullptr},
+                                   {"repeat_median_pct", nullptr},
+                                   {"repeat_p95_pct", nullptr},
+                                   {"pass_share", nullptr},
+                                   {"limit_pct", 0.05}}));
+  EXPECT_EQ(p.at("rows")[1], json({{"flight_ms", 12.5},
+                                   {"provings", 20},
+                                   {"provings_with_gaps", 2},
+                                   {"mean_pulses", 62.5},
+                                   {"sd_pct", 0.01},
+                                   {"repeat_median_pct", 0.02},
+                                   {"repeat_p95_pct", nullptr},
+                                   {"pass_share", 0.9},
+                                   {"limit_pct", 0.05}}));
+  const json& l = j.at("lines");
+  ASSERT_EQ(l.size(), 2u);
+  EXPECT_EQ(
+      l[0],
+      json(
+          {{"freq_hz", 500.0}, {"amplitude_s", 1.5e-6}, {"amplitude_pct", 0.75}, {"divisor", 10}}));
+  EXPECT_TRUE(l[1].at("divisor").is_null());
+  EXPECT_EQ(l[1].at("freq_hz"), 1500.0);
 }
 
 }  // namespace

@@ -12,6 +12,7 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -366,20 +367,64 @@ std::vector<uint32_t> SimWords(const std::string& text) {
 // With every d-th pulse left out, the simulator's word i (from 1) is pulse i + (i - 1) / (d - 1).
 int64_t PulseOfWord(int64_t i, int64_t d) { return i + (i - 1) / (d - 1); }
 
+// A number of the summary as the tool prints it with `format`; null as an empty field.
+std::string Printed(const char* format, const nlohmann::json& value) {
+  if (value.is_null()) return "";
+  char text[64];
+  std::snprintf(text, sizeof text, format, value.get<double>());
+  return text;
+}
+
+// What `prove --stream` prints of the log, from the summary's "proving".
+std::string ProveText(const nlohmann::json& proving) {
+  std::string out =
+      "flight_ms,provings,provings_with_gaps,mean_pulses,sd_pct,repeat_median_pct,"
+      "repeat_p95_pct,pass_share,limit_pct\n";
+  for (const nlohmann::json& r : proving.at("rows")) {
+    out += Printed("%.6g", r.at("flight_ms")) + ',' + r.at("provings").dump() + ',' +
+           r.at("provings_with_gaps").dump() + ',' + Printed("%.10g", r.at("mean_pulses"));
+    for (const char* key : {"sd_pct", "repeat_median_pct", "repeat_p95_pct", "pass_share"}) {
+      out += ',' + Printed("%.6g", r.at(key));
+    }
+    out += ',' + Printed("%.6g", r.at("limit_pct")) + '\n';
+  }
+  for (const char* key : {"shortest_flight_ms_95", "passing_from_ms_95"}) {
+    const nlohmann::json& ms = proving.at(key);
+    out += std::string(key) + '=' + (ms.is_null() ? "none" : Printed("%.6g", ms)) + '\n';
+  }
+  return out;
+}
+
+// The line= and random_rms_s= lines of `spectrum --stream`, from the summary.
+std::string SpectrumLinesText(const nlohmann::json& summary) {
+  std::string out;
+  for (const nlohmann::json& l : summary.at("lines")) {
+    out += "line=" + Printed("%.10g", l.at("freq_hz")) + ',' +
+           Printed("%.6e", l.at("amplitude_s")) + ',' + Printed("%.6g", l.at("amplitude_pct")) +
+           ',' + (l.at("divisor").is_null() ? "" : l.at("divisor").dump()) + '\n';
+  }
+  return out + "random_rms_s=" + Printed("%.6e", summary.at("random_rms_s")) + '\n';
+}
+
 TEST_F(AcquireTest, StreamLogsEveryWordAndSumsTheRunUpAsTheBatchToolsDo) {
-  constexpr int64_t kSimWords = 24000;
   constexpr int64_t kDatagramWords = 250;
-  constexpr int64_t kDropEvery = 7;
-  for (const std::string transport : {"udp", "tcp"}) {
+  // The slower run (1.25 s) is long enough for the default proving scan.
+  const struct {
+    std::string transport;
+    const char* freq;
+    int64_t sim_words, drop_every;
+    bool proves;
+  } cases[] = {{"udp", "200000", 24000, 7, false}, {"tcp", "20000", 25000, 4000, true}};
+  for (const auto& [transport, freq, sim_words, drop_every, proves] : cases) {
     SCOPED_TRACE(transport);
     const int udp_port = UdpPort();
-    const int port = StartSim({"--freq", "200000", "--jitter-ticks", "3", "--drop-every",
-                               std::to_string(kDropEvery), "--words", std::to_string(kSimWords),
+    const int port = StartSim({"--freq", freq, "--jitter-ticks", "3", "--drop-every",
+                               std::to_string(drop_every), "--words", std::to_string(sim_words),
                                "--words-per-datagram", std::to_string(kDatagramWords), "--udp-port",
                                std::to_string(udp_port), "--log-words", "sim.txt"});
     // The first datagram of a start is dropped; the TCP link loses nothing.
     const int64_t skipped = transport == "udp" ? kDatagramWords : 0;
-    const int64_t logged = kSimWords - skipped;
+    const int64_t logged = sim_words - skipped;
     fs::create_directories(dir_ / "run");
     const Outcome got = Run({"stream", "--host", "127.0.0.1", "--port", std::to_string(port),
                              "--transport", transport, "--udp-port", std::to_string(udp_port),
@@ -390,13 +435,13 @@ TEST_F(AcquireTest, StreamLogsEveryWordAndSumsTheRunUpAsTheBatchToolsDo) {
     const std::vector<uint32_t> words = LoggedWords(Slurp(dir_ / "run/log.dat"));
     const std::vector<uint32_t> sent = SimWords(Slurp(dir_ / "sim.txt"));
     ASSERT_EQ(words.size(), static_cast<size_t>(logged));
-    ASSERT_EQ(sent.size(), static_cast<size_t>(kSimWords));
+    ASSERT_EQ(sent.size(), static_cast<size_t>(sim_words));
     EXPECT_TRUE(std::equal(words.begin(), words.end(), sent.begin() + skipped));
     EXPECT_NE(Slurp(dir_ / "sim.err").find("stream mode=0"), std::string::npos);
 
-    const int64_t first = PulseOfWord(skipped + 1, kDropEvery);
-    const int64_t last = PulseOfWord(kSimWords, kDropEvery);
-    const int64_t missing = (last - 1) / kDropEvery - first / kDropEvery;
+    const int64_t first = PulseOfWord(skipped + 1, drop_every);
+    const int64_t last = PulseOfWord(sim_words, drop_every);
+    const int64_t missing = (last - 1) / drop_every - first / drop_every;
     const std::map<std::string, std::string> printed = KeyValues(got.out);
     EXPECT_EQ(printed.at("words"), std::to_string(logged));
     EXPECT_EQ(printed.at("missing"), std::to_string(missing));
@@ -446,6 +491,32 @@ TEST_F(AcquireTest, StreamLogsEveryWordAndSumsTheRunUpAsTheBatchToolsDo) {
     // Every deviation has a row, OADEV and TIE rms at 8 factors; all but MTIE are bounded.
     EXPECT_GE(compared, 20);
     EXPECT_GE(bounded, 16);
+
+    // The proving scan and the lines are those the commands print of the log.
+    const Outcome prove = Run({"prove", "--stream", "run/log.dat"});
+    if (!proves) {
+      EXPECT_EQ(prove.status, 2);
+      EXPECT_TRUE(summary.at("proving").is_null());
+      EXPECT_EQ(
+          summary.at("record_missing"),
+          "too short for the default proving scan (20 provings of 5 passes of 10 ms or more)");
+    } else {
+      ASSERT_EQ(prove.status, 0) << prove.err;
+      EXPECT_EQ(ProveText(summary.at("proving")), prove.out);
+      EXPECT_EQ(summary.at("proving").at("rows").size(), 30u);
+      const nlohmann::json& first = summary.at("proving").at("rows").at(0);
+      EXPECT_GT(first.at("provings"), 0);  // counted, and the gaps' apart
+      EXPECT_GT(first.at("provings_with_gaps"), 0);
+      EXPECT_TRUE(summary.at("record_missing").is_null());
+    }
+    const Outcome spectrum = Run({"spectrum", "--stream", "run/log.dat"});
+    ASSERT_EQ(spectrum.status, 0) << spectrum.err;
+    std::string printed_lines;
+    for (const std::string& line : Lines(spectrum.out)) {
+      if (line.starts_with("line=") || line.starts_with("random_rms_s="))
+        printed_lines += line + '\n';
+    }
+    EXPECT_EQ(SpectrumLinesText(summary), printed_lines);
   }
 }
 

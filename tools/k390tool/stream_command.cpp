@@ -13,11 +13,14 @@
 #include "acquisition/capture_cycle.h"
 #include "acquisition/pulse_data.h"
 #include "acquisition/udp_receiver.h"
+#include "analysis/pulse_train.h"
+#include "analysis/run_record.h"
 #include "analysis/run_tracker.h"
 #include "common/error.h"
 #include "cycle_runner.h"
 #include "messages.h"
 #include "persistence/run_summary.h"
+#include "persistence/timing_files.h"
 
 namespace k390tool {
 namespace {
@@ -38,8 +41,15 @@ constexpr std::string_view kHelp = R"help(stream
   taken) or for words on the TCP link, logs every word as the window logs it (one delta in
   ticks a line, CR LF) to FILE (default "stream.dat"), and at the stop sends the stop command
   and writes the run's summary beside the log (FILE's extension replaced by .summary.json,
-  added when FILE has none). FILE and its summary are replaced only when the first word
-  arrives: a start that fails, or an instrument that sends nothing, leaves both as they were.
+  added when FILE has none). Once the log is closed it is read back whole, and the summary
+  also carries the proving scan and the periodic lines of the whole run: the rows and the
+  shortest_flight_ms_95 that `k390tool prove --stream FILE` prints, the lines and the
+  random_rms_s of `k390tool spectrum --stream FILE` (null, with record_missing saying why,
+  when the run is too short for them: the scan needs 20 provings of 5 runs of 10 ms; and
+  for a run of more than 8,388,608 intervals, whose log the commands take whole). Reading
+  the log back and analysing it adds about 2 s to the stop of a run that long. FILE and its
+  summary are replaced only when the first word arrives: a start that fails, or an
+  instrument that sends nothing, leaves both as they were.
   Runs until N words have entered the log (a few more may follow before the stop takes
   effect), S seconds have passed, or SIGINT or SIGTERM arrives: each is a normal stop.
   While standard error is a terminal, a line once a second shows the words so far, the
@@ -63,6 +73,24 @@ constexpr std::string_view kHelp = R"help(stream
   log keeps the whole lines written, the summary's words are those lines and it says why
   the run ended early; 2 bad arguments or a log that cannot be created at the start.
 )help";
+
+// The proving scan and the lines of the closed log of `words` lines, read back whole: the
+// stream path keeps no pulses, and the log holds every word the figures took. A log too long
+// for that, or that cannot be read back, leaves them out and says why.
+analysis::RunRecordAnalysis AnalyseLog(const std::string& path, int64_t words) {
+  if (words - 1 > analysis::kMostRecordIntervals) return analysis::RecordOfTooLongRun(words - 1);
+  try {
+    // Built in a statement of its own, so the intervals are freed before the analysis.
+    const analysis::PulseTrain train =
+        analysis::BuildPulseTrain(persistence::ReadPulseIntervals(path, true));
+    return analysis::AnalyseRunRecord(train);
+  } catch (const common::Error& error) {
+    analysis::RunRecordAnalysis none;
+    const bool at_line = error.Message().rfind("line ", 0) == 0;
+    none.missing = at_line ? path + ": " + error.Message() : error.Message();
+    return none;
+  }
+}
 
 constexpr int kWindowWords = 3000;  // the pass's window: the largest sample count
 constexpr auto kStopWait = std::chrono::milliseconds(1500);
@@ -238,6 +266,7 @@ void StreamSession::Summarize() {
                               failure_.value_or(""), cycle_.Path().LogLines());
     record_.foreign_datagrams = static_cast<int64_t>(stopped_->counts.foreign_datagrams);
     record_.stray_bytes = static_cast<int64_t>(stopped_->counts.stray_bytes);
+    record_.record = AnalyseLog(stopped_->log_path, record_.words);
     summary_path_ = persistence::WriteRunSummary(stopped_->log_path, record_);
   } catch (const common::Error& error) {
     Fail(error.Message());
