@@ -17,6 +17,9 @@ namespace {
 
 const std::atomic<bool> kNeverCancelled = false;
 
+// The summary's record is of the whole log, never of a part of it.
+static_assert(kWholeRunIntervals >= analysis::kMostRecordIntervals);
+
 // The views of a train, none once `cancelled` is set between its steps.
 std::optional<RecordViews> ViewsOfTrain(const analysis::PulseTrain& train, RecordParts parts,
                                         const std::atomic<bool>& cancelled) {
@@ -65,7 +68,13 @@ std::optional<RecordViews> ComputeLogViews(const std::string& log_path, int64_t 
   }
   if (cancelled) return std::nullopt;
   std::optional<RecordViews> views = ViewsOfTrain(train, parts, cancelled);
-  if (views) views->truncated = whole > kWholeRunIntervals;
+  if (!views) return views;
+  views->truncated = whole > kWholeRunIntervals;
+  if (parts.record) {
+    views->record = whole > analysis::kMostRecordIntervals ? analysis::RecordOfTooLongRun(whole)
+                                                           : analysis::AnalyseRunRecord(train);
+    if (cancelled) return std::nullopt;
+  }
   return views;
 }
 
@@ -176,17 +185,23 @@ void RecordDisplay::RunPass(bool record_view_in_front, Clock::time_point now, in
                 });
 }
 
-void RecordDisplay::RunStopped(const std::string& log_path, int64_t log_lines) {
+void RecordDisplay::RunStopped(const std::string& log_path, int64_t log_lines,
+                               Recorded recorded) {
   log_path_.clear();
   if (!proving_chart_) return;
-  worker_.Start(log_path, log_lines, {.proving = true, .spectrum = true},
-                [this](const RecordViews& views, const std::string& error) {
+  worker_.Start(log_path, log_lines, {.proving = true, .spectrum = true, .record = true},
+                [this, recorded = std::move(recorded)](const RecordViews& views,
+                                                       const std::string& error) {
                   if (!error.empty()) {
                     if (error_) error_(error);
+                    analysis::RunRecordAnalysis none;
+                    none.missing = error;
+                    if (recorded) recorded(none);
                     return;
                   }
                   run_ = views;
                   Draw();
+                  if (recorded && views.record) recorded(*views.record);
                 });
 }
 

@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "analysis/pulse_pattern.h"
+#include "analysis/run_record.h"
 #include "presentation/proving_view.h"
 #include "presentation/spectrum_view.h"
 
@@ -31,11 +32,14 @@ struct RecordViews {
   std::optional<presentation::SpectrumView> spectrum;  // when asked for
   int64_t intervals = 0;                               // taken from the record
   bool truncated = false;  // a log longer than kWholeRunIntervals: its first ones were taken
+  // What the run's summary file records of the whole log, when asked for.
+  std::optional<analysis::RunRecordAnalysis> record;
 };
 
 struct RecordParts {
   bool proving = false;
   bool spectrum = false;
+  bool record = false;  // of a log only
 };
 
 // The intervals (ticks) as one train, its pattern, and the views `parts` asks for. Blocks and
@@ -51,7 +55,7 @@ inline constexpr int64_t kWholeRunIntervals = int64_t{1} << 23;
 
 // The whole-run views of a stream log whose writer has finished `log_lines` lines (the first is
 // no interval): its first min(log_lines - 1, kWholeRunIntervals) intervals, so that a line still
-// being written is never read. None once `cancelled` is set: it is looked at between the steps
+// being written is never read. The summary's record is of the whole log, or says it is too long. None once `cancelled` is set: it is looked at between the steps
 // (reading, the train, the pattern, the proving scan, the spectrum), each of which takes up to
 // a second or two for millions of pulses. Throws common::Error when the log cannot be read or
 // a line does not convert. Any thread.
@@ -132,7 +136,11 @@ class RecordDisplay {
   void RunStarted();
   void RunLive(const std::string& log_path);
   void RunPass(bool record_view_in_front, Clock::time_point now, int64_t log_lines);
-  void RunStopped(const std::string& log_path, int64_t log_lines);
+  // `recorded` hears, on the window thread, what the summary file records of the stopped run's
+  // whole log (why not, when the log could not be read); never once a new run or a pass of a
+  // block has dropped the run before its analysis ended.
+  using Recorded = std::function<void(const analysis::RunRecordAnalysis&)>;
+  void RunStopped(const std::string& log_path, int64_t log_lines, Recorded recorded);
   // A pass of a block: the run's views go, the block's come.
   void DropRun();
   bool RunShown() const { return run_.has_value(); }

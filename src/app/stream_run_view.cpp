@@ -38,16 +38,19 @@ void StreamRunView::Stopped(const acquisition::event::RunStopped& stop, int64_t 
   tracker_.SetLostWords(static_cast<int64_t>(stop.counts.lost_words));
   // The figures wait for every word still queued; the view then shows them all.
   const analysis::RunSummary final = tracker_.Final();
-  analysis::RunSummary record =
-      tracker_.Record(final, analysis::RunTracker::Clock::now(), stop.failure, log_lines);
-  record.foreign_datagrams = static_cast<int64_t>(stop.counts.foreign_datagrams);
-  record.stray_bytes = static_cast<int64_t>(stop.counts.stray_bytes);
-  if (form_.AnalysisShown()) {
-    run_ = final;
-    Show();
-    display_.Record().RunStopped(stop.log_path, log_lines);
-  }
-  guarded_([&] { persistence::WriteRunSummary(stop.log_path, record); });
+  written_ = tracker_.Record(final, analysis::RunTracker::Clock::now(), stop.failure, log_lines);
+  written_.foreign_datagrams = static_cast<int64_t>(stop.counts.foreign_datagrams);
+  written_.stray_bytes = static_cast<int64_t>(stop.counts.stray_bytes);
+  guarded_([&] { persistence::WriteRunSummary(stop.log_path, written_); });
+  if (!form_.AnalysisShown()) return;
+  run_ = final;
+  Show();
+  // Only this run's record ever comes back: a new run or a block's pass drops the analysis.
+  display_.Record().RunStopped(stop.log_path, log_lines,
+                               [this, path = stop.log_path](const analysis::RunRecordAnalysis& r) {
+                                 written_.record = r;
+                                 guarded_([&] { persistence::WriteRunSummary(path, written_); });
+                               });
 }
 
 void StreamRunView::AfterPass(bool stream_pass, bool had_records, int64_t log_lines) {

@@ -17,7 +17,9 @@ class PassDisplay;
 // stream pass refreshes the Run line and the Stability view's whole-run curve, which stay after
 // the stop until a pass of a block. Until the run's first word the window shows that it waits
 // for the instrument and nothing of an earlier capture; the first word replaces the previous
-// log and drops its summary, and a stop after it writes the run's summary beside the log.
+// log and drops its summary, and a stop after it writes the run's summary beside the log, and
+// writes it once more with the proving scan and the lines when the analysis of the whole log
+// comes back (with the timing analysis shown; without it the summary says "not analysed").
 // Window thread, but for Add.
 class StreamRunView {
  public:
@@ -56,6 +58,8 @@ class StreamRunView {
   Guard guarded_;
   analysis::RunTracker tracker_;
   std::optional<analysis::RunSummary> run_;
+  // The summary the last stop wrote, which its record completes.
+  analysis::RunSummary written_;
 };
 
 }  // namespace app

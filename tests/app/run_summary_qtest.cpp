@@ -16,6 +16,7 @@
 #include <cmath>
 
 #include "analysis/pulse_train.h"
+#include "analysis/run_record.h"
 #include "analysis/run_statistics.h"
 #include "analysis/timing_input.h"
 #include "app/chart_menu.h"
@@ -161,6 +162,20 @@ void RunSummaryTest::StreamedRunShowsTheWholeRunAndLeavesItsSummary() {
   QCOMPARE(summary["lost_words"].toInt(), 0);
   QVERIFY(summary["ended_early"].isNull());
   CompareWithTheBatchTable(summary["stability"].toArray(), s.File("stream.dat"));
+  // Once the whole log is analysed off the window's thread, the summary is written again with
+  // the proving scan and the lines of prove and spectrum on that log.
+  QTRY_VERIFY_WITH_TIMEOUT(ReadSummary(s)["record_missing"].isNull(), kWaitMs);
+  const analysis::RunRecordAnalysis record = analysis::AnalyseRunRecord(analysis::BuildPulseTrain(
+      analysis::StreamLogIntervals(ReadBytes(s.File("stream.dat")).toStdString())));
+  QVERIFY(record.proving && record.lines);
+  const QJsonObject analysed = ReadSummary(s);
+  const QJsonArray scan = analysed["proving"]["rows"].toArray();
+  QCOMPARE(scan.size(), static_cast<qsizetype>(record.proving->rows.size()));
+  QCOMPARE(scan.last()["provings_with_gaps"].toInt(),
+           record.proving->rows.back().provings_with_gaps);
+  QVERIFY(scan.last()["provings_with_gaps"].toInt() > 0);
+  QCOMPARE(analysed["lines"].toArray().size(), static_cast<qsizetype>(record.lines->size()));
+  QCOMPARE(analysed["words"].toInt(), kWords);
   // The last run stays in view after the stop, in the view that was not open while it ran,
   // every OADEV and MDEV row of it (MDEV stops where its windows of 3m + 1 pulses always hold
   // a missing one) ...
