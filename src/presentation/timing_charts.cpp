@@ -335,6 +335,10 @@ void StabilityChart::ShowCurves(const std::vector<Curve>& curves) {
   d.Rescale();
 }
 
+QColor StabilityChart::PlottedColour(int series) {
+  return kDeviationColours[static_cast<size_t>(series)];
+}
+
 int StabilityChart::CurveCount() const { return impl_->extra_count; }
 
 int StabilityChart::CurvePointCount(int curve) const {

@@ -70,6 +70,9 @@ class StabilityChart : public QObject {
   // The values of the clicked point, empty when none is shown.
   QString ShownValues() const;
 
+  // The colour of a series of kPlottedDeviations, for curves that go with it.
+  static QColor PlottedColour(int series);
+
   // Curves beside those Show draws (channel 2's, or the time difference's TDEV and MTIE), each
   // with its bounds as error bars and its own legend entry; a click shows a point's values as
   // on the others. Replaces the curves shown before; none clears them.

@@ -1,0 +1,97 @@
+#pragma once
+
+#include <QWidget>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "acquisition/protocol.h"
+#include "analysis/processing_pass.h"
+#include "analysis/pulse_security.h"
+#include "persistence/limit_lines.h"
+#include "presentation/channel_view.h"
+#include "presentation/timing_view.h"
+
+class QComboBox;
+class QLabel;
+
+namespace presentation {
+class StabilityChart;
+class TieChart;
+}  // namespace presentation
+
+namespace app {
+
+// What the window shows of a dual block beside channel 1: a strip over the readout (the channel
+// choice of the TIE and Stability views, channel 2's readout, the pairing and pulse security
+// line with the error list as its tooltip, and the totals of an AutoSample run), the curves of
+// the choice in the TIE and Stability charts, and the limit lines with their verdict on the
+// Stability chart. The strip is hidden while the last block is not dual, so a single-channel
+// capture shows nothing of it. Window thread only.
+class ChannelDisplay : public QObject {
+  Q_OBJECT
+
+ public:
+  // The strip is made a child of `area`; the charts belong to the form.
+  ChannelDisplay(QWidget* area, presentation::TieChart& tie,
+                 presentation::StabilityChart& stability);
+
+  // The strip, for the form to place; its height is StripHeight() while shown.
+  QWidget* Strip() const { return strip_; }
+  int StripHeight() const;
+
+  // Shows a pass: channel 1's view as PassDisplay computed it and the block's stamps (none for
+  // a stream window, a loaded list or a reply that holds one channel). In the TIE and Stability
+  // views it draws the curves of the choice; a block counted in the run adds to the totals.
+  void Show(const presentation::TimingView& ch1, const acquisition::DualStamps* stamps,
+            analysis::GraphView view, bool count_in_run);
+  // Forgets the block and hides the strip; the charts' extra curves and the verdict go too.
+  void Clear();
+
+  void SetChoice(presentation::ChannelChoice choice);
+  presentation::ChannelChoice Choice() const;
+  // Limit lines for the Stability view (empty: none), drawn and judged at once.
+  void SetLimits(std::vector<persistence::LimitLine> lines);
+  const std::vector<persistence::LimitLine>& Limits() const { return limits_; }
+
+  // An AutoSample run: totals from 0, shown from its first dual block on.
+  void StartRun();
+  void StopRun() { run_on_ = false; }
+  const analysis::SecurityCounts& RunTotals() const { return totals_; }
+
+  bool Dual() const { return channels_.dual; }
+  const presentation::ChannelsView& Channels() const { return channels_; }
+  // The error list of the block shown as ErrorListCsv gives it; empty when not dual.
+  std::string ErrorsCsv() const;
+  // The texts of the strip's lines, for the window's tests and assistive tools.
+  QString Ch2Text() const;
+  QString PairingText() const;
+  QString TotalsText() const;
+
+ signals:
+  // The strip's height changed: the form lays the chart area out again.
+  void StripResized();
+
+ private:
+  void ShowLines();
+  void Draw();
+  void DrawTie();
+  void DrawStability();
+
+  QWidget* strip_ = nullptr;
+  QComboBox* choice_ = nullptr;
+  QLabel* ch2_ = nullptr;
+  QLabel* pairing_ = nullptr;
+  QLabel* totals_line_ = nullptr;
+  presentation::TieChart& tie_;
+  presentation::StabilityChart& stability_;
+
+  presentation::TimingView ch1_;
+  presentation::ChannelsView channels_;
+  analysis::GraphView view_ = analysis::GraphView::kInterval;
+  std::vector<persistence::LimitLine> limits_;
+  analysis::SecurityCounts totals_;
+  bool run_on_ = false;
+};
+
+}  // namespace app
