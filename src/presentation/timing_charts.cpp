@@ -105,6 +105,7 @@ int TieChart::MarkCount() const { return impl_->marks->data()->size(); }
 double TieChart::MarkIndex(int k) const { return impl_->marks->data()->at(k)->key; }
 
 void TieChart::SetTraceName(const QString& name) { impl_->trace->setName(name); }
+QString TieChart::TraceName() const { return impl_->trace->name(); }
 
 void TieChart::ShowSecond(const TimingView& view, const QString& name) {
   Impl& d = *impl_;

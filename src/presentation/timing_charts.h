@@ -34,6 +34,7 @@ class TieChart : public QObject {
 
   // The legend name of the trace Show draws ("TIE" until set).
   void SetTraceName(const QString& name);
+  QString TraceName() const;
   // A second trace beside the first (channel 2 of a dual block) with its missing pulses, named
   // `name` and "Missing <name>"; an invalid view clears it and takes it out of the legend.
   void ShowSecond(const TimingView& view, const QString& name);
