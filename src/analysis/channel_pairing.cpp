@@ -9,52 +9,88 @@
 namespace analysis {
 namespace {
 
-// How far an interval sits from the grid: from the nearest whole number (at least one) of
-// periods.
-double GridError(int64_t interval, double period) {
-  const double d = static_cast<double>(interval);
-  return std::abs(d - std::max(1.0, std::round(d / period)) * period);
-}
-
-// Of the last gridded pulse and pulse `i`, which lie closer than half a period, whether pulse
-// `i` sits better on the grid: against the gridded pulse before them, or else against the
-// pulse after them. An extra pulse just ahead of a true one is then the one left out.
-bool LaterSitsBetter(std::span<const int64_t> stamps, const std::vector<size_t>& kept, size_t i,
-                     double period) {
-  const int64_t last = stamps[kept.back()];
-  if (kept.size() >= 2) {
-    const int64_t before = stamps[kept[kept.size() - 2]];
-    return GridError(stamps[i] - before, period) < GridError(last - before, period);
-  }
-  if (i + 1 < stamps.size()) {
-    const int64_t after = stamps[i + 1];
-    return GridError(after - stamps[i], period) < GridError(after - last, period);
-  }
-  return false;
-}
-
-// Grid indices and missing slots of the kept pulses. A gap wider than MostMissingPulses allows
-// for the whole line (a corrupt stamp) is left as one long interval.
-void PlaceOnGrid(std::span<const int64_t> stamps, const std::vector<size_t>& kept,
-                 LinePulses& line) {
-  const int64_t most_missing = MostMissingPulses(static_cast<int64_t>(stamps.size()));
-  int64_t grid = 0;
-  for (size_t j = 0; j < kept.size(); ++j) {
-    if (j > 0) {
-      const int64_t before = stamps[kept[j - 1]];
-      const int64_t d = stamps[kept[j]] - before;
-      int64_t r = SpannedPeriods(d, line.nominal);
-      if (static_cast<int64_t>(line.missing.size()) + r - 1 > most_missing) r = 1;
-      for (int64_t m = 1; m < r; ++m) {
-        const double at = static_cast<double>(before) +
-                          static_cast<double>(d) * static_cast<double>(m) / static_cast<double>(r);
-        line.missing.push_back({grid + m, static_cast<int64_t>(kept[j]), at});
-      }
-      grid += r;
+// The raw pulses of a line that the train kept on its grid and merged away as extra, by record.
+// Both lists are raw stamps in rising order, so one walk over the records finds them; of two
+// equal stamps the earlier record is the gridded one, as the rule keeps the pulse before a short
+// interval.
+void PlaceRecords(std::span<const int64_t> stamps, const PulseTrain& train, LinePulses& line) {
+  const int64_t origin = stamps.front();
+  size_t kept = 0;
+  size_t extra = 0;
+  for (size_t i = 0; i < stamps.size(); ++i) {
+    const int64_t t = stamps[i] - origin;
+    if (kept < train.stamp.size() && train.stamp[kept] == t) {
+      line.records.push_back(static_cast<int64_t>(i));
+      line.stamps.push_back(stamps[i]);
+      line.grid.push_back(train.index[kept++]);
+    } else if (extra < train.extra_stamps.size() && train.extra_stamps[extra] == t) {
+      line.extra_records.push_back(static_cast<int64_t>(i));
+      line.extra_stamps.push_back(stamps[i]);
+      ++extra;
     }
-    line.records.push_back(static_cast<int64_t>(kept[j]));
-    line.stamps.push_back(stamps[kept[j]]);
-    line.grid.push_back(grid);
+  }
+}
+
+// Where the gridded pulses around the j-th put its slot, ticks: on the line between its gridded
+// neighbours, or a period from the one neighbour at an end.
+double SlotTime(const LinePulses& line, size_t j) {
+  const double period = line.period.Ticks();
+  const auto at = [&](size_t k) { return static_cast<double>(line.stamps[k]); };
+  const auto steps = [&](size_t a, size_t b) {
+    return static_cast<double>(line.grid[b] - line.grid[a]);
+  };
+  const bool before = j > 0;
+  const bool after = j + 1 < line.stamps.size();
+  if (before && after)
+    return at(j - 1) + (at(j + 1) - at(j - 1)) * steps(j - 1, j) / steps(j - 1, j + 1);
+  if (before) return at(j - 1) + steps(j - 1, j) * period;
+  if (after) return at(j + 1) - steps(j, j + 1) * period;
+  return at(j);
+}
+
+// Of an extra pulse and the gridded pulse within half a period of it, the one nearer to the
+// slot stays on the grid. The rule merges the pulse that ends a short interval, which is the true
+// one when an extra pulse came just ahead of it.
+void KeepTheBetterOfClosePulses(LinePulses& line) {
+  const double half = line.period.Ticks() / 2;
+  for (size_t e = 0; e < line.extra_stamps.size(); ++e) {
+    const auto extra = static_cast<double>(line.extra_stamps[e]);
+    const int64_t nearest = line.Nearest(extra);
+    if (nearest < 0) continue;
+    const auto j = static_cast<size_t>(nearest);
+    const auto kept = static_cast<double>(line.stamps[j]);
+    if (std::abs(kept - extra) >= half) continue;
+    // The swap must keep the gridded stamps rising.
+    if ((j > 0 && line.extra_stamps[e] <= line.stamps[j - 1]) ||
+        (j + 1 < line.stamps.size() && line.extra_stamps[e] >= line.stamps[j + 1])) {
+      continue;
+    }
+    const double slot = SlotTime(line, j);
+    if (std::abs(extra - slot) >= std::abs(kept - slot)) continue;
+    std::swap(line.stamps[j], line.extra_stamps[e]);
+    std::swap(line.records[j], line.extra_records[e]);
+  }
+  // A swap may move an extra record past its neighbours: keep the list in record order.
+  std::vector<size_t> order(line.extra_records.size());
+  for (size_t i = 0; i < order.size(); ++i) order[i] = i;
+  std::sort(order.begin(), order.end(),
+            [&](size_t a, size_t b) { return line.extra_records[a] < line.extra_records[b]; });
+  std::vector<int64_t> records;
+  std::vector<int64_t> stamps;
+  for (size_t i : order) {
+    records.push_back(line.extra_records[i]);
+    stamps.push_back(line.extra_stamps[i]);
+  }
+  line.extra_records = std::move(records);
+  line.extra_stamps = std::move(stamps);
+}
+
+void FindGaps(LinePulses& line) {
+  for (size_t j = 1; j < line.stamps.size(); ++j) {
+    const int64_t periods = line.grid[j] - line.grid[j - 1];
+    if (periods < 2) continue;
+    line.gaps.push_back(
+        {line.grid[j - 1], periods, line.records[j], line.stamps[j - 1], line.stamps[j]});
   }
 }
 
@@ -85,9 +121,9 @@ double MeanFrequency(std::span<const int64_t> stamps) {
          (static_cast<double>(span) * common::kTickSeconds);
 }
 
-// Sets the whole number the nominal intervals keep; false when they keep none.
+// Sets the whole number the periods keep; false when they keep none.
 bool SetMultiple(ChannelPairing& p) {
-  const double r = p.ch1.nominal.Ticks() / p.ch2.nominal.Ticks();  // f2 / f1
+  const double r = p.ch1.period.Ticks() / p.ch2.period.Ticks();  // f2 / f1
   const double whole = r >= 1 ? r : 1 / r;
   p.multiple = std::llround(whole);
   p.ch2_faster = r >= 1 && p.multiple >= 2;
@@ -97,7 +133,7 @@ bool SetMultiple(ChannelPairing& p) {
 
 // The circular mean, on the faster line's circle, of each slower pulse's phase against the
 // nearest faster pulse: the phase the partners are expected at. Only pulses inside the span
-// both lines cover and with a faster pulse within a nominal period count, so a line that starts
+// both lines cover and with a faster pulse within a period count, so a line that starts
 // early or a gap on the faster line adds no phase that means nothing.
 double ExpectedPhase(const ChannelPairing& p) {
   const LinePulses& slow = p.Slow();
@@ -108,7 +144,7 @@ double ExpectedPhase(const ChannelPairing& p) {
   double s = 0;
   for (int64_t t : slow.stamps) {
     const int64_t other = fast.stamps[static_cast<size_t>(fast.Nearest(static_cast<double>(t)))];
-    const bool near = std::abs(static_cast<double>(other - t)) <= fast.nominal.Ticks();
+    const bool near = std::abs(static_cast<double>(other - t)) <= fast.period.Ticks();
     if (!near || !p.Judged(static_cast<double>(t))) continue;
     const double phase = p.ch2_faster ? PhaseDeg(p, t, other) : PhaseDeg(p, other, t);
     c += std::cos(phase * turns * to_rad);
@@ -137,13 +173,13 @@ PulsePair MakePair(const ChannelPairing& p, size_t i1, size_t i2) {
 }
 
 // Each slower pulse takes the faster pulse nearest to where its partner is looked for, within
-// half the faster line's nominal period; of two claims on one pulse the closer one holds.
+// half the faster line's period; of two claims on one pulse the closer one holds.
 void MatchPulses(ChannelPairing& p) {
   const LinePulses& slow = p.Slow();
   const LinePulses& fast = p.Fast();
   std::vector<int64_t> slow_partner(slow.stamps.size(), -1);
   std::vector<int64_t> fast_partner(fast.stamps.size(), -1);
-  const double reach = fast.nominal.Ticks() / 2;
+  const double reach = fast.period.Ticks() / 2;
   const auto miss = [&](size_t i, int64_t j) {
     return std::abs(static_cast<double>(fast.stamps[static_cast<size_t>(j)]) -
                     p.PartnerTime(static_cast<double>(slow.stamps[i]), p.search_phase_deg));
@@ -232,7 +268,7 @@ double WrapPhase(double deg, double circle) {
 }
 
 double LinePulses::LocalPeriod(double t) const {
-  if (stamps.size() < 2) return nominal.Ticks();
+  if (stamps.size() < 2) return period.Ticks();
   const auto it = std::upper_bound(stamps.begin(), stamps.end(), t,
                                    [](double x, int64_t s) { return x < static_cast<double>(s); });
   const auto last = static_cast<ptrdiff_t>(stamps.size()) - 2;
@@ -245,8 +281,34 @@ int64_t LinePulses::Nearest(double t) const {
   return NearestOf(stamps, t, [](int64_t s) { return static_cast<double>(s); });
 }
 
-int64_t LinePulses::NearestMissing(double t) const {
-  return NearestOf(missing, t, [](const MissingSlot& m) { return m.stamp; });
+MissingSlot LineGap::Slot(int64_t m) const {
+  const double at = static_cast<double>(from) + static_cast<double>(to - from) *
+                                                    static_cast<double>(m) /
+                                                    static_cast<double>(periods);
+  return {first_grid + m, record, at};
+}
+
+std::optional<MissingSlot> LinePulses::NearestMissing(double t) const {
+  if (gaps.empty()) return std::nullopt;
+  // The gap that starts last at or before t, and the one after it.
+  const auto it = std::upper_bound(gaps.begin(), gaps.end(), t, [](double x, const LineGap& g) {
+    return x < static_cast<double>(g.from);
+  });
+  std::optional<MissingSlot> best;
+  for (auto g = it == gaps.begin() ? it : it - 1; g != gaps.end() && g <= it; ++g) {
+    const double step = static_cast<double>(g->to - g->from) / static_cast<double>(g->periods);
+    const double m = std::round((t - static_cast<double>(g->from)) / step);
+    const MissingSlot slot =
+        g->Slot(static_cast<int64_t>(std::clamp(m, 1.0, static_cast<double>(g->periods - 1))));
+    if (!best || std::abs(slot.stamp - t) < std::abs(best->stamp - t)) best = slot;
+  }
+  return best;
+}
+
+int64_t LinePulses::MissingPulses() const {
+  int64_t n = 0;
+  for (const LineGap& g : gaps) n += g.periods - 1;
+  return n;
 }
 
 LinePulses SortLine(std::span<const int64_t> stamps) {
@@ -255,25 +317,22 @@ LinePulses SortLine(std::span<const int64_t> stamps) {
   std::vector<int64_t> intervals;
   intervals.reserve(stamps.size());
   for (size_t i = 1; i < stamps.size(); ++i) intervals.push_back(stamps[i] - stamps[i - 1]);
-  if (!intervals.empty()) line.nominal = NominalInterval(intervals);
-  std::vector<size_t> kept{0};
-  std::vector<size_t> extra;
-  for (size_t i = 1; i < stamps.size(); ++i) {
-    if (!IsShort(stamps[i] - stamps[kept.back()], line.nominal)) {
-      kept.push_back(i);
-    } else if (LaterSitsBetter(stamps, kept, i, line.nominal.Ticks())) {
-      extra.push_back(kept.back());
-      kept.back() = i;
-    } else {
-      extra.push_back(i);
-    }
+  const PulseTrain train = BuildPulseTrain(intervals);
+  line.period = train.period;
+  line.ambiguous = train.ambiguous;
+  if (train.stamp.empty()) {  // no period: the one pulse there is
+    line.records.push_back(0);
+    line.stamps.push_back(stamps.front());
+    line.grid.push_back(0);
+    return line;
   }
-  std::sort(extra.begin(), extra.end());
-  for (size_t i : extra) {
-    line.extra_records.push_back(static_cast<int64_t>(i));
-    line.extra_stamps.push_back(stamps[i]);
-  }
-  PlaceOnGrid(stamps, kept, line);
+  PlaceRecords(stamps, train, line);
+  KeepTheBetterOfClosePulses(line);
+  FindGaps(line);
+  // The line's mean period over its grid, as the train's tau0 is taken: the rule's own period
+  // also sums an interval that ended at a kept extra pulse, which the swap above has undone.
+  if (line.grid.back() > 0)
+    line.period = {line.stamps.back() - line.stamps.front(), line.grid.back()};
   return line;
 }
 
@@ -295,7 +354,7 @@ ChannelPairing PairChannels(std::span<const int64_t> ch1, std::span<const int64_
   p.ratio = f2 / f1;
   p.ch1 = SortLine(ch1);
   p.ch2 = SortLine(ch2);
-  if (p.ch1.nominal.twice <= 0 || p.ch2.nominal.twice <= 0) return p;
+  if (!p.ch1.period.Valid() || !p.ch2.period.Valid()) return p;
   const auto [low1, high1] = std::minmax_element(ch1.begin(), ch1.end());
   const auto [low2, high2] = std::minmax_element(ch2.begin(), ch2.end());
   p.origin = std::min(*low1, *low2);

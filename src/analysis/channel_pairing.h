@@ -2,7 +2,9 @@
 
 #include <cstdint>
 #include <limits>
+#include <optional>
 #include <span>
+#include <string>
 #include <vector>
 
 #include "analysis/pulse_train.h"
@@ -11,25 +13,41 @@
 // and its reference): each line sorted by its own period rule, the ratio of their rates, the
 // pulse of the slower line paired with the pulse of the faster line where its partner should be,
 // and the phase of channel 2 after channel 1. Pairing is by time, never by record index: one
-// pulse lost on a line shifts every later record of that line. Pure functions; any thread.
+// pulse lost on a line shifts every later record of that line. Each line is indexed by the rule
+// of analysis::BuildPulseTrain (pulse_train.h), the one every other analysis of a line uses.
+// Pure functions; any thread.
 namespace analysis {
 
-// How far the ratio of the two lines' nominal intervals may lie from a whole number n (or its
-// inverse 1/n) for the lines to be paired: 2 % of n, and never more than a quarter, so a ratio
-// halfway between two whole numbers is never paired. The nominal is a median, so a pulse lost or
-// added in a block does not move it.
+// How far the ratio of the two lines' periods may lie from a whole number n (or its inverse 1/n)
+// for the lines to be paired: 2 % of n, and never more than a quarter, so a ratio halfway between
+// two whole numbers is never paired. Each period is the line's span over the periods of its grid,
+// so a pulse lost or added in a block does not move it.
 inline constexpr double kRatioTolerance = 0.02;
 
 // A pulse the line's own period rule says is missing: where it should have been.
 struct MissingSlot {
-  int64_t grid = 0;    // its index on the line's grid of nominal periods
+  int64_t grid = 0;    // its index on the line's grid of periods
   int64_t record = 0;  // the record of the first pulse after the gap: where it would have been
   double stamp = 0;    // ticks, evenly between the pulses around the gap
 };
 
+// Neighbouring gridded pulses more than one period apart: `periods` - 1 pulses are missing
+// between them. Kept as one entry however long, so a damaged stamp costs no memory.
+struct LineGap {
+  int64_t first_grid = 0;  // grid index of the pulse before the gap
+  int64_t periods = 0;     // 2 or more
+  int64_t record = 0;      // record of the pulse after the gap
+  int64_t from = 0;        // stamps of the pulses around it, ticks
+  int64_t to = 0;
+
+  // The m-th missing pulse of the gap, 1 <= m < periods.
+  MissingSlot Slot(int64_t m) const;
+};
+
 // One line sorted by its own period rule. Stamps are in ticks on the clock of both lines.
 struct LinePulses {
-  Nominal nominal;
+  Period period;          // last minus first gridded stamp over their grid steps, ticks, exact
+  std::string ambiguous;  // why the line's indexing is not sound; empty when it is
   // The pulses on the grid: record index, stamp and grid index (from 0, strictly increasing).
   std::vector<int64_t> records;
   std::vector<int64_t> stamps;
@@ -37,22 +55,23 @@ struct LinePulses {
   // Extra pulses: record index and stamp, ascending.
   std::vector<int64_t> extra_records;
   std::vector<int64_t> extra_stamps;
-  std::vector<MissingSlot> missing;  // ascending
+  std::vector<LineGap> gaps;  // ascending
 
   // The line's period in ticks around time `t`: the gridded interval that holds t (the first or
-  // last one beyond the ends) over the periods it spans; the nominal with fewer than two pulses.
+  // last one beyond the ends) over the periods it spans; the period with fewer than two pulses.
   double LocalPeriod(double t) const;
   // The gridded pulse nearest to time `t`, -1 when there is none.
   int64_t Nearest(double t) const;
-  // The missing slot nearest to time `t`, -1 when there is none.
-  int64_t NearestMissing(double t) const;
+  // The missing slot nearest to time `t`; nullopt when the line has no gap.
+  std::optional<MissingSlot> NearestMissing(double t) const;
+  int64_t MissingPulses() const;
 };
 
-// Sorts stamps (ticks, in record order) by the line's period rule: the nominal interval is
-// the median; a pulse closer than half the nominal to the last gridded one is extra, and of the
-// two the one that sits worse on the grid (against the gridded pulse before, or the pulse after
-// when there is none) is taken as the extra one; a gap of r nominal periods (within a quarter
-// period) holds r - 1 missing pulses.
+// Sorts stamps (ticks, in record order) by the rule of BuildPulseTrain over their intervals:
+// the jittered pulses, the gaps and the extra pulses are that rule's. Where the rule
+// merged an extra pulse beside a gridded one, the one of the two nearer to where the gridded
+// pulses around them put the slot is kept on the grid, so an extra pulse just ahead of a true one
+// is the one left out.
 LinePulses SortLine(std::span<const int64_t> stamps);
 
 enum class PairingStatus {
@@ -131,7 +150,7 @@ double WrapPhase(double deg, double circle);
 // Pairs two lines of stamps (ticks on the one clock, each in its record order, unwrapped). Each
 // pulse of the slower line (channel 2 at equal rates) is paired with the nearest gridded pulse
 // of the faster line (near antiphase: the one nearest to half a period away, see
-// search_phase_deg), one partner per pulse, none beyond half the faster line's nominal period.
+// search_phase_deg), one partner per pulse, none beyond half the faster line's period.
 // The phase of a pair is 360 (t2 - t1) / P1, P1 channel 1's period where the channel 2 pulse
 // falls. Only pairs with a pulse inside the span both lines cover count in the figures.
 ChannelPairing PairChannels(std::span<const int64_t> ch1, std::span<const int64_t> ch2);

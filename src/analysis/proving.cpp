@@ -277,6 +277,10 @@ ProvingScan ScanProving(const TrainView& train, std::span<const double> flight_s
   return scan;
 }
 
+ProvingScan ScanProving(const TrainView& train, const ProvingOptions& options) {
+  return ScanProving(train, DefaultFlightTimes(train, options), options);
+}
+
 ProvingScan ScanProvingWithoutPattern(const TrainView& train, const PulsePattern& pattern,
                                       std::span<const double> flight_s,
                                       const ProvingOptions& options) {

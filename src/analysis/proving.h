@@ -90,6 +90,10 @@ struct ProvingScan {
 ProvingScan ScanProving(const TrainView& train, std::span<const double> flight_s,
                         const ProvingOptions& options);
 
+// The scan at the default flight times (DefaultFlightTimes): the one a train is reported with
+// when nobody chose the flight times. Empty rows for a record too short for it.
+ProvingScan ScanProving(const TrainView& train, const ProvingOptions& options);
+
 // The same scan of the train with `pattern` taken out of its edges (RemovePattern): what the
 // pattern costs the provings.
 ProvingScan ScanProvingWithoutPattern(const TrainView& train, const PulsePattern& pattern,

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <optional>
 
 #include "common/ticks.h"
 
@@ -30,7 +31,7 @@ class Judge {
         fast_(p.Fast()),
         slow_partner_(p.ch2_faster ? p.ch1_partner : p.ch2_partner),
         fast_partner_(p.ch2_faster ? p.ch2_partner : p.ch1_partner),
-        reach_(fast_.nominal.Ticks() / 2),
+        reach_(fast_.period.Ticks() / 2),
         claimed_(fast_.stamps.size(), false) {}
 
   void ExtraPulses(const LinePulses& line, bool ch1) {
@@ -47,28 +48,32 @@ class Judge {
       const auto t = static_cast<double>(slow_.stamps[i]);
       if (slow_partner_[i] >= 0 || !p_.Judged(t)) continue;
       const double expected = p_.PartnerTime(t, p_.expected_phase_deg);
-      const int64_t k = fast_.NearestMissing(expected);
-      if (k >= 0 && std::abs(fast_.missing[static_cast<size_t>(k)].stamp - expected) <= reach_) {
-        const MissingSlot& slot = fast_.missing[static_cast<size_t>(k)];
-        Count(Missing(!slow_is_ch1_), slot.record, slot.stamp);
+      const std::optional<MissingSlot> slot = fast_.NearestMissing(expected);
+      if (slot && std::abs(slot->stamp - expected) <= reach_) {
+        Count(Missing(!slow_is_ch1_), slot->record, slot->stamp);
       } else {
         Count(Extra(slow_is_ch1_), slow_.records[i], t);
       }
     }
   }
 
-  // A gap on the slower line where the faster line has the partner's pulse.
+  // A gap on the slower line where the faster line has the partner's pulse. Each gap is walked
+  // by the faster pulses inside it, not by its slots, so a long gap of both lines costs nothing.
   void SlowGaps() {
-    for (const MissingSlot& slot : slow_.missing) {
-      if (!p_.Judged(slot.stamp)) continue;
-      const double expected = p_.PartnerTime(slot.stamp, p_.expected_phase_deg);
-      const int64_t j = fast_.Nearest(expected);
-      if (j < 0) continue;
-      const auto at = static_cast<size_t>(j);
-      if (std::abs(static_cast<double>(fast_.stamps[at]) - expected) > reach_) continue;
-      if (fast_partner_[at] >= 0 || claimed_[at]) continue;
-      claimed_[at] = true;
-      Count(Missing(slow_is_ch1_), slot.record, slot.stamp);
+    for (const LineGap& gap : slow_.gaps) {
+      // A partner lies within a period of its slot, and the slots within the gap.
+      const auto margin = static_cast<int64_t>(std::ceil(slow_.period.Ticks()));
+      const auto first =
+          std::lower_bound(fast_.stamps.begin(), fast_.stamps.end(), gap.from - margin);
+      const auto last = std::upper_bound(first, fast_.stamps.end(), gap.to + margin);
+      for (auto it = first; it != last; ++it) {
+        const auto at = static_cast<size_t>(it - fast_.stamps.begin());
+        if (fast_partner_[at] >= 0 || claimed_[at]) continue;
+        if (const std::optional<MissingSlot> slot = SlotOf(gap, at)) {
+          claimed_[at] = true;
+          Count(Missing(slow_is_ch1_), slot->record, slot->stamp);
+        }
+      }
     }
   }
 
@@ -123,6 +128,23 @@ class Judge {
     out_.errors.push_back({error, record, p_.Seconds(stamp)});
   }
 
+  // The judged slot of the gap whose partner, looked for at the expected phase, is the faster
+  // pulse `at`: the slot nearest to where that pulse puts it, or a neighbour of it.
+  std::optional<MissingSlot> SlotOf(const LineGap& gap, size_t at) const {
+    const auto t = static_cast<double>(fast_.stamps[at]);
+    const double step = static_cast<double>(gap.to - gap.from) / static_cast<double>(gap.periods);
+    const double back = p_.PartnerTime(t, -p_.expected_phase_deg);
+    const auto m = static_cast<int64_t>(std::round((back - static_cast<double>(gap.from)) / step));
+    for (int64_t k = std::max<int64_t>(m - 1, 1); k <= std::min(m + 1, gap.periods - 1); ++k) {
+      const MissingSlot slot = gap.Slot(k);
+      if (!p_.Judged(slot.stamp)) continue;
+      const double expected = p_.PartnerTime(slot.stamp, p_.expected_phase_deg);
+      if (fast_.Nearest(expected) != static_cast<int64_t>(at)) continue;
+      if (std::abs(t - expected) <= reach_) return slot;
+    }
+    return std::nullopt;
+  }
+
   const ChannelPairing& p_;
   PulseSecurity& out_;
   bool slow_is_ch1_;
@@ -136,36 +158,6 @@ class Judge {
 
 }  // namespace
 
-std::string_view ChannelErrorName(ChannelError error) {
-  switch (error) {
-    case ChannelError::kMissingCh1:
-      return "missing_ch1";
-    case ChannelError::kMissingCh2:
-      return "missing_ch2";
-    case ChannelError::kExtraCh1:
-      return "extra_ch1";
-    case ChannelError::kExtraCh2:
-      return "extra_ch2";
-    case ChannelError::kSequence:
-      return "sequence";
-  }
-  return "";
-}
-
-std::string_view DirectionName(Direction direction) {
-  switch (direction) {
-    case Direction::kNone:
-      return "none";
-    case Direction::kForward:
-      return "forward";
-    case Direction::kReverse:
-      return "reverse";
-    case Direction::kMixed:
-      return "mixed";
-  }
-  return "";
-}
-
 void SecurityCounts::Add(const SecurityCounts& block) {
   blocks += block.blocks;
   paired += block.paired;
@@ -178,13 +170,6 @@ void SecurityCounts::Add(const SecurityCounts& block) {
   sequence_errors += block.sequence_errors;
   lagging += block.lagging;
   leading += block.leading;
-}
-
-Direction SecurityCounts::DirectionSeen() const {
-  if (lagging > 0 && leading > 0) return Direction::kMixed;
-  if (lagging > 0) return Direction::kForward;
-  if (leading > 0) return Direction::kReverse;
-  return Direction::kNone;
 }
 
 PulseSecurity JudgePulseSecurity(const ChannelPairing& pairing, double window_deg) {

@@ -29,7 +29,21 @@ inline constexpr double kDefaultPhaseWindowDeg = 45;
 enum class ChannelError { kMissingCh1, kMissingCh2, kExtraCh1, kExtraCh2, kSequence };
 
 // "missing_ch1", "missing_ch2", "extra_ch1", "extra_ch2", "sequence".
-std::string_view ChannelErrorName(ChannelError error);
+constexpr std::string_view ChannelErrorName(ChannelError error) {
+  switch (error) {
+    case ChannelError::kMissingCh1:
+      return "missing_ch1";
+    case ChannelError::kMissingCh2:
+      return "missing_ch2";
+    case ChannelError::kExtraCh1:
+      return "extra_ch1";
+    case ChannelError::kExtraCh2:
+      return "extra_ch2";
+    case ChannelError::kSequence:
+      break;
+  }
+  return "sequence";
+}
 
 struct ChannelErrorEntry {
   ChannelError error = ChannelError::kSequence;
@@ -51,7 +65,19 @@ inline constexpr double kOrderMarginDeg = 10;
 enum class Direction { kNone, kForward, kReverse, kMixed };
 
 // "none", "forward", "reverse", "mixed".
-std::string_view DirectionName(Direction direction);
+constexpr std::string_view DirectionName(Direction direction) {
+  switch (direction) {
+    case Direction::kForward:
+      return "forward";
+    case Direction::kReverse:
+      return "reverse";
+    case Direction::kMixed:
+      return "mixed";
+    case Direction::kNone:
+      break;
+  }
+  return "none";
+}
 
 // Counts that add up over the blocks of a run: a plain record a run summary can carry.
 struct SecurityCounts {
@@ -68,7 +94,12 @@ struct SecurityCounts {
   int64_t leading = 0;  // phase in [-170, -10]
 
   void Add(const SecurityCounts& block);
-  Direction DirectionSeen() const;
+  Direction DirectionSeen() const {
+    if (lagging > 0 && leading > 0) return Direction::kMixed;
+    if (lagging > 0) return Direction::kForward;
+    if (leading > 0) return Direction::kReverse;
+    return Direction::kNone;
+  }
   bool operator==(const SecurityCounts&) const = default;
 };
 

@@ -237,41 +237,6 @@ std::string Ambiguity(const PeriodSums& sums, int64_t unfixed_gaps, int64_t long
   return text;
 }
 
-Nominal NominalInterval(std::span<const int64_t> intervals) {
-  std::vector<int64_t> sorted(intervals.begin(), intervals.end());
-  const size_t mid = sorted.size() / 2;
-  std::nth_element(sorted.begin(), sorted.begin() + static_cast<ptrdiff_t>(mid), sorted.end());
-  const int64_t upper = sorted[mid];
-  if (sorted.size() % 2 == 1) return Nominal{2 * upper};
-  const int64_t lower =
-      *std::max_element(sorted.begin(), sorted.begin() + static_cast<ptrdiff_t>(mid));
-  return Nominal{lower + upper};
-}
-
-bool IsShort(int64_t interval, Nominal nominal) {
-  // d < nominal / 2  <=>  4 d < 2 nominal
-  return static_cast<__int128>(interval) * 4 < nominal.twice;
-}
-
-int64_t SpannedPeriods(int64_t interval, Nominal nominal) {
-  if (interval <= 0 || nominal.twice <= 0) return 1;
-  const __int128 d = interval;
-  const __int128 n2 = nominal.twice;
-  if (d * 4 < n2 * 3) return 1;  // below 1.5 nominal
-  // r = round(d / nominal) = floor((4 d + n2) / (2 n2)); |d - r nominal| <= nominal / 4
-  // <=> |8 d - 4 r n2| <= n2.
-  const __int128 r = (4 * d + n2) / (2 * n2);
-  if (r < 2) return 1;
-  __int128 off = 8 * d - 4 * r * n2;
-  if (off < 0) off = -off;
-  return off > n2 ? 1 : static_cast<int64_t>(r);
-}
-
-int64_t MostMissingPulses(int64_t intervals) {
-  constexpr int64_t kFloor = int64_t{1} << 20;
-  return intervals > kFloor / 4 ? 4 * intervals : kFloor;
-}
-
 double PulseTrain::Tau0Ticks() const {
   return static_cast<double>(LastStamp()) / static_cast<double>(LastIndex());
 }

@@ -172,35 +172,6 @@ class PulseIndexer {
 std::string Ambiguity(const PeriodSums& sums, int64_t unfixed_gaps, int64_t longest_unfixed,
                       bool settled);
 
-// ---- The median grid of a pulse line ----
-//
-// A rule of one line's pulses by the median interval alone, kept for the pairing of two lines:
-// the median, the short intervals under half of it, and the spans within a quarter of a whole
-// number of it. BuildPulseTrain does not use it (a median of whole ticks misjudges long gaps
-// and fractional periods).
-
-// The median interval in ticks, held as twice its value so that the mean of the two middle
-// intervals of an even count stays an exact integer.
-struct Nominal {
-  int64_t twice = 0;
-  double Ticks() const { return static_cast<double>(twice) / 2.0; }
-};
-
-// The median of the intervals (the mean of the two middle values for an even count).
-// The span must not be empty. O(N) time, one copy of the intervals.
-Nominal NominalInterval(std::span<const int64_t> intervals);
-
-// True when an interval is shorter than half the nominal interval.
-bool IsShort(int64_t interval, Nominal nominal);
-
-// How many nominal periods an interval spans: r = round(d / nominal) when r >= 2 and
-// |d - r * nominal| <= nominal / 4, otherwise 1. Exact integer arithmetic; nominal above 0.
-int64_t SpannedPeriods(int64_t interval, Nominal nominal);
-
-// The most missing pulses a line of `intervals` intervals is given: 4 per interval, never fewer
-// than 2^20.
-int64_t MostMissingPulses(int64_t intervals);
-
 // A train of the pulses present, on a grid of whole periods.
 struct PulseTrain {
   std::vector<int64_t> index;         // grid index of each pulse present, from 0, increasing

@@ -13,7 +13,6 @@ namespace analysis {
 namespace {
 
 constexpr size_t kRingStart = 1024;
-constexpr __int128 kNoBlock = static_cast<__int128>(static_cast<unsigned __int128>(1) << 127);
 constexpr int kMaxStages = 64;
 // Factors 2^0 .. 2^62: every octave a run of 64-bit indices can reach.
 constexpr size_t kNoiseFactors = 63;
@@ -23,16 +22,6 @@ constexpr double kInfinity = std::numeric_limits<double>::infinity();
 constexpr int64_t kNoPulse = std::numeric_limits<int64_t>::min();
 
 bool Has(int64_t stamp) { return stamp != kNoPulse; }
-
-// MDEV sums the same second differences of the points as OADEV.
-template <class Grid>
-auto SecondOf(const Grid& g) {
-  return [&g](int64_t i, int64_t m) -> std::optional<__int128> {
-    const int64_t a = g.Stamp(i), b = g.Stamp(i + m), c = g.Stamp(i + 2 * m);
-    if (!Has(a) || !Has(b) || !Has(c)) return std::nullopt;
-    return static_cast<__int128>((c - b) - (b - a));
-  };
-}
 
 int DeepPointsOctave(int deepest_octave) { return std::min(kDeepPointsOctave, deepest_octave); }
 
@@ -157,8 +146,11 @@ void RunStatistics::AddPoint(int64_t stamp) {
   }
   if (Has(stamp) && j >= 2 * ref_k_) Rebase(j, stamp);
   Spans(j, stamp);
-  for (Octave& o : octaves_) Step(g, o, j, 0, SecondOf(g), false);
-  Decimate(stamp);
+  for (Octave& o : octaves_) {
+    Step(g, o, j, 0, false);
+    ModifiedStep(o, j);
+  }
+  Decimate(j, stamp);
 }
 
 // ---- A gap of any length costs about as much as the widest window's points ----
@@ -190,7 +182,9 @@ void RunStatistics::AddGap(int64_t count) {
     while (from < octaves_.size() && 2 * octaves_[from].m + 1 < n) ++from;
     Spans(j, kNoPulse, from);
     for (Octave& o : octaves_) {
-      if (n <= o.m + 1) Step(g, o, j, 0, SecondOf(g), false);
+      if (n > o.m + 1) continue;
+      Step(g, o, j, 0, false);
+      ModifiedStep(o, j);
     }
   }
   const int64_t end = start + count;
@@ -215,7 +209,7 @@ void RunStatistics::AddGap(int64_t count) {
 // `count` missing points into the stages: each stage pairs them, so it hands on half as many,
 // and at most one pair of a stage holds a pulse (one waiting from before the gap).
 void RunStatistics::DecimateGap(int64_t count) {
-  const Entry missing{kNoPulse, kNoPulse, true};
+  const Entry missing{kNoPulse, Block{}, true};
   std::optional<Entry> first;
   for (size_t i = 0; i < static_cast<size_t>(kMaxStages) && (first || count > 0); ++i) {
     Stage& st = StageAt(i);
@@ -246,15 +240,14 @@ void RunStatistics::DecimateGap(int64_t count) {
 void RunStatistics::EnterMissing(Stage& st, int64_t count) {
   Grid& g = st.grid;
   const int64_t each = std::min(count, st.octave.m + 1);
-  for (int64_t n = 0; n < each; ++n) Enter(st, kNoPulse, 0, true);
+  for (int64_t n = 0; n < each; ++n) Enter(st, kNoPulse, Block{}, true);
   const int64_t rest = count - each;
   if (rest == 0) return;
-  CountGapTerms(st.octave, g.last, g.last + rest);
   const int64_t end = g.last + rest;
   const int64_t first = std::max(g.last + 1, end - static_cast<int64_t>(g.ring.size()) + 1);
   for (int64_t k = first; k <= end; ++k) {
     g.ring[static_cast<size_t>(k) & g.mask] = kNoPulse;
-    st.blocks[static_cast<size_t>(k) & g.mask] = kNoBlock;
+    st.blocks[static_cast<size_t>(k) & g.mask] = Block{};
   }
   g.last = end;
   g.last_missing = end;
@@ -266,6 +259,7 @@ void RunStatistics::EnterMissing(Stage& st, int64_t count) {
 RunStatistics::Stage& RunStatistics::StageAt(size_t i) {
   if (i < stages_.size()) return stages_[i];
   Stage st;
+  st.pair_points = int64_t{1} << i;
   // The stage whose blocks are s = 2^(i + 1) points long serves the factor s * 2^q.
   const int q = DeepPointsOctave(deepest_octave_);
   const int64_t m = int64_t{1} << q;
@@ -274,7 +268,7 @@ RunStatistics::Stage& RunStatistics::StageAt(size_t i) {
     st.grid.stride = int64_t{2} << i;
     st.grid.ring.assign(static_cast<size_t>(4 * m), kNoPulse);
     st.grid.mask = st.grid.ring.size() - 1;
-    st.blocks.assign(st.grid.ring.size(), kNoBlock);
+    st.blocks.assign(st.grid.ring.size(), Block{});
     st.octave.m = m;
     st.octave.step_offset = static_cast<int64_t>(static_cast<__int128>(st.grid.stride) * m * base_);
   }
@@ -293,37 +287,86 @@ bool RunStatistics::Pair(Stage& st, Entry& e) {
     return false;
   }
   st.half = false;
-  e = {st.point, e.block + st.block, e.gap || st.gap};
+  const Block block{st.block.phase + e.block.phase,
+                    st.block.offsets + e.block.offsets + e.block.count * st.pair_points,
+                    st.block.count + e.block.count};
+  e = {st.point, block, e.gap || st.gap};
   if (st.hosts) Enter(st, e.point, e.block, e.gap);
   return true;
 }
 
-void RunStatistics::Decimate(int64_t stamp) {
-  Entry e{stamp, stamp, !Has(stamp)};
+void RunStatistics::Decimate(int64_t j, int64_t stamp) {
+  const Block point =
+      Has(stamp) ? Block{static_cast<__int128>(stamp) - static_cast<__int128>(j) * base_, 0, 1}
+                 : Block{};
+  Entry e{stamp, point, !Has(stamp)};
   // Each stage passes on every other block; O(1) per point over all stages.
   for (size_t i = 0; i < static_cast<size_t>(kMaxStages); ++i) {
     if (!Pair(StageAt(i), e)) return;
   }
 }
 
-void RunStatistics::Enter(Stage& st, int64_t point, __int128 block, bool gap) {
+void RunStatistics::Enter(Stage& st, int64_t point, const Block& block, bool gap) {
   Grid& g = st.grid;
   const int64_t k = ++g.last;
   g.ring[static_cast<size_t>(k) & g.mask] = point;
-  st.blocks[static_cast<size_t>(k) & g.mask] = gap ? kNoBlock : block;
+  st.blocks[static_cast<size_t>(k) & g.mask] = block;
   // A TIE window k - m .. k spans the points of blocks k - m .. k - 1 and point k.
   g.last_missing = Has(point) ? std::max(g.last_missing, st.last_gap) : k;
   if (gap) st.last_gap = k;
-  // Second differences of block sums: s times those of the block means, which are the phase
-  // averages the full MDEV takes.
-  const auto second = [&st, &g](int64_t i, int64_t m) -> std::optional<__int128> {
-    const __int128 a = st.blocks[static_cast<size_t>(i) & g.mask];
-    const __int128 b = st.blocks[static_cast<size_t>(i + m) & g.mask];
-    const __int128 c = st.blocks[static_cast<size_t>(i + 2 * m) & g.mask];
-    if (a == kNoBlock || b == kNoBlock || c == kNoBlock) return std::nullopt;
-    return (c - b) - (b - a);
+  Step(g, st.octave, k, Has(point) ? Level(g, k) : 0, true);
+  BlockTerm(st, k);
+}
+
+// The MDEV term of a deep factor whose last block is k, over the M second differences of its
+// blocks (M = the octave's m, each block s points): s times the second difference of the three
+// blocks' mean phases, the phase averages the full MDEV takes, where each of the three holds at
+// least half of its points; their mean, scaled to M, where at least half of the M do. Blocks
+// with every point present give the exact integer sum of their stamps' second differences, the
+// batch's own term at that start; a block with missing points gives the mean of the points it
+// has, which depends on tau0: u - d v with d = tau0 - base_ (the index part of the mean).
+// O(M) per block; a stage enters one block every s points.
+void RunStatistics::BlockTerm(Stage& st, int64_t k) {
+  Octave& o = st.octave;
+  const int64_t m = o.m;
+  const int64_t i = k - 3 * m + 1;
+  if (i < 0) return;
+  const int64_t s = st.grid.stride;
+  const auto at = [&](int64_t b) -> const Block& {
+    return st.blocks[static_cast<size_t>(b) & st.grid.mask];
   };
-  Step(g, st.octave, k, Has(point) ? Level(g, k) : 0, second, true);
+  const auto second = [s](long double a, long double b, long double c) {
+    return static_cast<long double>(s) * ((c - b) - (b - a));
+  };
+  __int128 exact = 0;
+  long double u = 0, v = 0;
+  int64_t present = 0, whole = 0;
+  for (int64_t b = i; b < i + m; ++b) {
+    const Block* three[] = {&at(b), &at(b + m), &at(b + 2 * m)};
+    if (std::ranges::any_of(three, [s](const Block* x) { return 2 * x->count < s; })) continue;
+    ++present;
+    if (std::ranges::all_of(three, [s](const Block* x) { return x->count == s; })) {
+      exact += (three[2]->phase - three[1]->phase) - (three[1]->phase - three[0]->phase);
+      ++whole;
+      continue;
+    }
+    long double phase[3], offset[3];
+    for (int n = 0; n < 3; ++n) {
+      const long double count = static_cast<long double>(three[n]->count);
+      phase[n] = static_cast<long double>(three[n]->phase) / count;
+      offset[n] = static_cast<long double>(three[n]->offsets) / count;
+    }
+    u += second(phase[0], phase[1], phase[2]);
+    v += second(offset[0], offset[1], offset[2]);
+  }
+  if (2 * present < m) return;
+  if (whole == m) return o.mdev.Add(exact);
+  const long double scale = static_cast<long double>(m) / static_cast<long double>(present);
+  const long double su = (static_cast<long double>(exact) + u) * scale, sv = v * scale;
+  o.mdev_uu += su * su;
+  o.mdev_uv += su * sv;
+  o.mdev_vv += sv * sv;
+  ++o.mdev.n;
 }
 
 void RunStatistics::Rescan(const Grid& g, Octave& o, int64_t j, long double old_k) {
@@ -461,11 +504,7 @@ void RunStatistics::Slide(const Grid& g, Octave& o, ExtremeQueue& q, int64_t j, 
   ++q.size;
 }
 
-// `modified(i, m)`: the second difference started at i that the MDEV window sums, nullopt
-// where it touches a missing point.
-template <class Second>
-void RunStatistics::Step(const Grid& g, Octave& o, int64_t j, __int128 level,
-                         const Second& modified, bool queues) {
+void RunStatistics::Step(const Grid& g, Octave& o, int64_t j, __int128 level, bool queues) {
   const int64_t m = o.m;
   if (queues) {
     Slide(g, o, o.highs, j, level, true);
@@ -496,21 +535,33 @@ void RunStatistics::Step(const Grid& g, Octave& o, int64_t j, __int128 level,
   // The second difference that ends at j, started at i = j - 2m.
   const int64_t first = g.Stamp(j - 2 * m);
   if (Has(now) && Has(back) && Has(first)) o.oadev.Add((now - back) - (back - first));
-  // MDEV: the sum of the last m second differences, i = j - 2m back to j - 3m + 1.
+}
+
+// MDEV of a factor taken on every point, at point j: the window of the last m second
+// differences, i = j - 2m back to j - 3m + 1, and its term where at least half are present, as
+// the batch table takes it.
+void RunStatistics::ModifiedStep(Octave& o, int64_t j) {
+  const int64_t m = o.m;
+  if (j < 2 * m) return;
+  const auto second = [this, m](int64_t i) -> std::optional<__int128> {
+    const int64_t a = grid_.Stamp(i), b = grid_.Stamp(i + m), c = grid_.Stamp(i + 2 * m);
+    if (!Has(a) || !Has(b) || !Has(c)) return std::nullopt;
+    return static_cast<__int128>((c - b) - (b - a));
+  };
   const int64_t i = j - 2 * m;
-  if (const std::optional<__int128> d2 = modified(i, m)) {
+  if (const std::optional<__int128> d2 = second(i)) {
     o.window += *d2;
   } else {
     ++o.gaps;
   }
   if (i >= m) {
-    if (const std::optional<__int128> d2 = modified(i - m, m)) {
+    if (const std::optional<__int128> d2 = second(i - m)) {
       o.window -= *d2;
     } else {
       --o.gaps;
     }
   }
-  if (i + 1 >= m && o.gaps == 0) o.mdev.Add(o.window);
+  if (i + 1 >= m && 2 * (m - o.gaps) >= m) o.mdev.AddScaled(o.window, m - o.gaps, m);
 }
 
 const RunStatistics::Octave* RunStatistics::OctaveOf(int64_t m) const {
@@ -628,6 +679,16 @@ double RunStatistics::TieRms(const Octave& o, int64_t m) const {
   return static_cast<double>(std::sqrt(std::max(mean_sq, 0.0L))) * common::kTickSeconds;
 }
 
+long double RunStatistics::ModifiedSquares(const Octave& o) const {
+  if (o.mdev_uu == 0 && o.mdev_vv == 0) return o.mdev.Sum();
+  // The terms with missing points in a block, against the final tau0 less base_.
+  const int64_t k_last = grid_.last;
+  const long double d = static_cast<long double>(static_cast<__int128>(last_stamp_) -
+                                                 static_cast<__int128>(base_) * k_last) /
+                        static_cast<long double>(k_last);
+  return o.mdev.Sum() + o.mdev_uu - 2 * d * o.mdev_uv + d * d * o.mdev_vv;
+}
+
 double RunStatistics::Mtie(const Octave& o, int64_t m, bool final) const {
   if (const std::optional<double> held = final ? HeldMtie(m) : std::nullopt) return *held;
   if (m <= (int64_t{1} << deepest_octave_)) return o.span * common::kTickSeconds;
@@ -669,7 +730,11 @@ std::vector<StabilityRow> RunStatistics::Rows(bool final) const {
         case Deviation::kMdev:
         case Deviation::kTdev:
           row.n = o.mdev.n;
-          if (row.n) row.value = dev(o.mdev, 2 * mm * mm, tau);
+          if (row.n) {
+            row.value = static_cast<double>(
+                std::sqrt(ModifiedSquares(o) / (2 * mm * mm * static_cast<long double>(row.n))) *
+                unit / tau);
+          }
           if (deviation == Deviation::kTdev) row.value = tau * row.value / std::sqrt(3.0);
           break;
         case Deviation::kTieRms:
@@ -750,7 +815,7 @@ size_t RunStatistics::HeldBytes() const {
                  noise_.capacity() * sizeof(DecimatedNoise);
   for (const Octave& o : octaves_) bytes += queues(o);
   for (const Stage& st : stages_) {
-    bytes += st.grid.ring.capacity() * sizeof(int64_t) + st.blocks.capacity() * sizeof(__int128) +
+    bytes += st.grid.ring.capacity() * sizeof(int64_t) + st.blocks.capacity() * sizeof(Block) +
              queues(st.octave);
   }
   return bytes;
@@ -769,7 +834,7 @@ size_t RunStatistics::MaxHeldBytes(int deepest_octave) {
   for (int p = 0; p < d; ++p) bytes += 2 * ((size_t{1} << p) + 1) * sizeof(double);
   const size_t kept = size_t{1} << DeepPointsOctave(d);
   bytes += static_cast<size_t>(kMaxStages) *
-           (4 * kept * (sizeof(int64_t) + sizeof(__int128)) + queues(kept));
+           (4 * kept * (sizeof(int64_t) + sizeof(Block)) + queues(kept));
   return bytes;
 }
 

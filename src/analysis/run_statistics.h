@@ -39,7 +39,9 @@
 //   once every window holds no pulse, the rest of the gap is counted at once.
 // - OADEV, MDEV, TDEV and TIE rms come from exact integer sums of stamp differences, so they
 //   equal StabilityTable on the same train to the last digits. A TIE rms term needs only its two
-//   ends present, an MTIE window every point in it. MTIE cannot wait for the run's
+//   ends present, an MTIE window every point in it, an MDEV term at least half of its m second
+//   differences (stability.h; only such a term's sum is divided, by their count, as the batch
+//   divides it). MTIE cannot wait for the run's
 //   final tau0: while the run lasts, each window's phase is taken against the mean period of the
 //   pulses so far, fixed with the nominal and taken again each time the pulse count doubles, so
 //   it differs from the batch figure by at most m times the largest change of that mean since.
@@ -61,7 +63,11 @@
 //   overlapping terms). OADEV and TIE rms take the points at those starts; MDEV and TDEV take
 //   sums of s consecutive stamps (blocks), so each of their terms is the batch's own term at
 //   that start, phase averaged over all m points, not a decimated average that would
-//   overstate white phase noise by sqrt(s). MTIE looks only at the kept points, so it is a
+//   overstate white phase noise by sqrt(s). Over missing pulses a block stands for the mean
+//   phase of the pulses it holds (against the tau0 of the summary), where they are at least
+//   half of its s, and a term is the mean of the second differences of the block columns whose
+//   three blocks stand, where at least half of its 256 columns do: the batch rule with a block
+//   column in place of a point. MTIE looks only at the kept points, so it is a
 //   lower bound of the batch's. They trail the log by up to s points (a block counts once
 //   complete), and their bounds are taken as for the full set.
 //   MTIE of a factor taken on every point comes from the window extremes of the factor below
@@ -147,8 +153,11 @@ class RunStatistics {
     int64_t m = 1;
     Squares oadev;
     Squares mdev;
-    __int128 window = 0;      // sum of the last m second differences
-    int64_t gaps = 0;         // of those, the ones that touch a missing point
+    __int128 window = 0;  // sum of the last m second differences present
+    int64_t gaps = 0;     // of those m, the ones that touch a missing point
+    // MDEV terms of a deep factor that hold a block with missing points: term = u - d v, d the
+    // final tau0 less base_ (ticks), summed as u^2, u v and v^2 (ticks^2); in mdev.n.
+    long double mdev_uu = 0, mdev_uv = 0, mdev_vv = 0;
     int64_t step_offset = 0;  // m nominal periods, taken off each TIE step so its sums stay small
     __int128 tie_sum = 0;
     __int128 tie_sum2 = 0;
@@ -175,26 +184,33 @@ class RunStatistics {
     int64_t last_missing = -1;
     int64_t Stamp(int64_t k) const { return ring[static_cast<size_t>(k) & mask]; }
   };
+  // The points present in a block: the sum of t(k) - k base_ (ticks), the sum of their offsets
+  // k from the block's first index, and their count. Exact, whatever is missing.
+  struct Block {
+    __int128 phase = 0;
+    int64_t offsets = 0;
+    int64_t count = 0;
+  };
   // One halving of the points: it pairs what the stage below hands on (the point at the start
-  // of a block and the block's sum of stamps), so its blocks are 2^(index + 1) points long.
+  // of a block and the block's points), so its blocks are 2^(index + 1) points long.
   // The stages of deep factors keep a grid of those points and blocks.
   struct Stage {
     bool half = false;  // the first of a pair is waiting
     int64_t point = 0;
-    __int128 block = 0;
-    bool gap = false;  // the block holds a missing point
+    Block block;
+    bool gap = false;         // the block holds a missing point
+    int64_t pair_points = 1;  // the points of each entry it pairs, 2^index
     bool hosts = false;
     Grid grid;
-    std::vector<__int128> blocks;  // by index, as the grid's ring; kNoBlock for a gap
+    std::vector<Block> blocks;  // by index, as the grid's ring
     int64_t last_gap = -1;
     Octave octave;
   };
 
-  // What a stage takes in and hands on: the point at the start of a block and the block's sum
-  // of stamps.
+  // What a stage takes in and hands on: the point at the start of a block and the block.
   struct Entry {
     int64_t point = 0;
-    __int128 block = 0;
+    Block block;
     bool gap = false;
   };
   // Where the indexing hands its pulses.
@@ -213,13 +229,13 @@ class RunStatistics {
   void EnterMissing(Stage& st, int64_t count);
   Stage& StageAt(size_t i);
   bool Pair(Stage& st, Entry& e);
-  void Decimate(int64_t stamp);
-  void Enter(Stage& stage, int64_t point, __int128 block, bool gap);
+  void Decimate(int64_t j, int64_t stamp);
+  void Enter(Stage& stage, int64_t point, const Block& block, bool gap);
+  void BlockTerm(Stage& st, int64_t k);
   __int128 Level(const Grid& g, int64_t k) const;
   void Slide(const Grid& g, Octave& o, ExtremeQueue& q, int64_t j, __int128 level, bool highs);
-  template <class Second>
-  void Step(const Grid& g, Octave& o, int64_t j, __int128 level, const Second& modified,
-            bool queues);
+  void Step(const Grid& g, Octave& o, int64_t j, __int128 level, bool queues);
+  void ModifiedStep(Octave& o, int64_t j);
   void Rescan(const Grid& g, Octave& o, int64_t j, long double old_k);
   double Phase(int64_t k) const;  // of point k of the full grid, ticks; none: NaN
   void Spans(int64_t j, int64_t stamp, size_t from = 0);
@@ -228,6 +244,7 @@ class RunStatistics {
   const Octave* OctaveOf(int64_t m) const;
   std::vector<StabilityRow> Rows(bool final) const;
   double TieRms(const Octave& o, int64_t m) const;            // seconds; o has steps
+  long double ModifiedSquares(const Octave& o) const;         // ticks^2, at the final tau0
   double Mtie(const Octave& o, int64_t m, bool final) const;  // seconds
   void AddNoiseTypes(std::vector<StabilityRow>& rows) const;
   // MTIE of factor m against the final tau0 from the held stamps, seconds; nullopt when the

@@ -28,6 +28,15 @@ struct SquaresSum {
     ++n;
   }
   void Add(double v) { Add(static_cast<long double>(v)); }
+  // A modified-deviation term from the `present` of the `of` second differences of its window
+  // and their sum: the sum scaled to the whole window (sum of / present), so a whole window adds
+  // its sum as Add does (exactly, when whole numbers) and only a partial one is divided.
+  template <class Sum>
+  void AddScaled(Sum sum, int64_t present, int64_t of) {
+    if (present == of) return Add(sum);
+    Add(static_cast<long double>(sum) * static_cast<long double>(of) /
+        static_cast<long double>(present));
+  }
   long double Sum() const { return static_cast<long double>(exact) + rest; }
 };
 

@@ -233,7 +233,8 @@ void OverlappingDifferences(const Source& src, int64_t m, Accumulated& second, A
   }
 }
 
-// Sums of squares of m consecutive second differences, the window sliding by one.
+// Sums of squares of the MDEV terms: each window of m consecutive second differences, sliding by
+// one, scaled from those present to the whole window where at least half are present.
 template <bool kGapless, class Source>
 Accumulated ModifiedSums(const Source& src, int64_t m) {
   Accumulated acc;
@@ -256,7 +257,7 @@ Accumulated ModifiedSums(const Source& src, int64_t m) {
         --gaps;
       }
     }
-    if (i + 1 >= m && gaps == 0) acc.Add(window);
+    if (i + 1 >= m && 2 * (m - gaps) >= m) acc.AddScaled(window, m - gaps, m);
   }
   return acc;
 }
@@ -273,6 +274,46 @@ struct BlockExtremes {
   }
 };
 
+// The level of point k as the MTIE blocks hold it; a missing point, in no window that is used,
+// holds 0.
+template <bool kGapless, class Level, class Source>
+Level LevelOf(const Source& src, int64_t k) {
+  if constexpr (!kGapless) {
+    if (!src.Present(k)) return Level{0};
+  }
+  if constexpr (std::is_same_v<Source, StampSource> && std::is_same_v<Level, int64_t>) {
+    return src.NarrowX(k);
+  } else {
+    return static_cast<Level>(src.X(k));
+  }
+}
+
+// The suffix extremes of the block [start, end) and the prefix extremes of the next one
+// [end, next_end), whose levels are kept to be read again as its tail.
+template <bool kGapless, class Level, class Source>
+void FillBlocks(const Source& src, BlockExtremes<Level>& blocks, int64_t start, int64_t end,
+                int64_t next_end) {
+  Level* const tail_max = blocks.tail_max.data();
+  Level* const tail_min = blocks.tail_min.data();
+  Level* const head_max = blocks.head_max.data();
+  Level* const head_min = blocks.head_min.data();
+  Level* const levels = blocks.levels.data();
+  for (int64_t k = end - 1; k >= start; --k) {
+    const size_t j = static_cast<size_t>(k - start);
+    const Level x = start == 0 ? LevelOf<kGapless, Level>(src, k) : levels[j];
+    const bool last = k == end - 1;
+    tail_max[j] = last ? x : std::max(x, tail_max[j + 1]);
+    tail_min[j] = last ? x : std::min(x, tail_min[j + 1]);
+  }
+  for (int64_t k = end; k < next_end; ++k) {
+    const size_t j = static_cast<size_t>(k - end);
+    const Level x = LevelOf<kGapless, Level>(src, k);
+    levels[j] = x;
+    head_max[j] = j == 0 ? x : std::max(head_max[j - 1], x);
+    head_min[j] = j == 0 ? x : std::min(head_min[j - 1], x);
+  }
+}
+
 // Windows x(i) .. x(i + m): the mean square of x(i + m) - x(i) (TIE rms) over every window whose
 // two ends are present, and the largest max - min (MTIE) over those without a missing point. The
 // extremes of each window come from blocks of w = m + 1 levels (van Herk and Gil-Werman): a window
@@ -288,43 +329,18 @@ void TieWindows(const Source& src, int64_t m, BlockExtremes<Level>& blocks, TieS
   windows = 0;
   mtie = 0;
   if (n < w) return;
-  const auto level = [&](int64_t k) {
-    if constexpr (!kGapless) {
-      if (!src.Present(k)) return Level{0};  // in no window that is used
-    }
-    if constexpr (std::is_same_v<Source, StampSource> && std::is_same_v<Level, int64_t>) {
-      return src.NarrowX(k);
-    } else {
-      return static_cast<Level>(src.X(k));
-    }
-  };
   blocks.Fit(w);
-  Level* const tail_max = blocks.tail_max.data();
-  Level* const tail_min = blocks.tail_min.data();
-  Level* const head_max = blocks.head_max.data();
-  Level* const head_min = blocks.head_min.data();
-  Level* const levels = blocks.levels.data();  // of the next block, read again as its tail
+  const Level* const tail_max = blocks.tail_max.data();
+  const Level* const tail_min = blocks.tail_min.data();
+  const Level* const head_max = blocks.head_max.data();
+  const Level* const head_min = blocks.head_min.data();
   Level widest = 0;
   int64_t last_missing = -1;  // the last missing index at or before `scanned`
   int64_t scanned = -1;
   const int64_t last_start = n - 1 - m;
   for (int64_t start = 0; start <= last_start; start += w) {
     const int64_t end = std::min(start + w, n);  // block [start, end)
-    for (int64_t k = end - 1; k >= start; --k) {
-      const size_t j = static_cast<size_t>(k - start);
-      const Level x = start == 0 ? level(k) : levels[j];
-      const bool last = k == end - 1;
-      tail_max[j] = last ? x : std::max(x, tail_max[j + 1]);
-      tail_min[j] = last ? x : std::min(x, tail_min[j + 1]);
-    }
-    const int64_t next_end = std::min(end + w, n);
-    for (int64_t k = end; k < next_end; ++k) {
-      const size_t j = static_cast<size_t>(k - end);
-      const Level x = level(k);
-      levels[j] = x;
-      head_max[j] = j == 0 ? x : std::max(head_max[j - 1], x);
-      head_min[j] = j == 0 ? x : std::min(head_min[j - 1], x);
-    }
+    FillBlocks<kGapless>(src, blocks, start, end, std::min(end + w, n));
     const int64_t stop = std::min(end - 1, last_start);
     for (int64_t i = start; i <= stop; ++i) {
       if constexpr (!kGapless) {
@@ -403,9 +419,93 @@ FactorSums DenseSums(const Source& src, int64_t m, BlockExtremes<int64_t>& narro
   return sums;
 }
 
+// Whether the pulse at grid index `target` is present, q left at it (or past where it would be):
+// first the guess that holds without a gap between, else a pointer q that only moves forward.
+bool FindIndex(const int64_t* k, size_t n, size_t& q, size_t guess, int64_t target) {
+  if (guess < n && k[guess] == target) {
+    q = std::max(q, guess);
+    return true;
+  }
+  while (q < n && k[q] < target) ++q;
+  return q < n && k[q] == target;
+}
+
+// The second differences x(k + 2m) - 2 x(k + m) + x(k) of a train with missing pulses whose
+// three points are present, in the order of k; ticks.
+class PresentSeconds {
+ public:
+  PresentSeconds(const PulseTrain& train, int64_t m)
+      : k_(train.index.data()),
+        t_(train.stamp.data()),
+        n_(train.Pulses()),
+        m_(m),
+        k_last_(train.LastIndex()) {}
+
+  // The next one, with its first index; false when there is none.
+  bool Next(int64_t& at, int64_t& d2) {
+    const size_t step = static_cast<size_t>(m_);
+    for (; p_ < n_ && k_[p_] + 2 * m_ <= k_last_; ++p_) {
+      const int64_t kp = k_[p_];
+      if (!FindIndex(k_, n_, q1_, p_ + step, kp + m_) ||
+          !FindIndex(k_, n_, q2_, q1_ + step, kp + 2 * m_)) {
+        continue;
+      }
+      at = kp;
+      d2 = StampSource::Second(t_[p_], t_[q1_], t_[q2_]);
+      ++p_;
+      return true;
+    }
+    return false;
+  }
+
+ private:
+  const int64_t* k_;
+  const int64_t* t_;
+  size_t n_;
+  int64_t m_;
+  int64_t k_last_;
+  size_t p_ = 0, q1_ = 0, q2_ = 0;
+};
+
+// The MDEV terms of a train with missing pulses, as ModifiedSums takes them over every index:
+// the window of starts i .. i + m - 1 gains the second differences present as a leading walk
+// reaches them and loses them as a trailing walk of the same ones passes, and a start whose
+// window holds under half of its m skips at once to where the next one enters, so a gap of any
+// length costs nothing. Each term taken holds at least m / 2 of them, so the starts visited are
+// at most twice the second differences present.
+Accumulated GappedModifiedSums(const PulseTrain& train, int64_t m) {
+  Accumulated acc;
+  const int64_t last_start = train.LastIndex() - 3 * m + 1;
+  PresentSeconds lead(train, m), trail(train, m);
+  int64_t lead_k = 0, lead_d2 = 0, trail_k = 0, trail_d2 = 0;
+  bool more = lead.Next(lead_k, lead_d2);
+  trail.Next(trail_k, trail_d2);
+  __int128 window = 0;
+  int64_t present = 0;
+  for (int64_t i = 0; i <= last_start;) {
+    for (; more && lead_k < i + m; more = lead.Next(lead_k, lead_d2)) {
+      window += lead_d2;
+      ++present;
+    }
+    for (; present > 0 && trail_k < i; --present) {
+      window -= trail_d2;
+      trail.Next(trail_k, trail_d2);
+    }
+    if (2 * present >= m) {
+      acc.AddScaled(window, present, m);
+      ++i;
+    } else if (more) {
+      i = std::max(i + 1, lead_k - m + 1);
+    } else {
+      break;
+    }
+  }
+  return acc;
+}
+
 // A pulse train with missing pulses, walked over the pulses present: a term is taken wherever
-// its points are all present, found by pointers that only move forward, so a gap of any length
-// costs nothing. MDEV and MTIE, which need every point of a window, run on the gap-free
+// the points it needs are present, found by pointers that only move forward, so a gap of any
+// length costs nothing. MTIE, which needs every point of a window, runs on the gap-free
 // stretches.
 class GappedTrain {
  public:
@@ -428,16 +528,9 @@ class GappedTrain {
     const int64_t k_last = train_.LastIndex();
     const StampSource whole(t, static_cast<int64_t>(n), 0, k_last, train_.LastStamp(), narrow_);
     const StampSource::Steps steps(whole, m);
-    // The pulse at index target, from the guess that holds without a gap between, else by a
-    // pointer that only moves forward.
     size_t q1 = 0, q2 = 0, q3 = 0;
     const auto at = [&](size_t& q, size_t guess, int64_t target) {
-      if (guess < n && k[guess] == target) {
-        q = std::max(q, guess);
-        return true;
-      }
-      while (q < n && k[q] < target) ++q;
-      return q < n && k[q] == target;
+      return FindIndex(k, n, q, guess, target);
     };
     sums.stamps = true;
     int64_t before = 0, rest = 0;  // k[p - 1], and k[p] % m kept without a division per pulse
@@ -468,15 +561,12 @@ class GappedTrain {
     for (; p < n; ++p) {  // the decimated points that begin no window
       if (decimated(k[p])) sums.exact.Add(k[p], t[p]);
     }
+    sums.mdev = GappedModifiedSums(train_, m);
     TieSums unused;
     for (const auto& [first, size] : stretches_) {
       if (static_cast<int64_t>(size) <= m) continue;
       const StampSource stretch(t + first, static_cast<int64_t>(size), k[first], k_last,
                                 train_.LastStamp(), narrow_);
-      const Accumulated mdev = ModifiedSums<true>(stretch, m);
-      sums.mdev.exact += mdev.exact;
-      sums.mdev.rest += mdev.rest;
-      sums.mdev.n += mdev.n;
       MtieOf(stretch, m, narrow, wide, unused, sums);
     }
     return sums;

@@ -14,9 +14,15 @@
 // MDEV, TDEV, HDEV, overlapping HDEV, and the TIE rms and MTIE of the same windows. Each is
 // O(N) per averaging factor (running sums; MTIE from block extremes). A term that needs a
 // missing phase point is left out: a TIE rms term needs only its two ends, x(i) and x(i + m); an
-// MTIE window every point from x(i) to x(i + m). n counts the terms used, and a row exists only
-// where n >= 1. A pulse train with missing pulses is walked over the pulses present, so a gap of
-// any length costs nothing. Pure functions; any thread.
+// MTIE window every point from x(i) to x(i + m). MDEV uses what is there: its term at start i is
+// the mean of the second differences x(i+j+2m) - 2 x(i+j+m) + x(i+j), j = 0 .. m - 1, whose three
+// points are present, taken where at least half of the m are, and MVAR is the mean square of
+// the terms over 2 tau^2 (NIST SP 1065's m^2 normalisation, term by term). A whole window gives
+// the usual term; the half keeps a term near a long gap from averaging white phase noise over
+// a few points, which would overstate its square by up to m / present. TDEV follows from MDEV.
+// n counts the terms used (for MDEV and TDEV, the starts whose windows hold at least half), and
+// a row exists only where n >= 1. A pulse train with missing pulses is walked over the pulses
+// present, so a gap of any length costs nothing. Pure functions; any thread.
 //
 // Each row carries the noise identified at its factor (noise_id.h; from pulse stamps the phase
 // is taken against tau0 exactly, as the run statistics take it) and the bounds it gives.

@@ -27,6 +27,71 @@ std::vector<bool> OrdinaryIntervals(const PulseTrain& train) {
   return ordinary;
 }
 
+// Sums over the ordinary intervals, in ticks: each less a common integer offset, so every sum
+// stays exact and small.
+struct IntervalSums {
+  int64_t offset = 0;
+  __int128 sum = 0, sum_sq = 0, c2c_sq = 0;
+  int64_t count = 0, pairs = 0;  // intervals, and pairs of them next to each other
+  int64_t lowest = 0, highest = 0, c2c_max = 0;
+};
+
+IntervalSums SumOrdinaryIntervals(const PulseTrain& train) {
+  IntervalSums s;
+  s.offset = train.period.count > 0 ? train.period.sum / train.period.count : 0;
+  const std::vector<bool> ordinary = OrdinaryIntervals(train);
+  int64_t before = 0;  // the ordinary interval ending at the pulse before, when there is one
+  bool before_ok = false;
+  for (size_t i = 1; i < train.Pulses(); ++i) {
+    if (!ordinary[i]) {
+      before_ok = false;
+      continue;
+    }
+    const int64_t d = train.stamp[i] - train.stamp[i - 1];
+    const int64_t e = d - s.offset;
+    s.sum += e;
+    s.sum_sq += static_cast<__int128>(e) * e;
+    s.lowest = s.count == 0 ? d : std::min(s.lowest, d);
+    s.highest = s.count == 0 ? d : std::max(s.highest, d);
+    ++s.count;
+    if (before_ok) {
+      const int64_t delta = d - before;
+      s.c2c_sq += static_cast<__int128>(delta) * delta;
+      s.c2c_max = std::max(s.c2c_max, delta < 0 ? -delta : delta);
+      ++s.pairs;
+    }
+    before = d;
+    before_ok = true;
+  }
+  return s;
+}
+
+// Period mean, P-P and RMS, and cycle-to-cycle figures, from the sums.
+void PeriodFigures(const IntervalSums& s, TimingJitter& j) {
+  const double tick = common::kTickSeconds;
+  j.ordinary = s.count;
+  if (s.count >= 1) {
+    j.period_mean_ticks = static_cast<double>(static_cast<long double>(s.offset) +
+                                              static_cast<long double>(s.sum) / s.count);
+    j.period_pp_ticks = s.highest - s.lowest;
+    j.period_jitter_pp = static_cast<double>(s.highest - s.lowest) * tick;
+  }
+  if (s.count >= 2) {
+    // (n sum e^2 - (sum e)^2) / (n (n - 1)), exact up to the last division.
+    const __int128 spread = static_cast<__int128>(s.count) * s.sum_sq - s.sum * s.sum;
+    const long double var =
+        static_cast<long double>(spread) /
+        (static_cast<long double>(s.count) * static_cast<long double>(s.count - 1));
+    j.period_rms_ticks = static_cast<double>(std::sqrt(var));
+    j.period_jitter_rms = j.period_rms_ticks * tick;
+  }
+  if (s.pairs >= 1) {
+    j.cycle_to_cycle_max = static_cast<double>(s.c2c_max) * tick;
+    j.cycle_to_cycle_rms =
+        static_cast<double>(std::sqrt(static_cast<long double>(s.c2c_sq) / s.pairs)) * tick;
+  }
+}
+
 // TIE P-P and RMS of the pulses present, s.
 void TieFigures(const PulseTrain& train, TimingJitter& j) {
   const std::vector<double> tie = TiePerPulse(train);
@@ -81,57 +146,7 @@ TimingJitter ComputeTimingJitter(const PulseTrain& train) {
   j.ambiguous = train.ambiguous;
   if (train.Empty()) return j;
   j.tau0_s = train.Tau0Ticks() * common::kTickSeconds;
-
-  // Intervals less a common integer offset keep every sum exact and small.
-  const int64_t offset = train.period.count > 0 ? train.period.sum / train.period.count : 0;
-  const std::vector<bool> ordinary = OrdinaryIntervals(train);
-  __int128 sum = 0, sum_sq = 0, c2c_sq = 0;
-  int64_t count = 0, pairs = 0;
-  int64_t lowest = 0, highest = 0, c2c_max = 0;
-  int64_t before = 0;  // the ordinary interval ending at the pulse before, when there is one
-  bool before_ok = false;
-  for (size_t i = 1; i < train.Pulses(); ++i) {
-    if (!ordinary[i]) {
-      before_ok = false;
-      continue;
-    }
-    const int64_t d = train.stamp[i] - train.stamp[i - 1];
-    const int64_t e = d - offset;
-    sum += e;
-    sum_sq += static_cast<__int128>(e) * e;
-    lowest = count == 0 ? d : std::min(lowest, d);
-    highest = count == 0 ? d : std::max(highest, d);
-    ++count;
-    if (before_ok) {
-      const int64_t delta = d - before;
-      c2c_sq += static_cast<__int128>(delta) * delta;
-      c2c_max = std::max(c2c_max, delta < 0 ? -delta : delta);
-      ++pairs;
-    }
-    before = d;
-    before_ok = true;
-  }
-  const double tick = common::kTickSeconds;
-  j.ordinary = count;
-  if (count >= 1) {
-    j.period_mean_ticks = static_cast<double>(static_cast<long double>(offset) +
-                                              static_cast<long double>(sum) / count);
-    j.period_pp_ticks = highest - lowest;
-    j.period_jitter_pp = static_cast<double>(highest - lowest) * tick;
-  }
-  if (count >= 2) {
-    // (n sum e^2 - (sum e)^2) / (n (n - 1)), exact up to the last division.
-    const __int128 spread = static_cast<__int128>(count) * sum_sq - sum * sum;
-    const long double var = static_cast<long double>(spread) /
-                            (static_cast<long double>(count) * static_cast<long double>(count - 1));
-    j.period_rms_ticks = static_cast<double>(std::sqrt(var));
-    j.period_jitter_rms = j.period_rms_ticks * tick;
-  }
-  if (pairs >= 1) {
-    j.cycle_to_cycle_max = static_cast<double>(c2c_max) * tick;
-    j.cycle_to_cycle_rms =
-        static_cast<double>(std::sqrt(static_cast<long double>(c2c_sq) / pairs)) * tick;
-  }
+  PeriodFigures(SumOrdinaryIntervals(train), j);
   TieFigures(train, j);
   return j;
 }

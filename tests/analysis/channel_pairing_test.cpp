@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "acquisition/protocol.h"
+#include "analysis/channel_run.h"
 #include "analysis/pulse_security.h"
 
 namespace analysis {
@@ -162,6 +163,43 @@ TEST(PulseSecurity, DualReplyWithALostPulseAcrossTheWrap) {
   EXPECT_NEAR(report.pairing.phase.mean_deg, 90, 0.01);
 }
 
+// One line sorted by the train's rule: which of two close pulses is the extra one, a pulse
+// jittered near half a period, and a gap kept as one entry however long.
+TEST(ChannelPairing, LineSortedByTheTrainRule) {
+  const double period = 40000.37;
+  const struct {
+    const char* name;
+    std::vector<double> edges;  // periods
+    std::vector<int64_t> extra_records;
+    std::vector<int64_t> grid;  // of the gridded pulses; empty: 0, 1, 2 ...
+    int64_t missing;
+  } cases[] = {
+      {"extra just ahead of the first pulse", {-0.3, 0, 1, 2, 3, 4, 5}, {0}, {}, 0},
+      {"extra just ahead of the last pulse", {0, 1, 2, 3, 4, 4.7, 5}, {5}, {}, 0},
+      {"extra just after a pulse", {0, 1, 2, 2.2, 3, 4, 5}, {3}, {}, 0},
+      {"a pulse 0.45 period early is jitter", {0, 1, 2, 2.55, 4, 5, 6}, {}, {}, 0},
+      {"a gap of 1000 periods",
+       {0, 1, 2, 3, 1003, 1004, 1005},
+       {},
+       {0, 1, 2, 3, 1003, 1004, 1005},
+       999},
+  };
+  for (const auto& c : cases) {
+    std::vector<int64_t> stamps;
+    for (double x : c.edges) stamps.push_back(std::llround(1e6 + x * period));
+    const LinePulses line = SortLine(stamps);
+    EXPECT_EQ(line.extra_records, c.extra_records) << c.name;
+    std::vector<int64_t> grid = c.grid;
+    for (size_t k = 0; c.grid.empty() && k + c.extra_records.size() < c.edges.size(); ++k) {
+      grid.push_back(static_cast<int64_t>(k));
+    }
+    EXPECT_EQ(line.grid, grid) << c.name;
+    EXPECT_EQ(line.MissingPulses(), c.missing) << c.name;
+    EXPECT_LE(line.gaps.size(), 1u) << c.name;
+    EXPECT_NEAR(line.period.Ticks(), period, 0.5) << c.name;
+  }
+}
+
 // Lines at whole-number ratios pair; others are refused. Phases in degrees of channel 1.
 TEST(ChannelPairing, RatiosOfTheRates) {
   const struct {
@@ -264,6 +302,42 @@ TEST(PulseSecurity, PhaseWindowAroundTheMean) {
     }
     EXPECT_EQ(records, c.records) << c.window;
   }
+}
+
+}  // namespace
+}  // namespace analysis
+
+namespace analysis {
+namespace {
+
+// A run's totals: counts summed over every block, blocks that did not pair apart, errors listed
+// with their block up to the cap while the counts go on.
+TEST(ChannelRunTotals, BlocksAddUpAndTheListStopsAtItsCap) {
+  const double period = 40000.37;
+  const ChannelsReport faulty = AnalyseChannels(Stamps(Edges(0, period, 100, {}, {60.4})),
+                                                Stamps(Edges(0.25 * period, period, 100, {40})));
+  const ChannelsReport clean =
+      AnalyseChannels(Stamps(Edges(0, period, 100)), Stamps(Edges(0.1 * period, period, 100)));
+  const ChannelsReport unpaired =
+      AnalyseChannels(Stamps(Edges(0, period, 100)), Stamps(Edges(0, period / 1.5, 150)));
+  ASSERT_EQ(faulty.security.errors.size(), 2u);
+  ChannelRunTotals run;
+  for (const ChannelsReport* block : {&clean, &faulty, &unpaired}) run.Add(*block);
+  EXPECT_EQ(run.counts.blocks, 3);
+  EXPECT_EQ(run.blocks_not_paired, 1);
+  EXPECT_EQ(run.blocks_with_errors, 1);
+  EXPECT_EQ(run.counts.paired, 100 + 99);
+  EXPECT_EQ(run.counts.missing_ch2, 1);
+  EXPECT_EQ(run.counts.extra_ch1, 1);
+  EXPECT_NEAR(run.phase_mean_min_deg, 36, 0.01);
+  EXPECT_NEAR(run.phase_mean_max_deg, 90, 0.01);
+  ASSERT_EQ(run.errors.size(), 2u);
+  EXPECT_EQ(run.errors[0], (RunChannelError{2, faulty.security.errors[0]}));
+  EXPECT_EQ(run.errors[1].block, 2);
+  for (int i = 0; i < kMostListedRunErrors; ++i) run.Add(faulty);
+  EXPECT_EQ(static_cast<int64_t>(run.errors.size()), kMostListedRunErrors);
+  EXPECT_EQ(run.errors.back().block, 3 + kMostListedRunErrors / 2 - 1);
+  EXPECT_EQ(run.counts.missing_ch2, 1 + kMostListedRunErrors);
 }
 
 }  // namespace

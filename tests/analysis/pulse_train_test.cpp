@@ -199,28 +199,6 @@ TEST(PulseTrain, PeriodsRoundHalvesUp) {
   }
 }
 
-// The median grid kept for the pairing of two lines.
-TEST(PulseTrain, NominalIsTheMedianWithTheMeanOfTheMiddleTwo) {
-  EXPECT_EQ(NominalInterval(std::vector<int64_t>{5, 1, 9}).twice, 10);
-  EXPECT_EQ(NominalInterval(std::vector<int64_t>{1000, 1003, 7, 999999}).twice, 2003);
-  EXPECT_DOUBLE_EQ(NominalInterval(std::vector<int64_t>{1000, 1003, 7, 999999}).Ticks(), 1001.5);
-}
-
-TEST(PulseTrain, SpannedPeriodsAtTheQuarterBoundaries) {
-  const Nominal nominal{2000};  // 1000 ticks
-  const struct {
-    int64_t d;
-    int64_t periods;
-  } cases[] = {
-      {1000, 1}, {1700, 1}, {1749, 1}, {1750, 2}, {2000, 2}, {2250, 2},
-      {2251, 1}, {2499, 1}, {2750, 3}, {3250, 3}, {3251, 1}, {10'000, 10},
-  };
-  for (const auto& c : cases) EXPECT_EQ(SpannedPeriods(c.d, nominal), c.periods) << c.d;
-  // A half-tick nominal: 1001.5 ticks, a quarter of it 250.375.
-  EXPECT_EQ(SpannedPeriods(2253, Nominal{2003}), 2);
-  EXPECT_EQ(SpannedPeriods(2254, Nominal{2003}), 1);
-}
-
 // Intervals 1000, 1002, 998, 1000: stamps 0, 1000, 2002, 3000, 4000. The least-squares line is
 // 2000.4 + 1000 (k - 2), leaving -0.4, -0.4, 1.6, -0.4, -0.4 ticks.
 TEST(TimingJitter, FiguresOfASmallTrainAndTheirGaps) {

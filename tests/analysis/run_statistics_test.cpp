@@ -4,7 +4,10 @@
 
 #include <algorithm>
 #include <cmath>
+#include <fstream>
+#include <optional>
 #include <random>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -24,7 +27,8 @@ struct RunShape {
   int intervals;
   double missing, extra, zero;  // chance per word
   uint32_t seed;
-  double wander = 0;  // ticks a word of a random walk of the period: other noise types at long tau
+  double wander = 0;   // ticks a word of a random walk of the period: other noise types at long tau
+  double dropout = 0;  // chance per word of 20 to 400 missing pulses in one word
 };
 
 std::vector<int64_t> Words(const RunShape& shape) {
@@ -38,9 +42,14 @@ std::vector<int64_t> Words(const RunShape& shape) {
     walk += shape.wander > 0 ? step(rng) : 0;
     return 40000 + static_cast<int64_t>(std::lround(jitter(rng) + walk));
   };
+  std::uniform_int_distribution<int> dropped(20, 400);
   while (static_cast<int>(words.size()) <= shape.intervals) {
     const double c = chance(rng);
-    if (c < shape.missing) {
+    if (shape.dropout > 0 && chance(rng) < shape.dropout) {
+      int64_t d = period();
+      for (int n = dropped(rng); n >= 0; --n) d += period();
+      words.push_back(d);
+    } else if (c < shape.missing) {
       words.push_back(period() + period() + (chance(rng) < 0.5 ? period() : 0));
     } else if (c < shape.missing + shape.extra) {
       const int64_t d = period();
@@ -115,6 +124,7 @@ TEST(RunStatistics, EqualsTheBatchTableOnEveryPrefixOfRandomRuns) {
       {"long with gaps", 20000, 0.01, 0.005, 0.002, 4},
       {"long, many extra and zero words", 9000, 0.002, 0.05, 0.03, 5},
       {"wandering period with gaps", 20000, 0.005, 0.002, 0, 6, 0.4},
+      {"dropouts of 20 to 400 pulses", 20000, 0.003, 0.002, 0, 7, 0.4, 0.002},
   };
   // A cap of 4 holds only the 16 latest stamps, so the long runs wrap them many times over.
   for (int deepest : {kDeepestOctave, 2}) {
@@ -277,8 +287,10 @@ TEST(RunStatistics, AGapBeforeThePeriodIsKnownIsNamedInTheSummary) {
 }
 
 // A deep factor m is taken on every s-th index (s = m / 4 with factors to 2^2 on every point):
-// the batch formulas summed over the starts 0, s, 2s ... of the blocks complete so far, the
-// MDEV windows over all m points.
+// the batch formulas summed over the starts 0, s, 2s ... of the blocks complete so far. An MDEV
+// term there is the mean of s times the second differences of the mean phases of the pulses in
+// its blocks of s points (against the final tau0), over the four whose blocks hold at least half
+// of theirs, where at least two do: the batch's own term where no pulse is missing.
 TEST(RunStatistics, DeepFactorsSumTheBatchTermsAtEveryStrideOfDecimatedStarts) {
   constexpr int kDeepest = 2;
   for (const RunShape& shape : {RunShape{"clean", 30000, 0, 0, 0, 11},
@@ -300,10 +312,18 @@ TEST(RunStatistics, DeepFactorsSumTheBatchTermsAtEveryStrideOfDecimatedStarts) {
     const std::vector<int64_t> dense = Dense(train);
     const auto x = [&](int64_t k) { return dense[static_cast<size_t>(k)]; };
     const auto has = [&](int64_t k) { return x(k) != kNone; };
-    const auto present = [&](int64_t from, int64_t to) {  // every point from .. to
-      for (int64_t k = from; k <= to; ++k)
-        if (!has(k)) return false;
-      return true;
+    // Phase about 40000 ticks a period is exact; only the rest of tau0 is not.
+    const long double rest = static_cast<long double>(train.LastStamp() - 40000 * last) / last;
+    const auto mean = [&](int64_t s, int64_t b) -> std::optional<long double> {
+      long double sum = 0;
+      int64_t count = 0;
+      for (int64_t k = b * s; k < (b + 1) * s; ++k) {
+        if (!has(k)) continue;
+        sum += static_cast<long double>(x(k) - 40000 * k) - rest * static_cast<long double>(k);
+        ++count;
+      }
+      if (2 * count < s) return std::nullopt;
+      return sum / static_cast<long double>(count);
     };
     int deep = 0;
     for (const StabilityRow& got : stats.Summary().stability) {
@@ -326,14 +346,22 @@ TEST(RunStatistics, DeepFactorsSumTheBatchTermsAtEveryStrideOfDecimatedStarts) {
             }
             break;
           case Deviation::kMdev:
-          case Deviation::kTdev:
-            if ((i + 3 * m) / s <= blocks && present(i, i + 3 * m - 1)) {
-              double window = 0;
-              for (int64_t j = i; j < i + m; ++j) window += second(j);
-              sum += window * window / static_cast<double>(m * m);
-              ++n;
+          case Deviation::kTdev: {
+            if ((i + 3 * m) / s > blocks) break;
+            long double window = 0;
+            int present = 0;
+            for (int64_t b = i / s; b < i / s + 4; ++b) {
+              const auto a = mean(s, b), c = mean(s, b + 4), e = mean(s, b + 8);
+              if (!a || !c || !e) continue;
+              window += static_cast<long double>(s) * ((*e - *c) - (*c - *a));
+              ++present;
             }
+            if (2 * present < 4) break;
+            const long double term = window * 4 / present;
+            sum += static_cast<double>(term * term / static_cast<long double>(m * m));
+            ++n;
             break;
+          }
           case Deviation::kTieRms:
             if ((i + m) / s < blocks && has(i) && has(i + m)) {
               const double a = static_cast<double>(x(i + m) - x(i)) - static_cast<double>(m) * tau0;
@@ -381,6 +409,57 @@ TEST(RunStatistics, DeepFactorsSumTheBatchTermsAtEveryStrideOfDecimatedStarts) {
       EXPECT_GT(deep, batch_deep / 2) << shape.name;
     }
   }
+}
+
+// tests/data/mdev_gaps.dat, a log of 20 kHz pulses with one in 300 missing and dropouts of 40
+// and 700, and its MDEV and TDEV at every octave factor in tests/data/mdev_gaps_reference.csv,
+// computed on their own by tests/data/mdev_gaps_reference.py (numpy over the phase with NaN at
+// the missing pulses). The pulse train, its phase with NaN and the run statistics of the log
+// all give them, at every factor OADEV reaches.
+TEST(RunStatistics, ModifiedDeviationsOverMissingPulsesMatchAnIndependentComputation) {
+  const std::string data = std::string(K390_TEST_DATA) + "/mdev_gaps";
+  std::stringstream log;
+  log << std::ifstream(data + ".dat").rdbuf();
+  const std::vector<int64_t> intervals = StreamLogIntervals(log.str());
+  const PulseTrain train = BuildPulseTrain(intervals);
+  // One in 300 (40 of them, two inside the long dropout) and dropouts of 40 and 700.
+  ASSERT_EQ(train.missing_pulses, 40 + 40 + 700 - 2);
+  std::vector<double> phase_s(static_cast<size_t>(train.LastIndex()) + 1, std::nan(""));
+  for (size_t i = 0; i < train.Pulses(); ++i)
+    phase_s[static_cast<size_t>(train.index[i])] = train.PhaseSeconds(i);
+  RunStatistics stats;
+  stats.AddWord(0);
+  for (int64_t d : intervals) stats.AddWord(d);
+  const std::vector<int64_t> factors = OctaveFactors(train.LastIndex());
+  const struct {
+    const char* path;
+    std::vector<StabilityRow> rows;
+  } paths[] = {
+      {"pulse train", StabilityTable(train, factors)},
+      {"phase with NaN", StabilityTable(phase_s, train.Tau0Ticks() * 25e-9, factors)},
+      {"run statistics", stats.FinalSummary().stability},
+  };
+  std::ifstream reference(data + "_reference.csv");
+  std::string line;
+  ASSERT_TRUE(std::getline(reference, line));  // header
+  int rows = 0;
+  for (; std::getline(reference, line); ++rows) {
+    int64_t m = 0, n = 0;
+    double mdev = 0, tdev = 0;
+    ASSERT_EQ(std::sscanf(line.c_str(), "%ld,%ld,%lf,%lf", &m, &n, &mdev, &tdev), 4) << line;
+    for (const auto& [path, got] : paths) {
+      for (const auto& [deviation, want] :
+           {std::pair{Deviation::kMdev, mdev}, {Deviation::kTdev, tdev}}) {
+        const auto row = std::ranges::find_if(
+            got, [&](const StabilityRow& r) { return r.deviation == deviation && r.m == m; });
+        const std::string what = std::string(path) + " " + line;
+        ASSERT_NE(row, got.end()) << what;
+        EXPECT_EQ(row->n, n) << what;
+        ExpectClose(want, row->value, 1e-9, what);
+      }
+    }
+  }
+  EXPECT_EQ(rows, std::ssize(factors));  // MDEV at every factor, as far as OADEV
 }
 
 // Runs far longer than the deepest factor taken on every point hold no more than the bound.

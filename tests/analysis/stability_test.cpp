@@ -173,8 +173,8 @@ TEST(Stability, PulsePhaseAndFrequencyInputsGiveTheSameRows) {
 }
 
 // Phase points 0 .. 20 of a train with a pulse missing at index 7: every term, window and sum
-// that would need x(7) is left out (a TIE rms term needs only its two ends), and n counts what
-// is left.
+// that would need x(7) is left out (a TIE rms term needs only its two ends, an MDEV term the
+// second differences present, at least half of its m), and n counts what is left.
 TEST(Stability, TermsThatNeedAMissingPointAreLeftOut) {
   std::vector<double> x(21);
   for (size_t k = 0; k < x.size(); ++k) x[k] = 1e-9 * static_cast<double>((k * 7919) % 13);
@@ -193,12 +193,16 @@ TEST(Stability, TermsThatNeedAMissingPointAreLeftOut) {
       {"adev", 3, 5, 5},
       // OADEV m=3: i = 0 .. 14; i = 1, 4, 7 touch x(7).
       {"oadev", 3, 15, 12},
-      // MDEV m=3: j = 0 .. 12, each spans x(j) .. x(j+8): j = 0 .. 7 need x(7).
-      {"mdev", 3, 13, 5},
+      // MDEV m=3: j = 0 .. 12, each the second differences j .. j+2; those at 1, 4 and 7 need
+      // x(7), so j = 0 .. 7 keep two of three.
+      {"mdev", 3, 13, 13},
+      // MDEV m=1 is OADEV m=1: i = 0 .. 18, and i = 5 .. 7 need x(7).
+      {"mdev", 1, 19, 16},
       // HDEV m=1: i = 0 .. 17 with x(i) .. x(i+3): i = 4 .. 7 need x(7).
       {"hdev", 1, 18, 14},
-      // MDEV m=6: j = 0 .. 3, each spanning x(j) .. x(j+17): none is left, so no row.
-      {"mdev", 6, 4, 0},
+      // MDEV m=6: j = 0 .. 3, each the second differences j .. j+5; those at 1 and 7 need x(7),
+      // so each keeps five of six.
+      {"mdev", 6, 4, 4},
       {"ohdev", 1, 18, 14},
       // TIE rms m=6: steps x(i+6) - x(i), i = 0 .. 14: i = 1 and 7 end at x(7).
       {"tierms", 6, 15, 13},

@@ -604,4 +604,139 @@ TEST_F(AcquireTest, DatagramsFromAnotherSenderAreRefusedAndCounted) {
   EXPECT_EQ(summary.at("lost_words"), 0);
 }
 
+// ---------------------------------------------------------------------------------------------
+// capture --dual
+
+// Both channels' stamps of a kept reply: records "k,stamp1,stamp2" in hexadecimal after the
+// "<SAMPLES>count1,count2" header, each channel cut at its count.
+std::pair<std::vector<int64_t>, std::vector<int64_t>> ReplyStamps(const std::string& reply) {
+  const std::vector<std::string> lines = Lines(reply);
+  const std::string& header = lines.front();
+  const size_t from = header.find("<SAMPLES>") + 9;
+  const size_t comma = header.find(',', from);
+  const size_t count1 = std::stoul(header.substr(from, comma - from), nullptr, 16);
+  const size_t count2 = std::stoul(header.substr(comma + 1), nullptr, 16);
+  std::vector<int64_t> ch1, ch2;
+  for (size_t k = 1; k < lines.size() && lines[k].find("</K390>") == std::string::npos; ++k) {
+    const size_t a = lines[k].find(',');
+    const size_t b = lines[k].find(',', a + 1);
+    if (k - 1 < count1) ch1.push_back(std::stoll(lines[k].substr(a + 1, b - a - 1), nullptr, 16));
+    if (k - 1 < count2) ch2.push_back(std::stoll(lines[k].substr(b + 1), nullptr, 16));
+  }
+  return {ch1, ch2};
+}
+
+// The errors a dual block of k390sim must show ("kind,record" and its time in ticks from the
+// block's first stamp): at 1000 Hz without jitter channel 1's pulse n lies at n 40000 ticks and
+// channel 2's at (n + 1/4) 40000, channel 2 loses pulse n when 40 divides n, and channel 1 gains
+// one 0.4 periods after pulse n when 60 divides it. Only what lies in the span both channels
+// cover counts.
+std::vector<std::pair<std::string, int64_t>> ExpectedErrors(const std::vector<int64_t>& ch1,
+                                                            const std::vector<int64_t>& ch2) {
+  const int64_t p = 40000;
+  const int64_t from = std::max(ch1.front(), ch2.front());
+  const int64_t to = std::min(ch1.back(), ch2.back());
+  const int64_t origin = std::min(ch1.front(), ch2.front());
+  std::vector<std::pair<int64_t, std::string>> at;  // time, "kind,record"
+  for (int64_t n = ch1.front() / p; n <= ch1.back() / p + 1; ++n) {
+    const int64_t lost = n * p + p / 4;
+    if (n % 40 == 0 && lost > from && lost < to) {
+      const auto next = std::upper_bound(ch2.begin(), ch2.end(), lost) - ch2.begin();
+      at.push_back({lost, "missing_ch2," + std::to_string(next)});
+    }
+    const int64_t extra = n * p + p * 4 / 10;
+    if (n % 60 == 0 && extra >= from && extra <= to) {
+      const auto record = std::find(ch1.begin(), ch1.end(), extra) - ch1.begin();
+      at.push_back({extra, "extra_ch1," + std::to_string(record)});
+    }
+  }
+  std::sort(at.begin(), at.end());
+  std::vector<std::pair<std::string, int64_t>> errors;
+  for (const auto& [t, what] : at) errors.push_back({what, t - origin});
+  return errors;
+}
+
+// k390sim in dual mode with faults on one line each, a drifting phase, and channel 1 at twice
+// channel 2's rate: each kept reply, analysed again by `channels`, shows exactly what was put in,
+// and the run summary adds the blocks up.
+TEST_F(AcquireTest, DualCaptureKeepsEachReplyAndSumsTheRunsChannelErrors) {
+  const struct {
+    const char* name;
+    std::vector<std::string> sim;
+    double ratio, phase_deg, drift_deg_per_s;
+    bool faults;
+  } cases[] = {
+      {"a pulse lost on channel 2, one gained on channel 1",
+       {"--ch2-phase", "90", "--ch2-drop-every", "40", "--ch1-extra-every", "60", "--extra-at",
+        "0.4"},
+       0,
+       90,
+       0,
+       true},
+      {"a drifting phase", {"--ch2-phase", "60", "--ch2-phase-drift", "36"}, 1, 0, 36, false},
+      {"channel 1 at twice channel 2's rate",
+       {"--ch2-ratio", "0.5", "--ch2-phase", "90"},
+       0.5,
+       90,
+       0,
+       false},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    std::vector<std::string> sim = {"--jitter-ticks", "0"};
+    sim.insert(sim.end(), c.sim.begin(), c.sim.end());
+    const int port = StartSim(sim);
+    fs::remove_all(dir_ / "dual");
+    const Outcome got = Run({"capture", "--host", "127.0.0.1", "--port", std::to_string(port),
+                             "--dual", "--samples", "400", "--count", "2", "--out", "dual"});
+    StopSim();
+    ASSERT_EQ(got.status, 0) << got.err;
+    EXPECT_NE(got.out.find("Reply=dual/capture-0002.reply\nSummary=dual/capture.summary.json\n"),
+              std::string::npos)
+        << got.out;
+    const nlohmann::json summary = nlohmann::json::parse(Slurp(dir_ / "dual/capture.summary.json"));
+    EXPECT_EQ(summary.at("blocks"), 2);
+    int64_t listed = 0;
+    int64_t paired = 0;
+    for (int block = 1; block <= 2; ++block) {
+      const std::string reply = "dual/capture-000" + std::to_string(block) + ".reply";
+      const Outcome channels = Run({"channels", reply});
+      ASSERT_EQ(channels.status, 0) << channels.err;
+      const std::map<std::string, std::string> values = KeyValues(channels.out);
+      paired += std::stoll(values.at("paired"));
+      if (c.ratio > 0) {
+        EXPECT_NEAR(std::stod(values.at("ratio")), c.ratio, 1e-3);
+      }
+      EXPECT_NEAR(std::stod(values.at("phase_drift_deg_per_s")), c.drift_deg_per_s, 0.05);
+      if (c.drift_deg_per_s == 0) {
+        EXPECT_NEAR(std::stod(values.at("phase_mean_deg")), c.phase_deg, 0.01);
+      }
+      const auto [ch1, ch2] = ReplyStamps(Slurp(dir_ / reply));
+      const auto expected =
+          c.faults ? ExpectedErrors(ch1, ch2) : std::vector<std::pair<std::string, int64_t>>{};
+      std::vector<std::string> errors;
+      for (const std::string& line : Lines(channels.out)) {
+        if (line.rfind("error=", 0) == 0) errors.push_back(line.substr(6));
+      }
+      ASSERT_EQ(errors.size(), expected.size()) << channels.out;
+      for (size_t i = 0; i < errors.size(); ++i) {
+        const size_t comma = errors[i].rfind(',');
+        EXPECT_EQ(errors[i].substr(0, comma), expected[i].first);
+        EXPECT_NEAR(std::stod(errors[i].substr(comma + 1)), expected[i].second * 25e-9, 25e-9);
+        const nlohmann::json& entry = summary.at("errors").at(listed++);
+        EXPECT_EQ(entry.at("block"), block);
+        EXPECT_EQ(entry.at("error").get<std::string>() + "," +
+                      std::to_string(entry.at("record").get<int64_t>()),
+                  expected[i].first);
+      }
+    }
+    EXPECT_EQ(listed > 0, c.faults);  // 800 pulses hold a dozen faults
+    EXPECT_EQ(summary.at("errors").size(), static_cast<size_t>(listed));
+    EXPECT_EQ(summary.at("paired"), paired);
+    EXPECT_EQ(summary.at("missing_ch2").get<int64_t>() + summary.at("extra_ch1").get<int64_t>(),
+              listed);
+    EXPECT_EQ(summary.at("direction"), "forward");
+  }
+}
+
 }  // namespace

@@ -601,3 +601,165 @@ TEST_F(K390toolTest, MissingPulsesOfAK390simDropEveryStreamAreCountedExactly) {
       << got.out;
   EXPECT_NE(got.out.find("ExtraPulses=0\n"), std::string::npos) << got.out;
 }
+
+// ---------------------------------------------------------------------------------------------
+// Two channels, on the dual replies of tests/data/dual (make_replies.py writes them from exact
+// edges; the expected figures below follow from those edges).
+
+namespace {
+
+std::string DualReply(const std::string& name) { return std::string(K390_DUAL_DATA) + "/" + name; }
+
+// "key=value" lines in order; "error=" lines kept apart.
+struct KeyLines {
+  std::vector<std::pair<std::string, std::string>> values;
+  std::vector<std::string> errors;
+  std::string At(const std::string& key) const {
+    for (const auto& [k, v] : values) {
+      if (k == key) return v;
+    }
+    return "<none>";
+  }
+};
+
+KeyLines ParseKeyLines(const std::string& text) {
+  KeyLines lines;
+  size_t from = 0;
+  for (size_t end = text.find('\n'); end != std::string::npos; end = text.find('\n', from)) {
+    const std::string line = text.substr(from, end - from);
+    from = end + 1;
+    const size_t eq = line.find('=');
+    if (line.rfind("error=", 0) == 0) {
+      lines.errors.push_back(line.substr(6));
+    } else if (eq != std::string::npos) {
+      lines.values.emplace_back(line.substr(0, eq), line.substr(eq + 1));
+    }
+  }
+  return lines;
+}
+
+TEST_F(K390toolTest, ChannelsFindTheFaultsAtTheirRecordsAndTheRatioAndDrift) {
+  constexpr double kTick = 25e-9;
+  const double p = 40000.37;
+  const struct {
+    const char* file;
+    double ratio, phase_deg, drift_deg_per_s;
+    int paired, unpaired1, unpaired2;
+    std::vector<std::pair<std::string, double>> errors;  // "kind,record" and its time in ticks
+  } cases[] = {
+      // Channel 1's first edge, at tick 1000, is the origin of the times.
+      {"quadrature_faults.reply",
+       98.0 / 100,
+       90,
+       0,
+       99,
+       2,
+       0,
+       {{"missing_ch2,40", 40.25 * p}, {"extra_ch1,61", 60.4 * p}}},
+      // The drift is 360 (P2 - P1) / (P1 P2 25 ns); the mean lies halfway up the ramp.
+      {"phase_ramp.reply",
+       40000.0 / 40004,
+       90 + 360 * 4 * 199 / 40000.0 / 2,
+       360 * 4 / (40000 * 40004 * kTick),
+       200,
+       0,
+       0,
+       {}},
+      {"half_rate.reply", 0.5, 90, 0, 100, 0, 0, {}},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.file);
+    const Outcome got = Run({"channels", DualReply(c.file)});
+    ASSERT_EQ(got.status, 0) << got.err;
+    const KeyLines lines = ParseKeyLines(got.out);
+    EXPECT_NEAR(std::stod(lines.At("ratio")), c.ratio, 1e-6);
+    EXPECT_EQ(lines.At("paired"), std::to_string(c.paired));
+    EXPECT_NEAR(std::stod(lines.At("phase_mean_deg")), c.phase_deg, 0.01);
+    EXPECT_NEAR(std::stod(lines.At("phase_drift_deg_per_s")), c.drift_deg_per_s, 0.01);
+    EXPECT_EQ(lines.At("unpaired_ch1"), std::to_string(c.unpaired1));
+    EXPECT_EQ(lines.At("unpaired_ch2"), std::to_string(c.unpaired2));
+    EXPECT_EQ(lines.At("sequence_errors"), "0");
+    EXPECT_EQ(lines.At("direction"), "forward");
+    ASSERT_EQ(lines.errors.size(), c.errors.size()) << got.out;
+    for (size_t i = 0; i < c.errors.size(); ++i) {
+      const size_t comma = lines.errors[i].rfind(',');
+      EXPECT_EQ(lines.errors[i].substr(0, comma), c.errors[i].first);
+      EXPECT_NEAR(std::stod(lines.errors[i].substr(comma + 1)), c.errors[i].second * kTick, kTick);
+    }
+    std::vector<std::string> keys;
+    for (const auto& kv : lines.values) keys.push_back(kv.first);
+    EXPECT_EQ(keys, (std::vector<std::string>{"ratio", "paired", "phase_mean_deg", "phase_pp_deg",
+                                              "phase_rms_deg", "phase_drift_deg_per_s",
+                                              "difference_mean_s", "unpaired_ch1", "unpaired_ch2",
+                                              "sequence_errors", "direction"}));
+  }
+}
+
+// Channel 2 analysed like channel 1, the difference of the two as a measurement, limits held
+// against it, and the errors of input that has no channel 2.
+TEST_F(K390toolTest, ChannelTwoTheDifferenceAndItsLimits) {
+  const std::string quad = DualReply("quadrature_faults.reply");
+  const std::string half = DualReply("half_rate.reply");
+  // The difference of quadrature_faults holds only its stamps' rounding: TDEV of a few ns, MTIE
+  // of at least one tick at every tau.
+  const std::string limits = Put("limits.csv",
+                                 "deviation,tau_s,limit\n"
+                                 "tdev,0.0005,1e-6\ntdev,1,1e-6\n"
+                                 "mtie,0.0005,1e-9\nmtie,1,1e-9\n");
+  const struct {
+    std::vector<std::string> args;
+    int status;
+    std::vector<std::string> out_holds;
+    std::string err_holds;
+    double tau0_s = 0;  // of the first row, when given
+  } cases[] = {
+      {{"jitter", quad}, 0, {"Intervals=99\nMissingPulses=0\nExtraPulses=1\n"}, ""},
+      {{"jitter", "--channel", "2", quad},
+       0,
+       {"Intervals=98\nMissingPulses=1\nExtraPulses=0\n"},
+       ""},
+      // Channel 2's period, 40000.6 ticks, is also the difference's spacing (the slower line).
+      {{"stability", "--channel", "2", "--taus", "1", half}, 0, {"\nadev,1,"}, "", 40000.6 * 25e-9},
+      {{"stability", "--difference", "--taus", "1", half}, 0, {"\nadev,1,"}, "", 40000.6 * 25e-9},
+      {{"stability", "--difference", "--limits", limits, quad},
+       0,
+       {"\nlimit=FAIL\nlimit_tdev=PASS,checked=", "\nlimit_mtie=FAIL,checked=",
+        ",first_failing_tau_s=0.00100001\n"},
+       ""},
+      {{"jitter", "--channel", "2", DualReply("single_channel.reply")}, 2, {}, "no channel 2"},
+      {{"jitter", "--channel", "2", Put("one.JIT", IntervalFile({"40000", "40000", "40000"}))},
+       2,
+       {},
+       "not a raw sample reply"},
+      {{"stability", "--difference", Put("plain.dat", "0\n1\n")}, 2, {}, "not a raw sample reply"},
+      {{"channels", DualReply("single_channel.reply")}, 2, {}, "channel 2 holds 0 stamps"},
+      {{"jitter", "--channel", "3", quad}, 2, {}, "--channel 3: 1 or 2"},
+      {{"channels", "--window", "0", quad}, 2, {}, "--window 0"},
+      {{"stability", "--limits", Put("bad.csv", "tau,limit\n"), "--difference", quad},
+       2,
+       {},
+       "line 1: expected the header deviation,tau_s,limit"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(testing::PrintToString(c.args));
+    const Outcome got = Run(c.args);
+    EXPECT_EQ(got.status, c.status) << got.err;
+    for (const std::string& part : c.out_holds) {
+      EXPECT_NE(got.out.find(part), std::string::npos) << got.out;
+    }
+    if (c.status != 0) {
+      EXPECT_EQ(got.out, "");
+    }
+    EXPECT_NE(got.err.find(c.err_holds), std::string::npos) << got.err;
+    if (c.tau0_s > 0) {
+      // deviation,af,tau_s,... of the first row; the stamps' rounding moves tau0 by 0.01 tick.
+      const size_t row = got.out.find('\n') + 1;
+      const size_t tau = got.out.find(',', got.out.find(',', row) + 1) + 1;
+      EXPECT_NEAR(std::stod(got.out.substr(tau)), c.tau0_s, 3e-10) << got.out;
+    }
+  }
+  // Channel 1 stays the default: asking for it changes no byte.
+  EXPECT_EQ(Run({"stability", quad}).out, Run({"stability", "--channel", "1", quad}).out);
+}
+
+}  // namespace

@@ -12,11 +12,13 @@
 #include <vector>
 
 #include "acquisition/capture_cycle.h"
+#include "analysis/channel_run.h"
 #include "analysis/processing_pass.h"
 #include "common/error.h"
 #include "cycle_runner.h"
 #include "figure_lines.h"
 #include "messages.h"
+#include "persistence/channel_summary.h"
 #include "persistence/jit_file.h"
 #include "persistence/text_file.h"
 
@@ -44,7 +46,22 @@ constexpr std::string_view kHelp = R"help(capture
   a line after File= says so:
     Warning=reply ended early: <held> of <announced> records
   The held maxima (Ejitpp_max) carry over from block to block. A block file is replaced only
-  once it is written whole (through DIR/capture-000k.JIT.tmp). SIGINT or SIGTERM ends the run
+  once it is written whole (through DIR/capture-000k.JIT.tmp).
+  With --dual each block's reply is also kept as received, DIR/capture-000k.reply (both
+  channels' stamps, for `k390tool channels` and `--channel 2` / `--difference` later), a
+  line after the block's figures names it:
+    Reply=DIR/capture-000k.reply
+  and the block's two channels are paired and judged as `k390tool channels` does (window
+  45 degrees). Their counts add up over the run in DIR/capture.summary.json, replaced after
+  every block (so a run cut short keeps its totals so far); the run's last line names it:
+    Summary=DIR/capture.summary.json
+  Its fields: start and stop (UTC), window_deg, blocks, blocks_not_paired (too few pulses,
+  or rates that keep no whole ratio), blocks_with_errors, paired, unpaired_ch1,
+  unpaired_ch2, missing_ch1, missing_ch2, extra_ch1, extra_ch2, sequence_errors, lagging
+  and leading (pairs with channel 2 after or before channel 1 by 10 to 170 degrees),
+  direction (forward, reverse, mixed or none over the run), phase_mean_min_deg and
+  phase_mean_max_deg (the range of the blocks' mean phases), and errors: the run's first
+  100 errors as {block, error, record, time_s}, block from 1, record and time within it. SIGINT or SIGTERM ends the run
   at once, the blocks so far kept (status 0).
   Exit status: 0 done; 1 as soon as the run cannot go on, whatever --count or --seconds say:
   no reply within 4 s ("No reply within 4000 ms"), the instrument closing the link ("The
@@ -107,17 +124,53 @@ void SaveBlock(analysis::ProcessingPass& pass, const std::string& reply, const s
   std::cout.flush();
 }
 
+// A dual block's reply kept as received, and its two channels added to the run's totals, which
+// are written again beside the blocks.
+class ChannelTotals {
+ public:
+  explicit ChannelTotals(std::string out) : out_(std::move(out)) {
+    record_.start = std::chrono::system_clock::now();
+    record_.window_deg = analysis::kDefaultPhaseWindowDeg;
+  }
+
+  void Add(const std::string& reply, const std::string& block_path) {
+    const std::string path = fs::path(block_path).replace_extension(".reply").string();
+    persistence::ReplaceTextFile(path, reply);
+    const acquisition::DualStamps stamps = acquisition::DecodeDualStamps(reply);
+    record_.totals.Add(analysis::AnalyseChannels(stamps.ch1, stamps.ch2, record_.window_deg));
+    record_.stop = std::chrono::system_clock::now();
+    summary_ = persistence::WriteChannelSummary(out_, record_);
+    std::cout << "Reply=" << path << '\n';
+    std::cout.flush();
+  }
+  const std::optional<std::string>& SummaryPath() const { return summary_; }
+
+ private:
+  std::string out_;
+  persistence::ChannelSummaryRecord record_;
+  std::optional<std::string> summary_;
+};
+
 // The run as the cycle's face: each reply's pass saves and prints a block; the first failure
 // that comes before the last block, or a reply timeout, ends it.
 class CaptureRun final : public ToolFace {
  public:
-  CaptureRun(std::string out, int64_t wanted) : out_(std::move(out)), wanted_(wanted) {}
+  CaptureRun(std::string out, int64_t wanted, bool dual) : out_(std::move(out)), wanted_(wanted) {
+    if (dual) channels_.emplace(out_);
+  }
   void Attach(CycleRunner& runner) { runner_ = &runner; }
 
   void RunPass() override {
     acquisition::CycleDriver& driver = runner_->Driver();
-    driver.RunPass(
-        [&] { SaveBlock(*pass_, driver.Cycle().RxBuffer(), BlockPath(out_, ++blocks_)); });
+    driver.RunPass([&] {
+      const std::string path = BlockPath(out_, ++blocks_);
+      SaveBlock(*pass_, driver.Cycle().RxBuffer(), path);
+      if (channels_) channels_->Add(driver.Cycle().RxBuffer(), path);
+    });
+  }
+  // The summary a dual run wrote, none before its first block.
+  std::optional<std::string> SummaryPath() const {
+    return channels_ ? channels_->SummaryPath() : std::nullopt;
   }
   void Hear(const acquisition::CycleEvent& e) override {
     if (std::holds_alternative<event::ReplyTimedOut>(e)) timed_out_ = true;
@@ -154,6 +207,7 @@ class CaptureRun final : public ToolFace {
   int64_t blocks_ = 0;
   bool timed_out_ = false;
   std::optional<std::string> failure_;
+  std::optional<ChannelTotals> channels_;
 };
 
 }  // namespace
@@ -171,7 +225,7 @@ CaptureCommand::CaptureCommand(CLI::App& app) {
       ->check(CLI::Range(1, 65535));
   command_->add_option("--samples", samples_, "stamps per block, 10 to 3000 (50)")
       ->check(CLI::Range(acquisition::kMinSamples, 3000));
-  command_->add_flag("--dual", dual_, "both channels");
+  command_->add_flag("--dual", dual_, "both channels, each reply kept, run totals of the two");
   CLI::Option* count =
       command_->add_option("--count", count_, "blocks (1)")->check(CLI::PositiveNumber);
   CLI::Option* seconds = command_->add_option("--seconds", seconds_, "run time in seconds")
@@ -187,7 +241,7 @@ int CaptureCommand::Run() const {
     return kExitBadStart;
   }
   acquisition::CaptureCycle cycle(out_ + "/");
-  CaptureRun run(out_, count_.value_or(seconds_ ? INT64_MAX : 1));
+  CaptureRun run(out_, count_.value_or(seconds_ ? INT64_MAX : 1), dual_);
   CycleRunner runner(cycle, run);
   run.Attach(runner);
   acquisition::CycleInputs& settings = run.Settings();
@@ -205,6 +259,9 @@ int CaptureCommand::Run() const {
   } catch (const common::Error&) {
   }
   runner.Link().Close();
+  if (const std::optional<std::string> summary = run.SummaryPath()) {
+    std::cout << "Summary=" << *summary << '\n';
+  }
   if (const std::optional<std::string> failure = run.Failure()) {
     std::cout.flush();
     std::cerr << Displayed(*failure) << '\n';

@@ -1,5 +1,6 @@
-// k390tool: the jitter figures of saved captures, the stream log resampling and the timing
-// analysis (stability, jitter, phase), without a window. Other programs call it, so its arguments
+// k390tool: the jitter figures of saved captures, the stream log resampling, the timing
+// analysis (stability, jitter, phase) and the proving analysis (prove, spectrum, pattern),
+// without a window. Other programs call it, so its arguments
 // and its output lines are a fixed interface.
 #include <CLI/CLI.hpp>
 #include <cstdio>
@@ -14,12 +15,14 @@
 #include "analysis/processing_pass.h"
 #include "analysis/resample.h"
 #include "capture_command.h"
+#include "channel_commands.h"
 #include "common/error.h"
 #include "figure_lines.h"
 #include "messages.h"
 #include "output_check.h"
 #include "persistence/jit_file.h"
 #include "persistence/text_file.h"
+#include "proving_commands.h"
 #include "stream_command.h"
 #include "timing_commands.h"
 
@@ -84,11 +87,15 @@ failing one are not processed.
 std::string FullHelp() {
   std::string help(kUsageHelp);
   help += k390tool::TimingUsage();
+  help += k390tool::ProvingUsage();
+  help += k390tool::ChannelsUsage();
   help += k390tool::CaptureUsage();
   help += k390tool::StreamUsage();
   help += kHelpUsage;
-  for (std::string_view part : {kFiguresHelp, kResampleHelp, k390tool::TimingHelp(),
-                                k390tool::CaptureHelp(), k390tool::StreamHelp(), kExitHelp}) {
+  for (std::string_view part :
+       {kFiguresHelp, kResampleHelp, k390tool::TimingHelp(), k390tool::ProvingHelp(),
+        k390tool::ChannelsHelp(),
+        k390tool::CaptureHelp(), k390tool::StreamHelp(), kExitHelp}) {
     help += '\n';
     help += part;
   }
@@ -213,6 +220,8 @@ int main(int argc, char** argv) {
   resample->footer(std::string("\n") + std::string(kResampleHelp) + "\n" + std::string(kExitHelp));
 
   const k390tool::TimingCommands timing(app, kExitHelp);
+  const k390tool::ProvingCommands proving(app, kExitHelp);
+  const k390tool::ChannelsCommand channels(app, kExitHelp);
   const k390tool::CaptureCommand capture(app);
   const k390tool::StreamCommand stream(app);
 
@@ -230,6 +239,8 @@ int main(int argc, char** argv) {
   if (figures->parsed()) return Figures(figures_args);
   if (resample->parsed()) return Resample(resample_args);
   if (const std::optional<int> status = timing.Run()) return *status;
+  if (const std::optional<int> status = proving.Run()) return *status;
+  if (const std::optional<int> status = channels.Run()) return *status;
   if (capture.Parsed()) return capture.Run();
   if (stream.Parsed()) return stream.Run();
   return Usage("no command given");

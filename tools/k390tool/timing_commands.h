@@ -6,6 +6,9 @@
 #include <string_view>
 #include <vector>
 
+#include "analysis/pulse_train.h"
+#include "analysis/stability.h"
+
 // The timing commands of k390tool: stability (the Allan family with bounds, as CSV), jitter
 // (the period, cycle-to-cycle and TIE figures) and phase (the phase points for other tools).
 namespace k390tool {
@@ -13,6 +16,14 @@ namespace k390tool {
 // Their lines of the tool's usage, and their part of the whole help.
 std::string_view TimingUsage();
 std::string_view TimingHelp();
+
+// The help on the pulse input and the input errors, shared by every command that reads pulses.
+std::string_view PulseInputHelp();
+
+// The indexed pulse train of FILE as the timing commands read it: a .JIT file or a raw reply,
+// or a stream log with `stream`. Throws common::Error (a reading error, its message starting
+// "line N: ") or std::invalid_argument (fewer than 3 intervals, stamps beyond 2^62 ticks).
+analysis::PulseTrain ReadPulseTrain(const std::string& path, bool stream);
 
 class TimingCommands {
  public:
@@ -26,6 +37,9 @@ class TimingCommands {
   int Stability() const;
   int Jitter() const;
   int Phase() const;
+  int Channel() const;
+  std::vector<analysis::StabilityRow> ValueRows() const;
+  std::vector<analysis::StabilityRow> DifferenceRows() const;
 
   CLI::App* stability_ = nullptr;
   CLI::App* jitter_ = nullptr;
@@ -36,8 +50,12 @@ class TimingCommands {
   bool freq_input_ = false;
   std::optional<std::string> tau0_text_;
   bool stream_ = false;
+  std::optional<std::string> channel_text_;
+  bool difference_ = false;
+  std::optional<std::string> limits_;
   std::string file_;
   std::string out_;
+  std::optional<std::string> drift_;
 };
 
 }  // namespace k390tool
