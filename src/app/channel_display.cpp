@@ -7,6 +7,8 @@
 #include <utility>
 
 #include "analysis/limit_check.h"
+#include "common/error.h"
+#include "persistence/channel_summary.h"
 #include "presentation/limit_view.h"
 #include "presentation/timing_charts.h"
 
@@ -65,9 +67,21 @@ std::vector<presentation::StabilityChart::Curve> DifferenceCurves(
 
 }  // namespace
 
+std::optional<acquisition::DualStamps> DualBlock(std::string_view reply,
+                                                 const acquisition::PulseData& data) {
+  if (data.Ch2Count <= 0) return std::nullopt;
+  try {
+    acquisition::DualStamps stamps = acquisition::DecodeDualStamps(reply);
+    if (stamps.ch2.empty()) return std::nullopt;
+    return stamps;
+  } catch (const common::Error&) {
+    return std::nullopt;  // the pass has shown what it made of the reply
+  }
+}
+
 ChannelDisplay::ChannelDisplay(QWidget* area, presentation::TieChart& tie,
                                presentation::StabilityChart& stability)
-    : QObject(area), tie_(tie), stability_(stability) {
+    : tie_(tie), stability_(stability) {
   strip_ = new QWidget(area);
   strip_->setObjectName(QStringLiteral("Pchannels"));
   auto* rows = new QVBoxLayout(strip_);
@@ -112,7 +126,8 @@ void ChannelDisplay::Show(const presentation::TimingView& ch1,
         *stamps, {.tie = view == analysis::GraphView::kTie,
                   .stability = view == analysis::GraphView::kStability});
   }
-  if (count_in_run && run_on_ && channels_.dual) totals_.Add(channels_.report.security.counts);
+  counted_ = count_in_run && run_on_ && channels_.dual;
+  if (counted_) totals_.Add(channels_.report);
   ShowLines();
   Draw();
 }
@@ -141,8 +156,18 @@ void ChannelDisplay::SetLimits(std::vector<persistence::LimitLine> lines) {
 
 void ChannelDisplay::StartRun() {
   totals_ = {};
+  run_start_ = std::chrono::system_clock::now();
   run_on_ = true;
   ShowLines();
+}
+
+void ChannelDisplay::WriteRunSummary(const std::string& dir) const {
+  persistence::ChannelSummaryRecord record;
+  record.start = run_start_;
+  record.stop = std::chrono::system_clock::now();
+  record.window_deg = analysis::kDefaultPhaseWindowDeg;
+  record.totals = totals_;
+  persistence::WriteChannelSummary(dir, record);
 }
 
 std::string ChannelDisplay::ErrorsCsv() const {
@@ -173,8 +198,8 @@ void ChannelDisplay::ShowLines() {
     pairing_->setStyleSheet(QString::fromLatin1(
         presentation::SecurityAlarm(security.counts) ? kAlarmStyle : kPlainStyle));
   }
-  const bool totals = channels_.dual && totals_.blocks > 0;
-  if (totals) SetLine(totals_line_, presentation::RunTotalsText(totals_));
+  const bool totals = channels_.dual && totals_.counts.blocks > 0;
+  if (totals) SetLine(totals_line_, presentation::RunTotalsText(totals_.counts));
   totals_line_->setVisible(totals);
   strip_->setVisible(channels_.dual);
   if (StripHeight() != before) emit StripResized();

@@ -1,11 +1,14 @@
 #pragma once
 
 #include <QWidget>
+#include <chrono>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "acquisition/protocol.h"
+#include "analysis/channel_run.h"
 #include "analysis/processing_pass.h"
 #include "analysis/pulse_security.h"
 #include "persistence/limit_lines.h"
@@ -22,6 +25,11 @@ class TieChart;
 
 namespace app {
 
+// The stamps of both channels of a reply the pass decoded into `data`, when the reply holds
+// stamps on channel 2; none otherwise, and none when the reply does not read as a dual reply.
+std::optional<acquisition::DualStamps> DualBlock(std::string_view reply,
+                                                 const acquisition::PulseData& data);
+
 // What the window shows of a dual block beside channel 1: a strip over the readout (the channel
 // choice of the TIE and Stability views, channel 2's readout, the pairing and pulse security
 // line with the error list as its tooltip, and the totals of an AutoSample run), the curves of
@@ -32,7 +40,8 @@ class ChannelDisplay : public QObject {
   Q_OBJECT
 
  public:
-  // The strip is made a child of `area`; the charts belong to the form.
+  // The strip is made a child of `area`, which deletes it; the charts belong to the form and
+  // outlive this.
   ChannelDisplay(QWidget* area, presentation::TieChart& tie,
                  presentation::StabilityChart& stability);
 
@@ -57,7 +66,12 @@ class ChannelDisplay : public QObject {
   // An AutoSample run: totals from 0, shown from its first dual block on.
   void StartRun();
   void StopRun() { run_on_ = false; }
-  const analysis::SecurityCounts& RunTotals() const { return totals_; }
+  const analysis::ChannelRunTotals& RunTotals() const { return totals_; }
+  // Whether the last Show added a block to the run.
+  bool Counted() const { return counted_; }
+  // The run's totals as DIR/capture.summary.json, as k390tool capture --dual leaves them; the
+  // window writes it after every block it counts. Throws common::Error when it cannot be written.
+  void WriteRunSummary(const std::string& dir) const;
 
   bool Dual() const { return channels_.dual; }
   const presentation::ChannelsView& Channels() const { return channels_; }
@@ -90,8 +104,10 @@ class ChannelDisplay : public QObject {
   presentation::ChannelsView channels_;
   analysis::GraphView view_ = analysis::GraphView::kInterval;
   std::vector<persistence::LimitLine> limits_;
-  analysis::SecurityCounts totals_;
+  analysis::ChannelRunTotals totals_;
   bool run_on_ = false;
+  bool counted_ = false;
+  std::chrono::system_clock::time_point run_start_;
 };
 
 }  // namespace app

@@ -11,10 +11,14 @@
 #include <QWidget>
 #include <cmath>
 
+#include "analysis/limit_check.h"
 #include "analysis/pulse_train.h"
 #include "analysis/stability.h"
+#include "app/channel_display.h"
 #include "app/fmain_form.h"
 #include "common/error.h"
+#include "persistence/limit_lines.h"
+#include "persistence/text_file.h"
 #include "presentation/chart_export.h"
 #include "presentation/histogram_chart.h"
 #include "presentation/pulse_chart.h"
@@ -66,11 +70,12 @@ QString ChoosePictureFile(QWidget* parent) {
   return chooser.selectedFiles().constFirst();
 }
 
-QString ChooseTableFile(QWidget* parent) {
-  QFileDialog chooser(parent, QStringLiteral("Save stability table"));
+QString ChooseTableFile(QWidget* parent, const QString& title, bool open = false) {
+  QFileDialog chooser(parent, title);
   chooser.setObjectName(QStringLiteral("TableDialog"));
   chooser.setNameFilter(QStringLiteral("Comma-separated table (*.csv)"));
-  chooser.setAcceptMode(QFileDialog::AcceptSave);
+  chooser.setAcceptMode(open ? QFileDialog::AcceptOpen : QFileDialog::AcceptSave);
+  if (open) chooser.setFileMode(QFileDialog::ExistingFile);
   chooser.setDefaultSuffix(QStringLiteral("csv"));
   if (chooser.exec() != QDialog::Accepted || chooser.selectedFiles().isEmpty()) return {};
   return chooser.selectedFiles().constFirst();
@@ -161,7 +166,16 @@ QMenu* ChartMenu::Popup(QWidget* chart, QPoint global) {
   entry("Save picture at size...", [this, chart] { SavePicture(chart, true); });
   menu->addSeparator();
   entry("Copy figures", [this] { CopyFigures(); });
-  if (ui_.AnalysisShown()) entry("Save stability table...", [this] { SaveStabilityTable(); });
+  if (ui_.AnalysisShown()) {
+    entry("Save stability table...", [this] { SaveStabilityTable(); });
+    if (ui_.Channels->Dual()) entry("Save channel errors...", [this] { SaveChannelErrors(); });
+    if (chart == ui_.Chart4->Widget()) {
+      menu->addSeparator();
+      entry("Load limit lines...", [this] { LoadLimitLines(); });
+      if (!ui_.Channels->Limits().empty())
+        entry("Clear limit lines", [this] { ui_.Channels->SetLimits({}); });
+    }
+  }
   menu->popup(global);
   return menu;
 }
@@ -193,9 +207,32 @@ void ChartMenu::SaveStabilityTable() {
   persistence::WriteStabilityCsv(path.toStdString(), rows);
 }
 
+void ChartMenu::LoadLimitLines() {
+  const QString path = ChooseFile(File::kLimitLines);
+  if (path.isEmpty()) return;
+  const std::vector<std::string_view> names = analysis::LimitDeviationNames();
+  ui_.Channels->SetLimits(persistence::ReadLimitLines(path.toStdString(), names));
+}
+
+void ChartMenu::SaveChannelErrors() {
+  const QString path = ChooseFile(File::kChannelErrors);
+  if (path.isEmpty()) return;
+  persistence::WriteTextFile(path.toStdString(), ui_.Channels->ErrorsCsv());
+}
+
 QString ChartMenu::ChooseFile(File file) {
   if (hooks_.choose_file) return hooks_.choose_file(file);
-  return file == File::kPicture ? ChoosePictureFile(window_) : ChooseTableFile(window_);
+  switch (file) {
+    case File::kPicture:
+      return ChoosePictureFile(window_);
+    case File::kStabilityTable:
+      return ChooseTableFile(window_, QStringLiteral("Save stability table"));
+    case File::kLimitLines:
+      return ChooseTableFile(window_, QStringLiteral("Load limit lines"), true);
+    case File::kChannelErrors:
+      break;
+  }
+  return ChooseTableFile(window_, QStringLiteral("Save channel errors"));
 }
 
 std::optional<QSize> ChartMenu::ChooseSize(QSize shown) {

@@ -31,13 +31,15 @@ QString FiguresText(const analysis::FigureSheet& figures);
 std::vector<persistence::StabilityCsvRow> StabilityCsvRows(std::span<const double> intervals_ticks);
 
 // The right-click menu of the charts: "Save picture..." at the chart's shown size, "Save picture
-// at size...", "Copy figures", and with the timing analysis shown "Save stability table...".
+// at size...", "Copy figures", and with the timing analysis shown "Save stability table...";
+// on the Stability chart "Load limit lines..." (and "Clear limit lines" while some are loaded),
+// and with a dual block shown "Save channel errors...".
 // Every entry runs under the window's error display. Window thread only.
 class ChartMenu : public QObject {
   Q_OBJECT
 
  public:
-  enum class File { kPicture, kStabilityTable };
+  enum class File { kPicture, kStabilityTable, kLimitLines, kChannelErrors };
 
   // Replaceable dialogs: the file to write (empty for a cancel) and the picture size (none for a
   // cancel), offered the shown size. Empty functions select the real dialogs.
@@ -66,6 +68,8 @@ class ChartMenu : public QObject {
   void SavePicture(QWidget* chart, bool choose_size);
   void CopyFigures() const;
   void SaveStabilityTable();
+  void LoadLimitLines();
+  void SaveChannelErrors();
 
  private:
   QString ChooseFile(File file);

@@ -15,6 +15,7 @@
 #include <QVBoxLayout>
 #include <algorithm>
 
+#include "app/channel_display.h"
 #include "app/spin_edit.h"
 #include "app/window_texts.h"
 #include "presentation/histogram_chart.h"
@@ -377,6 +378,10 @@ void FmainForm::PlaceEdgeControls(QWidget* window) {
 
   QRect area = ChartArea->rect();
   if (AnalysisShown()) {
+    if (const int strip = Channels->StripHeight(); strip > 0) {
+      area.setHeight(std::max(0, area.height() - strip));
+      Channels->Strip()->setGeometry(4, area.height(), std::max(0, area.width() - 8), strip);
+    }
     if (!Lrun->isHidden()) {
       area.setHeight(std::max(0, area.height() - kReadoutHeight));
       Lrun->setGeometry(4, area.height(), std::max(0, area.width() - 8), kReadoutHeight);
@@ -418,6 +423,9 @@ void FmainForm::ShowAnalysis(QWidget* window) {
   SetNames(Lrun, "Lrun", QStringLiteral("Whole run"));
   Lrun->setStyleSheet(QStringLiteral("color: #00308c"));
   Lrun->hide();
+  Channels = std::make_unique<ChannelDisplay>(ChartArea, *Chart3, *Chart4);
+  QObject::connect(Channels.get(), &ChannelDisplay::StripResized, window,
+                   [this, window] { PlaceEdgeControls(window); });
   AddGraphItem(analysis::GraphView::kTie, QString::fromLatin1(texts::kTieView));
   AddGraphItem(analysis::GraphView::kStability, QString::fromLatin1(texts::kStabilityView));
   PlaceEdgeControls(window);

@@ -30,6 +30,7 @@ class TieChart;
 
 namespace app {
 
+class ChannelDisplay;
 class SpinEdit;
 
 // Limits of the scale box in each unit, and of the filter length.
@@ -173,6 +174,9 @@ class FmainForm {
   QLabel* Lreadout = nullptr;
   QLabel* Lpulses = nullptr;
   QLabel* Lrun = nullptr;  // the whole run of a stream
+  // Channel 2 and the pair of a dual block: the strip over the readout, and the curves and
+  // limit lines of the timing charts. Made with the charts, which it draws on.
+  std::unique_ptr<ChannelDisplay> Channels;
 
  private:
   void BuildRegions(QWidget* window);

@@ -6,6 +6,7 @@
 #include <algorithm>
 
 #include "analysis/histogram.h"
+#include "app/channel_display.h"
 #include "app/fmain_form.h"
 #include "app/spin_edit.h"
 #include "common/error.h"
@@ -66,11 +67,9 @@ void PassDisplay::ShowTiming(const acquisition::PulseData& data, GraphView view)
     ui_.ShowReadout({}, {});
     ui_.MarkFigures({});
   }
-  if (view == GraphView::kTie) ui_.Chart3->Show(timing);
-  if (view == GraphView::kStability) {
-    ui_.Chart4->Show(timing.stability);
-    stability_ = timing.stability;
-  }
+  // The TIE and Stability charts draw the channel chosen (channel 1 of a single-channel block).
+  ui_.Channels->Show(timing, stamps_ ? &*stamps_ : nullptr, view, new_run_block_);
+  if (view == GraphView::kStability) stability_ = timing.stability;
   if (!PulseView(view)) KeepDrawnIntervals(data);
 }
 
@@ -101,6 +100,7 @@ void PassDisplay::Clear() {
     ui_.ShowReadout({}, {});
     ui_.Chart3->Show(presentation::TimingView{});
     ui_.Chart4->Show({});
+    ui_.Channels->Clear();
   }
   drawn_intervals_.clear();
   fed_intervals_.clear();

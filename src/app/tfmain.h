@@ -144,7 +144,7 @@ class TFmain : public QWidget, private acquisition::CycleFace {
   void WireCapture();
   // The capture cycle's face.
   acquisition::CycleInputs Controls() const override { return ui_.CycleInputs(); }
-  void RunPass() override { ProcessSamples(); }
+  void RunPass() override;
   void Hear(const acquisition::CycleEvent& event) override;
   void ShowStatus(const acquisition::CycleStatus& status) override;
   // Runs `action` under the standard error display.
@@ -199,6 +199,7 @@ class TFmain : public QWidget, private acquisition::CycleFace {
   PassDisplay display_{ui_, pass_};
   ChartMenu* chart_menu_ = nullptr;  // the charts' right-click menu; a child of the window
   bool memo_stale_ = false;          // Memo1 lags the last pass's reply log until it is shown
+  bool cycle_pass_ = false;          // the pass running was started by the cycle (a reply)
 };
 
 }  // namespace app

@@ -148,13 +148,13 @@ void ChannelDisplayTest::RunTotalsAddUpTheCountedBlocks() {
   r.Show(analysis::GraphView::kInterval, true, true);
   r.Show(analysis::GraphView::kInterval, true, false);  // a view switch: not a new block
   r.Show(analysis::GraphView::kInterval, true, true);
-  QCOMPARE(r.display.RunTotals().blocks, 2);
-  QCOMPARE(r.display.RunTotals().missing_ch2, 2);
-  QCOMPARE(r.display.RunTotals().extra_ch1, 2);
+  QCOMPARE(r.display.RunTotals().counts.blocks, 2);
+  QCOMPARE(r.display.RunTotals().counts.missing_ch2, 2);
+  QCOMPARE(r.display.RunTotals().counts.extra_ch1, 2);
   QVERIFY(r.display.TotalsText().startsWith(QStringLiteral("Run 2 blocks")));
   r.display.StopRun();
   r.Show(analysis::GraphView::kInterval, true, true);
-  QCOMPARE(r.display.RunTotals().blocks, 2);
+  QCOMPARE(r.display.RunTotals().counts.blocks, 2);
 }
 
 QTEST_MAIN(ChannelDisplayTest)
