@@ -30,7 +30,7 @@ std::string SecondsText(double s) {
 
 std::string SecurityText(const analysis::SecurityCounts& c) {
   return "Unpaired Ch1 " + GroupedCount(c.unpaired_ch1) + "  Ch2 " + GroupedCount(c.unpaired_ch2) +
-         "  Sequence " + GroupedCount(c.sequence_errors) + "  Direction " +
+         "  Sequence " + GroupedCount(c.sequence_errors) + "  " +
          Name(analysis::DirectionName(c.DirectionSeen()));
 }
 
@@ -91,12 +91,12 @@ std::string PairingText(const analysis::ChannelsReport& report) {
   text += "  paired " + GroupedCount(p.paired);
   const analysis::PhaseFigures& f = p.phase;
   if (std::isfinite(f.mean_deg)) {
-    text += Format("  phase mean %.1f deg  P-P %.1f deg  RMS %.1f deg", f.mean_deg, f.pp_deg,
-                   f.rms_deg);
+    text += Format("  phase %.1f deg (P-P %.1f  RMS %.1f", f.mean_deg, f.pp_deg, f.rms_deg);
+    if (std::isfinite(f.drift_deg_per_s)) text += Format("  drift %.3f/s", f.drift_deg_per_s);
+    text += ")";
   }
-  if (std::isfinite(f.drift_deg_per_s)) text += Format("  drift %.3f deg/s", f.drift_deg_per_s);
   if (std::isfinite(f.difference_mean_s)) text += "  diff " + SecondsText(f.difference_mean_s);
-  return text + "   |   " + SecurityText(report.security.counts);
+  return text + "  |  " + SecurityText(report.security.counts);
 }
 
 bool SecurityAlarm(const analysis::SecurityCounts& c) {
@@ -133,7 +133,7 @@ std::string RunTotalsText(const analysis::SecurityCounts& t) {
   return "Run " + GroupedCount(t.blocks) + (t.blocks == 1 ? " block" : " blocks") + "  paired " +
          GroupedCount(t.paired) + "  Missing Ch1 " + GroupedCount(t.missing_ch1) + "  Ch2 " +
          GroupedCount(t.missing_ch2) + "  Extra Ch1 " + GroupedCount(t.extra_ch1) + "  Ch2 " +
-         GroupedCount(t.extra_ch2) + "   |   " + SecurityText(t);
+         GroupedCount(t.extra_ch2) + "  |  " + SecurityText(t);
 }
 
 }  // namespace presentation

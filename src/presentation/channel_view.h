@@ -51,10 +51,10 @@ ChannelsView ComputeChannelsView(const acquisition::DualStamps& stamps, TimingPa
 std::vector<analysis::StabilityRow> RowsOf(std::span<const analysis::StabilityRow> table,
                                            std::span<const analysis::Deviation> deviations);
 
-// The pairing line: "Ch2/Ch1 ratio 1.0000  paired 998  phase mean 90.0 deg  P-P 4.5 deg  RMS
-// 1.1 deg  drift 0.010 deg/s  diff 6.250 us   |   Unpaired Ch1 1  Ch2 1  Sequence 0
-// Direction forward"; when the lines are not paired, why ("... not near a whole number: not
-// paired", "Ch1/Ch2: too few pulses to pair").
+// The pairing line, short enough for the chart's width: "Ch2/Ch1 ratio 1.0000  paired 998
+// phase 90.0 deg (P-P 4.5  RMS 1.1  drift 0.010/s)  diff 6.250 us  |  Unpaired Ch1 1  Ch2 1
+// Sequence 0  forward" (degrees of channel 1's period); when the lines are not paired, why
+// ("... not near a whole number or its inverse, not paired", "Ch1/Ch2: too few pulses to pair").
 std::string PairingText(const analysis::ChannelsReport& report);
 
 // Whether the block's security found anything to alarm on (an unpaired pulse or a sequence error).
@@ -70,8 +70,8 @@ std::string ErrorListText(std::span<const analysis::ChannelErrorEntry> errors,
 // and decimal record indexes k390tool prints, time in seconds with 9 decimals.
 std::string ErrorListCsv(std::span<const analysis::ChannelErrorEntry> errors);
 
-// The run totals of an AutoSample run: "Run 12 blocks  paired 11,988  Unpaired Ch1 1  Ch2 1
-// Missing Ch1 0  Ch2 1  Extra Ch1 1  Ch2 0  Sequence 0  Direction forward".
+// The run totals of an AutoSample run: "Run 12 blocks  paired 11,988  Missing Ch1 0  Ch2 1
+// Extra Ch1 1  Ch2 0  |  Unpaired Ch1 1  Ch2 1  Sequence 0  forward".
 std::string RunTotalsText(const analysis::SecurityCounts& totals);
 
 }  // namespace presentation

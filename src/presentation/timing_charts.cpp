@@ -277,8 +277,9 @@ StabilityChart::StabilityChart(QWidget* parent) : impl_(std::make_unique<Impl>()
   d.label->setVisible(false);
   d.verdict = new QCPItemText(plot);
   d.verdict->position->setType(QCPItemPosition::ptAxisRectRatio);
-  d.verdict->position->setCoords(0.01, 0.01);
-  d.verdict->setPositionAlignment(Qt::AlignLeft | Qt::AlignTop);
+  // The legend takes the top right corner and the graph selector the bottom right one.
+  d.verdict->position->setCoords(0.01, 0.99);
+  d.verdict->setPositionAlignment(Qt::AlignLeft | Qt::AlignBottom);
   d.verdict->setFont(PixelFont(12, true));
   d.verdict->setBrush(QColor(255, 255, 255, 220));
   d.verdict->setPadding(QMargins(4, 2, 4, 2));
@@ -352,8 +353,11 @@ void StabilityChart::ShowLimits(const std::vector<persistence::LimitLine>& lines
   d.limit_count = static_cast<int>(lines.size());
   for (size_t l = 0; l < d.limits.size() || l < lines.size(); ++l) {
     if (l == d.limits.size()) {
+      // Each line its own dash, so that two masks can be told apart.
+      static constexpr Qt::PenStyle kDashes[] = {Qt::DashDotLine, Qt::DashLine, Qt::DotLine,
+                                                 Qt::DashDotDotLine};
       QCPGraph* graph = d.plot->addGraph();
-      graph->setPen(QPen(QColor(170, 0, 0), 2, Qt::DashDotLine));
+      graph->setPen(QPen(QColor(170, 0, 0), 2, kDashes[l % std::size(kDashes)]));
       d.limits.push_back(graph);
     }
     QVector<double> keys, values;

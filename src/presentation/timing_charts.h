@@ -88,7 +88,7 @@ class StabilityChart : public QObject {
   int CurvePointCount(int curve) const;
 
   // Limit lines, straight on the log-log axes between their points, named "<DEVIATION> limit",
-  // and the verdict in the top left corner of the plot, red when it starts "Limits FAIL",
+  // and the verdict in the bottom left corner of the plot, red when it starts "Limits FAIL",
   // green for "Limits PASS". No lines and an empty verdict clear both.
   void ShowLimits(const std::vector<persistence::LimitLine>& lines, const QString& verdict);
   int LimitLineCount() const;

@@ -45,8 +45,8 @@ TEST(ChannelView, QuadraturePairWithALostAndAnAddedPulseIsReadOutAndListed) {
 
   const std::string line = PairingText(view.report);
   // Every pulse of channel 2 has its partner.
-  for (const char* part : {"Ch2/Ch1 ratio ", "  paired 199  phase mean 90.0 deg",
-                           "Unpaired Ch1 2  Ch2 0", "Sequence 0", "Direction forward"}) {
+  for (const char* part : {"Ch2/Ch1 ratio ", "  paired 199  phase 90.0 deg (P-P 0.0  RMS 0.0",
+                           "|  Unpaired Ch1 2  Ch2 0  Sequence 0  forward"}) {
     EXPECT_NE(line.find(part), std::string::npos) << part << " in " << line;
   }
   EXPECT_TRUE(SecurityAlarm(view.report.security.counts));
@@ -128,8 +128,8 @@ TEST(ChannelView, ErrorListIsCutToItsLinesAndTotalsAddUp) {
   block.sequence_errors = 2;
   run.Add(block);
   EXPECT_EQ(RunTotalsText(run),
-            "Run 2 blocks  paired 1,998  Missing Ch1 0  Ch2 1  Extra Ch1 0  Ch2 0   |   "
-            "Unpaired Ch1 1  Ch2 0  Sequence 2  Direction forward");
+            "Run 2 blocks  paired 1,998  Missing Ch1 0  Ch2 1  Extra Ch1 0  Ch2 0  |  "
+            "Unpaired Ch1 1  Ch2 0  Sequence 2  forward");
 }
 
 }  // namespace
