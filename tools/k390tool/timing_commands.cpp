@@ -334,6 +334,8 @@ TieFigures TieOf(const std::vector<double>& phase_s) {
   }
   if (n == 0) return {};
   return {hi - lo, static_cast<double>(std::sqrt(sq / static_cast<long double>(n)))};
+}
+
 std::string_view ResultName(analysis::LimitResult result) {
   switch (result) {
     case analysis::LimitResult::kPass:
