@@ -164,22 +164,22 @@ int main(int argc, char* argv[]) {
   hooks.choose_file = [](app::TFmain::FileDialog) { return QString(); };
   TimedWindow window(dir.path() + QLatin1Char('/'), hooks);
   window.show();
-  g_probe.chart = window.Chart1().Widget();
+  g_probe.chart = window.Form().Charts().pulse->Widget();
   QCoreApplication::processEvents();
   // Connected after the cycle's own handler, so this runs once the request has gone out.
-  QObject::connect(&window.Cycle().Timer1(), &app::CaptureTimer::Tick, &application, [] {
+  QObject::connect(&window.Cycle().Timer(), &app::CaptureTimer::Tick, &application, [] {
     if (g_probe.send_tick_ms < 0 && g_probe.first_read_ms < 0) g_probe.send_tick_ms = NowMs();
   });
 
   g_probe.measuring = true;
-  window.Form().CBactive->click();
-  if (!window.Form().CBactive->isChecked()) {
+  window.Form().Capture().auto_sample->click();
+  if (!window.Form().Capture().auto_sample->isChecked()) {
     std::fprintf(stderr, "perf_autosample: AutoSample did not start\n");
     return 2;
   }
   QTimer::singleShot(static_cast<int>(seconds * 1000), &application, [&] {
     g_probe.measuring = false;
-    window.Form().CBactive->click();
+    window.Form().Capture().auto_sample->click();
     QTimer::singleShot(300, &application, &QCoreApplication::quit);
   });
   QApplication::exec();
@@ -194,18 +194,19 @@ int main(int argc, char* argv[]) {
   const double span_s = (p.pass_ends.back() - p.pass_ends.front()) / 1000.0;
   std::printf("passes %zu, cycles per second %.2f (window errors: %d)\n", p.pass_ends.size(),
               static_cast<double>(p.pass_ends.size() - 1) / span_s, errors);
-  std::printf("Ch1 box after the run: %s\n", qPrintable(window.Form().Eint1->text()));
+  std::printf("Ch1 box after the run: %s\n",
+              qPrintable(window.Form().FigureBox(analysis::Figure::kCh1Seconds)->text()));
   // The hidden reply log is refilled by every pass; refilling it with the last reply's lines
   // shows what that step costs on its own.
   {
-    const QString memo_text = window.Form().Memo1->toPlainText();
+    const QString memo_text = window.Form().Charts().reply_log->toPlainText();
     Stats memo_ms;
     for (int i = 0; i < 20; ++i) {
       const double start = NowMs();
-      window.Form().Memo1->setPlainText(memo_text);
+      window.Form().Charts().reply_log->setPlainText(memo_text);
       memo_ms.Add(NowMs() - start);
     }
-    std::printf("reply log lines %d\n", window.Form().Memo1->blockCount());
+    std::printf("reply log lines %d\n", window.Form().Charts().reply_log->blockCount());
     memo_ms.Print("  reply log refill alone (after the run)");
   }
   p.read_to_pass_end.Print("completing read entry -> end of pass");

@@ -30,8 +30,8 @@
 #include <thread>
 #include <vector>
 
-#include "app/tfmain.h"
 #include "acquisition/udp_receiver.h"
+#include "app/tfmain.h"
 #include "perf_stats.h"
 #include "presentation/pulse_chart.h"
 
@@ -163,7 +163,7 @@ int main(int argc, char* argv[]) {
   hooks.choose_file = [](app::TFmain::FileDialog) { return QString(); };
   TimedWindow window(dir.path() + QLatin1Char('/'), hooks);
   window.show();
-  g_chart = window.Chart1().Widget();
+  g_chart = window.Form().Charts().pulse->Widget();
   QCoreApplication::processEvents();
 
   // Words that left the window's UDP socket, counted by the receiver once the stream path has
@@ -173,7 +173,7 @@ int main(int argc, char* argv[]) {
   int64_t first_datagram_words = -1;
   double first_datagram_ms = -1;
   double last_datagram_ms = -1;
-  acquisition::UdpReceiver& receiver = window.Cycle().IdUDPServer1();
+  acquisition::UdpReceiver& receiver = window.Cycle().Receiver();
   receiver.SetPort(static_cast<quint16>(udp_port));
   if (rcvbuf > 0) receiver.SetReceiveBufferBytes(rcvbuf);
   QTimer count;
@@ -196,8 +196,8 @@ int main(int argc, char* argv[]) {
                    [&] { std::this_thread::sleep_for(std::chrono::milliseconds(stall_ms)); });
   if (stall_ms > 0) stall.start();
 
-  window.Form().CBstream->click();
-  if (!window.Form().CBstream->isChecked() || !window.Cycle().StreamLogOpen()) {
+  window.Form().Capture().stream->click();
+  if (!window.Form().Capture().stream->isChecked() || !window.Cycle().StreamLogOpen()) {
     std::fprintf(stderr, "perf_stream: streaming did not start (window errors: %d)\n", errors);
     return 2;
   }
@@ -222,7 +222,7 @@ int main(int argc, char* argv[]) {
     stall.stop();
     QTimer::singleShot(700, &application, [&] {
       lost_ring_words = window.Cycle().LostWords();
-      window.Form().CBstream->click();
+      window.Form().Capture().stream->click();
       QTimer::singleShot(300, &application, &QCoreApplication::quit);
     });
   });

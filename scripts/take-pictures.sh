@@ -38,9 +38,17 @@ stop_all() {
 }
 trap 'stop_all; rm -rf "$work"' EXIT
 
+# A free UDP port of 127.0.0.1 for the stream: the simulator sends there and the window's
+# settings file names it (UDPPORT), so that another program on the usual port does no harm.
+udp_port=$(python3 -c 'import socket
+s = socket.socket(socket.AF_INET, socket.SOCK_DGRAM)
+s.bind(("127.0.0.1", 0))
+print(s.getsockname()[1])')
+
 # start_sim OPTION...: k390sim on a free port of 127.0.0.1; sets sim_port.
 start_sim() {
-  "$bin/k390sim" --bind 127.0.0.1 --port 0 "$@" > "$work/sim.out" 2> "$work/sim.log" &
+  "$bin/k390sim" --bind 127.0.0.1 --port 0 --udp-port "$udp_port" "$@" > "$work/sim.out" \
+    2> "$work/sim.log" &
   sim_pid=$!
   sim_port=""
   for _ in $(seq 100); do
@@ -60,7 +68,7 @@ start_window() {
   dir=$(mktemp -d "$work/window.XXXX")
   cp "$bin/K390cap" "$dir/"
   {
-    printf '[SETTINGS]\r\nIP=127.0.0.1\r\nPORT=%s\r\n' "$sim_port"
+    printf '[SETTINGS]\r\nIP=127.0.0.1\r\nPORT=%s\r\nUDPPORT=%s\r\n' "$sim_port" "$udp_port"
     for setting in "$@"; do printf '%s\r\n' "$setting"; done
   } > "$dir/K390cap.ini"
   "$dir/K390cap" > "$work/window.log" 2>&1 &
@@ -92,18 +100,41 @@ grab() {
 
 # Places in the window's client area (1148 x 703), from its layout.
 autosample=(994 684)
+sample_button=(1093 684)
 flight_time=(1088 390)
+load_button=(1087 579)
+save_button=(1087 610)
 histogram_item=(936 605)
 stream_box=(900 684)
-# With ANALYSIS (and no Histogram) the selector holds four items and stands above the readout.
-tie_item=(936 568)
-stability_item=(936 585)
+# The selector grows upwards from its bottom edge, one line per item past the third: with
+# ANALYSIS (and no Histogram) it holds four items.
+tie_item=(936 588)
+stability_item=(936 605)
+# With both HISTOGRAM and ANALYSIS it holds five.
+declare -A view_item=([interval]="936 537" [frequency]="936 554" [histogram]="936 571"
+  [tie]="936 588" [stability]="936 605")
 
 # capture_with_autosample SECONDS: AutoSample on for a while, then off; waits for the last reply.
 capture_with_autosample() {
   click "${autosample[@]}"
   sleep "$1"
   click "${autosample[@]}"
+  sleep 1
+}
+
+# choose_file BUTTON_X BUTTON_Y PATH: clicks Load or Save and names the file in its dialog.
+choose_file() {
+  click "$1" "$2"
+  sleep 1
+  xdotool type --delay 20 "$3"
+  xdotool key Return
+  sleep 1.5
+}
+
+# show_view VIEW: clicks the view's item of the five-item selector and lets the pass draw.
+show_view() {
+  # shellcheck disable=SC2086
+  click ${view_item[$1]}
   sleep 1
 }
 
@@ -120,7 +151,7 @@ type_flight_time() {
 click_ch1_point() {
   grab "$work/shot.png"
   # The plot region of the chart area: left of the legend and the graph selector, below the title.
-  local region="900x520+60+100" point
+  local region="820x520+60+100" point
   point=$(convert "$work/shot.png" -crop "$region" +repage txt:- |
     awk -v want="$1" -F'[,: ]+' '/#004080/ {
         y = $2 + 0
@@ -224,6 +255,19 @@ if want stability; then
   stop_all
 fi
 
+# The charts' right-click menu over the Stability view of an AutoSample capture.
+if want chart-menu; then
+  start_sim --freq 1000 --jitter-ticks 6 --seed 13
+  start_window SAMPLES=3000 VSCALE=40 VSCALEUNITS=BITS ANALYSIS=TRUE
+  click "${stability_item[@]}"
+  capture_with_autosample 4
+  xdotool mousemove --window "$wid" 420 260 click 3
+  sleep 1
+  grab "$root/docs/chart-menu.png"
+  xdotool key Escape
+  stop_all
+fi
+
 # The Stability view while a 20 kHz stream runs: the whole run's OADEV and MDEV, deeper than the
 # window's 3000 intervals reach, and the Run line under the readout.
 if want run-stability; then
@@ -234,6 +278,43 @@ if want run-stability; then
   sleep 15
   park_pointer
   grab "$root/docs/run-stability.png"
+  click "${stream_box[@]}"
+  stop_all
+fi
+
+# Every view after a Sample, a Load and a stream, into docs/views/: the simulator drops every
+# 500th pulse, so that the missing pulses show in the readout, the TIE view and the Run line.
+views=(interval frequency histogram tie stability)
+view_settings=(SAMPLES=2000 VSCALE=40 VSCALEUNITS=BITS HISTOGRAM=TRUE ANALYSIS=TRUE STREAM=UDP)
+if want views; then
+  mkdir -p "$root/docs/views"
+  start_sim --freq 1000 --jitter-ticks 4 --seed 23 --drop-every 500
+  start_window "${view_settings[@]}"
+  # A reply is drawn in the view in front, so each view gets a Sample of its own.
+  for view in "${views[@]}"; do
+    show_view "$view"
+    click "${sample_button[@]}"
+    sleep 3
+    park_pointer
+    grab "$root/docs/views/sample-$view.png"
+  done
+  # The last capture saved and loaded again: a Load redraws in every view it is switched to.
+  choose_file "${save_button[@]}" "$work/capture.JIT"
+  choose_file "${load_button[@]}" "$work/capture.JIT"
+  for view in "${views[@]}"; do
+    show_view "$view"
+    park_pointer
+    grab "$root/docs/views/load-$view.png"
+  done
+  # The stream window is drawn at every tick in the view in front; the Run line counts the run.
+  click "${stream_box[@]}"
+  sleep 3
+  for view in "${views[@]}"; do
+    show_view "$view"
+    sleep 2
+    park_pointer
+    grab "$root/docs/views/stream-$view.png"
+  done
   click "${stream_box[@]}"
   stop_all
 fi

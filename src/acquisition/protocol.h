@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "acquisition/pulse_data.h"
+#include "acquisition/reply_cursor.h"
 
 // The instrument's text protocol: request texts, reply framing, the stream acknowledgement and
 // the sample reply decoding. Everything on the link is 8-bit text held in std::string.
@@ -23,6 +24,8 @@ enum class StreamTransport { kNone = 0, kUdp = 1, kTcp = 2 };
 
 inline constexpr std::string_view kEndTag = "</K390>";
 inline constexpr std::string_view kStreamTag = "<STREAM>";
+inline constexpr std::string_view kSamplesTag = "<SAMPLES>";
+inline constexpr std::string_view kSamplesEndTag = "</SAMPLES>";
 
 // "<K390><HEXPULSE>" count "</HEXPULSE></K390>" when dual, else the same inside <CH1>...</CH1>.
 // The count text is copied verbatim.
@@ -51,19 +54,17 @@ std::string_view PopField(std::string_view& rest);
 
 enum class DecodeOutcome { kDecoded, kEndedEarly };
 
-// Decodes a sample reply (header line with "<SAMPLES>count1,count2</SAMPLES>", then records
-// "index,stamp1,stamp2"). Sets Ch1Count and Ch2Count from the header, stores the intervals of
-// the accepted records from slot 1 on and adds them to the Ch1Average and Ch2Average sums.
-// Appends every line, then the number of accepted records, to `memo` when given.
-// Adds to the sums it is given (the pass zeroes them first). A line ends at its first CR and
-// the text is consumed through the first LF; a rest with no CR, or with a CR but no LF, is the
-// closing remainder, logged and not parsed. Records beyond slot 5000 are counted but not
-// stored, and the counts used for the statistics never exceed 5001. A reply that holds fewer
-// records than its header announces is taken for what it holds: both counts are cut to the
-// records accepted, and `data.reply` says so (see ShortReplyText). Ends early, without the
-// record count in the memo, when the first line has no "<SAMPLES>" or both counts are 0.
-// Throws common::Error ("Reply line 3, stamp 1: '$<field>' is not a valid integer value") on a
-// malformed field; what was written before stays written.
+// Decodes a sample reply as the link hands it over (ReplyCursor, ReplyFraming::kLink). Sets
+// Ch1Count and Ch2Count from the header, stores the intervals of the accepted records from slot 1
+// on and adds them to the Ch1Average and Ch2Average sums. Appends every line (the closing remainder
+// too), then the number of accepted records, to `memo` when given. Adds to the sums it is given
+// (the pass zeroes them first). Records beyond slot 5000 are counted but not stored, and the counts
+// used for the statistics never exceed 5001. A reply that holds fewer records than its header
+// announces is taken for what it holds: both counts are cut to the records accepted, and
+// `data.reply` says so (see ShortReplyText). Ends early, without the record count in the memo, when
+// the first line has no "<SAMPLES>" or both counts are 0. Throws common::Error ("Reply line 3,
+// stamp 1: '$<field>' is not a valid integer value") on a malformed field; what was written before
+// stays written.
 DecodeOutcome DecodeSampleReply(std::string_view work, PulseData& data,
                                 std::vector<std::string>* memo);
 
@@ -76,14 +77,12 @@ struct DualStamps {
   std::vector<int64_t> ch2;
 };
 
-// Reads a raw reply as kept in a file or received: the "<SAMPLES>" header line, then
-// "index,stamp1,stamp2" records (hexadecimal), a record whose index is not the next one skipped
-// as the decoder does; LF, CR LF or CR end a line, blank lines are skipped, and a line holding
-// "</K390>" ends the reply. No record limit. Each channel is unwrapped by the 32-bit delta rule
+// Reads a raw reply as kept in a file or received (ReplyCursor, ReplyFraming::kFile). No record
+// limit. Each channel is unwrapped by the 32-bit delta rule
 // from its first stamp; the first channel 2 stamp is placed against the first channel 1 stamp
 // the short way round 2^32 when both fit in 32 bits (a wrapping counter), else by their plain
 // difference, so both channels keep one time origin. A negative count reads as 0. A first line
-// without "<SAMPLES>" gives no stamps. Throws common::Error("line N: <conversion message>") on a
+// without "<SAMPLES>" gives no stamps. Throws common::Error as DecodeSampleReply does on a
 // malformed count or field. Any thread.
 DualStamps DecodeDualStamps(std::string_view reply);
 

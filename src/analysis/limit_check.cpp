@@ -16,7 +16,7 @@ std::vector<std::string_view> LimitDeviationNames() {
   return names;
 }
 
-std::optional<double> LimitAt(std::span<const persistence::LimitPoint> points, double tau_s) {
+std::optional<double> LimitAt(std::span<const LimitPoint> points, double tau_s) {
   if (points.empty()) return std::nullopt;
   const double first = points.front().tau_s;
   const double last = points.back().tau_s;
@@ -26,15 +26,15 @@ std::optional<double> LimitAt(std::span<const persistence::LimitPoint> points, d
   // The segment whose end is the first point beyond tau.
   const auto end =
       std::upper_bound(points.begin(), points.end(), tau_s,
-                       [](double t, const persistence::LimitPoint& p) { return t < p.tau_s; });
-  const persistence::LimitPoint& a = *(end - 1);
-  const persistence::LimitPoint& b = *end;
+                       [](double t, const LimitPoint& p) { return t < p.tau_s; });
+  const LimitPoint& a = *(end - 1);
+  const LimitPoint& b = *end;
   const double f = std::log(tau_s / a.tau_s) / std::log(b.tau_s / a.tau_s);
   return a.limit * std::pow(b.limit / a.limit, f);
 }
 
 LimitVerdict CheckLimit(std::span<const StabilityRow> rows, Deviation deviation,
-                        std::span<const persistence::LimitPoint> points) {
+                        std::span<const LimitPoint> points) {
   LimitVerdict verdict;
   verdict.deviation = deviation;
   for (const StabilityRow& row : rows) {
@@ -59,9 +59,9 @@ LimitVerdict CheckLimit(std::span<const StabilityRow> rows, Deviation deviation,
 }
 
 LimitsVerdict CheckLimits(std::span<const StabilityRow> rows,
-                          std::span<const persistence::LimitLine> lines) {
+                          std::span<const LimitLine> lines) {
   LimitsVerdict verdict;
-  for (const persistence::LimitLine& line : lines) {
+  for (const LimitLine& line : lines) {
     for (Deviation d : kAllDeviations) {
       if (DeviationName(d) != line.deviation) continue;
       verdict.lines.push_back(CheckLimit(rows, d, line.points));

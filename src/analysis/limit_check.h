@@ -9,7 +9,6 @@
 #include <vector>
 
 #include "analysis/stability.h"
-#include "persistence/limit_lines.h"
 
 // A stability table held against limit lines (a TDEV or MTIE mask): PASS when every row of a
 // deviation that falls within its limit's tau range lies at or below the limit there. Between
@@ -18,12 +17,25 @@
 // thread.
 namespace analysis {
 
+// One point of a limit line: the limit in the deviation's unit (seconds for TDEV, TIE rms and
+// MTIE, dimensionless otherwise) at tau.
+struct LimitPoint {
+  double tau_s = 0;
+  double limit = 0;
+};
+
+// A deviation's limit, by its short name (DeviationName), as a limit file gives it.
+struct LimitLine {
+  std::string deviation;
+  std::vector<LimitPoint> points;  // tau ascending
+};
+
 // The short names a limit file may give (DeviationName of every deviation).
 std::vector<std::string_view> LimitDeviationNames();
 
 // The limit at `tau_s` interpolated log-log between the points (tau ascending); nullopt outside
 // the first to the last tau (a relative 1e-9 of slack at each end, for taus built as m tau0).
-std::optional<double> LimitAt(std::span<const persistence::LimitPoint> points, double tau_s);
+std::optional<double> LimitAt(std::span<const LimitPoint> points, double tau_s);
 
 // kNoRows: no row of the table lies within the limit's tau range, so nothing shows it holds.
 enum class LimitResult { kPass, kFail, kNoRows };
@@ -41,7 +53,7 @@ struct LimitVerdict {
 
 // One deviation's rows (any order) against its limit points.
 LimitVerdict CheckLimit(std::span<const StabilityRow> rows, Deviation deviation,
-                        std::span<const persistence::LimitPoint> points);
+                        std::span<const LimitPoint> points);
 
 struct LimitsVerdict {
   bool pass = true;                 // every line gives kPass
@@ -51,6 +63,6 @@ struct LimitsVerdict {
 // Every limit line against the table. A line whose deviation name is not one of
 // LimitDeviationNames cannot come from ParseLimitLines and is skipped.
 LimitsVerdict CheckLimits(std::span<const StabilityRow> rows,
-                          std::span<const persistence::LimitLine> lines);
+                          std::span<const LimitLine> lines);
 
 }  // namespace analysis

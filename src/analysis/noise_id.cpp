@@ -220,17 +220,44 @@ void DecimatedNoise::Wide::AddWideProduct(__int128 a, __int128 b) {
   Add(Wide{low, static_cast<__int128>(high)});
 }
 
+void DecimatedNoise::Wide::AddTimes(const Wide& w, uint64_t c) {
+  using U = unsigned __int128;
+  const uint64_t limbs[4] = {static_cast<uint64_t>(w.low), static_cast<uint64_t>(w.low >> 64),
+                             static_cast<uint64_t>(w.high),
+                             static_cast<uint64_t>(static_cast<U>(w.high) >> 64)};
+  uint64_t out[4];
+  U carry = 0;
+  for (size_t i = 0; i < 4; ++i) {
+    const U product = static_cast<U>(limbs[i]) * c + carry;
+    out[i] = static_cast<uint64_t>(product);
+    carry = product >> 64;
+  }
+  Add(Wide{static_cast<U>(out[0]) | static_cast<U>(out[1]) << 64,
+           static_cast<__int128>(static_cast<U>(out[2]) | static_cast<U>(out[3]) << 64)});
+}
+
 void DecimatedNoise::Add(int64_t k, int64_t stamp) {
   if (!rho_set_ && k > 0) {
     rho_ = stamp / k;
     rho_set_ = true;
   }
-  Point p{k, stamp, static_cast<__int128>(stamp) - static_cast<__int128>(rho_) * k, false};
+  Point p{k, stamp, static_cast<__int128>(stamp) - static_cast<__int128>(rho_) * k, false, false};
   constexpr __int128 kSmall = __int128{1} << 62;
+  constexpr __int128 kNarrow = __int128{1} << 31;
   p.small = p.u < kSmall && p.u > -kSmall && k < kSmall && k > -kSmall;
+  p.narrow = p.u < kNarrow && p.u > -kNarrow && k < kNarrow && k > -kNarrow;
   // At g = 0, u k and k u are one sum: only the first is kept.
   for (int64_t g = 0; g <= 3 && g <= n_; ++g) {
     const Point& q = g == 0 ? p : tail_[static_cast<size_t>(n_ - g) % kTail];
+    if (p.narrow && q.narrow) {  // each product within 2^62
+      const auto pu = static_cast<int64_t>(p.u), qu = static_cast<int64_t>(q.u);
+      std::array<__int128, 4>& sums = narrow_lag_[static_cast<size_t>(g)];
+      sums[0] += static_cast<__int128>(qu) * pu;
+      sums[1] += static_cast<__int128>(qu) * p.k;
+      if (g > 0) sums[2] += static_cast<__int128>(q.k) * pu;
+      sums[3] += static_cast<__int128>(q.k) * p.k;
+      continue;
+    }
     std::array<Wide, 4>& sums = lag_[static_cast<size_t>(g)];
     if (p.small && q.small) {  // every product within 2^124
       sums[0].Add(q.u * p.u);
@@ -246,13 +273,35 @@ void DecimatedNoise::Add(int64_t k, int64_t stamp) {
   }
   const __int128 values[2] = {p.u, p.k};
   for (size_t s = 0; s < 2; ++s) {
-    running_[s][0].Add(values[s]);
-    running_[s][1].Add(running_[s][0]);
-    running_[s][2].Add(running_[s][1]);
+    std::array<__int128, 3>& b = block_.sums[s];
+    b[0] += values[s];
+    b[1] += b[0];
+    b[2] += b[1];
   }
+  if (++block_.n == kBlockPoints) Fold();
   if (static_cast<size_t>(n_) < kHead) head_[static_cast<size_t>(n_)] = p;
   tail_[static_cast<size_t>(n_) % kTail] = p;
   ++n_;
+}
+
+// With the running sums R0, R1, R2 before the block and its own r0, r1, r2 over its b points:
+// R0 + r0, R1 + b R0 + r1 and R2 + b R1 + b (b + 1) / 2 R0 + r2.
+std::array<std::array<DecimatedNoise::Wide, 3>, 2> DecimatedNoise::Running() const {
+  std::array<std::array<Wide, 3>, 2> out = running_;
+  const auto b = static_cast<uint64_t>(block_.n);
+  for (size_t s = 0; s < 2; ++s) {
+    const std::array<Wide, 3>& r = running_[s];
+    out[s][2].AddTimes(r[1], b);
+    out[s][2].AddTimes(r[0], b * (b + 1) / 2);
+    out[s][1].AddTimes(r[0], b);
+    for (size_t p = 0; p < 3; ++p) out[s][p].Add(block_.sums[s][p]);
+  }
+  return out;
+}
+
+void DecimatedNoise::Fold() {
+  running_ = Running();
+  block_ = Block{};
 }
 
 namespace {
@@ -367,7 +416,8 @@ std::array<double, 3> DecimatedNoise::Correlations(int64_t k_last, int64_t t_las
   const Big e = ToBig(static_cast<__int128>(t_last) - static_cast<__int128>(rho_) * k_last);
   const auto big = [](const Wide& w) { return ToBig(w.low, w.high); };
   for (size_t g = 0; g < 4; ++g) {
-    const std::array<Wide, 4>& s = lag_[g];
+    std::array<Wide, 4> s = lag_[g];
+    for (size_t j = 0; j < 4; ++j) s[j].Add(narrow_lag_[g][j]);
     const Big cross = g == 0 ? Big(2 * big(s[1])) : Big(big(s[1]) + big(s[2]));
     r.p[g] = k_big * k_big * big(s[0]) - k_big * e * cross + e * e * big(s[3]);
   }
@@ -375,8 +425,9 @@ std::array<double, 3> DecimatedNoise::Correlations(int64_t k_last, int64_t t_las
   // sum i^2 x = 2 C - (n^2 + n) A + (2 n + 1) sum i x.
   const Big nn = n_;
   std::array<std::array<Big, 3>, 2> moments;
+  const std::array<std::array<Wide, 3>, 2> running = Running();
   for (size_t s = 0; s < 2; ++s) {
-    const Big a = big(running_[s][0]), b = big(running_[s][1]), c = big(running_[s][2]);
+    const Big a = big(running[s][0]), b = big(running[s][1]), c = big(running[s][2]);
     const Big first = nn * a - b;
     moments[s] = {a, first, 2 * c - (nn * nn + nn) * a + (2 * nn + 1) * first};
   }

@@ -92,13 +92,26 @@ class DecimatedNoise {
       }
     }
     void AddWideProduct(__int128 a, __int128 b);
+    // w * c, modulo 2^256 as every sum here is: exact while the true value fits.
+    void AddTimes(const Wide& w, uint64_t c);
   };
   struct Point {
     int64_t k = 0;
     int64_t t = 0;
-    __int128 u = 0;      // t - rho k
-    bool small = false;  // u and k within 2^62: their products fit 128 bits
+    __int128 u = 0;       // t - rho k
+    bool small = false;   // u and k within 2^62: their products fit 128 bits
+    bool narrow = false;  // u and k within 2^31: their products fit 63 bits
   };
+  // The running sums of `running_` over the points since the last fold, counted from that fold.
+  struct Block {
+    int64_t n = 0;
+    std::array<std::array<__int128, 3>, 2> sums{};
+  };
+  // Points per fold of a Block: its sums stay within 2^100 for values within 2^64.
+  static constexpr int64_t kBlockPoints = 4096;
+  void Fold();
+  // running_ with the block folded in, for a reader that may not change the record.
+  std::array<std::array<Wide, 3>, 2> Running() const;
   static constexpr size_t kHead = 32;
   static constexpr size_t kTail = 8;
 
@@ -110,9 +123,13 @@ class DecimatedNoise {
   // Sums over i of u(i) u(i+g), u(i) k(i+g), k(i) u(i+g) (not kept for g = 0, where it is the
   // one before) and k(i) k(i+g), g = 0 .. 3.
   std::array<std::array<Wide, 4>, 4> lag_{};
+  // Lag products of narrow points, summed in 128 bits (each below 2^62, so 2^65 of them fit)
+  // and added to lag_ when the record is read: the common case costs one multiply and one add.
+  std::array<std::array<__int128, 4>, 4> narrow_lag_{};
   // For u and for k: the running sum A, the sum of A and the sum of that, from which the
   // moments sum i^p x(i), p = 0 .. 2, follow without a multiplication per point.
   std::array<std::array<Wide, 3>, 2> running_{};
+  Block block_;
 };
 
 }  // namespace analysis

@@ -4,6 +4,7 @@
 #include <cmath>
 #include <cstdio>
 
+#include "common/huge_pages.h"
 #include "common/ticks.h"
 
 namespace analysis {
@@ -54,8 +55,8 @@ PulseIndexer Pass(std::span<const int64_t> intervals, Period period, const Perio
   train->index.clear();
   train->stamp.clear();
   train->extra_stamps.clear();
-  train->index.reserve(intervals.size() + 1);
-  train->stamp.reserve(intervals.size() + 1);
+  common::ReserveLarge(train->index, intervals.size() + 1);
+  common::ReserveLarge(train->stamp, intervals.size() + 1);
   train->index.push_back(0);
   train->stamp.push_back(0);
   TrainSink sink{*train};

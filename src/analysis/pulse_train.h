@@ -172,6 +172,11 @@ class PulseIndexer {
 std::string Ambiguity(const PeriodSums& sums, int64_t unfixed_gaps, int64_t longest_unfixed,
                       bool settled);
 
+// The fewest intervals, once extra pulses are merged (or between phase points), for which the
+// timing figures and the stability table are given.
+inline constexpr int64_t kFewestTimingIntervals = 3;
+inline bool EnoughTimingIntervals(int64_t intervals) { return intervals >= kFewestTimingIntervals; }
+
 // A train of the pulses present, on a grid of whole periods.
 struct PulseTrain {
   std::vector<int64_t> index;         // grid index of each pulse present, from 0, increasing

@@ -838,31 +838,4 @@ size_t RunStatistics::MaxHeldBytes(int deepest_octave) {
   return bytes;
 }
 
-persistence::RunSummaryRecord SummaryRecord(const RunSummary& summary,
-                                            std::chrono::system_clock::time_point start,
-                                            std::chrono::system_clock::time_point stop,
-                                            std::optional<std::string> ended_early) {
-  persistence::RunSummaryRecord r;
-  r.start = start;
-  r.stop = stop;
-  r.words = summary.words;
-  r.instrument_seconds = summary.instrument_seconds;
-  r.mean_rate = summary.mean_rate;
-  r.lost_words = summary.lost_words;
-  r.missing_pulses = summary.missing_pulses;
-  r.extra_pulses = summary.extra_pulses;
-  r.min_interval = summary.min_interval;
-  r.min_interval_word = summary.min_interval_word;
-  r.max_interval = summary.max_interval;
-  r.max_interval_word = summary.max_interval_word;
-  r.mean_interval = summary.mean_interval;
-  r.std_interval = summary.std_interval;
-  r.pp_ticks = summary.pp_ticks;
-  r.pp_pct = summary.pp_pct;
-  r.ended_early = std::move(ended_early);
-  if (!summary.ambiguous.empty()) r.ambiguous = summary.ambiguous;
-  r.stability = TableRows(summary.stability);
-  return r;
-}
-
 }  // namespace analysis

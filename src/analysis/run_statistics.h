@@ -11,7 +11,6 @@
 #include "analysis/pulse_train.h"
 #include "analysis/squares_sum.h"
 #include "analysis/stability.h"
-#include "persistence/run_summary.h"
 
 // Whole-run statistics of a stream, kept up to date one logged word at a time, so that a run of
 // any length can be summed up at its stop (and shown while it runs) without reading its log
@@ -84,12 +83,19 @@ inline constexpr int kDeepestOctave = 20;
 // Deeper factors keep 2^kDeepPointsOctave points per factor (fewer when deepest_octave is).
 inline constexpr int kDeepPointsOctave = 8;
 
+// The figures of a run: the running and final summaries, the window's Run line and whole-run
+// view, and the summary file a stop writes (persistence::WriteRunSummary). The statistics fill
+// the figures; the stop (RunTracker::Record and the face that heard it) fills the times, the
+// counts of the stream path and why the run ended early.
 struct RunSummary {
+  std::chrono::system_clock::time_point start, stop;  // set for the summary file
   int64_t words = 0;              // lines of the log
   int64_t intervals = 0;          // words after the first
   double instrument_seconds = 0;  // sum of the intervals
   double mean_rate = 0;    // words per second of instrument time; NaN without instrument time
   int64_t lost_words = 0;  // as the stream path reported them
+  int64_t foreign_datagrams = 0;  // datagrams from other senders, refused
+  int64_t stray_bytes = 0;        // bytes that made no whole word
   int64_t missing_pulses = 0;
   int64_t extra_pulses = 0;
   std::string ambiguous;  // why the pulses' indexing is not sound; empty when it is
@@ -105,6 +111,10 @@ struct RunSummary {
   // OADEV, MDEV, TDEV, TIE rms, MTIE: by deviation, then by factor, as StabilityTable orders
   // them.
   std::vector<StabilityRow> stability;
+  std::string ended_early;  // why the run stopped before it was asked to; empty when it did not
+  // Words of the log the figures do not cover: they could not keep up and gave up from there
+  // on. 0 in a sound run.
+  int64_t uncounted_words = 0;
 };
 
 // The deviations a run summary holds, in their order.
@@ -284,11 +294,5 @@ class RunStatistics {
   // The noise at each factor 2^p, fed the pulses at multiples of 2^p.
   std::vector<DecimatedNoise> noise_;
 };
-
-// The summary file's record of a run's figures.
-persistence::RunSummaryRecord SummaryRecord(const RunSummary& summary,
-                                            std::chrono::system_clock::time_point start,
-                                            std::chrono::system_clock::time_point stop,
-                                            std::optional<std::string> ended_early);
 
 }  // namespace analysis

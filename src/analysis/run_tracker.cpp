@@ -106,20 +106,17 @@ RunSummary RunTracker::Final() {
   return run_ ? run_->FinalSummary() : RunSummary{};
 }
 
-persistence::RunSummaryRecord RunTracker::Record(const RunSummary& final, Clock::time_point stop,
-                                                 const std::string& ended_early,
-                                                 int64_t log_lines) const {
-  std::optional<std::string> why;
-  if (!ended_early.empty()) why = ended_early;
-  Clock::time_point start;
+RunSummary RunTracker::Record(RunSummary final, Clock::time_point stop, std::string ended_early,
+                              int64_t log_lines) const {
   {
     std::lock_guard lock(figures_mutex_);
-    start = start_;
+    final.start = start_;
   }
-  persistence::RunSummaryRecord record = SummaryRecord(final, start, stop, why);
-  record.uncounted_words = std::max<int64_t>(0, log_lines - record.words);
-  record.words = log_lines;
-  return record;
+  final.stop = stop;
+  final.ended_early = std::move(ended_early);
+  final.uncounted_words = std::max<int64_t>(0, log_lines - final.words);
+  final.words = log_lines;
+  return final;
 }
 
 }  // namespace analysis

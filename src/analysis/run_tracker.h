@@ -12,7 +12,6 @@
 #include <vector>
 
 #include "analysis/run_statistics.h"
-#include "persistence/run_summary.h"
 
 // The whole-run figures of a stream as the program sees them. The stream path's log step hands
 // each logged word to Add on the receiving side; the figures are worked out on a thread of their
@@ -47,12 +46,12 @@ class RunTracker {
   // The figures of the whole run once every queued word is in, MTIE taken against the final
   // tau0 (RunStatistics::FinalSummary). For the stop: O(run length).
   RunSummary Final();
-  // The summary file's record of `final`, the run stopped at `stop`; `ended_early` empty when
-  // the run ran until it was asked to stop. The record's words are the `log_lines` the log's
-  // file holds (after a failed write, fewer than the figures heard of: its buffer was lost);
-  // `uncounted_words` those the figures could not keep up with.
-  persistence::RunSummaryRecord Record(const RunSummary& final, Clock::time_point stop,
-                                       const std::string& ended_early, int64_t log_lines) const;
+  // `final` as the summary file records it: the run started at Begin, stopped at `stop`;
+  // `ended_early` empty when the run ran until it was asked to stop. Its words are the
+  // `log_lines` the log's file holds (after a failed write, fewer than the figures heard of: its
+  // buffer was lost); `uncounted_words` those the figures could not keep up with.
+  RunSummary Record(RunSummary final, Clock::time_point stop, std::string ended_early,
+                    int64_t log_lines) const;
   // Words the figures gave up on in this run.
   int64_t UncountedWords() const;
 

@@ -22,7 +22,15 @@ struct SquaresSum {
     }
     ++n;
   }
-  void Add(int64_t v) { Add(static_cast<__int128>(v)); }
+  // The common term, a 64-bit difference: one 64 by 64 bit multiply.
+  void Add(int64_t v) {
+    if (v < int64_t{1} << 40 && v > -(int64_t{1} << 40)) {
+      exact += static_cast<__int128>(v) * v;
+      ++n;
+    } else {
+      Add(static_cast<__int128>(v));
+    }
+  }
   void Add(long double v) {
     rest += v * v;
     ++n;

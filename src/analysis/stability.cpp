@@ -1,13 +1,17 @@
 #include "analysis/stability.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cmath>
+#include <exception>
 #include <limits>
+#include <thread>
 #include <type_traits>
 
 #include "analysis/edf.h"
 #include "analysis/noise_id.h"
 #include "analysis/squares_sum.h"
+#include "common/huge_pages.h"
 #include "common/ticks.h"
 
 namespace analysis {
@@ -270,7 +274,11 @@ struct BlockExtremes {
   void Fit(int64_t w) {
     const auto size = static_cast<size_t>(w);
     if (tail_max.size() >= size) return;
-    for (auto* v : {&tail_max, &tail_min, &head_max, &head_min, &levels}) v->resize(size);
+    for (auto* v : {&tail_max, &tail_min, &head_max, &head_min, &levels}) {
+      *v = {};
+      common::ReserveLarge(*v, size);
+      v->resize(size);
+    }
   }
 };
 
@@ -321,14 +329,17 @@ void FillBlocks(const Source& src, BlockExtremes<Level>& blocks, int64_t start, 
 // No branch depends on the data, and only four block-long arrays are held. Levels are of type Level
 // (narrower when they fit it).
 template <bool kGapless, class Level, class Source>
-void TieWindows(const Source& src, int64_t m, BlockExtremes<Level>& blocks, TieSums& tie,
-                double& mtie, int64_t& windows) {
+void TieWindows(const Source& src, int64_t m, BlockExtremes<Level>& blocks, TieSums& tie_out,
+                double& mtie, int64_t& windows_out) {
   const typename Source::Steps steps(src, m);
   const int64_t n = src.Size();
   const int64_t w = m + 1;
-  windows = 0;
+  windows_out = 0;
   mtie = 0;
   if (n < w) return;
+  // Summed in locals, which stay in registers; the caller's are written once at the end.
+  TieSums tie = tie_out;
+  int64_t windows = 0;
   blocks.Fit(w);
   const Level* const tail_max = blocks.tail_max.data();
   const Level* const tail_min = blocks.tail_min.data();
@@ -365,6 +376,8 @@ void TieWindows(const Source& src, int64_t m, BlockExtremes<Level>& blocks, TieS
     }
   }
   mtie = src.LevelSeconds(widest);
+  tie_out = tie;
+  windows_out = windows;
 }
 
 // What the rows of one averaging factor are made of, in the source's difference unit.
@@ -582,59 +595,111 @@ class GappedTrain {
   std::vector<Stretch> stretches_;
 };
 
-// The rows of the factors, each from `sums_of(m)`, over an index space of `n_points` points.
-// `exact_k_last` and `exact_t_last` are the train's last index and stamp, against which exact
-// decimated stamps are taken for the noise (unused for phase points).
+// Workers that share the factors of a long record: each factor is a few sweeps of the whole
+// record, independent of the others. Each worker holds its own MTIE blocks, so more of them
+// would cost memory for little: the tools run on machines of a few cores.
+constexpr int kTableWorkers = 2;
+// Below this many points a table takes milliseconds, less than starting a thread is worth.
+constexpr int64_t kParallelPoints = int64_t{1} << 16;
+
+// Calls work(f, worker) for f = 0 .. count - 1, on kTableWorkers threads (this one among them)
+// when the record is long, each taking the next f; an exception of any is rethrown here.
+template <class Work>
+void ForEachFactor(size_t count, int64_t n_points, Work&& work) {
+  if (n_points < kParallelPoints || count < 2) {
+    for (size_t f = 0; f < count; ++f) work(f, 0);
+    return;
+  }
+  std::atomic<size_t> next{0};
+  std::exception_ptr failure[kTableWorkers];
+  const auto run = [&](int worker) {
+    try {
+      for (size_t f = next++; f < count; f = next++) work(f, worker);
+    } catch (...) {
+      failure[worker] = std::current_exception();
+      next = count;
+    }
+  };
+  std::vector<std::thread> helpers;
+  for (int worker = 1; worker < kTableWorkers; ++worker) helpers.emplace_back(run, worker);
+  run(0);
+  for (std::thread& helper : helpers) helper.join();
+  for (const std::exception_ptr& e : failure) {
+    if (e) std::rethrow_exception(e);
+  }
+}
+
+// The rows of factor m from its sums, in the order of kAllDeviations, over an index space of
+// `n_points` points. `exact_k_last` and `exact_t_last` are the train's last index and stamp,
+// against which exact decimated stamps are taken for the noise (unused for phase points).
+std::vector<StabilityRow> FactorRows(const FactorSums& sums, int64_t m, int64_t n_points,
+                                     double tau0_s, long double unit, int64_t exact_k_last,
+                                     int64_t exact_t_last) {
+  std::vector<StabilityRow> out;
+  const double tau = static_cast<double>(m) * tau0_s;
+  struct Found {
+    Deviation deviation;
+    int64_t n;
+    double value;
+  };
+  std::vector<Found> found;
+  const auto add = [&](Deviation deviation, int64_t n, double value) {
+    if (n >= 1) found.push_back({deviation, n, value});
+  };
+  const long double tau_l = tau;
+  const auto dev = [&](const Accumulated& a, long double scale) {
+    return static_cast<double>(std::sqrt(a.Sum() / (scale * static_cast<long double>(a.n))) * unit /
+                               tau_l);
+  };
+
+  const Accumulated& adev = sums.adev;
+  add(Deviation::kAdev, adev.n, adev.n ? dev(adev, 2) : 0);
+  const Accumulated& oadev = sums.oadev;
+  add(Deviation::kOadev, oadev.n, oadev.n ? dev(oadev, 2) : 0);
+  const Accumulated& mdev = sums.mdev;
+  const long double mm = static_cast<long double>(m);
+  const double mdev_value = mdev.n ? dev(mdev, 2 * mm * mm) : 0;
+  add(Deviation::kMdev, mdev.n, mdev_value);
+  add(Deviation::kTdev, mdev.n, tau * mdev_value / std::sqrt(3.0));
+  add(Deviation::kHdev, sums.hdev.n, sums.hdev.n ? dev(sums.hdev, 6) : 0);
+  add(Deviation::kOhdev, sums.ohdev.n, sums.ohdev.n ? dev(sums.ohdev, 6) : 0);
+  add(Deviation::kTieRms, sums.tie.n, sums.tie.n ? sums.tie.Rms(static_cast<double>(unit)) : 0);
+  add(Deviation::kMtie, sums.windows, sums.mtie);
+
+  // The noise at m, then the bounds it gives each row. R(n) = MVAR / AVAR for the B1
+  // fallback is the square of the ratio of the two deviations just found.
+  std::optional<double> modified_ratio;
+  const double oadev_value = oadev.n ? dev(oadev, 2) : 0;
+  if (oadev_value > 0 && mdev.n) modified_ratio = std::pow(mdev_value / oadev_value, 2);
+  const std::optional<int> alpha =
+      sums.stamps ? sums.exact.Alpha(exact_k_last, exact_t_last, m, modified_ratio)
+                  : IdentifyDecimatedNoise(sums.decimated, m, modified_ratio);
+  for (const Found& f : found) {
+    const StabilityRow row{f.deviation, m, tau, f.n, alpha, f.value, std::nullopt, std::nullopt};
+    out.push_back(WithBounds(row, n_points));
+  }
+  return out;
+}
+
+// The rows of the factors, each from `sums_of(m, worker)` (worker 0 .. kTableWorkers - 1, the
+// thread asking), by deviation, then by factor in the order given.
 template <class SumsOf>
 std::vector<StabilityRow> Table(int64_t n_points, double tau0_s, long double unit,
                                 int64_t exact_k_last, int64_t exact_t_last,
                                 std::span<const int64_t> factors, SumsOf&& sums_of) {
+  std::vector<std::vector<StabilityRow>> per_factor(factors.size());
+  // The widest factors first: each worker's MTIE blocks are then sized once, by its first.
+  ForEachFactor(factors.size(), n_points, [&](size_t i, int worker) {
+    const size_t f = factors.size() - 1 - i;
+    const int64_t m = factors[f];
+    if (m < 1 || m >= n_points) return;  // not even one window
+    per_factor[f] =
+        FactorRows(sums_of(m, worker), m, n_points, tau0_s, unit, exact_k_last, exact_t_last);
+  });
   std::vector<StabilityRow> rows[std::size(kAllDeviations)];
-  for (int64_t m : factors) {
-    if (m < 1 || m >= n_points) continue;  // not even one window
-    const double tau = static_cast<double>(m) * tau0_s;
-    const FactorSums sums = sums_of(m);
-    struct Found {
-      Deviation deviation;
-      int64_t n;
-      double value;
-    };
-    std::vector<Found> found;
-    const auto add = [&](Deviation deviation, int64_t n, double value) {
-      if (n >= 1) found.push_back({deviation, n, value});
-    };
-    const long double tau_l = tau;
-    const auto dev = [&](const Accumulated& a, long double scale) {
-      return static_cast<double>(std::sqrt(a.Sum() / (scale * static_cast<long double>(a.n))) *
-                                 unit / tau_l);
-    };
-
-    const Accumulated& adev = sums.adev;
-    add(Deviation::kAdev, adev.n, adev.n ? dev(adev, 2) : 0);
-    const Accumulated& oadev = sums.oadev;
-    add(Deviation::kOadev, oadev.n, oadev.n ? dev(oadev, 2) : 0);
-    const Accumulated& mdev = sums.mdev;
-    const long double mm = static_cast<long double>(m);
-    const double mdev_value = mdev.n ? dev(mdev, 2 * mm * mm) : 0;
-    add(Deviation::kMdev, mdev.n, mdev_value);
-    add(Deviation::kTdev, mdev.n, tau * mdev_value / std::sqrt(3.0));
-    add(Deviation::kHdev, sums.hdev.n, sums.hdev.n ? dev(sums.hdev, 6) : 0);
-    add(Deviation::kOhdev, sums.ohdev.n, sums.ohdev.n ? dev(sums.ohdev, 6) : 0);
-    add(Deviation::kTieRms, sums.tie.n, sums.tie.n ? sums.tie.Rms(static_cast<double>(unit)) : 0);
-    add(Deviation::kMtie, sums.windows, sums.mtie);
-
-    // The noise at m, then the bounds it gives each row. R(n) = MVAR / AVAR for the B1
-    // fallback is the square of the ratio of the two deviations just found.
-    std::optional<double> modified_ratio;
-    const double oadev_value = oadev.n ? dev(oadev, 2) : 0;
-    if (oadev_value > 0 && mdev.n) modified_ratio = std::pow(mdev_value / oadev_value, 2);
-    const std::optional<int> alpha =
-        sums.stamps ? sums.exact.Alpha(exact_k_last, exact_t_last, m, modified_ratio)
-                    : IdentifyDecimatedNoise(sums.decimated, m, modified_ratio);
-    for (const Found& f : found) {
-      const StabilityRow row{f.deviation, m, tau, f.n, alpha, f.value, std::nullopt, std::nullopt};
-      rows[static_cast<size_t>(f.deviation)].push_back(WithBounds(row, n_points));
-    }
+  for (const std::vector<StabilityRow>& of_factor : per_factor) {
+    for (const StabilityRow& row : of_factor)
+      rows[static_cast<size_t>(row.deviation)].push_back(row);
   }
   std::vector<StabilityRow> all;
   for (auto& per : rows) all.insert(all.end(), per.begin(), per.end());
@@ -713,29 +778,30 @@ std::vector<StabilityRow> StabilityTable(const PulseTrain& train,
   const int64_t n_points = train.LastIndex() + 1;
   const double tau0_s = train.Tau0Ticks() * common::kTickSeconds;
   const long double unit = common::kTickSeconds;
-  BlockExtremes<int64_t> narrow;
-  BlockExtremes<__int128> wide;
+  BlockExtremes<int64_t> narrow[kTableWorkers];
+  BlockExtremes<__int128> wide[kTableWorkers];
   if (train.missing_pulses > 0) {
     const GappedTrain gapped(train);
     return Table(n_points, tau0_s, unit, train.LastIndex(), train.LastStamp(), factors,
-                 [&](int64_t m) { return gapped.Sums(m, narrow, wide); });
+                 [&](int64_t m, int w) { return gapped.Sums(m, narrow[w], wide[w]); });
   }
   // Every index holds a pulse: the stamps are the phase points themselves.
   const StampSource source(train.stamp.data(), n_points, 0, train.LastIndex(), train.LastStamp(),
                            StampSource::Narrow(train));
   return Table(n_points, tau0_s, unit, train.LastIndex(), train.LastStamp(), factors,
-               [&](int64_t m) { return DenseSums<true>(source, m, narrow, wide); });
+               [&](int64_t m, int w) { return DenseSums<true>(source, m, narrow[w], wide[w]); });
 }
 
 std::vector<StabilityRow> StabilityTable(std::span<const double> phase_s, double tau0_s,
                                          std::span<const int64_t> factors) {
   const SecondsSource source(phase_s);
-  BlockExtremes<int64_t> narrow;
-  BlockExtremes<double> wide;
-  return Table(source.Size(), tau0_s, SecondsSource::kDiffSeconds, 1, 0, factors, [&](int64_t m) {
-    return source.Gapless() ? DenseSums<true>(source, m, narrow, wide)
-                            : DenseSums<false>(source, m, narrow, wide);
-  });
+  BlockExtremes<int64_t> narrow[kTableWorkers];
+  BlockExtremes<double> wide[kTableWorkers];
+  return Table(source.Size(), tau0_s, SecondsSource::kDiffSeconds, 1, 0, factors,
+               [&](int64_t m, int w) {
+                 return source.Gapless() ? DenseSums<true>(source, m, narrow[w], wide[w])
+                                         : DenseSums<false>(source, m, narrow[w], wide[w]);
+               });
 }
 
 std::vector<double> PhaseFromFrequency(std::span<const double> frequency, double tau0_s) {
@@ -747,16 +813,6 @@ std::vector<double> PhaseFromFrequency(std::span<const double> frequency, double
     phase[i + 1] = static_cast<double>(sum * tau0_s);
   }
   return phase;
-}
-
-std::vector<persistence::StabilityCsvRow> TableRows(std::span<const StabilityRow> rows) {
-  std::vector<persistence::StabilityCsvRow> out;
-  out.reserve(rows.size());
-  for (const StabilityRow& r : rows) {
-    out.push_back({std::string(DeviationName(r.deviation)), r.m, r.tau_s, r.n, r.alpha, r.value,
-                   r.min, r.max});
-  }
-  return out;
 }
 
 }  // namespace analysis

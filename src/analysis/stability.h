@@ -8,7 +8,6 @@
 
 #include "analysis/edf.h"
 #include "analysis/pulse_train.h"
-#include "persistence/stability_csv.h"
 
 // The Allan family of a phase record, with 68.3 % chi-squared bounds: ADEV, overlapping ADEV,
 // MDEV, TDEV, HDEV, overlapping HDEV, and the TIE rms and MTIE of the same windows. Each is
@@ -38,6 +37,8 @@ inline constexpr Deviation kAllDeviations[] = {
 // "adev", "oadev", "mdev", "tdev", "hdev", "ohdev", "tierms", "mtie".
 std::string_view DeviationName(Deviation deviation);
 
+// One row of the table, as `k390tool stability`, the window's table, the run summary and their
+// files give it.
 struct StabilityRow {
   Deviation deviation = Deviation::kAdev;
   int64_t m = 1;                   // averaging factor
@@ -75,8 +76,5 @@ std::vector<StabilityRow> StabilityTable(std::span<const double> phase_s, double
 
 // The phase of fractional frequencies: the running sum times tau0, from 0 (N + 1 points).
 std::vector<double> PhaseFromFrequency(std::span<const double> frequency, double tau0_s);
-
-// The rows as the table is written out (CSV, the run summary), in the same order.
-std::vector<persistence::StabilityCsvRow> TableRows(std::span<const StabilityRow> rows);
 
 }  // namespace analysis

@@ -3,19 +3,13 @@
 #include <charconv>
 #include <limits>
 
+#include "acquisition/reply_cursor.h"
 #include "common/convert.h"
 #include "common/error.h"
 #include "common/ticks.h"
 
 namespace analysis {
 namespace {
-
-constexpr std::string_view kSamplesTag = "<SAMPLES>";
-constexpr std::string_view kEndTag = "</K390>";
-
-bool IsBlank(std::string_view line) {
-  return line.find_first_not_of(" \t") == std::string_view::npos;
-}
 
 bool IsNaN(std::string_view text) {
   return text.size() == 3 && (text[0] | 0x20) == 'n' && (text[1] | 0x20) == 'a' &&
@@ -32,85 +26,32 @@ auto AtLine(int64_t number, F&& convert) {
   }
 }
 
-// Unsigned decimal digits, parsed without the checks of a general conversion: a stream log of
-// ten million lines is read at memory speed.
-int64_t Delta(std::string_view text) {
-  uint64_t value = 0;
-  const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), value);
-  if (ec != std::errc() || end != text.data() + text.size() || text.empty() ||
-      value > static_cast<uint64_t>(std::numeric_limits<int64_t>::max())) {
-    throw common::Error(common::NotAnIntegerMessage(text));
-  }
-  return static_cast<int64_t>(value);
+[[noreturn]] void NotADelta(int64_t number, std::string_view line) {
+  throw common::Error(LineMessage(number, common::NotAnIntegerMessage(line)));
 }
+
+bool IsLineEnd(char c) { return c == '\n' || c == '\r'; }
 
 }  // namespace
-
-void ForEachLine(std::string_view text,
-                 const std::function<void(int64_t number, std::string_view line)>& line) {
-  int64_t number = 0;
-  size_t pos = 0;
-  while (pos < text.size()) {
-    const size_t end = text.find_first_of("\r\n", pos);
-    if (end == std::string_view::npos) {
-      line(++number, text.substr(pos));
-      return;
-    }
-    line(++number, text.substr(pos, end - pos));
-    pos = end + 1;
-    if (text[end] == '\r' && pos < text.size() && text[pos] == '\n') ++pos;
-  }
-}
 
 std::string LineMessage(int64_t number, std::string_view message) {
   return "line " + std::to_string(number) + ": " + std::string(message);
 }
 
 std::vector<int64_t> ReplyIntervals(std::string_view reply) {
+  acquisition::ReplyCursor cursor(reply, acquisition::ReplyFraming::kFile);
+  const acquisition::ReplyHeader header = cursor.ReadHeader();
+  cursor.ThrowFault();
   std::vector<int64_t> intervals;
-  int64_t count1 = 0;
-  int64_t k = 0;
+  if (header != acquisition::ReplyHeader::kCounts) return intervals;
   int64_t previous = 0;
-  bool ended = false;
-  bool header_seen = false;
-  ForEachLine(reply, [&](int64_t number, std::string_view line) {
-    if (ended) return;
-    if (!header_seen) {
-      header_seen = true;
-      const size_t tag = line.find(kSamplesTag);
-      if (tag == std::string_view::npos) {
-        ended = true;
-        return;
-      }
-      const size_t from = tag + kSamplesTag.size();
-      const size_t comma = line.find(',', from);
-      const size_t close = line.find('<', from);
-      const size_t to = std::min(comma, close);
-      count1 = AtLine(number, [&] {
-        return static_cast<int64_t>(common::HexToInt32(line.substr(from, to - from)));
-      });
-      return;
+  while (const std::optional<acquisition::ReplyRecord> r = cursor.Next()) {
+    if (r->index >= 1 && r->index < cursor.Count1()) {
+      intervals.push_back(common::DeltaRule(previous, r->stamp1));
     }
-    if (line.find(kEndTag) != std::string_view::npos) {
-      ended = true;
-      return;
-    }
-    if (IsBlank(line)) return;
-    AtLine(number, [&] {
-      const size_t first = line.find(',');
-      const size_t second = first == std::string_view::npos ? first : line.find(',', first + 1);
-      const int64_t index = common::HexToInt32(line.substr(0, first));
-      if (index != k) return 0;
-      const std::string_view stamp = first == std::string_view::npos
-                                         ? std::string_view()
-                                         : line.substr(first + 1, second - first - 1);
-      const int64_t current = common::HexToInt64(stamp);
-      if (k >= 1 && k < count1) intervals.push_back(common::DeltaRule(previous, current));
-      previous = current;
-      ++k;
-      return 0;
-    });
-  });
+    previous = r->stamp1;
+  }
+  cursor.ThrowFault();
   return intervals;
 }
 
@@ -132,11 +73,43 @@ std::vector<int64_t> ListIntervals(std::string_view list, int64_t first_line) {
 std::vector<int64_t> StreamLogIntervals(std::string_view log) {
   std::vector<int64_t> intervals;
   intervals.reserve(log.size() / 7);
-  ForEachLine(log, [&](int64_t number, std::string_view line) {
-    if (number == 1 || line.empty()) return;
-    intervals.push_back(AtLine(number, [&] { return Delta(line); }));
-  });
+  StreamLogParser(intervals).Parse(log, true);
   return intervals;
+}
+
+size_t StreamLogParser::Parse(std::string_view text, bool last) {
+  const char* const begin = text.data();
+  const char* const end = begin + text.size();
+  const char* p = begin;
+  while (p < end) {
+    const char* line_end = p;
+    uint64_t value = 0;
+    const bool first = lines_ == 0;
+    if (!first && !IsLineEnd(*p)) {
+      const auto [stop, ec] = std::from_chars(p, end, value);
+      line_end = stop;
+      if (ec != std::errc() || (stop < end && !IsLineEnd(*stop)) ||
+          value > static_cast<uint64_t>(std::numeric_limits<int64_t>::max())) {
+        if (ec == std::errc() && stop == end && !last) break;  // digits run on in the next piece
+        while (line_end < end && !IsLineEnd(*line_end)) ++line_end;
+        if (line_end == end && !last) break;
+        NotADelta(lines_ + 1, std::string_view(p, static_cast<size_t>(line_end - p)));
+      }
+    } else {
+      while (line_end < end && !IsLineEnd(*line_end)) ++line_end;
+    }
+    // A line needs its end, or the last piece; a CR needs the byte after it, which may be its LF.
+    if (line_end == end && !last) break;
+    if (line_end + 1 == end && *line_end == '\r' && !last) break;
+    if (!first && line_end > p) out_.push_back(static_cast<int64_t>(value));
+    ++lines_;
+    if (line_end < end) {
+      const bool crlf = *line_end == '\r' && line_end + 1 < end && line_end[1] == '\n';
+      line_end += crlf ? 2 : 1;
+    }
+    p = line_end;
+  }
+  return static_cast<size_t>(p - begin);
 }
 
 std::vector<double> ValueLines(std::string_view text) {

@@ -1,7 +1,6 @@
 #pragma once
 
 #include <cstdint>
-#include <functional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -14,16 +13,30 @@ namespace analysis {
 
 // Calls `line` with each line's 1-based number and its text without the line end. A last
 // line without a line end counts; nothing after the last line end does.
-void ForEachLine(std::string_view text,
-                 const std::function<void(int64_t number, std::string_view line)>& line);
+template <class Line>
+void ForEachLine(std::string_view text, Line&& line) {
+  int64_t number = 0;
+  size_t pos = 0;
+  while (pos < text.size()) {
+    const size_t end = text.find_first_of("\r\n", pos);
+    if (end == std::string_view::npos) {
+      line(++number, text.substr(pos));
+      return;
+    }
+    line(++number, text.substr(pos, end - pos));
+    pos = end + 1;
+    if (text[end] == '\r' && pos < text.size() && text[pos] == '\n') ++pos;
+  }
+}
 
 // "line N: <message>", the form of every reading error below.
 std::string LineMessage(int64_t number, std::string_view message);
 
-// Channel 1 intervals of a raw sample reply in ticks: the "<SAMPLES>" header line, then
-// "index,stamp1,stamp2" records in hexadecimal; record k (counted from 0, others skipped as the
-// window's decoder does) ends interval k when k < the channel 1 count, by the 32-bit delta rule;
-// a line holding "</K390>" ends the reply. A first line without "<SAMPLES>" gives no intervals.
+// Channel 1 intervals of a raw sample reply in ticks, read as a file keeps it
+// (acquisition::ReplyCursor, ReplyFraming::kFile): record k ends interval k when
+// 1 <= k < the channel 1 count, by the 32-bit delta rule. A first line without "<SAMPLES>"
+// gives no intervals. A field that does not convert throws common::Error as the window's decoder
+// words it ("Reply line 3, stamp 1: ..."), not "line N: ...".
 std::vector<int64_t> ReplyIntervals(std::string_view reply);
 
 // The values of a loaded comma list (one per line of its file, from line `first_line` on),
@@ -31,8 +44,28 @@ std::vector<int64_t> ReplyIntervals(std::string_view reply);
 std::vector<int64_t> ListIntervals(std::string_view list, int64_t first_line);
 
 // The deltas of a stream log: every line after the first (which is no pulse interval),
-// unsigned decimal ticks. Blank lines are skipped.
+// unsigned decimal ticks. Empty lines are skipped.
 std::vector<int64_t> StreamLogIntervals(std::string_view log);
+
+// StreamLogIntervals over a log that comes in pieces (a file read a block at a time), so the
+// whole text is never held: each Parse takes the whole lines at the front of `text` and
+// appends their deltas to `out`. A line end split over two pieces (CR, then LF) is waited for.
+// About a nanosecond a byte: digits by std::from_chars straight from the piece, no copy.
+class StreamLogParser {
+ public:
+  explicit StreamLogParser(std::vector<int64_t>& out) : out_(out) {}
+
+  // The bytes of `text` taken; the rest (an unfinished line) belongs in front of the next
+  // piece. With `last`, everything is taken. Throws common::Error("line N: '<line>' is not a
+  // valid integer value") at a line that is not unsigned decimal digits below 2^63.
+  size_t Parse(std::string_view text, bool last);
+  // Lines met so far, the first one and empty ones included.
+  int64_t Lines() const { return lines_; }
+
+ private:
+  std::vector<int64_t>& out_;
+  int64_t lines_ = 0;
+};
 
 // Decimal values one a line, "#" lines and blank lines skipped; "NaN" (any case) stands for a
 // missing point.

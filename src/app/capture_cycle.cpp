@@ -3,9 +3,9 @@
 #include <exception>
 #include <utility>
 
-#include "analysis/resample.h"
 #include "app/window_texts.h"
 #include "persistence/ini_file.h"
+#include "persistence/resample_file.h"
 #include "persistence/window_settings.h"
 
 namespace app {
@@ -49,7 +49,7 @@ void CaptureCycle::Resample(const std::string& log_path) const {
   const std::string resample =
       persistence::ReadSetting(exe_dir_ + persistence::kSettingsFileName,
                                persistence::kSettingsSection, "RESAMPLE", "FALSE");
-  if (resample == "TRUE") analysis::ResampleLog(log_path, exe_dir_ + texts::kResampledFile);
+  if (resample == "TRUE") persistence::ResampleLog(log_path, exe_dir_ + texts::kResampledFile);
 }
 
 }  // namespace app

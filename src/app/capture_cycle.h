@@ -60,9 +60,9 @@ class CaptureCycle : public QObject {
     machine_.SetTransport(static_cast<acquisition::StreamTransport>(transport));
   }
 
-  CaptureTimer& Timer1() { return timer_; }
-  InstrumentLink& ClientSocket1() { return link_; }
-  acquisition::UdpReceiver& IdUDPServer1() { return udp_; }
+  CaptureTimer& Timer() { return timer_; }
+  InstrumentLink& Link() { return link_; }
+  acquisition::UdpReceiver& Receiver() { return udp_; }
 
   // Read-only views of the cycle and stream state, for the window and the tests.
   const std::string& PendingCommand() const { return machine_.PendingCommand(); }

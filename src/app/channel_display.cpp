@@ -116,16 +116,12 @@ int ChannelDisplay::StripHeight() const {
 }
 
 void ChannelDisplay::Show(const presentation::TimingView& ch1,
-                          const acquisition::DualStamps* stamps, analysis::GraphView view,
-                          bool count_in_run) {
+                          const acquisition::DualStamps* stamps,
+                          presentation::TimingParts parts, bool count_in_run) {
   ch1_ = ch1;
-  view_ = view;
+  parts_ = parts;
   channels_ = {};
-  if (stamps != nullptr) {
-    channels_ = presentation::ComputeChannelsView(
-        *stamps, {.tie = view == analysis::GraphView::kTie,
-                  .stability = view == analysis::GraphView::kStability});
-  }
+  if (stamps != nullptr) channels_ = presentation::ComputeChannelsView(*stamps, parts);
   counted_ = count_in_run && run_on_ && channels_.dual;
   if (counted_) totals_.Add(channels_.report);
   ShowLines();
@@ -136,6 +132,7 @@ void ChannelDisplay::Clear() {
   ch1_ = {};
   channels_ = {};
   ShowLines();
+  tie_.SetTraceName(QStringLiteral("TIE"));
   tie_.ShowSecond({}, {});
   stability_.ShowCurves({});
   stability_.ShowLimits({}, {});
@@ -149,9 +146,9 @@ ChannelChoice ChannelDisplay::Choice() const {
   return channels_.dual ? ChannelChoice(choice_->currentIndex()) : ChannelChoice::kCh1;
 }
 
-void ChannelDisplay::SetLimits(std::vector<persistence::LimitLine> lines) {
+void ChannelDisplay::SetLimits(std::vector<analysis::LimitLine> lines) {
   limits_ = std::move(lines);
-  if (view_ == analysis::GraphView::kStability) DrawStability();
+  if (parts_.stability) DrawStability();
 }
 
 void ChannelDisplay::StartRun() {
@@ -206,8 +203,8 @@ void ChannelDisplay::ShowLines() {
 }
 
 void ChannelDisplay::Draw() {
-  if (view_ == analysis::GraphView::kTie) DrawTie();
-  if (view_ == analysis::GraphView::kStability) DrawStability();
+  if (parts_.tie) DrawTie();
+  if (parts_.stability) DrawStability();
 }
 
 void ChannelDisplay::DrawTie() {
@@ -248,7 +245,7 @@ void ChannelDisplay::DrawStability() {
                                                     : std::vector<analysis::StabilityRow>{},
                   title);
   stability_.ShowCurves(curves);
-  const std::vector<persistence::LimitLine> lines = presentation::LinesFor(limits_, drawn);
+  const std::vector<analysis::LimitLine> lines = presentation::LinesFor(limits_, drawn);
   QString verdict;
   if (!limits_.empty()) {
     verdict = QString::fromStdString(

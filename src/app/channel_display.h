@@ -9,9 +9,9 @@
 
 #include "acquisition/protocol.h"
 #include "analysis/channel_run.h"
+#include "analysis/limit_check.h"
 #include "analysis/processing_pass.h"
 #include "analysis/pulse_security.h"
-#include "persistence/limit_lines.h"
 #include "presentation/channel_view.h"
 #include "presentation/timing_view.h"
 
@@ -49,19 +49,20 @@ class ChannelDisplay : public QObject {
   QWidget* Strip() const { return strip_; }
   int StripHeight() const;
 
-  // Shows a pass: channel 1's view as PassDisplay computed it and the block's stamps (none for
-  // a stream window, a loaded list or a reply that holds one channel). In the TIE and Stability
-  // views it draws the curves of the choice; a block counted in the run adds to the totals.
+  // Shows a pass: channel 1's view as PassDisplay computed it with `parts` and the block's
+  // stamps (none for a stream window, a loaded list or a reply that holds one channel). It
+  // draws the curves of the choice on the charts of `parts`; a block counted in the run adds to
+  // the totals.
   void Show(const presentation::TimingView& ch1, const acquisition::DualStamps* stamps,
-            analysis::GraphView view, bool count_in_run);
+            presentation::TimingParts parts, bool count_in_run);
   // Forgets the block and hides the strip; the charts' extra curves and the verdict go too.
   void Clear();
 
   void SetChoice(presentation::ChannelChoice choice);
   presentation::ChannelChoice Choice() const;
   // Limit lines for the Stability view (empty: none), drawn and judged at once.
-  void SetLimits(std::vector<persistence::LimitLine> lines);
-  const std::vector<persistence::LimitLine>& Limits() const { return limits_; }
+  void SetLimits(std::vector<analysis::LimitLine> lines);
+  const std::vector<analysis::LimitLine>& Limits() const { return limits_; }
 
   // An AutoSample run: totals from 0, shown from its first dual block on.
   void StartRun();
@@ -102,8 +103,8 @@ class ChannelDisplay : public QObject {
 
   presentation::TimingView ch1_;
   presentation::ChannelsView channels_;
-  analysis::GraphView view_ = analysis::GraphView::kInterval;
-  std::vector<persistence::LimitLine> limits_;
+  presentation::TimingParts parts_;  // the charts the last pass drew
+  std::vector<analysis::LimitLine> limits_;
   analysis::ChannelRunTotals totals_;
   bool run_on_ = false;
   bool counted_ = false;

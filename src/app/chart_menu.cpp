@@ -51,7 +51,6 @@ static_assert(std::size(kWindowOrder) == analysis::kFigureCount);
 
 // A picture of more than 10000 pixels a side would take gigabytes to draw.
 constexpr int kLargestPictureSide = 10000;
-constexpr int64_t kFewestIntervals = 3;
 
 QString ChoosePictureFile(QWidget* parent) {
   QFileDialog chooser(parent, QStringLiteral("Save picture"));
@@ -119,18 +118,16 @@ QString FiguresText(const analysis::FigureSheet& figures) {
   return text;
 }
 
-std::vector<persistence::StabilityCsvRow> StabilityCsvRows(std::span<const double> intervals) {
+std::vector<analysis::StabilityRow> StabilityRowsOf(std::span<const double> intervals) {
   std::vector<int64_t> ticks;
   ticks.reserve(intervals.size());
   for (double d : intervals) {
     if (!std::isfinite(d)) return {};
     ticks.push_back(std::llround(d));
   }
-  if (static_cast<int64_t>(ticks.size()) < kFewestIntervals) return {};
   const analysis::PulseTrain train = analysis::BuildPulseTrain(ticks);
-  if (train.Empty() || train.intervals < kFewestIntervals) return {};
-  return analysis::TableRows(
-      analysis::StabilityTable(train, analysis::OctaveFactors(train.LastIndex())));
+  if (!analysis::EnoughTimingIntervals(train.intervals)) return {};
+  return analysis::StabilityTable(train, analysis::OctaveFactors(train.LastIndex()));
 }
 
 ChartMenu::ChartMenu(const FmainForm& ui, Table shown_table,
@@ -144,9 +141,9 @@ ChartMenu::ChartMenu(const FmainForm& ui, Table shown_table,
       window_(window) {}
 
 void ChartMenu::Attach() {
-  std::vector<QWidget*> charts = {ui_.Chart1->Widget(), ui_.Chart2->Widget()};
-  if (ui_.Chart3) charts.push_back(ui_.Chart3->Widget());
-  if (ui_.Chart4) charts.push_back(ui_.Chart4->Widget());
+  std::vector<QWidget*> charts = {ui_.Charts().pulse->Widget(), ui_.Charts().histogram->Widget()};
+  if (ui_.Charts().tie) charts.push_back(ui_.Charts().tie->Widget());
+  if (ui_.Charts().stability) charts.push_back(ui_.Charts().stability->Widget());
   for (QWidget* chart : charts) {
     chart->setContextMenuPolicy(Qt::CustomContextMenu);
     connect(chart, &QWidget::customContextMenuRequested, this,
@@ -168,12 +165,12 @@ QMenu* ChartMenu::Popup(QWidget* chart, QPoint global) {
   entry("Copy figures", [this] { CopyFigures(); });
   if (ui_.AnalysisShown()) {
     entry("Save stability table...", [this] { SaveStabilityTable(); });
-    if (ui_.Channels->Dual()) entry("Save channel errors...", [this] { SaveChannelErrors(); });
-    if (chart == ui_.Chart4->Widget()) {
+    if (ui_.Channels()->Dual()) entry("Save channel errors...", [this] { SaveChannelErrors(); });
+    if (chart == ui_.Charts().stability->Widget()) {
       menu->addSeparator();
       entry("Load limit lines...", [this] { LoadLimitLines(); });
-      if (!ui_.Channels->Limits().empty())
-        entry("Clear limit lines", [this] { ui_.Channels->SetLimits({}); });
+      if (!ui_.Channels()->Limits().empty())
+        entry("Clear limit lines", [this] { ui_.Channels()->SetLimits({}); });
     }
   }
   menu->popup(global);
@@ -197,10 +194,10 @@ void ChartMenu::CopyFigures() const {
 }
 
 void ChartMenu::SaveStabilityTable() {
-  const std::vector<persistence::StabilityCsvRow> rows = shown_table_();
+  const std::vector<analysis::StabilityRow> rows = shown_table_();
   if (rows.empty()) {
     throw common::Error("No stability table: the data shown make no pulse train of at least " +
-                        std::to_string(kFewestIntervals) + " intervals");
+                        std::to_string(analysis::kFewestTimingIntervals) + " intervals");
   }
   const QString path = ChooseFile(File::kStabilityTable);
   if (path.isEmpty()) return;
@@ -211,13 +208,13 @@ void ChartMenu::LoadLimitLines() {
   const QString path = ChooseFile(File::kLimitLines);
   if (path.isEmpty()) return;
   const std::vector<std::string_view> names = analysis::LimitDeviationNames();
-  ui_.Channels->SetLimits(persistence::ReadLimitLines(path.toStdString(), names));
+  ui_.Channels()->SetLimits(persistence::ReadLimitLines(path.toStdString(), names));
 }
 
 void ChartMenu::SaveChannelErrors() {
   const QString path = ChooseFile(File::kChannelErrors);
   if (path.isEmpty()) return;
-  persistence::WriteTextFile(path.toStdString(), ui_.Channels->ErrorsCsv());
+  persistence::WriteTextFile(path.toStdString(), ui_.Channels()->ErrorsCsv());
 }
 
 QString ChartMenu::ChooseFile(File file) {

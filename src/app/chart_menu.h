@@ -28,7 +28,7 @@ QString FiguresText(const analysis::FigureSheet& figures);
 // data: every deviation at the octave factors. Fractions of a tick are rounded, as the timing
 // views round a loaded frequency list. Empty when the intervals make no pulse train of at least
 // three intervals. Any thread.
-std::vector<persistence::StabilityCsvRow> StabilityCsvRows(std::span<const double> intervals_ticks);
+std::vector<analysis::StabilityRow> StabilityRowsOf(std::span<const double> intervals_ticks);
 
 // The right-click menu of the charts: "Save picture..." at the chart's shown size, "Save picture
 // at size...", "Copy figures", and with the timing analysis shown "Save stability table...";
@@ -51,9 +51,9 @@ class ChartMenu : public QObject {
   using Guard = std::function<void(const std::function<void()>& action)>;
 
   // `shown_table` gives the stability table of what is in view: the whole run of a stream while
-  // the window shows it, else StabilityCsvRows of the last pass that drew (empty: none);
+  // the window shows it, else StabilityRowsOf of the last pass that drew (empty: none);
   // `shown_figures` the figures the boxes show.
-  using Table = std::function<std::vector<persistence::StabilityCsvRow>()>;
+  using Table = std::function<std::vector<analysis::StabilityRow>()>;
   ChartMenu(const FmainForm& ui, Table shown_table,
             std::function<analysis::FigureSheet()> shown_figures, Guard guard, QWidget* window);
 

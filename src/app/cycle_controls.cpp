@@ -22,21 +22,21 @@ void SwitchOff(QCheckBox* box) {
 }  // namespace
 
 void ShowCycleStatus(const FmainForm& form, const acquisition::CycleStatus& status) {
-  form.Bload->setEnabled(!status.files_locked);
-  form.Bsave->setEnabled(!status.files_locked);
-  form.Bsample->setEnabled(status.sample_offered);
-  form.CBactive->setEnabled(status.auto_sample_offered);
-  form.CBstream->setEnabled(status.stream_offered);
+  form.Buttons().load->setEnabled(!status.files_locked);
+  form.Buttons().save->setEnabled(!status.files_locked);
+  form.Capture().sample->setEnabled(status.sample_offered);
+  form.Capture().auto_sample->setEnabled(status.auto_sample_offered);
+  form.Capture().stream->setEnabled(status.stream_offered);
 }
 
 void ShowCycleEvent(FmainForm& form, const acquisition::CycleEvent& e) {
   if (std::holds_alternative<event::AutoSampleRequest>(e)) {
     form.SetChartTitle(QString::fromLatin1(texts::kLiveChartTitle));
   } else if (std::holds_alternative<event::AutoSampleStopped>(e)) {
-    SwitchOff(form.CBactive);
+    SwitchOff(form.Capture().auto_sample);
     form.SetChartTitle(QString::fromLatin1(texts::kChartTitle));
   } else if (std::holds_alternative<event::StreamEnded>(e)) {
-    SwitchOff(form.CBstream);
+    SwitchOff(form.Capture().stream);
   } else if (auto* x = std::get_if<event::WordsRepeated>(&e)) {
     for (int i = 0; i < x->count; ++i) QApplication::beep();
   } else if (auto* x = std::get_if<event::RunCounts>(&e)) {

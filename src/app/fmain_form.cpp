@@ -18,11 +18,14 @@
 #include "app/channel_display.h"
 #include "app/spin_edit.h"
 #include "app/window_texts.h"
+#include "presentation/chart_area_layout.h"
 #include "presentation/histogram_chart.h"
 #include "presentation/pulse_chart.h"
 #include "presentation/timing_charts.h"
 
 namespace app {
+
+using analysis::Figure;
 namespace {
 
 // The client area at its initial size and the fixed sizes of the regions.
@@ -33,18 +36,10 @@ constexpr int kTopBarHeight = 41;
 constexpr int kRightColumnWidth = 103;
 
 // Right-anchored controls keep their distance from the right edge of the initial layout.
-constexpr int kCBstreamRight = kClientWidth - 871;
-constexpr int kCBactiveRight = kClientWidth - 982;
-constexpr int kBsampleRight = kClientWidth - 1065;
-constexpr int kBftestRight = kClientWidth - 1058;
-// The graph selector's distance from the chart area's right and bottom edges.
-constexpr int kChartAreaWidth = kClientWidth - kRightColumnWidth;
-constexpr int kChartAreaHeight = kClientHeight - kBottomBarHeight - kTopBarHeight;
-constexpr int kRGgselRight = kChartAreaWidth - 922;
-constexpr int kRGgselBottom = kChartAreaHeight - (544 - kTopBarHeight);
-constexpr int kGraphItemHeight = 17;
-constexpr int kReadoutHeight = 20;
-constexpr int kPulsesWidth = 170;
+constexpr int kStreamBoxRight = kClientWidth - 871;
+constexpr int kAutoSampleRight = kClientWidth - 982;
+constexpr int kSampleButtonRight = kClientWidth - 1065;
+constexpr int kResampleRight = kClientWidth - 1058;
 
 // Tahoma where it is installed; otherwise the narrow DejaVu cut, whose widths come closest to it,
 // so that the captions fit the places the layout gives them.
@@ -89,17 +84,19 @@ QLineEdit* MakeFigureBox(QWidget* parent, int left, int top, int width, int heig
   return edit;
 }
 
-// A caption of the right column; `spoken` replaces the caption as the accessible name.
-void ColumnLabel(QWidget* column, QLabel*& field, const char* name, const char* text, int left,
-                 int top, const QString& spoken) {
-  field = MakeLabel(column, QString::fromLatin1(text), left, top);
-  SetNames(field, name, spoken.isEmpty() ? field->text() : spoken);
+// A caption at its place in the layout, named after that place; `spoken`, when given, replaces
+// the caption as the accessible name. The form keeps no handle to it: only its buddy changes.
+QLabel* Caption(QWidget* parent, const char* name, const char* text, int left, int top,
+                const QString& spoken = {}) {
+  QLabel* label = MakeLabel(parent, QString::fromLatin1(text), left, top);
+  SetNames(label, name, spoken.isEmpty() ? label->text() : spoken);
+  return label;
 }
 
-void ColumnBox(QWidget* column, QLineEdit*& field, const char* name, int left, int top,
-               const QString& spoken) {
-  field = MakeFigureBox(column, left, top, 65, 21);
-  SetNames(field, name, spoken);
+QLineEdit* ColumnBox(QWidget* column, const char* name, int left, int top, const QString& spoken) {
+  QLineEdit* box = MakeFigureBox(column, left, top, 65, 21);
+  SetNames(box, name, spoken);
+  return box;
 }
 
 }  // namespace
@@ -108,157 +105,156 @@ FmainForm::FmainForm() = default;
 FmainForm::~FmainForm() = default;
 
 void FmainForm::BuildConnectionControls() {
-  QWidget* bar = Panel1;
-  Label1 = MakeLabel(bar, QStringLiteral("IP"), 8, 10);
-  SetNames(Label1, "Label1", Label1->text());
-  Eip = new QLineEdit(QStringLiteral("10.0.98.108"), bar);
-  Eip->setGeometry(24, 6, 121, 21);
-  SetNames(Eip, "Eip", QStringLiteral("IP"));
-  Label1->setBuddy(Eip);
+  QWidget* bar = regions_.bottom_bar;
+  QLabel* address_caption = Caption(bar, "Label1", "IP", 8, 10);
+  capture_.address = new QLineEdit(QStringLiteral("10.0.98.108"), bar);
+  capture_.address->setGeometry(24, 6, 121, 21);
+  SetNames(capture_.address, "Eip", QStringLiteral("IP"));
+  address_caption->setBuddy(capture_.address);
 
-  Label2 = MakeLabel(bar, QStringLiteral("Port"), 159, 10);
-  SetNames(Label2, "Label2", Label2->text());
-  Eport = new QLineEdit(QString::number(acquisition::kInstrumentTcpPort), bar);
-  Eport->setGeometry(185, 6, 41, 21);
-  SetNames(Eport, "Eport", QStringLiteral("Port"));
-  Label2->setBuddy(Eport);
+  QLabel* port_caption = Caption(bar, "Label2", "Port", 159, 10);
+  capture_.port = new QLineEdit(QString::number(acquisition::kInstrumentTcpPort), bar);
+  capture_.port->setGeometry(185, 6, 41, 21);
+  SetNames(capture_.port, "Eport", QStringLiteral("Port"));
+  port_caption->setBuddy(capture_.port);
 
   // Starts a little left of its Tahoma place so that the wider fallback font ends before the box.
-  Label3 = MakeLabel(bar, QStringLiteral("Samples"), 236, 10);
-  SetNames(Label3, "Label3", Label3->text());
-  SEsamples = new SpinEdit(10, 3000, 1, 4, bar);
-  SEsamples->SetValue(50);
-  SEsamples->setGeometry(284, 6, 53, 22);
-  SetNames(SEsamples, "SEsamples", QStringLiteral("Samples"));
-  Label3->setBuddy(SEsamples);
+  QLabel* samples_caption = Caption(bar, "Label3", "Samples", 236, 10);
+  capture_.samples = new SpinEdit(10, 3000, 1, 4, bar);
+  capture_.samples->SetValue(50);
+  capture_.samples->setGeometry(284, 6, 53, 22);
+  SetNames(capture_.samples, "SEsamples", QStringLiteral("Samples"));
+  samples_caption->setBuddy(capture_.samples);
 }
 
 void FmainForm::BuildScaleControls() {
-  QWidget* bar = Panel1;
-  Lscale = new QLabel(QString::fromLatin1(texts::kVerticalScale), bar);
-  Lscale->setGeometry(340, 10, 104, 14);
-  Lscale->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
-  SetNames(Lscale, "Lscale", Lscale->text());
-  SEvscale = new SpinEdit(kBitsMinimum, kBitsMaximum, 1, 0, bar);
-  SEvscale->SetValue(25);
-  SEvscale->setGeometry(448, 6, 69, 22);
-  SetNames(SEvscale, "SEvscale", Lscale->text());
-  Lscale->setBuddy(SEvscale);
+  QWidget* bar = regions_.bottom_bar;
+  scale_.scale_caption = new QLabel(QString::fromLatin1(texts::kVerticalScale), bar);
+  scale_.scale_caption->setGeometry(340, 10, 104, 14);
+  scale_.scale_caption->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
+  SetNames(scale_.scale_caption, "Lscale", scale_.scale_caption->text());
+  scale_.scale = new SpinEdit(kBitsMinimum, kBitsMaximum, 1, 0, bar);
+  scale_.scale->SetValue(25);
+  scale_.scale->setGeometry(448, 6, 69, 22);
+  SetNames(scale_.scale, "SEvscale", scale_.scale_caption->text());
+  scale_.scale_caption->setBuddy(scale_.scale);
 
-  RBbits = new QRadioButton(QStringLiteral("Bits/Hz"), bar);
-  RBbits->setGeometry(525, 0, 64, 17);
-  SetNames(RBbits, "RBbits", RBbits->text());
-  RBpct = new QRadioButton(QStringLiteral("%"), bar);
-  RBpct->setGeometry(525, 16, 60, 17);
-  SetNames(RBpct, "RBpct", QStringLiteral("Percent"));
+  scale_.bits = new QRadioButton(QStringLiteral("Bits/Hz"), bar);
+  scale_.bits->setGeometry(525, 0, 64, 17);
+  SetNames(scale_.bits, "RBbits", scale_.bits->text());
+  scale_.percent = new QRadioButton(QStringLiteral("%"), bar);
+  scale_.percent->setGeometry(525, 16, 60, 17);
+  SetNames(scale_.percent, "RBpct", QStringLiteral("Percent"));
 
-  Lfilter = MakeLabel(bar, QStringLiteral("Filter"), 593, 10);
-  SetNames(Lfilter, "Lfilter", Lfilter->text());
-  Lfilter->hide();
-  SEfilter = new SpinEdit(kFilterMinimum, kFilterMaximum, 2, 2, bar);
-  SEfilter->SetValue(1);
-  SEfilter->setGeometry(620, 6, 37, 22);
-  SetNames(SEfilter, "SEfilter", QStringLiteral("Filter"));
-  SEfilter->hide();
-  Lfilter->setBuddy(SEfilter);
+  scale_.filter_caption = Caption(bar, "Lfilter", "Filter", 593, 10);
+  scale_.filter_caption->hide();
+  scale_.filter = new SpinEdit(kFilterMinimum, kFilterMaximum, 2, 2, bar);
+  scale_.filter->SetValue(1);
+  scale_.filter->setGeometry(620, 6, 37, 22);
+  SetNames(scale_.filter, "SEfilter", QStringLiteral("Filter"));
+  scale_.filter->hide();
+  scale_.filter_caption->setBuddy(scale_.filter);
 }
 
 void FmainForm::BuildCaptureControls() {
-  QWidget* bar = Panel1;
-  CBdual = new QCheckBox(QStringLiteral("Dual Channel"), bar);
-  CBdual->setGeometry(676, 1, 95, 34);
-  SetNames(CBdual, "CBdual", CBdual->text());
-  CBstream = new QCheckBox(QStringLiteral("Stream"), bar);
-  SetNames(CBstream, "CBstream", CBstream->text());
-  Llost = new QLabel(bar);
-  Llost->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
-  Llost->setStyleSheet(QStringLiteral("color: #c00000; font-weight: bold"));
-  SetNames(Llost, "Llost", QStringLiteral("Lost stream words"));
-  Llost->hide();
-  CBactive = new QCheckBox(QStringLiteral("AutoSample"), bar);
-  SetNames(CBactive, "CBactive", CBactive->text());
-  Bsample = new QPushButton(QStringLiteral("Sample"), bar);
-  SetNames(Bsample, "Bsample", Bsample->text());
+  QWidget* bar = regions_.bottom_bar;
+  capture_.dual_channel = new QCheckBox(QStringLiteral("Dual Channel"), bar);
+  capture_.dual_channel->setGeometry(676, 1, 95, 34);
+  SetNames(capture_.dual_channel, "CBdual", capture_.dual_channel->text());
+  capture_.stream = new QCheckBox(QStringLiteral("Stream"), bar);
+  SetNames(capture_.stream, "CBstream", capture_.stream->text());
+  capture_.lost_words = new QLabel(bar);
+  capture_.lost_words->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
+  capture_.lost_words->setStyleSheet(QStringLiteral("color: #c00000; font-weight: bold"));
+  SetNames(capture_.lost_words, "Llost", QStringLiteral("Lost stream words"));
+  capture_.lost_words->hide();
+  capture_.auto_sample = new QCheckBox(QStringLiteral("AutoSample"), bar);
+  SetNames(capture_.auto_sample, "CBactive", capture_.auto_sample->text());
+  capture_.sample = new QPushButton(QStringLiteral("Sample"), bar);
+  SetNames(capture_.sample, "Bsample", capture_.sample->text());
 }
 
+// The channel averages: each channel's interval in seconds and its frequency in hertz.
 void FmainForm::BuildTopBar() {
-  QWidget* bar = Panel2;
-  Label4 = MakeLabel(bar, QStringLiteral("Ch1"), 16, 16);
-  Eint1 = MakeFigureBox(bar, 41, 11, 93, 21);
-  Label6 = MakeLabel(bar, QStringLiteral("s"), 140, 14);
-  Efreq1 = MakeFigureBox(bar, 159, 11, 75, 21);
-  Label5 = MakeLabel(bar, QStringLiteral("Hz"), 240, 14);
-  Label9 = MakeLabel(bar, QStringLiteral("Ch2"), 307, 14);
-  Eint2 = MakeFigureBox(bar, 332, 11, 93, 21);
-  Label7 = MakeLabel(bar, QStringLiteral("s"), 431, 14);
-  Efreq2 = MakeFigureBox(bar, 448, 11, 75, 21);
-  Label8 = MakeLabel(bar, QStringLiteral("Hz"), 529, 14);
-  SetNames(Label4, "Label4", Label4->text());
-  SetNames(Label6, "Label6", QStringLiteral("seconds"));
-  SetNames(Label5, "Label5", QStringLiteral("hertz"));
-  SetNames(Label9, "Label9", Label9->text());
-  SetNames(Label7, "Label7", QStringLiteral("seconds"));
-  SetNames(Label8, "Label8", QStringLiteral("hertz"));
-  SetNames(Eint1, "Eint1", QStringLiteral("Ch1 interval s"));
-  SetNames(Efreq1, "Efreq1", QStringLiteral("Ch1 frequency Hz"));
-  SetNames(Eint2, "Eint2", QStringLiteral("Ch2 interval s"));
-  SetNames(Efreq2, "Efreq2", QStringLiteral("Ch2 frequency Hz"));
+  QWidget* bar = regions_.top_bar;
+  auto box = [&](Figure figure, const char* name, int left, int width, const char* spoken) {
+    Box(figure) = MakeFigureBox(bar, left, 11, width, 21);
+    SetNames(Box(figure), name, QString::fromLatin1(spoken));
+  };
+  Caption(bar, "Label4", "Ch1", 16, 16);
+  box(Figure::kCh1Seconds, "Eint1", 41, 93, "Ch1 interval s");
+  Caption(bar, "Label6", "s", 140, 14, QStringLiteral("seconds"));
+  box(Figure::kCh1Frequency, "Efreq1", 159, 75, "Ch1 frequency Hz");
+  Caption(bar, "Label5", "Hz", 240, 14, QStringLiteral("hertz"));
+  Caption(bar, "Label9", "Ch2", 307, 14);
+  box(Figure::kCh2Seconds, "Eint2", 332, 93, "Ch2 interval s");
+  Caption(bar, "Label7", "s", 431, 14, QStringLiteral("seconds"));
+  box(Figure::kCh2Frequency, "Efreq2", 448, 75, "Ch2 frequency Hz");
+  Caption(bar, "Label8", "Hz", 529, 14, QStringLiteral("hertz"));
 
-  Bftest = new QPushButton(QStringLiteral("Resample"), bar);
-  SetNames(Bftest, "Bftest", Bftest->text());
-  Bftest->hide();
+  buttons_.resample = new QPushButton(QStringLiteral("Resample"), bar);
+  SetNames(buttons_.resample, "Bftest", buttons_.resample->text());
+  buttons_.resample->hide();
 }
 
 void FmainForm::BuildJitterFigures() {
-  QWidget* column = Panel3;
-  ColumnLabel(column, Label17, "Label17", "Sample Avg", 23, 17, {});
-  ColumnBox(column, Esampavg, "Esampavg", 12, 36, QStringLiteral("Sample Avg"));
-  Esampavg->resize(69, 21);
-  ColumnLabel(column, Label12, "Label12", "Jibits P-P", 32, 73, {});
-  ColumnBox(column, Epkpos, "Epkpos", 13, 88, QStringLiteral("Jibits P-P positive peak"));
-  ColumnBox(column, Epkneg, "Epkneg", 13, 115, QStringLiteral("Jibits P-P negative peak"));
-  ColumnBox(column, Ejitpp, "Ejitpp", 12, 142, QStringLiteral("Jibits P-P Tot"));
-  ColumnLabel(column, Label18, "Label18", "Tot", 80, 144, {});
-  ColumnBox(column, Ejitpp_pct, "Ejitpp_pct", 12, 169, QStringLiteral("Jibits P-P %"));
-  ColumnLabel(column, Label15, "Label15", "%", 83, 172, QStringLiteral("percent"));
-  ColumnBox(column, Ejitpp_max, "Ejitpp_max", 12, 196, QStringLiteral("Jibits P-P Pk%"));
-  ColumnLabel(column, Label24, "Label24", "Pk%", 79, 199, QStringLiteral("peak percent"));
-  ColumnLabel(column, Label14, "Label14", "Jibits RMS", 28, 232, {});
-  ColumnBox(column, Ejitrms, "Ejitrms", 12, 251, QStringLiteral("Jibits RMS"));
-  ColumnBox(column, Ejitrms_pct, "Ejitrms_pct", 12, 278, QStringLiteral("Jibits RMS %"));
-  ColumnLabel(column, Label16, "Label16", "%", 83, 281, QStringLiteral("percent"));
+  QWidget* column = regions_.right_column;
+  auto box = [&](Figure figure, const char* name, int left, int top, const char* spoken) {
+    Box(figure) = ColumnBox(column, name, left, top, QString::fromLatin1(spoken));
+  };
+  const QString percent_caption = QStringLiteral("percent");
+  const QString peak_percent_caption = QStringLiteral("peak percent");
+  Caption(column, "Label17", "Sample Avg", 23, 17);
+  box(Figure::kAverageTicks, "Esampavg", 12, 36, "Sample Avg");
+  Box(Figure::kAverageTicks)->resize(69, 21);
+  Caption(column, "Label12", "Jibits P-P", 32, 73);
+  box(Figure::kPeakPositive, "Epkpos", 13, 88, "Jibits P-P positive peak");
+  box(Figure::kPeakNegative, "Epkneg", 13, 115, "Jibits P-P negative peak");
+  box(Figure::kPeakToPeak, "Ejitpp", 12, 142, "Jibits P-P Tot");
+  Caption(column, "Label18", "Tot", 80, 144);
+  box(Figure::kPeakToPeakPercent, "Ejitpp_pct", 12, 169, "Jibits P-P %");
+  Caption(column, "Label15", "%", 83, 172, percent_caption);
+  box(Figure::kHeldPeakToPeakPercent, "Ejitpp_max", 12, 196, "Jibits P-P Pk%");
+  Caption(column, "Label24", "Pk%", 79, 199, peak_percent_caption);
+  Caption(column, "Label14", "Jibits RMS", 28, 232);
+  box(Figure::kRms, "Ejitrms", 12, 251, "Jibits RMS");
+  box(Figure::kRmsPercent, "Ejitrms_pct", 12, 278, "Jibits RMS %");
+  Caption(column, "Label16", "%", 83, 281, percent_caption);
 }
 
 void FmainForm::BuildFlightTimeAndButtons() {
-  QWidget* column = Panel3;
-  ColumnLabel(column, Label19, "Label19", "Flight Time", 26, 324, {});
-  ColumnBox(column, Eprove_ms, "Eprove_ms", 12, 339, QStringLiteral("Flight Time ms"));
-  Eprove_ms->setEnabled(true);
-  Eprove_ms->setValidator(
-      new QRegularExpressionValidator(QRegularExpression(QStringLiteral("[0-9]*")), Eprove_ms));
-  Label19->setBuddy(Eprove_ms);
-  ColumnLabel(column, Label20, "Label20", "ms", 83, 342, QStringLiteral("milliseconds"));
-  Lpcycles = new QLabel(column);
-  Lpcycles->setGeometry(2, 364, 77 - 2, 14);
-  Lpcycles->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
-  SetNames(Lpcycles, "Lpcycles", QStringLiteral("Flight Time pulses"));
-  ColumnLabel(column, Label22, "Label22", "Quality Factor", 9, 381, {});
-  ColumnBox(column, Eprove_err, "Eprove_err", 12, 397, QStringLiteral("Quality Factor %"));
-  ColumnLabel(column, Label21, "Label21", "%", 83, 400, QStringLiteral("percent"));
-  ColumnBox(column, Epqf, "Epqf", 12, 424, QStringLiteral("Quality Factor Pk%"));
-  ColumnLabel(column, Label23, "Label23", "Pk%", 79, 427, QStringLiteral("peak percent"));
+  QWidget* column = regions_.right_column;
+  QLabel* flight_time_caption = Caption(column, "Label19", "Flight Time", 26, 324);
+  flight_.time_ms = ColumnBox(column, "Eprove_ms", 12, 339, QStringLiteral("Flight Time ms"));
+  flight_.time_ms->setEnabled(true);
+  flight_.time_ms->setValidator(new QRegularExpressionValidator(
+      QRegularExpression(QStringLiteral("[0-9]*")), flight_.time_ms));
+  flight_time_caption->setBuddy(flight_.time_ms);
+  Caption(column, "Label20", "ms", 83, 342, QStringLiteral("milliseconds"));
+  flight_.pulses = new QLabel(column);
+  flight_.pulses->setGeometry(2, 364, 77 - 2, 14);
+  flight_.pulses->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
+  SetNames(flight_.pulses, "Lpcycles", QStringLiteral("Flight Time pulses"));
+  Caption(column, "Label22", "Quality Factor", 9, 381);
+  Box(Figure::kQualityFactor) =
+      ColumnBox(column, "Eprove_err", 12, 397, QStringLiteral("Quality Factor %"));
+  Caption(column, "Label21", "%", 83, 400, QStringLiteral("percent"));
+  Box(Figure::kHeldQualityFactor) =
+      ColumnBox(column, "Epqf", 12, 424, QStringLiteral("Quality Factor Pk%"));
+  Caption(column, "Label23", "Pk%", 79, 427, QStringLiteral("peak percent"));
 
-  auto button = [&](QPushButton*& field, const char* name, const char* caption, int top) {
-    field = new QPushButton(QString::fromLatin1(caption), column);
+  auto button = [&](const char* name, const char* caption, int top) {
+    auto* field = new QPushButton(QString::fromLatin1(caption), column);
     field->setGeometry(12, top, 65, 25);
     SetNames(field, name, field->text());
+    return field;
   };
-  button(Bpqfreset, "Bpqfreset", "Peak Reset", 451);
-  button(Bload, "Bload", "Load", 526);
-  button(Bsave, "Bsave", "Save", 557);
-  Bsave->setEnabled(false);
-  button(Bprint, "Bprint", "Print", 588);
-  Bprint->hide();
+  buttons_.peak_reset = button("Bpqfreset", "Peak Reset", 451);
+  buttons_.load = button("Bload", "Load", 526);
+  buttons_.save = button("Bsave", "Save", 557);
+  buttons_.save->setEnabled(false);
+  buttons_.print = button("Bprint", "Print", 588);
+  buttons_.print->hide();
 }
 
 void FmainForm::SetupUi(QWidget* window) {
@@ -279,43 +275,44 @@ void FmainForm::SetupUi(QWidget* window) {
   BuildFlightTimeAndButtons();
   BuildChartArea();
   PlaceEdgeControls(window);
-  figure_boxes_ = {Esampavg, Epkpos, Epkneg, Ejitpp, Ejitpp_pct, Ejitpp_max, Ejitrms, Ejitrms_pct,
-                   Eint1,    Efreq1, Eint2,  Efreq2, nullptr,    Eprove_err, Epqf};
 }
 
 void FmainForm::BuildRegions(QWidget* window) {
-  Panel1 = new QFrame(window);
-  SetNames(Panel1, "Panel1", QStringLiteral("Capture settings"));
-  Panel2 = new QFrame(window);
-  SetNames(Panel2, "Panel2", QStringLiteral("Channel averages"));
-  Panel3 = new QFrame(window);
-  SetNames(Panel3, "Panel3", QStringLiteral("Jitter figures"));
-  for (QFrame* panel : {Panel1, Panel2, Panel3}) panel->setFrameShape(QFrame::StyledPanel);
-  ChartArea = new QWidget(window);
-  SetNames(ChartArea, "ChartArea", QStringLiteral("Charts"));
+  regions_.bottom_bar = new QFrame(window);
+  SetNames(regions_.bottom_bar, "Panel1", QStringLiteral("Capture settings"));
+  regions_.top_bar = new QFrame(window);
+  SetNames(regions_.top_bar, "Panel2", QStringLiteral("Channel averages"));
+  regions_.right_column = new QFrame(window);
+  SetNames(regions_.right_column, "Panel3", QStringLiteral("Jitter figures"));
+  for (QFrame* panel : {regions_.bottom_bar, regions_.top_bar, regions_.right_column})
+    panel->setFrameShape(QFrame::StyledPanel);
+  charts_.area = new QWidget(window);
+  SetNames(charts_.area, "ChartArea", QStringLiteral("Charts"));
 }
 
 void FmainForm::BuildChartArea() {
-  Chart2 = std::make_unique<presentation::HistogramChart>(ChartArea);
-  SetNames(Chart2->Widget(), "Chart2", Chart2->Title());
-  Chart1 = std::make_unique<presentation::PulseChart>(ChartArea);
-  SetNames(Chart1->Widget(), "Chart1", Chart1->Title());
+  histogram_chart_ = std::make_unique<presentation::HistogramChart>(charts_.area);
+  charts_.histogram = histogram_chart_.get();
+  SetNames(charts_.histogram->Widget(), "Chart2", charts_.histogram->Title());
+  pulse_chart_ = std::make_unique<presentation::PulseChart>(charts_.area);
+  charts_.pulse = pulse_chart_.get();
+  SetNames(charts_.pulse->Widget(), "Chart1", charts_.pulse->Title());
 
-  Memo1 = new QPlainTextEdit(Chart1->Widget());
-  SetNames(Memo1, "Memo1", QStringLiteral("Reply log"));
-  Memo1->setGeometry(560, 48, 333, 533);
-  Memo1->setLineWrapMode(QPlainTextEdit::NoWrap);
-  Memo1->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
-  Memo1->setReadOnly(true);
-  Memo1->hide();
+  charts_.reply_log = new QPlainTextEdit(charts_.pulse->Widget());
+  SetNames(charts_.reply_log, "Memo1", QStringLiteral("Reply log"));
+  charts_.reply_log->setGeometry(560, 48, 333, 533);
+  charts_.reply_log->setLineWrapMode(QPlainTextEdit::NoWrap);
+  charts_.reply_log->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+  charts_.reply_log->setReadOnly(true);
+  charts_.reply_log->hide();
 
-  RGgsel = new QGroupBox(QStringLiteral("Graph"), ChartArea);
-  SetNames(RGgsel, "RGgsel", RGgsel->title());
-  RGgsel->setAutoFillBackground(true);
-  auto* layout = new QVBoxLayout(RGgsel);
+  charts_.graph_selector = new QGroupBox(QStringLiteral("Graph"), charts_.area);
+  SetNames(charts_.graph_selector, "RGgsel", charts_.graph_selector->title());
+  charts_.graph_selector->setAutoFillBackground(true);
+  auto* layout = new QVBoxLayout(charts_.graph_selector);
   layout->setContentsMargins(4, 0, 2, 2);
   layout->setSpacing(0);
-  RGgselGroup = new QButtonGroup(RGgsel);
+  charts_.graph_items = new QButtonGroup(charts_.graph_selector);
   AddGraphItem(analysis::GraphView::kInterval, QStringLiteral("Interval"));
   AddGraphItem(analysis::GraphView::kFrequency, QStringLiteral("Frequency"));
   GraphItem(analysis::GraphView::kInterval)->setChecked(true);
@@ -324,37 +321,37 @@ void FmainForm::BuildChartArea() {
 
 // The items are named after their caption ("RGgsel_Histogram") and described as the selector.
 void FmainForm::AddGraphItem(analysis::GraphView view, const QString& caption) {
-  auto* radio = new QRadioButton(caption, RGgsel);
+  auto* radio = new QRadioButton(caption, charts_.graph_selector);
   radio->setObjectName(QStringLiteral("RGgsel_") + caption);
   radio->setAccessibleName(caption);
   radio->setAccessibleDescription(QStringLiteral("RGgsel"));
   {
-    const QSignalBlocker block(RGgselGroup);
-    RGgselGroup->addButton(radio, static_cast<int>(view));
+    const QSignalBlocker block(charts_.graph_items);
+    charts_.graph_items->addButton(radio, static_cast<int>(view));
   }
-  RGgsel->layout()->addWidget(radio);
+  charts_.graph_selector->layout()->addWidget(radio);
 }
 
 analysis::GraphView FmainForm::CheckedGraph() const {
-  return static_cast<analysis::GraphView>(std::max(0, RGgselGroup->checkedId()));
+  return static_cast<analysis::GraphView>(std::max(0, charts_.graph_items->checkedId()));
 }
 
 QRadioButton* FmainForm::GraphItem(analysis::GraphView view) const {
-  return qobject_cast<QRadioButton*>(RGgselGroup->button(static_cast<int>(view)));
+  return qobject_cast<QRadioButton*>(charts_.graph_items->button(static_cast<int>(view)));
 }
 
 void FmainForm::SetPulseChartInFront(bool in_front) {
   if (in_front) {
-    Chart2->Widget()->lower();
+    charts_.histogram->Widget()->lower();
   } else {
-    Chart1->Widget()->lower();
+    charts_.pulse->Widget()->lower();
   }
-  RGgsel->raise();
+  charts_.graph_selector->raise();
 }
 
 bool FmainForm::PulseChartInFront() const {
-  const QObjectList& order = ChartArea->children();
-  return order.indexOf(Chart1->Widget()) > order.indexOf(Chart2->Widget());
+  const QObjectList& order = charts_.area->children();
+  return order.indexOf(charts_.pulse->Widget()) > order.indexOf(charts_.histogram->Widget());
 }
 
 QLineEdit* FmainForm::FigureBox(analysis::Figure figure) const {
@@ -364,67 +361,64 @@ QLineEdit* FmainForm::FigureBox(analysis::Figure figure) const {
 void FmainForm::PlaceEdgeControls(QWidget* window) {
   const int w = window->width();
   const int h = window->height();
-  Panel2->setGeometry(0, 0, w, kTopBarHeight);
-  Panel1->setGeometry(0, h - kBottomBarHeight, w, kBottomBarHeight);
+  regions_.top_bar->setGeometry(0, 0, w, kTopBarHeight);
+  regions_.bottom_bar->setGeometry(0, h - kBottomBarHeight, w, kBottomBarHeight);
   const int middle = std::max(0, h - kTopBarHeight - kBottomBarHeight);
-  Panel3->setGeometry(w - kRightColumnWidth, kTopBarHeight, kRightColumnWidth, middle);
-  ChartArea->setGeometry(0, kTopBarHeight, std::max(0, w - kRightColumnWidth), middle);
+  regions_.right_column->setGeometry(w - kRightColumnWidth, kTopBarHeight, kRightColumnWidth,
+                                     middle);
+  charts_.area->setGeometry(0, kTopBarHeight, std::max(0, w - kRightColumnWidth), middle);
 
-  CBstream->setGeometry(w - kCBstreamRight, 0, 97, 33);
-  Llost->setGeometry(w - kCBstreamRight - 104, 6, 100, 22);
-  CBactive->setGeometry(w - kCBactiveRight, 1, 80, 34);
-  Bsample->setGeometry(w - kBsampleRight, 6, 57, 23);
-  Bftest->setGeometry(w - kBftestRight, 4, 75, 25);
+  capture_.stream->setGeometry(w - kStreamBoxRight, 0, 97, 33);
+  capture_.lost_words->setGeometry(w - kStreamBoxRight - 104, 6, 100, 22);
+  capture_.auto_sample->setGeometry(w - kAutoSampleRight, 1, 80, 34);
+  capture_.sample->setGeometry(w - kSampleButtonRight, 6, 57, 23);
+  buttons_.resample->setGeometry(w - kResampleRight, 4, 75, 25);
 
-  QRect area = ChartArea->rect();
+  const presentation::ChartAreaLayout area = presentation::LayOutChartArea(
+      charts_.area->size(), static_cast<int>(charts_.graph_items->buttons().size()),
+      AnalysisShown(), AnalysisShown() ? channel_display_->StripHeight() : 0);
+  charts_.pulse->Widget()->setGeometry(area.charts);
+  charts_.histogram->Widget()->setGeometry(area.charts);
+  charts_.pulse->KeepRightFree(area.plot_free_right);
+  charts_.histogram->KeepRightFree(area.plot_free_right);
   if (AnalysisShown()) {
-    if (const int strip = Channels->StripHeight(); strip > 0) {
-      area.setHeight(std::max(0, area.height() - strip));
-      Channels->Strip()->setGeometry(4, area.height(), std::max(0, area.width() - 8), strip);
-    }
-    if (!Lrun->isHidden()) {
-      area.setHeight(std::max(0, area.height() - kReadoutHeight));
-      Lrun->setGeometry(4, area.height(), std::max(0, area.width() - 8), kReadoutHeight);
-    }
-    area.setHeight(std::max(0, area.height() - kReadoutHeight));
-    Lreadout->setGeometry(4, area.height(), std::max(0, area.width() - kPulsesWidth - 8),
-                          kReadoutHeight);
-    Lpulses->setGeometry(area.width() - kPulsesWidth - 4, area.height(), kPulsesWidth,
-                         kReadoutHeight);
-    Chart3->Widget()->setGeometry(area);
-    Chart4->Widget()->setGeometry(area);
+    charts_.tie->Widget()->setGeometry(area.charts);
+    charts_.stability->Widget()->setGeometry(area.charts);
+    charts_.tie->KeepRightFree(area.plot_free_right);
+    charts_.stability->KeepRightFree(area.plot_free_right);
+    charts_.readout->setGeometry(area.readout);
+    charts_.pulse_counts->setGeometry(area.pulses);
+    charts_.run_line->setGeometry(area.run);
+    channel_display_->Strip()->setGeometry(area.strip);
   }
-  Chart1->Widget()->setGeometry(area);
-  Chart2->Widget()->setGeometry(area);
-  // Each item past the first three takes one more line of the selector.
-  const int extra_items = std::max<int>(0, static_cast<int>(RGgselGroup->buttons().size()) - 3);
-  const int height = 75 + extra_items * kGraphItemHeight;
-  RGgsel->setGeometry(area.width() - kRGgselRight,
-                      area.height() - kRGgselBottom - extra_items * kGraphItemHeight, 91, height);
-  RGgsel->raise();
+  charts_.graph_selector->setGeometry(area.selector);
+  charts_.graph_selector->raise();
 }
 
 void FmainForm::ShowAnalysis(QWidget* window) {
   if (AnalysisShown()) return;
-  Chart3 = std::make_unique<presentation::TieChart>(ChartArea);
-  SetNames(Chart3->Widget(), "Chart3", Chart3->Title());
-  Chart4 = std::make_unique<presentation::StabilityChart>(ChartArea);
-  SetNames(Chart4->Widget(), "Chart4", Chart4->Title());
-  Chart3->Widget()->hide();
-  Chart4->Widget()->hide();
-  Lreadout = new QLabel(ChartArea);
-  SetNames(Lreadout, "Lreadout", QStringLiteral("Timing jitter"));
-  Lpulses = new QLabel(ChartArea);
-  SetNames(Lpulses, "Lpulses", QStringLiteral("Missing and extra pulses"));
-  Lpulses->setStyleSheet(QStringLiteral("color: #c00000; font-weight: bold"));
-  Lpulses->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
-  Lpulses->hide();
-  Lrun = new QLabel(ChartArea);
-  SetNames(Lrun, "Lrun", QStringLiteral("Whole run"));
-  Lrun->setStyleSheet(QStringLiteral("color: #00308c"));
-  Lrun->hide();
-  Channels = std::make_unique<ChannelDisplay>(ChartArea, *Chart3, *Chart4);
-  QObject::connect(Channels.get(), &ChannelDisplay::StripResized, window,
+  tie_chart_ = std::make_unique<presentation::TieChart>(charts_.area);
+  charts_.tie = tie_chart_.get();
+  SetNames(charts_.tie->Widget(), "Chart3", charts_.tie->Title());
+  stability_chart_ = std::make_unique<presentation::StabilityChart>(charts_.area);
+  charts_.stability = stability_chart_.get();
+  SetNames(charts_.stability->Widget(), "Chart4", charts_.stability->Title());
+  charts_.tie->Widget()->hide();
+  charts_.stability->Widget()->hide();
+  charts_.readout = new QLabel(charts_.area);
+  SetNames(charts_.readout, "Lreadout", QStringLiteral("Timing jitter"));
+  charts_.pulse_counts = new QLabel(charts_.area);
+  SetNames(charts_.pulse_counts, "Lpulses", QStringLiteral("Window: missing and extra pulses"));
+  charts_.pulse_counts->setStyleSheet(QStringLiteral("color: #c00000; font-weight: bold"));
+  charts_.pulse_counts->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
+  charts_.pulse_counts->hide();
+  charts_.run_line = new QLabel(charts_.area);
+  SetNames(charts_.run_line, "Lrun", QStringLiteral("Whole run"));
+  charts_.run_line->setStyleSheet(QStringLiteral("color: #00308c"));
+  charts_.run_line->hide();
+  channel_display_ =
+      std::make_unique<ChannelDisplay>(charts_.area, *charts_.tie, *charts_.stability);
+  QObject::connect(channel_display_.get(), &ChannelDisplay::StripResized, window,
                    [this, window] { PlaceEdgeControls(window); });
   AddGraphItem(analysis::GraphView::kTie, QString::fromLatin1(texts::kTieView));
   AddGraphItem(analysis::GraphView::kStability, QString::fromLatin1(texts::kStabilityView));
@@ -433,24 +427,23 @@ void FmainForm::ShowAnalysis(QWidget* window) {
 
 void FmainForm::ShowTimingChart(analysis::GraphView view) {
   if (!AnalysisShown()) return;
-  Chart3->Widget()->setVisible(view == analysis::GraphView::kTie);
-  Chart4->Widget()->setVisible(view == analysis::GraphView::kStability);
-  if (view == analysis::GraphView::kTie) Chart3->Widget()->raise();
-  if (view == analysis::GraphView::kStability) Chart4->Widget()->raise();
-  RGgsel->raise();
+  charts_.tie->Widget()->setVisible(view == analysis::GraphView::kTie);
+  charts_.stability->Widget()->setVisible(view == analysis::GraphView::kStability);
+  if (view == analysis::GraphView::kTie) charts_.tie->Widget()->raise();
+  if (view == analysis::GraphView::kStability) charts_.stability->Widget()->raise();
+  charts_.graph_selector->raise();
 }
 
-void FmainForm::ShowReadout(const QString& figures, const QString& pulse_counts) const {
+void FmainForm::ShowReadout(const QString& figures, const QString& counts) const {
   if (!AnalysisShown()) return;
-  Lreadout->setText(figures);
-  Lreadout->setAccessibleName(figures);
-  Lpulses->setText(pulse_counts);
-  Lpulses->setAccessibleName(pulse_counts);
-  Lpulses->setVisible(!pulse_counts.isEmpty());
+  charts_.readout->setText(figures);
+  charts_.readout->setAccessibleName(figures);
+  charts_.pulse_counts->setText(counts);
+  charts_.pulse_counts->setAccessibleName(counts);
+  charts_.pulse_counts->setVisible(!counts.isEmpty());
 }
 
 void FmainForm::MarkFigures(const QString& note) const {
-  using analysis::Figure;
   static constexpr Figure kMarked[] = {
       Figure::kAverageTicks, Figure::kPeakPositive,      Figure::kPeakNegative,
       Figure::kPeakToPeak,   Figure::kPeakToPeakPercent, Figure::kHeldPeakToPeakPercent,
@@ -470,30 +463,27 @@ void FmainForm::MarkFigures(const QString& note) const {
 
 void FmainForm::ShowRunLine(const QString& text) {
   if (!AnalysisShown()) return;
-  Lrun->setText(text);
-  Lrun->setAccessibleName(text.isEmpty() ? QStringLiteral("Whole run") : text);
-  if (Lrun->isHidden() != text.isEmpty()) {
-    Lrun->setVisible(!text.isEmpty());
-    PlaceEdgeControls(ChartArea->parentWidget());  // the window
-  }
+  charts_.run_line->setText(text);
+  charts_.run_line->setAccessibleName(text.isEmpty() ? QStringLiteral("Whole run") : text);
+  charts_.run_line->setVisible(!text.isEmpty());
 }
 
 acquisition::CycleInputs FmainForm::CycleInputs() const {
   acquisition::CycleInputs in;
-  in.host = Eip->text().toStdString();
-  in.port = Eport->text().toStdString();
-  const QByteArray count = SEsamples->text().toLatin1();
+  in.host = capture_.address->text().toStdString();
+  in.port = capture_.port->text().toStdString();
+  const QByteArray count = capture_.samples->text().toLatin1();
   in.samples_text.assign(count.constData(), static_cast<size_t>(count.size()));
-  in.samples_value = SEsamples->Value();
-  in.dual = CBdual->isChecked();
-  in.auto_sample = CBactive->isChecked();
-  in.stream = CBstream->isChecked();
+  in.samples_value = capture_.samples->Value();
+  in.dual = capture_.dual_channel->isChecked();
+  in.auto_sample = capture_.auto_sample->isChecked();
+  in.stream = capture_.stream->isChecked();
   return in;
 }
 
 void FmainForm::SetChartTitle(const QString& first_line) const {
-  Chart1->SetTitle(first_line);
-  Chart1->Widget()->setAccessibleName(first_line);
+  charts_.pulse->SetTitle(first_line);
+  charts_.pulse->Widget()->setAccessibleName(first_line);
 }
 
 // A log with holes must not pass for a complete one: the count stays on screen, in red, from
@@ -512,11 +502,13 @@ void FmainForm::ShowStreamCounts(const acquisition::StreamCounts& counts) {
     lines << QStringLiteral("%1 bytes that made no whole word").arg(counts.stray_bytes);
   }
   const QString text = lines.join(QLatin1Char('\n'));
-  Llost->setText(lines.isEmpty() ? QString() : QStringLiteral("Lost %1").arg(counts.lost_words));
-  Llost->setToolTip(text);
-  Llost->setAccessibleName(lines.isEmpty() ? QStringLiteral("Lost stream words") : text);
-  Llost->setVisible(!lines.isEmpty());
-  CBstream->setToolTip(text);
+  capture_.lost_words->setText(lines.isEmpty() ? QString()
+                                               : QStringLiteral("Lost %1").arg(counts.lost_words));
+  capture_.lost_words->setToolTip(text);
+  capture_.lost_words->setAccessibleName(lines.isEmpty() ? QStringLiteral("Lost stream words")
+                                                         : text);
+  capture_.lost_words->setVisible(!lines.isEmpty());
+  capture_.stream->setToolTip(text);
 }
 
 }  // namespace app

@@ -41,6 +41,73 @@ inline constexpr int kPercentMaximum = 100;
 inline constexpr int kFilterMinimum = 3;
 inline constexpr int kFilterMaximum = 33;
 
+// The controls are handed out in groups, by what they are for. A group is a view: its pointers
+// stay the form's, which builds them once in SetupUi (the TIE and Stability parts of the chart
+// area in ShowAnalysis) and never replaces them. The captions beside the boxes are no group's:
+// nothing changes them after the layout.
+
+// Where the window talks to the instrument and how it captures (bottom bar).
+struct CaptureControls {
+  QLineEdit* address = nullptr;
+  QLineEdit* port = nullptr;
+  SpinEdit* samples = nullptr;
+  QCheckBox* dual_channel = nullptr;
+  QCheckBox* stream = nullptr;
+  QLabel* lost_words = nullptr;  // beside the Stream box, shown only when some were lost
+  QCheckBox* auto_sample = nullptr;
+  QPushButton* sample = nullptr;
+};
+
+// The chart scale in Bits/Hz or percent, and the smoothing filter's length (bottom bar).
+struct ScaleControls {
+  QLabel* scale_caption = nullptr;  // says which axis the scale is for
+  SpinEdit* scale = nullptr;
+  QRadioButton* bits = nullptr;
+  QRadioButton* percent = nullptr;
+  QLabel* filter_caption = nullptr;
+  SpinEdit* filter = nullptr;
+};
+
+// The flight time the operator types in milliseconds, and the pulses it spans (right column).
+struct FlightControls {
+  QLineEdit* time_ms = nullptr;
+  QLabel* pulses = nullptr;
+};
+
+// The buttons for files and held peaks (right column), and the hidden Resample (top bar).
+struct ButtonControls {
+  QPushButton* peak_reset = nullptr;
+  QPushButton* load = nullptr;
+  QPushButton* save = nullptr;
+  QPushButton* print = nullptr;
+  QPushButton* resample = nullptr;
+};
+
+// The chart area: the pulse chart and the histogram chart fill it, one in front of the other,
+// with the hidden reply log inside the pulse chart; the graph selector sits over its bottom
+// right corner. With ANALYSIS only (null before): the TIE and Stability charts, shown in front
+// in their views, and the readout lines under the charts.
+struct ChartControls {
+  QWidget* area = nullptr;
+  presentation::PulseChart* pulse = nullptr;
+  presentation::HistogramChart* histogram = nullptr;
+  QPlainTextEdit* reply_log = nullptr;
+  QGroupBox* graph_selector = nullptr;
+  QButtonGroup* graph_items = nullptr;  // the selector's items, with the view as button id
+  presentation::TieChart* tie = nullptr;
+  presentation::StabilityChart* stability = nullptr;
+  QLabel* readout = nullptr;
+  QLabel* pulse_counts = nullptr;
+  QLabel* run_line = nullptr;  // the whole run of a stream
+};
+
+// The panels the controls sit on.
+struct RegionControls {
+  QFrame* bottom_bar = nullptr;
+  QFrame* top_bar = nullptr;
+  QFrame* right_column = nullptr;
+};
+
 // The main window's controls and their geometry, in the manner of a generated form: SetupUi
 // builds every control as a child of the window, named after the control (object name and
 // accessible description) and captioned for assistive technology (accessible name). It holds no
@@ -67,12 +134,14 @@ class FmainForm {
   // Builds the TIE and Stability charts and the readout line under the charts, and offers the
   // two views in the graph selector. Without it the chart area is laid out as before.
   void ShowAnalysis(QWidget* window);
-  bool AnalysisShown() const { return Chart3 != nullptr; }
+  bool AnalysisShown() const { return charts_.tie != nullptr; }
   // Puts the chart of a timing view in front of the others, or hides both for any other view.
   void ShowTimingChart(analysis::GraphView view);
-  // The readout's figures, and "Missing N / Extra N" in red beside them (hidden when empty).
+  // The readout's figures, and "Window: missing N / extra N" in red under them at the right of
+  // the Run line, beside the run's own count (hidden when empty).
   void ShowReadout(const QString& figures, const QString& pulse_counts) const;
-  // The Run line under the readout, which takes a line of the chart area while it has a text.
+  // The Run line under the readout; its line stays free while it is empty, so that nothing moves
+  // when it shows or goes.
   void ShowRunLine(const QString& text);
   // The boxes of the channel 1 figures and of the quality factor, which take in every interval
   // of the pass: a red frame and `note` as their tooltip, or neither for an empty note.
@@ -88,95 +157,19 @@ class FmainForm {
   // the bytes that made no whole word in its tooltip and accessible name; hidden when all are 0.
   void ShowStreamCounts(const acquisition::StreamCounts& counts);
 
-  // The box that shows a figure; none for Lpcycles, which is a label.
+  // The box that shows a figure; none for the flight pulses, which are a label.
   QLineEdit* FigureBox(analysis::Figure figure) const;
 
-  // The regions.
-  QFrame* Panel1 = nullptr;  // bottom bar
-  QFrame* Panel2 = nullptr;  // top bar
-  QFrame* Panel3 = nullptr;  // right column
-  QWidget* ChartArea = nullptr;
-
-  // Bottom bar.
-  QLabel* Label1 = nullptr;
-  QLineEdit* Eip = nullptr;
-  QLabel* Label2 = nullptr;
-  QLineEdit* Eport = nullptr;
-  QLabel* Label3 = nullptr;
-  SpinEdit* SEsamples = nullptr;
-  QLabel* Lscale = nullptr;
-  SpinEdit* SEvscale = nullptr;
-  QRadioButton* RBbits = nullptr;
-  QRadioButton* RBpct = nullptr;
-  QLabel* Lfilter = nullptr;
-  SpinEdit* SEfilter = nullptr;
-  QCheckBox* CBdual = nullptr;
-  QCheckBox* CBstream = nullptr;
-  QLabel* Llost = nullptr;  // stream words lost to a ring overflow, shown only when some were
-  QCheckBox* CBactive = nullptr;
-  QPushButton* Bsample = nullptr;
-
-  // Top bar.
-  QLabel* Label4 = nullptr;
-  QLineEdit* Eint1 = nullptr;
-  QLabel* Label6 = nullptr;
-  QLineEdit* Efreq1 = nullptr;
-  QLabel* Label5 = nullptr;
-  QLabel* Label9 = nullptr;
-  QLineEdit* Eint2 = nullptr;
-  QLabel* Label7 = nullptr;
-  QLineEdit* Efreq2 = nullptr;
-  QLabel* Label8 = nullptr;
-  QPushButton* Bftest = nullptr;
-
-  // Right column.
-  QLabel* Label17 = nullptr;
-  QLineEdit* Esampavg = nullptr;
-  QLabel* Label12 = nullptr;
-  QLineEdit* Epkpos = nullptr;
-  QLineEdit* Epkneg = nullptr;
-  QLineEdit* Ejitpp = nullptr;
-  QLabel* Label18 = nullptr;
-  QLineEdit* Ejitpp_pct = nullptr;
-  QLabel* Label15 = nullptr;
-  QLineEdit* Ejitpp_max = nullptr;
-  QLabel* Label24 = nullptr;
-  QLabel* Label14 = nullptr;
-  QLineEdit* Ejitrms = nullptr;
-  QLineEdit* Ejitrms_pct = nullptr;
-  QLabel* Label16 = nullptr;
-  QLabel* Label19 = nullptr;
-  QLineEdit* Eprove_ms = nullptr;
-  QLabel* Label20 = nullptr;
-  QLabel* Lpcycles = nullptr;
-  QLabel* Label22 = nullptr;
-  QLineEdit* Eprove_err = nullptr;
-  QLabel* Label21 = nullptr;
-  QLineEdit* Epqf = nullptr;
-  QLabel* Label23 = nullptr;
-  QPushButton* Bpqfreset = nullptr;
-  QPushButton* Bload = nullptr;
-  QPushButton* Bsave = nullptr;
-  QPushButton* Bprint = nullptr;
-
-  // Chart area: the pulse chart (Chart1) and the histogram chart (Chart2) fill it, one in front
-  // of the other; the graph selector sits over its bottom right corner.
-  std::unique_ptr<presentation::PulseChart> Chart1;
-  std::unique_ptr<presentation::HistogramChart> Chart2;
-  QPlainTextEdit* Memo1 = nullptr;
-  QGroupBox* RGgsel = nullptr;
-  QButtonGroup* RGgselGroup = nullptr;
-
-  // With ANALYSIS only: the TIE chart (Chart3) and the Stability chart (Chart4), shown in front
-  // in their views, and the readout line under the charts.
-  std::unique_ptr<presentation::TieChart> Chart3;
-  std::unique_ptr<presentation::StabilityChart> Chart4;
-  QLabel* Lreadout = nullptr;
-  QLabel* Lpulses = nullptr;
-  QLabel* Lrun = nullptr;  // the whole run of a stream
-  // Channel 2 and the pair of a dual block: the strip over the readout, and the curves and
-  // limit lines of the timing charts. Made with the charts, which it draws on.
-  std::unique_ptr<ChannelDisplay> Channels;
+  const CaptureControls& Capture() const { return capture_; }
+  const ScaleControls& Scale() const { return scale_; }
+  const FlightControls& Flight() const { return flight_; }
+  const ButtonControls& Buttons() const { return buttons_; }
+  const ChartControls& Charts() const { return charts_; }
+  const RegionControls& Regions() const { return regions_; }
+  // Channel 2 and the pair of a dual block: the strip over the readout, and the curves and limit
+  // lines of the timing charts. With ANALYSIS only (null before), made with the charts it draws
+  // on.
+  ChannelDisplay* Channels() const { return channel_display_.get(); }
 
  private:
   void BuildRegions(QWidget* window);
@@ -187,8 +180,21 @@ class FmainForm {
   void BuildJitterFigures();
   void BuildFlightTimeAndButtons();
   void BuildChartArea();
+  QLineEdit*& Box(analysis::Figure figure) { return figure_boxes_[analysis::FigureIndex(figure)]; }
 
+  CaptureControls capture_;
+  ScaleControls scale_;
+  FlightControls flight_;
+  ButtonControls buttons_;
+  ChartControls charts_;
+  RegionControls regions_;
   std::array<QLineEdit*, analysis::kFigureCount> figure_boxes_{};
+  // The chart adapters that charts_ points at.
+  std::unique_ptr<presentation::PulseChart> pulse_chart_;
+  std::unique_ptr<presentation::HistogramChart> histogram_chart_;
+  std::unique_ptr<presentation::TieChart> tie_chart_;
+  std::unique_ptr<presentation::StabilityChart> stability_chart_;
+  std::unique_ptr<ChannelDisplay> channel_display_;  // goes before the charts it draws on
 };
 
 }  // namespace app

@@ -34,11 +34,11 @@ bool PulseView(GraphView view) {
 
 // The boxes known before the chart feed keep their new texts when the feed refuses its limits;
 // the later ones, the flight-time figures and the histogram then keep their old state.
-void PassDisplay::Apply(const analysis::PassResult& result, GraphView view) {
+void PassDisplay::Apply(const analysis::PassResult& result, GraphView view, bool stream_window) {
   if (!result.series2_title) return;
   const std::string& title = *result.series2_title;
-  ui_.Chart1->SetSeriesTitle(presentation::kSeriesCh2,
-                             QString::fromLatin1(title.data(), title.size()));
+  ui_.Charts().pulse->SetSeriesTitle(presentation::kSeriesCh2,
+                                     QString::fromLatin1(title.data(), title.size()));
   if (result.outcome != analysis::PassOutcome::kFigures) return;
   analysis::FigureSheet next;
   next.Put(result.figures);
@@ -47,18 +47,24 @@ void PassDisplay::Apply(const analysis::PassResult& result, GraphView view) {
   ShowFigures(next, Figure::kCh1Seconds, Figure::kFlightPulses);
   // The readout comes before the flight-time figures, which may refuse their text: a missing
   // pulse is named even then.
-  if (ui_.AnalysisShown()) ShowTiming(*result.chart.data, view);
+  if (ui_.AnalysisShown()) ShowTiming(*result.chart.data, view, stream_window);
   ShowFlight();
   if (view == GraphView::kHistogram) DrawHistogram(*result.chart.data);
 }
 
 // The pass has clamped the count to the arrays, so intervals 1 .. Ch1Count - 1 are this pass's.
-void PassDisplay::ShowTiming(const acquisition::PulseData& data, GraphView view) {
+// A reply or a loaded file is gone from the pass's input once shown, so both timing views are
+// drawn from it whichever is in front: a switch of view finds them filled. A stream window is
+// drawn again at every tick, and only the view in front pays for its analysis.
+void PassDisplay::ShowTiming(const acquisition::PulseData& data, GraphView view,
+                             bool stream_window) {
   const int64_t last = std::min<int64_t>(data.Ch1Count - 1, acquisition::kMaxIntervals);
   const std::span<const double> intervals(data.Ch1Intervals.data() + 1,
                                           static_cast<size_t>(std::max<int64_t>(0, last)));
-  const presentation::TimingView timing = presentation::ComputeTimingView(
-      intervals, {.tie = view == GraphView::kTie, .stability = view == GraphView::kStability});
+  const bool tie = !stream_window || view == GraphView::kTie;
+  const bool stability = !stream_window || view == GraphView::kStability;
+  const presentation::TimingView timing =
+      presentation::ComputeTimingView(intervals, {.tie = tie, .stability = stability});
   if (timing.valid) {
     ui_.ShowReadout(QString::fromStdString(presentation::ReadoutText(timing.jitter)),
                     QString::fromStdString(presentation::PulseCountText(timing.jitter)));
@@ -68,14 +74,15 @@ void PassDisplay::ShowTiming(const acquisition::PulseData& data, GraphView view)
     ui_.MarkFigures({});
   }
   // The TIE and Stability charts draw the channel chosen (channel 1 of a single-channel block).
-  ui_.Channels->Show(timing, stamps_ ? &*stamps_ : nullptr, view, new_run_block_);
-  if (view == GraphView::kStability) stability_ = timing.stability;
+  ui_.Channels()->Show(timing, stamps_ ? &*stamps_ : nullptr,
+                       {.tie = tie, .stability = stability}, new_run_block_);
+  if (stability) stability_ = timing.stability;
   if (!PulseView(view)) KeepDrawnIntervals(data);
 }
 
 void PassDisplay::ShowFlight() {
   const analysis::FlightFigures flight =
-      pass_.Flight({shown_.Number(Figure::kCh1Seconds), ui_.Eprove_ms->text().toStdString(),
+      pass_.Flight({shown_.Number(Figure::kCh1Seconds), ui_.Flight().time_ms->text().toStdString(),
                     shown_.Number(Figure::kPeakToPeakPercent)});
   shown_.Put(flight);
   ShowFigure(Figure::kFlightPulses);
@@ -91,16 +98,16 @@ void PassDisplay::Clear() {
   }
   for (int series :
        {presentation::kSeriesCh1, presentation::kSeriesAverage, presentation::kSeriesCh2}) {
-    ui_.Chart1->ClearSeries(series);
+    ui_.Charts().pulse->ClearSeries(series);
   }
-  ui_.Chart1->Replot();
-  ui_.Chart2->ClearBars();
-  ui_.Chart2->Replot();
+  ui_.Charts().pulse->Replot();
+  ui_.Charts().histogram->ClearBars();
+  ui_.Charts().histogram->Replot();
   if (ui_.AnalysisShown()) {
     ui_.ShowReadout({}, {});
-    ui_.Chart3->Show(presentation::TimingView{});
-    ui_.Chart4->Show({});
-    ui_.Channels->Clear();
+    ui_.Charts().tie->Show(presentation::TimingView{});
+    ui_.Charts().stability->Show({});
+    ui_.Channels()->Clear();
   }
   drawn_intervals_.clear();
   fed_intervals_.clear();
@@ -125,7 +132,7 @@ void PassDisplay::ShowFigures(const analysis::FigureSheet& next, Figure from, Fi
 void PassDisplay::ShowFigure(Figure figure) {
   const QString shown = QString::fromStdString(shown_.Text(figure));
   if (figure == Figure::kFlightPulses) {
-    ui_.Lpcycles->setText(shown);
+    ui_.Flight().pulses->setText(shown);
   } else if (ui_.FigureBox(figure)->text() != shown) {
     ui_.FigureBox(figure)->setText(shown);
   }
@@ -133,16 +140,18 @@ void PassDisplay::ShowFigure(Figure figure) {
 
 void PassDisplay::FeedChart(const analysis::ChartInput& input, GraphView view) {
   const bool interval_view = view == GraphView::kInterval;
-  presentation::FeedPulseChart(*ui_.Chart1, input, interval_view, !ui_.RBbits->isChecked(),
-                               ui_.SEvscale->Value());
+  presentation::FeedPulseChart(*ui_.Charts().pulse, input, interval_view,
+                               !ui_.Scale().bits->isChecked(), ui_.Scale().scale->Value());
   KeepDrawnIntervals(*input.data);
   fed_intervals_ = drawn_intervals_;
   fed_interval_view_ = interval_view;
 }
 
 void PassDisplay::DrawHistogram(const acquisition::PulseData& data) {
-  presentation::DrawHistogram(
-      *ui_.Chart2, analysis::ComputeHistogram(data, ui_.SEvscale->Value(), ui_.SEsamples->Value()));
+  const int band = ui_.Scale().scale->Value();
+  presentation::DrawHistogram(*ui_.Charts().histogram,
+                              analysis::ComputeHistogram(data, band, ui_.Capture().samples->Value()),
+                              band);
   KeepDrawnIntervals(data);
 }
 

@@ -14,8 +14,8 @@ namespace app {
 class FmainForm;
 
 // Shows what a pass made: the figure boxes, then the pulse chart or the histogram for the view,
-// then the flight-time figures, then (with the analysis shown) the timing readout and the TIE or
-// Stability chart. It keeps what it showed as numbers: the figures, and the intervals drawn.
+// then the flight-time figures, then (with the analysis shown) the timing readout and the TIE and
+// Stability charts. It keeps what it showed as numbers: the figures, and the intervals drawn.
 // A new view or figure is shown here. Window thread only.
 class PassDisplay {
  public:
@@ -29,9 +29,11 @@ class PassDisplay {
     new_run_block_ = new_run_block;
   }
 
-  // Throws common::Error when the chart refuses its limits or the flight-time figures do not
-  // convert; what was shown before the failure stays.
-  void Apply(const analysis::PassResult& result, analysis::GraphView view);
+  // `stream_window` for a pass over the stream's window, which runs at every tick. Throws
+  // common::Error when the chart refuses its limits or the flight-time figures do not convert;
+  // what was shown before the failure stays.
+  void Apply(const analysis::PassResult& result, analysis::GraphView view,
+             bool stream_window = false);
   // Empties every figure box, both charts and the timing readout: nothing of an earlier capture
   // is left to pass for a new one's, nor for Save and Copy. The held maxima are the pass's and
   // stay.
@@ -49,7 +51,7 @@ class PassDisplay {
   // of the intervals last drawn, so that the values always match the frequency header whichever
   // view drew the pulse chart last.
   std::vector<double> SavedValues(analysis::GraphView view) const;
-  // The stability rows of the last pass in the Stability view, with the noise types found.
+  // The stability rows last drawn in the Stability chart, with the noise types found.
   const std::vector<analysis::StabilityRow>& StabilityRows() const { return stability_; }
   // Channel 1 of the last pass that drew, in ticks.
   const std::vector<double>& DrawnIntervals() const { return drawn_intervals_; }
@@ -61,7 +63,7 @@ class PassDisplay {
   void FeedChart(const analysis::ChartInput& input, analysis::GraphView view);
   void DrawHistogram(const acquisition::PulseData& data);
   void KeepDrawnIntervals(const acquisition::PulseData& data);
-  void ShowTiming(const acquisition::PulseData& data, analysis::GraphView view);
+  void ShowTiming(const acquisition::PulseData& data, analysis::GraphView view, bool stream_window);
 
   const FmainForm& ui_;
   analysis::ProcessingPass& pass_;

@@ -19,6 +19,7 @@
 #include "app/control_handlers.h"
 #include "app/fmain_form.h"
 #include "app/pass_display.h"
+#include "app/stream_run_view.h"
 #include "app/window_dialogs.h"
 #include "persistence/window_settings.h"
 
@@ -64,7 +65,8 @@ class TFmain : public QWidget, private acquisition::CycleFace {
   // character above '.'.
   static QString ErrorText(const QString& message);
 
-  // Handlers.
+  // Handlers. FormCreate and the handlers of the controls whose values the settings file keeps
+  // (EipChange to CBdualClick) are in tfmain_settings.cpp.
   void FormCreate();
   void FormClose();
   void EipChange();
@@ -107,7 +109,7 @@ class TFmain : public QWidget, private acquisition::CycleFace {
   void LockFileButtons() { cycle_->LockFileButtons(); }
   void UnlockFileButtons() { cycle_->UnlockFileButtons(); }
   // Unlock the file buttons unless AutoSample or Stream is checked, set ClearRxOnNext, switch
-  // Timer1 on. Runs at the end of every pass, after an early end or an error too.
+  // the capture timer on. Runs at the end of every pass, after an early end or an error too.
   void EndSteps() { cycle_->PassEnding(); }
 
   // The view the graph selector shows.
@@ -124,8 +126,6 @@ class TFmain : public QWidget, private acquisition::CycleFace {
   const std::string& ExeDir() const { return exe_dir_; }
   analysis::ProcessingPass& Pass() { return pass_; }
   CaptureCycle& Cycle() { return *cycle_; }
-  presentation::PulseChart& Chart1() { return *ui_.Chart1; }
-  presentation::HistogramChart& Chart2() { return *ui_.Chart2; }
   bool PulseChartInFront() const { return ui_.PulseChartInFront(); }
   int GraphItemCount() const;
   ChartMenu& Menu() { return *chart_menu_; }
@@ -158,6 +158,7 @@ class TFmain : public QWidget, private acquisition::CycleFace {
   void ShowError(const QString& message);
   QString ChooseFile(FileDialog dialog);
 
+  // The settings file's side (tfmain_settings.cpp).
   // Start-up steps, in the order the settings file is applied; `done` follows them, so that a
   // step that fails leaves its own and the later controls to ShowDefaultsAfter.
   enum class StartStep { kNone, kAddress, kPort, kSamples, kStream, kFilter, kUnits, kDual, kAll };
@@ -171,20 +172,9 @@ class TFmain : public QWidget, private acquisition::CycleFace {
   void WriteSetting(std::string_view key, std::string_view value) const;
   void ApplyUnits(persistence::ScaleUnits units);
 
-  // The whole run of a stream: the tracker hears every logged word; each stream pass refreshes
-  // the Run line and the Stability view's whole-run curve, which stay after the stop until a
-  // pass of a block. Until the run's first word the window shows that it waits for the
-  // instrument and nothing of an earlier capture; the first word replaces the previous log and
-  // drops its summary, and a stop after it writes the run's summary beside the log.
-  void WireRunTracker();
-  void RunStarted();
-  void RunLive(const acquisition::event::RunLive& live);
-  void RunStopped(const acquisition::event::RunStopped& stop);
-  void ShowRun(bool stream_pass);
-  void ShowRunView();
-
   analysis::PassOptions CurrentPassOptions() const;
-  void FillMemo();
+  void ShowLeftAxisTitle(analysis::GraphView view);
+  void FillReplyLog();
 
   FmainForm ui_;
   std::string exe_dir_;
@@ -192,13 +182,14 @@ class TFmain : public QWidget, private acquisition::CycleFace {
   Hooks hooks_;
   ErrorQueue errors_;
   analysis::ProcessingPass pass_;
-  analysis::RunTracker tracker_;             // before the cycle, whose log step feeds it
-  std::optional<analysis::RunSummary> run_;  // the whole run shown, until a pass of a block
+  PassDisplay display_{ui_, pass_};
+  // Before the cycle, whose stream path feeds it from the receiving thread.
+  StreamRunView run_view_{ui_, display_,
+                          [this](const std::function<void()>& action) { Guarded(action); }};
   std::unique_ptr<CaptureCycle> cycle_;
   ControlHandlers controls_;
-  PassDisplay display_{ui_, pass_};
   ChartMenu* chart_menu_ = nullptr;  // the charts' right-click menu; a child of the window
-  bool memo_stale_ = false;          // Memo1 lags the last pass's reply log until it is shown
+  bool reply_log_stale_ = false;     // the reply log lags the last pass until it is shown
   bool cycle_pass_ = false;          // the pass running was started by the cycle (a reply)
 };
 

@@ -6,6 +6,8 @@
 #include <string_view>
 #include <vector>
 
+#include "analysis/limit_check.h"
+
 // Limit lines for the stability table (an MTIE or TDEV mask, say) as comma-separated text:
 //
 //   deviation,tau_s,limit
@@ -22,15 +24,8 @@ namespace persistence {
 
 inline constexpr std::string_view kLimitLinesHeader = "deviation,tau_s,limit";
 
-struct LimitPoint {
-  double tau_s = 0;
-  double limit = 0;
-};
-
-struct LimitLine {
-  std::string deviation;
-  std::vector<LimitPoint> points;  // tau ascending
-};
+using analysis::LimitLine;
+using analysis::LimitPoint;
 
 // The lines in the order their deviations first appear. `deviations` names the deviations a
 // row may give. Throws common::Error naming the 1-based line ("line 4: tau_s must be above 0")

@@ -19,6 +19,8 @@ using nlohmann::json;
 
 json Real(double v) { return std::isfinite(v) ? json(v) : json(nullptr); }
 
+json Maybe(const std::string& text) { return text.empty() ? json(nullptr) : json(text); }
+
 template <class T>
 json Maybe(const std::optional<T>& v) {
   if (!v) return json(nullptr);
@@ -50,11 +52,11 @@ std::string SummaryPath(std::string_view log_path) {
   return path.string();
 }
 
-std::string RunSummaryJson(const RunSummaryRecord& r) {
+std::string RunSummaryJson(const analysis::RunSummary& r) {
   json rows = json::array();
-  for (const SummaryStabilityRow& row : r.stability) {
-    rows.push_back({{"deviation", row.deviation},
-                    {"af", row.af},
+  for (const analysis::StabilityRow& row : r.stability) {
+    rows.push_back({{"deviation", std::string(analysis::DeviationName(row.deviation))},
+                    {"af", row.m},
                     {"tau_s", Real(row.tau_s)},
                     {"n", row.n},
                     {"alpha", Maybe(row.alpha)},
@@ -89,7 +91,7 @@ std::string RunSummaryJson(const RunSummaryRecord& r) {
   return out.dump(2) + "\n";
 }
 
-std::string WriteRunSummary(std::string_view log_path, const RunSummaryRecord& record) {
+std::string WriteRunSummary(std::string_view log_path, const analysis::RunSummary& record) {
   const std::string path = SummaryPath(log_path);
   ReplaceTextFile(path, RunSummaryJson(record));
   return path;

@@ -19,19 +19,19 @@ std::string Optional(const std::optional<double>& value) {
 
 }  // namespace
 
-std::string FormatStabilityCsv(std::span<const StabilityCsvRow> rows) {
+std::string FormatStabilityCsv(std::span<const analysis::StabilityRow> rows) {
   std::string out(kStabilityCsvHeader);
   out += '\n';
-  for (const StabilityCsvRow& r : rows) {
-    out += r.deviation;
-    out += ',' + std::to_string(r.af) + ',' + Number(r.tau_s) + ',' + std::to_string(r.n);
+  for (const analysis::StabilityRow& r : rows) {
+    out += analysis::DeviationName(r.deviation);
+    out += ',' + std::to_string(r.m) + ',' + Number(r.tau_s) + ',' + std::to_string(r.n);
     out += ',' + (r.alpha ? std::to_string(*r.alpha) : std::string());
     out += ',' + Number(r.value) + ',' + Optional(r.min) + ',' + Optional(r.max) + '\n';
   }
   return out;
 }
 
-void WriteStabilityCsv(const std::string& path, std::span<const StabilityCsvRow> rows) {
+void WriteStabilityCsv(const std::string& path, std::span<const analysis::StabilityRow> rows) {
   ReplaceTextFile(path, FormatStabilityCsv(rows));
 }
 

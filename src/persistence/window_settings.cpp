@@ -34,6 +34,17 @@ IntSetting::IntSetting(std::string_view text) {
   }
 }
 
+IntSetting::IntSetting(std::string_view text, int minimum, int maximum, std::string_view what)
+    : IntSetting(text) {
+  if (error_ || (value_ >= minimum && value_ <= maximum)) return;
+  error_ = "'" + common::Printable(text) + "' is not a " + std::string(what) + " from " +
+           std::to_string(minimum) + " to " + std::to_string(maximum);
+}
+
+IntSetting UdpPortSetting(std::string_view text) {
+  return IntSetting(text, 1, 65535, "port number");
+}
+
 int IntSetting::Value() const {
   if (error_) throw common::Error(*error_);
   return value_;
@@ -58,6 +69,7 @@ WindowSettings ReadWindowSettings(const std::string& ini_path) {
   s.histogram = !read("HISTOGRAM", "").empty();
   s.resample = read("RESAMPLE", "FALSE") == "TRUE";
   s.analysis = read("ANALYSIS", "FALSE") == "TRUE";
+  s.udp_port = UdpPortSetting(read(kKeyUdpPort, std::to_string(acquisition::kStreamUdpPort)));
   return s;
 }
 

@@ -23,6 +23,8 @@ inline constexpr char kKeyScalePercent[] = "VSCALE%";
 inline constexpr char kKeyScaleUnits[] = "VSCALEUNITS";
 inline constexpr char kKeyFilterLength[] = "FILTERLEN";
 inline constexpr char kKeyDualChannel[] = "DUALCHANNEL";
+// Set by hand only.
+inline constexpr char kKeyUdpPort[] = "UDPPORT";
 
 enum class ScaleUnits { kBits, kPercent };
 
@@ -31,14 +33,20 @@ enum class ScaleUnits { kBits, kPercent };
 class IntSetting {
  public:
   explicit IntSetting(std::string_view text);
+  // An integer that must lie in minimum .. maximum to mean anything: "'<text>' is not a <what>
+  // from <minimum> to <maximum>" otherwise.
+  IntSetting(std::string_view text, int minimum, int maximum, std::string_view what);
   // The value; throws common::Error "'<text>' is not a valid integer value" when the text is not
-  // an integer.
+  // an integer, or the range's message.
   int Value() const;
 
  private:
   int value_ = 0;
   std::optional<std::string> error_;
 };
+
+// The rule of UDPPORT: a port number, 1 to 65535.
+IntSetting UdpPortSetting(std::string_view text);
 
 // Default-constructed, the settings of a missing file: what the window shows when no key applies.
 struct WindowSettings {
@@ -58,6 +66,8 @@ struct WindowSettings {
   bool resample = false;   // RESAMPLE: TRUE exactly writes resampled.dat when streaming stops
   // ANALYSIS: TRUE exactly offers the TIE and Stability views and shows the timing readout.
   bool analysis = false;
+  // UDPPORT: the port the UDP stream is received on, 1 to 65535.
+  IntSetting udp_port = UdpPortSetting(std::to_string(acquisition::kStreamUdpPort));
 };
 
 // Reads every key of the settings file at `ini_path`; absent keys (or file) give the defaults.

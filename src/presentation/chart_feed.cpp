@@ -52,7 +52,9 @@ void DrawHistogram(HistogramChart& chart, std::span<const int> counts,
   chart.SetMarksVisible(false);
 }
 
-void DrawHistogram(HistogramChart& chart, const analysis::HistogramBars& bars) {
+void DrawHistogram(HistogramChart& chart, const analysis::HistogramBars& bars, int band_percent) {
+  const HistogramTitles titles = HistogramAxisTitles(band_percent);
+  chart.SetAxisTitles(QString::fromStdString(titles.count), QString::fromStdString(titles.bars));
   DrawHistogram(chart, bars.counts, bars.labels, static_cast<double>(bars.axis_maximum));
 }
 

@@ -28,7 +28,8 @@ void FeedPulseChart(PulseChart& chart, const analysis::ChartInput& input, bool i
 void DrawHistogram(HistogramChart& chart, std::span<const int> counts,
                    std::span<const std::string> labels, double axis_maximum);
 
-// The same for the bars that the pass computed.
-void DrawHistogram(HistogramChart& chart, const analysis::HistogramBars& bars);
+// The same for the bars that the pass computed over a band of plus and minus `band_percent` of
+// the average interval, with the axis titles that say so.
+void DrawHistogram(HistogramChart& chart, const analysis::HistogramBars& bars, int band_percent);
 
 }  // namespace presentation

@@ -125,6 +125,25 @@ AxisRange LogDecades(std::span<const double> values) {
   return {std::pow(10.0, first), std::pow(10.0, last)};
 }
 
+AxisRange PaddedRange(std::span<const double> values, double margin) {
+  double low = std::numeric_limits<double>::infinity();
+  double high = -low;
+  for (double v : values) {
+    if (!std::isfinite(v)) continue;
+    low = std::min(low, v);
+    high = std::max(high, v);
+  }
+  if (low > high) return {-1, 1};
+  if (low == high) return {low - 1, high + 1};
+  const double pad = (high - low) * margin;
+  return {low - pad, high + pad};
+}
+
+HistogramTitles HistogramAxisTitles(int band_percent) {
+  return {"Intervals (count)", "Pulse Frequency (Hz) at the bar's centre, band +/-" +
+                                   std::to_string(band_percent) + " % of the average interval"};
+}
+
 ErrorBar BoundsBar(double value, std::optional<double> minimum, std::optional<double> maximum) {
   ErrorBar bar;
   if (minimum && *minimum <= value) bar.below = value - *minimum;

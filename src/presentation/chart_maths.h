@@ -83,6 +83,20 @@ PolylineCover CoverPolyline(std::span<const Vertex> vertices);
 // decade wide; 1 .. 10 when none is drawable.
 AxisRange LogDecades(std::span<const double> values);
 
+// The range of a linear axis that holds every finite value given with `margin` (a fraction of
+// their spread) left on either side, so that no extreme is drawn on the frame. Values all alike
+// get 1 on either side; no finite value gives -1 .. 1.
+AxisRange PaddedRange(std::span<const double> values, double margin);
+
+// The histogram's axis titles: the count of intervals per bar, and what the bars stand for (the
+// frequency of the interval at each bar's centre, over a band of plus and minus `band_percent`
+// of the average interval).
+struct HistogramTitles {
+  std::string count;
+  std::string bars;
+};
+HistogramTitles HistogramAxisTitles(int band_percent);
+
 // The lengths of an error bar below and above `value` from its confidence bounds. A bound that is
 // unknown, or on the wrong side of the value, draws no arm.
 struct ErrorBar {

@@ -167,6 +167,19 @@ bool HistogramChart::AutoBarSize() const { return impl_->auto_size; }
 int HistogramChart::BarWidthPercent() const { return impl_->width_percent; }
 bool HistogramChart::MarksVisible() const { return impl_->bars->marks_visible; }
 
+void HistogramChart::SetAxisTitles(const QString& count, const QString& bars) {
+  impl_->plot->yAxis->setLabel(count);
+  impl_->plot->xAxis->setLabel(bars);
+  impl_->QueueReplot();
+}
+
+QString HistogramChart::CountAxisTitle() const { return impl_->plot->yAxis->label(); }
+QString HistogramChart::BarAxisTitle() const { return impl_->plot->xAxis->label(); }
+
+void HistogramChart::KeepRightFree(int pixels) { presentation::KeepRightFree(impl_->plot, pixels); }
+
+QRect HistogramChart::PlotArea() const { return presentation::PlotArea(impl_->plot); }
+
 void HistogramChart::Replot() { impl_->plot->replot(QCustomPlot::rpImmediateRefresh); }
 
 }  // namespace presentation

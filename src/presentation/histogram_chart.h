@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QObject>
+#include <QRect>
 #include <QString>
 #include <QWidget>
 #include <memory>
@@ -37,6 +38,16 @@ class HistogramChart : public QObject {
   bool AutoBarSize() const;
   int BarWidthPercent() const;
   bool MarksVisible() const;
+
+  // The titles of the count (left) axis and of the bar (bottom) axis.
+  void SetAxisTitles(const QString& count, const QString& bars);
+  QString CountAxisTitle() const;
+  QString BarAxisTitle() const;
+
+  // Keeps the rightmost `pixels` of Widget() free of the plot, for a control that floats there.
+  void KeepRightFree(int pixels);
+  // Where the plot draws its bars, axes and labels, in Widget() pixels as of the last redraw.
+  QRect PlotArea() const;
 
   void Replot();
 

@@ -39,10 +39,10 @@ const analysis::LimitVerdict* Worst(const analysis::LimitsVerdict& verdict) {
 
 }  // namespace
 
-std::vector<persistence::LimitLine> LinesFor(std::span<const persistence::LimitLine> lines,
+std::vector<analysis::LimitLine> LinesFor(std::span<const analysis::LimitLine> lines,
                                              std::span<const analysis::Deviation> drawn) {
-  std::vector<persistence::LimitLine> kept;
-  for (const persistence::LimitLine& line : lines) {
+  std::vector<analysis::LimitLine> kept;
+  for (const analysis::LimitLine& line : lines) {
     if (Drawn(line.deviation, drawn)) kept.push_back(line);
   }
   return kept;

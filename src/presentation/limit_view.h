@@ -6,7 +6,6 @@
 
 #include "analysis/limit_check.h"
 #include "analysis/stability.h"
-#include "persistence/limit_lines.h"
 
 // What the Stability view shows of limit lines (a TDEV or MTIE mask): the lines of the
 // deviations it draws, and the verdict of the curve drawn against them. Any thread.
@@ -14,7 +13,7 @@ namespace presentation {
 
 // The lines whose deviation is one of `drawn`, in their order; a line of a deviation the view
 // does not draw is neither drawn nor judged there.
-std::vector<persistence::LimitLine> LinesFor(std::span<const persistence::LimitLine> lines,
+std::vector<analysis::LimitLine> LinesFor(std::span<const analysis::LimitLine> lines,
                                              std::span<const analysis::Deviation> drawn);
 
 // The verdict line: "Limits PASS  worst margin 23.5 % (TDEV at tau 0.016 s)", "Limits FAIL

@@ -9,6 +9,22 @@ QFont PixelFont(int pixels, bool bold) {
   return font;
 }
 
+void KeepRightFree(QCustomPlot* plot, int pixels) {
+  QCPAxisRect* rect = plot->axisRect();
+  rect->setAutoMargins(QCP::msLeft | QCP::msTop | QCP::msBottom);
+  QMargins margins = rect->margins();
+  margins.setRight(pixels);
+  rect->setMargins(margins);
+  plot->replot(QCustomPlot::rpQueuedReplot);
+}
+
+QRect PlotArea(const QCustomPlot* plot) {
+  const QCPAxisRect* rect = plot->axisRect();
+  const QRect inner = rect->rect();
+  const QRect outer = rect->outerRect();
+  return QRect(QPoint(outer.left(), inner.top()), QPoint(inner.right(), outer.bottom()));
+}
+
 FixedAxis::FixedAxis(QCPAxis* axis, double minimum, double maximum)
     : axis_(axis), limits_(minimum, maximum) {
   Apply();

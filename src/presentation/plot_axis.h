@@ -12,6 +12,16 @@ namespace presentation {
 
 QFont PixelFont(int pixels, bool bold = false);
 
+// Keeps the rightmost `pixels` of the plot's widget free of its axis rectangle, the axes and
+// their labels (only the last label of the bottom axis reaches half its width into them): a
+// control floats there. The other margins stay automatic.
+void KeepRightFree(QCustomPlot* plot, int pixels);
+
+// Where the plot draws its data, axes and tick labels, in the plot widget's pixels as of the
+// last redraw: from the left margin to the right end of the axis rectangle, from its top to the
+// bottom margin.
+QRect PlotArea(const QCustomPlot* plot);
+
 // The left axis of a chart with fixed limits and the engine's refusals: a minimum above the
 // maximum or a maximum below the minimum throws common::Error and leaves the limits and the
 // drawn range as they were. Each accepted change is drawn at the next event-loop turn.

@@ -22,6 +22,7 @@ namespace {
 constexpr int kSeriesCount = 3;
 // Only channel 1 draws its point labels; the other series keep theirs as data.
 constexpr int kLabelledSeries = 0;
+constexpr int kThirdSeries = 2;
 constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
 
 // The shown point label must not swallow the click on the point beneath it.
@@ -149,6 +150,7 @@ QIcon LegendIcon(const QPen& pen, const QCPScatterStyle& scatter) {
 struct PulseChart::Impl {
   QPointer<QWidget> frame;  // the plot and its legend; owned by the parent widget, or by us
   QCustomPlot* plot = nullptr;
+  QWidget* legend_box = nullptr;  // the legend column at the plot's right
   QCPTextElement* title = nullptr;
   std::array<QCPGraph*, kSeriesCount> graphs{};
   // The graphs' own point stores, held directly: a feed adds 15,000 points one by one.
@@ -199,6 +201,85 @@ struct PulseChart::Impl {
   void RefreshLegendIcon(int series) {
     legend[series]->setIcon(LegendIcon(graphs[series]->pen(), graphs[series]->scatterStyle()));
   }
+
+  // The third trace is channel 2 or the smoothed channel 1; in a single-channel capture without
+  // the filter it holds nothing, and a legend entry would name a trace that is not there.
+  void ListThirdTrace() { legend[kThirdSeries]->setVisible(!points[kThirdSeries]->isEmpty()); }
+
+  // The engine's look: fast drawing, the title line and the axes of the layout.
+  void SetUpPlot() {
+    // Thousands of points are redrawn on every pass while streaming; smoothing buys little there.
+    plot->setAntialiasedElements(QCP::aeNone);
+    plot->setNotAntialiasedElements(QCP::aeAll);
+    plot->setPlottingHint(QCP::phFastPolylines, true);
+    plot->setInteractions(QCP::Interactions());
+    plot->legend->setVisible(false);
+    plot->plotLayout()->insertRow(0);
+    title = new QCPTextElement(plot, "K390 Jitter Data", PixelFont(13, true));
+    title->setTextColor(Qt::black);
+    plot->plotLayout()->addElement(0, 0, title);
+    plot->yAxis->setLabel("Cycle Time (x25ns)");
+    plot->yAxis->setLabelFont(PixelFont(16));
+    left.emplace(plot->yAxis, -100, 100);
+    plot->xAxis->setRange(-0.5, 0.5);
+    // Ch1 lies on top of the other traces, so a click where they cross reaches its points.
+    plot->addLayer(QStringLiteral("ch1"), plot->layer(QStringLiteral("main")),
+                   QCustomPlot::limAbove);
+  }
+
+  // Series `s` with its look and its legend check box (a child of the legend column).
+  void AddSeries(int s) {
+    struct Look {
+      const char* title;
+      QColor colour;
+      Qt::PenStyle style;
+      int width;
+      bool dots;
+      int dot_alpha;
+    };
+    // Ch1's dots are 43 % transparent so that the line shows through dense stretches.
+    static const std::array<Look, kSeriesCount> kLooks = {{
+        {"Ch1", QColor(0, 64, 128), Qt::SolidLine, 1, true, 146},
+        {"Avg Ch1", QColor(0, 0, 255), Qt::DotLine, 2, false, 255},
+        {"Ch2", QColor(255, 128, 0), Qt::SolidLine, 1, true, 255},
+    }};
+    const Look& look = kLooks[s];
+    QCPGraph* graph = new LeanGraph(plot->xAxis, plot->yAxis);
+    graph->setPen(QPen(look.colour, look.width, look.style));
+    graph->setLineStyle(QCPGraph::lsLine);
+    graph->setName(look.title);
+    graph->setAdaptiveSampling(true);
+    if (look.dots) {
+      QColor dot = look.colour;
+      dot.setAlpha(look.dot_alpha);
+      graph->setScatterStyle(QCPScatterStyle(DotPixmap(dot)));
+    }
+    if (s == kLabelledSeries) graph->setLayer(QStringLiteral("ch1"));
+    graphs[s] = graph;
+    points[s] = graph->data().data();
+
+    auto* box = new QCheckBox(look.title, legend_box);
+    box->setChecked(true);
+    box->setObjectName(QString("legend%1").arg(s));
+    legend[s] = box;
+    RefreshLegendIcon(s);
+    if (s == kThirdSeries) ListThirdTrace();
+  }
+
+  // The one label item that shows the clicked point's label, over the Ch1 trace.
+  void SetUpLabelItem() {
+    label_item = new PassiveText(plot);
+    label_item->setLayer(QStringLiteral("ch1"));
+    label_item->position->setType(QCPItemPosition::ptPlotCoords);
+    label_item->position->setAxes(plot->xAxis, plot->yAxis);
+    label_item->setPositionAlignment(Qt::AlignHCenter | Qt::AlignBottom);
+    label_item->setPen(Qt::NoPen);
+    label_item->setBrush(QColor(192, 192, 192, 214));  // silver, 16 % transparent
+    label_item->setColor(Qt::black);
+    label_item->setPadding(QMargins(3, 1, 3, 1));
+    label_item->setSelectable(false);
+    label_item->setVisible(false);
+  }
 };
 
 PulseChart::PulseChart(QWidget* parent) : impl_(std::make_unique<Impl>()) {
@@ -211,94 +292,30 @@ PulseChart::PulseChart(QWidget* parent) : impl_(std::make_unique<Impl>()) {
   frame->setPalette(palette);
 
   d.plot = new QCustomPlot(frame);
-  QCustomPlot* plot = d.plot;
-  // Thousands of points are redrawn on every pass while streaming; smoothing buys little there.
-  plot->setAntialiasedElements(QCP::aeNone);
-  plot->setNotAntialiasedElements(QCP::aeAll);
-  plot->setPlottingHint(QCP::phFastPolylines, true);
-  plot->setInteractions(QCP::Interactions());
-  plot->legend->setVisible(false);
-
-  plot->plotLayout()->insertRow(0);
-  d.title = new QCPTextElement(plot, "K390 Jitter Data", PixelFont(13, true));
-  d.title->setTextColor(Qt::black);
-  plot->plotLayout()->addElement(0, 0, d.title);
-
-  plot->yAxis->setLabel("Cycle Time (x25ns)");
-  plot->yAxis->setLabelFont(PixelFont(16));
-  d.left.emplace(plot->yAxis, -100, 100);
-  plot->xAxis->setRange(-0.5, 0.5);
-
-  struct Look {
-    const char* title;
-    QColor colour;
-    Qt::PenStyle style;
-    int width;
-    bool dots;
-    int dot_alpha;
-  };
-  // Ch1's dots are 43 % transparent so that the line shows through dense stretches.
-  const std::array<Look, kSeriesCount> looks = {{
-      {"Ch1", QColor(0, 64, 128), Qt::SolidLine, 1, true, 146},
-      {"Avg Ch1", QColor(0, 0, 255), Qt::DotLine, 2, false, 255},
-      {"Ch2", QColor(255, 128, 0), Qt::SolidLine, 1, true, 255},
-  }};
-  auto* legend_box = new QWidget(frame);
-  auto* legend_layout = new QVBoxLayout(legend_box);
+  d.SetUpPlot();
+  d.legend_box = new QWidget(frame);
+  auto* legend_layout = new QVBoxLayout(d.legend_box);
   legend_layout->setContentsMargins(4, 24, 8, 4);
   for (int s = 0; s < kSeriesCount; ++s) {
-    const Look& look = looks[s];
-    QCPGraph* graph = new LeanGraph(plot->xAxis, plot->yAxis);
-    QPen pen(look.colour, look.width, look.style);
-    graph->setPen(pen);
-    graph->setLineStyle(QCPGraph::lsLine);
-    graph->setName(look.title);
-    graph->setAdaptiveSampling(true);
-    if (look.dots) {
-      QColor dot = look.colour;
-      dot.setAlpha(look.dot_alpha);
-      graph->setScatterStyle(QCPScatterStyle(DotPixmap(dot)));
-    }
-    d.graphs[s] = graph;
-    d.points[s] = graph->data().data();
-
-    auto* box = new QCheckBox(look.title, legend_box);
-    box->setChecked(true);
-    box->setObjectName(QString("legend%1").arg(s));
-    d.legend[s] = box;
-    d.RefreshLegendIcon(s);
-    legend_layout->addWidget(box);
-    QObject::connect(box, &QCheckBox::toggled, this, [this, s](bool on) {
+    d.AddSeries(s);
+    legend_layout->addWidget(d.legend[s]);
+    QObject::connect(d.legend[s], &QCheckBox::toggled, this, [this, s](bool on) {
       impl_->graphs[s]->setVisible(on);
       impl_->UpdateLabelItem();
       impl_->QueueReplot();
     });
   }
   legend_layout->addStretch(1);
-  // Ch1 lies on top of the other traces, so a click where they cross reaches its points.
-  plot->addLayer(QStringLiteral("ch1"), plot->layer(QStringLiteral("main")), QCustomPlot::limAbove);
-  d.graphs[0]->setLayer(QStringLiteral("ch1"));
-
-  d.label_item = new PassiveText(plot);
-  d.label_item->setLayer(QStringLiteral("ch1"));
-  d.label_item->position->setType(QCPItemPosition::ptPlotCoords);
-  d.label_item->position->setAxes(plot->xAxis, plot->yAxis);
-  d.label_item->setPositionAlignment(Qt::AlignHCenter | Qt::AlignBottom);
-  d.label_item->setPen(Qt::NoPen);
-  d.label_item->setBrush(QColor(192, 192, 192, 214));  // silver, 16 % transparent
-  d.label_item->setColor(Qt::black);
-  d.label_item->setPadding(QMargins(3, 1, 3, 1));
-  d.label_item->setSelectable(false);
-  d.label_item->setVisible(false);
+  d.SetUpLabelItem();
 
   auto* layout = new QHBoxLayout(frame);
   layout->setContentsMargins(0, 0, 0, 0);
   layout->setSpacing(0);
-  layout->addWidget(plot, 1);
-  layout->addWidget(legend_box, 0, Qt::AlignTop);
+  layout->addWidget(d.plot, 1);
+  layout->addWidget(d.legend_box, 0, Qt::AlignTop);
 
-  QObject::connect(plot, &QCustomPlot::beforeReplot, this, [this] { impl_->FitBottomAxis(); });
-  QObject::connect(plot, &QCustomPlot::plottableClick, this,
+  QObject::connect(d.plot, &QCustomPlot::beforeReplot, this, [this] { impl_->FitBottomAxis(); });
+  QObject::connect(d.plot, &QCustomPlot::plottableClick, this,
                    [this](QCPAbstractPlottable* plottable, int index, QMouseEvent*) {
                      for (int s = 0; s < kSeriesCount; ++s) {
                        if (plottable == impl_->graphs[s]) emit PointClicked(s, index);
@@ -335,6 +352,7 @@ void PulseChart::ClearSeries(int series) {
   impl_->labels[series].clear();
   impl_->visible_label[series] = -1;
   if (series == kLabelledSeries) impl_->UpdateLabelItem();
+  if (series == kThirdSeries) impl_->ListThirdTrace();
   impl_->QueueReplot();
 }
 
@@ -343,6 +361,7 @@ void PulseChart::AddPoint(int series, double value) {
   QCPGraphDataContainer& points = *impl_->points[series];
   points.add(QCPGraphData(points.size(), value));
   impl_->labels[series].emplace_back();
+  if (series == kThirdSeries && points.size() == 1) impl_->ListThirdTrace();
   impl_->QueueReplot();
 }
 
@@ -451,6 +470,17 @@ void PulseChart::SetSeriesVisible(int series, bool visible) {
 bool PulseChart::SeriesVisible(int series) const {
   impl_->CheckSeries(series);
   return impl_->graphs[series]->visible();
+}
+
+bool PulseChart::SeriesListed(int series) const {
+  impl_->CheckSeries(series);
+  return !impl_->legend[series]->isHidden();
+}
+
+void PulseChart::KeepRightFree(int pixels) { impl_->legend_box->setMinimumWidth(pixels); }
+
+QRect PulseChart::PlotArea() const {
+  return presentation::PlotArea(impl_->plot).translated(impl_->plot->pos());
 }
 
 void PulseChart::Replot() { impl_->plot->replot(QCustomPlot::rpImmediateRefresh); }

@@ -2,6 +2,7 @@
 
 #include <QObject>
 #include <QPoint>
+#include <QRect>
 #include <QString>
 #include <QWidget>
 #include <memory>
@@ -13,7 +14,8 @@ namespace presentation {
 // The pulse chart (Chart1): one title line, a left axis with fixed limits and a title, a bottom
 // axis that follows the points, and three series addressed by index: 0 Series1 "Ch1" (line with
 // small dots and one label per point), 1 Series3 "Avg Ch1" (dotted), 2 Series2 "Ch2"/"Filter".
-// A legend lists the series, each with a check box that shows or hides it. Only this adapter
+// A legend beside the plot lists the series, each with a check box that shows or hides it; the
+// third is listed only while it holds points. Only this adapter
 // knows the chart engine. Window thread only. Changes are drawn at the next event-loop turn
 // (one redraw however many changes), or at once with Replot().
 class PulseChart : public QObject {
@@ -60,6 +62,15 @@ class PulseChart : public QObject {
   // Legend check boxes.
   void SetSeriesVisible(int series, bool visible);
   bool SeriesVisible(int series) const;
+  // Whether the legend lists the series.
+  bool SeriesListed(int series) const;
+
+  // Keeps the rightmost `pixels` of Widget() free of the plot: the legend column is at least
+  // that wide. A control may float over its lower part.
+  void KeepRightFree(int pixels);
+  // Where the plot draws its data, axes and tick labels, in Widget() pixels as of the last
+  // redraw.
+  QRect PlotArea() const;
 
   void Replot();
 

@@ -3,7 +3,9 @@
 #include <QPointer>
 #include <array>
 #include <cmath>
+#include <initializer_list>
 #include <limits>
+#include <span>
 #include <vector>
 
 #include "presentation/plot_axis.h"
@@ -12,6 +14,7 @@ namespace presentation {
 namespace {
 
 constexpr char kStabilityTitle[] = "K390 Stability";
+constexpr double kTieMargin = 0.05;  // of the TIE's spread, above and below
 constexpr int kDeviationCount = static_cast<int>(std::size(kPlottedDeviations));
 const std::array<QColor, kDeviationCount> kDeviationColours = {QColor(0, 0, 200), QColor(0, 140, 0),
                                                                QColor(200, 0, 0)};
@@ -63,6 +66,20 @@ void SetTie(QCPGraph* trace, QCPGraph* marks, const TimingView& view) {
   marks->setData(mark_keys, mark_values, true);
 }
 
+// The keys fit every trace; the value axis fits the traces and the marks with a margin: a peak
+// on the frame would be cut off by it.
+void FitAxes(QCustomPlot* plot, std::initializer_list<const QCPGraph*> graphs) {
+  plot->xAxis->rescale();
+  std::vector<double> values;
+  for (const QCPGraph* graph : graphs) {
+    if (graph == nullptr) continue;
+    for (auto it = graph->data()->constBegin(); it != graph->data()->constEnd(); ++it)
+      values.push_back(it->value);
+  }
+  const AxisRange range = PaddedRange(values, kTieMargin);
+  plot->yAxis->setRange(range.minimum, range.maximum);
+}
+
 void ListIfData(QCPGraph* graph) {
   if (graph->data()->isEmpty()) {
     graph->removeFromLegend();
@@ -96,8 +113,13 @@ QString TieChart::Title() const { return impl_->title->text(); }
 void TieChart::Show(const TimingView& view) {
   Impl& d = *impl_;
   SetTie(d.trace, d.marks, view);
-  d.plot->rescaleAxes();
+  FitAxes(d.plot, {d.trace, d.marks, d.second, d.second_marks});
   d.plot->replot(QCustomPlot::rpQueuedReplot);
+}
+
+AxisRange TieChart::ValueRange() const {
+  const QCPRange range = impl_->plot->yAxis->range();
+  return {range.lower, range.upper};
 }
 
 int TieChart::PointCount() const { return impl_->trace->data()->size(); }
@@ -123,7 +145,7 @@ void TieChart::ShowSecond(const TimingView& view, const QString& name) {
   SetTie(d.second, d.second_marks, view);
   ListIfData(d.second);
   ListIfData(d.second_marks);
-  d.plot->rescaleAxes();
+  FitAxes(d.plot, {d.trace, d.marks, d.second, d.second_marks});
   d.plot->replot(QCustomPlot::rpQueuedReplot);
 }
 
@@ -134,6 +156,8 @@ int TieChart::SecondMarkCount() const {
   return impl_->second_marks == nullptr ? 0 : impl_->second_marks->data()->size();
 }
 void TieChart::Replot() { impl_->plot->replot(); }
+void TieChart::KeepRightFree(int pixels) { presentation::KeepRightFree(impl_->plot, pixels); }
+QRect TieChart::PlotArea() const { return presentation::PlotArea(impl_->plot); }
 
 namespace {
 
@@ -347,7 +371,7 @@ int StabilityChart::CurvePointCount(int curve) const {
   return impl_->extras[static_cast<size_t>(curve)].graph->data()->size();
 }
 
-void StabilityChart::ShowLimits(const std::vector<persistence::LimitLine>& lines,
+void StabilityChart::ShowLimits(const std::vector<analysis::LimitLine>& lines,
                                 const QString& verdict) {
   Impl& d = *impl_;
   d.limit_count = static_cast<int>(lines.size());
@@ -362,7 +386,7 @@ void StabilityChart::ShowLimits(const std::vector<persistence::LimitLine>& lines
     }
     QVector<double> keys, values;
     if (l < lines.size()) {
-      for (const persistence::LimitPoint& point : lines[l].points) {
+      for (const analysis::LimitPoint& point : lines[l].points) {
         keys.push_back(point.tau_s);
         values.push_back(point.limit);
       }
@@ -402,5 +426,9 @@ QString StabilityChart::ShownValues() const {
 }
 
 void StabilityChart::Replot() { impl_->plot->replot(); }
+
+void StabilityChart::KeepRightFree(int pixels) { presentation::KeepRightFree(impl_->plot, pixels); }
+
+QRect StabilityChart::PlotArea() const { return presentation::PlotArea(impl_->plot); }
 
 }  // namespace presentation

@@ -3,12 +3,14 @@
 #include <QColor>
 #include <QObject>
 #include <QPoint>
+#include <QRect>
 #include <QString>
 #include <QWidget>
 #include <memory>
 #include <vector>
 
-#include "persistence/limit_lines.h"
+#include "analysis/limit_check.h"
+#include "presentation/chart_maths.h"
 #include "presentation/timing_view.h"
 
 namespace presentation {
@@ -31,6 +33,14 @@ class TieChart : public QObject {
   int PointCount() const;
   int MarkCount() const;
   double MarkIndex(int k) const;
+  // The value axis: the trace and the marks with a twentieth of their spread to spare.
+  AxisRange ValueRange() const;
+
+  // Keeps the rightmost `pixels` of Widget() free of the plot, for a control that floats there.
+  void KeepRightFree(int pixels);
+  // Where the plot draws its data, axes and tick labels, in Widget() pixels as of the last
+  // redraw.
+  QRect PlotArea() const;
 
   // The legend name of the trace Show draws ("TIE" until set).
   void SetTraceName(const QString& name);
@@ -90,9 +100,12 @@ class StabilityChart : public QObject {
   // Limit lines, straight on the log-log axes between their points, named "<DEVIATION> limit",
   // and the verdict in the bottom left corner of the plot, red when it starts "Limits FAIL",
   // green for "Limits PASS". No lines and an empty verdict clear both.
-  void ShowLimits(const std::vector<persistence::LimitLine>& lines, const QString& verdict);
+  void ShowLimits(const std::vector<analysis::LimitLine>& lines, const QString& verdict);
   int LimitLineCount() const;
   QString Verdict() const;
+  // As for the TIE chart.
+  void KeepRightFree(int pixels);
+  QRect PlotArea() const;
 
   void Replot();
 

@@ -121,8 +121,9 @@ std::string ReadoutText(const analysis::TimingJitter& j) {
 std::string PulseCountText(const analysis::TimingJitter& jitter) {
   std::string text;
   if (jitter.missing_pulses != 0 || jitter.extra_pulses != 0) {
-    text = Format("Missing %lld / Extra %lld", static_cast<long long>(jitter.missing_pulses),
-                  static_cast<long long>(jitter.extra_pulses));
+    text =
+        Format("Window: missing %lld / extra %lld", static_cast<long long>(jitter.missing_pulses),
+               static_cast<long long>(jitter.extra_pulses));
   }
   if (!jitter.ambiguous.empty())
     text += (text.empty() ? "" : "  ") + AmbiguousText(jitter.ambiguous);
@@ -137,7 +138,7 @@ std::string FigureMarkText(const analysis::TimingJitter& jitter) {
 }
 
 std::string RunLineText(const analysis::RunSummary& run) {
-  std::string text = "Run " + Grouped(run.words) + " words  " + RateText(run.mean_rate) +
+  std::string text = "Run: " + Grouped(run.words) + " words  " + RateText(run.mean_rate) +
                      "  missing " + Grouped(run.missing_pulses) + "  lost " +
                      Grouped(run.lost_words) + "  P-P " + Grouped(run.pp_ticks) +
                      Format(" ticks (%.2f %%)", run.pp_pct);

@@ -57,7 +57,8 @@ TimingView ComputeTimingView(std::span<const double> intervals_ticks, TimingPart
 // twice their standard deviation rounded half to even, both of their mean.
 std::string ReadoutText(const analysis::TimingJitter& jitter);
 
-// "Missing N / Extra N", or empty when the train has neither; then "Ambiguous: <why>" when the
+// "Window: missing N / extra N" (the window of the pass, as against a streamed run's own count
+// on the Run line), or empty when the train has neither; then "Ambiguous: <why>" when the
 // decisions are not sound.
 std::string PulseCountText(const analysis::TimingJitter& jitter);
 
@@ -65,7 +66,7 @@ std::string PulseCountText(const analysis::TimingJitter& jitter);
 // M extra pulses are in these figures"; empty when there are none.
 std::string FigureMarkText(const analysis::TimingJitter& jitter);
 
-// The Run line of a streamed run: "Run 1,234,567 words  1.00 MHz  missing 3  lost 0  P-P 12
+// The Run line of a streamed run: "Run: 1,234,567 words  1.00 MHz  missing 3  lost 0  P-P 12
 // ticks (0.03 %)"; the rate is "-" without instrument time; "  Ambiguous: <why>" after it when
 // the run's decisions are not sound.
 std::string RunLineText(const analysis::RunSummary& run);

@@ -59,10 +59,10 @@ TEST(DualStamps, MalformedFieldsNameTheirLine) {
     std::string reply;
     std::string message;
   } cases[] = {
-      {"<SAMPLES>3</SAMPLES>\r\n", "line 1: '$' is not a valid integer value"},
+      {"<SAMPLES>3</SAMPLES>\r\n", "Reply line 1, count 1: '$' is not a valid integer value"},
       {"<SAMPLES>2,2</SAMPLES>\r\n0,1,2\r\n1,2G,3\r\n",
-       "line 3: '$2G' is not a valid integer value"},
-      {"<SAMPLES>2,2</SAMPLES>\n0,1\n", "line 2: '$' is not a valid integer value"},
+       "Reply line 3, stamp 1: '$2G' is not a valid integer value"},
+      {"<SAMPLES>2,2</SAMPLES>\n0,1\n", "Reply line 2, stamp 2: '$' is not a valid integer value"},
   };
   for (const auto& c : cases) {
     try {

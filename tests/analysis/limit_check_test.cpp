@@ -10,7 +10,7 @@ namespace {
 
 // A mask in three straight log-log segments: falling as 1/tau to 10 ms, flat to 100 ms, rising
 // as tau beyond, written here as its power laws rather than by interpolation.
-const std::vector<persistence::LimitPoint> kMask = {
+const std::vector<LimitPoint> kMask = {
     {1e-3, 1e-7}, {1e-2, 1e-8}, {1e-1, 1e-8}, {1, 1e-7}};
 
 double MaskAt(double tau) {
@@ -64,7 +64,7 @@ TEST(LimitCheck, EverySegmentCountsAndTheFirstFailingTauIsItsOwn) {
 }
 
 TEST(LimitCheck, EachLineHeldAgainstItsOwnDeviation) {
-  const std::vector<persistence::LimitLine> lines = {
+  const std::vector<LimitLine> lines = {
       {"tdev", kMask}, {"mtie", {{1e-3, 2.0}, {1, 2.0}}}, {"mdev", {{1e-3, 1}, {1, 1}}}};
   LimitsVerdict verdict = CheckLimits(Rows(0, 0, 1), lines);
   ASSERT_EQ(verdict.lines.size(), 3u);

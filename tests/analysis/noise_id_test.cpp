@@ -76,6 +76,9 @@ TEST(NoiseId, ExactSumsGiveTheCorrelationsOfThePhase) {
   };
   const Case cases[] = {
       {"white PM, 3 MHz", 2, 13.333, 0, 1, 4000, 97, 0},
+      {"white PM and a drift over several blocks of the running sums", 2, 40000.25, 1e-3, 1, 9000,
+       0, 0},
+      {"indices past 2^31 among narrow ones", 2, 40, 0, int64_t{1} << 22, 700, 0, 0},
       {"white FM, wide factor", 0, 40000.5, 0, 64, 300, 0, 0},
       {"random-walk FM with drift", -2, 2000, 1e-6, 4, 1200, 31, 0},
       {"a start of 2^58 ticks", 2, 10, 0, int64_t{1} << 20, 200, 0, 0x1p58},

@@ -32,7 +32,7 @@ TEST(RunTracker, FiguresOfTheQueuedWordsEqualTheAccumulatorsAndANewRunStartsClea
     tracker.Add(std::span(words).subspan(at, n));
   }
   for (int64_t w : words) direct.AddWord(w);
-  const persistence::RunSummaryRecord record = tracker.Record(tracker.Final(), start, "", 30000);
+  const RunSummary record = tracker.Record(tracker.Final(), start, "", 30000);
   const RunSummary expected = direct.FinalSummary();
   EXPECT_EQ(record.words, 30000);
   EXPECT_EQ(record.uncounted_words, 0);
@@ -42,7 +42,8 @@ TEST(RunTracker, FiguresOfTheQueuedWordsEqualTheAccumulatorsAndANewRunStartsClea
   ASSERT_EQ(record.stability.size(), expected.stability.size());
   for (size_t i = 0; i < expected.stability.size(); ++i)
     EXPECT_EQ(record.stability[i].value, expected.stability[i].value) << i;
-  EXPECT_FALSE(record.ended_early.has_value());
+  EXPECT_EQ(record.ended_early, "");
+  EXPECT_EQ(record.start, start);
 }
 
 // Figures that fall a queue behind stop for the rest of the run and say how many words they
@@ -54,7 +55,7 @@ TEST(RunTracker, AFullQueueStopsTheFiguresAndCountsWhatTheyLeftOut) {
   EXPECT_EQ(tracker.Record(tracker.Final(), RunTracker::Clock::now(), "", 600).uncounted_words, 0);
   tracker.Add(Words(1001, 4));  // more than the queue holds
   tracker.Add(Words(100, 5));   // the queue is empty again, but the figures have a gap
-  const persistence::RunSummaryRecord record =
+  const RunSummary record =
       tracker.Record(tracker.Final(), RunTracker::Clock::now(), "Cannot write", 1701);
   EXPECT_EQ(record.words, 1701);
   EXPECT_EQ(record.uncounted_words, 1101);
@@ -64,7 +65,7 @@ TEST(RunTracker, AFullQueueStopsTheFiguresAndCountsWhatTheyLeftOut) {
   tracker.Begin(RunTracker::Clock::now());
   tracker.Add(Words(500, 6));
   // A failed write lost the last 200 of them: the record has the log's lines.
-  const persistence::RunSummaryRecord cut =
+  const RunSummary cut =
       tracker.Record(tracker.Final(), RunTracker::Clock::now(), "full", 300);
   EXPECT_EQ(cut.words, 300);
   EXPECT_EQ(cut.uncounted_words, 0);

@@ -51,7 +51,7 @@ TEST(TimingInput, ValuesThatDoNotConvertNameTheirLine) {
       {"stream log", [] { StreamLogIntervals("7\r\n40000\r\n-4\r\n"); },
        "line 3: '-4' is not a valid integer value"},
       {"reply record", [] { ReplyIntervals("<SAMPLES>3,0</SAMPLES>\r0,10,0\r1,2G,0\r"); },
-       "line 3: '$2G' is not a valid integer value"},
+       "Reply line 3, stamp 1: '$2G' is not a valid integer value"},
       {"list", [] { ListIntervals("40000,,40001", 2); }, "line 3: '' is not a valid integer value"},
       {"values", [] { ValueLines("# head\n1.5\n\n2,5\n"); },
        "line 4: '2,5' is not a valid floating point value"},
@@ -70,6 +70,52 @@ TEST(TimingInput, ValuesThatDoNotConvertNameTheirLine) {
   EXPECT_TRUE(std::isnan(values[1]));
   EXPECT_DOUBLE_EQ(values[2], -2.5);
   EXPECT_EQ(StreamLogIntervals("9\n4294967295\n1\n"), (std::vector<int64_t>{4294967295, 1}));
+}
+
+// A log that comes in pieces reads as the whole log does wherever it is cut: between CR and LF,
+// inside a number, inside the first line, or one byte at a time.
+TEST(StreamLogParser, PiecesCutAnywhereReadAsTheWholeLog) {
+  const struct {
+    std::string log;
+    std::vector<int64_t> intervals;
+    std::string error;  // empty: none
+  } cases[] = {
+      {"first line\r\n40000\r\n39999\r\n\r\n40001", {40000, 39999, 40001}, ""},
+      {"7\r40000\r\r18446744073709551615x\r",
+       {},
+       "line 4: '18446744073709551615x' is not a valid integer value"},
+      {"7\n1\n9223372036854775807\n", {1, 9223372036854775807}, ""},
+      {"7\n1\n9223372036854775808\n",
+       {},
+       "line 3: '9223372036854775808' is not a valid integer value"},
+      {"7\r\n1\r\n 2\r\n", {}, "line 3: ' 2' is not a valid integer value"},
+      {"only a first line", {}, ""},
+  };
+  for (const auto& c : cases) {
+    for (size_t piece = 1; piece <= c.log.size(); ++piece) {
+      std::vector<int64_t> got;
+      StreamLogParser parser(got);
+      std::string held;
+      std::string error;
+      try {
+        for (size_t at = 0;; at += piece) {
+          const bool last = at + piece >= c.log.size();
+          held += c.log.substr(at, piece);
+          held.erase(0, parser.Parse(held, last));
+          if (last) {
+            EXPECT_EQ(held, "");
+            break;
+          }
+        }
+      } catch (const common::Error& e) {
+        error = e.Message();
+      }
+      EXPECT_EQ(error, c.error) << c.log << " in pieces of " << piece;
+      if (c.error.empty()) {
+        EXPECT_EQ(got, c.intervals) << c.log << " in pieces of " << piece;
+      }
+    }
+  }
 }
 
 }  // namespace

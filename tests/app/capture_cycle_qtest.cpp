@@ -106,14 +106,14 @@ class CaptureCycleTest : public QObject {
   void SampleWithTheLinkClosedSendsOnlyOnceConnected() {
     cycle_->BsampleClick();
     QCOMPARE(QByteArray::fromStdString(cycle_->PendingCommand()), kRequest50);
-    QVERIFY(cycle_->Timer1().Enabled());
-    QCOMPARE(cycle_->Timer1().Interval(), 50);
+    QVERIFY(cycle_->Timer().Enabled());
+    QCOMPARE(cycle_->Timer().Interval(), 50);
     QVERIFY(!cycle_->Machine().ReplyDue());
     QVERIFY(!view_->file_buttons_enabled);
     QVERIFY(!view_->sample_enabled);
 
     // A tick before the connection is made sends nothing.
-    QVERIFY(!cycle_->ClientSocket1().Active());
+    QVERIFY(!cycle_->Link().Active());
     cycle_->Timer1Timer();
     QVERIFY(!cycle_->Machine().ReplyDue());
     QCOMPARE(QByteArray::fromStdString(cycle_->PendingCommand()), kRequest50);
@@ -121,15 +121,15 @@ class CaptureCycleTest : public QObject {
     QTRY_COMPARE_WITH_TIMEOUT(instrument_->requests.size(), 1, kWait);
     QCOMPARE(instrument_->requests[0], kRequest50);
     QVERIFY(cycle_->Machine().ReplyDue());
-    QCOMPARE(cycle_->Timer1().Interval(), 4000);
+    QCOMPARE(cycle_->Timer().Interval(), 4000);
     QVERIFY(cycle_->PendingCommand().empty());
 
     instrument_->Send(SampleReply(5));
     QTRY_COMPARE_WITH_TIMEOUT(view_->passes.size(), size_t{1}, kWait);
     QCOMPARE(QByteArray::fromStdString(view_->passes[0]), SampleReply(5));
-    QVERIFY(!cycle_->ClientSocket1().Active());
-    QVERIFY(!cycle_->Timer1().Enabled());
-    QCOMPARE(cycle_->Timer1().Interval(), 50);
+    QVERIFY(!cycle_->Link().Active());
+    QVERIFY(!cycle_->Timer().Enabled());
+    QCOMPARE(cycle_->Timer().Interval(), 50);
     QVERIFY(cycle_->Machine().ReplyDue());
     QVERIFY(cycle_->RxBuffer().empty());
     QVERIFY(view_->file_buttons_enabled);
@@ -141,12 +141,12 @@ class CaptureCycleTest : public QObject {
     cycle_->BsampleClick();
     QTRY_COMPARE_WITH_TIMEOUT(view_->errors.size(), 1, kWait);
     QCOMPARE(view_->errors[0], QString("Asynchronous socket error 111"));
-    QSignalSpy ticks(&cycle_->Timer1(), &CaptureTimer::Tick);
+    QSignalSpy ticks(&cycle_->Timer(), &CaptureTimer::Tick);
     QTRY_VERIFY_WITH_TIMEOUT(ticks.count() >= 3, kWait);
-    QVERIFY(!cycle_->ClientSocket1().Active());
+    QVERIFY(!cycle_->Link().Active());
     QCOMPARE(QByteArray::fromStdString(cycle_->PendingCommand()), kRequest50);
     QVERIFY(!cycle_->Machine().ReplyDue());
-    QVERIFY(cycle_->Timer1().Enabled());
+    QVERIFY(cycle_->Timer().Enabled());
     QCOMPARE(view_->errors.size(), 1);  // nothing retries on its own
   }
 
@@ -154,10 +154,10 @@ class CaptureCycleTest : public QObject {
   void TheUnresolvedAddressFailsLikeARefusal() {
     view_->host = "no-such-host.invalid";
     cycle_->BsampleClick();
-    QCOMPARE(cycle_->ClientSocket1().Address(), QString("0.0.0.0"));
+    QCOMPARE(cycle_->Link().Address(), QString("0.0.0.0"));
     QTRY_COMPARE_WITH_TIMEOUT(view_->errors.size(), 1, kWait);
     QCOMPARE(view_->errors[0], QString("Host name not found: no-such-host.invalid"));
-    QVERIFY(!cycle_->ClientSocket1().Active());
+    QVERIFY(!cycle_->Link().Active());
     QVERIFY(!cycle_->PendingCommand().empty());
   }
 
@@ -169,7 +169,7 @@ class CaptureCycleTest : public QObject {
     } catch (const common::Error& error) {
       QCOMPARE(QString(error.what()), QString("'38x' is not a valid integer value"));
     }
-    QVERIFY(!cycle_->Timer1().Enabled());
+    QVERIFY(!cycle_->Timer().Enabled());
     QVERIFY(cycle_->PendingCommand().empty());
   }
 
@@ -182,7 +182,7 @@ class CaptureCycleTest : public QObject {
     QFETCH(bool, change_port);
     cycle_->BsampleClick();
     QTRY_COMPARE_WITH_TIMEOUT(instrument_->requests.size(), 1, kWait);
-    QVERIFY(cycle_->ClientSocket1().Active());
+    QVERIFY(cycle_->Link().Active());
     if (change_port) view_->port = QString::number(instrument_->Port() + 1);
     view_->auto_checked = true;
     QString message;
@@ -213,9 +213,9 @@ class CaptureCycleTest : public QObject {
     // The rest of the read handler did not run: the reply stays, the link stays open, and the
     // pass's end steps armed a fresh 4,000 ms countdown.
     QCOMPARE(QByteArray::fromStdString(cycle_->RxBuffer()), SampleReply(5));
-    QVERIFY(cycle_->ClientSocket1().Active());
-    QVERIFY(cycle_->Timer1().Enabled());
-    QCOMPARE(cycle_->Timer1().Interval(), 4000);
+    QVERIFY(cycle_->Link().Active());
+    QVERIFY(cycle_->Timer().Enabled());
+    QCOMPARE(cycle_->Timer().Interval(), 4000);
     QVERIFY(cycle_->ClearRxOnNext());
   }
 
@@ -223,7 +223,7 @@ class CaptureCycleTest : public QObject {
     cycle_->BsampleClick();
     QTRY_COMPARE_WITH_TIMEOUT(instrument_->requests.size(), 1, kWait);
     instrument_->ClosePeer();
-    QTRY_VERIFY_WITH_TIMEOUT(!cycle_->ClientSocket1().Active(), kWait);
+    QTRY_VERIFY_WITH_TIMEOUT(!cycle_->Link().Active(), kWait);
     QVERIFY(view_->errors.isEmpty());
   }
 
@@ -237,7 +237,7 @@ class CaptureCycleTest : public QObject {
     QVERIFY(cycle_->RxBuffer().empty());
     QVERIFY(view_->passes.empty());
     // The link is closed, so the peer cannot go on filling memory behind the error.
-    QVERIFY(!cycle_->ClientSocket1().Active());
+    QVERIFY(!cycle_->Link().Active());
 
     // A new request on a new link still completes.
     instrument_->reply = [](const QByteArray&) { return SampleReply(3); };

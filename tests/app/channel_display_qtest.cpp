@@ -27,13 +27,13 @@ acquisition::DualStamps Quadrature(int pulses) {
   return s;
 }
 
-// Channel 1's view of the same block, as the pass gives it from the intervals.
-presentation::TimingView Ch1View(const acquisition::DualStamps& s, analysis::GraphView view) {
+// Channel 1's view of the same block, as the pass gives it from the intervals: a block fills
+// both timing views.
+presentation::TimingView Ch1View(const acquisition::DualStamps& s) {
   std::vector<double> intervals;
   for (size_t k = 1; k < s.ch1.size(); ++k)
     intervals.push_back(static_cast<double>(s.ch1[k] - s.ch1[k - 1]));
-  return presentation::ComputeTimingView(intervals, {.tie = view == analysis::GraphView::kTie,
-                                                     .stability = true});
+  return presentation::ComputeTimingView(intervals);
 }
 
 struct Rig {
@@ -42,9 +42,9 @@ struct Rig {
   presentation::StabilityChart stability{&area};
   app::ChannelDisplay display{&area, tie, stability};
 
-  void Show(analysis::GraphView view, bool dual = true, bool counted = false) {
+  void Show(bool dual = true, bool counted = false) {
     const acquisition::DualStamps s = Quadrature(400);
-    display.Show(Ch1View(s, view), dual ? &s : nullptr, view, counted);
+    display.Show(Ch1View(s), dual ? &s : nullptr, {}, counted);
   }
 };
 
@@ -62,7 +62,7 @@ class ChannelDisplayTest : public QObject {
 
 void ChannelDisplayTest::StripShowsADualBlockOnly() {
   Rig r;
-  r.Show(analysis::GraphView::kInterval);
+  r.Show();
   QVERIFY(!r.display.Strip()->isHidden());
   QVERIFY(r.display.Ch2Text().contains(QStringLiteral("Missing 1 / Extra 0")));
   QVERIFY(r.display.PairingText().contains(QStringLiteral("Unpaired Ch1 2  Ch2 0")));
@@ -70,15 +70,16 @@ void ChannelDisplayTest::StripShowsADualBlockOnly() {
   QVERIFY(r.display.Strip()->findChild<QWidget*>(QStringLiteral("Lpairing"))
               ->toolTip()
               .startsWith(QStringLiteral("missing_ch2  record 50")));
-  r.Show(analysis::GraphView::kInterval, false);
+  r.Show(false);
   QVERIFY(r.display.Strip()->isHidden());
   QVERIFY(r.display.ErrorsCsv().empty());
   QCOMPARE(r.display.StripHeight(), 0);
 }
 
 void ChannelDisplayTest::EachChoiceDrawsItsCurves() {
-  // TIE view: the first trace, its missing marks (channel 2 lost one, channel 1 none), the
-  // second trace's marks; Stability view: a channel's deviations, and the extra curves.
+  // A block draws both timing charts. TIE: the first trace, its missing marks (channel 2 lost
+  // one, channel 1 none), the second trace's marks; Stability: a channel's deviations, and the
+  // extra curves.
   struct Case {
     ChannelChoice choice;
     const char* trace;
@@ -95,7 +96,7 @@ void ChannelDisplayTest::EachChoiceDrawsItsCurves() {
   for (const Case& c : cases) {
     Rig r;
     r.display.SetChoice(c.choice);
-    r.Show(analysis::GraphView::kTie);
+    r.Show();
     // 400 pulses on channel 1 besides its extra one, 399 and a break on channel 2, and a point
     // of the difference per slot of channel 2.
     QCOMPARE(r.tie.TraceName(), QString::fromLatin1(c.trace));
@@ -103,7 +104,6 @@ void ChannelDisplayTest::EachChoiceDrawsItsCurves() {
     QCOMPARE(r.tie.MarkCount(), c.marks);
     QCOMPARE(r.tie.SecondPointCount(), c.second_marks == 0 ? 0 : 400);
     QCOMPARE(r.tie.SecondMarkCount(), c.second_marks);
-    r.Show(analysis::GraphView::kStability);
     QVERIFY2((r.stability.PointCount(0) > 0) == c.main_curves, c.trace);
     QCOMPARE(r.stability.CurveCount(), c.extra_curves);
     for (int k = 0; k < c.extra_curves; ++k) QVERIFY(r.stability.CurvePointCount(k) > 0);
@@ -116,13 +116,13 @@ void ChannelDisplayTest::LimitLinesAreJudgedOnTheCurvesDrawn() {
   // 20 ms: 21 ns at 16 ms.
   struct Case {
     ChannelChoice choice;
-    std::vector<persistence::LimitLine> lines;
+    std::vector<analysis::LimitLine> lines;
     int drawn;
     const char* verdict;
   };
-  const std::vector<persistence::LimitLine> loose = {{"tdev", {{1e-3, 1e-7}, {1, 1e-7}}},
+  const std::vector<analysis::LimitLine> loose = {{"tdev", {{1e-3, 1e-7}, {1, 1e-7}}},
                                                      {"mtie", {{1e-3, 1e-7}, {1, 1e-7}}}};
-  const std::vector<persistence::LimitLine> tight = {
+  const std::vector<analysis::LimitLine> tight = {
       {"mtie", {{1e-3, 1e-7}, {0.01, 1e-7}, {0.02, 1e-8}, {1, 1e-8}}}};
   const Case cases[] = {
       {ChannelChoice::kDifference, loose, 2, "Limits PASS"},
@@ -133,7 +133,7 @@ void ChannelDisplayTest::LimitLinesAreJudgedOnTheCurvesDrawn() {
   for (const Case& c : cases) {
     Rig r;
     r.display.SetChoice(c.choice);
-    r.Show(analysis::GraphView::kStability);
+    r.Show();
     r.display.SetLimits(c.lines);
     QCOMPARE(r.stability.LimitLineCount(), c.drawn);
     QCOMPARE(r.stability.Verdict().isEmpty(), c.lines.empty());
@@ -145,15 +145,15 @@ void ChannelDisplayTest::LimitLinesAreJudgedOnTheCurvesDrawn() {
 void ChannelDisplayTest::RunTotalsAddUpTheCountedBlocks() {
   Rig r;
   r.display.StartRun();
-  r.Show(analysis::GraphView::kInterval, true, true);
-  r.Show(analysis::GraphView::kInterval, true, false);  // a view switch: not a new block
-  r.Show(analysis::GraphView::kInterval, true, true);
+  r.Show(true, true);
+  r.Show(true, false);  // a view switch: not a new block
+  r.Show(true, true);
   QCOMPARE(r.display.RunTotals().counts.blocks, 2);
   QCOMPARE(r.display.RunTotals().counts.missing_ch2, 2);
   QCOMPARE(r.display.RunTotals().counts.extra_ch1, 2);
   QVERIFY(r.display.TotalsText().startsWith(QStringLiteral("Run 2 blocks")));
   r.display.StopRun();
-  r.Show(analysis::GraphView::kInterval, true, true);
+  r.Show(true, true);
   QCOMPARE(r.display.RunTotals().counts.blocks, 2);
 }
 

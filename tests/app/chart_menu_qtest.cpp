@@ -51,7 +51,7 @@ struct Loaded : Session {
   explicit Loaded(const char* settings, bool load = true) : Session(settings) {
     w().Menu().SetHooks({[this](auto) { return next_file; }, [this](QSize) { return chosen; }});
     if (!load) return;
-    w().SetText(w().Form().Eprove_ms, "250");
+    w().SetText(w().Form().Flight().time_ms, "250");
     Load(ReadBytes(Example()), "example.JIT");
   }
   std::optional<QSize> chosen = QSize(640, 400);
@@ -84,7 +84,7 @@ void ChartMenuTest::PicturesTakeTheFormatOfTheirExtension() {
       {"Save picture...", "shown.png", pulse, "\x89PNG\r\n"},
       {"Save picture at size...", "sized.PNG", pulse, "\x89PNG\r\n"},
       {"Save picture at size...", "pulse.pdf", pulse, "%PDF-"},
-      {"Save picture...", "stability.Svg", s.w().Form().Chart4->Widget(), "<?xml"},
+      {"Save picture...", "stability.Svg", s.w().Form().Charts().stability->Widget(), "<?xml"},
   };
   for (const auto& c : cases) {
     s.next_file = s.File(c.name);
@@ -129,7 +129,7 @@ void ChartMenuTest::CopiedFiguresAreThoseOfTheTool() {
   QVERIFY(s.errors.isEmpty());
 
   // Boxes blanked by Peak Reset are copied blank.
-  s.w().Form().Bpqfreset->click();
+  s.w().Form().Buttons().peak_reset->click();
   QVERIFY(Run(s.w(), s.chart().Widget(), "Copy figures"));
   const QString blanked = QGuiApplication::clipboard()->text();
   QVERIFY(blanked.contains("\nEjitpp_max\t\n") && blanked.endsWith("\nEpqf\t\n"));
@@ -149,7 +149,7 @@ void ChartMenuTest::StabilityTableIsThatOfTheTool() {
   s.w().show();
   QVERIFY(QTest::qWaitForWindowExposed(&s.w()));
   s.next_file = s.File("table.csv");
-  QVERIFY(Run(s.w(), s.w().Form().Chart4->Widget(), "Save stability table..."));
+  QVERIFY(Run(s.w(), s.w().Form().Charts().stability->Widget(), "Save stability table..."));
   QVERIFY(s.errors.isEmpty());
   QCOMPARE(ReadBytes(s.next_file), Tool({"stability", Example()}));
 }

@@ -139,9 +139,9 @@ class FakeView : public acquisition::CycleFace {
 // the receiver's thread to the stream path).
 inline void Wire(CaptureCycle& cycle, FakeView& view) {
   view.cycle = &cycle;
-  QObject::connect(&cycle.Timer1(), &CaptureTimer::Tick, &cycle,
+  QObject::connect(&cycle.Timer(), &CaptureTimer::Tick, &cycle,
                    [&] { view.Guard([&] { cycle.Timer1Timer(); }); });
-  QObject::connect(&cycle.ClientSocket1(), &InstrumentLink::Readable, &cycle,
+  QObject::connect(&cycle.Link(), &InstrumentLink::Readable, &cycle,
                    [&] { view.Guard([&] { cycle.ClientSocket1Read(); }); });
 }
 

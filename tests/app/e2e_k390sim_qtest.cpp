@@ -11,9 +11,9 @@
 #include <memory>
 #include <vector>
 
+#include "acquisition/udp_receiver.h"
 #include "app/capture_timer.h"
 #include "app/instrument_link.h"
-#include "acquisition/udp_receiver.h"
 #include "cycle_test_support.h"
 #include "k390sim_process.h"
 #include "tfmain_session.h"
@@ -69,25 +69,28 @@ void E2eK390simTest::SampleShowsTheModelsFigures() {
   TFmain& w = s.w();
   QVERIFY2(s.errors.isEmpty(), qPrintable(s.errors.join('\n')));
 
-  w.Form().Bsample->click();
-  QVERIFY(!w.Form().Bsample->isEnabled());
-  QTRY_VERIFY_WITH_TIMEOUT(sim.SampleReplies() == 1 && !w.Form().Esampavg->text().isEmpty(), kWaitMs);
-  QTRY_VERIFY_WITH_TIMEOUT(!w.Cycle().ClientSocket1().Active(), kWaitMs);
+  w.Form().Capture().sample->click();
+  QVERIFY(!w.Form().Capture().sample->isEnabled());
+  QTRY_VERIFY_WITH_TIMEOUT(
+      sim.SampleReplies() == 1 &&
+          !w.Form().FigureBox(analysis::Figure::kAverageTicks)->text().isEmpty(),
+      kWaitMs);
+  QTRY_VERIFY_WITH_TIMEOUT(!w.Cycle().Link().Active(), kWaitMs);
   QVERIFY2(s.errors.isEmpty(), qPrintable(s.errors.join('\n')));
 
-  QCOMPARE(w.Form().Esampavg->text(), QString("40000"));
-  QCOMPARE(w.Form().Eint1->text(), QString("0.001000000000"));
-  QCOMPARE(w.Form().Efreq1->text(), QString("1000.0000"));
-  QCOMPARE(w.Form().Ejitpp->text(), QString("0"));
-  QCOMPARE(w.Form().Ejitrms->text(), QString("0"));
-  QCOMPARE(w.Form().Eint2->text(), int2);
-  QCOMPARE(w.Form().Efreq2->text(), freq2);
+  QCOMPARE(w.Form().FigureBox(analysis::Figure::kAverageTicks)->text(), QString("40000"));
+  QCOMPARE(w.Form().FigureBox(analysis::Figure::kCh1Seconds)->text(), QString("0.001000000000"));
+  QCOMPARE(w.Form().FigureBox(analysis::Figure::kCh1Frequency)->text(), QString("1000.0000"));
+  QCOMPARE(w.Form().FigureBox(analysis::Figure::kPeakToPeak)->text(), QString("0"));
+  QCOMPARE(w.Form().FigureBox(analysis::Figure::kRms)->text(), QString("0"));
+  QCOMPARE(w.Form().FigureBox(analysis::Figure::kCh2Seconds)->text(), int2);
+  QCOMPARE(w.Form().FigureBox(analysis::Figure::kCh2Frequency)->text(), freq2);
   QCOMPARE(s.chart().PointCount(0), 49);
   for (int k = 0; k < 49; ++k) QCOMPARE(s.chart().PointValue(0, k), s.chart().PointValue(0, 0));
-  QVERIFY(w.Form().Bsample->isEnabled());
-  QVERIFY(w.Form().Bload->isEnabled());
-  QVERIFY(w.Form().Bsave->isEnabled());
-  QVERIFY(!w.Cycle().Timer1().Enabled());
+  QVERIFY(w.Form().Capture().sample->isEnabled());
+  QVERIFY(w.Form().Buttons().load->isEnabled());
+  QVERIFY(w.Form().Buttons().save->isEnabled());
+  QVERIFY(!w.Cycle().Timer().Enabled());
   QCOMPARE(sim.Requests(), 1);
 }
 
@@ -96,38 +99,41 @@ void E2eK390simTest::AutoSampleRepeatsDualChannelBlocks() {
   QVERIFY(sim.Start({"--freq", "1000", "--ch2-freq", "500", "--jitter-ticks", "3"}));
   Session s(Settings(sim.Port(), "SAMPLES=3000\r\nDUALCHANNEL=TRUE\r\nSTREAM=UDP\r\n").constData());
   TFmain& w = s.w();
-  QVERIFY(w.Form().CBdual->isChecked());
+  QVERIFY(w.Form().Capture().dual_channel->isChecked());
 
-  w.Form().CBactive->click();
-  QVERIFY(!w.Form().CBstream->isEnabled());
-  QVERIFY(!w.Form().Bsample->isEnabled());
+  w.Form().Capture().auto_sample->click();
+  QVERIFY(!w.Form().Capture().stream->isEnabled());
+  QVERIFY(!w.Form().Capture().sample->isEnabled());
   // A request goes out only once the previous reply has been through the pass, so six
   // requests mean at least five replies processed.
   QTRY_VERIFY_WITH_TIMEOUT(sim.SampleReplies() >= 6, 4 * kWaitMs);
   QCOMPARE(s.chart().Title(), QString("K390 Jitter Data [Live]"));
-  QVERIFY(!w.Form().Bload->isEnabled());
+  QVERIFY(!w.Form().Buttons().load->isEnabled());
   // Every request asked for both channels with the count as set.
   QCOMPARE(sim.LogText().count("sample ch1+ch2 count=3000"), sim.Requests());
 
-  w.Form().CBactive->click();
+  w.Form().Capture().auto_sample->click();
   QCOMPARE(s.chart().Title(), QString("K390 Jitter Data"));
-  QVERIFY(w.Form().Bload->isEnabled());
-  QVERIFY(w.Form().Bsave->isEnabled());
-  QVERIFY(w.Form().Bsample->isEnabled());
-  QVERIFY(w.Form().CBstream->isEnabled());
-  QVERIFY(!w.Cycle().Timer1().Enabled());
+  QVERIFY(w.Form().Buttons().load->isEnabled());
+  QVERIFY(w.Form().Buttons().save->isEnabled());
+  QVERIFY(w.Form().Capture().sample->isEnabled());
+  QVERIFY(w.Form().Capture().stream->isEnabled());
+  QVERIFY(!w.Cycle().Timer().Enabled());
   // The link stays open; a reply still outstanding is handled, and its continue rule then
   // closes the link.
-  QTRY_VERIFY_WITH_TIMEOUT(!w.Cycle().Machine().ReplyDue() || !w.Cycle().ClientSocket1().Active(),
-                           kWaitMs);
+  QTRY_VERIFY_WITH_TIMEOUT(!w.Cycle().Machine().ReplyDue() || !w.Cycle().Link().Active(), kWaitMs);
   QVERIFY2(s.errors.isEmpty(), qPrintable(s.errors.join('\n')));
 
   // Dual blocks of 3000 stamps per channel: the figures of both channels are the model's.
   QCOMPARE(s.chart().PointCount(0), 2999);
   QCOMPARE(s.chart().PointCount(2), 2999);
-  QCOMPARE(w.Form().Esampavg->text(), QString("40000"));
-  QVERIFY2(qAbs(w.Form().Efreq1->text().toDouble() - 1000.0) < 0.01, qPrintable(w.Form().Efreq1->text()));
-  QVERIFY2(qAbs(w.Form().Efreq2->text().toDouble() - 500.0) < 0.01, qPrintable(w.Form().Efreq2->text()));
+  QCOMPARE(w.Form().FigureBox(analysis::Figure::kAverageTicks)->text(), QString("40000"));
+  QVERIFY2(
+      qAbs(w.Form().FigureBox(analysis::Figure::kCh1Frequency)->text().toDouble() - 1000.0) < 0.01,
+      qPrintable(w.Form().FigureBox(analysis::Figure::kCh1Frequency)->text()));
+  QVERIFY2(
+      qAbs(w.Form().FigureBox(analysis::Figure::kCh2Frequency)->text().toDouble() - 500.0) < 0.01,
+      qPrintable(w.Form().FigureBox(analysis::Figure::kCh2Frequency)->text()));
 }
 
 // Every word the simulator put on the wire (UDP: all but the first datagram, which the window
@@ -157,32 +163,32 @@ void E2eK390simTest::StreamLogHoldsEveryWordsDelta() {
                                           "--udp-port", QString::number(udp_port)}));
   Session s(Settings(sim.Port(), "SAMPLES=50\r\nSTREAM=" + transport + "\r\n").constData());
   TFmain& w = s.w();
-  QVERIFY(!w.Form().CBstream->isHidden());
-  w.Cycle().IdUDPServer1().SetPort(udp_port);
+  QVERIFY(!w.Form().Capture().stream->isHidden());
+  w.Cycle().Receiver().SetPort(udp_port);
 
-  w.Form().CBstream->click();
-  QVERIFY(w.Form().CBstream->isChecked());
-  QVERIFY(!w.Form().Bsample->isEnabled());
-  QVERIFY(!w.Form().CBactive->isEnabled());
+  w.Form().Capture().stream->click();
+  QVERIFY(w.Form().Capture().stream->isChecked());
+  QVERIFY(!w.Form().Capture().sample->isEnabled());
+  QVERIFY(!w.Form().Capture().auto_sample->isEnabled());
   const int expected_words = kWords - skipped;
   QTRY_VERIFY_WITH_TIMEOUT(w.Cycle().RingWrite() == expected_words, kWaitMs);
   // A pass that windows the last words draws N intervals of the model's period.
   QTRY_VERIFY_WITH_TIMEOUT(w.Cycle().RingDisplay() == expected_words - 9, kWaitMs);
-  QCOMPARE(w.Form().Esampavg->text(), QString("40000"));
-  QCOMPARE(w.Form().Ejitpp->text(), QString("0"));
+  QCOMPARE(w.Form().FigureBox(analysis::Figure::kAverageTicks)->text(), QString("40000"));
+  QCOMPARE(w.Form().FigureBox(analysis::Figure::kPeakToPeak)->text(), QString("0"));
   QCOMPARE(s.chart().PointCount(0), 50);
   QCOMPARE(w.Cycle().LostWords(), uint64_t{0});
-  QVERIFY(w.Form().CBstream->toolTip().isEmpty());
+  QVERIFY(w.Form().Capture().stream->toolTip().isEmpty());
 
-  w.Form().CBstream->click();
-  QVERIFY(!w.Form().CBstream->isChecked());
+  w.Form().Capture().stream->click();
+  QVERIFY(!w.Form().Capture().stream->isChecked());
   QVERIFY(!w.Cycle().StreamLogOpen());
   // The stop command's acknowledgement ends the cycle.
-  QTRY_VERIFY_WITH_TIMEOUT(!w.Cycle().Timer1().Enabled(), kWaitMs);
-  QTRY_VERIFY_WITH_TIMEOUT(!w.Cycle().ClientSocket1().Active(), kWaitMs);
-  QVERIFY(w.Form().Bsample->isEnabled());
-  QVERIFY(w.Form().CBactive->isEnabled());
-  QVERIFY(w.Form().Bload->isEnabled());
+  QTRY_VERIFY_WITH_TIMEOUT(!w.Cycle().Timer().Enabled(), kWaitMs);
+  QTRY_VERIFY_WITH_TIMEOUT(!w.Cycle().Link().Active(), kWaitMs);
+  QVERIFY(w.Form().Capture().sample->isEnabled());
+  QVERIFY(w.Form().Capture().auto_sample->isEnabled());
+  QVERIFY(w.Form().Buttons().load->isEnabled());
   QVERIFY2(s.errors.isEmpty(), qPrintable(s.errors.join('\n')));
   QCOMPARE(w.Cycle().LostWords(), uint64_t{0});
 
@@ -213,15 +219,15 @@ void E2eK390simTest::MalformedReplyIsReportedThenTimesOut() {
   Session s(Settings(sim.Port(), "SAMPLES=50\r\n").constData());
   TFmain& w = s.w();
 
-  w.Form().Bsample->click();
+  w.Form().Capture().sample->click();
   QTRY_VERIFY_WITH_TIMEOUT(!s.errors.isEmpty(), kWaitMs);
   QCOMPARE(s.errors.size(), 1);
   QVERIFY2(s.errors.first().contains("is not a valid integer value"), qPrintable(s.errors.first()));
-  QVERIFY(w.Cycle().ClientSocket1().Active());
-  QVERIFY(w.Cycle().Timer1().Enabled());
+  QVERIFY(w.Cycle().Link().Active());
+  QVERIFY(w.Cycle().Timer().Enabled());
 
-  QTRY_VERIFY_WITH_TIMEOUT(!w.Cycle().Timer1().Enabled(), kTimeoutWaitMs);
-  QTRY_VERIFY_WITH_TIMEOUT(!w.Cycle().ClientSocket1().Active(), kWaitMs);
+  QTRY_VERIFY_WITH_TIMEOUT(!w.Cycle().Timer().Enabled(), kTimeoutWaitMs);
+  QTRY_VERIFY_WITH_TIMEOUT(!w.Cycle().Link().Active(), kWaitMs);
   QCOMPARE(s.errors.size(), 1);
   QCOMPARE(sim.SampleReplies(), 1);
 }
@@ -256,24 +262,24 @@ void E2eK390simTest::FaultsAreReportedAsWhatHappened() {
   Session s(Settings(sim.Port(), settings.constData()).constData());
   TFmain& w = s.w();
   if (auto_sample) {
-    w.Form().CBactive->click();
+    w.Form().Capture().auto_sample->click();
   } else {
-    w.Form().Bsample->click();
+    w.Form().Capture().sample->click();
   }
   QTRY_VERIFY_WITH_TIMEOUT(!s.errors.isEmpty(), kWaitMs);
   QTest::qWait(300);  // room for a second message or request, which must not come
   QCOMPARE(s.errors, QStringList{error});
   QCOMPARE(sim.Requests(), 1);
   // Without jitter every interval the instrument sent is the model's period.
-  QCOMPARE(w.Form().Esampavg->text(), QString("40000"));
-  QCOMPARE(w.Form().Efreq1->text(), QString("1000.0000"));
-  QCOMPARE(w.Form().Ejitpp->text(), QString("0"));
-  QVERIFY(!w.Form().CBactive->isChecked());
-  QVERIFY(w.Form().Bsample->isEnabled());
-  QVERIFY(!w.Cycle().Timer1().Enabled());
+  QCOMPARE(w.Form().FigureBox(analysis::Figure::kAverageTicks)->text(), QString("40000"));
+  QCOMPARE(w.Form().FigureBox(analysis::Figure::kCh1Frequency)->text(), QString("1000.0000"));
+  QCOMPARE(w.Form().FigureBox(analysis::Figure::kPeakToPeak)->text(), QString("0"));
+  QVERIFY(!w.Form().Capture().auto_sample->isChecked());
+  QVERIFY(w.Form().Capture().sample->isEnabled());
+  QVERIFY(!w.Cycle().Timer().Enabled());
 
   s.next_file = s.File("saved.JIT");
-  w.Form().Bsave->click();
+  w.Form().Buttons().save->click();
   const QList<QByteArray> lines = ReadLogLines(s.next_file);
   QCOMPARE(lines.size(), saved_lines);  // the header and one line per interval received
   for (qsizetype i = 1; i < lines.size(); ++i) QVERIFY(lines[i].endsWith(",40000\r"));

@@ -147,9 +147,9 @@ class ErrorBoxTest : public QObject {
     // The box stays open until the peer has stopped sending, for whatever reason.
     BoxWatcher watcher([&] { return peer.Done(); });
     if (stream) {
-      window->Form().CBstream->click();
+      window->Form().Capture().stream->click();
     } else {
-      window->Form().Bsample->click();
+      window->Form().Capture().sample->click();
     }
     QTRY_VERIFY_WITH_TIMEOUT(
         peer.Done() && !watcher.texts.isEmpty() && QApplication::activeModalWidget() == nullptr,
@@ -161,7 +161,7 @@ class ErrorBoxTest : public QObject {
                             .arg(watcher.peak_resident - before)
                             .arg(peer.Sent())));
     QVERIFY(peer.Sent() < kPeerLimit);
-    QVERIFY(!window->Cycle().ClientSocket1().Active());
+    QVERIFY(!window->Cycle().Link().Active());
     window->close();
   }
 
@@ -169,18 +169,18 @@ class ErrorBoxTest : public QObject {
     QTemporaryDir dir;
     auto window = Window(dir, "IP=127.0.0.1\r\n");
     QCoreApplication::processEvents();
-    window->Form().Eport->setText("x");
+    window->Form().Capture().port->setText("x");
     int clicks = 0;
     BoxWatcher watcher([&] {
       // Raise the same error twice more from inside the open box's event loop.
       if (clicks < 2) {
         ++clicks;
-        window->Form().Bsample->click();
+        window->Form().Capture().sample->click();
         return false;
       }
       return true;
     });
-    window->Form().Bsample->click();
+    window->Form().Capture().sample->click();
     // The handler has returned before any box opened.
     QVERIFY(QApplication::activeModalWidget() == nullptr);
     QTRY_VERIFY_WITH_TIMEOUT(clicks == 2 && QApplication::activeModalWidget() == nullptr, kWait);

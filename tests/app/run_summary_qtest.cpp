@@ -38,13 +38,13 @@ QJsonObject ReadSummary(const Session& s) {
 // failed log write ends it): the log is closed when this returns.
 void StreamAndStop(Session& s, int words, bool ends_early) {
   TFmain& w = s.w();
-  w.Form().CBstream->click();
+  w.Form().Capture().stream->click();
   if (ends_early) {
-    QTRY_VERIFY_WITH_TIMEOUT(!w.Form().CBstream->isChecked(), kWaitMs);
+    QTRY_VERIFY_WITH_TIMEOUT(!w.Form().Capture().stream->isChecked(), kWaitMs);
   } else {
-    QVERIFY(w.Form().CBstream->isChecked());
+    QVERIFY(w.Form().Capture().stream->isChecked());
     QTRY_VERIFY_WITH_TIMEOUT(w.Cycle().RingWrite() == words, kWaitMs);
-    w.Form().CBstream->click();
+    w.Form().Capture().stream->click();
   }
   QVERIFY(!w.Cycle().StreamLogOpen());
 }
@@ -111,8 +111,11 @@ void RunSummaryTest::StreamedRunShowsTheWholeRunAndLeavesItsSummary() {
   TFmain& w = s.w();
   // The run is watched in the TIE view: the Stability view is never opened while it lasts.
   w.SetGraph(analysis::GraphView::kTie);
-  QLabel* run_line = w.Form().Lrun;
+  QLabel* run_line = w.Form().Charts().run_line;
   QVERIFY(run_line->isHidden());
+  // The Run line has its place from the start: nothing moves when it shows.
+  const QRect selector = w.Form().Charts().graph_selector->geometry();
+  const QRect chart = w.Form().Charts().tie->Widget()->geometry();
 
   // The pulses the simulator left out, from the words it sent.
   const auto injected = [&] {
@@ -122,30 +125,32 @@ void RunSummaryTest::StreamedRunShowsTheWholeRunAndLeavesItsSummary() {
     return missing;
   };
   const QLocale english(QLocale::English);
-  w.Form().CBstream->click();
+  w.Form().Capture().stream->click();
   QTRY_VERIFY_WITH_TIMEOUT(w.Cycle().RingWrite() == kWords, kWaitMs);
   // A stream pass after the last word shows the whole run, not the window of 50.
-  const QString words = QString("Run %1 words  ").arg(english.toString(kWords));
+  const QString words = QString("Run: %1 words  ").arg(english.toString(kWords));
   const QString counts = QString("  missing %1  lost 0  P-P ").arg(injected());
   const auto shows_run = [&] {
     return run_line->text().startsWith(words) && run_line->text().contains(counts);
   };
   QTRY_VERIFY2_WITH_TIMEOUT(shows_run(), qPrintable(run_line->text()), kWaitMs);
   QVERIFY(!run_line->isHidden());
-  QVERIFY(run_line->geometry().bottom() < w.Form().ChartArea->height());
+  QVERIFY(run_line->geometry().bottom() < w.Form().Charts().area->height());
+  QCOMPARE(w.Form().Charts().graph_selector->geometry(), selector);
+  QCOMPARE(w.Form().Charts().tie->Widget()->geometry(), chart);
   const QString whole =
       QString("K390 Stability  (whole run, %1 intervals)").arg(english.toString(kWords - 1));
-  QCOMPARE(w.Form().Chart4->Title(), whole);
+  QCOMPARE(w.Form().Charts().stability->Title(), whole);
   // OADEV and MDEV of the whole run reach factors past the 50 intervals a window holds.
-  QVERIFY(w.Form().Chart4->PointCount(0) > 4);
-  QVERIFY(w.Form().Chart4->PointCount(1) > 4);
-  QCOMPARE(w.Form().Chart4->PointCount(2), 0);
+  QVERIFY(w.Form().Charts().stability->PointCount(0) > 4);
+  QVERIFY(w.Form().Charts().stability->PointCount(1) > 4);
+  QCOMPARE(w.Form().Charts().stability->PointCount(2), 0);
   // The run line and the whole-run curve also stay when a later pass has no records of its own.
   w.SetGraph(analysis::GraphView::kInterval);
   QVERIFY(shows_run());
 
-  w.Form().CBstream->click();
-  QTRY_VERIFY_WITH_TIMEOUT(!w.Cycle().Timer1().Enabled(), kWaitMs);
+  w.Form().Capture().stream->click();
+  QTRY_VERIFY_WITH_TIMEOUT(!w.Cycle().Timer().Enabled(), kWaitMs);
   QVERIFY2(s.errors.isEmpty(), qPrintable(s.errors.join('\n')));
   const QJsonObject summary = ReadSummary(s);
   QCOMPARE(summary["words"].toInt(), static_cast<int>(ReadLogLines(s.File("stream.dat")).size()));
@@ -162,15 +167,15 @@ void RunSummaryTest::StreamedRunShowsTheWholeRunAndLeavesItsSummary() {
   QVERIFY(shows_run());
   w.SetGraph(analysis::GraphView::kStability);
   QVERIFY(shows_run());
-  QCOMPARE(w.Form().Chart4->Title(), whole);
+  QCOMPARE(w.Form().Charts().stability->Title(), whole);
   const auto rows_of = [&](const char* deviation) {
     int count = 0;
     for (const QJsonValue& row : summary["stability"].toArray())
       count += row["deviation"].toString() == QLatin1String(deviation);
     return count;
   };
-  QCOMPARE(w.Form().Chart4->PointCount(0), rows_of("oadev"));
-  QCOMPARE(w.Form().Chart4->PointCount(1), rows_of("mdev"));
+  QCOMPARE(w.Form().Charts().stability->PointCount(0), rows_of("oadev"));
+  QCOMPARE(w.Form().Charts().stability->PointCount(1), rows_of("mdev"));
   QVERIFY(rows_of("mdev") > 4);
   // ... and the chart menu's table is the run's, as the summary holds it.
   QString table_path = s.File("run.csv");
@@ -185,7 +190,7 @@ void RunSummaryTest::StreamedRunShowsTheWholeRunAndLeavesItsSummary() {
   for (int k = 0; k < 200; ++k)
     file += QByteArray::number(k) + ',' + QByteArray::number(kPeriod + k % 3) + "\r\n";
   s.Load(file);
-  QCOMPARE(w.Form().Chart4->Title(), QString("K390 Stability"));
+  QCOMPARE(w.Form().Charts().stability->Title(), QString("K390 Stability"));
   QVERIFY(run_line->isHidden());
 }
 
@@ -232,31 +237,32 @@ void RunSummaryTest::StartNeverAnsweredShowsItWaitsThenEndsAndKeepsThePreviousRu
   Session s(Settings(sim.Port(), "SAMPLES=50\r\nSTREAM=TCP\r\nANALYSIS=TRUE\r\n").constData());
   TFmain& w = s.w();
   StreamAndStop(s, 2000, false);
-  QTRY_VERIFY_WITH_TIMEOUT(!w.Cycle().Timer1().Enabled(), kWaitMs);
-  QVERIFY(!w.Form().Esampavg->text().isEmpty());
-  QVERIFY(!w.Form().Lpulses->text().isEmpty());  // the dropped pulses were named
+  QTRY_VERIFY_WITH_TIMEOUT(!w.Cycle().Timer().Enabled(), kWaitMs);
+  QVERIFY(!w.Form().FigureBox(analysis::Figure::kAverageTicks)->text().isEmpty());
+  QVERIFY(!w.Form().Charts().pulse_counts->text().isEmpty());  // the dropped pulses were named
   const QByteArray log = ReadBytes(s.File("stream.dat"));
   const QByteArray summary = ReadBytes(s.File("stream.summary.json"));
   QVERIFY(!log.isEmpty() && !summary.isEmpty());
 
   Simulator silent;
   QVERIFY(silent.Start({"--no-reply"}));
-  w.SetText(w.Form().Eport, QString::number(silent.Port()));
-  w.Form().CBstream->click();
+  w.SetText(w.Form().Capture().port, QString::number(silent.Port()));
+  w.Form().Capture().stream->click();
   const auto waiting = [&] {
-    return w.Form().Chart1->Title() == "K390 Jitter Data [waiting for the instrument]" &&
-           w.Form().Esampavg->text().isEmpty() && w.Form().Ejitpp_max->text().isEmpty() &&
-           w.Form().Lpulses->isHidden() && w.Chart1().PointCount(0) == 0 &&
-           w.Pass().Held().pp_percent == 0;
+    return w.Form().Charts().pulse->Title() == "K390 Jitter Data [waiting for the instrument]" &&
+           w.Form().FigureBox(analysis::Figure::kAverageTicks)->text().isEmpty() &&
+           w.Form().FigureBox(analysis::Figure::kHeldPeakToPeakPercent)->text().isEmpty() &&
+           w.Form().Charts().pulse_counts->isHidden() &&
+           w.Form().Charts().pulse->PointCount(0) == 0 && w.Pass().Held().pp_percent == 0;
   };
   for (int i = 0; i < 20; ++i) {  // a second of ticks and 250 ms passes, were any to run
     QVERIFY(waiting());
     QTest::qWait(50);
   }
-  QTRY_VERIFY_WITH_TIMEOUT(!w.Form().CBstream->isChecked(), kWaitMs);
+  QTRY_VERIFY_WITH_TIMEOUT(!w.Form().Capture().stream->isChecked(), kWaitMs);
   QCOMPARE(s.errors, QStringList{"No stream words from the instrument within 4000 ms."});
   QVERIFY(!w.Cycle().StreamLogOpen());
-  QCOMPARE(w.Form().Chart1->Title(), QString("K390 Jitter Data"));
+  QCOMPARE(w.Form().Charts().pulse->Title(), QString("K390 Jitter Data"));
   QCOMPARE(ReadBytes(s.File("stream.dat")), log);
   QCOMPARE(ReadBytes(s.File("stream.summary.json")), summary);
 }

@@ -33,15 +33,15 @@ void SettingsTextTest::CrOnlyFileGivesOneStartUpErrorAndIsNeverAppendedTo() {
   // Start-up ended at the first read: nothing of the file was taken, and the window is a
   // start without settings, not the layout: no Stream box to check, a unit with its scale.
   const auto& form = s.w().Form();
-  QCOMPARE(form.Eip->text(), QStringLiteral("10.0.98.108"));
-  QVERIFY(form.CBstream->isHidden());
+  QCOMPARE(form.Capture().address->text(), QStringLiteral("10.0.98.108"));
+  QVERIFY(form.Capture().stream->isHidden());
   QCOMPARE(s.w().Cycle().StreamTransport(), 0);
-  QVERIFY(form.CBdual->isHidden());
-  QVERIFY(form.RBbits->isChecked());
-  QCOMPARE(form.SEvscale->text(), QStringLiteral("100"));
-  QVERIFY(form.Bsave->isEnabled());
+  QVERIFY(form.Capture().dual_channel->isHidden());
+  QVERIFY(form.Scale().bits->isChecked());
+  QCOMPARE(form.Scale().scale->text(), QStringLiteral("100"));
+  QVERIFY(form.Buttons().save->isEnabled());
 
-  QTest::keyClicks(s.w().Form().Eip, "9");
+  QTest::keyClicks(s.w().Form().Capture().address, "9");
   QCOMPARE(s.errors.size(), 2);
   QCOMPARE(s.errors.back(), s.errors.front());
   QCOMPARE(ReadBytes(s.IniPath()), before);

@@ -72,7 +72,7 @@ class StreamTest : public QObject {
   void MakeCycle(const std::string& exe_dir) {
     cycle_ = std::make_unique<CaptureCycle>(view_->Window(), exe_dir);
     app::testing::Wire(*cycle_, *view_);
-    cycle_->IdUDPServer1().SetPort(app::testing::FreeUdpPort());
+    cycle_->Receiver().SetPort(app::testing::FreeUdpPort());
   }
 
   void Start(int transport) {
@@ -86,7 +86,7 @@ class StreamTest : public QObject {
     cycle_->CBstreamClick();
   }
 
-  int Received() const { return static_cast<int>(cycle_->IdUDPServer1().DatagramsReceived()); }
+  int Received() const { return static_cast<int>(cycle_->Receiver().DatagramsReceived()); }
 
   // Datagrams go in straight, as the receiver would hand them over.
   void Inject(const std::vector<uint32_t>& words) {
@@ -132,22 +132,22 @@ class StreamTest : public QObject {
   void StreamingOverUdpLogsEveryDelta() {
     Start(1);
     QVERIFY(cycle_->StreamLogOpen());
-    QVERIFY(cycle_->IdUDPServer1().Active());
+    QVERIFY(cycle_->Receiver().Active());
     QCOMPARE(cycle_->PendingCommand(), std::string("<K390><STREAM>1</STREAM></K390>"));
     QVERIFY(!view_->auto_enabled);
     QVERIFY(!view_->sample_enabled);
     QVERIFY(!view_->file_buttons_enabled);
-    QCOMPARE(cycle_->Timer1().Interval(), 50);
+    QCOMPARE(cycle_->Timer().Interval(), 50);
 
     QTRY_COMPARE_WITH_TIMEOUT(instrument_->requests.size(), 1, kWait);
     // After the acknowledgement the link closes; the timer runs on, and nothing is due.
-    QTRY_VERIFY_WITH_TIMEOUT(!cycle_->ClientSocket1().Active(), kWait);
+    QTRY_VERIFY_WITH_TIMEOUT(!cycle_->Link().Active(), kWait);
     QVERIFY(cycle_->StreamBinary());
-    QVERIFY(cycle_->Timer1().Enabled());
+    QVERIFY(cycle_->Timer().Enabled());
     QVERIFY(!cycle_->Machine().ReplyDue());
 
     QUdpSocket sender;
-    const auto port = cycle_->IdUDPServer1().Port();
+    const auto port = cycle_->Receiver().Port();
     int sent = 0;
     auto send = [&](const QByteArray& datagram) {
       QCOMPARE(sender.writeDatagram(datagram, QHostAddress::LocalHost, port), datagram.size());
@@ -178,7 +178,7 @@ class StreamTest : public QObject {
 
     Stop();
     QVERIFY(!cycle_->StreamLogOpen());
-    QVERIFY(!cycle_->IdUDPServer1().Active());
+    QVERIFY(!cycle_->Receiver().Active());
     QCOMPARE(cycle_->PendingCommand(), std::string("<K390><STREAM>0</STREAM></K390>"));
     QCOMPARE(cycle_->RingWrite(), 0);
     QVERIFY(view_->auto_enabled);
@@ -192,8 +192,8 @@ class StreamTest : public QObject {
     QTRY_COMPARE_WITH_TIMEOUT(instrument_->requests.size(), 2, kWait);
     QCOMPARE(instrument_->requests[1], QByteArray("<K390><STREAM>0</STREAM></K390>"));
     QCOMPARE(instrument_->connections, 2);
-    QTRY_VERIFY_WITH_TIMEOUT(!cycle_->Timer1().Enabled(), kWait);
-    QVERIFY(!cycle_->ClientSocket1().Active());
+    QTRY_VERIFY_WITH_TIMEOUT(!cycle_->Timer().Enabled(), kWait);
+    QVERIFY(!cycle_->Link().Active());
     QVERIFY(!cycle_->StreamBinary());
     QVERIFY(view_->errors.isEmpty());
   }
@@ -207,13 +207,13 @@ class StreamTest : public QObject {
       return FakeInstrument::Answer(request);
     };
     Start(2);
-    QVERIFY(!cycle_->IdUDPServer1().Active());
+    QVERIFY(!cycle_->Receiver().Active());
     QTRY_COMPARE_WITH_TIMEOUT(cycle_->RingWrite(), 2, kWait);
     QVERIFY(cycle_->StreamBinary());
     QVERIFY(cycle_->RxBuffer().empty());
-    QVERIFY(cycle_->ClientSocket1().Active());
+    QVERIFY(cycle_->Link().Active());
     QVERIFY(!cycle_->Machine().ReplyDue());
-    QCOMPARE(cycle_->Timer1().Interval(), 50);
+    QCOMPARE(cycle_->Timer().Interval(), 50);
 
     // A read ending inside a word, then a pass, then the rest of the word.
     instrument_->Send(bytes.mid(8, 6));
@@ -235,23 +235,23 @@ class StreamTest : public QObject {
     }
     QTRY_COMPARE_WITH_TIMEOUT(cycle_->RingWrite(), static_cast<int>(words.size()), kWait);
     QTRY_VERIFY_WITH_TIMEOUT(view_->window_counts.size() >= 2, kWait);
-    QVERIFY(cycle_->ClientSocket1().Active());
+    QVERIFY(cycle_->Link().Active());
 
     Stop();
     QCOMPARE(LogLines(), Deltas(words));
     // The stop command goes out on the open link; its acknowledgement ends the cycle.
     QTRY_COMPARE_WITH_TIMEOUT(instrument_->requests.size(), 2, kWait);
     QCOMPARE(instrument_->requests[1], QByteArray("<K390><STREAM>0</STREAM></K390>"));
-    QTRY_VERIFY_WITH_TIMEOUT(!cycle_->ClientSocket1().Active(), kWait);
+    QTRY_VERIFY_WITH_TIMEOUT(!cycle_->Link().Active(), kWait);
     QVERIFY(!cycle_->StreamBinary());
-    QVERIFY(!cycle_->Timer1().Enabled());
+    QVERIFY(!cycle_->Timer().Enabled());
     QCOMPARE(instrument_->connections, 1);
     QVERIFY(view_->errors.isEmpty());
   }
 
   void StoppingLogsTheTailAndARestartContinuesFromTheLastWord() {
     Start(1);
-    cycle_->Timer1().SetEnabled(false);  // no pass runs: only the stop takes the words
+    cycle_->Timer().SetEnabled(false);  // no pass runs: only the stop takes the words
     Inject({7, 7});                      // dropped
     const std::vector<uint32_t> first = {100, 200, 200, 300, 450};
     Inject(first);
@@ -261,7 +261,7 @@ class StreamTest : public QObject {
     QCOMPARE(view_->beeps, 1);
 
     Start(1);
-    cycle_->Timer1().SetEnabled(false);
+    cycle_->Timer().SetEnabled(false);
     QVERIFY(cycle_->SkipNextDatagram());
     Inject({1});  // dropped again after the new start
     Inject({1000, 1010});
@@ -271,11 +271,11 @@ class StreamTest : public QObject {
 
   void ARepeatAsTheNewestWordWaitsForTheNextPass() {
     Start(1);
-    cycle_->Timer1().SetEnabled(false);
+    cycle_->Timer().SetEnabled(false);
     Inject({0});
     Inject({100, 200, 200});
     view_->ProcessSamples();
-    cycle_->Timer1().SetEnabled(false);
+    cycle_->Timer().SetEnabled(false);
     QCOMPARE(cycle_->RingLog(), 2);
     QCOMPARE(view_->beeps, 0);
     Inject({260});
@@ -286,7 +286,7 @@ class StreamTest : public QObject {
 
   void ANearlyFullRingIsLoggedBeforeTheNextPass() {
     Start(1);
-    cycle_->Timer1().SetEnabled(false);  // no pass runs while the words pour in
+    cycle_->Timer().SetEnabled(false);  // no pass runs while the words pour in
     Inject({0});
     const std::vector<uint32_t> words = Words(60000, 7);
     for (size_t at = 0; at < words.size(); at += 250) {
@@ -300,7 +300,7 @@ class StreamTest : public QObject {
 
   void DatagramsOfEverySizeBehindAnUnloggedBacklogLoseNothing() {
     Start(1);
-    cycle_->Timer1().SetEnabled(false);  // no pass runs while the words pour in
+    cycle_->Timer().SetEnabled(false);  // no pass runs while the words pour in
     Inject({0});
     // 20,000 words the log has not taken, then the largest datagrams the instrument sends.
     std::vector<size_t> sizes(80, 250);
@@ -323,9 +323,9 @@ class StreamTest : public QObject {
 
   void WordsKeepComingInWhileTheWindowThreadIsBusy() {
     Start(1);
-    QTRY_VERIFY_WITH_TIMEOUT(!cycle_->ClientSocket1().Active(), kWait);
+    QTRY_VERIFY_WITH_TIMEOUT(!cycle_->Link().Active(), kWait);
     QUdpSocket sender;
-    const auto port = cycle_->IdUDPServer1().Port();
+    const auto port = cycle_->Receiver().Port();
     const QByteArray first = WordBytes({1});
     QCOMPARE(sender.writeDatagram(first, QHostAddress::LocalHost, port), first.size());
     // Four laps of the ring while this thread runs no event, no tick and no pass: the
@@ -353,9 +353,9 @@ class StreamTest : public QObject {
   void TheTriggerRunsPassesByCountAndByTime() {
     view_->samples = "50";
     Start(1);
-    QTRY_VERIFY_WITH_TIMEOUT(!cycle_->ClientSocket1().Active(), kWait);
+    QTRY_VERIFY_WITH_TIMEOUT(!cycle_->Link().Active(), kWait);
     // Until the first word no pass runs: it could only show the ring's words of an earlier run.
-    QSignalSpy ticks(&cycle_->Timer1(), &app::CaptureTimer::Tick);
+    QSignalSpy ticks(&cycle_->Timer(), &app::CaptureTimer::Tick);
     QTRY_VERIFY_WITH_TIMEOUT(ticks.count() >= 8, kWait);
     QVERIFY(view_->passes.empty());
     Inject({1});
@@ -372,8 +372,8 @@ class StreamTest : public QObject {
   void ACountBelowTenHoldsBackTheStreamCommand() {
     view_->samples = "5";
     Start(2);
-    QTRY_VERIFY_WITH_TIMEOUT(cycle_->ClientSocket1().Active(), kWait);
-    QSignalSpy ticks(&cycle_->Timer1(), &app::CaptureTimer::Tick);
+    QTRY_VERIFY_WITH_TIMEOUT(cycle_->Link().Active(), kWait);
+    QSignalSpy ticks(&cycle_->Timer(), &app::CaptureTimer::Tick);
     QTRY_VERIFY_WITH_TIMEOUT(ticks.count() >= 5, kWait);
     QVERIFY(instrument_->requests.isEmpty());
     QCOMPARE(cycle_->PendingCommand(), acquisition::StreamCommand(2));
@@ -400,7 +400,7 @@ class StreamTest : public QObject {
       file.write(ini);
     }
     Start(1);
-    cycle_->Timer1().SetEnabled(false);
+    cycle_->Timer().SetEnabled(false);
     Inject({0});
     Inject(Words(40, 1000));
     Stop();
@@ -424,7 +424,7 @@ class StreamTest : public QObject {
       message = error.what();
     }
     QCOMPARE(message, QString("'' is not a valid integer value"));
-    QVERIFY(!cycle_->IdUDPServer1().Active());
+    QVERIFY(!cycle_->Receiver().Active());
     QCOMPARE(cycle_->PendingCommand(), acquisition::StreamCommand(0));
     QCOMPARE(LogLines().size(), size_t{3});
   }
@@ -442,7 +442,7 @@ class StreamTest : public QObject {
     QVERIFY(message.startsWith("Cannot create \""));
     QVERIFY(message.contains("stream.dat"));
     QVERIFY(!cycle_->StreamLogOpen());
-    QVERIFY(!cycle_->IdUDPServer1().Active());
+    QVERIFY(!cycle_->Receiver().Active());
     QVERIFY(cycle_->PendingCommand().empty());
     QVERIFY(view_->auto_enabled);
     QVERIFY(cycle_->SkipNextDatagram());
@@ -537,7 +537,7 @@ class StreamTest : public QObject {
     QVERIFY(holder.bind(QHostAddress::AnyIPv4, 0,
                         shared ? QAbstractSocket::ShareAddress | QAbstractSocket::ReuseAddressHint
                                : QAbstractSocket::DontShareAddress));
-    cycle_->IdUDPServer1().SetPort(holder.localPort());
+    cycle_->Receiver().SetPort(holder.localPort());
     QString message;
     try {
       Start(1);
@@ -545,15 +545,15 @@ class StreamTest : public QObject {
       message = error.what();
     }
     QCOMPARE(message, QString("UDP port %1 is in use by another program").arg(holder.localPort()));
-    QVERIFY(!cycle_->IdUDPServer1().Active());
+    QVERIFY(!cycle_->Receiver().Active());
     QVERIFY(cycle_->StreamLogOpen());           // opened before the receiver step
     QVERIFY(cycle_->PendingCommand().empty());  // the link and timer tail did not run
-    QVERIFY(!cycle_->Timer1().Enabled());
+    QVERIFY(!cycle_->Timer().Enabled());
   }
 
   void NoOtherSocketCanShareTheStreamPort() {
     Start(1);
-    const auto port = cycle_->IdUDPServer1().Port();
+    const auto port = cycle_->Receiver().Port();
     for (QAbstractSocket::BindMode mode :
          {QAbstractSocket::BindMode(QAbstractSocket::DefaultForPlatform),
           QAbstractSocket::ShareAddress | QAbstractSocket::ReuseAddressHint}) {
@@ -568,12 +568,12 @@ class StreamTest : public QObject {
 
   void ClosingTheWindowLogsTheTailAndClosesTheLog() {
     Start(1);
-    cycle_->Timer1().SetEnabled(false);
+    cycle_->Timer().SetEnabled(false);
     Inject({0});
     Inject({10, 20, 35});
     cycle_->FormClose();
     QVERIFY(!cycle_->StreamLogOpen());
-    QVERIFY(!cycle_->ClientSocket1().Active());
+    QVERIFY(!cycle_->Link().Active());
     QCOMPARE(LogLines(), (std::vector<uint64_t>{10, 10, 15}));
   }
 };

@@ -12,6 +12,7 @@
 #include "app/spin_edit.h"
 #include "app/tfmain.h"
 #include "persistence/jit_file.h"
+#include "presentation/timing_charts.h"
 #include "tfmain_session.h"
 
 using namespace tfmain_test;
@@ -67,35 +68,41 @@ void TFmainCaptureTest::SampleFillsTheFiguresAndUnlocks() {
   QVERIFY(!reply_path.isEmpty());
   FakeInstrument instrument(ReadBytes(reply_path));
   QVERIFY(instrument.Port() != 0);
-  const QByteArray settings = Settings(instrument.Port(), "SAMPLES=19\r\nDUALCHANNEL=TRUE\r\n");
+  const QByteArray settings =
+      Settings(instrument.Port(), "SAMPLES=19\r\nDUALCHANNEL=TRUE\r\nANALYSIS=TRUE\r\n");
   Session s(settings.constData());
   TFmain& w = s.w();
   QVERIFY(s.errors.isEmpty());
-  QVERIFY(w.Form().CBdual->isChecked());
+  QVERIFY(w.Form().Capture().dual_channel->isChecked());
 
-  w.Form().Bsample->click();
-  QVERIFY(!w.Form().Bload->isEnabled());
-  QVERIFY(!w.Form().Bsave->isEnabled());
-  QVERIFY(!w.Form().Bsample->isEnabled());
-  QTRY_VERIFY_WITH_TIMEOUT(!w.Form().Esampavg->text().isEmpty(), 10000);
+  w.Form().Capture().sample->click();
+  QVERIFY(!w.Form().Buttons().load->isEnabled());
+  QVERIFY(!w.Form().Buttons().save->isEnabled());
+  QVERIFY(!w.Form().Capture().sample->isEnabled());
+  QTRY_VERIFY_WITH_TIMEOUT(!w.Form().FigureBox(analysis::Figure::kAverageTicks)->text().isEmpty(),
+                           10000);
   QVERIFY(s.errors.isEmpty());
   QCOMPARE(instrument.Requests(), QList<QByteArray>{"<K390><HEXPULSE>19</HEXPULSE></K390>"});
   QCOMPARE(s.chart().PointCount(0), 24);
   QCOMPARE(s.chart().PointCount(2), 24);
   QCOMPARE(s.chart().SeriesTitle(2), QString("Ch2"));
-  QVERIFY(!w.Form().Eint2->text().startsWith("0.000000000000"));
-  QVERIFY(w.Form().Bload->isEnabled());
-  QVERIFY(w.Form().Bsave->isEnabled());
-  QVERIFY(w.Form().Bsample->isEnabled());
-  QVERIFY(w.Form().Memo1->isHidden());
+  QVERIFY(!w.Form().FigureBox(analysis::Figure::kCh2Seconds)->text().startsWith("0.000000000000"));
+  QVERIFY(w.Form().Buttons().load->isEnabled());
+  QVERIFY(w.Form().Buttons().save->isEnabled());
+  QVERIFY(w.Form().Capture().sample->isEnabled());
+  QVERIFY(w.Form().Charts().reply_log->isHidden());
   // The hidden log holds the reply: its header, 25 records, the end tag and the record count.
-  w.Form().Memo1->show();
-  const QStringList memo = w.Form().Memo1->toPlainText().split('\n');
-  w.Form().Memo1->hide();
+  w.Form().Charts().reply_log->show();
+  const QStringList memo = w.Form().Charts().reply_log->toPlainText().split('\n');
+  w.Form().Charts().reply_log->hide();
   QCOMPARE(memo.size(), 28);
   QVERIFY(memo.first().contains("<SAMPLES>"));
   QCOMPARE(memo.last(), QString("25"));
   QVERIFY(!w.Cycle().FromFile());
+  // The reply is gone once shown, so both timing views are drawn from it behind the Interval
+  // view: a TIE for each of the 25 pulses, and the stability curves.
+  QCOMPARE(w.Form().Charts().tie->PointCount(), 25);
+  QVERIFY(w.Form().Charts().stability->PointCount(0) > 0 && w.Form().Charts().stability->PointCount(1) > 0);
 
   // The reply has been taken out: a view switch retitles the axis but keeps the points.
   const double first = s.chart().PointValue(0, 0);
@@ -107,7 +114,7 @@ void TFmainCaptureTest::SampleFillsTheFiguresAndUnlocks() {
   std::vector<double> drawn;
   for (int k = 0; k < s.chart().PointCount(0); ++k) drawn.push_back(s.chart().PointValue(0, k));
   s.next_file = s.File("saved.JIT");
-  w.Form().Bsave->click();
+  w.Form().Buttons().save->click();
   QCOMPARE(ReadBytes(s.next_file), QByteArray::fromStdString(persistence::FormatJit(drawn, false)));
 }
 
@@ -118,22 +125,22 @@ void TFmainCaptureTest::AutoSampleRepeatsUntilUnchecked() {
   Session s(settings.constData());
   TFmain& w = s.w();
 
-  w.Form().CBactive->click();
-  QVERIFY(!w.Form().CBstream->isEnabled());
-  QVERIFY(!w.Form().Bload->isEnabled());
+  w.Form().Capture().auto_sample->click();
+  QVERIFY(!w.Form().Capture().stream->isEnabled());
+  QVERIFY(!w.Form().Buttons().load->isEnabled());
   QTRY_VERIFY_WITH_TIMEOUT(instrument.Requests().size() >= 3, 10000);
   QCOMPARE(s.chart().Title(), QString("K390 Jitter Data [Live]"));
   QCOMPARE(instrument.Requests().first(),
            QByteArray("<K390><CH1><HEXPULSE>19</HEXPULSE></CH1></K390>"));
   // While AutoSample runs, the passes leave the file buttons locked.
-  QVERIFY(!w.Form().Bload->isEnabled());
+  QVERIFY(!w.Form().Buttons().load->isEnabled());
 
-  w.Form().CBactive->click();
+  w.Form().Capture().auto_sample->click();
   QCOMPARE(s.chart().Title(), QString("K390 Jitter Data"));
-  QVERIFY(w.Form().Bload->isEnabled());
-  QVERIFY(w.Form().Bsample->isEnabled());
-  QVERIFY(w.Form().CBstream->isEnabled());
-  QVERIFY(!w.Cycle().Timer1().Enabled());
+  QVERIFY(w.Form().Buttons().load->isEnabled());
+  QVERIFY(w.Form().Capture().sample->isEnabled());
+  QVERIFY(w.Form().Capture().stream->isEnabled());
+  QVERIFY(!w.Cycle().Timer().Enabled());
   QVERIFY(s.errors.isEmpty());
 }
 

@@ -43,9 +43,10 @@ QByteArray Reply(bool dual, bool extra) {
 
 QStringList Ch1Boxes(const TFmain& w) {
   QStringList texts;
-  for (const QLineEdit* box : {w.Form().Esampavg, w.Form().Ejitpp, w.Form().Ejitrms,
-                               w.Form().Eint1, w.Form().Efreq1})
-    texts << box->text();
+  using analysis::Figure;
+  for (Figure figure : {Figure::kAverageTicks, Figure::kPeakToPeak, Figure::kRms,
+                        Figure::kCh1Seconds, Figure::kCh1Frequency})
+    texts << w.Form().FigureBox(figure)->text();
   return texts;
 }
 
@@ -76,7 +77,7 @@ void TFmainChannelsTest::LoadedDualReplyShowsTheStripAndLeavesChannelOneAlone() 
     TFmain& w = s.w();
     s.Load(Reply(c.dual, c.extra), "block.reply");
     QVERIFY2(s.errors.isEmpty(), qPrintable(s.errors.join('\n')));
-    app::ChannelDisplay& channels = *w.Form().Channels;
+    app::ChannelDisplay& channels = *w.Form().Channels();
     QCOMPARE(channels.Dual(), c.strip);
     QCOMPARE(!channels.Strip()->isHidden(), c.strip);
     if (c.strip) {
@@ -92,7 +93,7 @@ void TFmainChannelsTest::LoadedDualReplyShowsTheStripAndLeavesChannelOneAlone() 
     // The loaded reply is found again by a view switch, which draws the choice.
     channels.SetChoice(presentation::ChannelChoice::kDifference);
     s.Item("Stability")->click();
-    QCOMPARE(w.Form().Chart4->CurveCount(), c.strip ? 2 : 0);
+    QCOMPARE(w.Form().Charts().stability->CurveCount(), c.strip ? 2 : 0);
   }
   QVERIFY(!single_boxes.isEmpty());
 }
@@ -104,16 +105,16 @@ void TFmainChannelsTest::AutoSampleRunAddsUpItsBlocksInTheSummary() {
                               "\r\nSAMPLES=300\r\nDUALCHANNEL=TRUE\r\nANALYSIS=TRUE\r\n";
   Session s(settings.constData());
   TFmain& w = s.w();
-  w.Form().CBactive->click();
-  QTRY_VERIFY_WITH_TIMEOUT(w.Form().Channels->RunTotals().counts.blocks >= 3, 15000);
-  w.Form().CBactive->click();
-  QTRY_VERIFY_WITH_TIMEOUT(!w.Cycle().Timer1().Enabled(), 10000);
+  w.Form().Capture().auto_sample->click();
+  QTRY_VERIFY_WITH_TIMEOUT(w.Form().Channels()->RunTotals().counts.blocks >= 3, 15000);
+  w.Form().Capture().auto_sample->click();
+  QTRY_VERIFY_WITH_TIMEOUT(!w.Cycle().Timer().Enabled(), 10000);
   QVERIFY2(s.errors.isEmpty(), qPrintable(s.errors.join('\n')));
-  const analysis::SecurityCounts& totals = w.Form().Channels->RunTotals().counts;
+  const analysis::SecurityCounts& totals = w.Form().Channels()->RunTotals().counts;
   // Each block lost one pulse on channel 2 and gained one on channel 1.
   QCOMPARE(totals.missing_ch2, totals.blocks);
   QCOMPARE(totals.extra_ch1, totals.blocks);
-  QVERIFY(w.Form().Channels->TotalsText().startsWith(
+  QVERIFY(w.Form().Channels()->TotalsText().startsWith(
       QStringLiteral("Run %1 blocks").arg(totals.blocks)));
   const QJsonObject summary =
       QJsonDocument::fromJson(ReadBytes(s.File("capture.summary.json"))).object();

@@ -20,12 +20,14 @@
 #include <optional>
 #include <vector>
 
+#include "analysis/figure_text.h"
 #include "app/capture_timer.h"
 #include "app/spin_edit.h"
 #include "app/tfmain.h"
 #include "persistence/ini_file.h"
 #include "presentation/histogram_chart.h"
 #include "presentation/pulse_chart.h"
+#include "presentation/timing_charts.h"
 #include "tfmain_session.h"
 
 using analysis::GraphView;
@@ -44,8 +46,8 @@ const QByteArray kIntervalFile =
 enum Units { kNoUnits, kBits, kPercent };
 
 Units CheckedUnits(const TFmain& w) {
-  if (w.Form().RBbits->isChecked()) return kBits;
-  if (w.Form().RBpct->isChecked()) return kPercent;
+  if (w.Form().Scale().bits->isChecked()) return kBits;
+  if (w.Form().Scale().percent->isChecked()) return kPercent;
   return kNoUnits;
 }
 
@@ -62,6 +64,7 @@ struct StartupCase {
   const char* axis_title = nullptr;
   const char* stream_caption = nullptr;  // "" for a hidden Stream box
   std::optional<int> transport;
+  std::optional<int> udp_port;  // the port the window's UDP receiver binds
   std::optional<bool> dual_visible;
   std::optional<bool> dual_checked;
   const char* filter_text = nullptr;  // "" for a hidden filter box
@@ -155,6 +158,20 @@ const std::vector<StartupCase>& StartupCases() {
       StartupCase s = Case("stream tcp in lower case", "STREAM=tcp\r\n");
       s.stream_caption = "Stream-TCP";
       s.transport = 2;
+      c.push_back(s);
+    }
+    {
+      StartupCase s = Case("udp port set by hand", "STREAM=UDP\r\nUDPPORT=40001\r\n");
+      s.stream_caption = "Stream-UDP";
+      s.udp_port = 40001;
+      c.push_back(s);
+    }
+    {
+      StartupCase s = Case("udp port out of range", "UDPPORT=70000\r\nSTREAM=UDP\r\n");
+      s.error = "'70000' is not a port number from 1 to 65535.";
+      s.stream_caption = "";  // no stream on a port that cannot be bound
+      s.transport = 0;
+      s.udp_port = 38257;
       c.push_back(s);
     }
     {
@@ -352,6 +369,7 @@ class TFmainTest : public QObject {
   void ErrorDisplayIsModalAndTheLoopGoesOn();
   void LayoutKeepsEdgeControlsAtTheirEdges();
   void EveryControlHasAnAccessibleNameAndItsName();
+  void EachHandedOutControlIsTheOneItsObjectNameNames();
 };
 
 void TFmainTest::StartupWithoutSettingsFile() {
@@ -359,32 +377,32 @@ void TFmainTest::StartupWithoutSettingsFile() {
   TFmain& w = s.w();
   QVERIFY(s.errors.isEmpty());
   QCOMPARE(w.windowTitle(), QString("K390 Vantrix  -  Brantel Ltd  -  V1.0.15"));
-  QCOMPARE(w.Form().Eip->text(), QString("10.0.98.108"));
-  QCOMPARE(w.Form().Eport->text(), QString("38253"));
-  QCOMPARE(w.Form().SEsamples->text(), QString("50"));
-  QVERIFY(w.Form().RBbits->isChecked());
-  QVERIFY(!w.Form().RBpct->isChecked());
-  QCOMPARE(w.Form().SEvscale->text(), QString("100"));
-  QVERIFY(w.Form().CBstream->isHidden());
-  QVERIFY(w.Form().CBdual->isHidden());
-  QVERIFY(!w.Form().CBdual->isChecked());
-  QVERIFY(w.Form().SEfilter->isHidden());
-  QVERIFY(w.Form().Lfilter->isHidden());
+  QCOMPARE(w.Form().Capture().address->text(), QString("10.0.98.108"));
+  QCOMPARE(w.Form().Capture().port->text(), QString("38253"));
+  QCOMPARE(w.Form().Capture().samples->text(), QString("50"));
+  QVERIFY(w.Form().Scale().bits->isChecked());
+  QVERIFY(!w.Form().Scale().percent->isChecked());
+  QCOMPARE(w.Form().Scale().scale->text(), QString("100"));
+  QVERIFY(w.Form().Capture().stream->isHidden());
+  QVERIFY(w.Form().Capture().dual_channel->isHidden());
+  QVERIFY(!w.Form().Capture().dual_channel->isChecked());
+  QVERIFY(w.Form().Scale().filter->isHidden());
+  QVERIFY(w.Form().Scale().filter_caption->isHidden());
   QCOMPARE(w.GraphItemCount(), 2);
   QCOMPARE(w.Graph(), GraphView::kInterval);
   QCOMPARE(s.chart().LeftAxisMinimum(), -100.0);
   QCOMPARE(s.chart().LeftAxisMaximum(), 100.0);
   QCOMPARE(s.chart().Title(), QString("K390 Jitter Data"));
   QVERIFY(w.PulseChartInFront());
-  QVERIFY(w.Form().Bload->isEnabled());
-  QVERIFY(w.Form().Bsave->isEnabled());
-  QVERIFY(w.Form().Bsample->isEnabled());
-  QVERIFY(w.Cycle().Timer1().Enabled());
-  QCOMPARE(w.Cycle().Timer1().Interval(), 1000);
+  QVERIFY(w.Form().Buttons().load->isEnabled());
+  QVERIFY(w.Form().Buttons().save->isEnabled());
+  QVERIFY(w.Form().Capture().sample->isEnabled());
+  QVERIFY(w.Cycle().Timer().Enabled());
+  QCOMPARE(w.Cycle().Timer().Interval(), 1000);
   QCOMPARE(w.IniPath(), s.IniPath().toStdString());
   QCOMPARE(s.Setting("VSCALEUNITS"), QString("BITS"));
   // The passes found no data.
-  QCOMPARE(w.Form().Esampavg->text(), QString());
+  QCOMPARE(w.Form().FigureBox(analysis::Figure::kAverageTicks)->text(), QString());
   QCOMPARE(s.chart().PointCount(0), 0);
 }
 
@@ -405,12 +423,12 @@ void TFmainTest::StartupAgainstSettings() {
   } else {
     QCOMPARE(s.errors, QStringList{});
   }
-  if (c.samples) QCOMPARE(w.Form().SEsamples->text(), QString::fromLatin1(c.samples));
-  if (c.vscale) QCOMPARE(w.Form().SEvscale->text(), QString::fromLatin1(c.vscale));
+  if (c.samples) QCOMPARE(w.Form().Capture().samples->text(), QString::fromLatin1(c.samples));
+  if (c.vscale) QCOMPARE(w.Form().Scale().scale->text(), QString::fromLatin1(c.vscale));
   if (c.units) QCOMPARE(CheckedUnits(w), *c.units);
   if (c.vscale_limits) {
-    QCOMPARE(w.Form().SEvscale->Minimum(), c.vscale_limits->first);
-    QCOMPARE(w.Form().SEvscale->Maximum(), c.vscale_limits->second);
+    QCOMPARE(w.Form().Scale().scale->Minimum(), c.vscale_limits->first);
+    QCOMPARE(w.Form().Scale().scale->Maximum(), c.vscale_limits->second);
   }
   if (c.axis) {
     QCOMPARE(s.chart().LeftAxisMinimum(), c.axis->first);
@@ -419,18 +437,19 @@ void TFmainTest::StartupAgainstSettings() {
   if (c.axis_title) QCOMPARE(s.chart().LeftAxisTitle(), QString::fromLatin1(c.axis_title));
   if (c.stream_caption) {
     const QString caption = QString::fromLatin1(c.stream_caption);
-    QCOMPARE(!w.Form().CBstream->isHidden(), !caption.isEmpty());
-    if (!caption.isEmpty()) QCOMPARE(w.Form().CBstream->text(), caption);
-    QVERIFY(!w.Form().CBstream->isChecked());
+    QCOMPARE(!w.Form().Capture().stream->isHidden(), !caption.isEmpty());
+    if (!caption.isEmpty()) QCOMPARE(w.Form().Capture().stream->text(), caption);
+    QVERIFY(!w.Form().Capture().stream->isChecked());
   }
   if (c.transport) QCOMPARE(w.Cycle().StreamTransport(), *c.transport);
-  if (c.dual_visible) QCOMPARE(!w.Form().CBdual->isHidden(), *c.dual_visible);
-  if (c.dual_checked) QCOMPARE(w.Form().CBdual->isChecked(), *c.dual_checked);
+  if (c.udp_port) QCOMPARE(int(w.Cycle().Receiver().Port()), *c.udp_port);
+  if (c.dual_visible) QCOMPARE(!w.Form().Capture().dual_channel->isHidden(), *c.dual_visible);
+  if (c.dual_checked) QCOMPARE(w.Form().Capture().dual_channel->isChecked(), *c.dual_checked);
   if (c.filter_text) {
     const QString text = QString::fromLatin1(c.filter_text);
-    QCOMPARE(!w.Form().SEfilter->isHidden(), !text.isEmpty());
-    QCOMPARE(!w.Form().Lfilter->isHidden(), !text.isEmpty());
-    if (!text.isEmpty()) QCOMPARE(w.Form().SEfilter->text(), text);
+    QCOMPARE(!w.Form().Scale().filter->isHidden(), !text.isEmpty());
+    QCOMPARE(!w.Form().Scale().filter_caption->isHidden(), !text.isEmpty());
+    if (!text.isEmpty()) QCOMPARE(w.Form().Scale().filter->text(), text);
   }
   if (c.filter_length) QCOMPARE(w.Pass().Filter().FilterLength(), *c.filter_length);
   if (c.filter_half) QCOMPARE(w.Pass().Filter().FilterHalf(), *c.filter_half);
@@ -438,7 +457,7 @@ void TFmainTest::StartupAgainstSettings() {
     QCOMPARE(w.GraphItemCount(), *c.graph_items);
     QCOMPARE(w.Graph(), GraphView::kInterval);
   }
-  if (c.save_enabled) QCOMPARE(w.Form().Bsave->isEnabled(), *c.save_enabled);
+  if (c.save_enabled) QCOMPARE(w.Form().Buttons().save->isEnabled(), *c.save_enabled);
   for (const auto& [key, value] : c.file) QCOMPARE(s.Setting(key), QString::fromLatin1(value));
 }
 
@@ -449,11 +468,11 @@ void TFmainTest::StartupEndsAtAFailedWrite() {
   QCOMPARE(s.errors, QStringList{"Unable to write to " + s.IniPath() + "."});
   // The units step failed at its write: the button keeps its new state, the rest shows its
   // defaults.
-  QVERIFY(w.Form().RBbits->isChecked());
-  QCOMPARE(w.Form().SEvscale->text(), QString("100"));
-  QVERIFY(w.Form().CBdual->isHidden());
-  QVERIFY(w.Form().CBstream->isHidden());
-  QVERIFY(w.Form().Bsave->isEnabled());
+  QVERIFY(w.Form().Scale().bits->isChecked());
+  QCOMPARE(w.Form().Scale().scale->text(), QString("100"));
+  QVERIFY(w.Form().Capture().dual_channel->isHidden());
+  QVERIFY(w.Form().Capture().stream->isHidden());
+  QVERIFY(w.Form().Buttons().save->isEnabled());
   QCOMPARE(s.chart().LeftAxisTitle(), QString("Pulse-Pulse Interval (x25ns)"));
 }
 
@@ -463,22 +482,22 @@ void TFmainTest::ChangesFromCodeRunHandlersOnlyWhenShownChanges() {
   QVERIFY(QFile::remove(s.IniPath()));
 
   // The same text, value or state: nothing runs, so nothing is written.
-  w.SetText(w.Form().Eip, QStringLiteral("10.0.98.108"));
-  w.SetValue(w.Form().SEsamples, 50);
-  w.SetChecked(w.Form().RBbits, true);
+  w.SetText(w.Form().Capture().address, QStringLiteral("10.0.98.108"));
+  w.SetValue(w.Form().Capture().samples, 50);
+  w.SetChecked(w.Form().Scale().bits, true);
   QVERIFY(!QFile::exists(s.IniPath()));
 
   // A value clamped to what the box shows changes nothing either.
-  w.SetValue(w.Form().SEsamples, 70);
+  w.SetValue(w.Form().Capture().samples, 70);
   QCOMPARE(s.Setting("SAMPLES"), QString("70"));
   QVERIFY(QFile::remove(s.IniPath()));
-  w.SetValue(w.Form().SEsamples, 1);
+  w.SetValue(w.Form().Capture().samples, 1);
   QCOMPARE(s.Setting("SAMPLES"), QString("10"));
   QVERIFY(QFile::remove(s.IniPath()));
-  w.SetValue(w.Form().SEsamples, 2);
+  w.SetValue(w.Form().Capture().samples, 2);
   QVERIFY(!QFile::exists(s.IniPath()));
 
-  w.SetText(w.Form().Eport, QStringLiteral("1234"));
+  w.SetText(w.Form().Capture().port, QStringLiteral("1234"));
   QCOMPARE(s.Setting("PORT"), QString("1234"));
 
   // The graph selector runs its handler, and with it a pass, only when its index changes.
@@ -489,13 +508,13 @@ void TFmainTest::ChangesFromCodeRunHandlersOnlyWhenShownChanges() {
   QCOMPARE(s.chart().LeftAxisTitle(), QString("Pulse Frequency (Hz)"));
 
   // A radio button runs its handler when it becomes checked, not when the other one is.
-  w.SetChecked(w.Form().RBpct, true);
+  w.SetChecked(w.Form().Scale().percent, true);
   QCOMPARE(s.Setting("VSCALEUNITS"), QString("PERCENT"));
-  QVERIFY(!w.Form().RBbits->isChecked());
+  QVERIFY(!w.Form().Scale().bits->isChecked());
   QVERIFY(QFile::remove(s.IniPath()));
-  w.SetChecked(w.Form().RBbits, false);
-  w.SetChecked(w.Form().RBpct, false);
-  QVERIFY(w.Form().RBpct->isChecked());
+  w.SetChecked(w.Form().Scale().bits, false);
+  w.SetChecked(w.Form().Scale().percent, false);
+  QVERIFY(w.Form().Scale().percent->isChecked());
   QVERIFY(!QFile::exists(s.IniPath()));
 }
 
@@ -504,48 +523,48 @@ void TFmainTest::OperatorChangesWriteTheirKeys() {
   TFmain& w = s.w();
 
   // Typing an address writes the whole text at every keystroke.
-  w.Form().Eip->clear();
-  QTest::keyClicks(w.Form().Eip, "10.1");
+  w.Form().Capture().address->clear();
+  QTest::keyClicks(w.Form().Capture().address, "10.1");
   QCOMPARE(s.Setting("IP"), QString("10.1"));
-  QTest::keyClick(w.Form().Eip, Qt::Key_Backspace);
+  QTest::keyClick(w.Form().Capture().address, Qt::Key_Backspace);
   QCOMPARE(s.Setting("IP"), QString("10."));
 
   // Clearing the sample box writes its lower limit.
-  w.Form().SEsamples->Editor()->selectAll();
-  QTest::keyClick(w.Form().SEsamples->Editor(), Qt::Key_Backspace);
-  QCOMPARE(w.Form().SEsamples->text(), QString());
+  w.Form().Capture().samples->Editor()->selectAll();
+  QTest::keyClick(w.Form().Capture().samples->Editor(), Qt::Key_Backspace);
+  QCOMPARE(w.Form().Capture().samples->text(), QString());
   QCOMPARE(s.Setting("SAMPLES"), QString("10"));
-  QTest::keyClick(w.Form().SEsamples, Qt::Key_Up);
+  QTest::keyClick(w.Form().Capture().samples, Qt::Key_Up);
   QCOMPARE(s.Setting("SAMPLES"), QString("11"));
 
   // Clearing the scale box writes the lower limit of the units that are checked.
-  w.Form().SEvscale->Editor()->selectAll();
-  QTest::keyClick(w.Form().SEvscale->Editor(), Qt::Key_Backspace);
+  w.Form().Scale().scale->Editor()->selectAll();
+  QTest::keyClick(w.Form().Scale().scale->Editor(), Qt::Key_Backspace);
   QCOMPARE(s.Setting("VSCALE"), QString("10"));
-  w.Form().RBpct->click();
-  w.Form().SEvscale->Editor()->selectAll();
-  QTest::keyClick(w.Form().SEvscale->Editor(), Qt::Key_Backspace);
+  w.Form().Scale().percent->click();
+  w.Form().Scale().scale->Editor()->selectAll();
+  QTest::keyClick(w.Form().Scale().scale->Editor(), Qt::Key_Backspace);
   QCOMPARE(s.Setting("VSCALE%"), QString("1"));
   QCOMPARE(s.Setting("VSCALE"), QString("10"));
 
   // The flight time box takes digits only.
-  QTest::keyClicks(w.Form().Eprove_ms, "12a3");
-  QCOMPARE(w.Form().Eprove_ms->text(), QString("123"));
+  QTest::keyClicks(w.Form().Flight().time_ms, "12a3");
+  QCOMPARE(w.Form().Flight().time_ms->text(), QString("123"));
 }
 
 void TFmainTest::DetachedDualChannelWritesNothing() {
   {
     Session s;
-    s.w().SetChecked(s.w().Form().CBdual, true);
-    s.w().Form().CBdual->click();
+    s.w().SetChecked(s.w().Form().Capture().dual_channel, true);
+    s.w().Form().Capture().dual_channel->click();
     QCOMPARE(s.Setting("DUALCHANNEL"), QString(kAbsent));
   }
   {
     Session s("DUALCHANNEL=FALSE\r\n");
-    QVERIFY(!s.w().Form().CBdual->isChecked());
-    s.w().SetChecked(s.w().Form().CBdual, true);
+    QVERIFY(!s.w().Form().Capture().dual_channel->isChecked());
+    s.w().SetChecked(s.w().Form().Capture().dual_channel, true);
     QCOMPARE(s.Setting("DUALCHANNEL"), QString("TRUE"));
-    s.w().Form().CBdual->click();
+    s.w().Form().Capture().dual_channel->click();
     QCOMPARE(s.Setting("DUALCHANNEL"), QString("FALSE"));
   }
 }
@@ -572,10 +591,10 @@ void TFmainTest::FilterBoxNormalisesWhatIsTyped() {
   QFETCH(int, length);
   Session s("FILTERLEN=7\r\n");
   TFmain& w = s.w();
-  w.Form().SEfilter->Editor()->selectAll();
-  QTest::keyClick(w.Form().SEfilter->Editor(), Qt::Key_Backspace);
-  QTest::keyClicks(w.Form().SEfilter->Editor(), typed);
-  QCOMPARE(w.Form().SEfilter->text(), shown);
+  w.Form().Scale().filter->Editor()->selectAll();
+  QTest::keyClick(w.Form().Scale().filter->Editor(), Qt::Key_Backspace);
+  QTest::keyClicks(w.Form().Scale().filter->Editor(), typed);
+  QCOMPARE(w.Form().Scale().filter->text(), shown);
   QCOMPARE(w.Pass().Filter().FilterLength(), length);
   QCOMPARE(w.Pass().Filter().FilterHalf(), (length + 1) / 2);
   QCOMPARE(s.Setting("FILTERLEN"), QString::number(length));
@@ -584,26 +603,26 @@ void TFmainTest::FilterBoxNormalisesWhatIsTyped() {
 void TFmainTest::UnitsSwitchRestoresEachUnitsScale() {
   Session s("VSCALE=250\r\n");
   TFmain& w = s.w();
-  QCOMPARE(w.Form().SEvscale->text(), QString("250"));
-  w.Form().RBpct->click();
-  QVERIFY(w.Form().RBpct->isChecked());
-  QVERIFY(!w.Form().RBbits->isChecked());
-  QCOMPARE(w.Form().SEvscale->text(), QString("10"));
-  QCOMPARE(w.Form().SEvscale->Minimum(), 1);
-  QCOMPARE(w.Form().SEvscale->Maximum(), 100);
+  QCOMPARE(w.Form().Scale().scale->text(), QString("250"));
+  w.Form().Scale().percent->click();
+  QVERIFY(w.Form().Scale().percent->isChecked());
+  QVERIFY(!w.Form().Scale().bits->isChecked());
+  QCOMPARE(w.Form().Scale().scale->text(), QString("10"));
+  QCOMPARE(w.Form().Scale().scale->Minimum(), 1);
+  QCOMPARE(w.Form().Scale().scale->Maximum(), 100);
   QCOMPARE(s.Setting("VSCALE%"), QString("10"));
   QCOMPARE(s.Setting("VSCALE"), QString("250"));
-  w.SetValue(w.Form().SEvscale, 30);
+  w.SetValue(w.Form().Scale().scale, 30);
   QCOMPARE(s.Setting("VSCALE%"), QString("30"));
-  w.Form().RBbits->click();
-  QCOMPARE(w.Form().SEvscale->text(), QString("250"));
-  QCOMPARE(w.Form().SEvscale->Minimum(), 10);
+  w.Form().Scale().bits->click();
+  QCOMPARE(w.Form().Scale().scale->text(), QString("250"));
+  QCOMPARE(w.Form().Scale().scale->Minimum(), 10);
   QCOMPARE(s.Setting("VSCALEUNITS"), QString("BITS"));
-  w.Form().RBpct->click();
-  QCOMPARE(w.Form().SEvscale->text(), QString("30"));
+  w.Form().Scale().percent->click();
+  QCOMPARE(w.Form().Scale().scale->text(), QString("30"));
   // Clicking the button that is already checked runs nothing.
   QVERIFY(QFile::remove(s.IniPath()));
-  w.Form().RBpct->click();
+  w.Form().Scale().percent->click();
   QVERIFY(!QFile::exists(s.IniPath()));
 }
 
@@ -611,48 +630,48 @@ void TFmainTest::LockingAndUnlocking() {
   Session s;
   TFmain& w = s.w();
   w.LockFileButtons();
-  QVERIFY(!w.Form().Bload->isEnabled());
-  QVERIFY(!w.Form().Bsave->isEnabled());
-  QVERIFY(!w.Form().Bsample->isEnabled());
+  QVERIFY(!w.Form().Buttons().load->isEnabled());
+  QVERIFY(!w.Form().Buttons().save->isEnabled());
+  QVERIFY(!w.Form().Capture().sample->isEnabled());
   w.UnlockFileButtons();
-  QVERIFY(w.Form().Bload->isEnabled());
-  QVERIFY(w.Form().Bsave->isEnabled());
-  QVERIFY(w.Form().Bsample->isEnabled());
+  QVERIFY(w.Form().Buttons().load->isEnabled());
+  QVERIFY(w.Form().Buttons().save->isEnabled());
+  QVERIFY(w.Form().Capture().sample->isEnabled());
 
   // Only the box's state matters here, so it is set without its handler.
   {
-    const QSignalBlocker block(w.Form().CBstream);
-    w.Form().CBstream->setChecked(true);
+    const QSignalBlocker block(w.Form().Capture().stream);
+    w.Form().Capture().stream->setChecked(true);
   }
   w.LockFileButtons();
   w.UnlockFileButtons();
-  QVERIFY(w.Form().Bload->isEnabled());
-  QVERIFY(w.Form().Bsave->isEnabled());
-  QVERIFY(!w.Form().Bsample->isEnabled());
+  QVERIFY(w.Form().Buttons().load->isEnabled());
+  QVERIFY(w.Form().Buttons().save->isEnabled());
+  QVERIFY(!w.Form().Capture().sample->isEnabled());
 
   // The end steps of a pass unlock nothing while AutoSample or Stream is checked.
   w.LockFileButtons();
   w.EndSteps();
-  QVERIFY(!w.Form().Bload->isEnabled());
+  QVERIFY(!w.Form().Buttons().load->isEnabled());
   {
-    const QSignalBlocker block(w.Form().CBstream);
-    w.Form().CBstream->setChecked(false);
+    const QSignalBlocker block(w.Form().Capture().stream);
+    w.Form().Capture().stream->setChecked(false);
   }
   {
-    const QSignalBlocker block(w.Form().CBactive);
-    w.Form().CBactive->setChecked(true);
+    const QSignalBlocker block(w.Form().Capture().auto_sample);
+    w.Form().Capture().auto_sample->setChecked(true);
   }
   w.EndSteps();
-  QVERIFY(!w.Form().Bload->isEnabled());
+  QVERIFY(!w.Form().Buttons().load->isEnabled());
   {
-    const QSignalBlocker block(w.Form().CBactive);
-    w.Form().CBactive->setChecked(false);
+    const QSignalBlocker block(w.Form().Capture().auto_sample);
+    w.Form().Capture().auto_sample->setChecked(false);
   }
-  w.Cycle().Timer1().SetEnabled(false);
+  w.Cycle().Timer().SetEnabled(false);
   w.EndSteps();
-  QVERIFY(w.Form().Bload->isEnabled());
-  QVERIFY(w.Form().Bsample->isEnabled());
-  QVERIFY(w.Cycle().Timer1().Enabled());
+  QVERIFY(w.Form().Buttons().load->isEnabled());
+  QVERIFY(w.Form().Capture().sample->isEnabled());
+  QVERIFY(w.Cycle().Timer().Enabled());
 }
 
 void TFmainTest::LoadFillsEveryBoxAndRedraws() {
@@ -661,18 +680,18 @@ void TFmainTest::LoadFillsEveryBoxAndRedraws() {
   s.Load(kIntervalFile);
   QVERIFY(s.errors.isEmpty());
   QCOMPARE(s.dialogs, QList<TFmain::FileDialog>{TFmain::FileDialog::kOpen});
-  QCOMPARE(w.Form().Esampavg->text(), QString("40000"));
-  QCOMPARE(w.Form().Epkpos->text(), QString("+4"));
-  QCOMPARE(w.Form().Epkneg->text(), QString("-4"));
-  QCOMPARE(w.Form().Ejitpp->text(), QString("8"));
-  QCOMPARE(w.Form().Ejitpp_pct->text(), QString("0.0200"));
-  QCOMPARE(w.Form().Ejitpp_max->text(), QString("0.0200"));
-  QCOMPARE(w.Form().Ejitrms->text(), QString("6"));
-  QCOMPARE(w.Form().Ejitrms_pct->text(), QString("0.0141"));
-  QCOMPARE(w.Form().Eint1->text(), QString("0.001000000000"));
-  QCOMPARE(w.Form().Efreq1->text(), QString("1000.0000"));
-  QCOMPARE(w.Form().Eint2->text(), QString("0.000000000000"));
-  QCOMPARE(w.Form().Efreq2->text(), QString("0.0000"));
+  QCOMPARE(w.Form().FigureBox(analysis::Figure::kAverageTicks)->text(), QString("40000"));
+  QCOMPARE(w.Form().FigureBox(analysis::Figure::kPeakPositive)->text(), QString("+4"));
+  QCOMPARE(w.Form().FigureBox(analysis::Figure::kPeakNegative)->text(), QString("-4"));
+  QCOMPARE(w.Form().FigureBox(analysis::Figure::kPeakToPeak)->text(), QString("8"));
+  QCOMPARE(w.Form().FigureBox(analysis::Figure::kPeakToPeakPercent)->text(), QString("0.0200"));
+  QCOMPARE(w.Form().FigureBox(analysis::Figure::kHeldPeakToPeakPercent)->text(), QString("0.0200"));
+  QCOMPARE(w.Form().FigureBox(analysis::Figure::kRms)->text(), QString("6"));
+  QCOMPARE(w.Form().FigureBox(analysis::Figure::kRmsPercent)->text(), QString("0.0141"));
+  QCOMPARE(w.Form().FigureBox(analysis::Figure::kCh1Seconds)->text(), QString("0.001000000000"));
+  QCOMPARE(w.Form().FigureBox(analysis::Figure::kCh1Frequency)->text(), QString("1000.0000"));
+  QCOMPARE(w.Form().FigureBox(analysis::Figure::kCh2Seconds)->text(), QString("0.000000000000"));
+  QCOMPARE(w.Form().FigureBox(analysis::Figure::kCh2Frequency)->text(), QString("0.0000"));
   QCOMPARE(s.chart().Title(), QString("K390 Jitter Data  [trace.JIT]"));
   QCOMPARE(w.Pass().Loaded().values, (Values{40000, 40004, 39996, 40000}));
   QVERIFY(w.Cycle().FromFile());
@@ -689,9 +708,9 @@ void TFmainTest::LoadFillsEveryBoxAndRedraws() {
 
   // A cancelled dialog resets the title and changes nothing else.
   s.next_file.clear();
-  w.Form().Bload->click();
+  w.Form().Buttons().load->click();
   QCOMPARE(s.chart().Title(), QString("K390 Jitter Data"));
-  QCOMPARE(w.Form().Esampavg->text(), QString("40000"));
+  QCOMPARE(w.Form().FigureBox(analysis::Figure::kAverageTicks)->text(), QString("40000"));
 }
 
 void TFmainTest::LoadOfAFrequencyFileSelectsTheFrequencyView() {
@@ -705,7 +724,7 @@ void TFmainTest::LoadOfAFrequencyFileSelectsTheFrequencyView() {
   QCOMPARE(s.chart().LeftAxisTitle(), QString("Pulse Frequency (Hz)"));
   QCOMPARE(s.chart().PointCount(0), 3);
   QCOMPARE(s.chart().PointValue(0, 0), 1000.0);
-  QCOMPARE(w.Form().Esampavg->text(), QString("40000"));
+  QCOMPARE(w.Form().FigureBox(analysis::Figure::kAverageTicks)->text(), QString("40000"));
 
   // A header that matches neither form: the view stays, the pass runs on an empty list.
   s.Load(";Sample,Frequency(Hz) \r\n0,1000\r\n", "odd.JIT");
@@ -713,8 +732,8 @@ void TFmainTest::LoadOfAFrequencyFileSelectsTheFrequencyView() {
   QCOMPARE(w.Graph(), GraphView::kFrequency);
   QCOMPARE(s.chart().Title(), QString("K390 Jitter Data"));
   QVERIFY(w.Pass().Loaded().values.empty());
-  QCOMPARE(w.Form().Esampavg->text(), QString());
-  QCOMPARE(w.Form().Efreq1->text(), QString("1000.0000"));
+  QCOMPARE(w.Form().FigureBox(analysis::Figure::kAverageTicks)->text(), QString());
+  QCOMPARE(w.Form().FigureBox(analysis::Figure::kCh1Frequency)->text(), QString("1000.0000"));
 }
 
 void TFmainTest::LoadFailuresLeaveViewAndTitle() {
@@ -730,7 +749,7 @@ void TFmainTest::LoadFailuresLeaveViewAndTitle() {
   // A file that cannot be opened leaves the loaded values as they were.
   s.errors.clear();
   s.next_file = s.File("missing.JIT");
-  w.Form().Bload->click();
+  w.Form().Buttons().load->click();
   QCOMPARE(s.errors.size(), 1);
   QCOMPARE(w.Pass().Loaded().values, Values{40000});
 
@@ -738,7 +757,7 @@ void TFmainTest::LoadFailuresLeaveViewAndTitle() {
   s.errors.clear();
   s.Load(";Sample,TDelta(x25ns)\r\n0,40000\r\n1,4x\r\n", "bad.JIT");
   QCOMPARE(s.errors, QStringList{"'4x' is not a valid integer value."});
-  QVERIFY(w.Form().Bload->isEnabled());
+  QVERIFY(w.Form().Buttons().load->isEnabled());
 }
 
 void TFmainTest::LoadsViewSwitchPassSeesTheNewList() {
@@ -746,16 +765,16 @@ void TFmainTest::LoadsViewSwitchPassSeesTheNewList() {
   TFmain& w = s.w();
   s.Load(kIntervalFile, "wide.JIT");
   s.Item("Frequency")->click();
-  w.Form().Bpqfreset->click();
-  QCOMPARE(w.Form().Ejitpp_max->text(), QString());
+  w.Form().Buttons().peak_reset->click();
+  QCOMPARE(w.Form().FigureBox(analysis::Figure::kHeldPeakToPeakPercent)->text(), QString());
 
   // Back to the interval view through the Load: the switch's own pass already runs on the new,
   // narrower list, so the wide list's P-P peak is not held again.
   s.Load(";Sample,TDelta(x25ns)\r\n0,40000\r\n1,40001\r\n2,39999\r\n3,40000\r\n", "narrow.JIT");
   QVERIFY(s.errors.isEmpty());
   QCOMPARE(w.Graph(), GraphView::kInterval);
-  QCOMPARE(w.Form().Ejitpp_pct->text(), QString("0.0050"));
-  QCOMPARE(w.Form().Ejitpp_max->text(), QString("0.0050"));
+  QCOMPARE(w.Form().FigureBox(analysis::Figure::kPeakToPeakPercent)->text(), QString("0.0050"));
+  QCOMPARE(w.Form().FigureBox(analysis::Figure::kHeldPeakToPeakPercent)->text(), QString("0.0050"));
   QCOMPARE(s.chart().Title(), QString("K390 Jitter Data  [narrow.JIT]"));
 }
 
@@ -764,36 +783,36 @@ void TFmainTest::SaveThenLoadInBothForms() {
   TFmain& w = s.w();
   // Right after start-up the series is empty: the header alone.
   s.next_file = s.File("empty.JIT");
-  w.Form().Bsave->click();
+  w.Form().Buttons().save->click();
   QCOMPARE(ReadBytes(s.next_file), QByteArray(";Sample,TDelta(x25ns)\r\n"));
 
   s.Load(kIntervalFile);
   s.next_file = s.File("saved.JIT");
-  w.Form().Bsave->click();
+  w.Form().Buttons().save->click();
   QCOMPARE(ReadBytes(s.next_file), kIntervalFile);
 
   s.Item("Frequency")->click();
   s.next_file = s.File("saved_f.JIT");
-  w.Form().Bsave->click();
+  w.Form().Buttons().save->click();
   QCOMPARE(ReadBytes(s.next_file),
            QByteArray(";Sample,Frequency(Hz)\r\n0,1000\r\n1,999.900009999\r\n"
                       "2,1000.100010001\r\n3,1000\r\n"));
   s.Item("Interval")->click();
 
-  w.Form().Bpqfreset->click();
+  w.Form().Buttons().peak_reset->click();
   s.next_file = s.File("saved_f.JIT");
-  w.Form().Bload->click();
+  w.Form().Buttons().load->click();
   QVERIFY(s.errors.isEmpty());
   QCOMPARE(w.Graph(), GraphView::kFrequency);
   QCOMPARE(w.Pass().Loaded().values, (Values{40000, 40004, 39996, 40000}));
-  QCOMPARE(w.Form().Esampavg->text(), QString("40000"));
-  QCOMPARE(w.Form().Ejitpp->text(), QString("8"));
-  QCOMPARE(w.Form().Ejitrms->text(), QString("6"));
+  QCOMPARE(w.Form().FigureBox(analysis::Figure::kAverageTicks)->text(), QString("40000"));
+  QCOMPARE(w.Form().FigureBox(analysis::Figure::kPeakToPeak)->text(), QString("8"));
+  QCOMPARE(w.Form().FigureBox(analysis::Figure::kRms)->text(), QString("6"));
 
   s.next_file = s.File("saved.JIT");
-  w.Form().Bload->click();
+  w.Form().Buttons().load->click();
   QCOMPARE(w.Graph(), GraphView::kInterval);
-  QCOMPARE(w.Form().Ejitpp_pct->text(), QString("0.0200"));
+  QCOMPARE(w.Form().FigureBox(analysis::Figure::kPeakToPeakPercent)->text(), QString("0.0200"));
   QCOMPARE(s.dialogs.count(TFmain::FileDialog::kSave), 3);
 }
 
@@ -804,7 +823,7 @@ void TFmainTest::SaveInTheHistogramViewWritesFrequencies() {
   s.Item("Histogram")->click();
   QCOMPARE(w.Graph(), GraphView::kHistogram);
   s.next_file = s.File("histogram.JIT");
-  w.Form().Bsave->click();
+  w.Form().Buttons().save->click();
   QCOMPARE(ReadBytes(s.next_file),
            QByteArray(";Sample,Frequency(Hz)\r\n0,1000\r\n1,999.900009999\r\n"
                       "2,1000.100010001\r\n3,1000\r\n"));
@@ -863,12 +882,12 @@ void TFmainTest::AxisLimitsFollowUnitsAndView() {
   Session s;
   TFmain& w = s.w();
   s.Load(";Sample,TDelta(x25ns)\r\n0,40000\r\n1,40000\r\n");
-  if (percent) w.Form().RBpct->click();
+  if (percent) w.Form().Scale().percent->click();
   const double before = s.chart().LeftAxisMaximum();
-  w.SetValue(w.Form().SEvscale, scale + 1);
+  w.SetValue(w.Form().Scale().scale, scale + 1);
   // The scale alone redraws nothing; the next feed takes it.
   QCOMPARE(s.chart().LeftAxisMaximum(), before);
-  w.SetValue(w.Form().SEvscale, scale);
+  w.SetValue(w.Form().Scale().scale, scale);
   w.SetGraph(view == 0 ? GraphView::kFrequency : GraphView::kInterval);
   w.SetGraph(static_cast<GraphView>(view));
   QCOMPARE(s.chart().LeftAxisMinimum(), minimum);
@@ -896,7 +915,7 @@ void TFmainTest::ClickingPointsShowsOneLabel() {
 
   // A real click on a drawn point reaches the handler through the chart. A narrow scale keeps
   // the point well apart from the average line drawn above it.
-  w.SetValue(w.Form().SEvscale, 20);
+  w.SetValue(w.Form().Scale().scale, 20);
   s.Item("Interval")->click();
   w.show();
   QVERIFY(QTest::qWaitForWindowExposed(&w));
@@ -916,51 +935,51 @@ void TFmainTest::HistogramViewSwapsTheCharts() {
   s.Load(kIntervalFile);
   s.Item("Histogram")->click();
   QVERIFY(!w.PulseChartInFront());
-  QCOMPARE(w.Form().Lscale->text(), QString("Horizontal Scale"));
+  QCOMPARE(w.Form().Scale().scale_caption->text(), QString("Horizontal Scale"));
   QCOMPARE(s.chart().LeftAxisTitle(), QString("Pulse Frequency (Hz)"));
-  QCOMPARE(w.Chart2().BarCount(), 200);
-  QCOMPARE(w.Chart2().LeftAxisMaximum(), 61.0);
-  QCOMPARE(w.Chart2().BarValue(100), 4.0);
+  QCOMPARE(w.Form().Charts().histogram->BarCount(), 200);
+  QCOMPARE(w.Form().Charts().histogram->LeftAxisMaximum(), 61.0);
+  QCOMPARE(w.Form().Charts().histogram->BarValue(100), 4.0);
   // The pulse chart keeps its last points behind the histogram.
   QCOMPARE(s.chart().PointCount(0), 4);
   QCOMPARE(s.chart().PointValue(0, 0), 40000.0);
 
   s.Item("Interval")->click();
   QVERIFY(w.PulseChartInFront());
-  QCOMPARE(w.Form().Lscale->text(), QString("Vertical Scale +/-"));
+  QCOMPARE(w.Form().Scale().scale_caption->text(), QString("Vertical Scale +/-"));
 }
 
 void TFmainTest::FlightTimeAndPeakReset() {
   Session s;
   TFmain& w = s.w();
   s.Load(kIntervalFile);
-  w.SetText(w.Form().Eprove_ms, "100");
-  QCOMPARE(w.Form().Lpcycles->text(), QString("(100 pulses)"));
-  QCOMPARE(w.Form().Eprove_err->text(), QString("0.0002"));
-  QCOMPARE(w.Form().Epqf->text(), QString("0.0002"));
+  w.SetText(w.Form().Flight().time_ms, "100");
+  QCOMPARE(w.Form().Flight().pulses->text(), QString("(100 pulses)"));
+  QCOMPARE(w.Form().FigureBox(analysis::Figure::kQualityFactor)->text(), QString("0.0002"));
+  QCOMPARE(w.Form().FigureBox(analysis::Figure::kHeldQualityFactor)->text(), QString("0.0002"));
   // Typed digit by digit, the held maximum keeps the largest factor on the way.
-  w.Form().Eprove_ms->clear();
-  QTest::keyClicks(w.Form().Eprove_ms, "10");
-  QCOMPARE(w.Form().Lpcycles->text(), QString("(10 pulses)"));
-  QCOMPARE(w.Form().Eprove_err->text(), QString("0.0020"));
-  QCOMPARE(w.Form().Epqf->text(), QString("0.0200"));
-  w.Form().Bpqfreset->click();
-  QCOMPARE(w.Form().Epqf->text(), QString());
-  QCOMPARE(w.Form().Ejitpp_max->text(), QString());
+  w.Form().Flight().time_ms->clear();
+  QTest::keyClicks(w.Form().Flight().time_ms, "10");
+  QCOMPARE(w.Form().Flight().pulses->text(), QString("(10 pulses)"));
+  QCOMPARE(w.Form().FigureBox(analysis::Figure::kQualityFactor)->text(), QString("0.0020"));
+  QCOMPARE(w.Form().FigureBox(analysis::Figure::kHeldQualityFactor)->text(), QString("0.0200"));
+  w.Form().Buttons().peak_reset->click();
+  QCOMPARE(w.Form().FigureBox(analysis::Figure::kHeldQualityFactor)->text(), QString());
+  QCOMPARE(w.Form().FigureBox(analysis::Figure::kHeldPeakToPeakPercent)->text(), QString());
   QCOMPARE(w.Pass().Held().pp_percent, 0.0);
   // Emptying the box blanks the figures.
-  w.Form().Eprove_ms->selectAll();
-  QTest::keyClick(w.Form().Eprove_ms, Qt::Key_Backspace);
-  QCOMPARE(w.Form().Lpcycles->text(), QString());
-  QCOMPARE(w.Form().Eprove_err->text(), QString());
+  w.Form().Flight().time_ms->selectAll();
+  QTest::keyClick(w.Form().Flight().time_ms, Qt::Key_Backspace);
+  QCOMPARE(w.Form().Flight().pulses->text(), QString());
+  QCOMPARE(w.Form().FigureBox(analysis::Figure::kQualityFactor)->text(), QString());
 }
 
 void TFmainTest::ARefusedChartFeedKeepsTheLaterFigures() {
   Session s;
   TFmain& w = s.w();
-  w.SetText(w.Form().Eprove_ms, "1");
+  w.SetText(w.Form().Flight().time_ms, "1");
   s.Load(kIntervalFile);
-  QCOMPARE(w.Form().Epqf->text(), QString("0.0200"));
+  QCOMPARE(w.Form().FigureBox(analysis::Figure::kHeldQualityFactor)->text(), QString("0.0200"));
 
   // The last five intervals put the centre far below 0, so the chart refuses its limits: the
   // figures known before the feed are new, the later ones and the held quality factor are not.
@@ -969,35 +988,38 @@ void TFmainTest::ARefusedChartFeedKeepsTheLaterFigures() {
     file += QByteArray::number(i) + (i < 100 ? ",40000\r\n" : ",-10000\r\n");
   s.Load(file);
   QCOMPARE(s.errors, QStringList{"Axis Maximum Value must be >= Minimum."});
-  QCOMPARE(w.Form().Esampavg->text(), QString("37619"));
-  QCOMPARE(w.Form().Ejitpp_max->text(), w.Form().Ejitpp_pct->text());
-  QCOMPARE(w.Form().Eint1->text(), QString("0.001000000000"));
-  QCOMPARE(w.Form().Lpcycles->text(), QString("(1 pulses)"));
-  QCOMPARE(w.Form().Epqf->text(), QString("0.0200"));
+  QCOMPARE(w.Form().FigureBox(analysis::Figure::kAverageTicks)->text(), QString("37619"));
+  QCOMPARE(w.Form().FigureBox(analysis::Figure::kHeldPeakToPeakPercent)->text(),
+           w.Form().FigureBox(analysis::Figure::kPeakToPeakPercent)->text());
+  QCOMPARE(w.Form().FigureBox(analysis::Figure::kCh1Seconds)->text(), QString("0.001000000000"));
+  QCOMPARE(w.Form().Flight().pulses->text(), QString("(1 pulses)"));
+  QCOMPARE(w.Form().FigureBox(analysis::Figure::kHeldQualityFactor)->text(), QString("0.0200"));
   QCOMPARE(w.Pass().Held().quality, 0.02);
   QCOMPARE(s.chart().PointCount(0), 4);
-  QVERIFY(w.Form().Bload->isEnabled());
+  QVERIFY(w.Form().Buttons().load->isEnabled());
 }
 
 void TFmainTest::LostStreamWordsStayOnScreen() {
   Session s("STREAM=UDP\r\n");
   TFmain& w = s.w();
   w.show();
-  QVERIFY(!w.Form().Llost->isVisible());
+  QVERIFY(!w.Form().Capture().lost_words->isVisible());
   w.ShowStreamCounts({1234, 3, 2});
-  QVERIFY(w.Form().Llost->isVisible());
-  QCOMPARE(w.Form().Llost->text(), QString("Lost 1234"));
-  QCOMPARE(w.Form().Llost->toolTip(), QString("1234 stream words lost since streaming started\n"
-                                              "3 datagrams from other senders refused\n"
-                                              "2 bytes that made no whole word"));
-  QVERIFY(w.Form().Llost->accessibleName().contains("1234 stream words lost"));
+  QVERIFY(w.Form().Capture().lost_words->isVisible());
+  QCOMPARE(w.Form().Capture().lost_words->text(), QString("Lost 1234"));
+  QCOMPARE(w.Form().Capture().lost_words->toolTip(),
+           QString("1234 stream words lost since streaming started\n"
+                   "3 datagrams from other senders refused\n"
+                   "2 bytes that made no whole word"));
+  QVERIFY(w.Form().Capture().lost_words->accessibleName().contains("1234 stream words lost"));
   // Datagrams from elsewhere show without a lost word.
   w.ShowStreamCounts({0, 3, 0});
-  QVERIFY(w.Form().Llost->isVisible());
-  QCOMPARE(w.Form().Llost->toolTip(), QString("3 datagrams from other senders refused"));
+  QVERIFY(w.Form().Capture().lost_words->isVisible());
+  QCOMPARE(w.Form().Capture().lost_words->toolTip(),
+           QString("3 datagrams from other senders refused"));
   // A new start counts from zero again and the warning goes.
   w.ShowStreamCounts({});
-  QVERIFY(!w.Form().Llost->isVisible());
+  QVERIFY(!w.Form().Capture().lost_words->isVisible());
 }
 
 void TFmainTest::ErrorTextAddsAFullStop_data() {
@@ -1038,7 +1060,7 @@ void TFmainTest::ErrorDisplayIsModalAndTheLoopGoesOn() {
   bool modal = false;
   // No stream log in this folder: the resample tool fails. The box waits until the handler has
   // returned.
-  w.Form().Bftest->click();
+  w.Form().Buttons().resample->click();
   QVERIFY(QApplication::activeModalWidget() == nullptr);
   // The box is closed from inside its own loop, which shows that events keep flowing.
   QTimer::singleShot(0, &w, [&] {
@@ -1062,7 +1084,7 @@ void TFmainTest::ErrorDisplayIsModalAndTheLoopGoesOn() {
   QTimer::singleShot(0, &w, [&] { later = true; });
   QCoreApplication::processEvents();
   QVERIFY(later);
-  w.SetText(w.Form().Eport, "99");
+  w.SetText(w.Form().Capture().port, "99");
   QCOMPARE(s.Setting("PORT"), QString("99"));
 }
 
@@ -1070,42 +1092,53 @@ void TFmainTest::LayoutKeepsEdgeControlsAtTheirEdges() {
   Session s;
   TFmain& w = s.w();
   QCOMPARE(w.size(), QSize(1148, 703));
-  QCOMPARE(w.Form().Panel1->geometry(), QRect(0, 703 - 36, 1148, 36));
-  QCOMPARE(w.Form().Panel2->geometry(), QRect(0, 0, 1148, 41));
-  QCOMPARE(w.Form().Panel3->geometry(), QRect(1148 - 103, 41, 103, 626));
-  QCOMPARE(w.Form().ChartArea->geometry(), QRect(0, 41, 1045, 626));
-  QCOMPARE(w.Chart1().Widget()->geometry(), w.Chart2().Widget()->geometry());
-  QCOMPARE(w.Form().RGgsel->mapTo(&w, QPoint(0, 0)), QPoint(922, 544));
-  QCOMPARE(w.Form().Bsample->geometry(), QRect(1065, 6, 57, 23));
-  QCOMPARE(w.Form().Eip->geometry(), QRect(24, 6, 121, 21));
+  QCOMPARE(w.Form().Regions().bottom_bar->geometry(), QRect(0, 703 - 36, 1148, 36));
+  QCOMPARE(w.Form().Regions().top_bar->geometry(), QRect(0, 0, 1148, 41));
+  QCOMPARE(w.Form().Regions().right_column->geometry(), QRect(1148 - 103, 41, 103, 626));
+  QCOMPARE(w.Form().Charts().area->geometry(), QRect(0, 41, 1045, 626));
+  QCOMPARE(w.Form().Charts().pulse->Widget()->geometry(),
+           w.Form().Charts().histogram->Widget()->geometry());
+  QCOMPARE(w.Form().Charts().graph_selector->mapTo(&w, QPoint(0, 0)), QPoint(922, 544));
+  QCOMPARE(w.Form().Capture().sample->geometry(), QRect(1065, 6, 57, 23));
+  QCOMPARE(w.Form().Capture().address->geometry(), QRect(24, 6, 121, 21));
 
   w.show();
   w.resize(1400, 800);
-  QCOMPARE(w.Form().Bsample->geometry().left(), 1400 - (1148 - 1065));
-  QCOMPARE(w.Form().CBstream->geometry().left(), 1400 - (1148 - 871));
-  QCOMPARE(w.Form().CBactive->geometry().left(), 1400 - (1148 - 982));
-  QCOMPARE(w.Form().Bftest->geometry().left(), 1400 - (1148 - 1058));
-  QCOMPARE(w.Form().RGgsel->mapTo(&w, QPoint(0, 0)), QPoint(922 + 252, 544 + 97));
-  QCOMPARE(w.Form().Panel1->geometry(), QRect(0, 800 - 36, 1400, 36));
-  QCOMPARE(w.Form().Eip->geometry(), QRect(24, 6, 121, 21));
-  QCOMPARE(w.Form().Esampavg->geometry(), QRect(12, 36, 69, 21));
+  QCOMPARE(w.Form().Capture().sample->geometry().left(), 1400 - (1148 - 1065));
+  QCOMPARE(w.Form().Capture().stream->geometry().left(), 1400 - (1148 - 871));
+  QCOMPARE(w.Form().Capture().auto_sample->geometry().left(), 1400 - (1148 - 982));
+  QCOMPARE(w.Form().Buttons().resample->geometry().left(), 1400 - (1148 - 1058));
+  QCOMPARE(w.Form().Charts().graph_selector->mapTo(&w, QPoint(0, 0)), QPoint(922 + 252, 544 + 97));
+  QCOMPARE(w.Form().Regions().bottom_bar->geometry(), QRect(0, 800 - 36, 1400, 36));
+  QCOMPARE(w.Form().Capture().address->geometry(), QRect(24, 6, 121, 21));
+  QCOMPARE(w.Form().FigureBox(analysis::Figure::kAverageTicks)->geometry(), QRect(12, 36, 69, 21));
 
   // Initial states of the layout.
-  QVERIFY(w.Form().Bprint->isHidden());
-  QVERIFY(w.Form().Bftest->isHidden());
-  QVERIFY(w.Form().Memo1->isHidden());
-  for (QLineEdit* box :
-       {w.Form().Esampavg, w.Form().Epkpos, w.Form().Epkneg, w.Form().Ejitpp, w.Form().Ejitpp_pct,
-        w.Form().Ejitpp_max, w.Form().Ejitrms, w.Form().Ejitrms_pct, w.Form().Eprove_err,
-        w.Form().Epqf, w.Form().Eint1, w.Form().Efreq1, w.Form().Eint2, w.Form().Efreq2}) {
+  QVERIFY(w.Form().Buttons().print->isHidden());
+  QVERIFY(w.Form().Buttons().resample->isHidden());
+  QVERIFY(w.Form().Charts().reply_log->isHidden());
+  for (QLineEdit* box : {w.Form().FigureBox(analysis::Figure::kAverageTicks),
+                         w.Form().FigureBox(analysis::Figure::kPeakPositive),
+                         w.Form().FigureBox(analysis::Figure::kPeakNegative),
+                         w.Form().FigureBox(analysis::Figure::kPeakToPeak),
+                         w.Form().FigureBox(analysis::Figure::kPeakToPeakPercent),
+                         w.Form().FigureBox(analysis::Figure::kHeldPeakToPeakPercent),
+                         w.Form().FigureBox(analysis::Figure::kRms),
+                         w.Form().FigureBox(analysis::Figure::kRmsPercent),
+                         w.Form().FigureBox(analysis::Figure::kQualityFactor),
+                         w.Form().FigureBox(analysis::Figure::kHeldQualityFactor),
+                         w.Form().FigureBox(analysis::Figure::kCh1Seconds),
+                         w.Form().FigureBox(analysis::Figure::kCh1Frequency),
+                         w.Form().FigureBox(analysis::Figure::kCh2Seconds),
+                         w.Form().FigureBox(analysis::Figure::kCh2Frequency)}) {
     QVERIFY2(!box->isEnabled(), qPrintable(box->objectName()));
     QVERIFY2(box->alignment() & Qt::AlignRight, qPrintable(box->objectName()));
   }
-  QVERIFY(w.Form().Eprove_ms->isEnabled());
-  QCOMPARE(w.Form().SEsamples->MaxChars(), 4);
-  QCOMPARE(w.Form().SEfilter->MaxChars(), 2);
-  QCOMPARE(w.Form().SEfilter->Step(), 2);
-  QCOMPARE(w.Form().SEfilter->text(), QString("3"));
+  QVERIFY(w.Form().Flight().time_ms->isEnabled());
+  QCOMPARE(w.Form().Capture().samples->MaxChars(), 4);
+  QCOMPARE(w.Form().Scale().filter->MaxChars(), 2);
+  QCOMPARE(w.Form().Scale().filter->Step(), 2);
+  QCOMPARE(w.Form().Scale().filter->text(), QString("3"));
 }
 
 void TFmainTest::EveryControlHasAnAccessibleNameAndItsName() {
@@ -1127,12 +1160,71 @@ void TFmainTest::EveryControlHasAnAccessibleNameAndItsName() {
     QCOMPARE(control->accessibleDescription(), QString::fromLatin1(name));
   }
   // A box without a caption of its own is named after the caption beside it.
-  QCOMPARE(s.w().Form().Esampavg->accessibleName(), QString("Sample Avg"));
-  QCOMPARE(s.w().Form().Bsample->accessibleName(), QString("Sample"));
-  for (QRadioButton* item : s.w().Form().RGgsel->findChildren<QRadioButton*>()) {
+  QCOMPARE(s.w().Form().FigureBox(analysis::Figure::kAverageTicks)->accessibleName(),
+           QString("Sample Avg"));
+  QCOMPARE(s.w().Form().Capture().sample->accessibleName(), QString("Sample"));
+  for (QRadioButton* item : s.w().Form().Charts().graph_selector->findChildren<QRadioButton*>()) {
     QVERIFY(!item->accessibleName().isEmpty());
   }
-  QCOMPARE(s.w().Form().RGgsel->findChildren<QRadioButton*>().size(), 3);
+  QCOMPARE(s.w().Form().Charts().graph_selector->findChildren<QRadioButton*>().size(), 3);
+}
+
+// The code's names for the controls are its own; scripts find the controls by their object
+// names. A group member or figure box wired to the wrong control shows here.
+void TFmainTest::EachHandedOutControlIsTheOneItsObjectNameNames() {
+  Session s("ANALYSIS=TRUE\r\n");
+  const app::FmainForm& form = s.w().Form();
+  const std::pair<const QObject*, const char*> kControls[] = {
+      {form.Regions().bottom_bar, "Panel1"},
+      {form.Regions().top_bar, "Panel2"},
+      {form.Regions().right_column, "Panel3"},
+      {form.Capture().address, "Eip"},
+      {form.Capture().port, "Eport"},
+      {form.Capture().samples, "SEsamples"},
+      {form.Capture().dual_channel, "CBdual"},
+      {form.Capture().stream, "CBstream"},
+      {form.Capture().lost_words, "Llost"},
+      {form.Capture().auto_sample, "CBactive"},
+      {form.Capture().sample, "Bsample"},
+      {form.Scale().scale_caption, "Lscale"},
+      {form.Scale().scale, "SEvscale"},
+      {form.Scale().bits, "RBbits"},
+      {form.Scale().percent, "RBpct"},
+      {form.Scale().filter_caption, "Lfilter"},
+      {form.Scale().filter, "SEfilter"},
+      {form.Flight().time_ms, "Eprove_ms"},
+      {form.Flight().pulses, "Lpcycles"},
+      {form.Buttons().peak_reset, "Bpqfreset"},
+      {form.Buttons().load, "Bload"},
+      {form.Buttons().save, "Bsave"},
+      {form.Buttons().print, "Bprint"},
+      {form.Buttons().resample, "Bftest"},
+      {form.Charts().area, "ChartArea"},
+      {form.Charts().pulse->Widget(), "Chart1"},
+      {form.Charts().histogram->Widget(), "Chart2"},
+      {form.Charts().tie->Widget(), "Chart3"},
+      {form.Charts().stability->Widget(), "Chart4"},
+      {form.Charts().reply_log, "Memo1"},
+      {form.Charts().graph_selector, "RGgsel"},
+      {form.Charts().readout, "Lreadout"},
+      {form.Charts().pulse_counts, "Lpulses"},
+      {form.Charts().run_line, "Lrun"},
+  };
+  for (const auto& [control, name] : kControls) {
+    QCOMPARE(control->objectName(), QString::fromLatin1(name));
+  }
+  // Each figure's box carries the name k390tool prints for the figure.
+  for (size_t f = 0; f < analysis::kFigureCount; ++f) {
+    const auto figure = static_cast<analysis::Figure>(f);
+    const QLineEdit* box = form.FigureBox(figure);
+    if (figure == analysis::Figure::kFlightPulses) {
+      QVERIFY(box == nullptr);
+      continue;
+    }
+    QVERIFY(box != nullptr);
+    const std::string_view name = analysis::FigureName(figure);
+    QCOMPARE(box->objectName(), QString::fromLatin1(name.data(), qsizetype(name.size())));
+  }
 }
 
 QTEST_MAIN(TFmainTest)

@@ -61,18 +61,18 @@ class Session {
   }
 
   TFmain& w() { return *window; }
-  presentation::PulseChart& chart() { return window->Chart1(); }
+  presentation::PulseChart& chart() { return *window->Form().Charts().pulse; }
 
   QRadioButton* Item(const char* caption) const {
-    return window->Form().RGgsel->findChild<QRadioButton*>(QStringLiteral("RGgsel_") +
-                                                    QString::fromLatin1(caption));
+    return window->Form().Charts().graph_selector->findChild<QRadioButton*>(
+        QStringLiteral("RGgsel_") + QString::fromLatin1(caption));
   }
 
   // Loads `content` as a ".JIT" file through the Load button.
   void Load(const QByteArray& content, const char* name = "trace.JIT") {
     next_file = File(name);
     WriteBytes(next_file, content);
-    window->Form().Bload->click();
+    window->Form().Buttons().load->click();
   }
 
   QTemporaryDir dir;

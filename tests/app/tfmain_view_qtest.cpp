@@ -28,9 +28,9 @@ void TFmainViewTest::LoadedExampleWithAClickedPoint() {
   TFmain& w = s.w();
   QVERIFY(s.errors.isEmpty());
   s.next_file = example;
-  w.Form().Bload->click();
+  w.Form().Buttons().load->click();
   QVERIFY(s.errors.isEmpty());
-  w.SetText(w.Form().Eprove_ms, "250");
+  w.SetText(w.Form().Flight().time_ms, "250");
 
   w.show();
   QVERIFY(QTest::qWaitForWindowExposed(&w));
@@ -55,12 +55,23 @@ void TFmainViewTest::LoadedExampleWithAClickedPoint() {
   QVERIFY(chart.PointLabel(0, farthest).endsWith("Hz"));
 
   // Every figure box shows a figure.
-  for (QLineEdit* box :
-       {w.Form().Esampavg, w.Form().Epkpos, w.Form().Epkneg, w.Form().Ejitpp, w.Form().Ejitpp_pct, w.Form().Ejitpp_max, w.Form().Ejitrms,
-        w.Form().Ejitrms_pct, w.Form().Eint1, w.Form().Efreq1, w.Form().Eint2, w.Form().Efreq2, w.Form().Eprove_err, w.Form().Epqf}) {
+  for (QLineEdit* box : {w.Form().FigureBox(analysis::Figure::kAverageTicks),
+                         w.Form().FigureBox(analysis::Figure::kPeakPositive),
+                         w.Form().FigureBox(analysis::Figure::kPeakNegative),
+                         w.Form().FigureBox(analysis::Figure::kPeakToPeak),
+                         w.Form().FigureBox(analysis::Figure::kPeakToPeakPercent),
+                         w.Form().FigureBox(analysis::Figure::kHeldPeakToPeakPercent),
+                         w.Form().FigureBox(analysis::Figure::kRms),
+                         w.Form().FigureBox(analysis::Figure::kRmsPercent),
+                         w.Form().FigureBox(analysis::Figure::kCh1Seconds),
+                         w.Form().FigureBox(analysis::Figure::kCh1Frequency),
+                         w.Form().FigureBox(analysis::Figure::kCh2Seconds),
+                         w.Form().FigureBox(analysis::Figure::kCh2Frequency),
+                         w.Form().FigureBox(analysis::Figure::kQualityFactor),
+                         w.Form().FigureBox(analysis::Figure::kHeldQualityFactor)}) {
     QVERIFY2(!box->text().isEmpty(), qPrintable(box->objectName()));
   }
-  QVERIFY(w.Form().Lpcycles->text().endsWith("pulses)"));
+  QVERIFY(w.Form().Flight().pulses->text().endsWith("pulses)"));
   // Three series: channel 1, its average and the smoothed trace.
   QCOMPARE(chart.PointCount(1), count);
   QCOMPARE(chart.SeriesTitle(2), QString("Filter"));
@@ -69,13 +80,14 @@ void TFmainViewTest::LoadedExampleWithAClickedPoint() {
   QVERIFY(chart.Title().endsWith("[example.JIT]"));
 
   // The graph selector stands over the chart, in its lower right corner.
-  const QPoint selector = w.Form().RGgsel->geometry().center();
-  QWidget* on_top = w.Form().ChartArea->childAt(selector);
-  QVERIFY(on_top == w.Form().RGgsel || w.Form().RGgsel->isAncestorOf(on_top));
-  QVERIFY(w.Form().RGgsel->geometry().right() < w.Form().ChartArea->width());
-  QVERIFY(w.Form().RGgsel->geometry().bottom() < w.Form().ChartArea->height());
-  QVERIFY(!w.Form().CBdual->isHidden());
-  QVERIFY(!w.Form().SEfilter->isHidden());
+  const QPoint selector = w.Form().Charts().graph_selector->geometry().center();
+  QWidget* on_top = w.Form().Charts().area->childAt(selector);
+  QVERIFY(on_top == w.Form().Charts().graph_selector ||
+          w.Form().Charts().graph_selector->isAncestorOf(on_top));
+  QVERIFY(w.Form().Charts().graph_selector->geometry().right() < w.Form().Charts().area->width());
+  QVERIFY(w.Form().Charts().graph_selector->geometry().bottom() < w.Form().Charts().area->height());
+  QVERIFY(!w.Form().Capture().dual_channel->isHidden());
+  QVERIFY(!w.Form().Scale().filter->isHidden());
 
   chart.Replot();
   const QPixmap shot = w.grab();

@@ -1,8 +1,10 @@
 #include "persistence/jit_file.h"
 
 #include <gtest/gtest.h>
+#include <sys/resource.h>
 #include <unistd.h>
 
+#include <csignal>
 #include <filesystem>
 #include <optional>
 #include <string>
@@ -186,6 +188,29 @@ TEST(TextFile, ReadsAndWritesBytesUnchanged) {
     EXPECT_EQ(std::string(e.what()), "Cannot open \"" + path + "\": No such file or directory");
   }
   EXPECT_THROW(WriteTextFile(path + "/no/such/folder", "x"), common::Error);
+}
+
+// A save that fails part-way (here the file size limit, as a full disk would) leaves the file
+// that was there whole, and no temporary file beside it.
+TEST(TextFile, AFailedReplaceKeepsTheOldFileWhole) {
+  const std::string path = (std::filesystem::temp_directory_path() /
+                            ("k390_replace_" + std::to_string(::getpid()) + ".JIT"))
+                               .string();
+  const std::string old_bytes = FormatJit(std::vector<double>(10, 400.0), true);
+  WriteTextFile(path, old_bytes);
+  rlimit saved{};
+  ASSERT_EQ(::getrlimit(RLIMIT_FSIZE, &saved), 0);
+  const auto old_handler = std::signal(SIGXFSZ, SIG_IGN);
+  rlimit small = saved;
+  small.rlim_cur = 4096;
+  ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &small), 0);
+  const std::string larger = FormatJit(std::vector<double>(20000, 401.0), true);
+  EXPECT_THROW(ReplaceTextFile(path, larger), common::Error);
+  ::setrlimit(RLIMIT_FSIZE, &saved);
+  std::signal(SIGXFSZ, old_handler);
+  EXPECT_EQ(ReadTextFile(path), old_bytes);
+  EXPECT_FALSE(std::filesystem::exists(path + ".tmp"));
+  std::filesystem::remove(path);
 }
 
 }  // namespace

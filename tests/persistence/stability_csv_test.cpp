@@ -17,9 +17,10 @@ namespace {
 // Every column of a written row reads back as a spreadsheet would take it: the names and counts
 // exactly, the numbers to ten significant digits, an unknown alpha or bound as an empty column.
 TEST(StabilityCsv, RowsReadBackColumnByColumnFromTheWrittenFile) {
-  const std::vector<StabilityCsvRow> rows = {
-      {"adev", 1, 0.0009999895833333, 23, 2, 1.2369006339e-4, 1.046918692e-4, 1.590626071e-4},
-      {"mtie", 1024, 1.0e-3 / 3, 1000001, std::nullopt, 2.75e-7, std::nullopt, std::nullopt},
+  using analysis::Deviation;
+  const std::vector<analysis::StabilityRow> rows = {
+      {Deviation::kAdev, 1, 0.0009999895833333, 23, 2, 1.2369006339e-4, 1.046918692e-4, 1.590626071e-4},
+      {Deviation::kMtie, 1024, 1.0e-3 / 3, 1000001, std::nullopt, 2.75e-7, std::nullopt, std::nullopt},
   };
   const auto path =
       std::filesystem::temp_directory_path() / ("k390_table_" + std::to_string(getpid()) + ".csv");
@@ -30,14 +31,14 @@ TEST(StabilityCsv, RowsReadBackColumnByColumnFromTheWrittenFile) {
   std::string line;
   ASSERT_TRUE(std::getline(in, line));
   EXPECT_EQ(line, kStabilityCsvHeader);
-  for (const StabilityCsvRow& row : rows) {
+  for (const analysis::StabilityRow& row : rows) {
     ASSERT_TRUE(std::getline(in, line));
     std::vector<std::string> c;
     std::stringstream columns(line + ',');
     for (std::string column; std::getline(columns, column, ',');) c.push_back(column);
     ASSERT_EQ(c.size(), 8u) << line;
-    EXPECT_EQ(c[0], row.deviation);
-    EXPECT_EQ(c[1] + ' ' + c[3], std::to_string(row.af) + ' ' + std::to_string(row.n));
+    EXPECT_EQ(c[0], analysis::DeviationName(row.deviation));
+    EXPECT_EQ(c[1] + ' ' + c[3], std::to_string(row.m) + ' ' + std::to_string(row.n));
     EXPECT_EQ(c[4], row.alpha ? std::to_string(*row.alpha) : "");
     const std::optional<double> numbers[] = {row.tau_s, row.value, row.min, row.max};
     const std::string texts[] = {c[2], c[5], c[6], c[7]};

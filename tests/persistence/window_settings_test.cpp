@@ -48,6 +48,7 @@ TEST_F(WindowSettingsTest, AMissingFileGivesEveryDefault) {
   EXPECT_FALSE(s.histogram);
   EXPECT_FALSE(s.resample);
   EXPECT_FALSE(s.analysis);
+  EXPECT_EQ(s.udp_port.Value(), 38257);
 }
 
 TEST_F(WindowSettingsTest, EachKeysRule) {
@@ -73,6 +74,8 @@ TEST_F(WindowSettingsTest, EachKeysRule) {
       {"RESAMPLE=TRUE\r\n", [](auto& s) { return s.resample; }, "resample TRUE"},
       {"ANALYSIS=true\r\n", [](auto& s) { return !s.analysis; }, "analysis true"},
       {"ANALYSIS=TRUE\r\n", [](auto& s) { return s.analysis; }, "analysis TRUE"},
+      {"UDPPORT=1\r\n", [](auto& s) { return s.udp_port.Value() == 1; }, "udp port 1"},
+      {"udpport=65535\r\n", [](auto& s) { return s.udp_port.Value() == 65535; }, "65535"},
       {"FILTERLEN=7\r\nSAMPLES=3000\r\n",
        [](auto& s) { return s.filter_length.Value() == 7 && s.samples.Value() == 3000; }, "ints"},
   };
@@ -91,6 +94,24 @@ TEST_F(WindowSettingsTest, ANonIntegerFailsOnlyWhereItIsUsed) {
   }
   EXPECT_THROW(s.scale_percent.Value(), common::Error);
   EXPECT_THROW(ReadUnitScale(path_, ScaleUnits::kPercent).Value(), common::Error);
+}
+
+TEST_F(WindowSettingsTest, AUdpPortOutsideItsRangeFailsWhereItIsUsed) {
+  const std::pair<const char*, const char*> cases[] = {
+      {"0", "'0' is not a port number from 1 to 65535"},
+      {"65536", "'65536' is not a port number from 1 to 65535"},
+      {"port", "'port' is not a valid integer value"},
+  };
+  for (const auto& [text, message] : cases) {
+    const WindowSettings s = Read("UDPPORT=" + std::string(text) + "\r\n");
+    EXPECT_EQ(s.samples.Value(), 50);
+    try {
+      s.udp_port.Value();
+      ADD_FAILURE() << text << ": no error";
+    } catch (const common::Error& e) {
+      EXPECT_EQ(e.Message(), message);
+    }
+  }
 }
 
 TEST_F(WindowSettingsTest, AWrittenScaleIsWhatTheUnitReadsBack) {

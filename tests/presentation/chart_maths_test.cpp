@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "common/error.h"
+#include "presentation/chart_area_layout.h"
 
 namespace presentation {
 
@@ -186,6 +187,68 @@ TEST(CoverPolyline, DenseTraceIsCoveredWithoutHoles) {
   for (const ColumnSpan& span : cover.spans) {
     EXPECT_LE(span.top, 5 + span.x % 7);
     EXPECT_GE(span.bottom, 40 + span.x % 7 - 1);
+  }
+}
+
+TEST(PaddedRange, HoldsEveryFiniteValueWithTheMarginToSpare) {
+  constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
+  struct Case {
+    const char* name;
+    std::vector<double> values;
+    double minimum;
+    double maximum;
+  };
+  const Case cases[] = {
+      {"a gap point is left out", {kNaN, -300, 100, 100}, -320, 120},
+      {"all alike", {7, 7}, 6, 8},
+      {"nothing drawable", {kNaN}, -1, 1},
+  };
+  for (const Case& c : cases) {
+    const AxisRange range = PaddedRange(c.values, 0.05);
+    EXPECT_DOUBLE_EQ(range.minimum, c.minimum) << c.name;
+    EXPECT_DOUBLE_EQ(range.maximum, c.maximum) << c.name;
+  }
+}
+
+// The initial chart area is 1045 x 626; the selector's place there is 922, 503, 91 x 75.
+TEST(LayOutChartArea, SelectorKeepsItsCornerAndNoPlotReachesIt) {
+  struct Case {
+    QSize area;
+    int items;
+    bool analysis;
+    QRect selector;
+    int strip = 0;  // the channel strip's height
+  };
+  const Case cases[] = {
+      {{1045, 626}, 3, false, {922, 503, 91, 75}},
+      {{1045, 626}, 5, true, {922, 469, 91, 109}},
+      {{1400, 900}, 4, true, {1277, 760, 91, 92}},  // a larger window: same corner distances
+      {{1045, 626}, 5, true, {922, 409, 91, 109}, 60},  // the strip lifts the selector with it
+      {{1045, 626}, 3, false, {922, 503, 91, 75}, 60},  // no strip without the analysis
+  };
+  for (const Case& c : cases) {
+    const ChartAreaLayout layout = LayOutChartArea(c.area, c.items, c.analysis, c.strip);
+    EXPECT_EQ(layout.selector, c.selector) << c.area.width() << " " << c.items;
+    // What a plot may draw on: the charts less the right strip it keeps free, with room for
+    // half of the bottom axis's last label.
+    const QRect plots = layout.charts.adjusted(0, 0, -layout.plot_free_right + 12, 0);
+    EXPECT_FALSE(plots.intersects(layout.selector)) << c.area.width() << " " << c.items;
+    EXPECT_TRUE(layout.charts.contains(layout.selector)) << c.area.width() << " " << c.items;
+    if (c.analysis) {
+      // The readout, then the Run line with the window's counts at its right, under the charts.
+      EXPECT_EQ(layout.run.top(), layout.readout.bottom() + 1);
+      EXPECT_EQ(layout.run.bottom(), c.area.height() - 1);
+      EXPECT_TRUE(layout.pulses.top() == layout.run.top() && !layout.run.intersects(layout.pulses));
+      // The strip, when there is one, between the charts and the readout.
+      EXPECT_EQ(layout.strip.height(), c.strip);
+      EXPECT_EQ(layout.readout.top(), layout.charts.bottom() + 1 + c.strip);
+      if (c.strip > 0) {
+        EXPECT_EQ(layout.strip.top(), layout.charts.bottom() + 1);
+      }
+    } else {
+      EXPECT_EQ(layout.charts.size(), c.area);
+      EXPECT_TRUE(layout.strip.isEmpty());
+    }
   }
 }
 

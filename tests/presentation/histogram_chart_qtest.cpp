@@ -107,8 +107,13 @@ class HistogramChartTest : public QObject {
       bars.labels[k] = std::to_string(k);
     }
     bars.axis_maximum = 11;
-    presentation::DrawHistogram(*chart_, bars);
+    presentation::DrawHistogram(*chart_, bars, 3);
     QCOMPARE(chart_->BarCount(), 200);
+    // Both axes say what they count and what the bars stand for, over which band.
+    QCOMPARE(chart_->CountAxisTitle(), QString("Intervals (count)"));
+    QCOMPARE(
+        chart_->BarAxisTitle(),
+        QString("Pulse Frequency (Hz) at the bar's centre, band +/-3 % of the average interval"));
     QCOMPARE(chart_->LeftAxisMaximum(), 11.0);
     QCOMPARE(chart_->BarValue(13), 6.0);
     QCOMPARE(chart_->BarLabel(13), QString("13"));

@@ -46,11 +46,11 @@ TEST(LimitView, VerdictNamesTheFirstFailingTauAndTheWorstMarginOfAllLines) {
 
 // A line fails at the one segment its curve crosses, and the view names that segment's tau.
 TEST(LimitView, LinesOfTheDeviationsDrawnAreJudgedAgainstTheCurve) {
-  const std::vector<persistence::LimitLine> lines = {
+  const std::vector<analysis::LimitLine> lines = {
       {"oadev", {{0.001, 1e-3}, {1, 1e-3}}},
       {"tdev", {{0.001, 1e-8}, {0.01, 1e-8}, {0.1, 1e-8}}},
       {"mtie", {{0.001, 1e-7}, {1, 1e-7}}}};
-  const std::vector<persistence::LimitLine> kept = LinesFor(lines, kDifferenceDeviations);
+  const std::vector<analysis::LimitLine> kept = LinesFor(lines, kDifferenceDeviations);
   ASSERT_EQ(kept.size(), 2u);
   EXPECT_EQ(kept[0].deviation, "tdev");
   EXPECT_EQ(kept[1].deviation, "mtie");

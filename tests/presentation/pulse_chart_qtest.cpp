@@ -36,9 +36,9 @@ QString ErrorOf(const std::function<void()>& step) {
   return {};
 }
 
-// Pixels of exactly `colour` in the chart as drawn.
-int PixelsOf(QWidget* widget, QColor colour) {
-  const QImage image = widget->grab().toImage().convertToFormat(QImage::Format_RGB32);
+// Pixels of exactly `colour` in the chart as drawn, or in `region` of it.
+int PixelsOf(QWidget* widget, QColor colour, QRect region = QRect(QPoint(0, 0), QSize(-1, -1))) {
+  const QImage image = widget->grab(region).toImage().convertToFormat(QImage::Format_RGB32);
   int count = 0;
   for (int y = 0; y < image.height(); ++y) {
     for (int x = 0; x < image.width(); ++x) {
@@ -262,6 +262,19 @@ class PulseChartTest : public QObject {
     QVERIFY(!chart_->SeriesVisible(1));
   }
 
+  // A single-channel capture without the filter leaves the third trace empty: its entry goes.
+  void thirdTraceIsListedOnlyWhileItHoldsPoints() {
+    QVERIFY(!chart_->SeriesListed(2));  // nothing fed yet
+    QVERIFY(chart_->SeriesListed(0) && chart_->SeriesListed(1));
+    const std::pair<bool, bool> feeds[] = {{true, true}, {false, false}, {true, true}};
+    for (const auto& [with_ch2, listed] : feeds) {
+      auto data = FiveIntervals(with_ch2);
+      presentation::FeedPulseChart(*chart_, {data.get(), 40000, 1000}, true, false, 100);
+      QCOMPARE(chart_->SeriesListed(2), listed);
+      QVERIFY(chart_->SeriesListed(0) && chart_->SeriesListed(1));
+    }
+  }
+
   void drawsTheFedPointsAndHidesUncheckedSeries() {
     const QColor ch1(0, 64, 128);
     chart_->Replot();
@@ -284,13 +297,15 @@ class PulseChartTest : public QObject {
   void queuedChangesAreDrawnAtTheNextTurn() {
     const QColor ch2(255, 128, 0);
     chart_->Replot();
-    const int before = PixelsOf(chart_->Widget(), ch2);
+    // The plot alone: the legend entry of the trace shows as soon as it holds points.
+    const QRect plot = chart_->PlotArea();
+    const int before = PixelsOf(chart_->Widget(), ch2, plot);
     auto data = FiveIntervals(true);
     presentation::FeedPulseChart(*chart_, {data.get(), 40000, 1000}, true, false, 100);
     // Nothing is drawn until the event loop turns once.
-    QCOMPARE(PixelsOf(chart_->Widget(), ch2), before);
+    QCOMPARE(PixelsOf(chart_->Widget(), ch2, plot), before);
     QCoreApplication::processEvents();
-    QVERIFY(PixelsOf(chart_->Widget(), ch2) > before + 100);
+    QVERIFY(PixelsOf(chart_->Widget(), ch2, plot) > before + 100);
   }
 };
 

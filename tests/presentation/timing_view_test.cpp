@@ -51,7 +51,7 @@ TEST(TimingView, MissingAndExtraPulsesAreCountedAndMarkedOnTheTrace) {
   EXPECT_NEAR(view.missing[0].tie_ns, (tie_at(10) + tie_at(12)) / 2, 1e-9);
   EXPECT_NEAR(view.missing[1].tie_ns, tie_at(21) + (tie_at(24) - tie_at(21)) / 3, 1e-9);
   EXPECT_NEAR(view.missing[2].tie_ns, tie_at(21) + 2 * (tie_at(24) - tie_at(21)) / 3, 1e-9);
-  EXPECT_EQ(PulseCountText(view.jitter), "Missing 3 / Extra 1");
+  EXPECT_EQ(PulseCountText(view.jitter), "Window: missing 3 / extra 1");
   EXPECT_EQ(FigureMarkText(view.jitter), "3 missing and 1 extra pulses are in these figures");
 }
 
@@ -125,7 +125,7 @@ TEST(TimingView, RunLineGroupsCountsAndScalesTheRate) {
   run.pp_ticks = 80012;
   run.pp_pct = 0.03;
   EXPECT_EQ(RunLineText(run),
-            "Run 1,234,567 words  1.00 MHz  missing 3  lost 12,345  P-P 80,012 ticks (0.03 %)");
+            "Run: 1,234,567 words  1.00 MHz  missing 3  lost 12,345  P-P 80,012 ticks (0.03 %)");
   run.mean_rate = 2500;
   EXPECT_NE(RunLineText(run).find("  2.50 kHz  "), std::string::npos);
   run.mean_rate = std::nan("");  // no instrument time yet

@@ -7,6 +7,7 @@
 
 #include "common/convert.h"
 #include "common/error.h"
+#include "number_text.h"
 #include "persistence/text_file.h"
 
 namespace k390tool {
@@ -66,12 +67,7 @@ constexpr std::string_view kHelp = R"help(channels
   stamps on a channel is an error (status 2).
 )help";
 
-std::string Figure(const char* format, double value) {
-  if (std::isnan(value)) return "";
-  char text[64];
-  std::snprintf(text, sizeof text, format, value);
-  return text;
-}
+std::string Figure(const char* format, double value) { return PrintedOrEmpty(format, value); }
 
 std::string_view NotPairedReason(analysis::PairingStatus status) {
   return status == analysis::PairingStatus::kRatioNotWhole

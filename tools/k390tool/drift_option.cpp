@@ -1,7 +1,8 @@
 #include "drift_option.h"
 
-#include <cstdio>
 #include <stdexcept>
+
+#include "number_text.h"
 
 namespace k390tool {
 namespace {
@@ -18,9 +19,7 @@ constexpr std::string_view kHelp =
 )help";
 
 std::string Line(const char* name, const char* format, double value) {
-  char text[96];
-  std::snprintf(text, sizeof text, format, value);
-  return std::string(name) + '=' + text + '\n';
+  return std::string(name) + '=' + Printed(format, value) + '\n';
 }
 
 }  // namespace

@@ -13,7 +13,6 @@
 
 #include "acquisition/pulse_data.h"
 #include "analysis/processing_pass.h"
-#include "analysis/resample.h"
 #include "capture_command.h"
 #include "channel_commands.h"
 #include "common/error.h"
@@ -21,6 +20,7 @@
 #include "messages.h"
 #include "output_check.h"
 #include "persistence/jit_file.h"
+#include "persistence/resample_file.h"
 #include "persistence/text_file.h"
 #include "proving_commands.h"
 #include "stream_command.h"
@@ -178,7 +178,7 @@ int Resample(const ResampleArgs& args) {
   try {
     k390tool::RefuseOutputThatIsInput(args.out_path,
                                       {{args.stream_path, "the stream log being read"}});
-    analysis::ResampleLog(args.stream_path, args.out_path);
+    persistence::ResampleLog(args.stream_path, args.out_path);
   } catch (const common::Error& e) {
     return Fail(e.Message());
   }

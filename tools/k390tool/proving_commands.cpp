@@ -14,6 +14,7 @@
 #include "common/convert.h"
 #include "common/error.h"
 #include "drift_option.h"
+#include "number_text.h"
 #include "timing_commands.h"
 
 namespace k390tool {
@@ -122,12 +123,7 @@ constexpr std::string_view kPatternHelp =
                  constant)
 )help";
 
-std::string Number(const char* format, double value) {
-  if (std::isnan(value)) return "";
-  char text[64];
-  std::snprintf(text, sizeof text, format, value);
-  return text;
-}
+std::string Number(const char* format, double value) { return PrintedOrEmpty(format, value); }
 
 int Fail(const std::string& file, const std::string& message) {
   const bool at_line = message.rfind("line ", 0) == 0;

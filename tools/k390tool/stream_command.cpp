@@ -110,7 +110,7 @@ class StreamSession final : public ToolFace {
   std::unique_ptr<CycleRunner> runner_;
   bool started_ = false;
   std::optional<event::RunStopped> stopped_;
-  persistence::RunSummaryRecord record_;
+  analysis::RunSummary record_;
   std::optional<std::string> summary_path_;
   std::optional<std::string> failure_;  // why the run ends early
   Clock::time_point next_progress_ = Clock::now() + std::chrono::seconds(1);
@@ -254,7 +254,7 @@ int StreamSession::Report() const {
               record_.words, counts.lost_words, counts.foreign_datagrams, counts.stray_bytes,
               record_.missing_pulses, record_.extra_pulses, record_.mean_rate,
               summary_path_.value_or("").c_str());
-  if (record_.ambiguous) std::printf("ambiguous=%s\n", record_.ambiguous->c_str());
+  if (!record_.ambiguous.empty()) std::printf("ambiguous=%s\n", record_.ambiguous.c_str());
   if (!failure_) return kExitDone;
   std::printf("ended_early=%s\n", failure_->c_str());
   std::fflush(stdout);

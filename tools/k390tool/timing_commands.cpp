@@ -17,18 +17,19 @@
 #include "common/convert.h"
 #include "common/error.h"
 #include "drift_option.h"
+#include "number_text.h"
 #include "output_check.h"
 #include "persistence/jit_file.h"
 #include "persistence/limit_lines.h"
 #include "persistence/stability_csv.h"
 #include "persistence/text_file.h"
+#include "persistence/timing_files.h"
 
 namespace k390tool {
 namespace {
 
 constexpr int kExitOk = 0;
 constexpr int kExitFailed = 2;
-constexpr int64_t kFewestIntervals = 3;
 
 constexpr std::string_view kUsage =
     R"help(  k390tool stability [--taus octave|all|M,M,...] [--phase|--freq] [--tau0 SECONDS]
@@ -140,32 +141,13 @@ constexpr std::string_view kErrorsHelp =
   output.
 )help";
 
-std::string Number(const char* format, double value) {
-  char text[64];
-  std::snprintf(text, sizeof text, format, value);
-  return text;
-}
+std::string Number(const char* format, double value) { return Printed(format, value); }
 
 // Where a reading error happened, in front of its message.
 int Fail(const std::string& file, const std::string& message) {
-  const bool at_line = message.rfind("line ", 0) == 0;
+  const bool at_line = message.rfind("line ", 0) == 0 || message.rfind("Reply line ", 0) == 0;
   std::cerr << "k390tool: " << (at_line ? file + ": " + message : message) << '\n';
   return kExitFailed;
-}
-
-// Every line of a text ending in LF, whatever ended it before.
-std::string WithLfEnds(std::string_view text) {
-  std::string out;
-  out.reserve(text.size());
-  analysis::ForEachLine(text, [&](int64_t, std::string_view line) {
-    out.append(line);
-    out += '\n';
-  });
-  return out;
-}
-
-std::string_view FirstLine(std::string_view text) {
-  return text.substr(0, text.find_first_of("\r\n"));
 }
 
 // Channel 2 of a raw reply as intervals between its stamps.
@@ -182,26 +164,9 @@ std::vector<int64_t> Channel2Intervals(const std::string& path) {
   return intervals;
 }
 
-std::vector<int64_t> PulseIntervals(const std::string& path, bool stream, int channel) {
-  if (channel == 2) return Channel2Intervals(path);
-  const std::string content = persistence::ReadTextFile(path);
-  if (stream) return analysis::StreamLogIntervals(content);
-  const std::string_view header = FirstLine(content);
-  if (header != persistence::kIntervalHeader && header != persistence::kFrequencyHeader) {
-    return analysis::ReplyIntervals(content);
-  }
-  persistence::JitList loaded = persistence::ParseJit(WithLfEnds(content));
-  // Each line after the header gives one value, so the list's n-th value is line n + 1.
-  std::vector<int64_t> intervals = std::move(loaded.ticks);
-  if (loaded.error) {
-    throw common::Error(
-        analysis::LineMessage(static_cast<int64_t>(intervals.size()) + 2, *loaded.error));
-  }
-  return intervals;
-}
-
 analysis::PulseTrain PulseTrainOf(const std::string& path, bool stream, int channel = 1) {
-  const std::vector<int64_t> intervals = PulseIntervals(path, stream, channel);
+  const std::vector<int64_t> intervals =
+      channel == 2 ? Channel2Intervals(path) : persistence::ReadPulseIntervals(path, stream);
   const auto count = static_cast<int64_t>(intervals.size());
   // Stamps are running sums in 64 bits; a run that could leave them is refused, not wrapped.
   __int128 span = 0;
@@ -210,11 +175,11 @@ analysis::PulseTrain PulseTrainOf(const std::string& path, bool stream, int chan
     throw std::invalid_argument(path + ": the intervals add up to more than 2^62 ticks");
   }
   analysis::PulseTrain train = analysis::BuildPulseTrain(intervals);
-  if (count < kFewestIntervals || train.intervals < kFewestIntervals) {
-    throw std::invalid_argument(path + ": " +
-                                std::to_string(std::max<int64_t>(train.intervals, 0)) +
-                                " intervals after merging extra pulses (of " +
-                                std::to_string(count) + " read); at least 3 are needed");
+  if (!analysis::EnoughTimingIntervals(train.intervals)) {
+    throw std::invalid_argument(
+        path + ": " + std::to_string(std::max<int64_t>(train.intervals, 0)) +
+        " intervals after merging extra pulses (of " + std::to_string(count) + " read); at least " +
+        std::to_string(analysis::kFewestTimingIntervals) + " are needed");
   }
   return train;
 }
@@ -313,7 +278,7 @@ void RefuseNoRows(const std::vector<analysis::StabilityRow>& rows, const std::st
 }
 
 void PrintRows(const std::vector<analysis::StabilityRow>& rows) {
-  std::cout << persistence::FormatStabilityCsv(analysis::TableRows(rows));
+  std::cout << persistence::FormatStabilityCsv(rows);
 }
 
 struct TieFigures {
@@ -518,9 +483,10 @@ std::vector<analysis::StabilityRow> TimingCommands::ValueRows() const {
     phase = values;
   }
   const auto intervals = static_cast<int64_t>(phase.size()) - 1;
-  if (intervals < kFewestIntervals) {
-    throw std::invalid_argument(file_ + ": " + std::to_string(values.size()) +
-                                " values; at least 3 intervals are needed");
+  if (!analysis::EnoughTimingIntervals(intervals)) {
+    throw std::invalid_argument(
+        file_ + ": " + std::to_string(values.size()) + " values; at least " +
+        std::to_string(analysis::kFewestTimingIntervals) + " intervals are needed");
   }
   const std::vector<int64_t> factors = ParseTaus(taus_, intervals);
   std::vector<analysis::StabilityRow> rows = analysis::StabilityTable(phase, tau0_s, factors);
@@ -531,7 +497,7 @@ std::vector<analysis::StabilityRow> TimingCommands::ValueRows() const {
 std::vector<analysis::StabilityRow> TimingCommands::DifferenceRows() const {
   const analysis::DifferenceRecord record = analysis::DifferencePhase(PairedLines(file_));
   const auto intervals = static_cast<int64_t>(record.phase_s.size()) - 1;
-  if (record.tau0_s <= 0 || intervals < kFewestIntervals) {
+  if (record.tau0_s <= 0 || !analysis::EnoughTimingIntervals(intervals)) {
     throw std::invalid_argument(file_ + ": " + std::to_string(std::max<int64_t>(intervals, 0)) +
                                 " intervals of paired pulses; at least 3 are needed");
   }
