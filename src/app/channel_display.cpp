@@ -43,10 +43,10 @@ std::vector<presentation::StabilityChart::Curve> Ch2Curves(
   for (size_t s = 0; s < std::size(presentation::kPlottedDeviations); ++s) {
     const analysis::Deviation d = presentation::kPlottedDeviations[s];
     const analysis::Deviation only[] = {d};
-    curves.push_back({QString::fromLatin1(analysis::DeviationName(d).data()).toUpper() +
-                          QStringLiteral(" Ch2"),
-                      presentation::StabilityChart::PlottedColour(static_cast<int>(s)), true,
-                      presentation::RowsOf(rows, only)});
+    curves.push_back(
+        {QString::fromLatin1(analysis::DeviationName(d).data()).toUpper() + QStringLiteral(" Ch2"),
+         presentation::StabilityChart::PlottedColour(static_cast<int>(s)), true,
+         presentation::RowsOf(rows, only)});
   }
   return curves;
 }
@@ -116,8 +116,8 @@ int ChannelDisplay::StripHeight() const {
 }
 
 void ChannelDisplay::Show(const presentation::TimingView& ch1,
-                          const acquisition::DualStamps* stamps,
-                          presentation::TimingParts parts, bool count_in_run) {
+                          const acquisition::DualStamps* stamps, presentation::TimingParts parts,
+                          bool count_in_run) {
   ch1_ = ch1;
   parts_ = parts;
   channels_ = {};
@@ -181,14 +181,7 @@ QString ChannelDisplay::TotalsText() const {
 void ChannelDisplay::ShowLines() {
   const int before = StripHeight();
   if (channels_.dual) {
-    const presentation::TimingView& ch2 = channels_.ch2;
-    std::string ch2_text = "Ch2: no pulse train";
-    if (ch2.valid) {
-      ch2_text = "Ch2  " + presentation::ReadoutText(ch2.jitter);
-      const std::string counts = presentation::PulseCountText(ch2.jitter);
-      if (!counts.empty()) ch2_text += "   |   " + counts;
-    }
-    SetLine(ch2_, ch2_text);
+    SetLine(ch2_, presentation::Ch2LineText(channels_.ch2));
     SetLine(pairing_, presentation::PairingText(channels_.report));
     const analysis::PulseSecurity& security = channels_.report.security;
     pairing_->setToolTip(QString::fromStdString(presentation::ErrorListText(security.errors)));
@@ -240,11 +233,23 @@ void ChannelDisplay::DrawStability() {
     title = QStringLiteral("K390 Stability  (Ch2 - Ch1 time difference)");
   }
   const bool main_curve = choice == ChannelChoice::kCh1 || choice == ChannelChoice::kBoth;
-  stability_.Show(main_curve ? ch1_.stability : choice == ChannelChoice::kCh2
-                                                    ? channels_.ch2.stability
-                                                    : std::vector<analysis::StabilityRow>{},
+  stability_.Show(main_curve                      ? ch1_.stability
+                  : choice == ChannelChoice::kCh2 ? channels_.ch2.stability
+                                                  : std::vector<analysis::StabilityRow>{},
                   title);
   stability_.ShowCurves(curves);
+  DrawLimits(judged, drawn);
+}
+
+void ChannelDisplay::ShowWholeRun(const std::vector<analysis::StabilityRow>& rows,
+                                  const QString& title) {
+  stability_.Show(rows, title);
+  stability_.ShowCurves({});
+  DrawLimits(rows, presentation::kPlottedDeviations);
+}
+
+void ChannelDisplay::DrawLimits(std::span<const analysis::StabilityRow> judged,
+                                std::span<const analysis::Deviation> drawn) {
   const std::vector<analysis::LimitLine> lines = presentation::LinesFor(limits_, drawn);
   QString verdict;
   if (!limits_.empty()) {

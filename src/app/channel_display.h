@@ -3,6 +3,7 @@
 #include <QWidget>
 #include <chrono>
 #include <optional>
+#include <span>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -58,6 +59,10 @@ class ChannelDisplay : public QObject {
   // Forgets the block and hides the strip; the charts' extra curves and the verdict go too.
   void Clear();
 
+  // The whole run of a stream on the Stability chart (channel 1's deviations), with the limit
+  // lines judged on it rather than on the last stream window.
+  void ShowWholeRun(const std::vector<analysis::StabilityRow>& rows, const QString& title);
+
   void SetChoice(presentation::ChannelChoice choice);
   presentation::ChannelChoice Choice() const;
   // Limit lines for the Stability view (empty: none), drawn and judged at once.
@@ -92,6 +97,8 @@ class ChannelDisplay : public QObject {
   void Draw();
   void DrawTie();
   void DrawStability();
+  void DrawLimits(std::span<const analysis::StabilityRow> judged,
+                  std::span<const analysis::Deviation> drawn);
 
   QWidget* strip_ = nullptr;
   QComboBox* choice_ = nullptr;

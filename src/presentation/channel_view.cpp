@@ -83,8 +83,7 @@ std::vector<analysis::StabilityRow> RowsOf(std::span<const analysis::StabilityRo
 
 std::string PairingText(const analysis::ChannelsReport& report) {
   const analysis::ChannelPairing& p = report.pairing;
-  if (p.status == analysis::PairingStatus::kTooFewPulses)
-    return "Ch1/Ch2: too few pulses to pair";
+  if (p.status == analysis::PairingStatus::kTooFewPulses) return "Ch1/Ch2: too few pulses to pair";
   std::string text = Format("Ch2/Ch1 ratio %.4f", p.ratio);
   if (p.status == analysis::PairingStatus::kRatioNotWhole)
     return text + ": not near a whole number or its inverse, not paired";
@@ -97,6 +96,18 @@ std::string PairingText(const analysis::ChannelsReport& report) {
   }
   if (std::isfinite(f.difference_mean_s)) text += "  diff " + SecondsText(f.difference_mean_s);
   return text + "  |  " + SecurityText(report.security.counts);
+}
+
+std::string Ch2LineText(const TimingView& ch2) {
+  if (!ch2.valid) return "Ch2: no pulse train";
+  const analysis::TimingJitter& j = ch2.jitter;
+  std::string text = "Ch2  " + ReadoutText(j);
+  if (j.missing_pulses != 0 || j.extra_pulses != 0) {
+    text += Format("   |   Missing %lld / Extra %lld", static_cast<long long>(j.missing_pulses),
+                   static_cast<long long>(j.extra_pulses));
+  }
+  if (!j.ambiguous.empty()) text += "  Ambiguous: " + j.ambiguous;
+  return text;
 }
 
 bool SecurityAlarm(const analysis::SecurityCounts& c) {

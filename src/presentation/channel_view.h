@@ -57,14 +57,18 @@ std::vector<analysis::StabilityRow> RowsOf(std::span<const analysis::StabilityRo
 // ("... not near a whole number or its inverse, not paired", "Ch1/Ch2: too few pulses to pair").
 std::string PairingText(const analysis::ChannelsReport& report);
 
+// Channel 2's readout: "Ch2  " and the readout line channel 1 has, then "   |   Missing N /
+// Extra N" when the block has either (the block's own count) and "  Ambiguous: <why>" when
+// its decisions are not sound; "Ch2: no pulse train" without one.
+std::string Ch2LineText(const TimingView& ch2);
+
 // Whether the block's security found anything to alarm on (an unpaired pulse or a sequence error).
 bool SecurityAlarm(const analysis::SecurityCounts& counts);
 
 // One line per error, "missing_ch2  record 500  t 0.500000 s", at most `max_lines` of them and
 // then "... N more (chart menu: Save channel errors...)"; "No pulse security errors" without
 // any. For the pairing line's tooltip.
-std::string ErrorListText(std::span<const analysis::ChannelErrorEntry> errors,
-                          int max_lines = 30);
+std::string ErrorListText(std::span<const analysis::ChannelErrorEntry> errors, int max_lines = 30);
 
 // The errors as comma-separated text: "error,record,time_s" and one row per error, the names
 // and decimal record indexes k390tool prints, time in seconds with 9 decimals.

@@ -57,6 +57,7 @@ class ChannelDisplayTest : public QObject {
   void StripShowsADualBlockOnly();
   void EachChoiceDrawsItsCurves();
   void LimitLinesAreJudgedOnTheCurvesDrawn();
+  void WholeRunIsJudgedInsteadOfTheWindow();
   void RunTotalsAddUpTheCountedBlocks();
 };
 
@@ -67,7 +68,8 @@ void ChannelDisplayTest::StripShowsADualBlockOnly() {
   QVERIFY(r.display.Ch2Text().contains(QStringLiteral("Missing 1 / Extra 0")));
   QVERIFY(r.display.PairingText().contains(QStringLiteral("Unpaired Ch1 2  Ch2 0")));
   QCOMPARE(QString::fromStdString(r.display.ErrorsCsv()).count(QLatin1Char('\n')), 3);
-  QVERIFY(r.display.Strip()->findChild<QWidget*>(QStringLiteral("Lpairing"))
+  QVERIFY(r.display.Strip()
+              ->findChild<QWidget*>(QStringLiteral("Lpairing"))
               ->toolTip()
               .startsWith(QStringLiteral("missing_ch2  record 50")));
   r.Show(false);
@@ -121,7 +123,7 @@ void ChannelDisplayTest::LimitLinesAreJudgedOnTheCurvesDrawn() {
     const char* verdict;
   };
   const std::vector<analysis::LimitLine> loose = {{"tdev", {{1e-3, 1e-7}, {1, 1e-7}}},
-                                                     {"mtie", {{1e-3, 1e-7}, {1, 1e-7}}}};
+                                                  {"mtie", {{1e-3, 1e-7}, {1, 1e-7}}}};
   const std::vector<analysis::LimitLine> tight = {
       {"mtie", {{1e-3, 1e-7}, {0.01, 1e-7}, {0.02, 1e-8}, {1, 1e-8}}}};
   const Case cases[] = {
@@ -140,6 +142,19 @@ void ChannelDisplayTest::LimitLinesAreJudgedOnTheCurvesDrawn() {
     QVERIFY2(r.stability.Verdict().startsWith(QString::fromLatin1(c.verdict)) || c.lines.empty(),
              qPrintable(r.stability.Verdict()));
   }
+}
+
+void ChannelDisplayTest::WholeRunIsJudgedInsteadOfTheWindow() {
+  // A mask the block's OADEV breaks; a stream's whole run shown over it has no row under it.
+  Rig r;
+  r.Show(false);
+  r.display.SetLimits({{"oadev", {{1e-4, 1e-12}, {10, 1e-12}}}});
+  QVERIFY2(r.stability.Verdict().startsWith(QStringLiteral("Limits FAIL")),
+           qPrintable(r.stability.Verdict()));
+  r.display.ShowWholeRun({}, QStringLiteral("Whole run"));
+  QVERIFY2(r.stability.Verdict().startsWith(QStringLiteral("Limits NOT MET")),
+           qPrintable(r.stability.Verdict()));
+  QCOMPARE(r.stability.Title(), QStringLiteral("Whole run"));
 }
 
 void ChannelDisplayTest::RunTotalsAddUpTheCountedBlocks() {

@@ -42,6 +42,9 @@ TEST(ChannelView, QuadraturePairWithALostAndAnAddedPulseIsReadOutAndListed) {
   ASSERT_TRUE(view.ch2.valid);
   EXPECT_EQ(view.ch2.jitter.missing_pulses, 1);
   EXPECT_EQ(view.ch2.jitter.extra_pulses, 0);
+  const std::string ch2 = Ch2LineText(view.ch2);
+  EXPECT_EQ(ch2.rfind("Ch2  Period jitter", 0), 0u) << ch2;
+  EXPECT_NE(ch2.find("   |   Missing 1 / Extra 0"), std::string::npos) << ch2;
 
   const std::string line = PairingText(view.report);
   // Every pulse of channel 2 has its partner.
@@ -120,8 +123,8 @@ TEST(ChannelView, ErrorListIsCutToItsLinesAndTotalsAddUp) {
   EXPECT_EQ(ErrorListText({}, 2), "No pulse security errors");
 
   analysis::SecurityCounts run;
-  analysis::SecurityCounts block{.blocks = 1, .paired = 999, .unpaired_ch1 = 1,
-                                 .missing_ch2 = 1, .lagging = 999};
+  analysis::SecurityCounts block{
+      .blocks = 1, .paired = 999, .unpaired_ch1 = 1, .missing_ch2 = 1, .lagging = 999};
   run.Add(block);
   block.unpaired_ch1 = 0;
   block.missing_ch2 = 0;
