@@ -27,6 +27,7 @@ QLabel* NewLine(QWidget* parent, const char* name, const QString& role) {
   label->setAccessibleDescription(QString::fromLatin1(name));
   label->setAccessibleName(role);
   label->setTextInteractionFlags(Qt::TextSelectableByMouse);
+  label->setWordWrap(true);
   return label;
 }
 
@@ -111,8 +112,11 @@ ChannelDisplay::ChannelDisplay(QWidget* area, presentation::TieChart& tie,
   QObject::connect(choice_, &QComboBox::currentIndexChanged, this, [this](int) { Draw(); });
 }
 
-int ChannelDisplay::StripHeight() const {
-  return strip_->isHidden() ? 0 : strip_->sizeHint().height();
+int ChannelDisplay::StripHeight(int width) const {
+  if (strip_->isHidden()) return 0;
+  const QLayout* rows = strip_->layout();
+  return rows->hasHeightForWidth() ? rows->totalHeightForWidth(width)
+                                   : rows->totalSizeHint().height();
 }
 
 void ChannelDisplay::Show(const presentation::TimingView& ch1,
@@ -179,7 +183,7 @@ QString ChannelDisplay::TotalsText() const {
 }
 
 void ChannelDisplay::ShowLines() {
-  const int before = StripHeight();
+  const int before = StripHeight(strip_->width());
   if (channels_.dual) {
     SetLine(ch2_, presentation::Ch2LineText(channels_.ch2));
     SetLine(pairing_, presentation::PairingText(channels_.report));
@@ -192,7 +196,7 @@ void ChannelDisplay::ShowLines() {
   if (totals) SetLine(totals_line_, presentation::RunTotalsText(totals_.counts));
   totals_line_->setVisible(totals);
   strip_->setVisible(channels_.dual);
-  if (StripHeight() != before) emit StripResized();
+  if (StripHeight(strip_->width()) != before) emit StripResized();
 }
 
 void ChannelDisplay::Draw() {

@@ -46,9 +46,10 @@ class ChannelDisplay : public QObject {
   ChannelDisplay(QWidget* area, presentation::TieChart& tie,
                  presentation::StabilityChart& stability);
 
-  // The strip, for the form to place; its height is StripHeight() while shown.
+  // The strip, for the form to place. Its lines wrap rather than lose their ends: its height at
+  // `width` pixels, 0 while hidden.
   QWidget* Strip() const { return strip_; }
-  int StripHeight() const;
+  int StripHeight(int width) const;
 
   // Shows a pass: channel 1's view as PassDisplay computed it with `parts` and the block's
   // stamps (none for a stream window, a loaded list or a reply that holds one channel). It
@@ -89,7 +90,7 @@ class ChannelDisplay : public QObject {
   QString TotalsText() const;
 
  signals:
-  // The strip's height changed: the form lays the chart area out again.
+  // The strip's height at its width changed: the form lays the chart area out again.
   void StripResized();
 
  private:

@@ -374,9 +374,12 @@ void FmainForm::PlaceEdgeControls(QWidget* window) {
   capture_.sample->setGeometry(w - kSampleButtonRight, 6, 57, 23);
   buttons_.resample->setGeometry(w - kResampleRight, 4, 75, 25);
 
+  // The strip takes the readout's width, less its margins.
+  const int strip =
+      AnalysisShown() ? channel_display_->StripHeight(std::max(0, charts_.area->width() - 8)) : 0;
   const presentation::ChartAreaLayout area = presentation::LayOutChartArea(
       charts_.area->size(), static_cast<int>(charts_.graph_items->buttons().size()),
-      AnalysisShown(), AnalysisShown() ? channel_display_->StripHeight() : 0);
+      AnalysisShown(), strip);
   charts_.pulse->Widget()->setGeometry(area.charts);
   charts_.histogram->Widget()->setGeometry(area.charts);
   charts_.pulse->KeepRightFree(area.plot_free_right);
