@@ -74,8 +74,8 @@ void PassDisplay::ShowTiming(const acquisition::PulseData& data, GraphView view,
     ui_.MarkFigures({});
   }
   // The TIE and Stability charts draw the channel chosen (channel 1 of a single-channel block).
-  ui_.Channels()->Show(timing, stamps_ ? &*stamps_ : nullptr,
-                       {.tie = tie, .stability = stability}, new_run_block_);
+  ui_.Channels()->Show(timing, stamps_ ? &*stamps_ : nullptr, {.tie = tie, .stability = stability},
+                       new_run_block_);
   if (stability) stability_ = timing.stability;
   if (!PulseView(view)) KeepDrawnIntervals(data);
 }

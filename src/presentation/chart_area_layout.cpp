@@ -4,8 +4,7 @@
 
 namespace presentation {
 
-ChartAreaLayout LayOutChartArea(QSize area, int selector_items, bool analysis,
-                                int strip_height) {
+ChartAreaLayout LayOutChartArea(QSize area, int selector_items, bool analysis, int strip_height) {
   const int width = std::max(0, area.width());
   const int height = std::max(0, area.height());
   ChartAreaLayout layout;

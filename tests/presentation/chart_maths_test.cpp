@@ -220,9 +220,9 @@ TEST(LayOutChartArea, SelectorKeepsItsCornerAndNoPlotReachesIt) {
     int strip = 0;  // the channel strip's height
   };
   const Case cases[] = {
-      {{1045, 626}, 3, false, {922, 503, 91, 75}},
-      {{1045, 626}, 5, true, {922, 469, 91, 109}},
-      {{1400, 900}, 4, true, {1277, 760, 91, 92}},  // a larger window: same corner distances
+      {{1045, 626}, 3, false, {922, 503, 91, 75}},      // the initial layout
+      {{1045, 626}, 5, true, {922, 469, 91, 109}},      // five views with the analysis
+      {{1400, 900}, 4, true, {1277, 760, 91, 92}},      // a larger window: same corner distances
       {{1045, 626}, 5, true, {922, 409, 91, 109}, 60},  // the strip lifts the selector with it
       {{1045, 626}, 3, false, {922, 503, 91, 75}, 60},  // no strip without the analysis
   };
