@@ -76,6 +76,10 @@ QLineEdit* MakeFigureBox(QWidget* parent, int left, int top, int width, int heig
   edit->setGeometry(left, top, width, height);
   edit->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
   edit->setEnabled(false);
+  // A style sheet (the red frame of figures that include missing pulses) makes a box resolve its
+  // font again, from the application's rather than the window's: a box given its font keeps it,
+  // and the figure its width.
+  edit->setFont(WindowFont());
   // The figures are what the operator reads: keep them dark although the box is disabled.
   QPalette palette = edit->palette();
   palette.setColor(QPalette::Disabled, QPalette::Text,
