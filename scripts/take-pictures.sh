@@ -115,6 +115,8 @@ spectrum_item=(936 605)
 # With both HISTOGRAM and ANALYSIS it holds seven.
 declare -A view_item=([interval]="936 503" [frequency]="936 520" [histogram]="936 537"
   [tie]="936 554" [stability]="936 571" [proving]="936 588" [spectrum]="936 605")
+# With a dual block shown, the channel choice at the left of the strip over the readout.
+channel_choice=(90 588)
 
 # capture_with_autosample SECONDS: AutoSample on for a while, then off; waits for the last reply.
 capture_with_autosample() {
@@ -339,5 +341,32 @@ for view in proving spectrum; do
   grab "$root/docs/$view.png"
   stop_all
 done
+
+# Two channels: an AutoSample run of dual blocks from a quadrature pair with a pulse dropped on
+# channel 2 every 500 and an extra one on channel 1 every 700, the Stability view of the
+# channel 2 minus channel 1 difference with a TDEV and an MTIE mask loaded from the chart menu.
+if want channels; then
+  start_sim --freq 1000 --ch2-ratio 1 --ch2-phase 90 --ch2-drop-every 500 --ch1-extra-every 700
+  start_window SAMPLES=3000 VSCALE=40 VSCALEUNITS=BITS DUALCHANNEL=TRUE ANALYSIS=TRUE
+  printf 'deviation,tau_s,limit\ntdev,0.001,1e-7\ntdev,1,1e-7\n' > "$work/limits.csv"
+  printf 'mtie,0.001,1e-6\nmtie,0.05,1e-6\nmtie,0.2,4e-7\nmtie,10,4e-7\n' >> "$work/limits.csv"
+  click "${stability_item[@]}"
+  capture_with_autosample 4
+  # The channel choice: the last of its items.
+  click "${channel_choice[@]}"
+  xdotool key End Return
+  sleep 1
+  # The chart menu's "Load limit lines...", its sixth entry.
+  xdotool mousemove --window "$wid" 420 260 click 3
+  sleep 1
+  xdotool key Down Down Down Down Down Down Return
+  sleep 1
+  xdotool type --delay 20 "$work/limits.csv"
+  xdotool key Return
+  sleep 1.5
+  park_pointer
+  grab "$root/docs/channels.png"
+  stop_all
+fi
 
 echo "take-pictures.sh: wrote the pictures in docs/"

@@ -70,7 +70,10 @@ void KeepTheBetterOfClosePulses(LinePulses& line) {
     std::swap(line.stamps[j], line.extra_stamps[e]);
     std::swap(line.records[j], line.extra_records[e]);
   }
-  // A swap may move an extra record past its neighbours: keep the list in record order.
+}
+
+// Keeps the extra pulses in record order after a step moved some of them.
+void SortExtras(LinePulses& line) {
   std::vector<size_t> order(line.extra_records.size());
   for (size_t i = 0; i < order.size(); ++i) order[i] = i;
   std::sort(order.begin(), order.end(),
@@ -83,6 +86,57 @@ void KeepTheBetterOfClosePulses(LinePulses& line) {
   }
   line.extra_records = std::move(records);
   line.extra_stamps = std::move(stamps);
+}
+
+// The median of the gridded intervals one grid step long, ticks; 0 without any. Unlike the
+// rule's period it is not pulled down by extra pulses the rule kept on the grid.
+double MedianStep(const LinePulses& line) {
+  std::vector<int64_t> steps;
+  for (size_t j = 1; j < line.stamps.size(); ++j) {
+    if (line.grid[j] - line.grid[j - 1] == 1) steps.push_back(line.stamps[j] - line.stamps[j - 1]);
+  }
+  if (steps.empty()) return 0;
+  const auto middle = steps.begin() + static_cast<ptrdiff_t>(steps.size() / 2);
+  std::nth_element(steps.begin(), middle, steps.end());
+  return static_cast<double>(*middle);
+}
+
+// An extra pulse halfway between two true ones makes two intervals of half a period, which the
+// rule rounds up to a period each; a few of them shorten the rule's period enough that it keeps
+// them so, on the grid. Such a pulse sits as near to a quadrature partner as the true pulse
+// does. A gridded pulse whose neighbours are fewer periods apart (by the median step) than the
+// grid counts between them is taken off the grid as extra, and the later pulses move down a step.
+// "Fewer" by more than three quarters of a period: the true pulse before such an extra has its
+// neighbours one and a half periods apart, which must not count.
+constexpr double kOffGridPeriods = 0.75;
+
+void TakeOffPulsesBetweenTheirNeighbours(LinePulses& line) {
+  const double step = MedianStep(line);
+  if (step <= 0 || line.stamps.size() < 3) return;
+  LinePulses kept;
+  kept.records.push_back(line.records[0]);
+  kept.stamps.push_back(line.stamps[0]);
+  kept.grid.push_back(line.grid[0]);
+  int64_t moved = 0;  // pulses taken off so far: the grid indexes after them move down as many
+  for (size_t j = 1; j < line.stamps.size(); ++j) {
+    if (j + 1 < line.stamps.size()) {
+      const auto span = static_cast<double>(line.stamps[j + 1] - kept.stamps.back());
+      const int64_t steps = line.grid[j + 1] - moved - kept.grid.back();
+      if (span / step < static_cast<double>(steps) - kOffGridPeriods) {
+        line.extra_records.push_back(line.records[j]);
+        line.extra_stamps.push_back(line.stamps[j]);
+        ++moved;
+        continue;
+      }
+    }
+    kept.records.push_back(line.records[j]);
+    kept.stamps.push_back(line.stamps[j]);
+    kept.grid.push_back(line.grid[j] - moved);
+  }
+  if (moved == 0) return;
+  line.records = std::move(kept.records);
+  line.stamps = std::move(kept.stamps);
+  line.grid = std::move(kept.grid);
 }
 
 void FindGaps(LinePulses& line) {
@@ -328,6 +382,8 @@ LinePulses SortLine(std::span<const int64_t> stamps) {
   }
   PlaceRecords(stamps, train, line);
   KeepTheBetterOfClosePulses(line);
+  TakeOffPulsesBetweenTheirNeighbours(line);
+  SortExtras(line);
   FindGaps(line);
   // The line's mean period over its grid, as the train's tau0 is taken: the rule's own period
   // also sums an interval that ended at a kept extra pulse, which the swap above has undone.

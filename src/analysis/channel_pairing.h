@@ -72,7 +72,10 @@ struct LinePulses {
 // the jittered pulses, the gaps and the extra pulses are that rule's. Where the rule
 // merged an extra pulse beside a gridded one, the one of the two nearer to where the gridded
 // pulses around them put the slot is kept on the grid, so an extra pulse just ahead of a true one
-// is the one left out.
+// is the one left out. A pulse the rule kept on the grid halfway between two others (each half
+// a period rounds up to one) is taken off it as extra when its neighbours lie a period apart by
+// the median gridded interval: otherwise it would be as near a quadrature partner as the true
+// pulse is.
 LinePulses SortLine(std::span<const int64_t> stamps);
 
 enum class PairingStatus {

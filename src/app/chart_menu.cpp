@@ -11,10 +11,13 @@
 #include <QWidget>
 #include <cmath>
 
+#include "analysis/limit_check.h"
 #include "analysis/pulse_train.h"
 #include "analysis/stability.h"
+#include "app/channel_display.h"
 #include "app/fmain_form.h"
 #include "common/error.h"
+#include "persistence/limit_lines.h"
 #include "persistence/text_file.h"
 #include "presentation/chart_export.h"
 #include "presentation/histogram_chart.h"
@@ -68,11 +71,12 @@ QString ChoosePictureFile(QWidget* parent) {
   return chooser.selectedFiles().constFirst();
 }
 
-QString ChooseTableFile(QWidget* parent, const QString& title) {
+QString ChooseTableFile(QWidget* parent, const QString& title, bool open = false) {
   QFileDialog chooser(parent, title);
   chooser.setObjectName(QStringLiteral("TableDialog"));
   chooser.setNameFilter(QStringLiteral("Comma-separated table (*.csv)"));
-  chooser.setAcceptMode(QFileDialog::AcceptSave);
+  chooser.setAcceptMode(open ? QFileDialog::AcceptOpen : QFileDialog::AcceptSave);
+  if (open) chooser.setFileMode(QFileDialog::ExistingFile);
   chooser.setDefaultSuffix(QStringLiteral("csv"));
   if (chooser.exec() != QDialog::Accepted || chooser.selectedFiles().isEmpty()) return {};
   return chooser.selectedFiles().constFirst();
@@ -163,11 +167,20 @@ QMenu* ChartMenu::Popup(QWidget* chart, QPoint global) {
   entry("Save picture at size...", [this, chart] { SavePicture(chart, true); });
   menu->addSeparator();
   entry("Copy figures", [this] { CopyFigures(); });
-  if (ui_.AnalysisShown()) entry("Save stability table...", [this] { SaveStabilityTable(); });
-  if (ui_.Charts().proving && chart == ui_.Charts().proving->Widget())
-    entry("Save proving table...", [this] { SaveRecordTable(File::kProvingTable); });
-  if (ui_.Charts().spectrum && chart == ui_.Charts().spectrum->Widget())
-    entry("Save spectrum table...", [this] { SaveRecordTable(File::kSpectrumTable); });
+  if (ui_.AnalysisShown()) {
+    entry("Save stability table...", [this] { SaveStabilityTable(); });
+    if (ui_.Channels()->Dual()) entry("Save channel errors...", [this] { SaveChannelErrors(); });
+    if (chart == ui_.Charts().proving->Widget())
+      entry("Save proving table...", [this] { SaveRecordTable(File::kProvingTable); });
+    if (chart == ui_.Charts().spectrum->Widget())
+      entry("Save spectrum table...", [this] { SaveRecordTable(File::kSpectrumTable); });
+    if (chart == ui_.Charts().stability->Widget()) {
+      menu->addSeparator();
+      entry("Load limit lines...", [this] { LoadLimitLines(); });
+      if (!ui_.Channels()->Limits().empty())
+        entry("Clear limit lines", [this] { ui_.Channels()->SetLimits({}); });
+    }
+  }
   menu->popup(global);
   return menu;
 }
@@ -213,6 +226,19 @@ void ChartMenu::SaveRecordTable(File file) {
   persistence::ReplaceTextFile(path.toStdString(), csv);
 }
 
+void ChartMenu::LoadLimitLines() {
+  const QString path = ChooseFile(File::kLimitLines);
+  if (path.isEmpty()) return;
+  const std::vector<std::string_view> names = analysis::LimitDeviationNames();
+  ui_.Channels()->SetLimits(persistence::ReadLimitLines(path.toStdString(), names));
+}
+
+void ChartMenu::SaveChannelErrors() {
+  const QString path = ChooseFile(File::kChannelErrors);
+  if (path.isEmpty()) return;
+  persistence::WriteTextFile(path.toStdString(), ui_.Channels()->ErrorsCsv());
+}
+
 QString ChartMenu::ChooseFile(File file) {
   if (hooks_.choose_file) return hooks_.choose_file(file);
   switch (file) {
@@ -224,8 +250,12 @@ QString ChartMenu::ChooseFile(File file) {
       return ChooseTableFile(window_, QStringLiteral("Save proving table"));
     case File::kSpectrumTable:
       return ChooseTableFile(window_, QStringLiteral("Save spectrum table"));
+    case File::kLimitLines:
+      return ChooseTableFile(window_, QStringLiteral("Load limit lines"), true);
+    case File::kChannelErrors:
+      break;
   }
-  return {};
+  return ChooseTableFile(window_, QStringLiteral("Save channel errors"));
 }
 
 std::optional<QSize> ChartMenu::ChooseSize(QSize shown) {

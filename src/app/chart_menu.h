@@ -31,14 +31,23 @@ QString FiguresText(const analysis::FigureSheet& figures);
 std::vector<analysis::StabilityRow> StabilityRowsOf(std::span<const double> intervals_ticks);
 
 // The right-click menu of the charts: "Save picture..." at the chart's shown size, "Save picture
-// at size...", "Copy figures", and with the timing analysis shown "Save stability table...", and
-// on the Proving and Spectrum charts "Save proving table..." or "Save spectrum table...".
+// at size...", "Copy figures", and with the timing analysis shown "Save stability table...";
+// with a dual block shown "Save channel errors..."; on the Proving and Spectrum charts "Save
+// proving table..." or "Save spectrum table..."; on the Stability chart "Load limit lines..."
+// (and "Clear limit lines" while some are loaded).
 // Every entry runs under the window's error display. Window thread only.
 class ChartMenu : public QObject {
   Q_OBJECT
 
  public:
-  enum class File { kPicture, kStabilityTable, kProvingTable, kSpectrumTable };
+  enum class File {
+    kPicture,
+    kStabilityTable,
+    kProvingTable,
+    kSpectrumTable,
+    kLimitLines,
+    kChannelErrors
+  };
 
   // Replaceable dialogs: the file to write (empty for a cancel) and the picture size (none for a
   // cancel), offered the shown size. Empty functions select the real dialogs.
@@ -74,6 +83,8 @@ class ChartMenu : public QObject {
   void CopyFigures() const;
   void SaveStabilityTable();
   void SaveRecordTable(File file);
+  void LoadLimitLines();
+  void SaveChannelErrors();
 
  private:
   QString ChooseFile(File file);

@@ -15,6 +15,7 @@
 #include <QVBoxLayout>
 #include <algorithm>
 
+#include "app/channel_display.h"
 #include "app/spin_edit.h"
 #include "app/window_texts.h"
 #include "presentation/chart_area_layout.h"
@@ -379,9 +380,12 @@ void FmainForm::PlaceEdgeControls(QWidget* window) {
   capture_.sample->setGeometry(w - kSampleButtonRight, 6, 57, 23);
   buttons_.resample->setGeometry(w - kResampleRight, 4, 75, 25);
 
+  // The strip takes the readout's width, less its margins.
+  const int strip =
+      AnalysisShown() ? channel_display_->StripHeight(std::max(0, charts_.area->width() - 8)) : 0;
   const presentation::ChartAreaLayout area = presentation::LayOutChartArea(
       charts_.area->size(), static_cast<int>(charts_.graph_items->buttons().size()),
-      AnalysisShown());
+      AnalysisShown(), strip);
   charts_.pulse->Widget()->setGeometry(area.charts);
   charts_.histogram->Widget()->setGeometry(area.charts);
   charts_.pulse->KeepRightFree(area.plot_free_right);
@@ -398,6 +402,7 @@ void FmainForm::PlaceEdgeControls(QWidget* window) {
     charts_.readout->setGeometry(area.readout);
     charts_.pulse_counts->setGeometry(area.pulses);
     charts_.run_line->setGeometry(area.run);
+    channel_display_->Strip()->setGeometry(area.strip);
   }
   charts_.graph_selector->setGeometry(area.selector);
   charts_.graph_selector->raise();
@@ -425,6 +430,10 @@ void FmainForm::ShowAnalysis(QWidget* window) {
   SetNames(charts_.run_line, "Lrun", QStringLiteral("Whole run"));
   charts_.run_line->setStyleSheet(QStringLiteral("color: #00308c"));
   charts_.run_line->hide();
+  channel_display_ =
+      std::make_unique<ChannelDisplay>(charts_.area, *charts_.tie, *charts_.stability);
+  QObject::connect(channel_display_.get(), &ChannelDisplay::StripResized, window,
+                   [this, window] { PlaceEdgeControls(window); });
   AddGraphItem(analysis::GraphView::kTie, QString::fromLatin1(texts::kTieView));
   AddGraphItem(analysis::GraphView::kStability, QString::fromLatin1(texts::kStabilityView));
   AddGraphItem(analysis::GraphView::kProving, QString::fromLatin1(texts::kProvingView));

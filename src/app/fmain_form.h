@@ -32,6 +32,7 @@ class TieChart;
 
 namespace app {
 
+class ChannelDisplay;
 class SpinEdit;
 
 // Limits of the scale box in each unit, and of the filter length.
@@ -171,6 +172,10 @@ class FmainForm {
   const ButtonControls& Buttons() const { return buttons_; }
   const ChartControls& Charts() const { return charts_; }
   const RegionControls& Regions() const { return regions_; }
+  // Channel 2 and the pair of a dual block: the strip over the readout, and the curves and limit
+  // lines of the timing charts. With ANALYSIS only (null before), made with the charts it draws
+  // on.
+  ChannelDisplay* Channels() const { return channel_display_.get(); }
 
  private:
   void BuildRegions(QWidget* window);
@@ -196,6 +201,7 @@ class FmainForm {
   std::unique_ptr<presentation::HistogramChart> histogram_chart_;
   std::unique_ptr<presentation::TieChart> tie_chart_;
   std::unique_ptr<presentation::StabilityChart> stability_chart_;
+  std::unique_ptr<ChannelDisplay> channel_display_;  // goes before the charts it draws on
   std::unique_ptr<presentation::ProvingChart> proving_chart_;
   std::unique_ptr<presentation::SpectrumChart> spectrum_chart_;
 };

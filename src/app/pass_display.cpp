@@ -6,6 +6,7 @@
 #include <algorithm>
 
 #include "analysis/histogram.h"
+#include "app/channel_display.h"
 #include "app/fmain_form.h"
 #include "app/spin_edit.h"
 #include "common/convert.h"
@@ -87,11 +88,10 @@ void PassDisplay::ShowTiming(const acquisition::PulseData& data, GraphView view,
     ui_.ShowReadout({}, {});
     ui_.MarkFigures({});
   }
-  if (tie) ui_.Charts().tie->Show(timing);
-  if (stability) {
-    ui_.Charts().stability->Show(timing.stability);
-    stability_ = timing.stability;
-  }
+  // The TIE and Stability charts draw the channel chosen (channel 1 of a single-channel block).
+  ui_.Channels()->Show(timing, stamps_ ? &*stamps_ : nullptr, {.tie = tie, .stability = stability},
+                       new_run_block_);
+  if (stability) stability_ = timing.stability;
   if (!PulseView(view)) KeepDrawnIntervals(data);
 }
 
@@ -124,6 +124,7 @@ void PassDisplay::Clear() {
     ui_.Charts().tie->Show(presentation::TimingView{});
     ui_.Charts().stability->Show({});
     record_.ClearPass();
+    ui_.Channels()->Clear();
   }
   drawn_intervals_.clear();
   fed_intervals_.clear();

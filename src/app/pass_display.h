@@ -1,8 +1,10 @@
 #pragma once
 
 #include <initializer_list>
+#include <optional>
 #include <vector>
 
+#include "acquisition/protocol.h"
 #include "analysis/figure_text.h"
 #include "analysis/processing_pass.h"
 #include "analysis/stability.h"
@@ -20,6 +22,14 @@ class FmainForm;
 class PassDisplay {
  public:
   PassDisplay(const FmainForm& ui, analysis::ProcessingPass& pass) : ui_(ui), pass_(pass) {}
+
+  // The stamps of both channels of the block the next Apply shows (none: a single-channel
+  // block, a loaded list, the stream window), and whether it is a new block of an AutoSample
+  // run rather than a redraw.
+  void SetBlock(std::optional<acquisition::DualStamps> stamps, bool new_run_block) {
+    stamps_ = std::move(stamps);
+    new_run_block_ = new_run_block;
+  }
 
   // `stream_window` for a pass over the stream's window, which runs at every tick. Throws
   // common::Error when the chart refuses its limits or the flight-time figures do not convert;
@@ -68,6 +78,8 @@ class PassDisplay {
   bool fed_interval_view_ = true;        // that feed drew intervals, not frequencies
   std::vector<analysis::StabilityRow> stability_;
   RecordDisplay record_;
+  std::optional<acquisition::DualStamps> stamps_;
+  bool new_run_block_ = false;
 };
 
 }  // namespace app

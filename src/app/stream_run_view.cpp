@@ -2,6 +2,7 @@
 
 #include <QString>
 
+#include "app/channel_display.h"
 #include "app/fmain_form.h"
 #include "app/pass_display.h"
 #include "app/window_texts.h"
@@ -74,7 +75,7 @@ void StreamRunView::Show() {
   if (!form_.AnalysisShown()) return;
   form_.ShowRunLine(run_ ? QString::fromStdString(presentation::RunLineText(*run_)) : QString());
   if (run_) {
-    form_.Charts().stability->Show(
+    form_.Channels()->ShowWholeRun(
         run_->stability, QString::fromStdString(presentation::WholeRunTitle(run_->intervals)));
   }
 }

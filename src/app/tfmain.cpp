@@ -17,6 +17,7 @@
 
 #include "acquisition/protocol.h"
 #include "app/capture_timer.h"
+#include "app/channel_display.h"
 #include "app/chart_menu.h"
 #include "app/cycle_controls.h"
 #include "app/instrument_link.h"
@@ -241,8 +242,19 @@ void TFmain::BloadClick() {
   if (name.isEmpty()) return;
   display_.BlankFigures({Figure::kAverageTicks, Figure::kPeakToPeak, Figure::kPeakToPeakPercent,
                          Figure::kRms, Figure::kRmsPercent});
-  const persistence::JitList loaded =
-      persistence::ParseJit(persistence::ReadTextFile(name.toStdString()));
+  const std::string text = persistence::ReadTextFile(name.toStdString());
+  const QString title = QString::fromLatin1(texts::kChartTitle) + QStringLiteral("  [") +
+                        QFileInfo(name).fileName() + ']';
+  if (text.find("<SAMPLES>") != std::string::npos) {
+    // A reply kept as received: the pass decodes it as the instrument's own, both channels,
+    // and a view switch finds it again until the next capture's bytes replace it.
+    cycle_->RxBuffer() = text;
+    cycle_->SetFromFile(false);
+    SetChartTitle(title);
+    ProcessSamples();
+    return;
+  }
+  const persistence::JitList loaded = persistence::ParseJit(text);
   // The file's values replace whatever input the pass had: what is left of a reply is no
   // longer the input of any pass.
   cycle_->RxBuffer().clear();
@@ -255,8 +267,7 @@ void TFmain::BloadClick() {
       SetGraph(loaded.form == persistence::JitForm::kInterval ? GraphView::kInterval
                                                               : GraphView::kFrequency);
     }
-    SetChartTitle(QString::fromLatin1(texts::kChartTitle) + QStringLiteral("  [") +
-                  QFileInfo(name).fileName() + ']');
+    SetChartTitle(title);
   }
   cycle_->SetFromFile(true);
   ProcessSamples();
@@ -286,14 +297,31 @@ void TFmain::ProcessSamples() {
     if (decoded) {
       const bool stream = ui_.Capture().stream->isChecked();
       if (stream && pass_.Data().Ch1Count == 0) cycle_->TakeStreamWindow(pass_.Data());
+      if (ui_.AnalysisShown()) {
+        display_.SetBlock(cycle_->FromFile() ? std::nullopt : DualBlock(rx_copy, pass_.Data()),
+                          cycle_pass_ && ui_.Capture().auto_sample->isChecked());
+      }
       display_.Apply(pass_.Compute(options), options.view, stream);
       run_view_.AfterPass(stream, pass_.Data().Ch1Count > 0, cycle_->Machine().Path().LogLines());
+      if (ui_.AnalysisShown() && ui_.Channels()->Counted())
+        Guarded([this] { ui_.Channels()->WriteRunSummary(exe_dir_); });
     }
   } catch (...) {
     EndSteps();
     throw;
   }
   EndSteps();
+}
+
+void TFmain::RunPass() {
+  cycle_pass_ = true;
+  try {
+    ProcessSamples();
+  } catch (...) {
+    cycle_pass_ = false;
+    throw;
+  }
+  cycle_pass_ = false;
 }
 
 analysis::PassOptions TFmain::CurrentPassOptions() const {
@@ -327,6 +355,9 @@ void TFmain::Hear(const acquisition::CycleEvent& e) {
     ShowError(QString::fromStdString(*message));
   } else if (std::holds_alternative<event::AutoSampleStarted>(e)) {
     pass_.ResetQualityPeak();
+    if (ui_.AnalysisShown()) ui_.Channels()->StartRun();
+  } else if (std::holds_alternative<event::AutoSampleStopped>(e)) {
+    if (ui_.AnalysisShown()) ui_.Channels()->StopRun();
   } else if (std::holds_alternative<event::StreamStarting>(e)) {
     pass_.ResetPeaks();
   } else if (auto* x = std::get_if<event::RunCounts>(&e)) {

@@ -144,7 +144,7 @@ class TFmain : public QWidget, private acquisition::CycleFace {
   void WireCapture();
   // The capture cycle's face.
   acquisition::CycleInputs Controls() const override { return ui_.CycleInputs(); }
-  void RunPass() override { ProcessSamples(); }
+  void RunPass() override;
   void Hear(const acquisition::CycleEvent& event) override;
   void ShowStatus(const acquisition::CycleStatus& status) override;
   // Runs `action` under the standard error display.
@@ -190,6 +190,7 @@ class TFmain : public QWidget, private acquisition::CycleFace {
   ControlHandlers controls_;
   ChartMenu* chart_menu_ = nullptr;  // the charts' right-click menu; a child of the window
   bool reply_log_stale_ = false;     // the reply log lags the last pass until it is shown
+  bool cycle_pass_ = false;          // the pass running was started by the cycle (a reply)
 };
 
 }  // namespace app

@@ -43,6 +43,10 @@ QString ChooseJitFile(QWidget* parent, bool save) {
   QFileDialog chooser(parent);
   chooser.setObjectName(save ? QStringLiteral("SaveDialog1") : QStringLiteral("OpenDialog1"));
   chooser.setNameFilter(QString::fromLatin1(texts::kFileFilter));
+  if (!save) {
+    chooser.setNameFilters(
+        {QString::fromLatin1(texts::kFileFilter), QString::fromLatin1(texts::kReplyFilter)});
+  }
   chooser.setDefaultSuffix(QString::fromLatin1(texts::kFileSuffix));
   chooser.setAcceptMode(save ? QFileDialog::AcceptSave : QFileDialog::AcceptOpen);
   chooser.setFileMode(QFileDialog::AnyFile);

@@ -14,6 +14,8 @@ inline constexpr char kStreamUdp[] = "Stream-UDP";
 inline constexpr char kStreamTcp[] = "Stream-TCP";
 inline constexpr char kFileFilter[] = "Jibit Data (*.JIT)";
 inline constexpr char kFileSuffix[] = "JIT";
+// A reply kept as received, both channels' stamps (k390tool capture --dual); Load only.
+inline constexpr char kReplyFilter[] = "Instrument reply (*.reply)";
 inline constexpr char kTieView[] = "TIE";
 inline constexpr char kStabilityView[] = "Stability";
 inline constexpr char kProvingView[] = "Proving";

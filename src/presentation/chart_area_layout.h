@@ -28,7 +28,8 @@ inline constexpr int kSelectorClearance = 20;
 // the selector, which floats there, covers no part of a chart. The selector is placed from the
 // area's own corner, and with the analysis the readout and the Run line always keep their two
 // lines: nothing moves when the Run line shows or goes. Without the analysis the three lines are
-// empty rectangles.
+// empty rectangles. A strip over the readout (channel 2 and the pair of a dual block) takes its
+// height from the charts, and the selector moves up with the charts' bottom edge.
 struct ChartAreaLayout {
   QRect charts;
   QRect selector;
@@ -36,10 +37,13 @@ struct ChartAreaLayout {
   QRect readout;  // the timing readout, the whole width
   QRect run;      // the whole run of a stream, under the readout
   QRect pulses;   // the window's missing and extra pulses, at the right of the Run line
+  QRect strip;    // over the readout, the whole width; empty without a strip
 };
 
 // The layout of an area of `area` pixels whose selector offers `selector_items` views, with or
-// without the timing analysis's lines.
-ChartAreaLayout LayOutChartArea(QSize area, int selector_items, bool analysis);
+// without the timing analysis's lines, and with a strip of `strip_height` pixels over them (the
+// analysis only; 0 for none).
+ChartAreaLayout LayOutChartArea(QSize area, int selector_items, bool analysis,
+                                int strip_height = 0);
 
 }  // namespace presentation

@@ -3,6 +3,7 @@
 #include <QPointer>
 #include <array>
 #include <cmath>
+#include <initializer_list>
 #include <limits>
 #include <span>
 #include <vector>
@@ -32,7 +33,50 @@ struct TieChart::Impl {
   QCPTextElement* title = nullptr;
   QCPGraph* trace = nullptr;
   QCPGraph* marks = nullptr;
+  QCPGraph* second = nullptr;  // made with the first second trace
+  QCPGraph* second_marks = nullptr;
 };
+
+namespace {
+
+// The trace and the missing-pulse marks of a view; an invalid view gives neither.
+void SetTie(QCPGraph* trace, QCPGraph* marks, const TimingView& view) {
+  QVector<double> keys, values, mark_keys, mark_values;
+  if (view.valid) {
+    keys = QVector<double>(view.tie_index.begin(), view.tie_index.end());
+    values = QVector<double>(view.tie_ns.begin(), view.tie_ns.end());
+    for (const MissingMark& mark : view.missing) {
+      mark_keys.push_back(static_cast<double>(mark.index));
+      mark_values.push_back(mark.tie_ns);
+    }
+  }
+  trace->setData(keys, values, true);
+  marks->setData(mark_keys, mark_values, true);
+}
+
+// The keys fit every trace; the value axis fits the traces and the marks with a margin: a peak
+// on the frame would be cut off by it.
+void FitAxes(QCustomPlot* plot, std::initializer_list<const QCPGraph*> graphs) {
+  plot->xAxis->rescale();
+  std::vector<double> values;
+  for (const QCPGraph* graph : graphs) {
+    if (graph == nullptr) continue;
+    for (auto it = graph->data()->constBegin(); it != graph->data()->constEnd(); ++it)
+      values.push_back(it->value);
+  }
+  const AxisRange range = PaddedRange(values, kTieMargin);
+  plot->yAxis->setRange(range.minimum, range.maximum);
+}
+
+void ListIfData(QCPGraph* graph) {
+  if (graph->data()->isEmpty()) {
+    graph->removeFromLegend();
+  } else {
+    graph->addToLegend();
+  }
+}
+
+}  // namespace
 
 TieChart::TieChart(QWidget* parent) : impl_(std::make_unique<Impl>()) {
   Impl& d = *impl_;
@@ -56,24 +100,8 @@ QString TieChart::Title() const { return impl_->title->text(); }
 
 void TieChart::Show(const TimingView& view) {
   Impl& d = *impl_;
-  QVector<double> keys, values, mark_keys, mark_values;
-  if (view.valid) {
-    keys = QVector<double>(view.tie_index.begin(), view.tie_index.end());
-    values = QVector<double>(view.tie_ns.begin(), view.tie_ns.end());
-    for (const MissingMark& mark : view.missing) {
-      mark_keys.push_back(static_cast<double>(mark.index));
-      mark_values.push_back(mark.tie_ns);
-    }
-  }
-  d.trace->setData(keys, values, true);
-  d.marks->setData(mark_keys, mark_values, true);
-  d.plot->xAxis->rescale();
-  // The value axis fits the trace and the marks with a margin: a peak on the frame would be cut
-  // off by it.
-  values += mark_values;
-  const AxisRange range = PaddedRange(
-      std::span<const double>(values.constData(), static_cast<size_t>(values.size())), kTieMargin);
-  d.plot->yAxis->setRange(range.minimum, range.maximum);
+  SetTie(d.trace, d.marks, view);
+  FitAxes(d.plot, {d.trace, d.marks, d.second, d.second_marks});
   d.plot->replot(QCustomPlot::rpQueuedReplot);
 }
 
@@ -85,23 +113,141 @@ AxisRange TieChart::ValueRange() const {
 int TieChart::PointCount() const { return impl_->trace->data()->size(); }
 int TieChart::MarkCount() const { return impl_->marks->data()->size(); }
 double TieChart::MarkIndex(int k) const { return impl_->marks->data()->at(k)->key; }
+
+void TieChart::SetTraceName(const QString& name) { impl_->trace->setName(name); }
+QString TieChart::TraceName() const { return impl_->trace->name(); }
+
+void TieChart::ShowSecond(const TimingView& view, const QString& name) {
+  Impl& d = *impl_;
+  if (d.second == nullptr) {
+    if (!view.valid) return;
+    d.second = d.plot->addGraph();
+    d.second->setPen(QPen(QColor(255, 128, 0), 1));
+    d.second_marks = d.plot->addGraph();
+    d.second_marks->setLineStyle(QCPGraph::lsNone);
+    d.second_marks->setPen(QPen(QColor(160, 60, 0), 2));
+    d.second_marks->setScatterStyle(QCPScatterStyle(QCPScatterStyle::ssPlus, 11));
+  }
+  d.second->setName(name);
+  d.second_marks->setName(QStringLiteral("Missing ") + name);
+  SetTie(d.second, d.second_marks, view);
+  ListIfData(d.second);
+  ListIfData(d.second_marks);
+  FitAxes(d.plot, {d.trace, d.marks, d.second, d.second_marks});
+  d.plot->replot(QCustomPlot::rpQueuedReplot);
+}
+
+int TieChart::SecondPointCount() const {
+  return impl_->second == nullptr ? 0 : impl_->second->data()->size();
+}
+int TieChart::SecondMarkCount() const {
+  return impl_->second_marks == nullptr ? 0 : impl_->second_marks->data()->size();
+}
 void TieChart::Replot() { impl_->plot->replot(); }
 void TieChart::KeepRightFree(int pixels) { presentation::KeepRightFree(impl_->plot, pixels); }
 QRect TieChart::PlotArea() const { return presentation::PlotArea(impl_->plot); }
 
+namespace {
+
+// A curve's rows as a graph with its error bars, listed in the legend when it has any.
+void FillCurve(QCPGraph* graph, QCPErrorBars* bars,
+               const std::vector<analysis::StabilityRow>& rows) {
+  QVector<double> keys, values, below, above;
+  for (const analysis::StabilityRow& row : rows) {
+    const ErrorBar bar = BoundsBar(row.value, row.min, row.max);
+    keys.push_back(row.tau_s);
+    values.push_back(row.value);
+    below.push_back(bar.below);
+    above.push_back(bar.above);
+  }
+  graph->setData(keys, values, true);
+  bars->setData(below, above);
+  ListIfData(graph);
+}
+
+// Log axes cannot draw a value of 0 (a train without jitter).
+bool Drawable(const analysis::StabilityRow& row) { return row.value > 0 && row.tau_s > 0; }
+
+}  // namespace
+
 struct StabilityChart::Impl {
+  struct Extra {
+    QCPGraph* graph = nullptr;
+    QCPErrorBars* bars = nullptr;
+    std::vector<analysis::StabilityRow> rows;
+  };
+
   QPointer<QCustomPlot> plot;
   QCPTextElement* title = nullptr;
   std::array<QCPGraph*, kDeviationCount> graphs{};
   std::array<QCPErrorBars*, kDeviationCount> bars{};
   std::array<std::vector<analysis::StabilityRow>, kDeviationCount> rows;
+  std::vector<Extra> extras;  // graphs made as needed and kept; the unused ones empty
+  int extra_count = 0;        // the extras in use
+  std::vector<QCPGraph*> limits;
+  int limit_count = 0;
   PassiveText* label = nullptr;
+  QCPItemText* verdict = nullptr;
 
-  void ShowValues(int series, int k) {
-    const analysis::StabilityRow& row = rows[static_cast<size_t>(series)][static_cast<size_t>(k)];
+  void ShowValues(const analysis::StabilityRow& row) {
     label->setText(QString::fromStdString(StabilityPointText(row)));
     label->position->setCoords(row.tau_s, row.value);
     label->setVisible(true);
+    plot->replot(QCustomPlot::rpQueuedReplot);
+  }
+
+  // The rows behind a clicked plottable's point, null when it is none of ours.
+  const analysis::StabilityRow* RowAt(const QCPAbstractPlottable* plottable, int index) const {
+    const auto at = [index](const std::vector<analysis::StabilityRow>& r) {
+      return index >= 0 && index < static_cast<int>(r.size()) ? &r[static_cast<size_t>(index)]
+                                                              : nullptr;
+    };
+    for (size_t s = 0; s < graphs.size(); ++s) {
+      if (plottable == graphs[s] || plottable == bars[s]) return at(rows[s]);
+    }
+    for (int e = 0; e < extra_count; ++e) {
+      const Extra& x = extras[static_cast<size_t>(e)];
+      if (plottable == x.graph || plottable == x.bars) return at(x.rows);
+    }
+    return nullptr;
+  }
+
+  Extra& ExtraAt(int e) {
+    while (static_cast<int>(extras.size()) <= e) {
+      Extra x;
+      x.graph = plot->addGraph();
+      x.graph->setScatterStyle(QCPScatterStyle(QCPScatterStyle::ssDiamond, 7));
+      x.bars = new QCPErrorBars(plot->xAxis, plot->yAxis);
+      x.bars->removeFromLegend();
+      x.bars->setDataPlottable(x.graph);
+      extras.push_back(x);
+    }
+    return extras[static_cast<size_t>(e)];
+  }
+
+  // Both axes over every curve, bar and limit point shown.
+  void Rescale() {
+    std::vector<double> taus, extents;
+    const auto take = [&](const std::vector<analysis::StabilityRow>& r) {
+      for (const analysis::StabilityRow& row : r) {
+        const ErrorBar bar = BoundsBar(row.value, row.min, row.max);
+        taus.push_back(row.tau_s);
+        extents.push_back(row.value - bar.below);
+        extents.push_back(row.value + bar.above);
+      }
+    };
+    for (const auto& r : rows) take(r);
+    for (int e = 0; e < extra_count; ++e) take(extras[static_cast<size_t>(e)].rows);
+    for (int l = 0; l < limit_count; ++l) {
+      for (const QCPGraphData& point : *limits[static_cast<size_t>(l)]->data()) {
+        taus.push_back(point.key);
+        extents.push_back(point.value);
+      }
+    }
+    const AxisRange x = LogDecades(taus);
+    const AxisRange y = LogDecades(extents);
+    plot->xAxis->setRange(x.minimum, x.maximum);
+    plot->yAxis->setRange(y.minimum, y.maximum);
     plot->replot(QCustomPlot::rpQueuedReplot);
   }
 };
@@ -135,19 +281,21 @@ StabilityChart::StabilityChart(QWidget* parent) : impl_(std::make_unique<Impl>()
   d.label->setPadding(QMargins(3, 1, 3, 1));
   d.label->setFont(PixelFont(11));
   d.label->setVisible(false);
+  d.verdict = new QCPItemText(plot);
+  d.verdict->position->setType(QCPItemPosition::ptAxisRectRatio);
+  // The legend takes the top right corner and the graph selector the bottom right one.
+  d.verdict->position->setCoords(0.01, 0.99);
+  d.verdict->setPositionAlignment(Qt::AlignLeft | Qt::AlignBottom);
+  d.verdict->setFont(PixelFont(12, true));
+  d.verdict->setBrush(QColor(255, 255, 255, 220));
+  d.verdict->setPadding(QMargins(4, 2, 4, 2));
+  d.verdict->setVisible(false);
 
   // An error bar belongs to its point: a click on either shows the point's values.
   QObject::connect(plot, &QCustomPlot::plottableClick, this,
                    [this](QCPAbstractPlottable* plottable, int index, QMouseEvent*) {
-                     Impl& i = *impl_;
-                     for (int s = 0; s < kDeviationCount; ++s) {
-                       const bool ours = plottable == i.graphs[static_cast<size_t>(s)] ||
-                                         plottable == i.bars[static_cast<size_t>(s)];
-                       if (ours && index >= 0 &&
-                           index < static_cast<int>(i.rows[static_cast<size_t>(s)].size())) {
-                         i.ShowValues(s, index);
-                       }
-                     }
+                     if (const analysis::StabilityRow* row = impl_->RowAt(plottable, index))
+                       impl_->ShowValues(*row);
                    });
 }
 
@@ -162,39 +310,86 @@ void StabilityChart::Show(const std::vector<analysis::StabilityRow>& rows, const
   for (auto& series : d.rows) series.clear();
   for (const analysis::StabilityRow& row : rows) {
     for (int s = 0; s < kDeviationCount; ++s) {
-      // Log axes cannot draw a value of 0 (a train without jitter).
-      if (row.deviation == kPlottedDeviations[s] && row.value > 0 && row.tau_s > 0)
+      if (row.deviation == kPlottedDeviations[s] && Drawable(row))
         d.rows[static_cast<size_t>(s)].push_back(row);
     }
   }
-  std::vector<double> taus, extents;
   for (int s = 0; s < kDeviationCount; ++s) {
-    QVector<double> keys, values, below, above;
-    for (const analysis::StabilityRow& row : d.rows[static_cast<size_t>(s)]) {
-      const ErrorBar bar = BoundsBar(row.value, row.min, row.max);
-      keys.push_back(row.tau_s);
-      values.push_back(row.value);
-      below.push_back(bar.below);
-      above.push_back(bar.above);
-      taus.push_back(row.tau_s);
-      extents.push_back(row.value - bar.below);
-      extents.push_back(row.value + bar.above);
-    }
-    QCPGraph* graph = d.graphs[static_cast<size_t>(s)];
-    graph->setData(keys, values, true);
-    d.bars[static_cast<size_t>(s)]->setData(below, above);
-    if (keys.isEmpty()) {
-      graph->removeFromLegend();
-    } else {
-      graph->addToLegend();
-    }
+    FillCurve(d.graphs[static_cast<size_t>(s)], d.bars[static_cast<size_t>(s)],
+              d.rows[static_cast<size_t>(s)]);
   }
-  const AxisRange x = LogDecades(taus);
-  const AxisRange y = LogDecades(extents);
-  d.plot->xAxis->setRange(x.minimum, x.maximum);
-  d.plot->yAxis->setRange(y.minimum, y.maximum);
   d.label->setVisible(false);
-  d.plot->replot(QCustomPlot::rpQueuedReplot);
+  d.Rescale();
+}
+
+void StabilityChart::ShowCurves(const std::vector<Curve>& curves) {
+  Impl& d = *impl_;
+  d.extra_count = static_cast<int>(curves.size());
+  for (size_t e = 0; e < d.extras.size() || e < curves.size(); ++e) {
+    Impl::Extra& x = d.ExtraAt(static_cast<int>(e));
+    x.rows.clear();
+    if (e < curves.size()) {
+      const Curve& curve = curves[e];
+      for (const analysis::StabilityRow& row : curve.rows) {
+        if (Drawable(row)) x.rows.push_back(row);
+      }
+      x.graph->setName(curve.name);
+      x.graph->setPen(QPen(curve.colour, 1, curve.dashed ? Qt::DashLine : Qt::SolidLine));
+      x.bars->setPen(QPen(curve.colour, 1));
+    }
+    FillCurve(x.graph, x.bars, x.rows);
+  }
+  d.label->setVisible(false);
+  d.Rescale();
+}
+
+QColor StabilityChart::PlottedColour(int series) {
+  return kDeviationColours[static_cast<size_t>(series)];
+}
+
+int StabilityChart::CurveCount() const { return impl_->extra_count; }
+
+int StabilityChart::CurvePointCount(int curve) const {
+  return impl_->extras[static_cast<size_t>(curve)].graph->data()->size();
+}
+
+void StabilityChart::ShowLimits(const std::vector<analysis::LimitLine>& lines,
+                                const QString& verdict) {
+  Impl& d = *impl_;
+  d.limit_count = static_cast<int>(lines.size());
+  for (size_t l = 0; l < d.limits.size() || l < lines.size(); ++l) {
+    if (l == d.limits.size()) {
+      // Each line its own dash, so that two masks can be told apart.
+      static constexpr Qt::PenStyle kDashes[] = {Qt::DashDotLine, Qt::DashLine, Qt::DotLine,
+                                                 Qt::DashDotDotLine};
+      QCPGraph* graph = d.plot->addGraph();
+      graph->setPen(QPen(QColor(170, 0, 0), 2, kDashes[l % std::size(kDashes)]));
+      d.limits.push_back(graph);
+    }
+    QVector<double> keys, values;
+    if (l < lines.size()) {
+      for (const analysis::LimitPoint& point : lines[l].points) {
+        keys.push_back(point.tau_s);
+        values.push_back(point.limit);
+      }
+      d.limits[l]->setName(QString::fromStdString(lines[l].deviation).toUpper() +
+                           QStringLiteral(" limit"));
+    }
+    d.limits[l]->setData(keys, values, true);
+    ListIfData(d.limits[l]);
+  }
+  d.verdict->setText(verdict);
+  d.verdict->setColor(verdict.startsWith(QStringLiteral("Limits FAIL"))   ? QColor(200, 0, 0)
+                      : verdict.startsWith(QStringLiteral("Limits PASS")) ? QColor(0, 130, 0)
+                                                                          : QColor(Qt::black));
+  d.verdict->setVisible(!verdict.isEmpty());
+  d.Rescale();
+}
+
+int StabilityChart::LimitLineCount() const { return impl_->limit_count; }
+
+QString StabilityChart::Verdict() const {
+  return impl_->verdict->visible() ? impl_->verdict->text() : QString();
 }
 
 int StabilityChart::PointCount(int series) const {

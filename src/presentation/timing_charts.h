@@ -1,12 +1,15 @@
 #pragma once
 
+#include <QColor>
 #include <QObject>
 #include <QPoint>
 #include <QRect>
 #include <QString>
 #include <QWidget>
 #include <memory>
+#include <vector>
 
+#include "analysis/limit_check.h"
 #include "presentation/chart_maths.h"
 #include "presentation/timing_view.h"
 
@@ -39,6 +42,15 @@ class TieChart : public QObject {
   // redraw.
   QRect PlotArea() const;
 
+  // The legend name of the trace Show draws ("TIE" until set).
+  void SetTraceName(const QString& name);
+  QString TraceName() const;
+  // A second trace beside the first (channel 2 of a dual block) with its missing pulses, named
+  // `name` and "Missing <name>"; an invalid view clears it and takes it out of the legend.
+  void ShowSecond(const TimingView& view, const QString& name);
+  int SecondPointCount() const;
+  int SecondMarkCount() const;
+
   void Replot();
 
  private:
@@ -69,6 +81,28 @@ class StabilityChart : public QObject {
   // The values of the clicked point, empty when none is shown.
   QString ShownValues() const;
 
+  // The colour of a series of kPlottedDeviations, for curves that go with it.
+  static QColor PlottedColour(int series);
+
+  // Curves beside those Show draws (channel 2's, or the time difference's TDEV and MTIE), each
+  // with its bounds as error bars and its own legend entry; a click shows a point's values as
+  // on the others. Replaces the curves shown before; none clears them.
+  struct Curve {
+    QString name;
+    QColor colour;
+    bool dashed = false;
+    std::vector<analysis::StabilityRow> rows;  // rows of a value or tau of 0 are left out
+  };
+  void ShowCurves(const std::vector<Curve>& curves);
+  int CurveCount() const;
+  int CurvePointCount(int curve) const;
+
+  // Limit lines, straight on the log-log axes between their points, named "<DEVIATION> limit",
+  // and the verdict in the bottom left corner of the plot, red when it starts "Limits FAIL",
+  // green for "Limits PASS". No lines and an empty verdict clear both.
+  void ShowLimits(const std::vector<analysis::LimitLine>& lines, const QString& verdict);
+  int LimitLineCount() const;
+  QString Verdict() const;
   // As for the TIE chart.
   void KeepRightFree(int pixels);
   QRect PlotArea() const;

@@ -146,6 +146,8 @@ std::string RunLineText(const analysis::RunSummary& run) {
   return text;
 }
 
+std::string GroupedCount(int64_t count) { return Grouped(count); }
+
 std::string WholeRunTitle(int64_t intervals) {
   return "K390 Stability  (whole run, " + Grouped(intervals) + " intervals)";
 }

@@ -217,14 +217,17 @@ TEST(LayOutChartArea, SelectorKeepsItsCornerAndNoPlotReachesIt) {
     int items;
     bool analysis;
     QRect selector;
+    int strip = 0;  // the channel strip's height
   };
   const Case cases[] = {
-      {{1045, 626}, 3, false, {922, 503, 91, 75}},
-      {{1045, 626}, 5, true, {922, 469, 91, 109}},
-      {{1400, 900}, 4, true, {1277, 760, 91, 92}},  // a larger window: same corner distances
+      {{1045, 626}, 3, false, {922, 503, 91, 75}},      // the initial layout
+      {{1045, 626}, 5, true, {922, 469, 91, 109}},      // five views with the analysis
+      {{1400, 900}, 4, true, {1277, 760, 91, 92}},      // a larger window: same corner distances
+      {{1045, 626}, 5, true, {922, 409, 91, 109}, 60},  // the strip lifts the selector with it
+      {{1045, 626}, 3, false, {922, 503, 91, 75}, 60},  // no strip without the analysis
   };
   for (const Case& c : cases) {
-    const ChartAreaLayout layout = LayOutChartArea(c.area, c.items, c.analysis);
+    const ChartAreaLayout layout = LayOutChartArea(c.area, c.items, c.analysis, c.strip);
     EXPECT_EQ(layout.selector, c.selector) << c.area.width() << " " << c.items;
     // What a plot may draw on: the charts less the right strip it keeps free, with room for
     // half of the bottom axis's last label.
@@ -236,8 +239,15 @@ TEST(LayOutChartArea, SelectorKeepsItsCornerAndNoPlotReachesIt) {
       EXPECT_EQ(layout.run.top(), layout.readout.bottom() + 1);
       EXPECT_EQ(layout.run.bottom(), c.area.height() - 1);
       EXPECT_TRUE(layout.pulses.top() == layout.run.top() && !layout.run.intersects(layout.pulses));
+      // The strip, when there is one, between the charts and the readout.
+      EXPECT_EQ(layout.strip.height(), c.strip);
+      EXPECT_EQ(layout.readout.top(), layout.charts.bottom() + 1 + c.strip);
+      if (c.strip > 0) {
+        EXPECT_EQ(layout.strip.top(), layout.charts.bottom() + 1);
+      }
     } else {
       EXPECT_EQ(layout.charts.size(), c.area);
+      EXPECT_TRUE(layout.strip.isEmpty());
     }
   }
 }
