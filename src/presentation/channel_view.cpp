@@ -5,17 +5,10 @@
 #include <cstdio>
 
 #include "analysis/channel_difference.h"
+#include "presentation/view_text.h"
 
 namespace presentation {
 namespace {
-
-constexpr double kNsPerSecond = 1e9;
-
-std::string Format(const char* format, auto... values) {
-  char buffer[256];
-  std::snprintf(buffer, sizeof buffer, format, values...);
-  return buffer;
-}
 
 std::string Name(std::string_view name) { return std::string(name); }
 

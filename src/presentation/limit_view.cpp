@@ -4,19 +4,13 @@
 #include <cmath>
 #include <cstdio>
 
+#include "presentation/view_text.h"
+
 namespace presentation {
 namespace {
 
-std::string Format(const char* format, auto... values) {
-  char buffer[256];
-  std::snprintf(buffer, sizeof buffer, format, values...);
-  return buffer;
-}
-
 std::string Upper(analysis::Deviation deviation) {
-  std::string name(analysis::DeviationName(deviation));
-  for (char& c : name) c = static_cast<char>(c >= 'a' && c <= 'z' ? c - 'a' + 'A' : c);
-  return name;
+  return UpperCase(analysis::DeviationName(deviation));
 }
 
 bool Drawn(std::string_view name, std::span<const analysis::Deviation> drawn) {

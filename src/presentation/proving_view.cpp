@@ -4,6 +4,7 @@
 #include <cstdio>
 
 #include "common/error.h"
+#include "presentation/view_text.h"
 
 namespace presentation {
 namespace {
@@ -14,12 +15,6 @@ constexpr double kMsPerSecond = 1e3;
 // (some 1e-14 %); a spread under this is no spread. The finest real one, a tick over the
 // longest flight a record can hold, stays far above it.
 constexpr double kNoSpreadPct = 1e-9;
-
-std::string Format(const char* format, auto... values) {
-  char buffer[256];
-  std::snprintf(buffer, sizeof buffer, format, values...);
-  return buffer;
-}
 
 std::string MsText(double ms) { return Format("%.4g ms", ms); }
 

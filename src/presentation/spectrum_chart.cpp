@@ -4,13 +4,9 @@
 #include <vector>
 
 #include "presentation/plot_axis.h"
+#include "presentation/view_text.h"
 
 namespace presentation {
-namespace {
-
-constexpr double kNsPerSecond = 1e9;
-
-}  // namespace
 
 struct SpectrumChart::Impl {
   QPointer<QCustomPlot> plot;

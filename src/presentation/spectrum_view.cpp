@@ -3,23 +3,10 @@
 #include <algorithm>
 #include <cstdio>
 
+#include "presentation/view_text.h"
+
 namespace presentation {
 namespace {
-
-constexpr double kNsPerSecond = 1e9;
-
-std::string Format(const char* format, auto... values) {
-  char buffer[256];
-  std::snprintf(buffer, sizeof buffer, format, values...);
-  return buffer;
-}
-
-std::string Grouped(int64_t count) {
-  std::string digits = std::to_string(count);
-  for (ptrdiff_t at = std::ssize(digits) - 3; at > 0; at -= 3)
-    digits.insert(static_cast<size_t>(at), ",");
-  return digits;
-}
 
 }  // namespace
 
@@ -80,9 +67,9 @@ std::string SpectrumTitle(const SpectrumView& view) {
   const size_t lines = s.lines.size();
   std::string text = Format("K390 Jitter Spectrum  (random RMS %.3f ns, %zu line%s, ",
                             s.random_rms_s * kNsPerSecond, lines, lines == 1 ? "" : "s") +
-                     Grouped(s.segments) + (s.segments == 1 ? " segment" : " segments") + " of " +
-                     Grouped(s.segment);
-  if (s.filled_points > 0) text += ", " + Grouped(s.filled_points) + " missing pulses interpolated";
+                     GroupedCount(s.segments) + (s.segments == 1 ? " segment" : " segments") + " of " +
+                     GroupedCount(s.segment);
+  if (s.filled_points > 0) text += ", " + GroupedCount(s.filled_points) + " missing pulses interpolated";
   return text + ")";
 }
 

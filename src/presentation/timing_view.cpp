@@ -6,32 +6,10 @@
 #include <limits>
 
 #include "analysis/pulse_train.h"
+#include "presentation/view_text.h"
 
 namespace presentation {
 namespace {
-
-constexpr double kNsPerSecond = 1e9;
-
-std::string Format(const char* format, auto... values) {
-  char buffer[256];
-  std::snprintf(buffer, sizeof buffer, format, values...);
-  return buffer;
-}
-
-std::string Upper(std::string_view text) {
-  std::string upper(text);
-  for (char& c : upper) c = static_cast<char>(c >= 'a' && c <= 'z' ? c - 'a' + 'A' : c);
-  return upper;
-}
-
-// A count: 1234567 -> "1,234,567".
-std::string Grouped(int64_t count) {
-  std::string digits = std::to_string(count);
-  const ptrdiff_t first = count < 0 ? 1 : 0;
-  for (ptrdiff_t at = std::ssize(digits) - 3; at > first; at -= 3)
-    digits.insert(static_cast<size_t>(at), ",");
-  return digits;
-}
 
 std::string RateText(double hz) {
   if (!std::isfinite(hz)) return "- Hz";
@@ -138,23 +116,21 @@ std::string FigureMarkText(const analysis::TimingJitter& jitter) {
 }
 
 std::string RunLineText(const analysis::RunSummary& run) {
-  std::string text = "Run: " + Grouped(run.words) + " words  " + RateText(run.mean_rate) +
-                     "  missing " + Grouped(run.missing_pulses) + "  lost " +
-                     Grouped(run.lost_words) + "  P-P " + Grouped(run.pp_ticks) +
+  std::string text = "Run: " + GroupedCount(run.words) + " words  " + RateText(run.mean_rate) +
+                     "  missing " + GroupedCount(run.missing_pulses) + "  lost " +
+                     GroupedCount(run.lost_words) + "  P-P " + GroupedCount(run.pp_ticks) +
                      Format(" ticks (%.2f %%)", run.pp_pct);
   if (!run.ambiguous.empty()) text += "  " + AmbiguousText(run.ambiguous);
   return text;
 }
 
-std::string GroupedCount(int64_t count) { return Grouped(count); }
-
 std::string WholeRunTitle(int64_t intervals) {
-  return "K390 Stability  (whole run, " + Grouped(intervals) + " intervals)";
+  return "K390 Stability  (whole run, " + GroupedCount(intervals) + " intervals)";
 }
 
 std::string StabilityPointText(const analysis::StabilityRow& row) {
   std::string text =
-      Format("%s  tau %.4g s  %.4g", Upper(analysis::DeviationName(row.deviation)).c_str(),
+      Format("%s  tau %.4g s  %.4g", UpperCase(analysis::DeviationName(row.deviation)).c_str(),
              row.tau_s, row.value);
   if (row.min && row.max) text += Format("  [%.4g .. %.4g]", *row.min, *row.max);
   text += Format("  n %lld", static_cast<long long>(row.n));

@@ -75,8 +75,6 @@ std::string RunLineText(const analysis::RunSummary& run);
 // intervals)".
 std::string WholeRunTitle(int64_t intervals);
 
-// A count grouped by thousands: 1234567 -> "1,234,567".
-std::string GroupedCount(int64_t count);
 
 // The text a clicked stability point shows: deviation, tau, value and its bounds where known.
 std::string StabilityPointText(const analysis::StabilityRow& row);
