@@ -127,6 +127,12 @@ TEST(PulseTrain, ShortIntervalsAreJitterOrExtraPulsesAndLongOnesGaps) {
        {0, 1, 2, 3, 4},
        {0, 1000, 2600, 3000, 4000},
        {}},
+      {"a late, an early and a later pulse are jitter, not an extra",
+       {1000, 1000, 1400, 700, 500, 1400, 1000},
+       0,
+       {0, 1, 2, 3, 4, 5, 6, 7},
+       {0, 1000, 2000, 3400, 4100, 4600, 6000, 7000},
+       {}},
       {"a pulse 0.8 periods late is a gap and an extra",
        {1000, 1800, 200, 1000},
        1,
@@ -225,18 +231,17 @@ TEST(TimingJitter, FiguresOfASmallTrainAndTheirGaps) {
   EXPECT_EQ(TiePerPulse(holed).size(), 6u);
 }
 
-// An extra pulse 0.6 periods after the pulse at 10000: the short rest merges into the next
-// interval, so the pulse kept at 10600 is the extra one and the true pulse at 11000 goes. The
-// intervals on either side of the merge, and their neighbours, are no ordinary intervals.
+// An extra pulse 0.6 periods after the pulse at 10000: it goes, and the true pulse at 11000
+// stays. The interval it was merged into, and those on either side, are no ordinary intervals.
 TEST(TimingJitter, IntervalsBesideAnExtraPulseAreNotOrdinary) {
   std::vector<int64_t> intervals(10, 1000);
   intervals.push_back(600);
   intervals.push_back(400);
   intervals.insert(intervals.end(), 10, 1000);
   const PulseTrain train = BuildPulseTrain(intervals);
-  ASSERT_EQ(train.extra_stamps, std::vector<int64_t>{11000});
+  ASSERT_EQ(train.extra_stamps, std::vector<int64_t>{10600});
   const TimingJitter j = ComputeTimingJitter(train);
-  EXPECT_EQ(j.ordinary, 18);  // of 21: not 600, 1400 or the 1000 after them
+  EXPECT_EQ(j.ordinary, 18);  // of 21: not 9000-10000, 10000-11000 or 11000-12000
   EXPECT_EQ(j.period_pp_ticks, 0);
   EXPECT_DOUBLE_EQ(j.period_mean_ticks, 1000);
 }
