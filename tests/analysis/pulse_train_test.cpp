@@ -4,6 +4,9 @@
 
 #include <algorithm>
 #include <cmath>
+#include <iterator>
+#include <numeric>
+#include <string>
 #include <vector>
 
 #include "analysis/timing_jitter.h"
@@ -48,6 +51,48 @@ TEST(PulseTrain, CountsAreExactAtEveryRateWithJitterGapsAndExtraPulses) {
     EXPECT_TRUE(train.index == truth.index) << shape.name;
     EXPECT_NEAR(train.Tau0Ticks(), shape.period, shape.period * 1e-6) << shape.name;
     EXPECT_EQ(train.ambiguous, "") << shape.name;
+  }
+}
+
+// An extra pulse a fraction of a period after every 700th pulse, wherever it falls in the first
+// three quarters: the train kept is the same train without them, stamp for stamp, so its period
+// and its TIE are its own. Jitter of a tenth of the period alone raises none.
+TEST(PulseTrain, ExtraPulsesGoAndTheTruePulsesStay) {
+  const struct {
+    double period, jitter_sd;
+    int64_t pulses;
+    double fraction;  // below 0: no extra pulses
+  } cases[] = {
+      {40000, 6, 20'000, 0.3}, {40000, 6, 20'000, 0.5}, {40000, 6, 20'000, 0.6},
+      {40000, 6, 20'000, 0.7}, {1000, 1, 20'000, 0.45}, {1000, 1, 20'000, 0.55},
+      {1000, 1, 20'000, 0.74}, {20, 0.3, 20'000, 0.5},  {40e6 / 3e6, 0.3, 20'000, 0.6},
+      {20, 2, 500'000, -1},
+  };
+  const auto stamps = [](const Truth& t) {
+    std::vector<int64_t> s{0};
+    std::partial_sum(t.intervals.begin(), t.intervals.end(), std::back_inserter(s));
+    return s;
+  };
+  for (const auto& c : cases) {
+    Shape shape{"", c.period, c.jitter_sd, c.pulses, {{500, 1}}, {}};
+    const Truth clean = Build(shape, 23);
+    for (int64_t k = 100; c.fraction >= 0 && k < c.pulses; k += 700) {
+      shape.extras.emplace_back(k, c.fraction);
+    }
+    const Truth truth = Build(shape, 23);
+    const std::vector<int64_t> all = stamps(truth), kept = stamps(clean);
+    std::vector<int64_t> extra;
+    std::set_difference(all.begin(), all.end(), kept.begin(), kept.end(),
+                        std::back_inserter(extra));
+    const PulseTrain train = BuildPulseTrain(truth.intervals);
+    const std::string name = std::to_string(c.period) + " ticks, " + std::to_string(c.fraction);
+    EXPECT_EQ(train.extra_stamps, extra) << name;
+    EXPECT_EQ(train.extra_pulses, truth.extra) << name;
+    EXPECT_EQ(train.missing_pulses, truth.missing) << name;
+    EXPECT_EQ(train.stamp, kept) << name;
+    EXPECT_EQ(train.index, clean.index) << name;
+    EXPECT_NEAR(train.period.Ticks(), c.period, c.period * 1e-5) << name;
+    EXPECT_LT(ComputeTimingJitter(train).tie_pp, (12 * c.jitter_sd + 2) * 25e-9) << name;
   }
 }
 
