@@ -17,10 +17,11 @@ constexpr size_t kMedianSample = 4097;
 // The variance of an interval between two stamps each cut to whole ticks, ticks^2.
 constexpr long double kQuantisation = 1.0L / 6.0L;
 
-// The smallest d with d * 2 * count >= times * sum: the bound of round(d / P) >= times / 2.
-int64_t Bound(Period p, int times) {
+// The smallest d with d * parts * count >= times * sum: d >= P times / parts. With two parts,
+// the bound of round(d / P) >= times / 2.
+int64_t Bound(Period p, int times, int parts) {
   const __int128 num = static_cast<__int128>(times) * p.sum;
-  const __int128 den = static_cast<__int128>(2) * p.count;
+  const __int128 den = static_cast<__int128>(parts) * p.count;
   return static_cast<int64_t>((num + den - 1) / den);
 }
 
@@ -139,8 +140,10 @@ int64_t PulseIndexer::Periods(__int128 ticks) const {
 }
 
 void PulseIndexer::SetBand() {
-  lo_ = std::max<int64_t>(Bound(period_, 1), 1);
-  hi_ = Bound(period_, 3);
+  lo_ = std::max<int64_t>(Bound(period_, 1, 2), 1);
+  hi_ = Bound(period_, 3, 2);
+  late_ = std::max<int64_t>(Bound(period_, 3, 4), lo_);
+  near_hi_ = std::max<int64_t>(Bound(period_, 5, 4), late_ + 1);
 }
 
 // Consecutive intervals that span as many periods as there are of them, each inner pulse within
@@ -201,6 +204,27 @@ PulseIndexer::Fit PulseIndexer::FindWindow(bool last) {
   }
   if (!best) return Fit::kNone;
   for (int k = 0; k < best->size; ++k) best->items[k]->used = true;
+  return Fit::kFound;
+}
+
+// The front interval is under three quarters of a period and, with the next, spans a period to
+// within a quarter of one: of the three pulses over the two, one is extra. The middle one is
+// farther from the grid (a period after the first) than the last one, so it goes, unless jitter
+// alone accounts for all three: three intervals around them span three periods and fit as a
+// window. (An extra pulse spans two periods over those three intervals, not three.)
+PulseIndexer::Fit PulseIndexer::MiddleExtra(bool last) {
+  if (queued_ < 2) return last ? Fit::kNone : Fit::kWait;
+  Item* head = &queue_[0];
+  Item* next = &queue_[1];
+  if (next->used) return Fit::kNone;
+  const __int128 both = static_cast<__int128>(head->value) + next->value;
+  if (both < late_ || both >= near_hi_) return Fit::kNone;
+  if (queued_ < 3 && !last) return Fit::kWait;
+  Item& latest = recent_[latest_];
+  Item* const before[] = {recents_ >= 1 && !latest.used ? &latest : nullptr, head, next};
+  Item* const after[] = {head, next, queued_ >= 3 && !queue_[2].used ? &queue_[2] : nullptr};
+  if (before[0] && Window(before)) return Fit::kNone;
+  if (after[2] && Window(after)) return Fit::kNone;
   return Fit::kFound;
 }
 

@@ -16,6 +16,10 @@
 //   taken again from the one-period intervals so found, and the intervals are sorted again with
 //   it, until nothing changes.
 // - An interval d spans r = round(d / P) periods (halves up): r - 1 pulses are missing inside it.
+// - An interval under 3/4 of a period that spans one period with the next, to within a quarter
+//   of one, ends at an extra pulse, farther from the grid than the pulse after it: the two
+//   intervals merge into one. It is jitter instead where three intervals around the two span
+//   three periods and fit as a window (below), which over an extra pulse they never do.
 // - Jitter: an interval under half a period (r = 0) or of two periods (r = 2) may be one of a
 //   few neighbouring intervals that span as many periods as there are of them, their inner
 //   pulses each within 0.7 periods of where the outer two put it (the straight
@@ -26,8 +30,9 @@
 //   window at most.
 // - Any other short interval ends at an extra pulse: it is merged into the interval after it
 //   (again while the sum is still short), and a short last interval is dropped. Each merge
-//   removes one extra pulse. The period is summed over plain intervals only: one that took an
-//   extra pulse in may have kept the extra one instead of the true one.
+//   removes one extra pulse. An extra pulse in the last quarter of a period is kept, and the true
+//   one after it goes: a one-period interval is placed without waiting for the next. The period
+//   is summed over plain intervals only, none that took an extra pulse in.
 // - A gap's count is fixed when the pulses present fix the period to better than half a pulse
 //   over it: 2 standard errors of P times r below P / 2, the standard error taken as
 //   sqrt((gaps + 1) * v) / n for n one-period intervals of variance v (at least the 1/6 tick^2 of
@@ -90,7 +95,8 @@ struct PeriodSums {
 };
 
 // The rule applied one interval at a time. A pulse is handed on once nothing after it can move
-// it: at once, unless a short or a two-period interval waits for the two intervals after it.
+// it: at once, unless an interval under 3/4 of a period or of two periods waits for up to two
+// intervals after it.
 // A Sink has `void Pulse(int64_t periods, int64_t stamp)` (the next pulse present, `periods`
 // grid steps after the one before, its stamp in ticks from the first pulse) and
 // `void Extra(int64_t stamp)` (an extra pulse merged away). The first pulse (index 0, stamp 0)
@@ -140,9 +146,12 @@ class PulseIndexer {
   void Follow();
   bool Window(std::span<Item* const> items) const;
   Fit FindWindow(bool last);
+  Fit MiddleExtra(bool last);
   void Pop();
   template <class Sink>
   [[gnu::always_inline]] void Place(int64_t periods, const Item& item, Sink& sink);
+  template <class Sink>
+  void Merge(Sink& sink);
   template <class Sink>
   void Settle(bool last, Sink& sink);
 
@@ -153,6 +162,10 @@ class PulseIndexer {
   int64_t next_follow_ = 0;  // the one-period count at which the period is taken again
   int64_t lo_ = 1;           // one period: lo_ <= d < hi_; shorter than half a period: d < lo_
   int64_t hi_ = 2;
+  // Under three quarters of a period, d < late_, an interval waits for the next: its end may be
+  // an extra pulse late in a period, which the next completes to one, late_ <= sum < near_hi_.
+  int64_t late_ = 1;
+  int64_t near_hi_ = 2;
   int64_t t_ = 0;  // the latest raw pulse, ticks from the first
   // The last two intervals placed since a gap: the latest at recent_[latest_].
   Item recent_[2];
@@ -231,11 +244,32 @@ inline void PulseIndexer::Place(int64_t periods, const Item& item, Sink& sink) {
   }
 }
 
+// The pulse the front interval ends at is extra: the interval goes into the next one, or is
+// dropped at the end.
+template <class Sink>
+void PulseIndexer::Merge(Sink& sink) {
+  sink.Extra(queue_[0].end);
+  ++extra_;
+  if (queued_ >= 2) {
+    queue_[1].value += queue_[0].value;
+    queue_[1].plain = false;
+  }
+  Pop();
+}
+
 // Places what can be placed from the front of the queue; `last`: no interval follows.
 template <class Sink>
 void PulseIndexer::Settle(bool last, Sink& sink) {
   while (queued_ > 0) {
     Item& head = queue_[0];
+    if (!head.used && head.value < late_) {
+      const Fit middle = MiddleExtra(last);
+      if (middle == Fit::kWait) return;
+      if (middle == Fit::kFound) {
+        Merge(sink);
+        continue;
+      }
+    }
     const int64_t periods = head.used ? 1 : Periods(head.value);  // used: in a window already
     if (periods == 1 || periods >= 3) {
       Place(periods, head, sink);
@@ -252,13 +286,7 @@ void PulseIndexer::Settle(bool last, Sink& sink) {
       Place(2, head, sink);
       Pop();
     } else if (queued_ >= 2 || last) {  // an extra pulse: merged into the next, or dropped
-      sink.Extra(head.end);
-      ++extra_;
-      if (queued_ >= 2) {
-        queue_[1].value += head.value;
-        queue_[1].plain = false;
-      }
-      Pop();
+      Merge(sink);
     } else {
       return;
     }
@@ -268,7 +296,7 @@ void PulseIndexer::Settle(bool last, Sink& sink) {
 template <class Sink>
 void PulseIndexer::Add(int64_t interval, Sink& sink) {
   t_ += interval;
-  if (queued_ == 0 && interval >= lo_ && interval < hi_) {  // one period: the common case
+  if (queued_ == 0 && interval >= late_ && interval < hi_) {  // one period: the common case
     Place(1, Item{interval, t_}, sink);
     return;
   }

@@ -4,6 +4,9 @@
 
 #include <algorithm>
 #include <cmath>
+#include <iterator>
+#include <numeric>
+#include <string>
 #include <vector>
 
 #include "analysis/timing_jitter.h"
@@ -48,6 +51,48 @@ TEST(PulseTrain, CountsAreExactAtEveryRateWithJitterGapsAndExtraPulses) {
     EXPECT_TRUE(train.index == truth.index) << shape.name;
     EXPECT_NEAR(train.Tau0Ticks(), shape.period, shape.period * 1e-6) << shape.name;
     EXPECT_EQ(train.ambiguous, "") << shape.name;
+  }
+}
+
+// An extra pulse a fraction of a period after every 700th pulse, wherever it falls in the first
+// three quarters: the train kept is the same train without them, stamp for stamp, so its period
+// and its TIE are its own. Jitter of a tenth of the period alone raises none.
+TEST(PulseTrain, ExtraPulsesGoAndTheTruePulsesStay) {
+  const struct {
+    double period, jitter_sd;
+    int64_t pulses;
+    double fraction;  // below 0: no extra pulses
+  } cases[] = {
+      {40000, 6, 20'000, 0.3}, {40000, 6, 20'000, 0.5}, {40000, 6, 20'000, 0.6},
+      {40000, 6, 20'000, 0.7}, {1000, 1, 20'000, 0.45}, {1000, 1, 20'000, 0.55},
+      {1000, 1, 20'000, 0.74}, {20, 0.3, 20'000, 0.5},  {40e6 / 3e6, 0.3, 20'000, 0.6},
+      {20, 2, 500'000, -1},
+  };
+  const auto stamps = [](const Truth& t) {
+    std::vector<int64_t> s{0};
+    std::partial_sum(t.intervals.begin(), t.intervals.end(), std::back_inserter(s));
+    return s;
+  };
+  for (const auto& c : cases) {
+    Shape shape{"", c.period, c.jitter_sd, c.pulses, {{500, 1}}, {}};
+    const Truth clean = Build(shape, 23);
+    for (int64_t k = 100; c.fraction >= 0 && k < c.pulses; k += 700) {
+      shape.extras.emplace_back(k, c.fraction);
+    }
+    const Truth truth = Build(shape, 23);
+    const std::vector<int64_t> all = stamps(truth), kept = stamps(clean);
+    std::vector<int64_t> extra;
+    std::set_difference(all.begin(), all.end(), kept.begin(), kept.end(),
+                        std::back_inserter(extra));
+    const PulseTrain train = BuildPulseTrain(truth.intervals);
+    const std::string name = std::to_string(c.period) + " ticks, " + std::to_string(c.fraction);
+    EXPECT_EQ(train.extra_stamps, extra) << name;
+    EXPECT_EQ(train.extra_pulses, truth.extra) << name;
+    EXPECT_EQ(train.missing_pulses, truth.missing) << name;
+    EXPECT_EQ(train.stamp, kept) << name;
+    EXPECT_EQ(train.index, clean.index) << name;
+    EXPECT_NEAR(train.period.Ticks(), c.period, c.period * 1e-5) << name;
+    EXPECT_LT(ComputeTimingJitter(train).tie_pp, (12 * c.jitter_sd + 2) * 25e-9) << name;
   }
 }
 
@@ -126,6 +171,12 @@ TEST(PulseTrain, ShortIntervalsAreJitterOrExtraPulsesAndLongOnesGaps) {
        0,
        {0, 1, 2, 3, 4},
        {0, 1000, 2600, 3000, 4000},
+       {}},
+      {"a late, an early and a later pulse are jitter, not an extra",
+       {1000, 1000, 1400, 700, 500, 1400, 1000},
+       0,
+       {0, 1, 2, 3, 4, 5, 6, 7},
+       {0, 1000, 2000, 3400, 4100, 4600, 6000, 7000},
        {}},
       {"a pulse 0.8 periods late is a gap and an extra",
        {1000, 1800, 200, 1000},
@@ -225,18 +276,17 @@ TEST(TimingJitter, FiguresOfASmallTrainAndTheirGaps) {
   EXPECT_EQ(TiePerPulse(holed).size(), 6u);
 }
 
-// An extra pulse 0.6 periods after the pulse at 10000: the short rest merges into the next
-// interval, so the pulse kept at 10600 is the extra one and the true pulse at 11000 goes. The
-// intervals on either side of the merge, and their neighbours, are no ordinary intervals.
+// An extra pulse 0.6 periods after the pulse at 10000: it goes, and the true pulse at 11000
+// stays. The interval it was merged into, and those on either side, are no ordinary intervals.
 TEST(TimingJitter, IntervalsBesideAnExtraPulseAreNotOrdinary) {
   std::vector<int64_t> intervals(10, 1000);
   intervals.push_back(600);
   intervals.push_back(400);
   intervals.insert(intervals.end(), 10, 1000);
   const PulseTrain train = BuildPulseTrain(intervals);
-  ASSERT_EQ(train.extra_stamps, std::vector<int64_t>{11000});
+  ASSERT_EQ(train.extra_stamps, std::vector<int64_t>{10600});
   const TimingJitter j = ComputeTimingJitter(train);
-  EXPECT_EQ(j.ordinary, 18);  // of 21: not 600, 1400 or the 1000 after them
+  EXPECT_EQ(j.ordinary, 18);  // of 21: not 9000-10000, 10000-11000 or 11000-12000
   EXPECT_EQ(j.period_pp_ticks, 0);
   EXPECT_DOUBLE_EQ(j.period_mean_ticks, 1000);
 }
