@@ -163,7 +163,10 @@ void RecordDisplay::ShowFlightTime(std::optional<double> flight_ms) {
 }
 
 void RecordDisplay::RunStarted() {
+  // The new run's first word replaces the log a stopped run's analysis may still be reading.
   worker_.Drop();
+  stop_pending_ = false;
+  ++views_of_;
   run_.reset();
   log_path_.clear();
   refreshed_.reset();
@@ -178,8 +181,9 @@ void RecordDisplay::RunPass(bool record_view_in_front, Clock::time_point now, in
   refreshed_ = now;
   // The log is being written: only the lines its writer has finished are read.
   worker_.Start(log_path_, log_lines, {.proving = true, .spectrum = true},
-                [this](const RecordViews& views, const std::string& error) {
-                  if (!error.empty()) return;  // taken again at the next refresh or the stop
+                [this, of = views_of_](const RecordViews& views, const std::string& error) {
+                  // taken again at the next refresh or the stop
+                  if (!error.empty() || of != views_of_) return;
                   run_ = views;
                   Draw();
                 });
@@ -189,9 +193,11 @@ void RecordDisplay::RunStopped(const std::string& log_path, int64_t log_lines,
                                Recorded recorded) {
   log_path_.clear();
   if (!proving_chart_) return;
+  stop_pending_ = true;
   worker_.Start(log_path, log_lines, {.proving = true, .spectrum = true, .record = true},
-                [this, recorded = std::move(recorded)](const RecordViews& views,
-                                                       const std::string& error) {
+                [this, of = views_of_, recorded = std::move(recorded)](
+                    const RecordViews& views, const std::string& error) {
+                  stop_pending_ = false;
                   if (!error.empty()) {
                     if (error_) error_(error);
                     analysis::RunRecordAnalysis none;
@@ -199,15 +205,19 @@ void RecordDisplay::RunStopped(const std::string& log_path, int64_t log_lines,
                     if (recorded) recorded(none);
                     return;
                   }
-                  run_ = views;
-                  Draw();
+                  if (of == views_of_) {
+                    run_ = views;
+                    Draw();
+                  }
                   if (recorded && views.record) recorded(*views.record);
                 });
 }
 
 void RecordDisplay::DropRun() {
   if (!run_ && log_path_.empty() && !worker_.Busy()) return;
-  worker_.Drop();
+  // A stopped run's analysis goes on for its summary file; no view of the run comes back.
+  ++views_of_;
+  if (!stop_pending_) worker_.Drop();
   log_path_.clear();
   run_.reset();
   Draw();

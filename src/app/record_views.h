@@ -137,11 +137,12 @@ class RecordDisplay {
   void RunLive(const std::string& log_path);
   void RunPass(bool record_view_in_front, Clock::time_point now, int64_t log_lines);
   // `recorded` hears, on the window thread, what the summary file records of the stopped run's
-  // whole log (why not, when the log could not be read); never once a new run or a pass of a
-  // block has dropped the run before its analysis ended.
+  // whole log (why not, when the log could not be read), even when a pass of a block has
+  // dropped the run's views meanwhile; never once a new run has started.
   using Recorded = std::function<void(const analysis::RunRecordAnalysis&)>;
   void RunStopped(const std::string& log_path, int64_t log_lines, Recorded recorded);
-  // A pass of a block: the run's views go, the block's come.
+  // A pass of a block: the run's views go, the block's come (a stopped run's record still
+  // reaches its summary).
   void DropRun();
   bool RunShown() const { return run_.has_value(); }
 
@@ -161,6 +162,8 @@ class RecordDisplay {
   std::optional<RecordViews> run_;
   std::string log_path_;  // of the live run; empty when none is live
   std::optional<Clock::time_point> refreshed_;
+  bool stop_pending_ = false;  // the stopped run's whole log is being analysed
+  uint64_t views_of_ = 0;      // a run's views come into view only while this is unchanged
 };
 
 }  // namespace app

@@ -46,7 +46,7 @@ void StreamRunView::Stopped(const acquisition::event::RunStopped& stop, int64_t 
   if (!form_.AnalysisShown()) return;
   run_ = final;
   Show();
-  // Only this run's record ever comes back: a new run or a block's pass drops the analysis.
+  // Only this run's record ever comes back: a new run drops the analysis.
   display_.Record().RunStopped(stop.log_path, log_lines,
                                [this, path = stop.log_path](const analysis::RunRecordAnalysis& r) {
                                  written_.record = r;

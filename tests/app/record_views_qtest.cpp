@@ -9,6 +9,8 @@
 #include <thread>
 
 #include "app/record_views.h"
+#include "presentation/proving_chart.h"
+#include "presentation/spectrum_chart.h"
 #include "common/error.h"
 
 namespace {
@@ -41,6 +43,7 @@ class RecordViewsTest : public QObject {
   void LogIsReadUpToTheWritersLinesAndTheCap();
   void WorkerHandsTheRunsViewsToTheWindowThread();
   void WorkerGoneNeverWaitsForItsJob();
+  void StoppedRunIsRecordedThoughABlockTookItsPlace();
 };
 
 void RecordViewsTest::LogIsReadUpToTheWritersLinesAndTheCap() {
@@ -119,6 +122,40 @@ void RecordViewsTest::WorkerHandsTheRunsViewsToTheWindowThread() {
   QTRY_VERIFY(!worker.Busy());
   QTest::qWait(50);
   QCOMPARE(results.size(), size_t{2});
+}
+
+// A block passes in the moment after a stop: the block stays in view, and the stopped run's
+// record still reaches its summary. A new run started in that moment drops the record.
+void RecordViewsTest::StoppedRunIsRecordedThoughABlockTookItsPlace() {
+  QTemporaryDir dir;
+  const std::string path = WriteLog(dir, PatternLog(7000));
+  QWidget parent;
+  presentation::ProvingChart proving(&parent);
+  presentation::SpectrumChart spectrum(&parent);
+  using Recorded = std::optional<analysis::RunRecordAnalysis>;
+  const auto keep = [](Recorded& into) {
+    return [&into](const analysis::RunRecordAnalysis& r) { into = r; };
+  };
+  {
+    app::RecordDisplay display;
+    display.SetCharts(&proving, &spectrum);
+    Recorded recorded;
+    display.RunStopped(path, 7001, keep(recorded));
+    display.DropRun();
+    QTRY_VERIFY(recorded.has_value());
+    QVERIFY2(recorded->missing.empty() && recorded->proving, recorded->missing.c_str());
+    QVERIFY(!display.RunShown());
+  }
+  // The second stop's job runs only once the first has ended.
+  app::RecordDisplay display;
+  display.SetCharts(&proving, &spectrum);
+  Recorded first, second;
+  display.RunStopped(path, 7001, keep(first));
+  display.RunStarted();
+  display.RunStopped(path, 7001, keep(second));
+  QTRY_VERIFY(second.has_value());
+  QVERIFY(!first.has_value());
+  QVERIFY(display.RunShown());
 }
 
 QTEST_MAIN(RecordViewsTest)
